@@ -1,0 +1,29 @@
+# Quick start: `make run` builds the program and shows the sample table;
+# `make test` builds a sanitizer configuration and runs every test.
+BUILD_DIR   ?= build
+TEST_DIR    ?= build-test
+JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+
+.PHONY: all build run test clean sample
+
+all: build
+
+build:
+	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRORARODI_TESTS=OFF >/dev/null
+	cmake --build $(BUILD_DIR) -j $(JOBS)
+
+sample: build
+	@test -f examples/customers.dbf || sh examples/make_sample.sh examples/customers.dbf
+
+run: sample
+	./$(BUILD_DIR)/rorarodi /VERSION
+	./$(BUILD_DIR)/rorarodi examples/customers.dbf /COUNT /STRUCT
+
+test:
+	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORARODI_SANITIZE=ON -DRORARODI_TESTS=ON >/dev/null
+	cmake --build $(TEST_DIR) -j $(JOBS)
+	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+		ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD_DIR) $(TEST_DIR)

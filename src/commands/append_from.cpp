@@ -1,0 +1,7 @@
+#include "commands/append_from.h"
+
+namespace rorarodi {
+
+void handle_append_from(const std::string&) {}
+
+} // namespace rorarodi

@@ -1,0 +1,7 @@
+#include "commands/duplicates.h"
+
+namespace rorarodi {
+
+void handle_deldupes(const std::string&) {}
+
+} // namespace rorarodi

@@ -1,0 +1,26 @@
+#include "driver/console.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "driver/settings.h"
+
+namespace rorarodi {
+
+void fail_with_name(const std::string& message, const std::string& name) {
+    std::printf("%s %s", message.c_str(), name.c_str());
+    std::fflush(stdout);
+    std::exit(1);
+}
+
+void trace_enter(const char* name) {
+    if (run_settings().verbose) std::printf("Enter %s\n", name);
+}
+
+void trace_leave(const char* name) {
+    if (run_settings().verbose) std::printf("Leave %s\n", name);
+}
+
+void print_line(const char* message) { std::puts(message); }
+
+} // namespace rorarodi

@@ -1,0 +1,196 @@
+#include "driver/run_loop.h"
+
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+#include <vector>
+
+#include "commands/code_pages.h"
+#include "commands/restructure.h"
+#include "driver/console.h"
+#include "driver/dispatch.h"
+#include "driver/parameters.h"
+#include "driver/settings.h"
+#include "platform/console.h"
+#include "platform/paths.h"
+#include "table/memo.h"
+#include "table/table.h"
+
+namespace rorarodi {
+
+namespace {
+
+constexpr size_t kListLinePiece = 1023;  // a longer line is read in pieces of this size
+constexpr int kMaxListNesting = 16;      // list files nested deeper are not read
+constexpr const char* kIniFileName = "rorarodi.ini";
+
+// An argument that starts the parameters: '/', '-', '@' or '+' first, except an
+// absolute table path.
+bool starts_parameters(const std::string& argument) {
+    if (argument.empty()) return false;
+    char first = argument[0];
+    if (first == '/') return !is_absolute_table_path(argument);
+    return first == '-' || first == '@' || first == '+';
+}
+
+void handle_list_line(std::string line, int depth) {
+    if (line.empty()) return;
+    char first = line[0];
+    if (first == '@') {
+        std::string nested = line.substr(1);
+        if (!nested.empty() && nested.back() == '\n') nested.pop_back();
+        if (!read_parameter_list(nested, depth + 1)) std::printf("Can't open file: %s\n", nested.c_str());
+        return;
+    }
+    if (first == ';' || first == '\n' || first == ' ') return;
+    if (line.back() == '\n') line.pop_back();
+    if (!line.empty() && (line[0] == '-' || line[0] == '/')) line.erase(0, 1);
+    dispatch_parameter(line);
+}
+
+int run_single_purpose_form(int argc, char** argv, bool& handled) {
+    handled = true;
+    const char* text = argv[1] + 1;
+    if (strncasecmp(text, "version", 7) == 0) {
+        print_version_line();
+        return 0;
+    }
+    if (strncasecmp(text, "calc:", 5) == 0) {
+        handle_calc(text + 5);
+        return 0;
+    }
+    if (text[0] == '?' || text[0] == 'h') {
+        print_usage();
+        return 0;
+    }
+    if (strncasecmp(text, "create:", 7) == 0) {
+        run_settings().new_table_kind = 1;
+        std::string structure = text + 7;
+        size_t comma = structure.rfind(',');
+        if (comma != std::string::npos) {
+            std::string kind = structure.substr(comma + 1);
+            structure.erase(comma);
+            static constexpr struct {
+                const char* name;
+                int kind;
+            } kKinds[] = {{"dbase3", 0}, {"foxpro", 1}, {"dbase4", 2}, {"vfp", 3}, {"smt", 4}, {"level7", 7}};
+            for (const auto& entry : kKinds)
+                if (strcasecmp(kind.c_str(), entry.name) == 0) run_settings().new_table_kind = entry.kind;
+        }
+        create_table_from_structure(structure, argc > 2 ? argv[2] : "");
+        return 0;
+    }
+    handled = false;
+    return 0;
+}
+
+void process_file(const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
+    ProcessState& state = process_state();
+    set_console_title("{" + full_name + "} - RORArodi");
+    state.current_table = std::make_unique<DbfTable>();
+    DbfTable& table = *state.current_table;
+    table.table_handle = read_only ? open_file_read_only(full_name) : open_file_read_write(full_name);
+    if (!table.table_handle) fail_with_name("Can't open", full_name);
+    if (!read_table_header(table)) fail_with_name("Invalid header...", full_name);
+    table.table_file_name = full_name;
+    if (!read_field_descriptors(table)) fail_with_name("Field definition error...", full_name);
+    derive_table_kind(table);
+
+    if (run_settings().verbose) std::printf("Processing INI-file %s\n", state.ini_path.c_str());
+    read_parameter_list(state.ini_path);
+    install_conversion_hooks(table);
+
+    if (run_settings().verbose) std::printf("Processing of command line\n");
+    for (const std::string& argument : parameters) {
+        if (run_settings().verbose) std::printf("Processing of parameter [/%s]\n", argument.c_str() + 1);
+        if (argument[0] == '@')
+            read_parameter_list(argument.substr(1));
+        else if (argument[0] == '/' || argument[0] == '-')
+            dispatch_parameter(argument.substr(1));
+        else
+            dispatch_parameter(argument);
+    }
+
+    if (state.current_table) close_table(*state.current_table);
+    state.current_table.reset();
+}
+
+} // namespace
+
+std::string make_sibling_path(const std::string& drive, const std::string& directory, const std::string& name,
+                              const std::string& extension) {
+    size_t sep = last_separator(name);
+    std::string file_part = sep == std::string::npos ? name : name.substr(sep + 1);
+    return drive + directory + file_part + extension;
+}
+
+std::string path_beside(const std::string& base_path, const std::string& name) {
+    PathParts parts = split_path(base_path);
+    return make_sibling_path(parts.drive, parts.directory, name, "");
+}
+
+bool read_parameter_list(const std::string& path, int depth) {
+    if (depth > kMaxListNesting) return false;
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return false;
+    std::string line;
+    int c;
+    auto flush = [&](bool at_line_end) {
+        // Lines may end with "\r\n": the carriage return is dropped.
+        if (at_line_end && line.size() >= 2 && line[line.size() - 2] == '\r') line.erase(line.size() - 2, 1);
+        else if (!at_line_end && !line.empty() && line.back() == '\r') line.pop_back();
+        for (size_t from = 0; from < line.size(); from += kListLinePiece)
+            handle_list_line(line.substr(from, kListLinePiece), depth);
+        line.clear();
+    };
+    while ((c = std::fgetc(file)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n') flush(true);
+    }
+    if (!line.empty()) flush(false);
+    std::fclose(file);
+    return true;
+}
+
+int run_program(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
+    if (argc >= 2) {
+        std::string first = argv[1];
+        if (!first.empty() && (first[0] == '/' || first[0] == '-') && starts_parameters(first)) {
+            bool handled = false;
+            int status = run_single_purpose_form(argc, argv, handled);
+            if (handled) {
+                std::fflush(stdout);
+                return status;
+            }
+        }
+    }
+    if (argc - 1 < 2) {
+        print_usage();
+        std::fflush(stdout);
+        return 0;
+    }
+
+    ProcessState& state = process_state();
+    state.ini_path = program_directory(argv[0]) + kIniFileName;
+
+    std::vector<std::string> patterns, parameters;
+    int i = 1;
+    for (; i < argc && !starts_parameters(argv[i]); ++i) patterns.push_back(argv[i]);
+    for (; i < argc; ++i) parameters.push_back(argv[i]);
+
+    for (std::string pattern : patterns) {
+        bool read_only = false;
+        if (!pattern.empty() && pattern[0] == '#') {
+            read_only = true;
+            pattern.erase(0, 1);
+        }
+        for (const std::string& match : find_matches(pattern)) {
+            process_file(match, read_only, parameters);
+        }
+    }
+    std::fflush(stdout);
+    return 0;
+}
+
+} // namespace rorarodi

@@ -1,0 +1,120 @@
+#include "platform/file.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace rorarodi {
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        position_ = other.position_;
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void FileHandle::close() {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    position_ = 0;
+}
+
+bool FileHandle::seek(uint64_t offset) {
+    if (fd_ < 0) return false;
+    position_ = offset;
+    return true;
+}
+
+long long FileHandle::read(void* buffer, size_t count) {
+    if (fd_ < 0) return -1;
+    size_t done = 0;
+    auto* out = static_cast<unsigned char*>(buffer);
+    while (done < count) {
+        ssize_t got = ::pread(fd_, out + done, count - done, static_cast<off_t>(position_ + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            if (done == 0) return -1;
+            break;
+        }
+        if (got == 0) break;
+        done += static_cast<size_t>(got);
+    }
+    position_ += done;
+    return static_cast<long long>(done);
+}
+
+bool FileHandle::write(const void* buffer, size_t count) {
+    if (fd_ < 0) return false;
+    size_t done = 0;
+    auto* in = static_cast<const unsigned char*>(buffer);
+    while (done < count) {
+        ssize_t put = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position_ + done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        if (put == 0) break;
+        done += static_cast<size_t>(put);
+    }
+    position_ += done;
+    return done == count;
+}
+
+long long FileHandle::size() const {
+    if (fd_ < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return -1;
+    return static_cast<long long>(st.st_size);
+}
+
+bool FileHandle::truncate(uint64_t length) {
+    if (fd_ < 0) return false;
+    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+}
+
+namespace {
+FileHandle open_regular(const std::string& name, int flags) {
+    int fd = ::open(name.c_str(), flags | O_CLOEXEC);
+    if (fd < 0) return FileHandle();
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return FileHandle();
+    }
+    return FileHandle(fd);
+}
+} // namespace
+
+FileHandle open_file_read_only(const std::string& name) { return open_regular(name, O_RDONLY); }
+
+FileHandle open_file_write_access(const std::string& name) { return open_regular(name, O_RDWR); }
+
+FileHandle open_file_read_write(const std::string& name) {
+    FileHandle handle = open_regular(name, O_RDWR);
+    if (!handle) handle = open_regular(name, O_RDONLY);
+    return handle;
+}
+
+FileHandle create_file(const std::string& name) {
+    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return FileHandle();
+    return FileHandle(fd);
+}
+
+bool file_exists(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool is_directory(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+} // namespace rorarodi

@@ -1,0 +1,56 @@
+// Move-only handle on an open file, with a current position as the table and memo
+// code expects: seek, then read or write at that position. Offsets are 64-bit.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rorarodi {
+
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(int fd) : fd_(fd) {}
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    FileHandle(FileHandle&& other) noexcept : fd_(other.fd_), position_(other.position_) { other.fd_ = -1; }
+    FileHandle& operator=(FileHandle&& other) noexcept;
+    ~FileHandle() { close(); }
+
+    explicit operator bool() const { return fd_ >= 0; }
+    bool is_open() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+    void close();
+
+    // Moves the position; false only when the handle is closed.
+    bool seek(uint64_t offset);
+    uint64_t position() const { return position_; }
+    // Reads up to `count` bytes at the position and advances it; returns the number
+    // read, or -1 on an error. Reading at or past the end returns 0.
+    long long read(void* buffer, size_t count);
+    // Writes all `count` bytes at the position; false when not all could be written.
+    bool write(const void* buffer, size_t count);
+    // Size of the file in bytes, or -1.
+    long long size() const;
+    // Cuts or extends the file to `length` bytes.
+    bool truncate(uint64_t length);
+
+private:
+    int fd_ = -1;
+    uint64_t position_ = 0;
+};
+
+// Opens an existing regular file for reading; a closed handle on failure.
+FileHandle open_file_read_only(const std::string& name);
+// Opens an existing regular file for reading and writing, falling back to reading only.
+FileHandle open_file_read_write(const std::string& name);
+// Opens an existing regular file for reading and writing only (no fallback).
+FileHandle open_file_write_access(const std::string& name);
+// Creates (or truncates) a file for reading and writing.
+FileHandle create_file(const std::string& name);
+
+// Whole-file helpers for small text files (parameter lists, structure files).
+bool file_exists(const std::string& name);
+bool is_directory(const std::string& name);
+
+} // namespace rorarodi

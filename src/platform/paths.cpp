@@ -1,0 +1,137 @@
+#include "platform/paths.h"
+
+#include <algorithm>
+#include <cctype>
+#include <dirent.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "platform/file.h"
+
+namespace rorarodi {
+
+size_t last_separator(const std::string& path) {
+    size_t slash = path.rfind('/');
+    size_t back = path.rfind('\\');
+    if (slash == std::string::npos) return back;
+    if (back == std::string::npos) return slash;
+    return std::max(slash, back);
+}
+
+PathParts split_path(const std::string& path) {
+    PathParts parts;
+    size_t sep = last_separator(path);
+    std::string file = path;
+    if (sep != std::string::npos) {
+        parts.directory = path.substr(0, sep + 1);
+        file = path.substr(sep + 1);
+    }
+    size_t dot = file.rfind('.');
+    if (dot != std::string::npos) {
+        parts.name = file.substr(0, dot);
+        parts.extension = file.substr(dot);
+    } else {
+        parts.name = file;
+    }
+    return parts;
+}
+
+bool wildcard_match(const std::string& pattern, const std::string& name) {
+    // Iterative matcher with single-star backtracking: linear in practice.
+    size_t p = 0, n = 0, star = std::string::npos, mark = 0;
+    auto same = [](char a, char b) {
+        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    };
+    while (n < name.size()) {
+        if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
+            ++p;
+            ++n;
+        } else if (p < pattern.size() && pattern[p] == '*') {
+            star = p++;
+            mark = n;
+        } else if (star != std::string::npos) {
+            p = star + 1;
+            n = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (p < pattern.size() && pattern[p] == '*') ++p;
+    return p == pattern.size();
+}
+
+namespace {
+std::vector<std::string> directory_entries(const std::string& directory) {
+    std::vector<std::string> names;
+    DIR* dir = ::opendir(directory.empty() ? "." : directory.c_str());
+    if (!dir) return names;
+    while (dirent* entry = ::readdir(dir)) {
+        std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        names.push_back(name);
+    }
+    ::closedir(dir);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+} // namespace
+
+std::vector<std::string> find_matches(const std::string& pattern) {
+    std::vector<std::string> matches;
+    size_t sep = last_separator(pattern);
+    std::string directory = sep == std::string::npos ? std::string() : pattern.substr(0, sep + 1);
+    std::string last = sep == std::string::npos ? pattern : pattern.substr(sep + 1);
+    if (last.empty()) return matches;
+    if (last.find_first_of("*?") == std::string::npos) {
+        struct stat st {};
+        if (::stat(pattern.c_str(), &st) == 0) {
+            matches.push_back(pattern);
+            return matches;
+        }
+        for (const std::string& name : directory_entries(directory)) {
+            if (strcasecmp(name.c_str(), last.c_str()) == 0) {
+                matches.push_back(directory + name);
+                break;
+            }
+        }
+        return matches;
+    }
+    for (const std::string& name : directory_entries(directory)) {
+        if (wildcard_match(last, name) && file_exists(directory + name)) matches.push_back(directory + name);
+    }
+    return matches;
+}
+
+std::string resolve_companion_name(const std::string& name) {
+    struct stat st {};
+    if (::stat(name.c_str(), &st) == 0) return name;
+    size_t sep = last_separator(name);
+    std::string directory = sep == std::string::npos ? std::string() : name.substr(0, sep + 1);
+    std::string last = sep == std::string::npos ? name : name.substr(sep + 1);
+    for (const std::string& entry : directory_entries(directory)) {
+        if (strcasecmp(entry.c_str(), last.c_str()) == 0) return directory + entry;
+    }
+    return name;
+}
+
+bool is_absolute_table_path(const std::string& argument) {
+    if (argument.size() < 2 || argument[0] != '/') return false;
+    size_t last = argument.rfind('/');
+    if (last == 0) return false;
+    return is_directory(argument.substr(0, last));
+}
+
+std::string program_directory(const char* argv0) {
+    std::string path = argv0 ? argv0 : "";
+    size_t sep = last_separator(path);
+    if (sep != std::string::npos) return path.substr(0, sep + 1);
+    std::string exe(4096, '\0');
+    ssize_t length = ::readlink("/proc/self/exe", exe.data(), exe.size() - 1);
+    if (length <= 0) return std::string();
+    exe.resize(static_cast<size_t>(length));
+    sep = exe.rfind('/');
+    return sep == std::string::npos ? std::string() : exe.substr(0, sep + 1);
+}
+
+} // namespace rorarodi

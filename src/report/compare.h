@@ -1,0 +1,9 @@
+// Table comparison (/CMP).
+#pragma once
+#include <string>
+
+namespace rorarodi {
+
+void handle_cmp(const std::string& argument);
+
+} // namespace rorarodi

@@ -1,0 +1,68 @@
+#include "table/dbf_format.h"
+
+#include <cstring>
+
+namespace rorarodi {
+
+bool is_accepted_version(uint8_t version) {
+    static constexpr uint8_t kAccepted[] = {0x02, 0x03, 0x04, 0x30, 0x31, 0x43, 0x63, 0x83, 0x8B, 0x8C, 0xCB,
+                                            0xF5, 0xFB, 0xE5, 0x32, 0x42, 0x62, 0x82, 0x8A, 0xCA, 0xF4, 0xFA};
+    for (uint8_t accepted : kAccepted)
+        if (accepted == version) return true;
+    return false;
+}
+
+int kind_for_version(uint8_t version) {
+    switch (version) {
+    case 0xF5: return kKindFoxPro;
+    case 0x04:
+    case 0x8B: return kKindDbase4;
+    case 0x30:
+    case 0x31:
+    case 0x32: return kKindVisualFoxPro;
+    case 0xE5: return kKindSmt;
+    case 0x8C: return kKindLevel7;
+    default: return kKindDbase3;
+    }
+}
+
+const char* kind_name(int kind) {
+    static const char* const kNames[] = {"dBase III", "FoxPro", "dBase IV", "Visual FoxPro", "Unknown"};
+    if (kind >= 0 && kind <= 4) return kNames[kind];
+    return "Unknown";
+}
+
+bool is_known_field_type(char type) {
+    return type == 0 || std::strchr("CNFDLMTGYBI0@+OVQW", type) != nullptr;
+}
+
+const char* type_name_for(char type, unsigned length_byte) {
+    switch (type) {
+    case 'C': return "Character";
+    case 'N': return "Numeric";
+    case 'F': return "Float";
+    case 'D': return "Date";
+    case 'L': return "Logical";
+    case 'M': return "Memo";
+    case 'T': return "DateTime";
+    case 'G': return "General";
+    case 'Y': return "Currency";
+    case 'B':
+    case 'O': return length_byte == 8 ? "Double" : "Binary";
+    case 'I': return "Integer";
+    case '0': return "System";
+    case '@': return "DateTime";
+    case '+': return "Integer";
+    case 'V': return "Variant";
+    case 'Q': return "Varbinary";
+    case 'W': return "Blob";
+    case 'P': return "Picture";
+    default: return "Unknown";
+    }
+}
+
+bool is_memo_type(char type, unsigned width) {
+    return type == 'M' || type == 'G' || type == 'W' || (type == 'B' && width == 10);
+}
+
+} // namespace rorarodi

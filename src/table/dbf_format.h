@@ -1,0 +1,82 @@
+// On-disk layout of table files: byte decoding, version bytes, kinds and field types.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace rorarodi {
+
+constexpr uint8_t kHeaderTerminator = 0x0D;
+constexpr uint8_t kEndOfFile = 0x1A;
+constexpr uint8_t kDeletedMark = '*';
+constexpr uint8_t kLiveMark = ' ';
+
+constexpr size_t kStandardHeaderSize = 32;
+constexpr size_t kLevel7HeaderSize = 68;
+constexpr size_t kStandardDescriptorSize = 32;
+constexpr size_t kLevel7DescriptorSize = 48;
+constexpr size_t kMaxFieldsRead = 2047;
+constexpr size_t kMaxRecordLength = 65535;
+
+// Header offsets shared by both layouts.
+constexpr size_t kVersionOffset = 0;
+constexpr size_t kDateOffset = 1;
+constexpr size_t kRecordCountOffset = 4;
+constexpr size_t kHeaderLengthOffset = 8;
+constexpr size_t kRecordLengthOffset = 10;
+constexpr size_t kTableFlagsOffset = 28;
+constexpr size_t kCodePageMarkOffset = 29;
+
+// Table kinds, as derived from the version byte and as chosen for new tables.
+constexpr int kKindDbase3 = 0;
+constexpr int kKindFoxPro = 1;
+constexpr int kKindDbase4 = 2;
+constexpr int kKindVisualFoxPro = 3;
+constexpr int kKindSmt = 4;
+constexpr int kKindLevel7 = 7;
+
+inline uint16_t read_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t read_le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+inline uint32_t read_be32(const uint8_t* p) {
+    return (static_cast<uint32_t>(p[0]) << 24) | (static_cast<uint32_t>(p[1]) << 16) |
+           (static_cast<uint32_t>(p[2]) << 8) | static_cast<uint32_t>(p[3]);
+}
+inline uint16_t read_be16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+inline void write_le16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v);
+    p[1] = static_cast<uint8_t>(v >> 8);
+}
+inline void write_le32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+inline void write_be32(uint8_t* p, uint32_t v) {
+    for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * (3 - i)));
+}
+inline void write_be16(uint8_t* p, uint16_t v) {
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
+// True for the 22 version bytes a table may carry.
+bool is_accepted_version(uint8_t version);
+
+// Table kind for a version byte (every unlisted byte is dBase III).
+int kind_for_version(uint8_t version);
+
+// Display name of a table kind: "dBase III", "FoxPro", "dBase IV", "Visual FoxPro",
+// and "Unknown" for every other kind.
+const char* kind_name(int kind);
+
+// True for the eighteen known type letters and for a type byte of 0.
+bool is_known_field_type(char type);
+
+// Type name for a letter; `length_byte` picks "Double" or "Binary" for B and O.
+const char* type_name_for(char type, unsigned length_byte);
+
+// True for M, G, W, and B of width 10: fields whose value lives in a memo file.
+bool is_memo_type(char type, unsigned width);
+
+} // namespace rorarodi

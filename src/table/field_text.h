@@ -1,0 +1,59 @@
+// Field values of the current record: text forms, numbers, widths, blanks, and
+// storing text or numbers back into fields of the record buffer.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "table/table.h"
+
+namespace rorarodi {
+
+// Date and time parts of a date, date-time or timestamp field.
+struct DateParts {
+    int second = 0, minute = 0, hour = 0, day = 0, month = 0, year = 0;
+};
+
+// Text form of a field of `record_buffer`, written into the table's text buffer
+// (NUL-terminated) and returned; the next formatting overwrites it.
+const char* field_text(DbfTable& table, int field);
+// Numeric value of a field (0 for types without one).
+double field_number(DbfTable& table, int field);
+// N, F, Y, I, '+', O, and B with length byte 8.
+bool field_is_numeric(const DbfTable& table, int field);
+// M, G, W, and B of 16-bit width 10.
+bool field_is_memo(const DbfTable& table, int field);
+// Storage width: the 16-bit width of a 'C' field, the length byte otherwise.
+uint32_t field_width(const DbfTable& table, int field);
+// Width of the text form in column layouts.
+uint32_t field_display_width(const DbfTable& table, int field);
+// Type name ("Character", "Numeric", ...).
+const char* field_type_name(const DbfTable& table, int field);
+// Blank byte of the field's type, and filling the field with it.
+uint8_t field_blank_byte(const DbfTable& table, int field);
+void blank_field(DbfTable& table, int field);
+// Stores a value; the text or the number counts depending on the type. Memo fields
+// append a new memo to the memo file. Returns nothing; a value that does not fit
+// leaves the field unchanged.
+void set_field(DbfTable& table, int field, const char* text, double number);
+// Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
+void set_date_separator(DbfTable& table, char separator);
+
+bool is_leap_year(int year);
+DateParts decode_date_parts(DbfTable& table, int field);
+bool date_parts_valid(const DateParts& parts);
+void store_date_parts(DbfTable& table, int field, int year, int month, int day, int hour, int minute, int second);
+// Julian day number of a proleptic Gregorian date (day before 1 January of year 0
+// is day 1721059), and its reverse.
+int32_t julian_day_number(int year, int month, int day);
+void julian_day_to_date(int32_t day_number, int& year, int& month, int& day);
+
+// True when the memo reference of a memo-type field is not empty.
+bool memo_reference_present(DbfTable& table, int field);
+// Block number of the current record's memo field (0 for none).
+uint32_t memo_block_number(DbfTable& table, int field);
+
+// Signed 32-bit integer of an I/'+' field (or a width-4 memo reference).
+int32_t field_integer(const DbfTable& table, int field);
+void store_field_integer(DbfTable& table, int field, int32_t value);
+
+} // namespace rorarodi

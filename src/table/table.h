@@ -1,0 +1,165 @@
+// The open table: file, header image, field table, record and text buffers, the
+// record view, per-table options and the hook slots that see every record passing.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+namespace rorarodi {
+
+struct DbfTable;
+
+// One field as the engine keeps it (the level 7 descriptor shape). For a 'C' field
+// `length` and `decimals` together form the 16-bit width.
+struct FieldDescriptor {
+    std::string name;  // at most 10 (standard) or 31 (level 7) characters
+    char type = 0;
+    uint8_t length = 0;
+    uint8_t decimals = 0;
+    uint16_t offset = 0;  // position within the record
+    uint8_t carried = 0;  // byte 20 of a standard descriptor, written back on creation
+    std::array<uint8_t, 11> level7_tail{};  // bytes 37..47 of a level 7 descriptor
+};
+
+// The filter state: accumulated condition text and the current view.
+struct RecordFilter {
+    std::optional<std::string> filter_text;
+    std::optional<std::vector<uint32_t>> view_list;
+};
+
+using TableHook = void (*)(DbfTable& table);
+using ConversionHook = void (*)(unsigned char* text, size_t length);
+using UpperCaseHook = void (*)(unsigned char* text);
+
+// Bits of `header_problems`.
+constexpr int kDamagedVersion = 1;
+constexpr int kUnknownFieldTypes = 2;
+constexpr int kRecordCountMismatch = 4;
+
+constexpr size_t kTextBufferSize = 65536;
+constexpr size_t kRecordBufferSize = 65536;
+
+struct DbfTable {
+    // Files.
+    FileHandle table_handle;
+    FileHandle memo_handle;
+    std::string table_file_name;
+    std::string memo_file_name;
+    std::string backup_file_name;
+
+    // Header and layout.
+    std::array<uint8_t, 68> header_image{};
+    bool level7 = false;
+    size_t header_size = 32;
+    size_t descriptor_size = 32;
+    int header_problems = 0;
+    int table_kind = 0;
+
+    // Fields.
+    std::vector<FieldDescriptor> field_table;
+    int first_memo_field = -1;
+    bool narrow_character_fields = false;
+    std::vector<int32_t> field_map;  // field_map[i] = i for every field read
+
+    // Buffers: one record in file form, and the text of the field last formatted.
+    std::vector<uint8_t> record_buffer;
+    std::vector<char> text_buffer;
+    uint8_t mark_byte = ' ';
+    std::optional<std::string> memo_slot;
+
+    // Record view.
+    RecordFilter filter;
+    std::optional<std::vector<int32_t>> order_list;
+    bool view_enabled = true;
+    std::vector<int> order_fields;  // key fields of the order being built
+
+    // Per-table options.
+    int date_mode = 0;
+    std::array<std::string, 5> date_formats;      // index 1..4
+    std::array<std::string, 5> datetime_formats;  // index 1..4
+    int trim_mode = 0;
+    int new_memo_block_size = 128;
+    bool ansi = false;
+    bool case_insensitive = false;
+    bool descending = false;
+    int field_layout = 0;
+    bool hide_deleted = false;
+    bool backup_option = false;
+    bool backup_done = false;
+
+    // Conversion hooks (installed by the run loop from the translation tables).
+    ConversionHook to_oem_hook = nullptr;
+    ConversionHook from_oem_hook = nullptr;
+    UpperCaseHook upper_case_hook = nullptr;
+
+    // Password hooks and their key state.
+    TableHook after_record_read = nullptr;
+    TableHook before_record_write = nullptr;
+    TableHook after_mark_read = nullptr;
+    TableHook before_mark_write = nullptr;
+    std::vector<uint8_t> password_key;
+
+    DbfTable();
+
+    // Header values as held in memory after opening.
+    uint8_t version() const { return header_image[0]; }
+    uint32_t record_count() const;
+    void set_record_count(uint32_t count);
+    uint16_t header_length() const;
+    uint32_t record_length() const { return record_length_; }
+    void set_record_length(uint32_t length);
+    size_t field_count() const { return field_table.size(); }
+
+private:
+    uint32_t record_length_ = 0;
+};
+
+// Resets every member to its state after initialisation (default formats, empty
+// lists, options at their defaults).
+void table_init(DbfTable& table);
+
+// Sets the table's date and date-time formats to their defaults.
+void reset_date_formats(DbfTable& table);
+
+// True when the header is accepted: all bytes read and the header length exceeds
+// header size plus descriptor size. Detects the layout first.
+bool read_table_header(DbfTable& table);
+
+// Reads the field descriptors; true when the fields are accepted. Computes the
+// record count from the file size and the backup name in every case.
+bool read_field_descriptors(DbfTable& table);
+
+// Closes the table file and releases the buffers; nothing when already closed.
+void close_table(DbfTable& table);
+
+// Record length x physical index + base, in 64 bits.
+uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base);
+
+// Physical record index of a view position (through order list and view list).
+uint32_t physical_index(const DbfTable& table, uint32_t position);
+
+uint32_t view_record_count(const DbfTable& table);
+bool seek_view_record(DbfTable& table, uint32_t position);
+bool seek_view_field(DbfTable& table, uint32_t position, int field);
+bool seek_physical_record(DbfTable& table, uint32_t index);
+bool read_view_record(DbfTable& table, uint32_t position);
+bool write_view_record(DbfTable& table, uint32_t position);
+bool write_physical_record(DbfTable& table, uint32_t index);
+bool read_mark_byte(DbfTable& table, uint32_t position);
+bool write_mark_byte(DbfTable& table, uint32_t position);
+
+// Fills `record_buffer` with the blank record: mark ' ' and each field's blank byte.
+void blank_record_buffer(DbfTable& table);
+
+// Makes the ".bak" copy once per open table when the backup option is on.
+void backup_before_write(DbfTable& table);
+
+// Drops the view list and the order list.
+void clear_view(DbfTable& table);
+
+} // namespace rorarodi

@@ -1,0 +1,19 @@
+// Running the built program from a test's own temporary directory. The program is
+// reached through a link in that directory, so the INI file it reads lies there too.
+#pragma once
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "cli_support.h"
+#include "table_builder.h"
+
+namespace testing_support {
+
+inline RunResult run_rorarodi(const TempDir& dir, const std::vector<std::string>& arguments) {
+    std::string link = dir / "rorarodi";
+    if (!file_exists(link)) (void)::symlink(RORARODI_BINARY, link.c_str());
+    return run_command(link, arguments, dir.path());
+}
+
+} // namespace testing_support

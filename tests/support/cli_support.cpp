@@ -1,0 +1,75 @@
+#include "cli_support.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <filesystem>
+
+namespace testing_support {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/rorarodi-test-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (!::mkdtemp(buffer.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ignored);
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+bool file_exists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+RunResult run_command(const std::string& program, const std::vector<std::string>& arguments, const std::string& cwd) {
+    int pipe_fds[2];
+    if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipe_fds[1], STDOUT_FILENO);
+        ::close(pipe_fds[0]);
+        ::close(pipe_fds[1]);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+        std::vector<char*> argv;
+        argv.push_back(const_cast<char*>(program.c_str()));
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    ::close(pipe_fds[1]);
+    RunResult result;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(got));
+    ::close(pipe_fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
+} // namespace testing_support

@@ -1,0 +1,34 @@
+// Temporary directories, file helpers and running the program for end-to-end tests.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace testing_support {
+
+// A fresh directory removed with its contents when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void write_file(const std::string& path, const std::string& bytes);
+std::string read_file(const std::string& path);
+bool file_exists(const std::string& path);
+
+struct RunResult {
+    std::string output;
+    int status = -1;
+};
+
+// Runs `program` with `arguments` in the directory `cwd`; captures standard output.
+RunResult run_command(const std::string& program, const std::vector<std::string>& arguments, const std::string& cwd);
+
+} // namespace testing_support

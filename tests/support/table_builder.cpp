@@ -1,0 +1,178 @@
+#include "table_builder.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+namespace testing_support {
+
+std::string le16(uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
+std::string le32(uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+    return s;
+}
+std::string be32(uint32_t v) {
+    std::string s(4, '\0');
+    for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * (3 - i))) & 0xFF);
+    return s;
+}
+
+unsigned field_width(const FieldSpec& field) {
+    return field.length;
+}
+
+unsigned record_length(const TableSpec& spec) {
+    unsigned length = 1;
+    for (const FieldSpec& f : spec.fields) length += field_width(f);
+    return length;
+}
+
+std::string make_record(const TableSpec& spec, const std::vector<std::string>& values, bool deleted) {
+    std::string record(1, deleted ? '*' : ' ');
+    for (size_t i = 0; i < spec.fields.size(); ++i) {
+        const FieldSpec& f = spec.fields[i];
+        unsigned width = field_width(f);
+        std::string value = i < values.size() ? values[i] : std::string();
+        if (value.size() > width) value.resize(width);
+        bool right = f.type == 'N' || f.type == 'F';
+        if (right)
+            record += std::string(width - value.size(), ' ') + value;
+        else
+            record += value + std::string(width - value.size(), ' ');
+    }
+    return record;
+}
+
+std::string build_table(const TableSpec& spec) {
+    const size_t header_size = spec.level7 ? 68 : 32;
+    const size_t descriptor_size = spec.level7 ? 48 : 32;
+    std::string header(header_size, '\0');
+    header[0] = static_cast<char>(spec.version);
+    header[1] = static_cast<char>(spec.year);
+    header[2] = static_cast<char>(spec.month);
+    header[3] = static_cast<char>(spec.day);
+    uint32_t count = spec.header_record_count.value_or(static_cast<uint32_t>(spec.records.size()));
+    header.replace(4, 4, le32(count));
+    size_t header_length = header_size + spec.fields.size() * descriptor_size + 1 + spec.extra_header;
+    header.replace(8, 2, le16(spec.header_length.value_or(static_cast<uint16_t>(header_length))));
+    header.replace(10, 2, le16(spec.header_record_length.value_or(static_cast<uint16_t>(record_length(spec)))));
+    header[29] = static_cast<char>(spec.code_page_mark);
+
+    std::string descriptors;
+    unsigned offset = 1;
+    for (const FieldSpec& f : spec.fields) {
+        std::string d(descriptor_size, '\0');
+        unsigned width = field_width(f);
+        uint8_t length_byte = static_cast<uint8_t>(width & 0xFF);
+        uint8_t decimals_byte = static_cast<uint8_t>(f.type == 'C' && width > 255 ? (width >> 8) : f.decimals);
+        if (spec.level7) {
+            d.replace(0, std::min<size_t>(f.name.size(), 31), f.name.substr(0, 31));
+            d[32] = f.type;
+            d[33] = static_cast<char>(length_byte);
+            d[34] = static_cast<char>(decimals_byte);
+        } else {
+            d.replace(0, std::min<size_t>(f.name.size(), 10), f.name.substr(0, 10));
+            d[11] = f.type;
+            d.replace(12, 4, le32(offset));
+            d[16] = static_cast<char>(length_byte);
+            d[17] = static_cast<char>(decimals_byte);
+        }
+        offset += width;
+        descriptors += d;
+    }
+    std::string file = header + descriptors + '\x0D' + std::string(spec.extra_header, '\0');
+    for (const std::string& r : spec.records) file += r;
+    if (spec.end_marker) file += '\x1A';
+    return file;
+}
+
+namespace {
+uint32_t blocks_for(size_t length, size_t block_size) {
+    return static_cast<uint32_t>((length + block_size - 1) / block_size);
+}
+void pad_to(std::string& file, size_t size) {
+    if (file.size() < size) file.resize(size, '\0');
+}
+} // namespace
+
+std::string build_dbase3_memo(const std::vector<std::string>& memos, std::vector<uint32_t>& blocks) {
+    std::string file(512, '\0');
+    uint32_t next = 1;
+    blocks.clear();
+    for (const std::string& memo : memos) {
+        pad_to(file, next * 512);
+        file.resize(next * 512);
+        blocks.push_back(next);
+        file += memo + '\x1A';
+        next += blocks_for(memo.size() + 1, 512);
+    }
+    pad_to(file, next * 512);
+    file.replace(0, 4, le32(next));
+    return file;
+}
+
+std::string build_dbase4_memo(const std::vector<std::string>& memos, std::vector<uint32_t>& blocks,
+                              uint16_t block_size) {
+    size_t area = std::max<size_t>(block_size, 512);
+    std::string file(area, '\0');
+    uint32_t next = static_cast<uint32_t>(area / block_size);
+    file.replace(18, 2, le16(0x0102));
+    file.replace(20, 2, le16(block_size));
+    blocks.clear();
+    for (const std::string& memo : memos) {
+        file.resize(static_cast<size_t>(next) * block_size, '\0');
+        blocks.push_back(next);
+        file += std::string("\xFF\xFF\x08\x00", 4) + le32(static_cast<uint32_t>(memo.size() + 8)) + memo;
+        next += blocks_for(memo.size() + 8, block_size);
+    }
+    pad_to(file, static_cast<size_t>(next) * block_size);
+    file.replace(0, 4, le32(next));
+    return file;
+}
+
+std::string build_foxpro_memo(const std::vector<std::string>& memos, std::vector<uint32_t>& blocks,
+                              uint16_t block_size) {
+    size_t area = std::max<size_t>(block_size, 512);
+    std::string file(area, '\0');
+    uint32_t next = static_cast<uint32_t>(area / block_size);
+    file[6] = static_cast<char>(block_size >> 8);
+    file[7] = static_cast<char>(block_size & 0xFF);
+    blocks.clear();
+    for (const std::string& memo : memos) {
+        file.resize(static_cast<size_t>(next) * block_size, '\0');
+        blocks.push_back(next);
+        file += be32(1) + be32(static_cast<uint32_t>(memo.size())) + memo;
+        next += blocks_for(memo.size() + 8, block_size);
+    }
+    pad_to(file, static_cast<size_t>(next) * block_size);
+    file.replace(0, 4, be32(next));
+    return file;
+}
+
+std::string build_smt_memo(const std::vector<std::string>& memos, std::vector<uint32_t>& blocks,
+                           uint16_t block_size) {
+    size_t area = std::max<size_t>(block_size, 512);
+    std::string file(area, '\0');
+    uint32_t next = static_cast<uint32_t>(area / block_size);
+    file.replace(4, 2, le16(block_size));
+    file.replace(6, 8, std::string("SIxMemo\0", 8));
+    blocks.clear();
+    for (const std::string& memo : memos) {
+        file.resize(static_cast<size_t>(next) * block_size, '\0');
+        blocks.push_back(next);
+        file += memo;
+        next += blocks_for(memo.size(), block_size);
+    }
+    pad_to(file, static_cast<size_t>(next) * block_size);
+    file.replace(0, 4, le32(next));
+    return file;
+}
+
+std::string memo_reference_text(uint32_t block, unsigned width) {
+    std::string digits = std::to_string(block);
+    if (digits.size() >= width) return digits.substr(0, width);
+    return std::string(width - digits.size(), ' ') + digits;
+}
+
+} // namespace testing_support
