@@ -1,14 +1,130 @@
 #include "commands/record_lists.h"
 
+#include <cctype>
+#include <cstdlib>
+#include <strings.h>
+#include <vector>
+
+#include "driver/console.h"
+#include "expr/filter.h"
+#include "table/dbf_format.h"
+
 namespace rorarodi {
 
-void handle_range(const std::string&) {}
-void handle_delete(const std::string&) {}
-void handle_recall(const std::string&) {}
-void handle_deleted(const std::string&) {}
-void handle_deletedonly(const std::string&) {}
-void handle_clear(const std::string&) {}
-bool delete_record(DbfTable&, uint32_t) { return false; }
-bool recall_record(DbfTable&, uint32_t) { return false; }
+namespace {
+
+bool begins_with_all(const std::string& argument) { return strncasecmp(argument.c_str(), "all", 3) == 0; }
+
+// The positions (1-based in the text) that a list names, as 0-based segments in
+// the order written. Tokens are separated by ';' or ','; a token is N or N1-N2,
+// read like atoi; a number of 0, a negative one or text names nothing.
+std::vector<RangeSegment> parse_record_list(const std::string& argument) {
+    std::vector<RangeSegment> segments;
+    size_t start = 0;
+    while (start <= argument.size()) {
+        size_t end = argument.find_first_of(";,", start);
+        if (end == std::string::npos) end = argument.size();
+        std::string token = argument.substr(start, end - start);
+        start = end + 1;
+        if (token.empty()) continue;
+        const char* text = token.c_str();
+        char* after = nullptr;
+        long long first = std::strtoll(text, &after, 10);
+        if (first <= 0 || first > 0x7FFFFFFFLL) continue;
+        long long last = first;
+        // After the first number: a '-' joins a second number.
+        if (*after == '-') {
+            last = std::atoll(after + 1);
+            if (last > 0x7FFFFFFFLL) last = 0x7FFFFFFFLL;
+            if (last < first) continue;
+        }
+        segments.push_back({static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last - 1)});
+    }
+    return segments;
+}
+
+// /DELETE and /RECALL: one routine marking the listed view positions.
+void mark_listed_records(const std::string& argument, const char* trace_name, const char* required_message,
+                         bool (*operation)(DbfTable&, uint32_t)) {
+    trace_enter(trace_name);
+    if (argument.empty()) {
+        print_line(required_message);
+        return;
+    }
+    DbfTable& table = current_table();
+    const uint32_t view_size = view_record_count(table);
+    if (begins_with_all(argument))
+        for (uint32_t position = 0; position < view_size; ++position) operation(table, position);
+    for (const RangeSegment& segment : parse_record_list(argument))
+        for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position)
+            operation(table, static_cast<uint32_t>(position));
+    trace_leave(trace_name);
+}
+
+bool set_mark(DbfTable& table, uint32_t position, uint8_t wanted, bool only_when_deleted) {
+    if (!read_mark_byte(table, position)) return false;
+    if (table.mark_byte == wanted) return true;
+    if (only_when_deleted && table.mark_byte != kDeletedMark) return true;
+    table.mark_byte = wanted;
+    return write_mark_byte(table, position);
+}
+
+} // namespace
+
+bool delete_record(DbfTable& table, uint32_t position) { return set_mark(table, position, kDeletedMark, false); }
+
+bool recall_record(DbfTable& table, uint32_t position) { return set_mark(table, position, kLiveMark, true); }
+
+void handle_range(const std::string& argument) {
+    trace_enter("Range");
+    RangeList& range = process_state().range_list;
+    if (argument.empty()) {
+        print_line("Parameter required for range...");
+    } else if (begins_with_all(argument)) {
+        range.entries.reset();
+    } else {
+        // The list exists from here on, even when no token names a record.
+        if (!range.entries) range.entries.emplace();
+        for (const RangeSegment& segment : parse_record_list(argument)) range.entries->push_back(segment);
+    }
+    trace_leave("Range");
+}
+
+void handle_delete(const std::string& argument) {
+    mark_listed_records(argument, "Delete", "Parameter required for delete...", delete_record);
+}
+
+void handle_recall(const std::string& argument) {
+    mark_listed_records(argument, "Recall", "Parameter required for recall...", recall_record);
+}
+
+void handle_deleted(const std::string& argument) {
+    trace_enter("Deleted");
+    DbfTable& table = current_table();
+    bool old_hide = table.hide_deleted;
+    table.hide_deleted = !argument.empty() && argument[0] == '-';
+    if (table.hide_deleted != old_hide) apply_filter(table, kResetMarker);
+    if (!table.hide_deleted && !table.filter.filter_text) clear_view(table);
+    trace_leave("Deleted");
+}
+
+void handle_deletedonly(const std::string&) {
+    DbfTable& table = current_table();
+    table.hide_deleted = false;
+    clear_view(table);
+    table.filter.filter_text.reset();
+    std::vector<uint32_t> deleted;
+    const uint32_t count = table.record_count();
+    for (uint32_t index = 0; index < count; ++index) {
+        if (read_mark_byte(table, index) && table.mark_byte == kDeletedMark) deleted.push_back(index);
+    }
+    table.filter.view_list = std::move(deleted);
+}
+
+void handle_clear(const std::string&) {
+    trace_enter("Clear");
+    clear_view(current_table());
+    trace_leave("Clear");
+}
 
 } // namespace rorarodi

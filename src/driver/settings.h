@@ -31,9 +31,17 @@ struct RunSettings {
     char expression_quotes[2] = {'"', '\''};
 };
 
-// Record positions (0-based view positions) set by /RANGE; absent means every record.
+// One /RANGE entry: the view positions first..last (0-based, ascending, inclusive).
+// A range is kept as one entry, so a large range costs no memory.
+struct RangeSegment {
+    uint32_t first;
+    uint32_t last;
+};
+
+// Record positions set by /RANGE, in the order given; absent means every record, an
+// empty list in force means no record at all.
 struct RangeList {
-    std::optional<std::vector<int32_t>> entries;
+    std::optional<std::vector<RangeSegment>> entries;
 };
 
 // The five translation tables; each keeps its first value.

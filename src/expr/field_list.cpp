@@ -1,12 +1,146 @@
 #include "expr/field_list.h"
 
+#include <algorithm>
+#include <bitset>
+#include <cstdio>
+#include <cstring>
+#include <numeric>
+#include <strings.h>
+
+#include "commands/code_pages.h"
+#include "table/field_text.h"
+
 namespace rorarodi {
 
-bool parse_field_list(const DbfTable&, const std::string&, std::vector<int>& indexes, size_t) {
-    indexes.clear();
-    return false;
+namespace {
+
+// Tokenizer position, kept between calls as strtok keeps it.
+struct TokenizerState {
+    std::string text;
+    size_t position = 0;
+};
+TokenizerState& tokenizer_state() {
+    static TokenizerState state;
+    return state;
 }
-void build_order(DbfTable&, std::optional<std::vector<int32_t>>& slot) { slot.reset(); }
-bool order_table(DbfTable&, const std::string&) { return false; }
+
+constexpr size_t kPositionSuffixWidth = 10;
+
+// Width a field takes in a sort key. Dates and date-times take their compact
+// form; numeric types whose text is wider than their storage (integers,
+// currency, doubles) take the width of their text, so that the whole value sorts.
+size_t key_width(const DbfTable& table, int field) {
+    switch (table.field_table[static_cast<size_t>(field)].type) {
+    case 'D': return 8;
+    case 'T':
+    case '@': return 14;
+    case 'I':
+    case '+':
+    case 'Y':
+    case 'O': return field_display_width(table, field);
+    case 'B': return field_is_numeric(table, field) ? field_display_width(table, field) : field_width(table, field);
+    default: return field_width(table, field);
+    }
+}
+
+} // namespace
+
+std::optional<std::string> take_token(const char* text, const char* delimiters) {
+    TokenizerState& state = tokenizer_state();
+    if (text) {
+        state.text = text;
+        state.position = 0;
+    }
+    std::bitset<256> is_delimiter;
+    for (const unsigned char* d = reinterpret_cast<const unsigned char*>(delimiters); *d; ++d) is_delimiter.set(*d);
+    const std::string& s = state.text;
+    size_t start = state.position;
+    while (start < s.size() && is_delimiter.test(static_cast<unsigned char>(s[start]))) ++start;
+    if (start >= s.size()) {
+        state.position = s.size();
+        return std::nullopt;
+    }
+    size_t end = start;
+    while (end < s.size() && !is_delimiter.test(static_cast<unsigned char>(s[end]))) ++end;
+    state.position = end < s.size() ? end + 1 : end;
+    return s.substr(start, end - start);
+}
+
+bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields) {
+    indexes.clear();
+    for (auto token = take_token(text.c_str(), kFieldListDelimiters); token && indexes.size() < max_fields;
+         token = take_token(nullptr, kFieldListDelimiters)) {
+        int found = -1;
+        for (size_t i = 0; i < table.field_table.size(); ++i) {
+            if (strcasecmp(table.field_table[i].name.c_str(), token->c_str()) == 0) {
+                found = static_cast<int>(i);
+                break;
+            }
+        }
+        if (found < 0) break;
+        indexes.push_back(found);
+    }
+    return !indexes.empty();
+}
+
+std::string build_sort_key(DbfTable& table) {
+    std::string key;
+    for (int field : table.order_fields) {
+        const int saved_mode = table.date_mode;
+        table.date_mode = 4;
+        field_text(table, field);
+        table.date_mode = saved_mode;
+        // The key takes the text buffer over the key width, NULs read as spaces: this
+        // puts back the trailing spaces that trimming cut off.
+        size_t width = std::min(key_width(table, field), table.text_buffer.size() - 1);
+        std::string part(table.text_buffer.data(), width);
+        for (char& c : part)
+            if (c == '\0') c = ' ';
+        if (field_is_numeric(table, field) && part.find('-') != std::string::npos) {
+            // Negative numbers sort below all others, larger magnitudes first.
+            for (char& c : part) {
+                if (c == ' ' || c == '-') c = '0';
+                if (c != '.') c = static_cast<char>(58 - static_cast<unsigned char>(c));
+            }
+        }
+        key += part;
+    }
+    return key;
+}
+
+void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
+    slot.reset();
+    const uint32_t count = view_record_count(table);
+    // Each record is read and its key built once; keys have one length, end with
+    // the position, and are therefore all distinct.
+    std::vector<std::string> keys(count);
+    char suffix[32];
+    for (uint32_t position = 0; position < count; ++position) {
+        read_view_record(table, position);
+        std::string key = build_sort_key(table);
+        upper_case_key(table, key.data());
+        std::snprintf(suffix, sizeof suffix, "%10d", static_cast<int>(position));
+        key.append(suffix, kPositionSuffixWidth);
+        keys[position] = std::move(key);
+    }
+    std::vector<int32_t> order(count);
+    std::iota(order.begin(), order.end(), 0);
+    const bool descending = table.descending;
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+        const std::string& ka = keys[static_cast<size_t>(a)];
+        const std::string& kb = keys[static_cast<size_t>(b)];
+        int result = std::strncmp(ka.c_str(), kb.c_str(), ka.size());
+        return descending ? result > 0 : result < 0;
+    });
+    slot = std::move(order);
+}
+
+bool order_table(DbfTable& table, const std::string& text) {
+    std::vector<int> fields;
+    if (!parse_field_list(table, text, fields, kOrderFieldLimit)) return false;
+    table.order_fields = fields;
+    build_order(table, table.order_list);
+    return true;
+}
 
 } // namespace rorarodi

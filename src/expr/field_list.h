@@ -1,5 +1,7 @@
 // Field lists ("f1;f2") as field indexes, sort keys and the order of a view.
 #pragma once
+#include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -7,12 +9,27 @@
 
 namespace rorarodi {
 
-// Field indexes of a list of names (separators ";, \t\n\r", case ignored). A name
-// that no field has ends the list; fails (returns false) when the first one does.
-bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes,
-                      size_t max_fields);
+// Room of the table's own key list (/ORDER) and of /SORT's list.
+constexpr size_t kOrderFieldLimit = 20;
+constexpr size_t kSortFieldLimit = 22;
 
-// Builds the order of the whole view by the table's key fields into `slot`.
+// Separators of field lists.
+constexpr const char* kFieldListDelimiters = ";, \t\n\r";
+
+// Tokenizer with the usual semantics of strtok: given a text it starts there, given
+// nullptr it continues after the previous token; leading delimiters are skipped.
+// Returns the token, or nothing when no token is left.
+std::optional<std::string> take_token(const char* text, const char* delimiters);
+
+// Field indexes of a list of names (case ignored), at most `max_fields` of them. A
+// name that no field has ends the list; false when there is no first valid name.
+bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields);
+
+// Sort key of the record in the record buffer by the table's key fields
+// (`order_fields`), before case folding and without the position suffix.
+std::string build_sort_key(DbfTable& table);
+
+// Orders the whole view by the table's key fields; the result goes into `slot`.
 void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot);
 
 // /ORDER's work on one table; false when the field list is not valid.

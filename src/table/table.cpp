@@ -165,13 +165,18 @@ bool read_field_descriptors(DbfTable& table) {
     }
     const size_t bytes = static_cast<size_t>(got);
     const size_t header_length = table.header_length();
+    bool truncated = false;
 
     // Walk: the terminator, a descriptor that would not lie wholly inside the
     // header length, or the end of what was read ends the field list.
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
         size_t start = i * size;
         if (start >= bytes || area[start] == kHeaderTerminator) break;
-        if (start + size > bytes) break;
+        if (start + size > bytes) {
+            // The file ends inside a descriptor: the field definition is cut off.
+            truncated = true;
+            break;
+        }
         if (table.header_size + start + size > header_length) break;
         table.field_table.push_back(table.level7 ? level7_descriptor(&area[start]) : standard_descriptor(&area[start]));
     }
@@ -206,7 +211,7 @@ bool read_field_descriptors(DbfTable& table) {
     table.set_record_length(static_cast<uint32_t>(fits ? offset : 0));
 
     size_t unknown = table.field_table.size() - known;
-    bool accepted = fits;
+    bool accepted = fits && !truncated;
     if (accepted && !(table.field_table.size() > 0 && unknown == 0)) {
         if (known >= unknown)
             table.header_problems |= kUnknownFieldTypes;

@@ -249,3 +249,35 @@ TEST(RecordAccess, CloseWithoutHandleDoesNothing) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(RecordAccess, SparseTableBeyondFourGigabytes) {
+    TempDir dir;
+    TableSpec spec;
+    spec.fields = {{"DATA", 'C', 3999}};
+    std::string header = build_table(spec);
+    header.pop_back();  // no end marker
+    const std::string path = dir / "big.dbf";
+    write_file(path, header);
+    {
+        FileHandle file = open_file_read_write(path);
+        ASSERT_TRUE(file);
+        const uint64_t header_length = header.size();
+        ASSERT_TRUE(file.truncate(header_length + 2000001ull * 4000));
+        std::string record = " " + std::string(3999, 'z');
+        record.replace(1, 7, "RECORD!");
+        ASSERT_TRUE(file.seek(header_length + 8000000000ull));
+        ASSERT_TRUE(file.write(record.data(), record.size()));
+    }
+    DbfTable table;
+    table.table_handle = open_file_read_only(path);
+    ASSERT_TRUE(read_table_header(table));
+    table.table_file_name = path;
+    ASSERT_TRUE(read_field_descriptors(table));
+    EXPECT_EQ(table.record_count(), 2000001u);
+    ASSERT_TRUE(read_view_record(table, 2000000));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(table.record_buffer.data()) + 1, 7), "RECORD!");
+}
+
+} // namespace
