@@ -1,0 +1,150 @@
+#include <gtest/gtest.h>
+
+#include "cli_test_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+TableSpec ten_records() {
+    TableSpec spec;
+    spec.fields = {{"NAME", 'C', 8}, {"AGE", 'N', 4}};
+    const char* names[] = {"Olga", "Anna", "Ivan", "Boris", "Anna", "Petr", "Mila", "Ivan", "Zoya", "Egor"};
+    const char* ages[] = {"30", "-10", "5", "-2", "12", "0", "", "7", "99", "-100"};
+    for (int i = 0; i < 10; ++i) spec.records.push_back(make_record(spec, {names[i], ages[i]}));
+    return spec;
+}
+
+// The physical record numbers (from 1) whose mark byte is '*'.
+std::string marks(const std::string& bytes, const TableSpec& spec) {
+    size_t header = 32 + spec.fields.size() * 32 + 1;
+    size_t length = record_length(spec);
+    std::string out;
+    for (size_t i = 0; header + i * length < bytes.size() - 1; ++i)
+        if (bytes[header + i * length] == '*') out += std::to_string(i + 1) + " ";
+    return out;
+}
+
+TEST(RecordLists, DeleteAndRecallOnPositions) {
+    TempDir dir;
+    TableSpec spec = ten_records();
+    std::string original = build_table(spec);
+    write_file(dir / "t.dbf", original);
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/DELETE:2,4-5", "/DELETE:20", "/DELETE:15-30"});
+    EXPECT_EQ(r.output, "");
+    std::string after = read_file(dir / "t.dbf");
+    EXPECT_EQ(marks(after, spec), "2 4 5 ");
+    EXPECT_EQ(after.size(), original.size());
+
+    // Deleting an already deleted record writes nothing: a backup would be made only by a write.
+    RunResult again = run_rorarodi(dir, {"t.dbf", "/BAK", "/DELETE:2"});
+    EXPECT_FALSE(file_exists(dir / "t.bak"));
+    RunResult backed = run_rorarodi(dir, {"t.dbf", "/BAK", "/DELETE:3"});
+    EXPECT_EQ(read_file(dir / "t.bak"), after);
+
+    RunResult recall = run_rorarodi(dir, {"t.dbf", "/RECALL:all"});
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
+    EXPECT_EQ(recall.output, "");
+}
+
+TEST(RecordLists, DeletedViewsAndCount) {
+    TempDir dir;
+    TableSpec spec = ten_records();
+    spec.records[1][0] = '*';
+    spec.records[6][0] = '*';
+    write_file(dir / "t.dbf", build_table(spec));
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/DELETED-", "/COUNT", "/DELETED+", "/COUNT", "/DELETEDONLY", "/COUNT",
+                                     "/RECALL:all", "/CLEAR", "/COUNT", "/DELETEDONLY", "/COUNT"});
+    EXPECT_EQ(r.output, "8\n10\n2\n10\n0\n");
+    EXPECT_EQ(marks(read_file(dir / "t.dbf"), spec), "");
+
+    // /DELETEDONLYX is not /DELETEDONLY: it reaches /DELETED with "ONLYX" and shows all.
+    spec.records[2][0] = '*';
+    write_file(dir / "t.dbf", build_table(spec));
+    RunResult x = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/DELETEDONLYX", "/DELETEDONLY", "/COUNT"});
+    EXPECT_EQ(x.output,
+              "Processing of parameter [/DELETEDONLYX]\nEnter Deleted\nLeave Deleted\n"
+              "Processing of parameter [/DELETEDONLY]\n"
+              "Processing of parameter [/COUNT]\nEnter Count\n1\nLeave Count\n");
+}
+
+TEST(RecordLists, FilterThenDeleteAllReachesTheView) {
+    TempDir dir;
+    TableSpec spec = ten_records();
+    write_file(dir / "t.dbf", build_table(spec));
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/FILTER:NAME=Anna", "/DELETE:all", "/COUNT", "/DELETED-", "/COUNT",
+                                     "/DELETED+", "/COUNT", "/CLEAR", "/COUNT"});
+    // Hidden deleted records stay out of a filtered view after /DELETED+.
+    EXPECT_EQ(r.output, "2\n0\n0\n10\n");
+    EXPECT_EQ(marks(read_file(dir / "t.dbf"), spec), "2 5 ");
+}
+
+TEST(RecordLists, OrderByFields) {
+    TempDir dir;
+    TableSpec spec = ten_records();
+    write_file(dir / "t.dbf", build_table(spec));
+    // /ORDER then /DELETE:1 marks the first record of the order.
+    auto first_in_order = [&](std::vector<std::string> args) {
+        write_file(dir / "t.dbf", build_table(spec));
+        args.insert(args.begin(), "t.dbf");
+        args.push_back("/DELETE:1");
+        RunResult r = run_rorarodi(dir, args);
+        return r.output + marks(read_file(dir / "t.dbf"), spec);
+    };
+    EXPECT_EQ(first_in_order({"/ORDER:NAME"}), "2 ");           // Anna (first of two)
+    EXPECT_EQ(first_in_order({"/DESC", "/ORDER:NAME"}), "9 ");  // Zoya
+    EXPECT_EQ(first_in_order({"/ORDER:AGE"}), "10 ");           // -100
+    EXPECT_EQ(first_in_order({"/DESC", "/ORDER:AGE"}), "9 ");   // 99
+    EXPECT_EQ(first_in_order({"/ORDER:name;XYZ;AGE", "/DESC"}), "2 ");
+    EXPECT_EQ(first_in_order({"/ORDER:XYZ;NAME"}), "Invalid field[s]...\n1 ");
+    EXPECT_EQ(first_in_order({"/ORDER:NAME", "/CLEAR"}), "1 ");
+    // Equal keys keep view order ascending and come reversed under /DESC.
+    EXPECT_EQ(first_in_order({"/FILTER:NAME=Anna", "/ORDER:NAME"}), "2 ");
+    EXPECT_EQ(first_in_order({"/FILTER:NAME=Anna", "/DESC", "/ORDER:NAME"}), "5 ");
+    // A filter after the order drops it.
+    EXPECT_EQ(first_in_order({"/ORDER:AGE", "/FILTER:AGE}-1000"}), "1 ");
+}
+
+TEST(RecordLists, OrderFullSequenceByNumbers) {
+    TempDir dir;
+    TableSpec spec = ten_records();
+    write_file(dir / "t.dbf", build_table(spec));
+    // Deleting positions one by one in order reveals the whole order through the marks.
+    std::string order;
+    for (int k = 1; k <= 10; ++k) {
+        write_file(dir / "t.dbf", build_table(spec));
+        run_rorarodi(dir, {"t.dbf", "/ORDER:AGE", "/DELETE:" + std::to_string(k)});
+        order += marks(read_file(dir / "t.dbf"), spec);
+    }
+    // -100, -10, -2, 0, blank (0 as well, later in view order), 5, 7, 12, 30, 99
+    EXPECT_EQ(order, "10 2 4 6 7 3 8 5 1 9 ");
+}
+
+TEST(RecordLists, CaseFoldingInOrder) {
+    TempDir dir;
+    TableSpec spec;
+    spec.fields = {{"FRUIT", 'C', 8}};
+    spec.records = {make_record(spec, {"Banana"}), make_record(spec, {"apple"})};
+    for (auto [args, expected] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"/ORDER:FRUIT"}, "1 "}, {{"/CASE", "/ORDER:FRUIT"}, "2 "}, {{"/ORDER:FRUIT", "/CASE"}, "1 "}}) {
+        write_file(dir / "f.dbf", build_table(spec));
+        args.insert(args.begin(), "f.dbf");
+        args.push_back("/DELETE:1");
+        run_rorarodi(dir, args);
+        EXPECT_EQ(marks(read_file(dir / "f.dbf"), spec), expected);
+    }
+}
+
+TEST(RecordLists, DatesOrderChronologicallyUnderEveryDateMode) {
+    TempDir dir;
+    TableSpec spec;
+    spec.fields = {{"BORN", 'D', 8}};
+    spec.records = {make_record(spec, {"20010315"}), make_record(spec, {"19991231"}), make_record(spec, {"20000101"})};
+    for (const char* mode : {"/DATE:asis", "/DATE:dmy", "/DATE:mdy"}) {
+        write_file(dir / "d.dbf", build_table(spec));
+        run_rorarodi(dir, {"d.dbf", mode, "/ORDER:BORN", "/DELETE:1"});
+        EXPECT_EQ(marks(read_file(dir / "d.dbf"), spec), "2 ") << mode;
+    }
+}
+
+} // namespace
