@@ -172,12 +172,12 @@ bool read_field_descriptors(DbfTable& table) {
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
         size_t start = i * size;
         if (start >= bytes || area[start] == kHeaderTerminator) break;
+        if (table.header_size + start + size > header_length) break;
         if (start + size > bytes) {
             // The file ends inside a descriptor: the field definition is cut off.
             truncated = true;
             break;
         }
-        if (table.header_size + start + size > header_length) break;
         table.field_table.push_back(table.level7 ? level7_descriptor(&area[start]) : standard_descriptor(&area[start]));
     }
 

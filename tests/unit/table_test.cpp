@@ -166,6 +166,25 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     open_bytes(dir, build_table(two), t, "two.dbf");
     ASSERT_TRUE(t.fields_ok);
     EXPECT_EQ(t.table.field_count(), 1u);
+
+    // No terminator, a header length that ends after the last descriptor, and a file
+    // that ends inside the next descriptor's room: the table opens with its one field.
+    TableSpec one;
+    one.fields = {{"ID", 'N', 11}};
+    one.records = {make_record(one, {"1"})};
+    std::string bytes_one = build_table(one);
+    bytes_one[64] = '\x0A';
+    Opened u;
+    open_bytes(dir, bytes_one, u, "one.dbf");
+    ASSERT_TRUE(u.fields_ok);
+    EXPECT_EQ(u.table.field_count(), 1u);
+    EXPECT_EQ(u.table.record_count(), 1u);
+
+    // Descriptors cut off by the end of the file are rejected.
+    Opened cut;
+    open_bytes(dir, build_table(two).substr(0, 40), cut, "cut.dbf");
+    EXPECT_TRUE(cut.header_ok);
+    EXPECT_FALSE(cut.fields_ok);
 }
 
 TEST(TableHeader, Level7Layout) {
