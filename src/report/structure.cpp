@@ -1,10 +1,250 @@
 #include "report/structure.h"
 
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <strings.h>
+#include <vector>
+
+#include "driver/console.h"
+#include "driver/settings.h"
+#include "report/escape.h"
+#include "table/dbf_format.h"
+#include "table/field_text.h"
 #include "table/table.h"
 
 namespace rorarodi {
 
-void list_structure(const std::string&) {}
-std::string sql_type_name(const DbfTable&, int, bool) { return std::string(); }
+namespace {
+
+enum class StructureFormat { console, text, sql, dbase_program, foxpro_program, xml, table };
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
+
+// The structure table: five fields describing one field of the listed table per record.
+constexpr size_t kStructureHeaderLength = 193;
+constexpr size_t kStructureRecordLength = 50;
+constexpr size_t kStructureNameWidth = 10;
+
+struct StructureColumn {
+    const char* name;
+    char type;
+    uint32_t offset;
+    uint8_t length;
+};
+constexpr std::array<StructureColumn, 5> kStructureColumns{{
+    {"FIELD_NAME", 'C', 1, 10},
+    {"FIELD_TYPE", 'C', 11, 1},
+    {"FIELD_LEN", 'N', 12, 3},
+    {"FIELD_DEC", 'N', 15, 3},
+    {"DESCRIPT", 'C', 18, 32},
+}};
+
+// The extension picks the format; checked in this order, ignoring case.
+std::optional<StructureFormat> format_for_file_name(const std::string& name) {
+    static constexpr struct {
+        const char* extension;
+        StructureFormat format;
+    } kExtensions[] = {{".xml", StructureFormat::xml},           {".fox", StructureFormat::foxpro_program},
+                       {".prg", StructureFormat::dbase_program}, {".dbf", StructureFormat::table},
+                       {".sql", StructureFormat::sql},           {".txt", StructureFormat::text}};
+    if (name.size() < 4) return std::nullopt;
+    const char* ending = name.c_str() + name.size() - 4;
+    for (const auto& entry : kExtensions)
+        if (strcasecmp(ending, entry.extension) == 0) return entry.format;
+    return std::nullopt;
+}
+
+const FieldDescriptor& descriptor(const DbfTable& table, int field) {
+    return table.field_table[static_cast<size_t>(field)];
+}
+
+void write_text_listing(std::FILE* out, DbfTable& table) {
+    const auto& header = table.header_image;
+    std::fprintf(out,
+                 "\nDatabase name\t\t:\t%s\nType\t\t\t:\t%s\nLast updated (m-d-y)\t:\t%02d-%02d-%04d\n"
+                 "File size\t\t:\t%lld\nHeader size\t\t:\t%10d\nRecord count\t\t:\t%10u\n"
+                 "Field count\t\t:\t%10d\nRecord length\t\t:\t%10u\n\nName        Type          Length\n",
+                 table.table_file_name.c_str(), kind_name(table.table_kind), header[kDateOffset + 1],
+                 header[kDateOffset + 2], header[kDateOffset] + 1900, table.table_handle.size(),
+                 static_cast<int>(table.header_length()), table.record_count(), static_cast<int>(table.field_count()),
+                 table.record_length());
+    for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
+        const FieldDescriptor& f = descriptor(table, i);
+        bool show_decimals = ((f.type == 'N' || f.type == 'F') && f.length != 0) || (f.type == 'D' && f.decimals == 8);
+        if (show_decimals)
+            std::fprintf(out, "%-11s %-11s %5d %2d\n", f.name.c_str(), field_type_name(table, i), f.length,
+                         f.decimals);
+        else
+            std::fprintf(out, "%-11s %-11s %5d\n", f.name.c_str(), field_type_name(table, i), f.length);
+    }
+}
+
+void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000) {
+    std::fprintf(out, "CREATE TABLE \"%s\" (\n", table.table_file_name.c_str());
+    int count = static_cast<int>(table.field_count());
+    for (int i = 0; i < count; ++i) {
+        const FieldDescriptor& f = descriptor(table, i);
+        std::string type = sql_type_name(table, i, sql2000);
+        bool numeric = f.type == 'N' || f.type == 'F';
+        if (numeric && f.decimals != 0)
+            std::fprintf(out, "\t%-11s %s(%d,%d)", f.name.c_str(), type.c_str(), f.length, f.decimals);
+        else if (numeric || f.type == 'C')
+            std::fprintf(out, "\t%-11s %s(%d)", f.name.c_str(), type.c_str(), f.length);
+        else
+            std::fprintf(out, "\t%-11s %s", f.name.c_str(), type.c_str());
+        std::fputs(i + 1 < count ? ",\n" : "\n", out);
+    }
+    std::fputs("\t);\n\n", out);
+}
+
+void write_dbase_program(std::FILE* out, DbfTable& table) {
+    std::fprintf(out, "DBCREATE(\"%s\", {;\n", table.table_file_name.c_str());
+    for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
+        const FieldDescriptor& f = descriptor(table, i);
+        std::string spaces(f.name.size() <= 9 ? 12 - f.name.size() : 2, ' ');
+        std::fprintf(out, "\t{ \"%s\",%s\"%c\", %3d, %3d },;\n", f.name.c_str(), spaces.c_str(), f.type, f.length,
+                     f.decimals);
+    }
+    std::fputs("\t})\n\n", out);
+}
+
+void write_foxpro_program(std::FILE* out, DbfTable& table) {
+    std::fprintf(out, "CREATE TABLE \"%s\" ( ;\n", table.table_file_name.c_str());
+    int count = static_cast<int>(table.field_count());
+    for (int i = 0; i < count; ++i) {
+        const FieldDescriptor& f = descriptor(table, i);
+        bool numeric = f.type == 'N' || f.type == 'F';
+        if (numeric && f.decimals != 0)
+            std::fprintf(out, "\t%-11s %c(%d,%d)", f.name.c_str(), f.type, f.length, f.decimals);
+        else if (numeric || f.type == 'C')
+            std::fprintf(out, "\t%-11s %c(%d)", f.name.c_str(), f.type, f.length);
+        else
+            std::fprintf(out, "\t%-11s %c", f.name.c_str(), f.type);
+        std::fputs(i + 1 < count ? ", ;\n" : " ;\n", out);
+    }
+    std::fputs("\t)\n\n", out);
+}
+
+void write_xml_document(std::FILE* out, DbfTable& table) {
+    std::fprintf(out, "<?xml version=\"1.0\"?>\n<!-- Location: %s -->\n", table.table_file_name.c_str());
+    std::fputs("   <Structure>\n", out);
+    for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
+        const FieldDescriptor& f = descriptor(table, i);
+        std::string name = xml_element("Field_Name", f.name, false);
+        std::string type = xml_element("Field_Type", field_type_name(table, i), false);
+        std::string length = xml_number_element("Field_Len", field_width(table, i));
+        std::string decimals = xml_number_element("Field_Dec", f.decimals);
+        std::fprintf(out, "      <Field>\n         %s\n         %s\n         %s\n         %s\n      </Field>\n",
+                     name.c_str(), type.c_str(), length.c_str(), decimals.c_str());
+    }
+    std::fputs("   </Structure>\n", out);
+    std::fputs("\n", out);
+}
+
+std::vector<uint8_t> structure_table_header(uint32_t record_count) {
+    std::vector<uint8_t> header(kStructureHeaderLength, 0);
+    header[kVersionOffset] = 0x03;
+    // A fixed date of last update: 13 September 2000.
+    header[kDateOffset] = 100;
+    header[kDateOffset + 1] = 9;
+    header[kDateOffset + 2] = 13;
+    write_le32(&header[kRecordCountOffset], record_count);
+    write_le16(&header[kHeaderLengthOffset], kStructureHeaderLength);
+    write_le16(&header[kRecordLengthOffset], kStructureRecordLength);
+    size_t at = kStandardHeaderSize;
+    for (const StructureColumn& column : kStructureColumns) {
+        for (size_t i = 0; column.name[i] != '\0'; ++i) header[at + i] = static_cast<uint8_t>(column.name[i]);
+        header[at + 11] = static_cast<uint8_t>(column.type);
+        write_le32(&header[at + 12], column.offset);
+        header[at + 16] = column.length;
+        at += kStandardDescriptorSize;
+    }
+    header[at] = kHeaderTerminator;
+    return header;
+}
+
+// One 50-byte record: live mark, name (cut to 10 characters), type letter, length
+// and decimal bytes, and the description left blank.
+std::string structure_table_record(const FieldDescriptor& f) {
+    std::string name = f.name.substr(0, kStructureNameWidth);
+    std::string record(1, ' ');
+    record += name;
+    record.append(kStructureNameWidth - name.size(), ' ');
+    record += f.type;
+    char numbers[16];
+    std::snprintf(numbers, sizeof numbers, "%3d%3d", f.length, f.decimals);
+    record += numbers;
+    record.resize(kStructureRecordLength, ' ');
+    return record;
+}
+
+void write_structure_table(std::FILE* out, DbfTable& table) {
+    std::vector<uint8_t> header = structure_table_header(static_cast<uint32_t>(table.field_count()));
+    std::fwrite(header.data(), 1, header.size(), out);
+    for (const FieldDescriptor& f : table.field_table) {
+        std::string record = structure_table_record(f);
+        std::fwrite(record.data(), 1, record.size(), out);
+    }
+}
+
+} // namespace
+
+std::string sql_type_name(const DbfTable& table, int field, bool sql2000) {
+    const FieldDescriptor& f = descriptor(table, field);
+    switch (f.type) {
+    case 'B':
+        if (f.length == 8)
+            return f.decimals > 0 ? "Numeric(20," + std::to_string(f.decimals) + ")" : std::string("Numeric(20)");
+        return sql2000 ? "Text" : "Blob(0,2)";
+    case 'D':
+    case 'T': return "DateTime";
+    case 'L': return sql2000 ? "Bit" : "Boolean";
+    case 'M': return sql2000 ? "Text" : "Blob(0,1)";
+    case 'Y': return "Money";
+    default: return field_type_name(table, field);
+    }
+}
+
+void list_structure(const std::string& argument) {
+    trace_enter("Struct");
+    DbfTable& table = current_table();
+    StructureFormat format = StructureFormat::console;
+    std::string file_name;
+    if (!argument.empty() && argument[0] == ':') {
+        file_name = argument.substr(1);
+        std::optional<StructureFormat> chosen = format_for_file_name(file_name);
+        if (!chosen) {
+            print_line("Invalid output format...");
+            return;
+        }
+        format = *chosen;
+    }
+
+    OutputFile file;
+    std::FILE* out = stdout;
+    if (format != StructureFormat::console) {
+        // Text formats collect the listings of several tables; the table format replaces the file.
+        file.reset(std::fopen(file_name.c_str(), format == StructureFormat::table ? "wb" : "a"));
+        if (!file) fail_with_name("Can't create file:", file_name);
+        out = file.get();
+    }
+
+    switch (format) {
+    case StructureFormat::console:
+    case StructureFormat::text: write_text_listing(out, table); break;
+    case StructureFormat::sql: write_sql_statement(out, table, run_settings().sql2000); break;
+    case StructureFormat::dbase_program: write_dbase_program(out, table); break;
+    case StructureFormat::foxpro_program: write_foxpro_program(out, table); break;
+    case StructureFormat::xml: write_xml_document(out, table); break;
+    case StructureFormat::table: write_structure_table(out, table); break;
+    }
+    file.reset();
+    trace_leave("Struct");
+}
 
 } // namespace rorarodi

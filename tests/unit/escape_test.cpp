@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "report/escape.h"
+
+using rorarodi::html_text;
+using rorarodi::xml_element;
+using rorarodi::xml_number_element;
+
+namespace {
+
+TEST(EscapeXmlElement, EntitiesCdataAndCharacterReferences) {
+    struct Case {
+        std::string text;
+        bool allow_cdata;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"", true, "<NOTE/>"},
+        {"", false, "<NOTE/>"},
+        {"plain", true, "<NOTE>plain</NOTE>"},
+        {"a<b", true, "<NOTE><![CDATA[a<b]]></NOTE>"},
+        {"a<b", false, "<NOTE>a&lt;b</NOTE>"},
+        {"x>y&z", false, "<NOTE>x&gt;y&amp;z</NOTE>"},
+        {"x>y&z", true, "<NOTE><![CDATA[x>y&z]]></NOTE>"},
+        // Quotes and apostrophes stay; without '<', '>' or '&' no CDATA even when allowed.
+        {"say \"it's\"", true, "<NOTE>say \"it's\"</NOTE>"},
+        // Control bytes: upper-case hexadecimal without leading zeros, in or out of CDATA.
+        {"one\ntwo", true, "<NOTE>one&#xA;two</NOTE>"},
+        {"one\ntwo", false, "<NOTE>one&#xA;two</NOTE>"},
+        {"a<\nb", true, "<NOTE><![CDATA[a<&#xA;b]]></NOTE>"},
+        {std::string("\x1b\x01\x1f", 3), false, "<NOTE>&#x1B;&#x1;&#x1F;</NOTE>"},
+        // Bytes above 127: four decimal digits.
+        {"caf\xe9", false, "<NOTE>caf&#0233;</NOTE>"},
+        {"\x80\xff", true, "<NOTE>&#0128;&#0255;</NOTE>"},
+        {"<\xe9>", true, "<NOTE><![CDATA[<&#0233;>]]></NOTE>"},
+        {"\x7f", false, "<NOTE>\x7f</NOTE>"},
+        // The text ends at its first NUL byte.
+        {std::string("ab\0cd", 5), false, "<NOTE>ab</NOTE>"},
+        {std::string("\0cd", 3), false, "<NOTE/>"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(xml_element("NOTE", c.text, c.allow_cdata), c.expected) << c.text;
+    }
+}
+
+TEST(EscapeXmlElement, LongTextIsBuiltWhole) {
+    std::string text(5000, '\xe9');
+    std::string expected = "<N><![CDATA[";
+    text += "&";
+    for (int i = 0; i < 5000; ++i) expected += "&#0233;";
+    expected += "&]]></N>";
+    EXPECT_EQ(xml_element("N", text, true), expected);
+}
+
+TEST(EscapeXmlNumberElement, IntegerDecimalAndEmptyForms) {
+    struct Case {
+        double value;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {0.0, "<V/>"},
+        {-0.0, "<V/>"},
+        {12.0, "<V>12</V>"},
+        {-7.0, "<V>-7</V>"},
+        {12.5, "<V>12.500000</V>"},
+        {2147483647.0, "<V>2147483647</V>"},
+        {-2147483648.0, "<V>-2147483648</V>"},
+        {2147483648.0, "<V>2147483648.000000</V>"},
+        {3e9, "<V>3000000000.000000</V>"},
+        {-3e9, "<V>-3000000000.000000</V>"},
+        {0.25, "<V>0.250000</V>"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(xml_number_element("V", c.value), c.expected) << c.value;
+    // A value of 301 digits is written whole.
+    EXPECT_EQ(xml_number_element("V", 1e300).size(), std::string("<V>.000000</V>").size() + 301);
+}
+
+TEST(EscapeHtmlText, EntitiesLineBreaksAndTokens) {
+    struct Case {
+        std::string text;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"", ""},
+        {"  \t ", ""},
+        {"one", "one "},
+        {"  one \t two  ", "one two "},
+        {"first line\nsecond", "first line <br>\n second "},
+        {"a\r\nb", "a <br>\n b "},
+        {"x<y", "x &lt;y "},
+        {"x>y", "x&gt; y "},
+        {"R&D \"q\"", "R&amp;D &quot;q&quot; "},
+        // Tokens of four characters or fewer are never links.
+        {"www.", "www. "},
+        {"www.example", "www.example "},
+        {"www.example.com",
+         "<a href=\"http://www.example.com\">www.example.com</a> "},
+        {"ftp.example.org/pub",
+         "<a href=\"ftp://ftp.example.org/pub\">ftp.example.org/pub</a> "},
+        {"see http://host/x now",
+         "see <a href=\"http://host/x\">http://host/x</a> now "},
+        {"ftp://files", "<a href=\"ftp://files\">ftp://files</a> "},
+        {"HTTP://host", "HTTP://host "},
+        {"mail me@host.org", "mail <a href=\"mailto:me@host.org\">me@host.org</a> "},
+        // '@' without a later '.' is plain text.
+        {"a.b@host", "a.b@host "},
+        // An address in angle brackets: the target is the bare address.
+        {"Ann <ann@example.com>",
+         "Ann <a href=\"mailto:ann@example.com\">&lt;ann@example.com&gt;</a> "},
+        // A web address holding '@' and a later '.' is a mail link.
+        {"http://user@host.com",
+         "<a href=\"mailto:http://user@host.com\">http://user@host.com</a> "},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(html_text(c.text), c.expected) << c.text;
+    }
+}
+
+TEST(EscapeHtmlText, LongTextIsBuiltWhole) {
+    std::string text;
+    std::string expected;
+    for (int i = 0; i < 2000; ++i) {
+        text += "www.a.b\n";
+        expected += "<a href=\"http://www.a.b\">www.a.b</a> <br>\n ";
+    }
+    EXPECT_EQ(html_text(text), expected);
+}
+
+} // namespace
