@@ -15,6 +15,9 @@ void from_oem(DbfTable& table, unsigned char* text, size_t length);
 void upper_case_key(DbfTable& table, char* text);
 // Upper-cases a NUL-terminated text by the ANSI page (the system upper-casing).
 void upper_case_ansi(char* text);
+// Upper-cases a NUL-terminated text by the OEM rule: for page 866 the Latin letters
+// and the Cyrillic letters 0xA0-0xAF and 0xE0-0xEF; for other pages their letters.
+void upper_case_oem(char* text);
 
 // Installs the translation-table hooks into a freshly opened table.
 void install_conversion_hooks(DbfTable& table);
@@ -26,6 +29,10 @@ void handle_lowercase_table(const std::string& argument);
 void handle_uppercase_table(const std::string& argument);
 void handle_table_oem(const std::string& argument);
 void handle_table_ansi(const std::string& argument);
+// CodePages=OEM,ANSI: chooses the code-page pair; the first accepted value is kept.
 void handle_code_pages(const std::string& argument);
+
+// Back to the default code-page pair, with no CodePages= value given yet.
+void reset_code_page_choice();
 
 } // namespace rorarodi

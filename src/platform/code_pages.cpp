@@ -1,0 +1,243 @@
+#include "platform/code_pages.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cwctype>
+#include <iconv.h>
+#include <locale.h>
+#include <optional>
+#include <string>
+
+namespace rorarodi {
+
+namespace {
+
+constexpr int kOemPages[] = {437, 850, 852, 866};
+constexpr int kAnsiPages[] = {1250, 1251, 1252};
+
+using ByteTable = std::array<uint8_t, 256>;
+// Unicode character of every byte of a page; kNoCharacter where the page has none.
+using CharacterTable = std::array<uint32_t, 256>;
+constexpr uint32_t kNoCharacter = 0xFFFFFFFF;
+
+// A locale with Unicode case mappings and transliterations that does not depend
+// on the user's environment; absent when the system has none of these.
+class NeutralLocale {
+public:
+    NeutralLocale() {
+        for (const char* name : {"C.UTF-8", "C.utf8", "en_US.UTF-8"}) {
+            locale_ = newlocale(LC_ALL_MASK, name, static_cast<locale_t>(nullptr));
+            if (locale_ != static_cast<locale_t>(nullptr)) break;
+        }
+    }
+    ~NeutralLocale() {
+        if (locale_ != static_cast<locale_t>(nullptr)) freelocale(locale_);
+    }
+    NeutralLocale(const NeutralLocale&) = delete;
+    NeutralLocale& operator=(const NeutralLocale&) = delete;
+    locale_t get() const { return locale_; }
+
+private:
+    locale_t locale_ = static_cast<locale_t>(nullptr);
+};
+
+const NeutralLocale& neutral_locale() {
+    static NeutralLocale locale;
+    return locale;
+}
+
+// Makes the neutral locale the thread's locale while it lives, so that iconv's
+// transliteration uses its tables.
+class NeutralLocaleScope {
+public:
+    NeutralLocaleScope() {
+        locale_t neutral = neutral_locale().get();
+        if (neutral != static_cast<locale_t>(nullptr)) previous_ = uselocale(neutral);
+    }
+    ~NeutralLocaleScope() {
+        if (previous_ != static_cast<locale_t>(nullptr)) uselocale(previous_);
+    }
+    NeutralLocaleScope(const NeutralLocaleScope&) = delete;
+    NeutralLocaleScope& operator=(const NeutralLocaleScope&) = delete;
+
+private:
+    locale_t previous_ = static_cast<locale_t>(nullptr);
+};
+
+class Converter {
+public:
+    Converter(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+    ~Converter() {
+        if (valid()) iconv_close(cd_);
+    }
+    Converter(const Converter&) = delete;
+    Converter& operator=(const Converter&) = delete;
+    bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+
+    // Converts the whole input; nothing when iconv reports an error.
+    std::optional<std::string> convert(const std::string& input) {
+        if (!valid()) return std::nullopt;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        std::string in = input;
+        std::string out(64, '\0');
+        char* in_ptr = in.data();
+        size_t in_left = in.size();
+        char* out_ptr = out.data();
+        size_t out_left = out.size();
+        if (iconv(cd_, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<size_t>(-1)) return std::nullopt;
+        if (iconv(cd_, nullptr, nullptr, &out_ptr, &out_left) == static_cast<size_t>(-1)) return std::nullopt;
+        if (in_left != 0) return std::nullopt;
+        out.resize(out.size() - out_left);
+        return out;
+    }
+
+private:
+    iconv_t cd_;
+};
+
+std::string iconv_name(int page) { return "CP" + std::to_string(page); }
+
+std::string ucs4_bytes(uint32_t character) {
+    std::string bytes(4, '\0');
+    for (int i = 0; i < 4; ++i) bytes[static_cast<size_t>(i)] = static_cast<char>((character >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+CharacterTable decode_page(int page) {
+    CharacterTable characters;
+    characters.fill(kNoCharacter);
+    for (uint32_t b = 0; b < 128; ++b) characters[b] = b;
+    Converter decoder("UCS-4LE", iconv_name(page));
+    for (uint32_t b = 128; b < 256; ++b) {
+        std::optional<std::string> out = decoder.convert(std::string(1, static_cast<char>(b)));
+        if (!out || out->size() != 4) continue;
+        const auto* p = reinterpret_cast<const unsigned char*>(out->data());
+        characters[b] = static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+                        static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+    }
+    return characters;
+}
+
+std::optional<uint8_t> find_character(const CharacterTable& page, uint32_t character) {
+    for (size_t b = 0; b < page.size(); ++b)
+        if (page[b] == character) return static_cast<uint8_t>(b);
+    return std::nullopt;
+}
+
+bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Byte table from one page to another. A character missing from the target takes
+// iconv's transliteration when that is one ASCII letter (an accent dropped), else '?'.
+ByteTable build_conversion(const CharacterTable& source, const CharacterTable& target, int target_page) {
+    ByteTable table{};
+    NeutralLocaleScope scope;
+    Converter transliterate(iconv_name(target_page) + "//TRANSLIT", "UCS-4LE");
+    for (size_t b = 0; b < 256; ++b) {
+        if (b < 128) {
+            table[b] = static_cast<uint8_t>(b);
+            continue;
+        }
+        uint32_t character = source[b];
+        table[b] = '?';
+        if (character == kNoCharacter) continue;
+        if (std::optional<uint8_t> found = find_character(target, character)) {
+            table[b] = *found;
+            continue;
+        }
+        std::optional<std::string> close = transliterate.convert(ucs4_bytes(character));
+        if (close && close->size() == 1 && is_ascii_letter(static_cast<unsigned char>((*close)[0])))
+            table[b] = static_cast<uint8_t>((*close)[0]);
+    }
+    return table;
+}
+
+uint32_t upper_case_character(uint32_t character) {
+    if (character >= 'a' && character <= 'z') return character - 32;
+    locale_t neutral = neutral_locale().get();
+    if (neutral == static_cast<locale_t>(nullptr) || character > 0x10FFFF) return character;
+    return static_cast<uint32_t>(towupper_l(static_cast<wint_t>(character), neutral));
+}
+
+// Upper-case byte of every byte of a page, where the upper-case form is in the page.
+ByteTable build_upper_case(const CharacterTable& page) {
+    ByteTable table{};
+    for (size_t b = 0; b < 256; ++b) {
+        table[b] = static_cast<uint8_t>(b);
+        if (page[b] == kNoCharacter) continue;
+        uint32_t upper = upper_case_character(page[b]);
+        if (upper == page[b]) continue;
+        if (std::optional<uint8_t> found = find_character(page, upper)) table[b] = *found;
+    }
+    return table;
+}
+
+struct PairTables {
+    int oem_page = 0;
+    int ansi_page = 0;
+    ByteTable ansi_to_oem{};
+    ByteTable oem_to_ansi{};
+    ByteTable ansi_upper{};
+    ByteTable oem_upper{};
+};
+
+struct CodePageState {
+    int oem_page = kDefaultOemPage;
+    int ansi_page = kDefaultAnsiPage;
+    std::optional<PairTables> tables;
+};
+
+CodePageState& state() {
+    static CodePageState s;
+    return s;
+}
+
+const PairTables& current_tables() {
+    CodePageState& s = state();
+    if (!s.tables || s.tables->oem_page != s.oem_page || s.tables->ansi_page != s.ansi_page) {
+        CharacterTable oem = decode_page(s.oem_page);
+        CharacterTable ansi = decode_page(s.ansi_page);
+        PairTables tables;
+        tables.oem_page = s.oem_page;
+        tables.ansi_page = s.ansi_page;
+        tables.ansi_to_oem = build_conversion(ansi, oem, s.oem_page);
+        tables.oem_to_ansi = build_conversion(oem, ansi, s.ansi_page);
+        tables.ansi_upper = build_upper_case(ansi);
+        tables.oem_upper = build_upper_case(oem);
+        s.tables = tables;
+    }
+    return *s.tables;
+}
+
+void apply(const ByteTable& table, unsigned char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) text[i] = table[text[i]];
+}
+
+void apply_up_to_nul(const ByteTable& table, unsigned char* text) {
+    for (; *text != 0; ++text) *text = table[*text];
+}
+
+} // namespace
+
+bool is_supported_oem_page(int page) { return std::find(std::begin(kOemPages), std::end(kOemPages), page) != std::end(kOemPages); }
+
+bool is_supported_ansi_page(int page) {
+    return std::find(std::begin(kAnsiPages), std::end(kAnsiPages), page) != std::end(kAnsiPages);
+}
+
+bool select_code_pages(int oem_page, int ansi_page) {
+    if (!is_supported_oem_page(oem_page) || !is_supported_ansi_page(ansi_page)) return false;
+    state().oem_page = oem_page;
+    state().ansi_page = ansi_page;
+    return true;
+}
+
+int oem_code_page() { return state().oem_page; }
+int ansi_code_page() { return state().ansi_page; }
+
+void ansi_to_oem_buffer(unsigned char* text, size_t length) { apply(current_tables().ansi_to_oem, text, length); }
+void oem_to_ansi_buffer(unsigned char* text, size_t length) { apply(current_tables().oem_to_ansi, text, length); }
+void upper_case_ansi_page(unsigned char* text) { apply_up_to_nul(current_tables().ansi_upper, text); }
+void upper_case_oem_page(unsigned char* text) { apply_up_to_nul(current_tables().oem_upper, text); }
+
+} // namespace rorarodi

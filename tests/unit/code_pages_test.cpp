@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <iconv.h>
+#include <locale.h>
+#include <optional>
+#include <string>
+
+#include "commands/code_pages.h"
+#include "driver/settings.h"
+#include "platform/code_pages.h"
+
+using namespace rorarodi;
+
+namespace {
+
+// Test-side oracle: the Unicode character of a byte of a page, straight from iconv.
+std::optional<uint32_t> decode_byte(int page, unsigned char byte) {
+    iconv_t cd = iconv_open("UCS-4LE", ("CP" + std::to_string(page)).c_str());
+    if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    char in[1] = {static_cast<char>(byte)};
+    unsigned char out[4] = {};
+    char* in_ptr = in;
+    char* out_ptr = reinterpret_cast<char*>(out);
+    size_t in_left = 1, out_left = 4;
+    size_t result = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    iconv_close(cd);
+    if (result == static_cast<size_t>(-1) || out_left != 0) return std::nullopt;
+    return static_cast<uint32_t>(out[0]) | static_cast<uint32_t>(out[1]) << 8 | static_cast<uint32_t>(out[2]) << 16 |
+           static_cast<uint32_t>(out[3]) << 24;
+}
+
+using PageCharacters = std::array<std::optional<uint32_t>, 256>;
+
+const PageCharacters& page_characters(int page) {
+    static std::map<int, PageCharacters> pages;
+    auto [it, inserted] = pages.try_emplace(page);
+    if (inserted)
+        for (int b = 0; b < 256; ++b) it->second[static_cast<size_t>(b)] = decode_byte(page, static_cast<unsigned char>(b));
+    return it->second;
+}
+
+std::optional<uint32_t> character_of(int page, unsigned char byte) { return page_characters(page)[byte]; }
+
+bool page_has(int page, uint32_t character) {
+    for (const std::optional<uint32_t>& c : page_characters(page))
+        if (c == character) return true;
+    return false;
+}
+
+unsigned char convert_byte(void (*convert)(unsigned char*, size_t), unsigned char byte) {
+    convert(&byte, 1);
+    return byte;
+}
+
+std::string converted(void (*convert)(DbfTable&, unsigned char*, size_t), DbfTable& table, std::string text) {
+    convert(table, reinterpret_cast<unsigned char*>(text.data()), text.size());
+    return text;
+}
+
+std::string upper_cased(void (*upper)(char*), std::string text) {
+    upper(text.data());
+    return text;
+}
+
+std::string key_of(DbfTable& table, std::string text) {
+    upper_case_key(table, text.data());
+    return text;
+}
+
+class CodePages : public ::testing::Test {
+protected:
+    void SetUp() override {
+        reset_process_state();
+        reset_code_page_choice();
+    }
+    void TearDown() override {
+        reset_process_state();
+        reset_code_page_choice();
+    }
+};
+
+TEST_F(CodePages, EveryPairRoundTripsTheCharactersBothPagesHave) {
+    for (int oem : {437, 850, 852, 866}) {
+        for (int ansi : {1250, 1251, 1252}) {
+            SCOPED_TRACE(std::to_string(oem) + "/" + std::to_string(ansi));
+            ASSERT_TRUE(select_code_pages(oem, ansi));
+            for (int b = 0; b < 128; ++b) {
+                EXPECT_EQ(convert_byte(ansi_to_oem_buffer, static_cast<unsigned char>(b)), b);
+                EXPECT_EQ(convert_byte(oem_to_ansi_buffer, static_cast<unsigned char>(b)), b);
+            }
+            for (int b = 128; b < 256; ++b) {
+                auto byte = static_cast<unsigned char>(b);
+                if (std::optional<uint32_t> c = character_of(ansi, byte); c && page_has(oem, *c)) {
+                    unsigned char o = convert_byte(ansi_to_oem_buffer, byte);
+                    EXPECT_EQ(character_of(oem, o), c) << "ANSI byte " << b;
+                    EXPECT_EQ(convert_byte(oem_to_ansi_buffer, o), byte) << "ANSI byte " << b;
+                }
+                if (std::optional<uint32_t> c = character_of(oem, byte); c && page_has(ansi, *c)) {
+                    unsigned char a = convert_byte(oem_to_ansi_buffer, byte);
+                    EXPECT_EQ(character_of(ansi, a), c) << "OEM byte " << b;
+                    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, a), byte) << "OEM byte " << b;
+                }
+            }
+        }
+    }
+}
+
+TEST_F(CodePages, MissingCharactersBecomeCloseLettersOrQuestionMarks) {
+    // Default pair 866/1251: the trade mark sign and the dash are not in 866.
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0x99), '?');
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0x96), '?');
+    // Box drawing of 866 is not in 1251.
+    EXPECT_EQ(convert_byte(oem_to_ansi_buffer, 0xC0), '?');
+    locale_t neutral = newlocale(LC_ALL_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (neutral == static_cast<locale_t>(nullptr)) GTEST_SKIP() << "no C.UTF-8 locale";
+    freelocale(neutral);
+    ASSERT_TRUE(select_code_pages(866, 1252));
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xE9), 'e');  // e acute
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xC0), 'A');  // A grave
+    ASSERT_TRUE(select_code_pages(437, 1250));
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xF5), 'o');  // o double acute
+}
+
+TEST_F(CodePages, CodePagesParameterKeepsTheFirstAcceptedValue) {
+    struct Case {
+        const char* argument;
+        const char* output;
+        int oem, ansi;
+    };
+    const Case cases[] = {
+        {"737,1252", "Invalid code page...\n", 866, 1251},
+        {"437,1253", "Invalid code page...\n", 866, 1251},
+        {"437", "Invalid code page...\n", 866, 1251},
+        {"437,x", "Invalid code page...\n", 866, 1251},
+        {"", "Invalid code page...\n", 866, 1251},
+        {"437,1252", "", 437, 1252},
+        {"850,1250", "", 437, 1252},
+        {"999,1250", "Invalid code page...\n", 437, 1252},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.argument);
+        ::testing::internal::CaptureStdout();
+        handle_code_pages(c.argument);
+        EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
+        EXPECT_EQ(oem_code_page(), c.oem);
+        EXPECT_EQ(ansi_code_page(), c.ansi);
+    }
+    // An accepted pair takes effect at once: e acute of 1252 is 0x82 in 437.
+    DbfTable table;
+    EXPECT_EQ(converted(to_oem, table, "\xE9"), "\x82");
+}
+
+TEST_F(CodePages, TranslationTablesReplaceTheSystemConversions) {
+    handle_table_ansi("\xE9");
+    handle_table_oem("\x82");
+    DbfTable table;
+    install_conversion_hooks(table);
+    EXPECT_EQ(converted(to_oem, table, "\xE9x\xC0\xE9"), "\x82x\xC0\x82");
+    EXPECT_EQ(converted(from_oem, table, "\x82x\xC0\x82"), "\xE9x\xC0\xE9");
+    EXPECT_EQ(table.upper_case_hook, nullptr);
+}
+
+TEST_F(CodePages, ShorterOemTableGivesDots) {
+    handle_table_ansi("\xE9\xE8");
+    handle_table_oem("\x82");
+    DbfTable table;
+    install_conversion_hooks(table);
+    EXPECT_EQ(converted(to_oem, table, "\xE8\xE9z"), ".\x82z");
+    // Zero bytes are not characters of the tables.
+    EXPECT_EQ(converted(to_oem, table, std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST_F(CodePages, TranslationKeysKeepTheFirstValueCutTo255) {
+    handle_table_oem("first");
+    handle_table_oem("second");
+    EXPECT_EQ(process_state().translation_tables.table_oem, "first");
+    handle_normal_table(std::string(300, 'n'));
+    EXPECT_EQ(process_state().translation_tables.normal, std::string(255, 'n'));
+    handle_uppercase_table("");
+    handle_uppercase_table("late");
+    EXPECT_EQ(process_state().translation_tables.uppercase, "");
+}
+
+TEST_F(CodePages, LowercaseAloneChangesNothing) {
+    handle_lowercase_table("\xE0\xE1");
+    DbfTable table;
+    install_conversion_hooks(table);
+    EXPECT_EQ(table.to_oem_hook, nullptr);
+    EXPECT_EQ(table.from_oem_hook, nullptr);
+    EXPECT_EQ(table.upper_case_hook, nullptr);
+    table.case_insensitive = true;
+    EXPECT_EQ(key_of(table, "ab\xA0"), "AB\x80");
+}
+
+TEST_F(CodePages, UpperCasingHookUsesNormalAndUppercase) {
+    handle_normal_table("\xE9\xE8\xE7");
+    handle_uppercase_table("\xC9\xC8");
+    DbfTable table;
+    install_conversion_hooks(table);
+    ASSERT_NE(table.upper_case_hook, nullptr);
+    EXPECT_EQ(key_of(table, "ab\xE9\xE8\xE7"), "ab\xE9\xE8\xE7");  // case option off
+    table.case_insensitive = true;
+    table.ansi = true;
+    EXPECT_EQ(key_of(table, "az\xE9\xE8\xE7\xE0"), "AZ\xC9\xC8\xE7\xE0");
+}
+
+TEST_F(CodePages, UpperCasingByTheOemRuleAndTheAnsiPage) {
+    DbfTable table;
+    table.case_insensitive = true;
+    // 866: a-z, 0xA0-0xAF and 0xE0-0xEF; the yo letter 0xF1 stays.
+    EXPECT_EQ(key_of(table, "az\xA0\xAF\xE0\xEF\xF1\x80"), "AZ\x80\x8F\x90\x9F\xF1\x80");
+    table.ansi = true;
+    // 1251: a, ya, yo, ukrainian ie.
+    EXPECT_EQ(key_of(table, "a\xE0\xFF\xB8\xBA"), "A\xC0\xDF\xA8\xAA");
+    EXPECT_EQ(upper_cased(upper_case_ansi, "q\xE0"), "Q\xC0");
+
+    ASSERT_TRUE(select_code_pages(850, 1252));
+    // 1252: e acute, y diaeresis, s caron, oe; sharp s has no upper case here.
+    EXPECT_EQ(key_of(table, "\xE9\xFF\x9A\x9C\xDF"), "\xC9\x9F\x8A\x8C\xDF");
+    // 850 by its own letters: e acute 0x82 to 0x90, a grave 0x85 to 0xB7.
+    table.ansi = false;
+    EXPECT_EQ(key_of(table, "e\x82\x85\xA0"), "E\x90\xB7\xB5");
+}
+
+} // namespace
