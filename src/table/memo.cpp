@@ -45,7 +45,7 @@ MemoFormat memo_format(uint8_t version) {
 class MemoSession {
 public:
     explicit MemoSession(DbfTable& table) : table_(table) {
-        table_.memo_handle = open_file_read_write(resolve_companion_name(table_.memo_file_name));
+        table_.memo_handle = open_file_read_write(memo_file_path(table_));
     }
     ~MemoSession() { table_.memo_handle.close(); }
     MemoSession(const MemoSession&) = delete;
@@ -271,6 +271,8 @@ std::string make_memo_file_name(const std::string& table_file_name, int kind) {
     default: return base + ".dbv";
     }
 }
+
+std::string memo_file_path(const DbfTable& table) { return resolve_companion_name(table.memo_file_name); }
 
 int derive_table_kind(DbfTable& table) {
     int kind = table.level7 ? kKindLevel7 : kind_for_version(table.version());
