@@ -1,10 +1,284 @@
 #include "table/field_text.h"
 
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "table/dbf_format.h"
+#include "table/memo.h"
 
 namespace rorarodi {
+
+namespace {
+
+// Day number of the day before 1 January of year 0, and of 31 December 9999.
+constexpr int64_t kDayBeforeYearZero = 1721059;
+constexpr int32_t kLastDayNumber = 5373484;
+constexpr int64_t kDaysPer400Years = 146097;
+constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
+constexpr uint64_t kTopBit = 0x8000000000000000ull;
+constexpr size_t kSmtReferenceWidth = 10;
+constexpr uint8_t kSmtVersion = 0xE5;
+constexpr size_t kDateWorkArea = 20;
+
+const FieldDescriptor& descriptor(const DbfTable& table, int field) {
+    return table.field_table[static_cast<size_t>(field)];
+}
+
+// Storage width clipped to what the record buffer holds from the field's offset.
+size_t usable_width(const DbfTable& table, int field) {
+    size_t offset = descriptor(table, field).offset;
+    if (offset >= table.record_buffer.size()) return 0;
+    return std::min<size_t>(field_width(table, field), table.record_buffer.size() - offset);
+}
+
+// True when the field is at least `count` bytes wide and they lie in the record buffer.
+bool field_holds(const DbfTable& table, int field, size_t count) { return usable_width(table, field) >= count; }
+
+const uint8_t* field_bytes(const DbfTable& table, int field) {
+    return table.record_buffer.data() + descriptor(table, field).offset;
+}
+
+uint8_t* field_bytes(DbfTable& table, int field) { return table.record_buffer.data() + descriptor(table, field).offset; }
+
+uint64_t read_le64(const uint8_t* p) {
+    return static_cast<uint64_t>(read_le32(p)) | (static_cast<uint64_t>(read_le32(p + 4)) << 32);
+}
+
+void write_le64(uint8_t* p, uint64_t v) {
+    write_le32(p, static_cast<uint32_t>(v));
+    write_le32(p + 4, static_cast<uint32_t>(v >> 32));
+}
+
+double bits_to_double(uint64_t bits) {
+    double value;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
+}
+
+uint64_t double_to_bits(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// The text buffer, (re)sized to its full size when a table was never opened.
+char* text_area(DbfTable& table) {
+    if (table.text_buffer.size() < kTextBufferSize) table.text_buffer.assign(kTextBufferSize, 0);
+    return table.text_buffer.data();
+}
+
+const char* put_text(DbfTable& table, const std::string& text) {
+    char* out = text_area(table);
+    size_t length = std::min(text.size(), table.text_buffer.size() - 1);
+    std::memcpy(out, text.data(), length);
+    out[length] = 0;
+    return out;
+}
+
+std::string format_fixed(double number, int width, int decimals) {
+    int length = std::snprintf(nullptr, 0, "%*.*f", width, decimals, number);
+    if (length <= 0) return std::string();
+    std::string text(static_cast<size_t>(length) + 1, '\0');
+    std::snprintf(text.data(), text.size(), "%*.*f", width, decimals, number);
+    text.resize(static_cast<size_t>(length));
+    return text;
+}
+
+// Field bytes up to the first zero byte, with the table's trim mode applied.
+const char* character_copy(DbfTable& table, int field) {
+    char* out = text_area(table);
+    size_t width = std::min(usable_width(table, field), table.text_buffer.size() - 1);
+    std::memcpy(out, field_bytes(table, field), width);
+    out[width] = 0;
+    size_t length = std::strlen(out);
+    if (table.trim_mode & 1) {
+        while (length > 0 && out[length - 1] == ' ') --length;
+        out[length] = 0;
+    }
+    if (table.trim_mode & 2) {
+        size_t start = 0;
+        while (out[start] == ' ') ++start;
+        std::memmove(out, out + start, length - start + 1);
+    }
+    return out;
+}
+
+// The field's length-byte characters read as a number; a ',' counts as the point.
+double number_from_text(const DbfTable& table, int field) {
+    size_t length = std::min<size_t>(descriptor(table, field).length, usable_width(table, field));
+    std::string work(reinterpret_cast<const char*>(field_bytes(table, field)), length);
+    work.resize(std::strlen(work.c_str()));
+    size_t comma = work.find(',');
+    if (comma != std::string::npos) work[comma] = '.';
+    return std::strtod(work.c_str(), nullptr);
+}
+
+// atoi of the characters [start, start + count) of a text; pieces beyond its end give 0.
+int text_piece(const char* text, size_t length, size_t start, size_t count) {
+    if (start >= length) return 0;
+    size_t end = std::min(length, start + count);
+    size_t i = start;
+    while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
+    bool negative = false;
+    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    int value = 0;
+    while (i < end && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
+    return negative ? -value : value;
+}
+
+int month_length(int month, int year) {
+    if (month < 1 || month > 12) return 0;
+    return month == 2 && is_leap_year(year) ? 29 : kMonthLengths[month - 1];
+}
+
+int year_length(int year) { return is_leap_year(year) ? 366 : 365; }
+
+// Days of the years 0 .. year-1 (none for a negative year).
+int64_t days_before_year(int64_t year) {
+    if (year <= 0) return 0;
+    return 365 * year + (year + 3) / 4 - (year + 99) / 100 + (year + 399) / 400;
+}
+
+int64_t day_number_of(int year, int month, int day) {
+    int64_t days = day;
+    for (int m = 1; m < month && m <= 12; ++m) days += month_length(m, year);
+    return days + days_before_year(year) + kDayBeforeYearZero;
+}
+
+// Date mode used for formatting: 1 to 4, or 0 for "as stored".
+int effective_date_mode(const DbfTable& table) {
+    return table.date_mode >= 1 && table.date_mode <= 4 ? table.date_mode : 0;
+}
+
+// The three date arguments in the order of a mode's format.
+void date_arguments(int mode, const DateParts& parts, int& a, int& b, int& c) {
+    switch (mode) {
+    case 1: a = parts.day, b = parts.month, c = parts.year; break;
+    case 2: a = parts.month, b = parts.day, c = parts.year; break;
+    default: a = parts.year, b = parts.month, c = parts.day; break;
+    }
+}
+
+const char* format_date(DbfTable& table, int mode, const DateParts& parts) {
+    int a, b, c;
+    date_arguments(mode, parts, a, b, c);
+    char* out = text_area(table);
+    std::snprintf(out, table.text_buffer.size(), table.date_formats[static_cast<size_t>(mode)].c_str(), a, b, c);
+    return out;
+}
+
+const char* format_datetime(DbfTable& table, int mode, const DateParts& parts) {
+    int a, b, c;
+    date_arguments(mode, parts, a, b, c);
+    char* out = text_area(table);
+    std::snprintf(out, table.text_buffer.size(), table.datetime_formats[static_cast<size_t>(mode)].c_str(), a, b, c,
+                  parts.hour, parts.minute, parts.second);
+    return out;
+}
+
+const char* spaces(DbfTable& table, size_t count) { return put_text(table, std::string(count, ' ')); }
+
+// Parts of an '@' value: the time of day from the second word (milliseconds); the
+// first word is a day number as in a binary 'T' field when it lies in 1..5373484,
+// otherwise the date shows as day 0, month 1, year 0.
+DateParts timestamp_parts(const DbfTable& table, int field) {
+    DateParts parts;
+    parts.month = 1;
+    if (!field_holds(table, field, 8)) return parts;
+    const uint8_t* p = field_bytes(table, field);
+    uint32_t date_word = read_le32(p);
+    uint32_t milliseconds = read_le32(p + 4);
+    parts.hour = static_cast<int>(milliseconds / 3600000u);
+    uint32_t rest = milliseconds % 3600000u;
+    parts.minute = static_cast<int>(rest / 60000u);
+    parts.second = static_cast<int>(rest % 60000u / 1000u);
+    if (date_word >= 1 && date_word <= static_cast<uint32_t>(kLastDayNumber))
+        julian_day_to_date(static_cast<int32_t>(date_word), parts.year, parts.month, parts.day);
+    return parts;
+}
+
+double currency_value(const DbfTable& table, int field) {
+    if (!field_holds(table, field, 8)) return 0;
+    return static_cast<double>(static_cast<int64_t>(read_le64(field_bytes(table, field)))) / 10000.0;
+}
+
+// Level 7 doubles are stored big-endian with the sign bit set for non-negative
+// values and all bits inverted for negative ones, so that bytes sort as numbers.
+double level7_double(const DbfTable& table, int field) {
+    if (!field_holds(table, field, 8)) return 0;
+    const uint8_t* p = field_bytes(table, field);
+    uint64_t bits = (static_cast<uint64_t>(read_be32(p)) << 32) | read_be32(p + 4);
+    bool negative = false;
+    if (bits & kTopBit) {
+        bits &= ~kTopBit;
+    } else {
+        bits = ~bits & ~kTopBit;
+        negative = true;
+    }
+    double value = bits_to_double(bits);
+    if (!std::isfinite(value)) return 0;
+    return negative ? -value : value;
+}
+
+double binary_double(const DbfTable& table, int field) {
+    if (!field_holds(table, field, 8)) return 0;
+    return bits_to_double(read_le64(field_bytes(table, field)));
+}
+
+// Date and date-time texts by date mode: character positions of day, month, year,
+// hour, minute and second.
+struct DatePositions {
+    size_t day, month, year, hour, minute, second;
+};
+
+DatePositions date_positions(int mode) {
+    switch (mode) {
+    case 1: return {0, 3, 6, 11, 14, 17};
+    case 2: return {3, 0, 6, 11, 14, 17};
+    case 3: return {8, 5, 0, 11, 14, 17};
+    default: return {6, 4, 0, 8, 10, 12};
+    }
+}
+
+// Parses a date or date-time text by the table's date mode and stores it; a month
+// or day of 0 blanks the field. '@' fields are only ever blanked.
+void store_date_text(DbfTable& table, int field, const char* text, size_t length) {
+    const char type = descriptor(table, field).type;
+    DatePositions at = date_positions(effective_date_mode(table));
+    int day = text_piece(text, length, at.day, 2);
+    int month = text_piece(text, length, at.month, 2);
+    int year = text_piece(text, length, at.year, 4);
+    int hour = 0, minute = 0, second = 0;
+    if (type == 'T' || type == '@') {
+        hour = text_piece(text, length, at.hour, 2);
+        minute = text_piece(text, length, at.minute, 2);
+        second = text_piece(text, length, at.second, 2);
+    }
+    if (month == 0 || day == 0) {
+        blank_field(table, field);
+        return;
+    }
+    if (type == '@') return;
+    store_date_parts(table, field, year, month, day, hour, minute, second);
+}
+
+void store_memo_value(DbfTable& table, int field, const char* text, double number) {
+    if (number > 0) {
+        double count = std::trunc(number);
+        if (count >= 2147483648.0) return;
+        write_memo_bytes(table, field, std::string(text, static_cast<size_t>(count)));
+    } else {
+        write_memo_text(table, field, text);
+    }
+}
+
+} // namespace
 
 uint32_t field_width(const DbfTable& table, int field) {
     const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
@@ -35,27 +309,316 @@ void blank_field(DbfTable& table, int field) {
     std::memset(table.record_buffer.data() + f.offset, field_blank_byte(table, field), width);
 }
 
-} // namespace rorarodi
+bool field_is_numeric(const DbfTable& table, int field) {
+    const FieldDescriptor& f = descriptor(table, field);
+    switch (f.type) {
+    case 'N': case 'F': case 'Y': case 'I': case '+': case 'O': return true;
+    case 'B': return f.length == 8;
+    default: return false;
+    }
+}
 
-namespace rorarodi {
+bool field_is_memo(const DbfTable& table, int field) {
+    return is_memo_type(descriptor(table, field).type, field_width(table, field));
+}
 
-// Placeholders until the text forms are written.
-const char* field_text(DbfTable& table, int) { table.text_buffer.assign(kTextBufferSize, 0); return table.text_buffer.data(); }
-double field_number(DbfTable&, int) { return 0; }
-bool field_is_numeric(const DbfTable&, int) { return false; }
-bool field_is_memo(const DbfTable& table, int field) { return is_memo_type(table.field_table[field].type, field_width(table, field)); }
-uint32_t field_display_width(const DbfTable& table, int field) { return field_width(table, field); }
-void set_field(DbfTable&, int, const char*, double) {}
-void set_date_separator(DbfTable&, char) {}
+uint32_t field_display_width(const DbfTable& table, int field) {
+    const FieldDescriptor& f = descriptor(table, field);
+    const uint32_t width = field_width(table, field);
+    switch (f.type) {
+    case 'Y': return 24;
+    case 'B': case 'O': return width == 10 ? 10 : 20;
+    case 'I': case '+': case 'G': case 'M': return 10;
+    case 'D': return table.date_mode > 0 ? 10 : width;
+    case 'T': case '@': return table.date_mode > 0 ? 19 : width;
+    default: return width;
+    }
+}
+
 bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
-DateParts decode_date_parts(DbfTable&, int) { return DateParts{}; }
-bool date_parts_valid(const DateParts&) { return false; }
-void store_date_parts(DbfTable&, int, int, int, int, int, int, int) {}
-int32_t julian_day_number(int, int, int) { return 0; }
-void julian_day_to_date(int32_t, int&, int&, int&) {}
-bool memo_reference_present(DbfTable&, int) { return false; }
-uint32_t memo_block_number(DbfTable&, int) { return 0; }
-int32_t field_integer(const DbfTable&, int) { return 0; }
-void store_field_integer(DbfTable&, int, int32_t) {}
+
+int32_t julian_day_number(int year, int month, int day) {
+    if (month < 1 || month > 12) return 0;
+    return static_cast<int32_t>(static_cast<uint32_t>(day_number_of(year, month, day)));
+}
+
+void julian_day_to_date(int32_t day_number, int& year, int& month, int& day) {
+    int64_t rest = static_cast<int64_t>(day_number) - kDayBeforeYearZero;
+    year = 0;
+    // Whole 400-year cycles first (146097 days each); the years then go one by one.
+    while (rest > kDaysPer400Years) {
+        rest -= kDaysPer400Years;
+        year += 400;
+    }
+    while (rest > 0 && rest > year_length(year)) {
+        rest -= year_length(year);
+        ++year;
+    }
+    month = 1;
+    while (rest > 0 && month < 12 && rest > month_length(month, year)) {
+        rest -= month_length(month, year);
+        ++month;
+    }
+    day = static_cast<int>(std::clamp<int64_t>(rest, INT_MIN, INT_MAX));
+}
+
+DateParts decode_date_parts(DbfTable& table, int field) {
+    DateParts parts;
+    const FieldDescriptor& f = descriptor(table, field);
+    if (f.type == 'T' && field_width(table, field) == 8) {
+        if (!field_holds(table, field, 8)) return parts;
+        const uint8_t* p = field_bytes(table, field);
+        int32_t day_number = static_cast<int32_t>(read_le32(p));
+        int32_t milliseconds = static_cast<int32_t>(read_le32(p + 4));
+        if (day_number > kLastDayNumber) return parts;
+        julian_day_to_date(day_number, parts.year, parts.month, parts.day);
+        int32_t seconds = milliseconds / 1000;
+        parts.hour = seconds / 3600;
+        parts.minute = seconds % 3600 / 60;
+        parts.second = seconds % 60;
+        return parts;
+    }
+    const char* text = reinterpret_cast<const char*>(field_bytes(table, field));
+    size_t length = usable_width(table, field);
+    length = std::find(text, text + length, '\0') - text;
+    parts.year = text_piece(text, length, 0, 4);
+    parts.month = text_piece(text, length, 4, 2);
+    parts.day = text_piece(text, length, 6, 2);
+    if (f.type == 'T' || f.type == '@') {
+        parts.hour = text_piece(text, length, 8, 2);
+        parts.minute = text_piece(text, length, 10, 2);
+        parts.second = text_piece(text, length, 12, 2);
+    }
+    return parts;
+}
+
+bool date_parts_valid(const DateParts& parts) {
+    if (parts.second > 59 || parts.minute > 59 || parts.hour > 23) return false;
+    if (parts.month < 1 || parts.month > 12 || parts.day < 1 || parts.year > 9999) return false;
+    return parts.day <= month_length(parts.month, parts.year);
+}
+
+void store_date_parts(DbfTable& table, int field, int year, int month, int day, int hour, int minute, int second) {
+    const FieldDescriptor& f = descriptor(table, field);
+    const uint32_t width = field_width(table, field);
+    if (f.type == 'T' && width == 8) {
+        // Months outside the year have no length to sum: the field stays as it is.
+        if (month < 1 || month > 12 || !field_holds(table, field, 8)) return;
+        int64_t day_number = day_number_of(year, month, day);
+        int64_t milliseconds = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000;
+        uint8_t* p = field_bytes(table, field);
+        write_le32(p, static_cast<uint32_t>(day_number));
+        write_le32(p + 4, static_cast<uint32_t>(milliseconds));
+        return;
+    }
+    if (f.type != 'D' && f.type != 'T') return;
+    char digits[96];
+    int length = std::snprintf(digits, sizeof digits, "%04d%02d%02d%02d%02d%02d", year, month, day, hour, minute,
+                               second);
+    if (length < 0) return;
+    if (f.type == 'T' && length != 14) return;
+    size_t count = std::min<size_t>(static_cast<size_t>(length), usable_width(table, field));
+    std::memcpy(field_bytes(table, field), digits, count);
+}
+
+int32_t field_integer(const DbfTable& table, int field) {
+    if (!field_holds(table, field, 4)) return 0;
+    const uint8_t* p = field_bytes(table, field);
+    // Level 7 integers are big-endian with the sign bit inverted.
+    if (table.level7) return static_cast<int32_t>(read_be32(p) ^ kLevel7IntegerFlip);
+    return static_cast<int32_t>(read_le32(p));
+}
+
+void store_field_integer(DbfTable& table, int field, int32_t value) {
+    if (!field_holds(table, field, 4)) return;
+    uint8_t* p = field_bytes(table, field);
+    if (table.level7)
+        write_be32(p, static_cast<uint32_t>(value) ^ kLevel7IntegerFlip);
+    else
+        write_le32(p, static_cast<uint32_t>(value));
+}
+
+bool memo_reference_present(DbfTable& table, int field) {
+    if (table.version() == kSmtVersion) {
+        size_t count = std::min(usable_width(table, field), kSmtReferenceWidth);
+        const uint8_t* p = field_bytes(table, field);
+        return std::any_of(p, p + count, [](uint8_t b) { return b != 0; });
+    }
+    if (field_width(table, field) == 4) return field_integer(table, field) != 0;
+    double number = std::trunc(number_from_text(table, field));
+    return !std::isnan(number) && number != 0;
+}
+
+uint32_t memo_block_number(DbfTable& table, int field) {
+    if (table.version() == kSmtVersion) {
+        if (!field_holds(table, field, kSmtReferenceWidth)) return 0;
+        return read_le32(field_bytes(table, field) + 6);
+    }
+    if (field_width(table, field) == 4) {
+        int32_t block = field_integer(table, field);
+        return block > 0 ? static_cast<uint32_t>(block) : 0;
+    }
+    double number = std::trunc(number_from_text(table, field));
+    if (!(number >= 1 && number <= 4294967295.0)) return 0;
+    return static_cast<uint32_t>(number);
+}
+
+bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals) {
+    if (!std::isfinite(number) || !field_holds(table, field, length)) return false;
+    std::string text = format_fixed(number, static_cast<int>(length), static_cast<int>(decimals));
+    if (decimals == 0) {
+        if (text.size() > length) return false;
+    } else {
+        const long integer_room = static_cast<long>(length) - static_cast<long>(decimals) - 1;
+        // No room for an integer digit: "0.5" is stored as ".5".
+        if (integer_room == 0 && text.size() >= 2 && text[0] == '0' && text[1] == '.') text.erase(0, 1);
+        size_t point = text.find('.');
+        if (point == std::string::npos || static_cast<long>(point) > integer_room) return false;
+    }
+    std::memcpy(field_bytes(table, field), text.data(), std::min<size_t>(text.size(), length));
+    return true;
+}
+
+const char* field_text(DbfTable& table, int field) {
+    char* out = text_area(table);
+    const size_t capacity = table.text_buffer.size();
+    const FieldDescriptor& f = descriptor(table, field);
+    const int mode = effective_date_mode(table);
+    switch (f.type) {
+    case 'C': case 'V': case 'Q': case '0':
+        return character_copy(table, field);
+    case 'N': case 'F': {
+        std::string text = format_fixed(number_from_text(table, field), f.length, f.decimals);
+        if (f.decimals != 0 && f.length - f.decimals == 1 && text.size() >= 2 && text[0] == '0' && text[1] == '.')
+            text.erase(0, 1);
+        return put_text(table, text);
+    }
+    case 'L':
+        out[0] = field_holds(table, field, 1) ? static_cast<char>(field_bytes(table, field)[0]) : 0;
+        out[1] = 0;
+        return out;
+    case 'D': {
+        DateParts parts = decode_date_parts(table, field);
+        if (!date_parts_valid(parts)) return spaces(table, mode ? 10 : 8);
+        return mode ? format_date(table, mode, parts) : character_copy(table, field);
+    }
+    case 'T': {
+        DateParts parts = decode_date_parts(table, field);
+        if (!date_parts_valid(parts)) return spaces(table, mode ? 19 : 14);
+        return mode ? format_datetime(table, mode, parts) : character_copy(table, field);
+    }
+    case '@':
+        return mode ? format_datetime(table, mode, timestamp_parts(table, field)) : character_copy(table, field);
+    case 'I': case '+':
+        std::snprintf(out, capacity, "%10d", field_integer(table, field));
+        return out;
+    case 'Y':
+        std::snprintf(out, capacity, "%24.4f", currency_value(table, field));
+        return out;
+    case 'O':
+        std::snprintf(out, capacity, "%20.8f", level7_double(table, field));
+        return out;
+    case 'B':
+        if (f.length == 8) return put_text(table, format_fixed(binary_double(table, field), 20, f.decimals));
+        [[fallthrough]];
+    case 'M': case 'G': case 'W':
+        std::snprintf(out, capacity, "%-10s", memo_reference_present(table, field) ? "Full memo" : "Empty memo");
+        return out;
+    default:
+        out[0] = 0;
+        return out;
+    }
+}
+
+double field_number(DbfTable& table, int field) {
+    const FieldDescriptor& f = descriptor(table, field);
+    switch (f.type) {
+    case 'I': case '+': return field_integer(table, field);
+    case 'B': return f.length == 8 ? binary_double(table, field) : 0;
+    case 'N': case 'F': return number_from_text(table, field);
+    case 'O': return level7_double(table, field);
+    case 'Y': return currency_value(table, field);
+    default: return 0;
+    }
+}
+
+void set_field(DbfTable& table, int field, const char* text, double number) {
+    if (!text) text = "";
+    const FieldDescriptor& f = descriptor(table, field);
+    switch (f.type) {
+    case 'C': case 'Q': case 'V': {
+        size_t count = std::min(std::strlen(text), usable_width(table, field));
+        std::memcpy(field_bytes(table, field), text, count);
+        return;
+    }
+    case 'N': case 'F':
+        store_number_text(table, field, number, f.length, f.decimals);
+        return;
+    case 'L': {
+        if (!field_holds(table, field, 1)) return;
+        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        field_bytes(table, field)[0] = std::strchr("YNFT01", c) && c != 0 ? static_cast<uint8_t>(c) : ' ';
+        return;
+    }
+    case 'D': {
+        // At most 10 characters in a space-filled work area, cut to the mode's length.
+        std::string work(kDateWorkArea, ' ');
+        size_t count = std::min<size_t>(std::strlen(text), 10);
+        work.replace(0, count, text, count);
+        work.resize(effective_date_mode(table) ? 10 : 8);
+        store_date_text(table, field, work.c_str(), work.size());
+        return;
+    }
+    case 'T': case '@':
+        store_date_text(table, field, text, std::strlen(text));
+        return;
+    case 'I': case '+': {
+        int32_t value = 0;
+        if (number <= 2147483647.0 && number >= -2147483648.0) value = static_cast<int32_t>(number);
+        store_field_integer(table, field, value);
+        return;
+    }
+    case 'Y': {
+        // Rounded, not truncated: 12.3456 * 10000 is 123455.99999... in binary.
+        double scaled = std::round(number * 10000.0);
+        if (!(scaled >= -9223372036854775808.0 && scaled < 9223372036854775808.0)) return;
+        if (!field_holds(table, field, 8)) return;
+        write_le64(field_bytes(table, field), static_cast<uint64_t>(static_cast<int64_t>(scaled)));
+        return;
+    }
+    case 'O': {
+        if (!field_holds(table, field, 8)) return;
+        uint64_t bits = double_to_bits(number);
+        bits = number < 0 ? ~(bits | kTopBit) : (bits | kTopBit);
+        uint8_t* p = field_bytes(table, field);
+        write_be32(p, static_cast<uint32_t>(bits >> 32));
+        write_be32(p + 4, static_cast<uint32_t>(bits));
+        return;
+    }
+    case 'B':
+        if (field_is_memo(table, field)) {
+            store_memo_value(table, field, text, number);
+        } else if (field_holds(table, field, 8)) {
+            write_le64(field_bytes(table, field), double_to_bits(number));
+        }
+        return;
+    case 'M': case 'G': case 'W':
+        store_memo_value(table, field, text, number);
+        return;
+    default:
+        return;
+    }
+}
+
+void set_date_separator(DbfTable& table, char separator) {
+    const char c = separator ? separator : '.';
+    for (int mode = 1; mode <= 3; ++mode) {
+        for (std::string* format : {&table.date_formats[static_cast<size_t>(mode)],
+                                    &table.datetime_formats[static_cast<size_t>(mode)]}) {
+            if (format->size() > 4) (*format)[4] = c;
+            if (format->size() > 9) (*format)[9] = c;
+        }
+    }
+}
 
 } // namespace rorarodi

@@ -43,17 +43,24 @@ DateParts decode_date_parts(DbfTable& table, int field);
 bool date_parts_valid(const DateParts& parts);
 void store_date_parts(DbfTable& table, int field, int year, int month, int day, int hour, int minute, int second);
 // Julian day number of a proleptic Gregorian date (day before 1 January of year 0
-// is day 1721059), and its reverse.
+// is day 1721059; 0 for a month outside 1..12), and its reverse.
 int32_t julian_day_number(int year, int month, int day);
 void julian_day_to_date(int32_t day_number, int& year, int& month, int& day);
 
-// True when the memo reference of a memo-type field is not empty.
+// True when the memo reference of a memo-type field is not empty (SMT tables: any
+// of the 10 bytes is not zero).
 bool memo_reference_present(DbfTable& table, int field);
-// Block number of the current record's memo field (0 for none).
+// Block number of the current record's memo field (0 for none, and for a negative
+// or unrepresentable number).
 uint32_t memo_block_number(DbfTable& table, int field);
 
-// Signed 32-bit integer of an I/'+' field (or a width-4 memo reference).
+// Signed 32-bit integer of an I/'+' field (or a width-4 memo reference); level 7
+// tables hold it big-endian with the sign bit inverted. 0 when the field is narrower.
 int32_t field_integer(const DbfTable& table, int field);
 void store_field_integer(DbfTable& table, int field, int32_t value);
+
+// Stores a number as right-aligned text of `length` characters with `decimals`
+// decimals into the field; false (field unchanged) when it does not fit.
+bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals);
 
 } // namespace rorarodi

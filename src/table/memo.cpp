@@ -1,14 +1,278 @@
 #include "table/memo.h"
 
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
 #include "platform/paths.h"
 #include "table/dbf_format.h"
+#include "table/field_text.h"
 
 namespace rorarodi {
 
+namespace {
+
+enum class MemoFormat { kNone, kDbase3, kDbase4, kFoxPro, kSmt };
+
+// Memo data must lie within the first 2 GiB of the memo file.
+constexpr uint64_t kMemoDataLimit = 0x80000000ull;
+// New memos never go below the end of the header area (512 bytes in every format).
+constexpr uint64_t kHeaderArea = 512;
+constexpr uint32_t kDbase3BlockSize = 512;
+constexpr uint32_t kShortHeaderBlockSize = 256;
+constexpr size_t kDbase4HeaderSize = 22;
+constexpr size_t kFoxProHeaderSize = 8;
+constexpr size_t kSmtHeaderSize = 14;
+constexpr size_t kBlockHeaderSize = 8;
+constexpr size_t kSmtReferenceWidth = 10;
+constexpr size_t kReadChunk = 65536;
+constexpr uint8_t kDbase4BlockMark[4] = {0xFF, 0xFF, 0x08, 0x00};
+constexpr uint32_t kFoxProTextBlock = 1;
+
+// The format follows the version byte, not the table kind.
+MemoFormat memo_format(uint8_t version) {
+    switch (version) {
+    case 0x03: case 0x83: return MemoFormat::kDbase3;
+    case 0x04: case 0x8B: case 0x8C: return MemoFormat::kDbase4;
+    case 0x30: case 0x31: case 0x32: case 0xF5: return MemoFormat::kFoxPro;
+    case 0xE5: return MemoFormat::kSmt;
+    default: return MemoFormat::kNone;
+    }
+}
+
+// Opens the table's memo file into `memo_handle` for one operation and closes it
+// at the end. A file whose name differs only in letter case is found too.
+class MemoSession {
+public:
+    explicit MemoSession(DbfTable& table) : table_(table) {
+        table_.memo_handle = open_file_read_write(memo_file_path(table_));
+    }
+    ~MemoSession() { table_.memo_handle.close(); }
+    MemoSession(const MemoSession&) = delete;
+    MemoSession& operator=(const MemoSession&) = delete;
+    bool is_open() const { return table_.memo_handle.is_open(); }
+    FileHandle& file() { return table_.memo_handle; }
+
+private:
+    DbfTable& table_;
+};
+
+bool read_exact(FileHandle& file, uint64_t offset, uint8_t* buffer, size_t count) {
+    if (!file.seek(offset)) return false;
+    return file.read(buffer, count) == static_cast<long long>(count);
+}
+
+// End of the readable memo area: the file size, but no further than 2 GiB.
+uint64_t readable_end(const FileHandle& file) {
+    long long size = file.size();
+    if (size <= 0) return 0;
+    return std::min<uint64_t>(static_cast<uint64_t>(size), kMemoDataLimit);
+}
+
+// Up to `count` bytes at `offset`: never more than the file holds.
+std::string read_available(FileHandle& file, uint64_t offset, uint64_t count) {
+    uint64_t end = readable_end(file);
+    if (offset >= end) return std::string();
+    count = std::min(count, end - offset);
+    std::string data(static_cast<size_t>(count), '\0');
+    if (!file.seek(offset)) return std::string();
+    long long got = file.read(data.data(), data.size());
+    data.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    return data;
+}
+
+// dBase III: the text runs from the block to the first 0x1A, or to the end of the file.
+std::optional<std::string> read_dbase3(FileHandle& file, uint32_t block) {
+    uint64_t position = static_cast<uint64_t>(block) * kDbase3BlockSize;
+    if (position >= kMemoDataLimit) return std::nullopt;
+    std::string text;
+    const uint64_t end = readable_end(file);
+    while (position < end) {
+        std::string part = read_available(file, position, std::min<uint64_t>(kReadChunk, end - position));
+        if (part.empty()) break;
+        size_t marker = part.find(static_cast<char>(kEndOfFile));
+        if (marker != std::string::npos) {
+            text.append(part, 0, marker);
+            break;
+        }
+        text += part;
+        position += part.size();
+    }
+    return text;
+}
+
+// dBase IV: block header FF FF 08 00 and the total length (header included), little-endian.
+std::optional<std::string> read_dbase4(FileHandle& file, uint32_t block) {
+    uint8_t header[kDbase4HeaderSize];
+    if (!read_exact(file, 0, header, sizeof header)) return std::nullopt;
+    uint32_t block_size = read_le16(header + 20);
+    if (block_size == 0) return std::nullopt;
+    uint64_t offset = static_cast<uint64_t>(block) * block_size;
+    if (offset >= kMemoDataLimit) return std::nullopt;
+    uint8_t block_header[kBlockHeaderSize];
+    if (!read_exact(file, offset, block_header, sizeof block_header)) return std::nullopt;
+    uint32_t total = read_le32(block_header + 4);
+    if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return std::nullopt;
+    return read_available(file, offset + kBlockHeaderSize, total - kBlockHeaderSize);
+}
+
+// FoxPro: big-endian header; block header of type (below 256) and data length.
+std::optional<std::string> read_foxpro(FileHandle& file, uint32_t block) {
+    uint8_t header[kFoxProHeaderSize];
+    if (!read_exact(file, 0, header, sizeof header)) return std::nullopt;
+    uint32_t block_size = read_be16(header + 6);
+    if (block_size == 0) return std::nullopt;
+    uint64_t offset = static_cast<uint64_t>(block) * block_size;
+    if (offset >= kMemoDataLimit) return std::nullopt;
+    uint8_t block_header[kBlockHeaderSize];
+    if (!read_exact(file, offset, block_header, sizeof block_header)) return std::nullopt;
+    if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return std::nullopt;
+    return read_available(file, offset + kBlockHeaderSize, read_be32(block_header + 4));
+}
+
+// SMT: the length comes from the field's reference; the block holds the data alone.
+std::optional<std::string> read_smt(FileHandle& file, uint32_t block, uint32_t length) {
+    uint8_t header[kSmtHeaderSize];
+    uint32_t block_size = read_exact(file, 0, header, sizeof header) ? read_le16(header + 4) : kShortHeaderBlockSize;
+    if (length == 0) return std::string();
+    if (block_size == 0) return std::nullopt;
+    uint64_t offset = static_cast<uint64_t>(block) * block_size;
+    if (offset >= kMemoDataLimit) return std::nullopt;
+    return read_available(file, offset, length);
+}
+
+// Where a memo of `stored` bytes goes: the next free block, when it lies past the
+// header area and the memo ends within 2 GiB; 0 otherwise.
+uint64_t append_offset(uint32_t next_free, uint32_t block_size, uint64_t stored) {
+    if (block_size == 0 || next_free == 0) return 0;
+    uint64_t offset = static_cast<uint64_t>(next_free) * block_size;
+    if (offset < kHeaderArea || offset + stored > kMemoDataLimit) return 0;
+    return offset;
+}
+
+uint32_t block_count(uint64_t length, uint32_t block_size) {
+    return static_cast<uint32_t>((length + block_size - 1) / block_size);
+}
+
+// True when a reference to `block` can be stored in the field: the memo file is
+// only written when the record can point at the new memo.
+bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_t block) {
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const size_t width = field_width(table, field);
+    if (static_cast<size_t>(f.offset) + width > table.record_buffer.size()) return false;
+    if (format == MemoFormat::kSmt) return width >= kSmtReferenceWidth;
+    if (width == 4) return true;
+    return std::to_string(block).size() <= f.length && f.length <= width;
+}
+
+// Appends the memo by format; returns its first block number, or 0 on failure.
+uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::string& data) {
+    FileHandle& file = table.memo_handle;
+    uint32_t next_free = 0, block_size = 0;
+    std::string stored;
+    switch (format) {
+    case MemoFormat::kDbase3: {
+        uint8_t header[4];
+        if (!read_exact(file, 0, header, sizeof header)) return 0;
+        next_free = read_le32(header);
+        block_size = kDbase3BlockSize;
+        stored = data + static_cast<char>(kEndOfFile);
+        break;
+    }
+    case MemoFormat::kDbase4: {
+        uint8_t header[kDbase4HeaderSize];
+        if (!read_exact(file, 0, header, sizeof header)) return 0;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 20);
+        uint8_t block_header[kBlockHeaderSize];
+        std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
+        write_le32(block_header + 4, static_cast<uint32_t>(data.size() + kBlockHeaderSize));
+        stored.assign(reinterpret_cast<const char*>(block_header), sizeof block_header);
+        stored += data;
+        break;
+    }
+    case MemoFormat::kFoxPro: {
+        uint8_t header[kFoxProHeaderSize];
+        if (!read_exact(file, 0, header, sizeof header)) return 0;
+        next_free = read_be32(header);
+        block_size = read_be16(header + 6);
+        uint8_t block_header[kBlockHeaderSize];
+        write_be32(block_header, kFoxProTextBlock);
+        write_be32(block_header + 4, static_cast<uint32_t>(data.size()));
+        stored.assign(reinterpret_cast<const char*>(block_header), sizeof block_header);
+        stored += data;
+        break;
+    }
+    case MemoFormat::kSmt: {
+        uint8_t header[kSmtHeaderSize];
+        if (!read_exact(file, 0, header, sizeof header)) return 0;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 4);
+        stored = data;
+        break;
+    }
+    case MemoFormat::kNone: return 0;
+    }
+
+    uint64_t offset = append_offset(next_free, block_size, stored.size());
+    if (offset == 0 || !reference_fits(table, field, format, next_free)) return 0;
+    uint64_t new_next_free = static_cast<uint64_t>(next_free) + block_count(stored.size(), block_size);
+    if (new_next_free > UINT32_MAX) return 0;
+    if (!file.seek(offset) || !file.write(stored.data(), stored.size())) return 0;
+
+    uint8_t next[4];
+    if (format == MemoFormat::kFoxPro)
+        write_be32(next, static_cast<uint32_t>(new_next_free));
+    else
+        write_le32(next, static_cast<uint32_t>(new_next_free));
+    if (file.seek(0)) file.write(next, sizeof next);
+    return next_free;
+}
+
+bool write_memo(DbfTable& table, int field, const std::string& data) {
+    if (data.empty() || data.size() >= kMemoDataLimit) return false;
+    const MemoFormat format = memo_format(table.version());
+    if (format == MemoFormat::kNone) return false;
+    uint32_t block = 0;
+    {
+        MemoSession session(table);
+        if (!session.is_open()) return false;
+        block = append_memo(table, field, format, data);
+    }
+    if (block == 0) return false;
+
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    if (format == MemoFormat::kSmt) {
+        uint8_t* reference = table.record_buffer.data() + f.offset;
+        reference[0] = 0;
+        reference[1] = 0;
+        write_le32(reference + 2, static_cast<uint32_t>(data.size()));
+        write_le32(reference + 6, block);
+    } else if (field_width(table, field) == 4) {
+        store_field_integer(table, field, static_cast<int32_t>(block));
+    } else {
+        store_number_text(table, field, block, f.length, 0);
+    }
+    return true;
+}
+
+} // namespace
+
 std::string make_memo_file_name(const std::string& table_file_name, int kind) {
     PathParts parts = split_path(table_file_name);
-    return parts.drive + parts.directory + parts.name + ".dbt";
+    std::string base = parts.drive + parts.directory + parts.name;
+    switch (kind) {
+    case kKindDbase3:
+    case kKindDbase4:
+    case kKindLevel7: return base + ".dbt";
+    case kKindFoxPro:
+    case kKindVisualFoxPro: return base + (strcasecmp(parts.extension.c_str(), ".dbc") == 0 ? ".dct" : ".fpt");
+    case kKindSmt: return base + ".smt";
+    default: return base + ".dbv";
+    }
 }
+
+std::string memo_file_path(const DbfTable& table) { return resolve_companion_name(table.memo_file_name); }
 
 int derive_table_kind(DbfTable& table) {
     int kind = table.level7 ? kKindLevel7 : kind_for_version(table.version());
@@ -18,10 +282,89 @@ int derive_table_kind(DbfTable& table) {
     return kind;
 }
 
-uint32_t memo_block_size(DbfTable&) { return 0; }
-std::optional<std::string> read_memo_text(DbfTable&, int) { return std::nullopt; }
-std::optional<std::string> read_memo_bytes(DbfTable&, int) { return std::nullopt; }
-bool write_memo_text(DbfTable&, int, const std::string&) { return false; }
-bool write_memo_bytes(DbfTable&, int, const std::string&) { return false; }
+uint32_t memo_block_size(DbfTable& table) {
+    const MemoFormat format = memo_format(table.version());
+    if (format == MemoFormat::kNone) return 0;
+    MemoSession session(table);
+    if (!session.is_open()) return 0;
+    FileHandle& file = session.file();
+    switch (format) {
+    case MemoFormat::kDbase3: return kDbase3BlockSize;
+    case MemoFormat::kDbase4: {
+        uint8_t header[kDbase4HeaderSize];
+        return read_exact(file, 0, header, sizeof header) ? read_le16(header + 20) : kShortHeaderBlockSize;
+    }
+    case MemoFormat::kFoxPro: {
+        uint8_t header[kFoxProHeaderSize];
+        return read_exact(file, 0, header, sizeof header) ? read_be16(header + 6) : kShortHeaderBlockSize;
+    }
+    case MemoFormat::kSmt: {
+        uint8_t header[kSmtHeaderSize];
+        return read_exact(file, 0, header, sizeof header) ? read_le16(header + 4) : kShortHeaderBlockSize;
+    }
+    case MemoFormat::kNone: break;
+    }
+    return 0;
+}
+
+std::optional<std::string> read_memo_text(DbfTable& table, int field) {
+    uint32_t block = memo_block_number(table, field);
+    if (block == 0) return std::nullopt;
+    std::optional<std::string> text;
+    {
+        MemoSession session(table);
+        if (session.is_open()) {
+            switch (memo_format(table.version())) {
+            case MemoFormat::kDbase3: text = read_dbase3(session.file(), block); break;
+            case MemoFormat::kDbase4: text = read_dbase4(session.file(), block); break;
+            case MemoFormat::kFoxPro: text = read_foxpro(session.file(), block); break;
+            default: break;
+            }
+        }
+    }
+    table.memo_slot.reset();
+    // The text ends at its first zero byte.
+    if (text) text->resize(std::strlen(text->c_str()));
+    return text;
+}
+
+std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
+    const MemoFormat format = memo_format(table.version());
+    uint32_t block = 0, length = 0;
+    if (format == MemoFormat::kSmt) {
+        // SMT reference: two zero bytes, the length and the block, little-endian.
+        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+        if (field_width(table, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
+            return std::nullopt;
+        const uint8_t* reference = table.record_buffer.data() + f.offset;
+        length = read_le32(reference + 2);
+        block = read_le32(reference + 6);
+    } else {
+        block = memo_block_number(table, field);
+        if (block == 0) return std::nullopt;
+    }
+    std::optional<std::string> data;
+    {
+        MemoSession session(table);
+        if (session.is_open()) {
+            switch (format) {
+            case MemoFormat::kDbase3: data = read_dbase3(session.file(), block); break;
+            case MemoFormat::kDbase4: data = read_dbase4(session.file(), block); break;
+            case MemoFormat::kFoxPro: data = read_foxpro(session.file(), block); break;
+            case MemoFormat::kSmt: data = read_smt(session.file(), block, length); break;
+            case MemoFormat::kNone: break;
+            }
+        }
+    }
+    table.memo_slot.reset();
+    return data;
+}
+
+bool write_memo_text(DbfTable& table, int field, const std::string& text) {
+    return write_memo(table, field, text.substr(0, std::strlen(text.c_str())));
+}
+
+bool write_memo_bytes(DbfTable& table, int field, const std::string& data) { return write_memo(table, field, data); }
 
 } // namespace rorarodi

@@ -16,6 +16,10 @@ std::string make_memo_file_name(const std::string& table_file_name, int kind);
 // the memo file name and kind in the table, clears `memo_slot`; returns the kind.
 int derive_table_kind(DbfTable& table);
 
+// Name of the memo file on disk: `memo_file_name`, or when no file has exactly that
+// name, a file of the same directory whose name differs only in letter case.
+std::string memo_file_path(const DbfTable& table);
+
 // Block size of the table's memo file, 0 when it cannot be opened or the version
 // byte selects no memo format.
 uint32_t memo_block_size(DbfTable& table);
