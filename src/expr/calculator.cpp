@@ -237,10 +237,11 @@ private:
     size_t position_ = 0;
 };
 
+// Left uninitialised in the stack until pushed.
 struct Entry {
-    uint8_t state = 0;
-    double value = 0;
-    int function = 0;
+    uint8_t state;
+    double value;
+    int function;
 };
 
 // Value of the right-hand side `rhs` (its entries in order) reduced by `rule`;
@@ -262,8 +263,9 @@ bool rule_value(int rule, const Entry* rhs, double& value) {
 }
 
 bool evaluate(const std::string& text, double& result) {
-    std::array<Entry, kStackLimit> stack{};
-    size_t size = 1;  // one entry in state 0
+    std::array<Entry, kStackLimit> stack;
+    stack[0] = Entry{0, 0, 0};
+    size_t size = 1;
     Scanner scanner(text);
     Scanned token = scanner.next();
     for (;;) {
