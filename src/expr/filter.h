@@ -1,9 +1,14 @@
 // Filter conditions: a condition text tested against every record of the view, the
 // passing records becoming the new view.
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#include "expr/substitute.h"
 #include "table/table.h"
 
 namespace rorarodi {
@@ -13,11 +18,68 @@ namespace rorarodi {
 using FilterCondition = std::optional<std::string>;
 inline constexpr std::nullopt_t kResetMarker = std::nullopt;
 
-// Joins a text condition to the table's filter text, then rebuilds the view from
-// the current view with the records that pass; drops the order.
+// Joins a text condition to the table's filter text ("old&new"), then rebuilds the
+// view from the current view with the records that pass the whole filter text (or
+// the reset marker); drops the order.
 void apply_filter(DbfTable& table, const FilterCondition& condition);
 
-// Whether the record in the record buffer passes.
+// Whether the record in the record buffer passes: a deleted record fails while
+// deleted records are hidden; then the condition decides.
 bool record_passes(DbfTable& table, const FilterCondition& condition);
+
+// Offsets of the joiners ('&' and '|', also inside quotes and parentheses) of a
+// condition; nothing when its parentheses do not balance.
+std::optional<std::vector<size_t>> split_condition(std::string_view condition);
+
+// A piece between joiners as the logic text sees it: opening parentheses that group
+// across joiners, the simple condition, and closing parentheses with what follows.
+struct PieceLayout {
+    std::string_view opening;
+    std::string_view condition;
+    std::string_view closing;
+};
+PieceLayout lay_out_piece(std::string_view piece);
+
+// Reusable texts of one filter run, so that testing a record allocates nothing.
+struct FilterWork {
+    std::string substituted;
+    std::string left;
+    std::string right;
+    std::string logic;
+    std::string scratch;
+};
+
+// '1' when the simple condition `piece` holds for the record in the record buffer,
+// else '0'.
+char evaluate_simple_condition(DbfTable& table, const std::string& piece);
+
+// Appends the result of a piece between joiners to the logic text, followed by the
+// joiner ('&' as '*', '|' as '+'; nothing for the end of the condition).
+void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::string& logic);
+
+// Removes '(' from the front while more open than close, and ')' from the back
+// while more close than open.
+void strip_unbalanced_parens(std::string& text);
+
+// A condition split once, for testing many records.
+struct CompiledCondition {
+    struct Piece {
+        std::string opening;
+        SubstitutionPlan condition;
+        std::string closing;  // including the joiner written as '*' or '+'
+    };
+    bool reset = false;     // every record passes
+    bool balanced = true;   // false: no record passes
+    bool single = false;    // one piece, compared whole without a logic text
+    std::vector<Piece> pieces;
+    // Verdicts of the logic text by the pieces' results (bit k set: piece k true),
+    // -1 until computed; kept for conditions of up to 16 pieces.
+    std::vector<int8_t> verdicts;
+};
+
+CompiledCondition compile_condition(const DbfTable& table, const FilterCondition& condition);
+
+// record_passes for a compiled condition (which remembers logic verdicts).
+bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work);
 
 } // namespace rorarodi

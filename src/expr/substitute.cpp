@@ -1,13 +1,352 @@
 #include "expr/substitute.h"
 
+#include <climits>
+#include <cstring>
+
+#include "commands/code_pages.h"
+#include "driver/settings.h"
+#include "table/field_text.h"
+
 namespace rorarodi {
 
-int substitute_fields(DbfTable&, const std::string& source, std::string& output, bool& numeric) {
-    output = source;
-    numeric = false;
+namespace {
+
+constexpr std::string_view kOperatorCharacters = "><=~^+-/*()";
+constexpr size_t kWordCompareLength = 10;
+
+bool is_word_character(unsigned char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 128;
+}
+
+char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
+char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
+    return true;
+}
+
+// The first field whose name equals `word` ignoring case, or -1.
+int find_field(const DbfTable& table, std::string_view word) {
+    for (size_t f = 0; f < table.field_table.size(); ++f)
+        if (equals_ignoring_case(table.field_table[f].name, word)) return static_cast<int>(f);
     return -1;
 }
 
-void apply_string_functions(std::string&, DbfTable&) {}
+bool is_date_type(char type) { return type == 'D' || type == 'T' || type == '@'; }
+
+// Walks a source text and reports what substitution makes of it: copied characters,
+// the first operator character (reported right before it is copied) and fields.
+template <typename Sink>
+void scan_source(const DbfTable& table, std::string_view source, Sink& sink) {
+    const char* quotes = run_settings().expression_quotes;
+    char open_quote = 0;
+    bool operator_seen = false;
+    bool in_word = false;
+    for (size_t i = 0; i < source.size(); ++i) {
+        char c = source[i];
+        if (open_quote) {
+            if (c == open_quote)
+                open_quote = 0;
+            else
+                sink.copy(c);
+            continue;
+        }
+        if (c != 0 && (c == quotes[0] || c == quotes[1])) {
+            open_quote = c;
+            continue;
+        }
+        if (!operator_seen && kOperatorCharacters.find(c) != std::string_view::npos) {
+            operator_seen = true;
+            sink.mark_operator();
+        }
+        if (!is_word_character(static_cast<unsigned char>(c))) {
+            sink.copy(c);
+            in_word = false;
+        } else if (in_word) {
+            sink.copy(c);
+        } else {
+            size_t length = 0;
+            while (length < kWordCompareLength && i + length < source.size() &&
+                   is_word_character(static_cast<unsigned char>(source[i + length])))
+                ++length;
+            int field = find_field(table, source.substr(i, length));
+            if (field >= 0) {
+                sink.field(field);
+                i += length - 1;
+            } else {
+                sink.copy(c);
+            }
+            in_word = true;
+        }
+    }
+}
+
+// Appends the text form of a field as substitution shows it.
+void append_field_text(DbfTable& table, int field, std::string& output, bool& numeric) {
+    char type = table.field_table[static_cast<size_t>(field)].type;
+    size_t start = output.size();
+    if (is_date_type(type)) {
+        int saved_mode = table.date_mode;
+        table.date_mode = 4;
+        output += field_text(table, field);
+        table.date_mode = saved_mode;
+    } else if (field_is_numeric(table, field)) {
+        numeric = true;
+        output += field_text(table, field);
+    } else {
+        output += field_text(table, field);
+        if (!table.ansi && output.size() > start)
+            from_oem(table, reinterpret_cast<unsigned char*>(output.data() + start), output.size() - start);
+    }
+}
+
+struct DirectSink {
+    DbfTable& table;
+    std::string& output;
+    bool& numeric;
+    int operator_position = -1;
+
+    void copy(char c) { output += c; }
+    void mark_operator() { operator_position = static_cast<int>(output.size()); }
+    void field(int index) { append_field_text(table, index, output, numeric); }
+};
+
+struct PlanSink {
+    const DbfTable& table;
+    SubstitutionPlan& plan;
+
+    std::string& literal() {
+        if (plan.parts.empty() || plan.parts.back().field >= 0) plan.parts.emplace_back();
+        return plan.parts.back().text;
+    }
+    void copy(char c) { literal() += c; }
+    void mark_operator() {
+        std::string& text = literal();
+        plan.has_operator = true;
+        plan.operator_part = plan.parts.size() - 1;
+        plan.operator_offset = text.size();
+    }
+    void field(int index) {
+        plan.parts.push_back({std::string(), index});
+        char type = table.field_table[static_cast<size_t>(index)].type;
+        if (!is_date_type(type) && field_is_numeric(table, index)) plan.numeric = true;
+    }
+};
+
+// atoi: leading white space, a sign and digits; values beyond the 32-bit range are
+// held at its ends.
+long long text_to_int(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long long value = 0;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+        if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
+        ++i;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    if (value < INT_MIN) return INT_MIN;
+    return value;
+}
+
+// Unsigned view of a 32-bit integer, as a length comparison of C sees it.
+uint32_t as_unsigned(long long value) { return static_cast<uint32_t>(static_cast<int32_t>(value)); }
+
+void append_trimmed(std::string& out, std::string_view text, bool leading, bool trailing) {
+    size_t begin = 0, end = text.size();
+    if (leading)
+        while (begin < end && text[begin] == ' ') ++begin;
+    if (trailing)
+        while (end > begin && text[end - 1] == ' ') --end;
+    out.append(text.substr(begin, end - begin));
+}
+
+void op_trim(std::string& out, std::string_view arg, DbfTable&) { append_trimmed(out, arg, true, true); }
+void op_ltrim(std::string& out, std::string_view arg, DbfTable&) { append_trimmed(out, arg, true, false); }
+void op_rtrim(std::string& out, std::string_view arg, DbfTable&) { append_trimmed(out, arg, false, true); }
+void op_unchanged(std::string& out, std::string_view arg, DbfTable&) { out.append(arg); }
+
+// SUBSTR(text,start[,count]): a zero-based start; at most count characters.
+void op_substr(std::string& out, std::string_view arg, DbfTable&) {
+    size_t comma = arg.find(',');
+    if (comma == std::string_view::npos) {
+        out.append(arg);
+        return;
+    }
+    std::string_view text = arg.substr(0, comma);
+    std::string_view rest = arg.substr(comma + 1);
+    size_t second = rest.find(',');
+    uint32_t length = static_cast<uint32_t>(text.size());
+    uint32_t taken = length;
+    if (second != std::string_view::npos) {
+        uint32_t count = as_unsigned(text_to_int(rest.substr(second + 1)));
+        if (count < length) taken = count;
+        rest = rest.substr(0, second);
+    }
+    uint32_t start = as_unsigned(text_to_int(rest));
+    if (start >= length) return;
+    out.append(text.substr(start, taken));
+}
+
+void op_left(std::string& out, std::string_view arg, DbfTable&) {
+    size_t comma = arg.find(',');
+    if (comma == std::string_view::npos) {
+        out.append(arg);
+        return;
+    }
+    std::string_view text = arg.substr(0, comma);
+    long long count = text_to_int(arg.substr(comma + 1));
+    if (count < 0 || static_cast<size_t>(count) >= text.size())
+        out.append(text);
+    else
+        out.append(text.substr(0, static_cast<size_t>(count)));
+}
+
+void op_right(std::string& out, std::string_view arg, DbfTable&) {
+    size_t comma = arg.find(',');
+    if (comma == std::string_view::npos) {
+        out.append(arg);
+        return;
+    }
+    std::string_view text = arg.substr(0, comma);
+    long long count = text_to_int(arg.substr(comma + 1));
+    if (count < 0) return;
+    if (static_cast<size_t>(count) >= text.size())
+        out.append(text);
+    else
+        out.append(text.substr(text.size() - static_cast<size_t>(count)));
+}
+
+// DTOS(: year, month and day (and the time when the argument is longer than 10
+// characters) picked at the offsets of the table's date layout. Parts that lie
+// beyond the argument are empty.
+void op_dtos(std::string& out, std::string_view arg, DbfTable& table) {
+    struct Layout {
+        size_t year, month, day, hour, minute, second;
+    };
+    static constexpr Layout kLayouts[] = {
+        {0, 4, 6, 8, 10, 12},    // as stored and compact
+        {6, 3, 0, 11, 14, 17},   // day-month-year
+        {6, 0, 3, 11, 14, 17},   // month-day-year
+        {0, 5, 8, 11, 14, 17},   // year-month-day
+    };
+    int mode = table.date_mode;
+    const Layout& layout = kLayouts[(mode >= 1 && mode <= 3) ? mode : 0];
+    auto part = [&](size_t offset, size_t length) {
+        if (offset < arg.size()) out.append(arg.substr(offset, length));
+    };
+    part(layout.year, 4);
+    part(layout.month, 2);
+    part(layout.day, 2);
+    if (arg.size() > 10) {
+        part(layout.hour, 2);
+        part(layout.minute, 2);
+        part(layout.second, 2);
+    }
+}
+
+void op_upper(std::string& out, std::string_view arg, DbfTable&) {
+    for (char c : arg) out += ascii_upper(c);
+}
+
+void op_lower(std::string& out, std::string_view arg, DbfTable&) {
+    for (char c : arg) out += ascii_lower(c);
+}
+
+void op_cap(std::string& out, std::string_view arg, DbfTable&) {
+    char previous = ' ';
+    for (char c : arg) {
+        out += (previous == ' ' || previous == '\t') ? ascii_upper(c) : ascii_lower(c);
+        previous = c;
+    }
+}
+
+struct StringFunction {
+    std::string_view name;  // including the opening parenthesis
+    void (*apply)(std::string& out, std::string_view argument, DbfTable& table);
+};
+
+// Tried in this order at every position.
+constexpr StringFunction kStringFunctions[] = {
+    {"TRIM(", op_trim},       {"LTRIM(", op_ltrim},         {"RTRIM(", op_rtrim},     {"SUBSTR(", op_substr},
+    {"LEFT(", op_left},       {"RIGHT(", op_right},         {"DTOS(", op_dtos},       {"SPACE(", op_unchanged},
+    {"REPLICATE(", op_unchanged}, {"UPPER(", op_upper},     {"LOWER(", op_lower},     {"CAP(", op_cap},
+};
+
+bool starts_with_ignoring_case(std::string_view text, size_t at, std::string_view name) {
+    if (text.size() - at < name.size()) return false;
+    return equals_ignoring_case(text.substr(at, name.size()), name);
+}
+
+} // namespace
+
+int substitute_fields(DbfTable& table, const std::string& source, std::string& output, bool& numeric) {
+    output.clear();
+    numeric = false;
+    DirectSink sink{table, output, numeric};
+    scan_source(table, source, sink);
+    return sink.operator_position;
+}
+
+SubstitutionPlan plan_substitution(const DbfTable& table, std::string_view source) {
+    SubstitutionPlan plan;
+    PlanSink sink{table, plan};
+    scan_source(table, source, sink);
+    return plan;
+}
+
+int substitute_planned(DbfTable& table, const SubstitutionPlan& plan, std::string& output, bool& numeric) {
+    output.clear();
+    numeric = false;
+    int operator_position = -1;
+    for (size_t k = 0; k < plan.parts.size(); ++k) {
+        const SubstitutionPlan::Part& part = plan.parts[k];
+        if (plan.has_operator && k == plan.operator_part)
+            operator_position = static_cast<int>(output.size() + plan.operator_offset);
+        if (part.field >= 0)
+            append_field_text(table, part.field, output, numeric);
+        else
+            output += part.text;
+    }
+    return operator_position;
+}
+
+void apply_string_functions(std::string& text, DbfTable& table, std::string& scratch) {
+    // Every name ends in '(': a text without one has no call.
+    if (text.find('(') == std::string::npos) return;
+    scratch.swap(text);
+    text.clear();
+    const std::string_view source = scratch;
+    size_t i = 0;
+    while (i < source.size()) {
+        const StringFunction* call = nullptr;
+        const char first = ascii_upper(source[i]);
+        for (const StringFunction& function : kStringFunctions) {
+            if (first == function.name[0] && starts_with_ignoring_case(source, i, function.name)) {
+                call = &function;
+                break;
+            }
+        }
+        if (!call) {
+            text += source[i++];
+            continue;
+        }
+        size_t start = i + call->name.size();
+        size_t close = source.find(')', start);
+        size_t end = close == std::string_view::npos ? source.size() : close;
+        call->apply(text, source.substr(start, end - start), table);
+        i = close == std::string_view::npos ? source.size() : close + 1;
+    }
+}
+
+void apply_string_functions(std::string& text, DbfTable& table) {
+    std::string scratch;
+    apply_string_functions(text, table, scratch);
+}
 
 } // namespace rorarodi
