@@ -65,7 +65,7 @@ TEST(RecordLists, DeletedViewsAndCount) {
     EXPECT_EQ(x.output,
               "Processing of parameter [/DELETEDONLYX]\nEnter Deleted\nLeave Deleted\n"
               "Processing of parameter [/DELETEDONLY]\n"
-              "Processing of parameter [/COUNT]\nEnter Count\n1\nLeave Count\n");
+              "Processing of parameter [/COUNT]\nEnter Count\n3\nLeave Count\n");
 }
 
 TEST(RecordLists, FilterThenDeleteAllReachesTheView) {
