@@ -13,7 +13,6 @@
 #include "driver/settings.h"
 #include "platform/console.h"
 #include "platform/paths.h"
-#include "table/memo.h"
 #include "table/table.h"
 
 namespace rorarodi {
@@ -89,12 +88,12 @@ void process_file(const std::string& full_name, bool read_only, const std::vecto
     set_console_title("{" + full_name + "} - RORArodi");
     state.current_table = std::make_unique<DbfTable>();
     DbfTable& table = *state.current_table;
-    table.table_handle = read_only ? open_file_read_only(full_name) : open_file_read_write(full_name);
-    if (!table.table_handle) fail_with_name("Can't open", full_name);
-    if (!read_table_header(table)) fail_with_name("Invalid header...", full_name);
-    table.table_file_name = full_name;
-    if (!read_field_descriptors(table)) fail_with_name("Field definition error...", full_name);
-    derive_table_kind(table);
+    switch (open_table(table, full_name, read_only)) {
+    case OpenResult::opened: break;
+    case OpenResult::cannot_open: fail_with_name("Can't open", full_name);
+    case OpenResult::invalid_header: fail_with_name("Invalid header...", full_name);
+    case OpenResult::field_error: fail_with_name("Field definition error...", full_name);
+    }
 
     if (run_settings().verbose) std::printf("Processing INI-file %s\n", state.ini_path.c_str());
     read_parameter_list(state.ini_path);

@@ -8,6 +8,7 @@
 #include "platform/paths.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
+#include "table/memo.h"
 
 namespace rorarodi {
 
@@ -229,6 +230,16 @@ bool read_field_descriptors(DbfTable& table) {
     }
     finish_open(table);
     return accepted;
+}
+
+OpenResult open_table(DbfTable& table, const std::string& name, bool read_only) {
+    table.table_handle = read_only ? open_file_read_only(name) : open_file_read_write(name);
+    if (!table.table_handle) return OpenResult::cannot_open;
+    if (!read_table_header(table)) return OpenResult::invalid_header;
+    table.table_file_name = name;
+    if (!read_field_descriptors(table)) return OpenResult::field_error;
+    derive_table_kind(table);
+    return OpenResult::opened;
 }
 
 void close_table(DbfTable& table) {

@@ -134,6 +134,14 @@ bool read_table_header(DbfTable& table);
 // record count from the file size and the backup name in every case.
 bool read_field_descriptors(DbfTable& table);
 
+// Outcome of opening a table file.
+enum class OpenResult { opened, cannot_open, invalid_header, field_error };
+
+// Opens a table file as the run loop does: the file (read-only, or read-write
+// falling back to read-only), its header, its name, its field descriptors, and
+// the table kind with the memo file name.
+OpenResult open_table(DbfTable& table, const std::string& name, bool read_only);
+
 // Closes the table file and releases the buffers; nothing when already closed.
 void close_table(DbfTable& table);
 

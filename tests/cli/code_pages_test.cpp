@@ -10,11 +10,11 @@ namespace {
 const std::string kPrivet1251 = "\xCF\xF0\xE8\xE2\xE5\xF2";
 const std::string kPrivet866 = "\x8F\xE0\xA8\xA2\xA5\xE2";
 
-TableSpec character_table(const std::vector<std::vector<std::string>>& rows) {
-    TableSpec spec;
-    spec.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}, {"CODE", 'C', 6}};
-    for (const auto& row : rows) spec.records.push_back(make_record(spec, row));
-    return spec;
+TableLayout character_table(const std::vector<std::vector<std::string>>& rows) {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}, {"CODE", 'C', 6}};
+    for (const auto& row : rows) layout.records.push_back(make_record(layout, row));
+    return layout;
 }
 
 TEST(CodePagesCli, AnsiToOemConvertsCharacterFieldsInPlace) {
@@ -106,16 +106,16 @@ const MemoCase kMemoCases[] = {
     {"Visual FoxPro", 0x30, ".fpt", 4, foxpro_memo},
 };
 
-TableSpec memo_table(const MemoCase& c, const std::string& name, const std::vector<uint32_t>& blocks) {
-    TableSpec spec;
-    spec.version = c.version;
-    if (c.version == 0x30) spec.extra_header = 263;
-    spec.fields = {{"NAME", 'C', 8}, {"NOTES", 'M', c.memo_width}};
+TableLayout memo_table(const MemoCase& c, const std::string& name, const std::vector<uint32_t>& blocks) {
+    TableLayout layout;
+    layout.version = c.version;
+    if (c.version == 0x30) layout.extra_header = 263;
+    layout.fields = {{"NAME", 'C', 8}, {"NOTES", 'M', c.memo_width}};
     for (uint32_t block : blocks) {
         std::string reference = c.memo_width == 4 ? le32(block) : memo_reference_text(block, c.memo_width);
-        spec.records.push_back(make_record(spec, {name, reference}));
+        layout.records.push_back(make_record(layout, {name, reference}));
     }
-    return spec;
+    return layout;
 }
 
 // "Mir" and "Dom\r\nKot" in 1251 and 866.

@@ -8,12 +8,12 @@ using namespace testing_support;
 
 namespace {
 
-TableSpec people_table() {
-    TableSpec spec;
-    spec.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}};
-    spec.records = {make_record(spec, {"John", "42"}), make_record(spec, {"Joan", "25"}),
-                    make_record(spec, {"Mary", "31"}, true)};
-    return spec;
+TableLayout people_table() {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}};
+    layout.records = {make_record(layout, {"John", "42"}), make_record(layout, {"Joan", "25"}),
+                    make_record(layout, {"Mary", "31"}, true)};
+    return layout;
 }
 
 const char* const kUsage =
@@ -78,8 +78,8 @@ TEST(Driver, UsageTextAndSinglePurposeForms) {
 
 TEST(Driver, PatternsExpandInByteOrderIgnoringCase) {
     TempDir dir;
-    TableSpec one = people_table();
-    TableSpec two = people_table();
+    TableLayout one = people_table();
+    TableLayout two = people_table();
     two.records.pop_back();
     write_file(dir / "B.DBF", build_table(one));
     write_file(dir / "a.dbf", build_table(two));
@@ -111,7 +111,7 @@ TEST(Driver, FatalMessagesStopTheRun) {
     write_file(dir / "b.dbf", "not a table\n");
     write_file(dir / "c.dbf", build_table(people_table()));
     write_file(dir / "empty.dbf", "");
-    TableSpec bad_fields;
+    TableLayout bad_fields;
     bad_fields.fields = {{"A", 'C', 2}, {"P", 'P', 2}, {"Q", 'Z', 2}};
     write_file(dir / "fields.dbf", build_table(bad_fields));
     ::mkdir((dir / "folder.dbf").c_str(), 0755);

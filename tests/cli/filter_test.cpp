@@ -6,17 +6,17 @@ using namespace testing_support;
 
 namespace {
 
-TableSpec people_table() {
-    TableSpec spec;
-    spec.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}, {"CITY", 'C', 8}, {"BORN", 'D', 8}, {"NOTE", 'C', 6}};
-    spec.records = {
-        make_record(spec, {"John", "42", "Paris", "19800512", "a&b"}),
-        make_record(spec, {"Joan", "25", "Rome", "19991231", "x"}),
-        make_record(spec, {"Mary", "31", "Paris", "19750101", "x"}),
-        make_record(spec, {"Peter", "", "Oslo", "20010704", "x"}),
-        make_record(spec, {"john", "30", "Rome", "19800101", "x"}),
+TableLayout people_table() {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}, {"CITY", 'C', 8}, {"BORN", 'D', 8}, {"NOTE", 'C', 6}};
+    layout.records = {
+        make_record(layout, {"John", "42", "Paris", "19800512", "a&b"}),
+        make_record(layout, {"Joan", "25", "Rome", "19991231", "x"}),
+        make_record(layout, {"Mary", "31", "Paris", "19750101", "x"}),
+        make_record(layout, {"Peter", "", "Oslo", "20010704", "x"}),
+        make_record(layout, {"john", "30", "Rome", "19800101", "x"}),
     };
-    return spec;
+    return layout;
 }
 
 // The output of the program run on a fresh people table with `parameters`.

@@ -6,19 +6,19 @@ using namespace testing_support;
 
 namespace {
 
-TableSpec ten_records() {
-    TableSpec spec;
-    spec.fields = {{"NAME", 'C', 8}, {"AGE", 'N', 4}};
+TableLayout ten_records() {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 8}, {"AGE", 'N', 4}};
     const char* names[] = {"Olga", "Anna", "Ivan", "Boris", "Anna", "Petr", "Mila", "Ivan", "Zoya", "Egor"};
     const char* ages[] = {"30", "-10", "5", "-2", "12", "0", "", "7", "99", "-100"};
-    for (int i = 0; i < 10; ++i) spec.records.push_back(make_record(spec, {names[i], ages[i]}));
-    return spec;
+    for (int i = 0; i < 10; ++i) layout.records.push_back(make_record(layout, {names[i], ages[i]}));
+    return layout;
 }
 
 // The physical record numbers (from 1) whose mark byte is '*'.
-std::string marks(const std::string& bytes, const TableSpec& spec) {
-    size_t header = 32 + spec.fields.size() * 32 + 1;
-    size_t length = record_length(spec);
+std::string marks(const std::string& bytes, const TableLayout& layout) {
+    size_t header = 32 + layout.fields.size() * 32 + 1;
+    size_t length = record_length(layout);
     std::string out;
     for (size_t i = 0; header + i * length < bytes.size() - 1; ++i)
         if (bytes[header + i * length] == '*') out += std::to_string(i + 1) + " ";
@@ -27,13 +27,13 @@ std::string marks(const std::string& bytes, const TableSpec& spec) {
 
 TEST(RecordLists, DeleteAndRecallOnPositions) {
     TempDir dir;
-    TableSpec spec = ten_records();
-    std::string original = build_table(spec);
+    TableLayout layout = ten_records();
+    std::string original = build_table(layout);
     write_file(dir / "t.dbf", original);
     RunResult r = run_rorarodi(dir, {"t.dbf", "/DELETE:2,4-5", "/DELETE:20", "/DELETE:15-30"});
     EXPECT_EQ(r.output, "");
     std::string after = read_file(dir / "t.dbf");
-    EXPECT_EQ(marks(after, spec), "2 4 5 ");
+    EXPECT_EQ(marks(after, layout), "2 4 5 ");
     EXPECT_EQ(after.size(), original.size());
 
     // Deleting an already deleted record writes nothing: a backup would be made only by a write.
@@ -49,18 +49,18 @@ TEST(RecordLists, DeleteAndRecallOnPositions) {
 
 TEST(RecordLists, DeletedViewsAndCount) {
     TempDir dir;
-    TableSpec spec = ten_records();
-    spec.records[1][0] = '*';
-    spec.records[6][0] = '*';
-    write_file(dir / "t.dbf", build_table(spec));
+    TableLayout layout = ten_records();
+    layout.records[1][0] = '*';
+    layout.records[6][0] = '*';
+    write_file(dir / "t.dbf", build_table(layout));
     RunResult r = run_rorarodi(dir, {"t.dbf", "/DELETED-", "/COUNT", "/DELETED+", "/COUNT", "/DELETEDONLY", "/COUNT",
                                      "/RECALL:all", "/CLEAR", "/COUNT", "/DELETEDONLY", "/COUNT"});
     EXPECT_EQ(r.output, "8\n10\n2\n10\n0\n");
-    EXPECT_EQ(marks(read_file(dir / "t.dbf"), spec), "");
+    EXPECT_EQ(marks(read_file(dir / "t.dbf"), layout), "");
 
     // /DELETEDONLYX is not /DELETEDONLY: it reaches /DELETED with "ONLYX" and shows all.
-    spec.records[2][0] = '*';
-    write_file(dir / "t.dbf", build_table(spec));
+    layout.records[2][0] = '*';
+    write_file(dir / "t.dbf", build_table(layout));
     RunResult x = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/DELETEDONLYX", "/DELETEDONLY", "/COUNT"});
     EXPECT_EQ(x.output,
               "Processing of parameter [/DELETEDONLYX]\nEnter Deleted\nLeave Deleted\n"
@@ -70,26 +70,26 @@ TEST(RecordLists, DeletedViewsAndCount) {
 
 TEST(RecordLists, FilterThenDeleteAllReachesTheView) {
     TempDir dir;
-    TableSpec spec = ten_records();
-    write_file(dir / "t.dbf", build_table(spec));
+    TableLayout layout = ten_records();
+    write_file(dir / "t.dbf", build_table(layout));
     RunResult r = run_rorarodi(dir, {"t.dbf", "/FILTER:NAME=Anna", "/DELETE:all", "/COUNT", "/DELETED-", "/COUNT",
                                      "/DELETED+", "/COUNT", "/CLEAR", "/COUNT"});
     // Hidden deleted records stay out of a filtered view after /DELETED+.
     EXPECT_EQ(r.output, "2\n0\n0\n10\n");
-    EXPECT_EQ(marks(read_file(dir / "t.dbf"), spec), "2 5 ");
+    EXPECT_EQ(marks(read_file(dir / "t.dbf"), layout), "2 5 ");
 }
 
 TEST(RecordLists, OrderByFields) {
     TempDir dir;
-    TableSpec spec = ten_records();
-    write_file(dir / "t.dbf", build_table(spec));
+    TableLayout layout = ten_records();
+    write_file(dir / "t.dbf", build_table(layout));
     // /ORDER then /DELETE:1 marks the first record of the order.
     auto first_in_order = [&](std::vector<std::string> args) {
-        write_file(dir / "t.dbf", build_table(spec));
+        write_file(dir / "t.dbf", build_table(layout));
         args.insert(args.begin(), "t.dbf");
         args.push_back("/DELETE:1");
         RunResult r = run_rorarodi(dir, args);
-        return r.output + marks(read_file(dir / "t.dbf"), spec);
+        return r.output + marks(read_file(dir / "t.dbf"), layout);
     };
     EXPECT_EQ(first_in_order({"/ORDER:NAME"}), "2 ");           // Anna (first of two)
     EXPECT_EQ(first_in_order({"/DESC", "/ORDER:NAME"}), "9 ");  // Zoya
@@ -107,14 +107,14 @@ TEST(RecordLists, OrderByFields) {
 
 TEST(RecordLists, OrderFullSequenceByNumbers) {
     TempDir dir;
-    TableSpec spec = ten_records();
-    write_file(dir / "t.dbf", build_table(spec));
+    TableLayout layout = ten_records();
+    write_file(dir / "t.dbf", build_table(layout));
     // Deleting positions one by one in order reveals the whole order through the marks.
     std::string order;
     for (int k = 1; k <= 10; ++k) {
-        write_file(dir / "t.dbf", build_table(spec));
+        write_file(dir / "t.dbf", build_table(layout));
         run_rorarodi(dir, {"t.dbf", "/ORDER:AGE", "/DELETE:" + std::to_string(k)});
-        order += marks(read_file(dir / "t.dbf"), spec);
+        order += marks(read_file(dir / "t.dbf"), layout);
     }
     // -100, -10, -2, 0, blank (0 as well, later in view order), 5, 7, 12, 30, 99
     EXPECT_EQ(order, "10 2 4 6 7 3 8 5 1 9 ");
@@ -122,28 +122,28 @@ TEST(RecordLists, OrderFullSequenceByNumbers) {
 
 TEST(RecordLists, CaseFoldingInOrder) {
     TempDir dir;
-    TableSpec spec;
-    spec.fields = {{"FRUIT", 'C', 8}};
-    spec.records = {make_record(spec, {"Banana"}), make_record(spec, {"apple"})};
+    TableLayout layout;
+    layout.fields = {{"FRUIT", 'C', 8}};
+    layout.records = {make_record(layout, {"Banana"}), make_record(layout, {"apple"})};
     for (auto [args, expected] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"/ORDER:FRUIT"}, "1 "}, {{"/CASE", "/ORDER:FRUIT"}, "2 "}, {{"/ORDER:FRUIT", "/CASE"}, "1 "}}) {
-        write_file(dir / "f.dbf", build_table(spec));
+        write_file(dir / "f.dbf", build_table(layout));
         args.insert(args.begin(), "f.dbf");
         args.push_back("/DELETE:1");
         run_rorarodi(dir, args);
-        EXPECT_EQ(marks(read_file(dir / "f.dbf"), spec), expected);
+        EXPECT_EQ(marks(read_file(dir / "f.dbf"), layout), expected);
     }
 }
 
 TEST(RecordLists, DatesOrderChronologicallyUnderEveryDateMode) {
     TempDir dir;
-    TableSpec spec;
-    spec.fields = {{"BORN", 'D', 8}};
-    spec.records = {make_record(spec, {"20010315"}), make_record(spec, {"19991231"}), make_record(spec, {"20000101"})};
+    TableLayout layout;
+    layout.fields = {{"BORN", 'D', 8}};
+    layout.records = {make_record(layout, {"20010315"}), make_record(layout, {"19991231"}), make_record(layout, {"20000101"})};
     for (const char* mode : {"/DATE:asis", "/DATE:dmy", "/DATE:mdy"}) {
-        write_file(dir / "d.dbf", build_table(spec));
+        write_file(dir / "d.dbf", build_table(layout));
         run_rorarodi(dir, {"d.dbf", mode, "/ORDER:BORN", "/DELETE:1"});
-        EXPECT_EQ(marks(read_file(dir / "d.dbf"), spec), "2 ") << mode;
+        EXPECT_EQ(marks(read_file(dir / "d.dbf"), layout), "2 ") << mode;
     }
 }
 

@@ -13,43 +13,43 @@ namespace {
 
 // FoxPro table with a wide character field, numbers with and without decimals,
 // logical, memo, dates with decimals 8 and 0, and names of 9 and 10 characters.
-TableSpec mixed_table() {
-    TableSpec spec;
-    spec.version = 0xF5;
-    spec.fields = {{"NAME", 'C', 300},      {"PRICE", 'N', 10, 2},   {"QTY", 'N', 8, 0},
+TableLayout mixed_table() {
+    TableLayout layout;
+    layout.version = 0xF5;
+    layout.fields = {{"NAME", 'C', 300},      {"PRICE", 'N', 10, 2},   {"QTY", 'N', 8, 0},
                    {"AMOUNT", 'F', 12, 3},  {"ACTIVE", 'L', 1},      {"NOTE", 'M', 10},
                    {"BORN", 'D', 8, 8},     {"SHIPPED", 'D', 8, 0},  {"NINE_CHAR", 'N', 5, 0},
                    {"TEN_CHARSX", 'C', 4}};
-    spec.records = {make_record(spec, {"Widget", "12.50", "3", "1.250", "T", "", "20160229", "20160301", "7", "ab"})};
-    return spec;
+    layout.records = {make_record(layout, {"Widget", "12.50", "3", "1.250", "T", "", "20160229", "20160301", "7", "ab"})};
+    return layout;
 }
 
 // Visual FoxPro table with the binary, currency, date-time and integer types.
-TableSpec vfp_table() {
-    TableSpec spec;
-    spec.version = 0x30;
-    spec.extra_header = 263;
-    spec.year = 124;
-    spec.month = 12;
-    spec.day = 5;
-    spec.fields = {{"RATE", 'B', 8, 2},  {"RAW", 'B', 8, 0},    {"PHOTO", 'B', 10}, {"CASH", 'Y', 8},
+TableLayout vfp_table() {
+    TableLayout layout;
+    layout.version = 0x30;
+    layout.extra_header = 263;
+    layout.year = 124;
+    layout.month = 12;
+    layout.day = 5;
+    layout.fields = {{"RATE", 'B', 8, 2},  {"RAW", 'B', 8, 0},    {"PHOTO", 'B', 10}, {"CASH", 'Y', 8},
                    {"STAMP", 'T', 8},    {"COUNTER", 'I', 4},   {"PIC", 'G', 4}};
-    return spec;
+    return layout;
 }
 
 // Level 7 table whose names are longer than the 10 characters of the other kinds.
-TableSpec level7_table() {
-    TableSpec spec;
-    spec.version = 0x04;
-    spec.level7 = true;
-    spec.fields = {{"CUSTOMER_NUMBER", 'C', 20}, {"A_VERY_LONG_FIELD_NAME_OF_31_CH", 'N', 12, 4}, {"OK", 'L', 1}};
-    return spec;
+TableLayout level7_table() {
+    TableLayout layout;
+    layout.version = 0x04;
+    layout.level7 = true;
+    layout.fields = {{"CUSTOMER_NUMBER", 'C', 20}, {"A_VERY_LONG_FIELD_NAME_OF_31_CH", 'N', 12, 4}, {"OK", 'L', 1}};
+    return layout;
 }
 
-TableSpec forty_fields_table() {
-    TableSpec spec;
-    for (int i = 1; i <= 40; ++i) spec.fields.push_back({"F" + std::to_string(i), 'C', 1});
-    return spec;
+TableLayout forty_fields_table() {
+    TableLayout layout;
+    for (int i = 1; i <= 40; ++i) layout.fields.push_back({"F" + std::to_string(i), 'C', 1});
+    return layout;
 }
 
 std::string info_block(const std::string& name, const std::string& type, const std::string& date, size_t file_size,
@@ -305,9 +305,9 @@ TEST(Structure, ConsoleListing) {
 
 TEST(Structure, TextFormatsAppendOverMatchedFiles) {
     TempDir dir;
-    TableSpec first;
+    TableLayout first;
     first.fields = {{"ID", 'N', 4}};
-    TableSpec second;
+    TableLayout second;
     second.fields = {{"CODE", 'C', 3}, {"DONE", 'L', 1}};
     write_file(dir / "a.dbf", build_table(first));
     write_file(dir / "b.dbf", build_table(second));
@@ -377,10 +377,10 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
 
 TEST(Structure, VerboseTrace) {
     TempDir dir;
-    TableSpec spec;
-    spec.fields = {{"ID", 'N', 4}};
-    write_file(dir / "a.dbf", build_table(spec));
-    write_file(dir / "b.dbf", build_table(spec));
+    TableLayout layout;
+    layout.fields = {{"ID", 'N', 4}};
+    write_file(dir / "a.dbf", build_table(layout));
+    write_file(dir / "b.dbf", build_table(layout));
 
     // Verbose comes on with the parameter, so the second file is traced from its INI file on.
     RunResult r = run_rorarodi(dir, {"a.dbf", "b.dbf", "/VERBOSE", "/STRUCT:s.txt", "/STRUCT:s.doc"});
@@ -415,9 +415,9 @@ TEST(Structure, XmlListingParses) {
     std::string python = find_python();
     if (python.empty()) GTEST_SKIP() << "python3 not found";
     TempDir dir;
-    TableSpec spec;
-    spec.fields = {{"A&B<C>", 'C', 5}, {"\xe9T", 'N', 6, 2}, {"WIDE", 'C', 300}, {"ON", 'L', 1}};
-    write_file(dir / "odd.dbf", build_table(spec));
+    TableLayout layout;
+    layout.fields = {{"A&B<C>", 'C', 5}, {"\xe9T", 'N', 6, 2}, {"WIDE", 'C', 300}, {"ON", 'L', 1}};
+    write_file(dir / "odd.dbf", build_table(layout));
     RunResult r = run_rorarodi(dir, {"odd.dbf", "/STRUCT:odd.xml"});
     ASSERT_EQ(r.status, 0);
 

@@ -18,20 +18,20 @@ std::string be32(uint32_t v) {
     return s;
 }
 
-unsigned field_width(const FieldSpec& field) {
+unsigned field_width(const FieldLayout& field) {
     return field.length;
 }
 
-unsigned record_length(const TableSpec& spec) {
+unsigned record_length(const TableLayout& layout) {
     unsigned length = 1;
-    for (const FieldSpec& f : spec.fields) length += field_width(f);
+    for (const FieldLayout& f : layout.fields) length += field_width(f);
     return length;
 }
 
-std::string make_record(const TableSpec& spec, const std::vector<std::string>& values, bool deleted) {
+std::string make_record(const TableLayout& layout, const std::vector<std::string>& values, bool deleted) {
     std::string record(1, deleted ? '*' : ' ');
-    for (size_t i = 0; i < spec.fields.size(); ++i) {
-        const FieldSpec& f = spec.fields[i];
+    for (size_t i = 0; i < layout.fields.size(); ++i) {
+        const FieldLayout& f = layout.fields[i];
         unsigned width = field_width(f);
         std::string value = i < values.size() ? values[i] : std::string();
         if (value.size() > width) value.resize(width);
@@ -44,29 +44,29 @@ std::string make_record(const TableSpec& spec, const std::vector<std::string>& v
     return record;
 }
 
-std::string build_table(const TableSpec& spec) {
-    const size_t header_size = spec.level7 ? 68 : 32;
-    const size_t descriptor_size = spec.level7 ? 48 : 32;
+std::string build_table(const TableLayout& layout) {
+    const size_t header_size = layout.level7 ? 68 : 32;
+    const size_t descriptor_size = layout.level7 ? 48 : 32;
     std::string header(header_size, '\0');
-    header[0] = static_cast<char>(spec.version);
-    header[1] = static_cast<char>(spec.year);
-    header[2] = static_cast<char>(spec.month);
-    header[3] = static_cast<char>(spec.day);
-    uint32_t count = spec.header_record_count.value_or(static_cast<uint32_t>(spec.records.size()));
+    header[0] = static_cast<char>(layout.version);
+    header[1] = static_cast<char>(layout.year);
+    header[2] = static_cast<char>(layout.month);
+    header[3] = static_cast<char>(layout.day);
+    uint32_t count = layout.header_record_count.value_or(static_cast<uint32_t>(layout.records.size()));
     header.replace(4, 4, le32(count));
-    size_t header_length = header_size + spec.fields.size() * descriptor_size + 1 + spec.extra_header;
-    header.replace(8, 2, le16(spec.header_length.value_or(static_cast<uint16_t>(header_length))));
-    header.replace(10, 2, le16(spec.header_record_length.value_or(static_cast<uint16_t>(record_length(spec)))));
-    header[29] = static_cast<char>(spec.code_page_mark);
+    size_t header_length = header_size + layout.fields.size() * descriptor_size + 1 + layout.extra_header;
+    header.replace(8, 2, le16(layout.header_length.value_or(static_cast<uint16_t>(header_length))));
+    header.replace(10, 2, le16(layout.header_record_length.value_or(static_cast<uint16_t>(record_length(layout)))));
+    header[29] = static_cast<char>(layout.code_page_mark);
 
     std::string descriptors;
     unsigned offset = 1;
-    for (const FieldSpec& f : spec.fields) {
+    for (const FieldLayout& f : layout.fields) {
         std::string d(descriptor_size, '\0');
         unsigned width = field_width(f);
         uint8_t length_byte = static_cast<uint8_t>(width & 0xFF);
         uint8_t decimals_byte = static_cast<uint8_t>(f.type == 'C' && width > 255 ? (width >> 8) : f.decimals);
-        if (spec.level7) {
+        if (layout.level7) {
             d.replace(0, std::min<size_t>(f.name.size(), 31), f.name.substr(0, 31));
             d[32] = f.type;
             d[33] = static_cast<char>(length_byte);
@@ -81,9 +81,9 @@ std::string build_table(const TableSpec& spec) {
         offset += width;
         descriptors += d;
     }
-    std::string file = header + descriptors + '\x0D' + std::string(spec.extra_header, '\0');
-    for (const std::string& r : spec.records) file += r;
-    if (spec.end_marker) file += '\x1A';
+    std::string file = header + descriptors + '\x0D' + std::string(layout.extra_header, '\0');
+    for (const std::string& r : layout.records) file += r;
+    if (layout.end_marker) file += '\x1A';
     return file;
 }
 

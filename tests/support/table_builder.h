@@ -7,17 +7,17 @@
 
 namespace testing_support {
 
-struct FieldSpec {
+struct FieldLayout {
     std::string name;
     char type = 'C';
     unsigned length = 10;  // for 'C' wider than 255, the high byte goes to decimals
     unsigned decimals = 0;
 };
 
-struct TableSpec {
+struct TableLayout {
     uint8_t version = 0x03;
     bool level7 = false;              // 68-byte header, 48-byte descriptors
-    std::vector<FieldSpec> fields;
+    std::vector<FieldLayout> fields;
     std::vector<std::string> records; // whole records, mark byte included
     size_t extra_header = 0;          // bytes after the terminator (263 for Visual FoxPro)
     bool end_marker = true;           // 0x1A after the last record
@@ -28,17 +28,17 @@ struct TableSpec {
     uint8_t code_page_mark = 0;
 };
 
-// Record length of a spec: 1 + the sum of widths.
-unsigned record_length(const TableSpec& spec);
+// Record length of a table layout: 1 + the sum of widths.
+unsigned record_length(const TableLayout& layout);
 // Width of a field (16-bit for 'C').
-unsigned field_width(const FieldSpec& field);
+unsigned field_width(const FieldLayout& field);
 
 // A record from field values: 'C'-like fields left-aligned and space-padded,
 // N/F right-aligned; other values are taken as raw bytes padded with spaces.
-std::string make_record(const TableSpec& spec, const std::vector<std::string>& values, bool deleted = false);
+std::string make_record(const TableLayout& layout, const std::vector<std::string>& values, bool deleted = false);
 
 // The bytes of the whole table file.
-std::string build_table(const TableSpec& spec);
+std::string build_table(const TableLayout& layout);
 
 // Memo file images. Each returns the file bytes and fills `blocks` with the block
 // number of every memo, in order.

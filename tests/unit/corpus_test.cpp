@@ -21,18 +21,14 @@ constexpr uint32_t kRecordsPerTable = 100000;
 fs::path corpus_root() { return fs::path(CORPUS_DIR); }
 
 // Opens a table the way the run loop does; null when it is rejected.
-std::unique_ptr<DbfTable> open_table(const std::string& name) {
+std::unique_ptr<DbfTable> open_read_only(const std::string& name) {
     auto table = std::make_unique<DbfTable>();
-    table->table_handle = open_file_read_only(name);
-    if (!table->table_handle || !read_table_header(*table)) return nullptr;
-    table->table_file_name = name;
-    if (!read_field_descriptors(*table)) return nullptr;
-    derive_table_kind(*table);
+    if (rorarodi::open_table(*table, name, true) != OpenResult::opened) return nullptr;
     return table;
 }
 
 std::unique_ptr<DbfTable> open_corpus(const std::string& relative) {
-    return open_table((corpus_root() / relative).string());
+    return open_read_only((corpus_root() / relative).string());
 }
 
 int field_index(const DbfTable& table, const std::string& name) {
@@ -63,7 +59,7 @@ TEST(Corpus, EveryFieldOfEveryTable) {
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(corpus_root())) {
         if (!entry.is_regular_file() || strcasecmp(entry.path().extension().c_str(), ".dbf") != 0) continue;
         ++tables;
-        std::unique_ptr<DbfTable> table = open_table(entry.path().string());
+        std::unique_ptr<DbfTable> table = open_read_only(entry.path().string());
         if (!table) continue;
         ++opened;
         SCOPED_TRACE(entry.path().string());

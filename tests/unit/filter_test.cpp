@@ -3,6 +3,7 @@
 #include "cli_support.h"
 #include "expr/filter.h"
 #include "table/table.h"
+#include "opened_table.h"
 #include "table_builder.h"
 
 using namespace rorarodi;
@@ -10,30 +11,17 @@ using namespace testing_support;
 
 namespace {
 
-struct OpenedTable {
-    TempDir dir;
-    DbfTable table;
-
-    explicit OpenedTable(const TableSpec& spec) {
-        write_file(dir / "t.dbf", build_table(spec));
-        table.table_handle = open_file_read_write(dir / "t.dbf");
-        EXPECT_TRUE(read_table_header(table));
-        table.table_file_name = dir / "t.dbf";
-        EXPECT_TRUE(read_field_descriptors(table));
-    }
-};
-
-TableSpec people_table() {
-    TableSpec spec;
-    spec.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}, {"CITY", 'C', 8}, {"BORN", 'D', 8}};
-    spec.records = {
-        make_record(spec, {"John", "42", "Paris", "19800512"}),
-        make_record(spec, {"Joan", "25", "Rome", "19991231"}),
-        make_record(spec, {"Mary", "31", "Paris", "19750101"}, true),
-        make_record(spec, {"Peter", "", "Oslo", "20010704"}),
-        make_record(spec, {"john", "30", "Rome", "19800101"}),
+TableLayout people_table() {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"AGE", 'N', 3}, {"CITY", 'C', 8}, {"BORN", 'D', 8}};
+    layout.records = {
+        make_record(layout, {"John", "42", "Paris", "19800512"}),
+        make_record(layout, {"Joan", "25", "Rome", "19991231"}),
+        make_record(layout, {"Mary", "31", "Paris", "19750101"}, true),
+        make_record(layout, {"Peter", "", "Oslo", "20010704"}),
+        make_record(layout, {"john", "30", "Rome", "19800101"}),
     };
-    return spec;
+    return layout;
 }
 
 // The physical indexes of the view after the filters, in view order.
@@ -277,10 +265,10 @@ void ones_read_as_sevens(DbfTable& table) {
 }
 
 TEST(ApplyFilter, EveryRecordPassesTheReadHookOnce) {
-    TableSpec spec;
-    spec.fields = {{"ID", 'N', 5}};
-    for (int i = 0; i < 3000; ++i) spec.records.push_back(make_record(spec, {std::to_string(i)}));
-    OpenedTable t(spec);
+    TableLayout layout;
+    layout.fields = {{"ID", 'N', 5}};
+    for (int i = 0; i < 3000; ++i) layout.records.push_back(make_record(layout, {std::to_string(i)}));
+    OpenedTable t(layout);
     t.table.after_record_read = ones_read_as_sevens;
     auto seen = [](int i) {
         std::string text = std::to_string(i);

@@ -23,15 +23,11 @@ struct MemoTable {
 
     MemoTable(uint8_t version, const std::string& memo_image, unsigned memo_width = 10,
               const std::string& memo_extension = "") {
-        TableSpec layout;
+        TableLayout layout;
         layout.version = version;
         layout.fields = {{"NOTE", 'M', memo_width}, {"TAIL", 'C', 4}};
         write_file(dir / "t.dbf", build_table(layout));
-        table.table_handle = open_file_read_write(dir / "t.dbf");
-        EXPECT_TRUE(read_table_header(table));
-        table.table_file_name = dir / "t.dbf";
-        EXPECT_TRUE(read_field_descriptors(table));
-        derive_table_kind(table);
+        EXPECT_EQ(open_table(table, dir / "t.dbf", false), OpenResult::opened);
         memo_path = memo_extension.empty() ? table.memo_file_name : dir / ("t" + memo_extension);
         if (!memo_image.empty()) write_file(memo_path, memo_image);
         put_tail("tail");

@@ -16,15 +16,12 @@ class RangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
         reset_process_state();
-        TableSpec spec;
-        spec.fields = {{"ID", 'N', 4}};
-        for (int i = 0; i < 10; ++i) spec.records.push_back(make_record(spec, {std::to_string(i + 1)}));
-        write_file(dir_ / "t.dbf", build_table(spec));
+        TableLayout layout;
+        layout.fields = {{"ID", 'N', 4}};
+        for (int i = 0; i < 10; ++i) layout.records.push_back(make_record(layout, {std::to_string(i + 1)}));
+        write_file(dir_ / "t.dbf", build_table(layout));
         auto table = std::make_unique<DbfTable>();
-        table->table_handle = open_file_read_write(dir_ / "t.dbf");
-        ASSERT_TRUE(read_table_header(*table));
-        table->table_file_name = dir_ / "t.dbf";
-        ASSERT_TRUE(read_field_descriptors(*table));
+        ASSERT_EQ(open_table(*table, dir_ / "t.dbf", false), OpenResult::opened);
         process_state().current_table = std::move(table);
     }
     void TearDown() override { reset_process_state(); }

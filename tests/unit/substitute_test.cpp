@@ -4,6 +4,7 @@
 #include "driver/settings.h"
 #include "expr/substitute.h"
 #include "table/table.h"
+#include "opened_table.h"
 #include "table_builder.h"
 
 using namespace rorarodi;
@@ -11,29 +12,11 @@ using namespace testing_support;
 
 namespace {
 
-// A table written to the temp directory and opened as the run loop opens it, with
-// its first record in the record buffer.
-struct OpenedTable {
-    TempDir dir;
-    DbfTable table;
-
-    explicit OpenedTable(const TableSpec& spec) {
-        write_file(dir / "t.dbf", build_table(spec));
-        table.table_handle = open_file_read_write(dir / "t.dbf");
-        EXPECT_TRUE(read_table_header(table));
-        table.table_file_name = dir / "t.dbf";
-        EXPECT_TRUE(read_field_descriptors(table));
-        if (!spec.records.empty()) {
-            EXPECT_TRUE(read_view_record(table, 0));
-        }
-    }
-};
-
-TableSpec shop_table(const std::string& name, const std::string& price) {
-    TableSpec spec;
-    spec.fields = {{"NAME", 'C', 10}, {"PRICE", 'N', 8, 2}, {"BORN", 'D', 8}, {"LONGFIELD1", 'C', 3}};
-    spec.records = {make_record(spec, {name, price, "20160229", "xyz"})};
-    return spec;
+TableLayout shop_table(const std::string& name, const std::string& price) {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}, {"PRICE", 'N', 8, 2}, {"BORN", 'D', 8}, {"LONGFIELD1", 'C', 3}};
+    layout.records = {make_record(layout, {name, price, "20160229", "xyz"})};
+    return layout;
 }
 
 struct Substituted {
@@ -50,7 +33,7 @@ Substituted substitute(DbfTable& table, const std::string& source) {
 }
 
 TEST(SubstituteFields, FieldsQuotesAndOperatorPosition) {
-    OpenedTable t(shop_table("John", "12.5"));
+    OpenedTable t(shop_table("John", "12.5"), true);
     Substituted s = substitute(t.table, "NAME+'-'+PRICE");
     EXPECT_EQ(s.text, "John      +-+   12.50");
     EXPECT_EQ(s.position, 10);
@@ -73,7 +56,7 @@ TEST(SubstituteFields, FieldsQuotesAndOperatorPosition) {
 }
 
 TEST(SubstituteFields, WordsAreMatchedByTheirFirstTenCharacters) {
-    OpenedTable t(shop_table("John", "12.5"));
+    OpenedTable t(shop_table("John", "12.5"), true);
     const struct {
         const char* source;
         const char* text;
@@ -94,7 +77,7 @@ TEST(SubstituteFields, WordsAreMatchedByTheirFirstTenCharacters) {
 }
 
 TEST(SubstituteFields, BlankNumbersAndDates) {
-    OpenedTable t(shop_table("Ann", ""));
+    OpenedTable t(shop_table("Ann", ""), true);
     Substituted s = substitute(t.table, "PRICE");
     EXPECT_EQ(s.text, "    0.00");
     EXPECT_TRUE(s.numeric);
@@ -108,7 +91,7 @@ TEST(SubstituteFields, BlankNumbersAndDates) {
 }
 
 TEST(SubstituteFields, IgnoredQuotesAreOrdinaryCharacters) {
-    OpenedTable t(shop_table("John", "1"));
+    OpenedTable t(shop_table("John", "1"), true);
     RunSettings saved = run_settings();
     run_settings().expression_quotes[0] = 0;
     run_settings().expression_quotes[1] = 0;
@@ -125,7 +108,7 @@ void hash_for_j(unsigned char* text, size_t length) {
 }
 
 TEST(SubstituteFields, CharacterFieldsAreConvertedFromOemUnlessAnsi) {
-    OpenedTable t(shop_table("John", "1"));
+    OpenedTable t(shop_table("John", "1"), true);
     t.table.from_oem_hook = hash_for_j;
     EXPECT_EQ(substitute(t.table, "NAME='J'").text, "#ohn      =J");
     t.table.ansi = true;
@@ -133,7 +116,7 @@ TEST(SubstituteFields, CharacterFieldsAreConvertedFromOemUnlessAnsi) {
 }
 
 TEST(SubstituteFields, PlanGivesTheSameAsDirectSubstitution) {
-    OpenedTable t(shop_table("Jo=hn", "7"));
+    OpenedTable t(shop_table("Jo=hn", "7"), true);
     const char* sources[] = {"NAME+'-'+PRICE", "PRICE>3", "'x'NAME=PRICE", "NAME", "(NAME=Jo)", "",
                              "'>'", "LONGFIELD1X~y", "NAME NAMES PRICE*2>10", "=NAME", "NAME=", "\"a"};
     for (const char* source : sources) {

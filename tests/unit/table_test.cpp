@@ -25,11 +25,11 @@ void open_bytes(const TempDir& dir, const std::string& bytes, Opened& opened, co
     if (opened.header_ok) opened.fields_ok = read_field_descriptors(opened.table);
 }
 
-TableSpec numbered_table(int count) {
-    TableSpec spec;
-    spec.fields = {{"ID", 'N', 5}};
-    for (int i = 0; i < count; ++i) spec.records.push_back(make_record(spec, {std::to_string(i)}));
-    return spec;
+TableLayout numbered_table(int count) {
+    TableLayout layout;
+    layout.fields = {{"ID", 'N', 5}};
+    for (int i = 0; i < count; ++i) layout.records.push_back(make_record(layout, {std::to_string(i)}));
+    return layout;
 }
 
 TEST(TableHeader, StandardTableWithOneFieldIsStandardLayout) {
@@ -59,27 +59,27 @@ TEST(TableHeader, RejectsShortOrSmallHeaders) {
         EXPECT_FALSE(o.header_ok);
     }
     {
-        TableSpec spec = numbered_table(1);
-        spec.header_length = 64;
+        TableLayout layout = numbered_table(1);
+        layout.header_length = 64;
         Opened o;
-        open_bytes(dir, build_table(spec), o);
+        open_bytes(dir, build_table(layout), o);
         EXPECT_FALSE(o.header_ok);
     }
     {
-        TableSpec spec = numbered_table(1);
-        spec.header_length = 65;
+        TableLayout layout = numbered_table(1);
+        layout.header_length = 65;
         Opened o;
-        open_bytes(dir, build_table(spec), o);
+        open_bytes(dir, build_table(layout), o);
         EXPECT_TRUE(o.header_ok);
     }
 }
 
 TEST(TableHeader, HeaderLengthBeyondTheFileGivesNoRecords) {
     TempDir dir;
-    TableSpec spec = numbered_table(2);
-    spec.header_length = 60000;
+    TableLayout layout = numbered_table(2);
+    layout.header_length = 60000;
     Opened o;
-    open_bytes(dir, build_table(spec), o);
+    open_bytes(dir, build_table(layout), o);
     ASSERT_TRUE(o.fields_ok);
     EXPECT_EQ(o.table.record_count(), 0u);
     EXPECT_TRUE(o.table.header_problems & kRecordCountMismatch);
@@ -87,9 +87,9 @@ TEST(TableHeader, HeaderLengthBeyondTheFileGivesNoRecords) {
 
 TEST(TableHeader, RecordCountFromFileSize) {
     TempDir dir;
-    TableSpec spec = numbered_table(12);
-    spec.header_record_count = 10;
-    std::string bytes = build_table(spec) + "123";  // a partial record after the marker
+    TableLayout layout = numbered_table(12);
+    layout.header_record_count = 10;
+    std::string bytes = build_table(layout) + "123";  // a partial record after the marker
     Opened o;
     open_bytes(dir, bytes, o);
     ASSERT_TRUE(o.fields_ok);
@@ -99,7 +99,7 @@ TEST(TableHeader, RecordCountFromFileSize) {
 
 TEST(TableHeader, WideAndNarrowCharacterFields) {
     TempDir dir;
-    TableSpec wide;
+    TableLayout wide;
     wide.fields = {{"TEXT", 'C', 272}};
     Opened w;
     open_bytes(dir, build_table(wide), w, "w.dbf");
@@ -107,7 +107,7 @@ TEST(TableHeader, WideAndNarrowCharacterFields) {
     EXPECT_EQ(w.table.record_length(), 273u);
     EXPECT_FALSE(w.table.narrow_character_fields);
 
-    TableSpec narrow = wide;
+    TableLayout narrow = wide;
     narrow.header_record_length = 1 + 16;  // length byte 0x10, decimals 0x01
     Opened n;
     open_bytes(dir, build_table(narrow), n, "n.dbf");
@@ -119,7 +119,7 @@ TEST(TableHeader, WideAndNarrowCharacterFields) {
 
 TEST(TableHeader, UnknownTypesAndDamagedVersion) {
     TempDir dir;
-    TableSpec two_known;
+    TableLayout two_known;
     two_known.version = 0x00;
     two_known.fields = {{"A", 'C', 2}, {"B", 'N', 2}, {"P", 'P', 2}};
     Opened a;
@@ -128,13 +128,13 @@ TEST(TableHeader, UnknownTypesAndDamagedVersion) {
     EXPECT_EQ(a.table.header_problems, kUnknownFieldTypes | kDamagedVersion);
     EXPECT_EQ(a.table.version(), 0x03);
 
-    TableSpec one_known;
+    TableLayout one_known;
     one_known.fields = {{"A", 'C', 2}, {"P", 'P', 2}, {"Q", 'Z', 2}};
     Opened b;
     open_bytes(dir, build_table(one_known), b, "b.dbf");
     EXPECT_FALSE(b.fields_ok);
 
-    TableSpec memo = two_known;
+    TableLayout memo = two_known;
     memo.fields = {{"M", 'M', 10}};
     memo.version = 0x77;
     Opened c;
@@ -147,7 +147,7 @@ TEST(TableHeader, UnknownTypesAndDamagedVersion) {
 TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     TempDir dir;
     // 2100 descriptors and no terminator: at most 2047 are read.
-    TableSpec many;
+    TableLayout many;
     for (int i = 0; i < 2100; ++i) many.fields.push_back({"F" + std::to_string(i), 'C', 1});
     std::string bytes = build_table(many);
     // Remove the terminator so that the walk has to stop by itself.
@@ -158,7 +158,7 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     EXPECT_LE(o.table.field_count(), 2047u);
 
     // A header length that leaves room for one descriptor only.
-    TableSpec two;
+    TableLayout two;
     two.fields = {{"A", 'C', 2}, {"B", 'C', 2}};
     two.header_length = 65;
     two.header_record_length = 3;
@@ -169,7 +169,7 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
 
     // No terminator, a header length that ends after the last descriptor, and a file
     // that ends inside the next descriptor's room: the table opens with its one field.
-    TableSpec one;
+    TableLayout one;
     one.fields = {{"ID", 'N', 11}};
     one.records = {make_record(one, {"1"})};
     std::string bytes_one = build_table(one);
@@ -189,20 +189,20 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
 
 TEST(TableHeader, Level7Layout) {
     TempDir dir;
-    TableSpec spec;
-    spec.version = 0x04;
-    spec.level7 = true;
-    spec.fields = {{"A_LONG_FIELD_NAME", 'C', 20}, {"COUNT", 'I', 4}};
-    spec.records = {make_record(spec, {"x", std::string(4, '\0')})};
+    TableLayout layout;
+    layout.version = 0x04;
+    layout.level7 = true;
+    layout.fields = {{"A_LONG_FIELD_NAME", 'C', 20}, {"COUNT", 'I', 4}};
+    layout.records = {make_record(layout, {"x", std::string(4, '\0')})};
     Opened o;
-    open_bytes(dir, build_table(spec), o);
+    open_bytes(dir, build_table(layout), o);
     ASSERT_TRUE(o.fields_ok);
     EXPECT_TRUE(o.table.level7);
     EXPECT_EQ(o.table.field_table[0].name, "A_LONG_FIELD_NAME");
     EXPECT_EQ(o.table.field_table[1].offset, 21);
 
     // Shorter than 128 bytes: read in the standard layout.
-    TableSpec small = spec;
+    TableLayout small = layout;
     small.fields = {{"A", 'C', 1}};
     small.records.clear();
     Opened s;
@@ -238,9 +238,9 @@ TEST(RecordAccess, OffsetsAreSixtyFourBit) {
 
 TEST(RecordAccess, MarkBytesAndBackupOnce) {
     TempDir dir;
-    TableSpec spec = numbered_table(3);
-    spec.records[1][0] = '*';
-    std::string original = build_table(spec);
+    TableLayout layout = numbered_table(3);
+    layout.records[1][0] = '*';
+    std::string original = build_table(layout);
     Opened o;
     open_bytes(dir, original, o);
     ASSERT_TRUE(o.fields_ok);
@@ -273,9 +273,9 @@ namespace {
 
 TEST(RecordAccess, SparseTableBeyondFourGigabytes) {
     TempDir dir;
-    TableSpec spec;
-    spec.fields = {{"DATA", 'C', 3999}};
-    std::string header = build_table(spec);
+    TableLayout layout;
+    layout.fields = {{"DATA", 'C', 3999}};
+    std::string header = build_table(layout);
     header.pop_back();  // no end marker
     const std::string path = dir / "big.dbf";
     write_file(path, header);
