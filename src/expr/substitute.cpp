@@ -171,15 +171,22 @@ void op_ltrim(std::string& out, std::string_view arg, DbfTable&) { append_trimme
 void op_rtrim(std::string& out, std::string_view arg, DbfTable&) { append_trimmed(out, arg, false, true); }
 void op_unchanged(std::string& out, std::string_view arg, DbfTable&) { out.append(arg); }
 
-// SUBSTR(text,start[,count]): a zero-based start; at most count characters.
-void op_substr(std::string& out, std::string_view arg, DbfTable&) {
+// Splits an argument at its first ','; without one the argument is the result.
+bool split_argument(std::string& out, std::string_view arg, std::string_view& text, std::string_view& rest) {
     size_t comma = arg.find(',');
     if (comma == std::string_view::npos) {
         out.append(arg);
-        return;
+        return false;
     }
-    std::string_view text = arg.substr(0, comma);
-    std::string_view rest = arg.substr(comma + 1);
+    text = arg.substr(0, comma);
+    rest = arg.substr(comma + 1);
+    return true;
+}
+
+// SUBSTR(text,start[,count]): a zero-based start; at most count characters.
+void op_substr(std::string& out, std::string_view arg, DbfTable&) {
+    std::string_view text, rest;
+    if (!split_argument(out, arg, text, rest)) return;
     size_t second = rest.find(',');
     uint32_t length = static_cast<uint32_t>(text.size());
     uint32_t taken = length;
@@ -194,13 +201,9 @@ void op_substr(std::string& out, std::string_view arg, DbfTable&) {
 }
 
 void op_left(std::string& out, std::string_view arg, DbfTable&) {
-    size_t comma = arg.find(',');
-    if (comma == std::string_view::npos) {
-        out.append(arg);
-        return;
-    }
-    std::string_view text = arg.substr(0, comma);
-    long long count = text_to_int(arg.substr(comma + 1));
+    std::string_view text, rest;
+    if (!split_argument(out, arg, text, rest)) return;
+    long long count = text_to_int(rest);
     if (count < 0 || static_cast<size_t>(count) >= text.size())
         out.append(text);
     else
@@ -208,13 +211,9 @@ void op_left(std::string& out, std::string_view arg, DbfTable&) {
 }
 
 void op_right(std::string& out, std::string_view arg, DbfTable&) {
-    size_t comma = arg.find(',');
-    if (comma == std::string_view::npos) {
-        out.append(arg);
-        return;
-    }
-    std::string_view text = arg.substr(0, comma);
-    long long count = text_to_int(arg.substr(comma + 1));
+    std::string_view text, rest;
+    if (!split_argument(out, arg, text, rest)) return;
+    long long count = text_to_int(rest);
     if (count < 0) return;
     if (static_cast<size_t>(count) >= text.size())
         out.append(text);
