@@ -96,7 +96,7 @@ void process_file(const std::string& full_name, bool read_only, const std::vecto
     }
 
     if (run_settings().verbose) std::printf("Processing INI-file %s\n", state.ini_path.c_str());
-    read_parameter_list(state.ini_path);
+    read_parameter_list(resolve_companion_name(state.ini_path));
     install_conversion_hooks(table);
 
     if (run_settings().verbose) std::printf("Processing of command line\n");

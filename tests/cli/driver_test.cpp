@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sys/stat.h>
 
 #include "cli_test_util.h"
@@ -166,6 +167,13 @@ TEST(Driver, UnknownParametersAndDispatchOrder) {
               "Unknown function: [S].\n");
     EXPECT_EQ(r.status, 0);
 
+    // Keywords matched by prefix in table order: none of these is unknown.
+    RunResult known = run_rorarodi(dir, {"a.dbf", "/FIELDS", "/FIELD:NAME=1", "/S:NAME", "/SQL2000", "/SUM:AGE",
+                                         "/SELECT:NAME", "/DEL-", "/DESC", "/VERBOSEX", "/MEMO:x", "/CASE+",
+                                         "/BAK-", "/HDR", "/ASC", "/OEM", "/ANSI", "/2OEM", "/2ANSI", "/ESCAPE:\\",
+                                         "/QUOTES:double", "/IGNOREQUOTES", "/BROWSE", "/CLEAR"});
+    EXPECT_EQ(known.output.find("Unknown function"), std::string::npos) << known.output;
+
     // Settings handlers and their messages.
     RunResult settings = run_rorarodi(
         dir, {"a.dbf", "/TYPE:FOX", "/TYPE:abc", "/TYPE", "/DATE:xyz", "/DATE", "/DATE:DMY", "/OUT:x.doc", "/OUT:ab",
@@ -285,6 +293,13 @@ TEST(Driver, ListFilesAndIni) {
     write_file(dir / "rorarodi.ini", "; settings\n/NAME\n");
     RunResult ini = run_rorarodi(dir, {"a.dbf", "/COUNT"});
     EXPECT_EQ(ini.output, "       3|a.dbf\n");
+
+    // An INI file whose name differs only in letter case is found too.
+    std::remove((dir / "rorarodi.ini").c_str());
+    write_file(dir / "RORARODI.INI", "/NAME\r\n");
+    RunResult upper = run_rorarodi(dir, {"a.dbf", "/COUNT"});
+    EXPECT_EQ(upper.output, "       3|a.dbf\n");
+    std::remove((dir / "RORARODI.INI").c_str());
 
     // A long line is read in pieces of 1023 characters.
     write_file(dir / "rorarodi.ini", std::string(1023, 'x') + "COUNT\n");

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,13 +46,13 @@ bool file_exists(const std::string& path) {
 }
 
 RunResult run_command(const std::string& program, const std::vector<std::string>& arguments, const std::string& cwd) {
-    int pipe_fds[2];
-    if (::pipe(pipe_fds) != 0) throw std::runtime_error("pipe failed");
+    int out_pipe[2], err_pipe[2];
+    if (::pipe(out_pipe) != 0 || ::pipe(err_pipe) != 0) throw std::runtime_error("pipe failed");
     pid_t pid = ::fork();
     if (pid == 0) {
-        ::dup2(pipe_fds[1], STDOUT_FILENO);
-        ::close(pipe_fds[0]);
-        ::close(pipe_fds[1]);
+        ::dup2(out_pipe[1], STDOUT_FILENO);
+        ::dup2(err_pipe[1], STDERR_FILENO);
+        for (int fd : {out_pipe[0], out_pipe[1], err_pipe[0], err_pipe[1]}) ::close(fd);
         if (::chdir(cwd.c_str()) != 0) ::_exit(127);
         std::vector<char*> argv;
         argv.push_back(const_cast<char*>(program.c_str()));
@@ -60,12 +61,28 @@ RunResult run_command(const std::string& program, const std::vector<std::string>
         ::execv(program.c_str(), argv.data());
         ::_exit(127);
     }
-    ::close(pipe_fds[1]);
+    ::close(out_pipe[1]);
+    ::close(err_pipe[1]);
     RunResult result;
+    // Both pipes are drained together so that neither can fill up and stall the child.
+    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.output, &result.errors};
+    int open_pipes = 2;
     char buffer[4096];
-    ssize_t got;
-    while ((got = ::read(pipe_fds[0], buffer, sizeof buffer)) > 0) result.output.append(buffer, static_cast<size_t>(got));
-    ::close(pipe_fds[0]);
+    while (open_pipes > 0) {
+        if (::poll(fds, 2, -1) < 0) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            ssize_t got = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(got));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open_pipes;
+            }
+        }
+    }
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

@@ -24,11 +24,13 @@ std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
 
 struct RunResult {
-    std::string output;
+    std::string output;  // standard output
+    std::string errors;  // standard error (sanitizer reports land here)
     int status = -1;
 };
 
-// Runs `program` with `arguments` in the directory `cwd`; captures standard output.
+// Runs `program` with `arguments` in the directory `cwd`; captures standard output
+// and standard error.
 RunResult run_command(const std::string& program, const std::vector<std::string>& arguments, const std::string& cwd);
 
 } // namespace testing_support
