@@ -101,7 +101,8 @@ void process_file(const std::string& full_name, bool read_only, const std::vecto
 
     if (run_settings().verbose) std::printf("Processing of command line\n");
     for (const std::string& argument : parameters) {
-        if (run_settings().verbose) std::printf("Processing of parameter [/%s]\n", argument.c_str() + 1);
+        if (run_settings().verbose)
+            std::printf("Processing of parameter [/%s]\n", argument.empty() ? "" : argument.c_str() + 1);
         if (argument[0] == '@')
             read_parameter_list(argument.substr(1));
         else if (argument[0] == '/' || argument[0] == '-')

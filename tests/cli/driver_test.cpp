@@ -157,9 +157,10 @@ TEST(Driver, FatalMessagesStopTheRun) {
 TEST(Driver, UnknownParametersAndDispatchOrder) {
     TempDir dir;
     write_file(dir / "a.dbf", build_table(people_table()));
-    RunResult r = run_rorarodi(dir, {"a.dbf", "/H", "/", "/ENCODE", "/xyz", "-count", "/S"});
+    RunResult r = run_rorarodi(dir, {"a.dbf", "/H", "/", "", "/ENCODE", "/xyz", "-count", "/S"});
     EXPECT_EQ(r.output,
               "Unknown function: [H].\n"
+              "Unknown function: [].\n"
               "Unknown function: [].\n"
               "Unknown function: [ENCODE].\n"
               "Unknown function: [xyz].\n"
