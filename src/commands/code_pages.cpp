@@ -27,10 +27,11 @@ constexpr int kOemRulePage = 866;
 bool code_pages_given = false;
 
 // Stores a translation-table value unless the table already has one; the value
-// ends at a zero byte and is cut to 255 characters.
+// ends at a zero byte and is cut to 255 characters. An empty value is no value.
 void store_translation_table(std::optional<std::string>& slot, const std::string& value) {
     if (slot) return;
     std::string text = value.substr(0, value.find('\0'));
+    if (text.empty()) return;
     if (text.size() > kMaxTranslationTableLength) text.resize(kMaxTranslationTableLength);
     slot = text;
 }

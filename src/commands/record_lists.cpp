@@ -1,7 +1,9 @@
 #include "commands/record_lists.h"
 
-#include <cctype>
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <strings.h>
 #include <vector>
 
@@ -15,31 +17,43 @@ namespace {
 
 bool begins_with_all(const std::string& argument) { return strncasecmp(argument.c_str(), "all", 3) == 0; }
 
-// The positions (1-based in the text) that a list names, as 0-based segments in
-// the order written. Tokens are separated by ';' or ','; a token is N or N1-N2,
-// read like atoi; a number of 0, a negative one or text names nothing.
-std::vector<RangeSegment> parse_record_list(const std::string& argument) {
-    std::vector<RangeSegment> segments;
+// atoi: leading blanks, a sign and digits, held within the 32-bit range.
+long long read_number(const char* text) {
+    long long value = std::strtoll(text, nullptr, 10);
+    return std::clamp<long long>(value, INT32_MIN, INT32_MAX);
+}
+
+// The tokens of a list, separated by runs of ';' and ','.
+std::vector<std::string> list_tokens(const std::string& argument) {
+    std::vector<std::string> tokens;
     size_t start = 0;
-    while (start <= argument.size()) {
+    while (start < argument.size()) {
         size_t end = argument.find_first_of(";,", start);
         if (end == std::string::npos) end = argument.size();
-        std::string token = argument.substr(start, end - start);
+        if (end > start) tokens.push_back(argument.substr(start, end - start));
         start = end + 1;
-        if (token.empty()) continue;
-        const char* text = token.c_str();
-        char* after = nullptr;
-        long long first = std::strtoll(text, &after, 10);
-        if (first <= 0 || first > 0x7FFFFFFFLL) continue;
-        long long last = first;
-        // After the first number: a '-' joins a second number.
-        if (*after == '-') {
-            last = std::atoll(after + 1);
-            if (last > 0x7FFFFFFFLL) last = 0x7FFFFFFFLL;
-            if (last < first) continue;
-        }
-        segments.push_back({static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last - 1)});
     }
+    return tokens;
+}
+
+// The positions (1-based in the text) that a token names, as a 0-based segment. A
+// token is N, or N1-N2 when it holds a '-' (N2 read after the first '-'); each
+// number is read like atoi. A first number of 0 or below, or N2 below N1, names
+// nothing.
+std::optional<RangeSegment> token_segment(const std::string& token) {
+    long long first = read_number(token.c_str());
+    if (first <= 0) return std::nullopt;
+    long long last = first;
+    size_t hyphen = token.find('-');
+    if (hyphen != std::string::npos) last = read_number(token.c_str() + hyphen + 1);
+    if (last < first) return std::nullopt;
+    return RangeSegment{static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last - 1)};
+}
+
+std::vector<RangeSegment> parse_record_list(const std::string& argument) {
+    std::vector<RangeSegment> segments;
+    for (const std::string& token : list_tokens(argument))
+        if (std::optional<RangeSegment> segment = token_segment(token)) segments.push_back(*segment);
     return segments;
 }
 
@@ -83,9 +97,11 @@ void handle_range(const std::string& argument) {
     } else if (begins_with_all(argument)) {
         range.entries.reset();
     } else {
-        // The list exists from here on, even when no token names a record.
-        if (!range.entries) range.entries.emplace();
-        for (const RangeSegment& segment : parse_record_list(argument)) range.entries->push_back(segment);
+        // Every token creates the list, even one that names no record.
+        for (const std::string& token : list_tokens(argument)) {
+            if (!range.entries) range.entries.emplace();
+            if (std::optional<RangeSegment> segment = token_segment(token)) range.entries->push_back(*segment);
+        }
     }
     trace_leave("Range");
 }

@@ -26,20 +26,31 @@ TokenizerState& tokenizer_state() {
 
 constexpr size_t kPositionSuffixWidth = 10;
 
+// Integers, currency and doubles enter a sort key as their text right-aligned in
+// a width that holds the whole value, not as their stored bytes.
+bool aligned_in_key(const DbfTable& table, int field) {
+    switch (table.field_table[static_cast<size_t>(field)].type) {
+    case 'I':
+    case '+':
+    case 'Y':
+    case 'O': return true;
+    case 'B': return field_is_numeric(table, field);
+    default: return false;
+    }
+}
+
 // Width a field takes in a sort key. Dates and date-times take their compact
-// form; numeric types whose text is wider than their storage (integers,
-// currency, doubles) take the width of their text, so that the whole value sorts.
+// form; integers take 11 characters (a sign and ten digits), currency and doubles
+// their column width, widened when a value's text is longer.
 size_t key_width(const DbfTable& table, int field) {
     switch (table.field_table[static_cast<size_t>(field)].type) {
     case 'D': return 8;
     case 'T':
     case '@': return 14;
     case 'I':
-    case '+':
-    case 'Y':
-    case 'O': return field_display_width(table, field);
-    case 'B': return field_is_numeric(table, field) ? field_display_width(table, field) : field_width(table, field);
-    default: return field_width(table, field);
+    case '+': return 11;
+    default:
+        return aligned_in_key(table, field) ? field_display_width(table, field) : field_width(table, field);
     }
 }
 
@@ -83,19 +94,34 @@ bool parse_field_list(const DbfTable& table, const std::string& text, std::vecto
     return !indexes.empty();
 }
 
-std::string build_sort_key(DbfTable& table) {
+std::vector<size_t> sort_key_widths(const DbfTable& table) {
+    std::vector<size_t> widths;
+    for (int field : table.order_fields) widths.push_back(key_width(table, field));
+    return widths;
+}
+
+std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>* longest) {
     std::string key;
-    for (int field : table.order_fields) {
+    for (size_t k = 0; k < table.order_fields.size(); ++k) {
+        const int field = table.order_fields[k];
         const int saved_mode = table.date_mode;
         table.date_mode = 4;
-        field_text(table, field);
+        const char* text = field_text(table, field);
         table.date_mode = saved_mode;
-        // The key takes the text buffer over the key width, NULs read as spaces: this
-        // puts back the trailing spaces that trimming cut off.
-        size_t width = std::min(key_width(table, field), table.text_buffer.size() - 1);
-        std::string part(table.text_buffer.data(), width);
-        for (char& c : part)
-            if (c == '\0') c = ' ';
+        const size_t width = std::min(widths[k], table.text_buffer.size() - 1);
+        std::string part;
+        if (aligned_in_key(table, field)) {
+            const size_t length = std::strlen(text);
+            if (longest && length > (*longest)[k]) (*longest)[k] = length;
+            if (length < width) part.assign(width - length, ' ');
+            part.append(text, std::min(length, width));
+        } else {
+            // The key takes the text buffer over the key width, NULs read as spaces:
+            // this puts back the trailing spaces that trimming cut off.
+            part.assign(table.text_buffer.data(), width);
+            for (char& c : part)
+                if (c == '\0') c = ' ';
+        }
         if (field_is_numeric(table, field) && part.find('-') != std::string::npos) {
             // Negative numbers sort below all others, larger magnitudes first.
             for (char& c : part) {
@@ -108,21 +134,39 @@ std::string build_sort_key(DbfTable& table) {
     return key;
 }
 
-void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
-    slot.reset();
+std::string build_sort_key(DbfTable& table) { return build_sort_key(table, sort_key_widths(table)); }
+
+namespace {
+
+// The keys of every view position, case-folded and ended by the position, with the
+// part widths given; `longest` is raised to the longest aligned text of each part.
+std::vector<std::string> view_keys(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>& longest) {
     const uint32_t count = view_record_count(table);
-    // Each record is read and its key built once; keys have one length, end with
-    // the position, and are therefore all distinct.
     std::vector<std::string> keys(count);
     char suffix[32];
     for (uint32_t position = 0; position < count; ++position) {
         read_view_record(table, position);
-        std::string key = build_sort_key(table);
+        std::string key = build_sort_key(table, widths, &longest);
         upper_case_key(table, key.data());
         std::snprintf(suffix, sizeof suffix, "%10d", static_cast<int>(position));
         key.append(suffix, kPositionSuffixWidth);
         keys[position] = std::move(key);
     }
+    return keys;
+}
+
+} // namespace
+
+void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
+    slot.reset();
+    // Each record is read and its key built once; keys have one length, end with
+    // the position, and are therefore all distinct. A value too long for its part
+    // makes the keys be built again with that part widened.
+    std::vector<size_t> widths = sort_key_widths(table);
+    std::vector<size_t> longest = widths;
+    std::vector<std::string> keys = view_keys(table, widths, longest);
+    if (longest != widths) keys = view_keys(table, longest, longest);
+    const uint32_t count = static_cast<uint32_t>(keys.size());
     std::vector<int32_t> order(count);
     std::iota(order.begin(), order.end(), 0);
     const bool descending = table.descending;

@@ -25,8 +25,15 @@ std::optional<std::string> take_token(const char* text, const char* delimiters);
 // name that no field has ends the list; false when there is no first valid name.
 bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields);
 
-// Sort key of the record in the record buffer by the table's key fields
-// (`order_fields`), before case folding and without the position suffix.
+// Widths of the parts of a sort key, one per key field (`order_fields`).
+std::vector<size_t> sort_key_widths(const DbfTable& table);
+
+// Sort key of the record in the record buffer by the table's key fields, with the
+// part widths given, before case folding and without the position suffix.
+// Integers, currency and doubles are right-aligned in their part; `longest`, when
+// given, is raised to the length of each such text.
+std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>* longest = nullptr);
+// The same with the widths of sort_key_widths.
 std::string build_sort_key(DbfTable& table);
 
 // Orders the whole view by the table's key fields; the result goes into `slot`.

@@ -127,8 +127,18 @@ std::optional<uint8_t> find_character(const CharacterTable& page, uint32_t chara
 
 bool is_ascii_letter(unsigned char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+// Latin letters beyond ASCII (with accents, hooks or strokes); signs such as the
+// bullet or the multiplication sign are not among them.
+bool is_latin_letter(uint32_t character) {
+    if (character < 0xC0 || character > 0x24F) return false;
+    locale_t neutral = neutral_locale().get();
+    if (neutral == static_cast<locale_t>(nullptr)) return character != 0xD7 && character != 0xF7;
+    return iswalpha_l(static_cast<wint_t>(character), neutral) != 0;
+}
+
 // Byte table from one page to another. A character missing from the target takes
-// iconv's transliteration when that is one ASCII letter (an accent dropped), else '?'.
+// iconv's transliteration when it is a Latin letter whose transliteration is one
+// ASCII letter (its unaccented form), else '?'.
 ByteTable build_conversion(const CharacterTable& source, const CharacterTable& target, int target_page) {
     ByteTable table{};
     NeutralLocaleScope scope;
@@ -145,6 +155,7 @@ ByteTable build_conversion(const CharacterTable& source, const CharacterTable& t
             table[b] = *found;
             continue;
         }
+        if (!is_latin_letter(character)) continue;
         std::optional<std::string> close = transliterate.convert(ucs4_bytes(character));
         if (close && close->size() == 1 && is_ascii_letter(static_cast<unsigned char>((*close)[0])))
             table[b] = static_cast<uint8_t>((*close)[0]);

@@ -73,6 +73,15 @@ TEST(CodePagesCli, IniTranslationTablesReplaceTheSystemConversion) {
     EXPECT_EQ(read_file(dir / "t.dbf"), build_table(character_table({{"\xE9.\xC0\xE0", "1", "x\xE9"}})));
 }
 
+TEST(CodePagesCli, EmptyIniTranslationTableIsNoValue) {
+    TempDir dir;
+    write_file(dir / "rorarodi.ini", "TableAnsi=\nTableOEM=\x82\nTableAnsi=\xE9\n");
+    write_file(dir / "t.dbf", build_table(character_table({{"\xE9\xE0", "1", ""}})));
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/ANSI2OEM"});
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(character_table({{"\x82\xE0", "1", ""}})));
+}
+
 TEST(CodePagesCli, TablesGivenAfterTheOpenServeTheNextFile) {
     TempDir dir;
     write_file(dir / "a.dbf", build_table(character_table({{"\xE9", "1", ""}})));

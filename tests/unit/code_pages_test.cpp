@@ -122,6 +122,13 @@ TEST_F(CodePages, MissingCharactersBecomeCloseLettersOrQuestionMarks) {
     EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xC0), 'A');  // A grave
     ASSERT_TRUE(select_code_pages(437, 1250));
     EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xF5), 'o');  // o double acute
+    // Signs that are not letters have no unaccented form.
+    ASSERT_TRUE(select_code_pages(866, 1252));
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0x95), '?');  // bullet
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xD7), '?');  // multiplication sign
+    EXPECT_EQ(convert_byte(ansi_to_oem_buffer, 0xA2), '?');  // cent sign
+    ASSERT_TRUE(select_code_pages(850, 1251));
+    EXPECT_EQ(convert_byte(oem_to_ansi_buffer, 0x9E), '?');  // multiplication sign
 }
 
 TEST_F(CodePages, CodePagesParameterKeepsTheFirstAcceptedValue) {
@@ -179,9 +186,25 @@ TEST_F(CodePages, TranslationKeysKeepTheFirstValueCutTo255) {
     EXPECT_EQ(process_state().translation_tables.table_oem, "first");
     handle_normal_table(std::string(300, 'n'));
     EXPECT_EQ(process_state().translation_tables.normal, std::string(255, 'n'));
+    // An empty value leaves the table without a value: a later one is taken.
     handle_uppercase_table("");
+    EXPECT_FALSE(process_state().translation_tables.uppercase.has_value());
     handle_uppercase_table("late");
-    EXPECT_EQ(process_state().translation_tables.uppercase, "");
+    EXPECT_EQ(process_state().translation_tables.uppercase, "late");
+}
+
+TEST_F(CodePages, EmptyTranslationTablesInstallNoHooks) {
+    handle_table_ansi("");
+    handle_table_oem("\x82");
+    handle_normal_table("\xE9");
+    handle_uppercase_table("");
+    DbfTable table;
+    install_conversion_hooks(table);
+    EXPECT_EQ(table.to_oem_hook, nullptr);
+    EXPECT_EQ(table.from_oem_hook, nullptr);
+    EXPECT_EQ(table.upper_case_hook, nullptr);
+    // The system conversion stays: 1251 "a" is 866 0xA0.
+    EXPECT_EQ(converted(to_oem, table, "\xE0"), "\xA0");
 }
 
 TEST_F(CodePages, LowercaseAloneChangesNothing) {

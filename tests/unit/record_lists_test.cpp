@@ -4,7 +4,13 @@
 #include "commands/record_lists.h"
 #include "driver/dispatch.h"
 #include "driver/settings.h"
+#include "expr/field_list.h"
+#include "opened_table.h"
 #include "table_builder.h"
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
 
 using namespace rorarodi;
 using namespace testing_support;
@@ -47,7 +53,7 @@ TEST_F(RangeTest, ListsKeepTheirOrderAndDuplicates) {
 }
 
 TEST_F(RangeTest, ListsThatNameNothingLeaveAnEmptyListInForce) {
-    for (const char* text : {"RANGE:0", "RANGE:abc", "RANGE:5-3", "RANGE:-4", "RANGE:;,"}) {
+    for (const char* text : {"RANGE:0", "RANGE:abc", "RANGE:5-3", "RANGE:-4", "RANGE:3-", "RANGE:;0,"}) {
         dispatch_parameter("RANGE:all");
         dispatch_parameter(text);
         EXPECT_TRUE(process_state().range_list.entries.has_value()) << text;
@@ -57,10 +63,102 @@ TEST_F(RangeTest, ListsThatNameNothingLeaveAnEmptyListInForce) {
     EXPECT_FALSE(process_state().range_list.entries.has_value());
 }
 
+TEST_F(RangeTest, ListsWithoutTokensLeaveTheRangeAsItWas) {
+    // Only a token creates the list: separators alone name no token at all.
+    for (const char* text : {"RANGE:;,", "RANGE:,", "RANGE:;"}) {
+        dispatch_parameter(text);
+        EXPECT_FALSE(process_state().range_list.entries.has_value()) << text;
+        EXPECT_EQ(visited().size(), 10u) << text;
+    }
+    dispatch_parameter("RANGE:2");
+    dispatch_parameter("RANGE:,");
+    EXPECT_EQ(visited(), (std::vector<uint32_t>{1}));
+}
+
+TEST_F(RangeTest, HyphenJoinsTheNumbersWhateverStandsBetween) {
+    // Each number is read like atoi: blanks before it and text after it do not count.
+    dispatch_parameter("RANGE:2x-4, 6 - 7;9 -10,5-x,8-");
+    EXPECT_EQ(visited(), (std::vector<uint32_t>{1, 2, 3, 5, 6, 8, 9}));
+}
+
+TEST_F(RangeTest, DeleteAndRecallReadTheSameList) {
+    dispatch_parameter("DELETE:2 - 3, 5x-6");
+    std::string marks;
+    for (uint32_t p = 0; p < 10; ++p) {
+        ASSERT_TRUE(read_mark_byte(current_table(), p));
+        marks += static_cast<char>(current_table().mark_byte);
+    }
+    EXPECT_EQ(marks, " ** **    ");
+    dispatch_parameter("RECALL:1 - 5");
+    marks.clear();
+    for (uint32_t p = 0; p < 10; ++p) {
+        ASSERT_TRUE(read_mark_byte(current_table(), p));
+        marks += static_cast<char>(current_table().mark_byte);
+    }
+    EXPECT_EQ(marks, "     *    ");
+}
+
 TEST_F(RangeTest, EntriesPastTheViewAreSkippedAndHugeRangesCostNothing) {
     dispatch_parameter("RANGE:9-2000000000,20,2");
     EXPECT_EQ(visited(), (std::vector<uint32_t>{8, 9, 1}));
     EXPECT_EQ(process_state().range_list.entries->size(), 3u);
+}
+
+// Eight bytes of a little-endian double, and of the order-preserving big-endian
+// form of level 7 doubles.
+std::string double_bytes(double value) {
+    std::string bytes(8, '\0');
+    std::memcpy(bytes.data(), &value, 8);
+    return bytes;
+}
+
+std::string level7_double_bytes(double value) {
+    uint64_t bits;
+    std::memcpy(&bits, &value, 8);
+    bits = value < 0 ? ~(bits | (uint64_t{1} << 63)) : bits | (uint64_t{1} << 63);
+    std::string bytes;
+    for (int i = 7; i >= 0; --i) bytes += static_cast<char>((bits >> (8 * i)) & 0xFF);
+    return bytes;
+}
+
+// The order that /ORDER builds over a one-field table holding `values`.
+std::vector<int32_t> order_of(const FieldLayout& field, const std::vector<std::string>& values, bool descending) {
+    TableLayout layout;
+    layout.fields = {field};
+    for (const std::string& value : values) layout.records.push_back(make_record(layout, {value}));
+    OpenedTable t(layout);
+    t.table.descending = descending;
+    EXPECT_TRUE(order_table(t.table, field.name));
+    return t.table.order_list.value_or(std::vector<int32_t>{});
+}
+
+std::vector<int32_t> reversed(std::vector<int32_t> order) {
+    std::reverse(order.begin(), order.end());
+    return order;
+}
+
+TEST(OrderTable, IntegersOrderByTheirWholeValue) {
+    // Negative numbers of ten digits take eleven characters.
+    std::vector<std::string> values;
+    for (int32_t v : {-1000000000, -999999999, INT_MIN, 5, INT_MAX, -2147483647, 0, -1000000001})
+        values.push_back(le32(static_cast<uint32_t>(v)));
+    const std::vector<int32_t> ascending = {2, 5, 7, 0, 1, 6, 3, 4};
+    for (char type : {'I', '+'}) {
+        EXPECT_EQ(order_of({"N", type, 4}, values, false), ascending) << type;
+        EXPECT_EQ(order_of({"N", type, 4}, values, true), reversed(ascending)) << type;
+    }
+}
+
+TEST(OrderTable, DoublesWiderThanTheirColumnOrderByTheirWholeValue) {
+    std::vector<std::string> values;
+    for (double v : {1e30, 5e25, -1e30, -5e25, 3.5, 0.0, 1e19, 12345678901234567.0}) values.push_back(double_bytes(v));
+    const std::vector<int32_t> ascending = {2, 3, 5, 4, 7, 6, 1, 0};
+    EXPECT_EQ(order_of({"D", 'B', 8, 2}, values, false), ascending);
+    EXPECT_EQ(order_of({"D", 'B', 8, 2}, values, true), reversed(ascending));
+
+    values.clear();
+    for (double v : {1e12, -1e12, 5e11, 1.5, -2.25, 0.0}) values.push_back(level7_double_bytes(v));
+    EXPECT_EQ(order_of({"D", 'O', 8}, values, false), (std::vector<int32_t>{1, 4, 5, 3, 2, 0}));
 }
 
 } // namespace
