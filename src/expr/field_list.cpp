@@ -116,11 +116,11 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
             if (length < width) part.assign(width - length, ' ');
             part.append(text, std::min(length, width));
         } else {
-            // The key takes the text buffer over the key width, NULs read as spaces:
-            // this puts back the trailing spaces that trimming cut off.
-            part.assign(table.text_buffer.data(), width);
-            for (char& c : part)
-                if (c == '\0') c = ' ';
+            // The text form filled with spaces to the key width: this puts back the
+            // spaces that trimming cut off, whichever side they were cut from.
+            const size_t length = std::min(std::strlen(text), width);
+            part.assign(text, length);
+            part.append(width - length, ' ');
         }
         if (field_is_numeric(table, field) && part.find('-') != std::string::npos) {
             // Negative numbers sort below all others, larger magnitudes first.

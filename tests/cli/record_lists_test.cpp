@@ -147,4 +147,22 @@ TEST(RecordLists, DatesOrderChronologicallyUnderEveryDateMode) {
     }
 }
 
+TEST(RecordLists, TrimmedTextsOrderAsTheirValues) {
+    TempDir dir;
+    TableLayout layout;
+    layout.fields = {{"CODE", 'C', 6}};
+    layout.records = {make_record(layout, {"  bcd"}), make_record(layout, {"   a"}), make_record(layout, {" bc"})};
+    for (const char* trim : {"/TRIM:left", "/TRIM:all"}) {
+        std::string order;
+        for (int k = 1; k <= 3; ++k) {
+            write_file(dir / "t.dbf", build_table(layout));
+            run_rorarodi(dir, {"t.dbf", trim, "/ORDER:CODE", "/DELETE:" + std::to_string(k)});
+            std::string bytes = read_file(dir / "t.dbf");
+            for (int i = 0; i < 3; ++i)
+                if (bytes[32 + 32 + 1 + i * 7] == '*') order += std::to_string(i + 1);
+        }
+        EXPECT_EQ(order, "231") << trim;  // a, bc, bcd
+    }
+}
+
 } // namespace

@@ -16,7 +16,9 @@ struct OpenedTable {
     explicit OpenedTable(const TableLayout& layout, bool read_first = false) {
         write_file(dir / "t.dbf", build_table(layout));
         EXPECT_EQ(rorarodi::open_table(table, dir / "t.dbf", false), rorarodi::OpenResult::opened);
-        if (read_first && !layout.records.empty()) EXPECT_TRUE(rorarodi::read_view_record(table, 0));
+        if (read_first && !layout.records.empty()) {
+            EXPECT_TRUE(rorarodi::read_view_record(table, 0));
+        }
     }
 };
 
