@@ -261,6 +261,24 @@ TEST(RecordAccess, MarkBytesAndBackupOnce) {
     EXPECT_EQ(now[t.header_length() + 2 * 6], '*');
 }
 
+TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
+    TempDir dir;
+    TableLayout layout = numbered_table(2);
+    std::string original = build_table(layout);
+    Opened o;
+    open_bytes(dir, original, o, "t.bak");
+    ASSERT_TRUE(o.fields_ok);
+    DbfTable& t = o.table;
+    EXPECT_EQ(t.backup_file_name, dir / "t.bak");
+    t.backup_option = true;
+    t.mark_byte = '*';
+    ASSERT_TRUE(write_mark_byte(t, 1));
+    std::string expected = original;
+    expected[t.header_length() + t.record_length()] = '*';
+    close_table(t);
+    EXPECT_EQ(read_file(dir / "t.bak"), expected);
+}
+
 TEST(RecordAccess, CloseWithoutHandleDoesNothing) {
     DbfTable t;
     close_table(t);
