@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <sys/stat.h>
 
 #include "platform/paths.h"
 #include "table/dbf_format.h"
@@ -333,6 +334,12 @@ void blank_record_buffer(DbfTable& table) {
 
 void backup_before_write(DbfTable& table) {
     if (!table.backup_option || table.backup_done) return;
+    // A table named like its own backup (extension ".bak") is not replaced by its copy.
+    struct stat backup_status {}, table_status {};
+    if (stat(table.backup_file_name.c_str(), &backup_status) == 0 && table.table_handle &&
+        fstat(table.table_handle.fd(), &table_status) == 0 && backup_status.st_dev == table_status.st_dev &&
+        backup_status.st_ino == table_status.st_ino)
+        return;
     std::remove(table.backup_file_name.c_str());
     FileHandle backup = create_file(table.backup_file_name);
     if (!backup) return;

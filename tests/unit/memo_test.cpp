@@ -405,4 +405,28 @@ TEST(MemoFile, ReferenceThatDoesNotFitWritesNothing) {
     EXPECT_EQ(fits.reference(), "9");
 }
 
+TEST(MemoFile, TableIsNeverItsOwnMemoFile) {
+    // A table whose name is its own memo file name, exactly or in another letter case.
+    const std::pair<uint8_t, const char*> cases[] = {{0x83, "t.dbt"}, {0x83, "T.DBT"}, {0xF5, "t.fpt"}};
+    for (const auto& [version, name] : cases) {
+        TempDir dir;
+        TableLayout layout;
+        layout.version = version;
+        layout.year = layout.month = layout.day = 0;  // a small "next free block" at offset 0
+        layout.fields = {{"NOTE", 'M', 10}};
+        layout.records = {make_record(layout, {"         1"})};
+        const std::string bytes = build_table(layout);
+        write_file(dir / name, bytes);
+        DbfTable table;
+        ASSERT_EQ(open_table(table, dir / name, false), OpenResult::opened) << name;
+        ASSERT_TRUE(read_view_record(table, 0));
+        EXPECT_FALSE(read_memo_text(table, 0)) << name;
+        EXPECT_FALSE(read_memo_bytes(table, 0)) << name;
+        EXPECT_EQ(memo_block_size(table), 0u) << name;
+        EXPECT_FALSE(write_memo_text(table, 0, "text")) << name;
+        close_table(table);
+        EXPECT_EQ(read_file(dir / name), bytes) << name;
+    }
+}
+
 } // namespace

@@ -1,7 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
+#include <random>
+
 #include "cli_support.h"
 #include "table/dbf_format.h"
+#include "table/field_text.h"
+#include "table/memo.h"
 #include "table/table.h"
 #include "table_builder.h"
 
@@ -259,6 +265,105 @@ TEST(RecordAccess, MarkBytesAndBackupOnce) {
     std::string now = read_file(dir / "t.dbf");
     EXPECT_EQ(now[t.header_length()], '*');
     EXPECT_EQ(now[t.header_length() + 2 * 6], '*');
+}
+
+TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
+    TempDir dir;
+    TableLayout layout = numbered_table(2);
+    std::string original = build_table(layout);
+    Opened o;
+    open_bytes(dir, original, o, "t.bak");
+    ASSERT_TRUE(o.fields_ok);
+    DbfTable& t = o.table;
+    EXPECT_EQ(t.backup_file_name, dir / "t.bak");
+    t.backup_option = true;
+    t.mark_byte = '*';
+    ASSERT_TRUE(write_mark_byte(t, 1));
+    std::string expected = original;
+    expected[t.header_length() + t.record_length()] = '*';
+    close_table(t);
+    EXPECT_EQ(read_file(dir / "t.bak"), expected);
+}
+
+// Random tables and memo files, damaged at random, opened and read and written field by
+// field in every date mode: nothing may read or write outside its buffers.
+TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
+    std::mt19937 rng(20240229);
+    auto pick = [&rng](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(rng); };
+    auto bytes = [&pick](size_t n) {
+        std::string s(n, ' ');
+        for (char& c : s) c = pick(3) == 0 ? static_cast<char>(pick(256)) : static_cast<char>("0 1.9\0"[pick(6)]);
+        return s;
+    };
+    const uint8_t versions[] = {0x03, 0x83, 0x04, 0x8B, 0x8C, 0x30, 0xF5, 0xE5, 0x00, 0x77};
+    const unsigned widths[] = {0, 1, 2, 4, 8, 10, 14, 255};
+    const double numbers[] = {0, 7, -2.5, 1e300, 3e9, NAN, INFINITY, 123.456};
+    const char* texts[] = {"", "x", "29.02.2016 12:34:56", "2016.13.40", "yes", "-1.-1.-999", "nan", "1e308"};
+    for (int round = 0; round < 150; ++round) {
+        SCOPED_TRACE(round);
+        TableLayout layout;
+        layout.version = versions[pick(std::size(versions))];
+        layout.level7 = pick(5) == 0;
+        for (size_t i = 0, n = pick(8); i < n; ++i) {
+            char type = "CNFDLMTGYBI0@+OVQWP"[pick(19)];
+            unsigned length = type == 'C' && pick(4) == 0 ? static_cast<unsigned>(pick(1000)) : widths[pick(8)];
+            layout.fields.push_back({"F" + std::to_string(i), type, length, static_cast<unsigned>(pick(4))});
+        }
+        for (size_t r = 0, n = pick(4); r < n; ++r) layout.records.push_back(bytes(record_length(layout)));
+        if (pick(5) == 0) layout.header_length = static_cast<uint16_t>(pick(400));
+        if (pick(5) == 0) layout.header_record_length = static_cast<uint16_t>(pick(400));
+        std::string file = build_table(layout);
+        for (size_t i = 0, n = pick(3); i < n; ++i) file[pick(std::min<size_t>(file.size(), 150))] = static_cast<char>(pick(256));
+        if (pick(6) == 0) file.resize(pick(file.size() + 1));
+
+        std::vector<uint32_t> blocks;
+        const std::vector<std::string> memos = {bytes(pick(700)), bytes(pick(40))};
+        const uint16_t block_size = static_cast<uint16_t>(pick(3) == 0 ? pick(600) : 64);
+        std::string memo = pick(4) == 0   ? build_dbase3_memo(memos, blocks)
+                           : pick(3) == 0 ? build_dbase4_memo(memos, blocks, block_size)
+                           : pick(2) == 0 ? build_foxpro_memo(memos, blocks, block_size)
+                                          : build_smt_memo(memos, blocks, block_size);
+        for (size_t i = 0, n = pick(4); i < n; ++i) memo[pick(memo.size())] = static_cast<char>(pick(256));
+        if (pick(6) == 0) memo.resize(pick(memo.size() + 1));
+
+        TempDir dir;
+        write_file(dir / "t.dbf", file);
+        DbfTable t;
+        if (open_table(t, dir / "t.dbf", false) != OpenResult::opened) continue;
+        write_file(t.memo_file_name, memo);
+        memo_block_size(t);
+        for (uint32_t position = 0; position <= std::min<uint32_t>(view_record_count(t), 3); ++position) {
+            read_view_record(t, position);
+            for (int f = 0; f < static_cast<int>(t.field_count()); ++f) {
+                if (field_is_memo(t, f) && pick(2) == 0 && !blocks.empty()) {
+                    const uint32_t block = blocks[pick(blocks.size())];
+                    blank_field(t, f);
+                    if (t.version() == 0xE5 && field_width(t, f) >= 10)
+                        std::memcpy(&t.record_buffer[t.field_table[f].offset + 2], (le32(pick(900)) + le32(block)).data(), 8);
+                    else if (field_width(t, f) == 4)
+                        store_field_integer(t, f, static_cast<int32_t>(block));
+                    else
+                        store_number_text(t, f, block, t.field_table[f].length, 0);
+                }
+                for (int mode = 0; mode <= 4; ++mode) {
+                    t.date_mode = mode;
+                    t.trim_mode = static_cast<int>(pick(4));
+                    EXPECT_LT(std::strlen(field_text(t, f)), kTextBufferSize);
+                    decode_date_parts(t, f);
+                }
+                field_number(t, f);
+                read_memo_bytes(t, f);
+                read_memo_text(t, f);
+                const char* text = texts[pick(std::size(texts))];
+                double number = numbers[pick(std::size(numbers))];
+                if (field_is_memo(t, f) && number > 0) number = static_cast<double>(std::strlen(text));
+                set_field(t, f, text, number);
+                field_text(t, f);
+            }
+            write_view_record(t, position);
+        }
+        close_table(t);
+    }
 }
 
 TEST(RecordAccess, CloseWithoutHandleDoesNothing) {
