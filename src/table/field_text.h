@@ -32,8 +32,9 @@ const char* field_type_name(const DbfTable& table, int field);
 uint8_t field_blank_byte(const DbfTable& table, int field);
 void blank_field(DbfTable& table, int field);
 // Stores a value; the text or the number counts depending on the type. Memo fields
-// append a new memo to the memo file. Returns nothing; a value that does not fit
-// leaves the field unchanged.
+// append a new memo to the memo file: the text up to its zero byte, or, when the
+// number is above 0, that many bytes of it (the caller's buffer must hold them).
+// Returns nothing; a value that does not fit leaves the field unchanged.
 void set_field(DbfTable& table, int field, const char* text, double number);
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
