@@ -4,22 +4,20 @@
 #include <cctype>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
 
 #include "commands/record_lists.h"
 #include "driver/console.h"
 #include "driver/settings.h"
 #include "platform/code_pages.h"
-#include "platform/file.h"
-#include "platform/paths.h"
-#include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 
 namespace rorarodi {
 
 namespace {
+
+using BufferConversion = void (*)(DbfTable& table, unsigned char* text, size_t length);
 
 constexpr size_t kMaxTranslationTableLength = 255;
 constexpr int kOemRulePage = 866;
@@ -90,61 +88,13 @@ bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page
     return parse_number(argument.substr(0, comma), oem_page) && parse_number(argument.substr(comma + 1), ansi_page);
 }
 
-// True when the table file was opened with write access; a table opened read-only
-// keeps its memo file unchanged too.
-bool table_is_writable(const DbfTable& table) {
-    if (!table.table_handle) return false;
-    int flags = ::fcntl(table.table_handle.fd(), F_GETFL);
-    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
-}
-
-struct MemoLayout {
-    uint64_t block_size = 0;
-    uint64_t data_offset = 0;
-};
-
-// Block size and position of the data within a memo's first block, by version
-// byte and memo header; nothing for formats whose memos are not rewritten here.
-std::optional<MemoLayout> memo_layout(DbfTable& table, FileHandle& memo) {
-    uint8_t header[22] = {};
-    switch (table.version()) {
-    case 0x03: case 0x83:
-        return MemoLayout{512, 0};
-    case 0x04: case 0x8B: case 0x8C:
-        // dBase IV memo header: block size at 20, little-endian.
-        if (!memo.seek(0) || memo.read(header, 22) != 22) return std::nullopt;
-        return MemoLayout{read_le16(header + 20), 8};
-    case 0x30: case 0x31: case 0x32: case 0xF5:
-        // FoxPro memo header: block size at 6, big-endian.
-        if (!memo.seek(0) || memo.read(header, 8) != 8) return std::nullopt;
-        return MemoLayout{static_cast<uint64_t>(header[6]) << 8 | header[7], 8};
-    default:
-        return std::nullopt;
-    }
-}
-
-using BufferConversion = void (*)(DbfTable& table, unsigned char* text, size_t length);
-
 // Converts the memo of the current record's field and writes it over the old text
-// with the same length. A missing memo, an unknown format or a block outside the
-// memo file leaves the memo as it was.
+// with the same length; a memo that cannot be read or rewritten stays as it was.
 void convert_memo(DbfTable& table, int field, BufferConversion convert) {
-    std::optional<std::string> memo_text = read_memo_text(table, field);
-    if (!memo_text) return;
-    std::string text = memo_text->substr(0, memo_text->find('\0'));
-    if (text.empty()) return;
-    uint32_t block = memo_block_number(table, field);
-    if (block == 0) return;
-    convert(table, reinterpret_cast<unsigned char*>(text.data()), text.size());
-
-    FileHandle memo = open_file_read_write(resolve_companion_name(table.memo_file_name));
-    if (!memo) return;
-    std::optional<MemoLayout> layout = memo_layout(table, memo);
-    if (!layout || layout->block_size == 0) return;
-    uint64_t offset = block * layout->block_size + layout->data_offset;
-    long long size = memo.size();
-    if (size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return;
-    if (memo.seek(offset)) memo.write(text.data(), text.size());
+    std::optional<std::string> text = read_memo_text(table, field);
+    if (!text || text->empty()) return;
+    convert(table, reinterpret_cast<unsigned char*>(text->data()), text->size());
+    overwrite_memo_text(table, field, *text);
 }
 
 // Converts a character field's stored bytes in place, up to its first zero byte.
@@ -165,8 +115,8 @@ void convert_table(const char* trace_name, BufferConversion convert) {
     trace_enter(trace_name);
     handle_clear(std::string());
     DbfTable& table = current_table();
-    clear_view(table);
-    bool memos_writable = table_is_writable(table);
+    // A table opened read-only keeps its memo file unchanged too.
+    const bool memos_writable = table.table_handle.is_writable();
     uint32_t count = view_record_count(table);
     for (uint32_t position = 0; position < count; ++position) {
         if (!read_view_record(table, position)) continue;

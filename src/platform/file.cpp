@@ -25,6 +25,12 @@ void FileHandle::close() {
     position_ = 0;
 }
 
+bool FileHandle::is_writable() const {
+    if (fd_ < 0) return false;
+    int flags = ::fcntl(fd_, F_GETFL);
+    return flags >= 0 && (flags & O_ACCMODE) != O_RDONLY;
+}
+
 bool FileHandle::seek(uint64_t offset) {
     if (fd_ < 0) return false;
     position_ = offset;

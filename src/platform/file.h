@@ -20,6 +20,8 @@ public:
     explicit operator bool() const { return fd_ >= 0; }
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    // True when the file was opened with write access.
+    bool is_writable() const;
     void close();
 
     // Moves the position; false only when the handle is closed.

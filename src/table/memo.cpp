@@ -377,4 +377,33 @@ bool write_memo_text(DbfTable& table, int field, const std::string& text) {
 
 bool write_memo_bytes(DbfTable& table, int field, const std::string& data) { return write_memo(table, field, data); }
 
+bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
+    const MemoFormat format = memo_format(table.version());
+    if (text.empty() || format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
+    uint32_t block = memo_block_number(table, field);
+    if (block == 0) return false;
+    MemoSession session(table);
+    if (!session.is_open()) return false;
+    FileHandle& file = session.file();
+    // Block size, and where the data starts within the memo's first block.
+    uint32_t block_size = kDbase3BlockSize;
+    uint64_t data_offset = 0;
+    if (format == MemoFormat::kDbase4) {
+        uint8_t header[kDbase4HeaderSize];
+        if (!read_exact(file, 0, header, sizeof header)) return false;
+        block_size = read_le16(header + 20);
+        data_offset = kBlockHeaderSize;
+    } else if (format == MemoFormat::kFoxPro) {
+        uint8_t header[kFoxProHeaderSize];
+        if (!read_exact(file, 0, header, sizeof header)) return false;
+        block_size = read_be16(header + 6);
+        data_offset = kBlockHeaderSize;
+    }
+    if (block_size == 0) return false;
+    const uint64_t offset = static_cast<uint64_t>(block) * block_size + data_offset;
+    const long long size = file.size();
+    if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
+    return file.seek(offset) && file.write(text.data(), text.size());
+}
+
 } // namespace rorarodi

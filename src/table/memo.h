@@ -34,4 +34,11 @@ std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
 bool write_memo_text(DbfTable& table, int field, const std::string& text);
 bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
 
+// Writes `text` over the data of the current record's memo, in place and with the
+// same length (dBase III, dBase IV and FoxPro formats). False, and nothing written,
+// when there is no memo, the format keeps no text in place, the memo file's header
+// is short or its block size 0, or the text would reach into the header area or past
+// the end of the file.
+bool overwrite_memo_text(DbfTable& table, int field, const std::string& text);
+
 } // namespace rorarodi
