@@ -113,6 +113,18 @@ FileHandle create_file(const std::string& name) {
     return FileHandle(fd);
 }
 
+bool is_same_file(const FileHandle& a, const FileHandle& b) {
+    struct stat sa {}, sb {};
+    if (!a || !b || ::fstat(a.fd(), &sa) != 0 || ::fstat(b.fd(), &sb) != 0) return false;
+    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool names_open_file(const std::string& name, const FileHandle& handle) {
+    struct stat by_name {}, open_file {};
+    if (!handle || ::stat(name.c_str(), &by_name) != 0 || ::fstat(handle.fd(), &open_file) != 0) return false;
+    return by_name.st_dev == open_file.st_dev && by_name.st_ino == open_file.st_ino;
+}
+
 bool file_exists(const std::string& name) {
     struct stat st {};
     return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);

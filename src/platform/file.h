@@ -51,6 +51,11 @@ FileHandle open_file_write_access(const std::string& name);
 // Creates (or truncates) a file for reading and writing.
 FileHandle create_file(const std::string& name);
 
+// True when both handles are open on the same file (device and inode).
+bool is_same_file(const FileHandle& a, const FileHandle& b);
+// True when `name` is an existing file that `handle` has open.
+bool names_open_file(const std::string& name, const FileHandle& handle);
+
 // Whole-file helpers for small text files (parameter lists, structure files).
 bool file_exists(const std::string& name);
 bool is_directory(const std::string& name);

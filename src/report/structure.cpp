@@ -9,6 +9,7 @@
 
 #include "driver/console.h"
 #include "driver/settings.h"
+#include "platform/file.h"
 #include "report/escape.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
@@ -228,7 +229,9 @@ void list_structure(const std::string& argument) {
     OutputFile file;
     std::FILE* out = stdout;
     if (format != StructureFormat::console) {
-        // Text formats collect the listings of several tables; the table format replaces the file.
+        // Text formats collect the listings of several tables; the table format replaces the
+        // file. The open table itself is never a listing's file: that would destroy it.
+        if (names_open_file(file_name, table.table_handle)) fail_with_name("Can't create file:", file_name);
         file.reset(std::fopen(file_name.c_str(), format == StructureFormat::table ? "wb" : "a"));
         if (!file) fail_with_name("Can't create file:", file_name);
         out = file.get();

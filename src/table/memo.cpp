@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 #include <strings.h>
-#include <sys/stat.h>
 
 #include "platform/paths.h"
 #include "table/dbf_format.h"
@@ -41,13 +40,6 @@ MemoFormat memo_format(uint8_t version) {
     }
 }
 
-// True when both handles are open on the same file.
-bool same_file(const FileHandle& a, const FileHandle& b) {
-    struct stat sa {}, sb {};
-    if (!a || !b || fstat(a.fd(), &sa) != 0 || fstat(b.fd(), &sb) != 0) return false;
-    return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Opens the table's memo file into `memo_handle` for one operation and closes it
 // at the end. A file whose name differs only in letter case is found too. A table
 // named like its own memo file is not its memo file: it counts as missing.
@@ -55,7 +47,7 @@ class MemoSession {
 public:
     explicit MemoSession(DbfTable& table) : table_(table) {
         table_.memo_handle = open_file_read_write(memo_file_path(table_));
-        if (same_file(table_.memo_handle, table_.table_handle)) table_.memo_handle.close();
+        if (is_same_file(table_.memo_handle, table_.table_handle)) table_.memo_handle.close();
     }
     ~MemoSession() { table_.memo_handle.close(); }
     MemoSession(const MemoSession&) = delete;

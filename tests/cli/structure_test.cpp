@@ -373,6 +373,16 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
         EXPECT_EQ(r.output, std::string("Can't create file: ") + name) << name;
         EXPECT_EQ(r.status, 1) << name;
     }
+
+    // The open table is never overwritten by its own structure table.
+    const std::string original = read_file(dir / "mixed.dbf");
+    RunResult self = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:MIXED.DBF"});
+    EXPECT_EQ(self.status, 0);  // a different file: the name differs in letter case
+    write_file(dir / "mixed.dbf", original);
+    RunResult same = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:./mixed.dbf"});
+    EXPECT_EQ(same.output, "Can't create file: ./mixed.dbf");
+    EXPECT_EQ(same.status, 1);
+    EXPECT_EQ(read_file(dir / "mixed.dbf"), original);
 }
 
 TEST(Structure, VerboseTrace) {
