@@ -57,7 +57,9 @@ std::vector<RangeSegment> parse_record_list(const std::string& argument) {
     return segments;
 }
 
-// /DELETE and /RECALL: one routine marking the listed view positions.
+// /DELETE and /RECALL: one routine marking the listed view positions. A mark that
+// cannot be read or written (a read-only table, a backup that cannot be made) ends
+// the work: the later marks would fail the same way.
 void mark_listed_records(const std::string& argument, const char* trace_name, const char* required_message,
                          bool (*operation)(DbfTable&, uint32_t)) {
     trace_enter(trace_name);
@@ -67,11 +69,12 @@ void mark_listed_records(const std::string& argument, const char* trace_name, co
     }
     DbfTable& table = current_table();
     const uint32_t view_size = view_record_count(table);
+    bool marked = true;
     if (begins_with_all(argument))
-        for (uint32_t position = 0; position < view_size; ++position) operation(table, position);
+        for (uint32_t position = 0; marked && position < view_size; ++position) marked = operation(table, position);
     for (const RangeSegment& segment : parse_record_list(argument))
-        for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position)
-            operation(table, static_cast<uint32_t>(position));
+        for (uint64_t position = segment.first; marked && position <= segment.last && position < view_size; ++position)
+            marked = operation(table, static_cast<uint32_t>(position));
     trace_leave(trace_name);
 }
 

@@ -184,13 +184,15 @@ std::string structure_table_record(const FieldDescriptor& f) {
     return record;
 }
 
-void write_structure_table(std::FILE* out, DbfTable& table) {
+// False when a write fails; everything is flushed to the file before true.
+bool write_structure_table(std::FILE* out, DbfTable& table) {
     std::vector<uint8_t> header = structure_table_header(static_cast<uint32_t>(table.field_count()));
-    std::fwrite(header.data(), 1, header.size(), out);
+    if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
     for (const FieldDescriptor& f : table.field_table) {
         std::string record = structure_table_record(f);
-        std::fwrite(record.data(), 1, record.size(), out);
+        if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return false;
     }
+    return std::fflush(out) == 0;
 }
 
 } // namespace
@@ -244,7 +246,14 @@ void list_structure(const std::string& argument) {
     case StructureFormat::dbase_program: write_dbase_program(out, table); break;
     case StructureFormat::foxpro_program: write_foxpro_program(out, table); break;
     case StructureFormat::xml: write_xml_document(out, table); break;
-    case StructureFormat::table: write_structure_table(out, table); break;
+    case StructureFormat::table:
+        // A structure table cut short is no table: it goes, as a file never created.
+        if (!write_structure_table(out, table)) {
+            file.reset();
+            std::remove(file_name.c_str());
+            fail_with_name("Can't create file:", file_name);
+        }
+        break;
     }
     file.reset();
     trace_leave("Struct");

@@ -40,13 +40,21 @@ MemoFormat memo_format(uint8_t version) {
     }
 }
 
+enum class MemoAccess { read, write };
+
 // Opens the table's memo file into `memo_handle` for one operation and closes it
 // at the end. A file whose name differs only in letter case is found too. A table
-// named like its own memo file is not its memo file: it counts as missing.
+// named like its own memo file is not its memo file: it counts as missing. Reads
+// open the file for reading only; a write opens it for writing only when the table
+// itself is open for writing, so a table opened read-only leaves its memo file as
+// it is.
 class MemoSession {
 public:
-    explicit MemoSession(DbfTable& table) : table_(table) {
-        table_.memo_handle = open_file_read_write(memo_file_path(table_));
+    MemoSession(DbfTable& table, MemoAccess access) : table_(table) {
+        if (access == MemoAccess::read)
+            table_.memo_handle = open_file_read_only(memo_file_path(table_));
+        else if (table_.table_handle.is_writable())
+            table_.memo_handle = open_file_write_access(memo_file_path(table_));
         if (is_same_file(table_.memo_handle, table_.table_handle)) table_.memo_handle.close();
     }
     ~MemoSession() { table_.memo_handle.close(); }
@@ -227,7 +235,8 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
         write_be32(next, static_cast<uint32_t>(new_next_free));
     else
         write_le32(next, static_cast<uint32_t>(new_next_free));
-    if (file.seek(0)) file.write(next, sizeof next);
+    // Without the new pointer the next append would overwrite this memo.
+    if (!file.seek(0) || !file.write(next, sizeof next)) return 0;
     return next_free;
 }
 
@@ -237,7 +246,7 @@ bool write_memo(DbfTable& table, int field, const std::string& data) {
     if (format == MemoFormat::kNone) return false;
     uint32_t block = 0;
     {
-        MemoSession session(table);
+        MemoSession session(table, MemoAccess::write);
         if (!session.is_open()) return false;
         block = append_memo(table, field, format, data);
     }
@@ -287,7 +296,7 @@ int derive_table_kind(DbfTable& table) {
 uint32_t memo_block_size(DbfTable& table) {
     const MemoFormat format = memo_format(table.version());
     if (format == MemoFormat::kNone) return 0;
-    MemoSession session(table);
+    MemoSession session(table, MemoAccess::read);
     if (!session.is_open()) return 0;
     FileHandle& file = session.file();
     switch (format) {
@@ -314,7 +323,7 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field) {
     if (block == 0) return std::nullopt;
     std::optional<std::string> text;
     {
-        MemoSession session(table);
+        MemoSession session(table, MemoAccess::read);
         if (session.is_open()) {
             switch (memo_format(table.version())) {
             case MemoFormat::kDbase3: text = read_dbase3(session.file(), block); break;
@@ -348,7 +357,7 @@ std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
     }
     std::optional<std::string> data;
     {
-        MemoSession session(table);
+        MemoSession session(table, MemoAccess::read);
         if (session.is_open()) {
             switch (format) {
             case MemoFormat::kDbase3: data = read_dbase3(session.file(), block); break;
@@ -374,7 +383,7 @@ bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
     if (text.empty() || format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
     uint32_t block = memo_block_number(table, field);
     if (block == 0) return false;
-    MemoSession session(table);
+    MemoSession session(table, MemoAccess::write);
     if (!session.is_open()) return false;
     FileHandle& file = session.file();
     // Block size, and where the data starts within the memo's first block.

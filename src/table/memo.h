@@ -30,13 +30,15 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field);
 std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
 
 // Appends a new memo and stores its reference in the field of `record_buffer`;
-// false (field unchanged) for empty data or when the memo file cannot be written.
+// false (field unchanged) for empty data, for a table not open for writing, or when
+// the memo file cannot be written.
 bool write_memo_text(DbfTable& table, int field, const std::string& text);
 bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
 
 // Writes `text` over the data of the current record's memo, in place and with the
 // same length (dBase III, dBase IV and FoxPro formats). False, and nothing written,
-// when there is no memo, the format keeps no text in place, the memo file's header
+// when there is no memo, the table is not open for writing, the format keeps no
+// text in place, the memo file's header
 // is short or its block size 0, or the text would reach into the header area or past
 // the end of the file.
 bool overwrite_memo_text(DbfTable& table, int field, const std::string& text);

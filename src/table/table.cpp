@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
 #include "platform/paths.h"
 #include "table/dbf_format.h"
@@ -292,14 +291,16 @@ bool seek_view_field(DbfTable& table, uint32_t position, int field) {
 
 bool read_view_record(DbfTable& table, uint32_t position) {
     if (!seek_view_record(table, position)) return false;
-    long long got = table.table_handle.read(table.record_buffer.data(), table.record_length());
+    const long long got = table.table_handle.read(table.record_buffer.data(), table.record_length());
+    // A short or empty read holds no record: the hook never sees such bytes.
+    if (got != static_cast<long long>(table.record_length())) return false;
     if (table.after_record_read) table.after_record_read(table);
-    return got >= 0;
+    return true;
 }
 
 namespace {
 bool write_record_at(DbfTable& table, uint32_t physical) {
-    if (table.backup_option) backup_before_write(table);
+    if (!backup_before_write(table)) return false;
     if (!seek_physical_record(table, physical)) return false;
     if (table.before_record_write) table.before_record_write(table);
     return table.table_handle.write(table.record_buffer.data(), table.record_length());
@@ -314,13 +315,15 @@ bool write_physical_record(DbfTable& table, uint32_t index) { return write_recor
 
 bool read_mark_byte(DbfTable& table, uint32_t position) {
     if (!seek_view_record(table, position)) return false;
-    long long got = table.table_handle.read(&table.mark_byte, 1);
+    uint8_t mark = 0;
+    if (table.table_handle.read(&mark, 1) != 1) return false;
+    table.mark_byte = mark;
     if (table.after_mark_read) table.after_mark_read(table);
-    return got >= 0;
+    return true;
 }
 
 bool write_mark_byte(DbfTable& table, uint32_t position) {
-    if (table.backup_option) backup_before_write(table);
+    if (!backup_before_write(table)) return false;
     if (!seek_view_record(table, position)) return false;
     if (table.before_mark_write) table.before_mark_write(table);
     return table.table_handle.write(&table.mark_byte, 1);
@@ -332,27 +335,42 @@ void blank_record_buffer(DbfTable& table) {
     for (size_t i = 0; i < table.field_table.size(); ++i) blank_field(table, static_cast<int>(i));
 }
 
-void backup_before_write(DbfTable& table) {
-    if (!table.backup_option || table.backup_done) return;
-    // A table named like its own backup (extension ".bak") is not replaced by its copy.
-    struct stat backup_status {}, table_status {};
-    if (stat(table.backup_file_name.c_str(), &backup_status) == 0 && table.table_handle &&
-        fstat(table.table_handle.fd(), &table_status) == 0 && backup_status.st_dev == table_status.st_dev &&
-        backup_status.st_ino == table_status.st_ino)
-        return;
+namespace {
+// Copies the whole table file into `backup`; false when a read or a write fails.
+bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
+    std::vector<uint8_t> block(kBackupBlockSize);
+    const uint64_t saved = table_file.position();
+    table_file.seek(0);
+    bool copied = true;
+    for (;;) {
+        const long long got = table_file.read(block.data(), block.size());
+        if (got == 0) break;
+        if (got < 0 || !backup.write(block.data(), static_cast<size_t>(got))) {
+            copied = false;
+            break;
+        }
+    }
+    table_file.seek(saved);
+    return copied;
+}
+} // namespace
+
+bool backup_before_write(DbfTable& table) {
+    if (!table.backup_option || table.backup_done) return true;
+    // A table named like its own backup (extension ".bak") cannot have one: copying
+    // would replace the table by itself.
+    if (names_open_file(table.backup_file_name, table.table_handle)) return false;
     std::remove(table.backup_file_name.c_str());
     FileHandle backup = create_file(table.backup_file_name);
-    if (!backup) return;
-    std::vector<uint8_t> block(kBackupBlockSize);
-    uint64_t saved = table.table_handle.position();
-    table.table_handle.seek(0);
-    for (;;) {
-        long long got = table.table_handle.read(block.data(), block.size());
-        if (got <= 0) break;
-        backup.write(block.data(), static_cast<size_t>(got));
+    if (!backup) return false;
+    if (!copy_table_file(table.table_handle, backup)) {
+        // A partial copy is no backup: it goes, and the write it protects waits.
+        backup.close();
+        std::remove(table.backup_file_name.c_str());
+        return false;
     }
-    table.table_handle.seek(saved);
     table.backup_done = true;
+    return true;
 }
 
 void clear_view(DbfTable& table) {

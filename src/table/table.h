@@ -155,17 +155,30 @@ uint32_t view_record_count(const DbfTable& table);
 bool seek_view_record(DbfTable& table, uint32_t position);
 bool seek_view_field(DbfTable& table, uint32_t position, int field);
 bool seek_physical_record(DbfTable& table, uint32_t index);
+// Reads the record at a view position into `record_buffer` and runs the read hook;
+// false, without the hook, when the seek fails or fewer than record-length bytes
+// come back (the buffer then holds no valid record).
 bool read_view_record(DbfTable& table, uint32_t position);
+// Writes `record_buffer` at a view position or physical index, after the backup
+// copy and the write hook; false (nothing written) when the backup cannot be made,
+// false also when the seek or the write fails.
 bool write_view_record(DbfTable& table, uint32_t position);
 bool write_physical_record(DbfTable& table, uint32_t index);
+// Reads the deletion flag into `mark_byte` and runs its hook; false, with
+// `mark_byte` and the hook untouched, when no byte could be read.
 bool read_mark_byte(DbfTable& table, uint32_t position);
+// Writes `mark_byte` as the deletion flag, under the same rules as record writes.
 bool write_mark_byte(DbfTable& table, uint32_t position);
 
 // Fills `record_buffer` with the blank record: mark ' ' and each field's blank byte.
 void blank_record_buffer(DbfTable& table);
 
-// Makes the ".bak" copy once per open table when the backup option is on.
-void backup_before_write(DbfTable& table);
+// Makes the ".bak" copy once per open table when the backup option is on. True when
+// the write it precedes may go on: the option is off, or the whole table is copied
+// (now or earlier). False when the copy cannot be made (the table is its own backup
+// name, the file cannot be created, a read or write fails); the backup-done flag then
+// stays off, no partial copy is left, and the next write tries again.
+bool backup_before_write(DbfTable& table);
 
 // Drops the view list and the order list.
 void clear_view(DbfTable& table);

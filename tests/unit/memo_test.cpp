@@ -268,6 +268,30 @@ TEST(MemoFile, SetFieldWritesMemos) {
     EXPECT_EQ(m.reference(), before);
 }
 
+TEST(MemoFile, ReadOnlyTableNeverWritesItsMemoFile) {
+    for (uint8_t version : {0x83, 0x8B, 0xF5, 0xE5}) {
+        SCOPED_TRACE(static_cast<int>(version));
+        std::vector<uint32_t> blocks;
+        const std::string image = version == 0x83   ? build_dbase3_memo({"memo"}, blocks)
+                                  : version == 0x8B ? build_dbase4_memo({"memo"}, blocks, 64)
+                                  : version == 0xF5 ? build_foxpro_memo({"memo"}, blocks, 64)
+                                                    : build_smt_memo({"memo"}, blocks, 32);
+        MemoTable m(version, image);
+        DbfTable read_only;
+        ASSERT_EQ(open_table(read_only, m.dir / "t.dbf", true), OpenResult::opened);
+        const std::string reference =
+            version == 0xE5 ? smt_reference(4, blocks[0]) : memo_reference_text(blocks[0]);
+        std::memcpy(read_only.record_buffer.data() + 1, reference.data(), reference.size());
+        EXPECT_EQ(read_memo_bytes(read_only, 0), "memo");
+        EXPECT_FALSE(write_memo_text(read_only, 0, "text"));
+        EXPECT_FALSE(write_memo_bytes(read_only, 0, "bytes"));
+        set_field(read_only, 0, "field", 0);
+        EXPECT_FALSE(overwrite_memo_text(read_only, 0, "MEMO"));
+        EXPECT_EQ(m.memo_file(), image);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(read_only.record_buffer.data()) + 1, 10), reference);
+    }
+}
+
 TEST(MemoFile, EmptyWritesChangeNothing) {
     MemoTable m(0x83, dbase3_image(5, 2560));
     m.put_reference("        42");

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli_support.h"
 #include "table/dbf_format.h"
@@ -276,13 +278,70 @@ TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
     EXPECT_EQ(t.backup_file_name, dir / "t.bak");
+    // The table is its own backup name: no copy can be made, so nothing is written.
     t.backup_option = true;
     t.mark_byte = '*';
-    ASSERT_TRUE(write_mark_byte(t, 1));
-    std::string expected = original;
-    expected[t.header_length() + t.record_length()] = '*';
+    EXPECT_FALSE(write_mark_byte(t, 1));
+    EXPECT_FALSE(t.backup_done);
     close_table(t);
-    EXPECT_EQ(read_file(dir / "t.bak"), expected);
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+}
+
+int g_read_hook_calls = 0;
+void count_read_hook(DbfTable&) { ++g_read_hook_calls; }
+
+TEST(RecordAccess, ShortReadsFailWithoutTheHook) {
+    TempDir dir;
+    Opened o;
+    open_bytes(dir, build_table(numbered_table(3)), o);
+    ASSERT_TRUE(o.fields_ok);
+    DbfTable& t = o.table;
+    t.after_record_read = count_read_hook;
+    t.after_mark_read = count_read_hook;
+    g_read_hook_calls = 0;
+    // Another program cuts the file inside the last record.
+    ASSERT_TRUE(t.table_handle.truncate(t.header_length() + 2 * t.record_length() + 3));
+    EXPECT_TRUE(read_view_record(t, 1));
+    EXPECT_EQ(g_read_hook_calls, 1);
+    EXPECT_FALSE(read_view_record(t, 2));
+    EXPECT_FALSE(read_view_record(t, 3));
+    EXPECT_EQ(g_read_hook_calls, 1);
+
+    ASSERT_TRUE(t.table_handle.truncate(t.header_length() + 2 * t.record_length()));
+    t.mark_byte = 'x';
+    EXPECT_FALSE(read_mark_byte(t, 2));
+    EXPECT_EQ(t.mark_byte, 'x');
+    EXPECT_EQ(g_read_hook_calls, 1);
+    EXPECT_TRUE(read_mark_byte(t, 1));
+    EXPECT_EQ(g_read_hook_calls, 2);
+}
+
+TEST(RecordAccess, FailedBackupStopsTheWrite) {
+    TempDir dir;
+    const std::string original = build_table(numbered_table(2));
+    Opened o;
+    open_bytes(dir, original, o);
+    ASSERT_TRUE(o.fields_ok);
+    DbfTable& t = o.table;
+    // A directory of the backup's name: the copy cannot be created.
+    ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
+    write_file(dir / "t.bak/keep", "x");
+    t.backup_option = true;
+    t.mark_byte = '*';
+    EXPECT_FALSE(write_mark_byte(t, 0));
+    ASSERT_TRUE(read_view_record(t, 0));
+    EXPECT_FALSE(write_view_record(t, 0));
+    EXPECT_FALSE(write_physical_record(t, 2));
+    EXPECT_FALSE(t.backup_done);
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
+
+    // Once the name is free, the next write makes the copy and goes on.
+    ASSERT_EQ(std::remove((dir / "t.bak/keep").c_str()), 0);
+    ASSERT_EQ(::rmdir((dir / "t.bak").c_str()), 0);
+    EXPECT_TRUE(write_mark_byte(t, 0));
+    EXPECT_TRUE(t.backup_done);
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+    EXPECT_EQ(read_file(dir / "t.dbf")[t.header_length()], '*');
 }
 
 // Random tables and memo files, damaged at random, opened and read and written field by
