@@ -393,6 +393,8 @@ DateParts decode_date_parts(DbfTable& table, int field) {
 }
 
 bool date_parts_valid(const DateParts& parts) {
+    // Negative parts come from negative milliseconds of a binary value.
+    if (parts.second < 0 || parts.minute < 0 || parts.hour < 0) return false;
     if (parts.second > 59 || parts.minute > 59 || parts.hour > 23) return false;
     if (parts.month < 1 || parts.month > 12 || parts.day < 1 || parts.year > 9999) return false;
     return parts.day <= month_length(parts.month, parts.year);

@@ -41,6 +41,8 @@ void set_date_separator(DbfTable& table, char separator);
 
 bool is_leap_year(int year);
 DateParts decode_date_parts(DbfTable& table, int field);
+// True for a calendar date of years up to 9999 and a time of day from 00:00:00 to
+// 23:59:59 (no part negative).
 bool date_parts_valid(const DateParts& parts);
 void store_date_parts(DbfTable& table, int field, int year, int month, int day, int hour, int minute, int second);
 // Julian day number of a proleptic Gregorian date (day before 1 January of year 0

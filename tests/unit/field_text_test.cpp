@@ -227,6 +227,13 @@ TEST(FieldText, BinaryAndTextDateTimes) {
     EXPECT_EQ(text_of(t, 0, 0), std::string(14, ' '));
     put(t, 0, le(5373485, 4) + le(0, 4));
     EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
+    // Negative milliseconds give no time of day: the value shows as spaces, never
+    // as a time one character wider than the column.
+    put(t, 0, le(2457448, 4) + le(static_cast<uint32_t>(-36000000), 4));
+    EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
+    EXPECT_EQ(text_of(t, 0, 0), std::string(14, ' '));
+    put(t, 0, le(2457448, 4) + le(static_cast<uint32_t>(-1000), 4));
+    EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
 
     t.date_mode = 3;
     set_field(t, 1, "2016.02.29 23:59:58", 0);
