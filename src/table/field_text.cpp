@@ -268,13 +268,15 @@ void store_date_text(DbfTable& table, int field, const char* text, size_t length
     store_date_parts(table, field, year, month, day, hour, minute, second);
 }
 
-void store_memo_value(DbfTable& table, int field, const char* text, double number) {
+// A number above 0 stores that many bytes of the data (never more than it holds);
+// otherwise the data is a text that ends at its first zero byte.
+void store_memo_value(DbfTable& table, int field, std::string_view data, double number) {
     if (number > 0) {
-        double count = std::trunc(number);
+        const double count = std::trunc(number);
         if (count >= 2147483648.0) return;
-        write_memo_bytes(table, field, std::string(text, static_cast<size_t>(count)));
+        write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
     } else {
-        write_memo_text(table, field, text);
+        write_memo_text(table, field, data);
     }
 }
 
@@ -544,13 +546,14 @@ double field_number(DbfTable& table, int field) {
     }
 }
 
-void set_field(DbfTable& table, int field, const char* text, double number) {
-    if (!text) text = "";
+void set_field(DbfTable& table, int field, std::string_view data, double number) {
+    // Every type but the memo types takes the data as a text ending at its first zero byte.
+    const std::string_view text = data.substr(0, data.find('\0'));
     const FieldDescriptor& f = descriptor(table, field);
     switch (f.type) {
     case 'C': case 'Q': case 'V': {
-        size_t count = std::min(std::strlen(text), usable_width(table, field));
-        std::memcpy(field_bytes(table, field), text, count);
+        size_t count = std::min(text.size(), usable_width(table, field));
+        std::memcpy(field_bytes(table, field), text.data(), count);
         return;
     }
     case 'N': case 'F':
@@ -558,21 +561,21 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
         return;
     case 'L': {
         if (!field_holds(table, field, 1)) return;
-        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        char c = text.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
         field_bytes(table, field)[0] = std::strchr("YNFT01", c) && c != 0 ? static_cast<uint8_t>(c) : ' ';
         return;
     }
     case 'D': {
         // At most 10 characters in a space-filled work area, cut to the mode's length.
         std::string work(kDateWorkArea, ' ');
-        size_t count = std::min<size_t>(std::strlen(text), 10);
-        work.replace(0, count, text, count);
+        size_t count = std::min<size_t>(text.size(), 10);
+        work.replace(0, count, text.data(), count);
         work.resize(effective_date_mode(table) ? 10 : 8);
         store_date_text(table, field, work.c_str(), work.size());
         return;
     }
     case 'T': case '@':
-        store_date_text(table, field, text, std::strlen(text));
+        store_date_text(table, field, text.data(), text.size());
         return;
     case 'I': case '+': {
         int32_t value = 0;
@@ -599,13 +602,13 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
     }
     case 'B':
         if (field_is_memo(table, field)) {
-            store_memo_value(table, field, text, number);
+            store_memo_value(table, field, data, number);
         } else if (field_holds(table, field, 8)) {
             write_le64(field_bytes(table, field), double_to_bits(number));
         }
         return;
     case 'M': case 'G': case 'W':
-        store_memo_value(table, field, text, number);
+        store_memo_value(table, field, data, number);
         return;
     default:
         return;

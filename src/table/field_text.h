@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "table/table.h"
 
@@ -31,11 +32,12 @@ const char* field_type_name(const DbfTable& table, int field);
 // Blank byte of the field's type, and filling the field with it.
 uint8_t field_blank_byte(const DbfTable& table, int field);
 void blank_field(DbfTable& table, int field);
-// Stores a value; the text or the number counts depending on the type. Memo fields
-// append a new memo to the memo file: the text up to its zero byte, or, when the
-// number is above 0, that many bytes of it (the caller's buffer must hold them).
-// Returns nothing; a value that does not fit leaves the field unchanged.
-void set_field(DbfTable& table, int field, const char* text, double number);
+// Stores a value; the text or the number counts depending on the type, and the
+// text ends at the first zero byte of `data`. Memo fields append a new memo to the
+// memo file: that text, or, when the number is above 0, the first that-many bytes
+// of `data` (zero bytes included, never more than it holds). Returns nothing; a
+// value that does not fit leaves the field unchanged.
+void set_field(DbfTable& table, int field, std::string_view data, double number);
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
 

@@ -176,7 +176,7 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
 }
 
 // Appends the memo by format; returns its first block number, or 0 on failure.
-uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::string& data) {
+uint32_t append_memo(DbfTable& table, int field, MemoFormat format, std::string_view data) {
     FileHandle& file = table.memo_handle;
     uint32_t next_free = 0, block_size = 0;
     std::string stored;
@@ -186,7 +186,8 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
         if (!read_exact(file, 0, header, sizeof header)) return 0;
         next_free = read_le32(header);
         block_size = kDbase3BlockSize;
-        stored = data + static_cast<char>(kEndOfFile);
+        stored.assign(data);
+        stored += static_cast<char>(kEndOfFile);
         break;
     }
     case MemoFormat::kDbase4: {
@@ -218,7 +219,7 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
         if (!read_exact(file, 0, header, sizeof header)) return 0;
         next_free = read_le32(header);
         block_size = read_le16(header + 4);
-        stored = data;
+        stored.assign(data);
         break;
     }
     case MemoFormat::kNone: return 0;
@@ -240,7 +241,7 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
     return next_free;
 }
 
-bool write_memo(DbfTable& table, int field, const std::string& data) {
+bool write_memo(DbfTable& table, int field, std::string_view data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
     if (format == MemoFormat::kNone) return false;
@@ -372,13 +373,13 @@ std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
     return data;
 }
 
-bool write_memo_text(DbfTable& table, int field, const std::string& text) {
-    return write_memo(table, field, text.substr(0, std::strlen(text.c_str())));
+bool write_memo_text(DbfTable& table, int field, std::string_view text) {
+    return write_memo(table, field, text.substr(0, text.find('\0')));
 }
 
-bool write_memo_bytes(DbfTable& table, int field, const std::string& data) { return write_memo(table, field, data); }
+bool write_memo_bytes(DbfTable& table, int field, std::string_view data) { return write_memo(table, field, data); }
 
-bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
+bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
     const MemoFormat format = memo_format(table.version());
     if (text.empty() || format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
     uint32_t block = memo_block_number(table, field);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "table/table.h"
 
@@ -32,8 +33,9 @@ std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
 // Appends a new memo and stores its reference in the field of `record_buffer`;
 // false (field unchanged) for empty data, for a table not open for writing, or when
 // the memo file cannot be written.
-bool write_memo_text(DbfTable& table, int field, const std::string& text);
-bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
+// The text form ends at the first zero byte of `text`.
+bool write_memo_text(DbfTable& table, int field, std::string_view text);
+bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
 
 // Writes `text` over the data of the current record's memo, in place and with the
 // same length (dBase III, dBase IV and FoxPro formats). False, and nothing written,
@@ -41,6 +43,6 @@ bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
 // text in place, the memo file's header
 // is short or its block size 0, or the text would reach into the header area or past
 // the end of the file.
-bool overwrite_memo_text(DbfTable& table, int field, const std::string& text);
+bool overwrite_memo_text(DbfTable& table, int field, std::string_view text);
 
 } // namespace rorarodi

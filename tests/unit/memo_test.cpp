@@ -259,8 +259,11 @@ TEST(MemoFile, SetFieldWritesMemos) {
     std::vector<uint32_t> blocks;
     MemoTable m(0xF5, build_foxpro_memo({}, blocks, 64));
     const char bytes[] = {'a', '\0', 'b', 'c'};
-    set_field(m.table, 0, bytes, 3);
+    set_field(m.table, 0, std::string_view(bytes, 4), 3);
     EXPECT_EQ(read_memo_bytes(m.table, 0), std::string("a\0b", 3));
+    // A count beyond the data stores the data, and nothing after it.
+    set_field(m.table, 0, std::string_view(bytes, 4), 1000);
+    EXPECT_EQ(read_memo_bytes(m.table, 0), std::string("a\0bc", 4));
     set_field(m.table, 0, "text memo", 0);
     EXPECT_EQ(read_memo_text(m.table, 0), "text memo");
     std::string before = m.reference();
