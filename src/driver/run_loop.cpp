@@ -126,7 +126,7 @@ std::string make_sibling_path(const std::string& drive, const std::string& direc
 
 std::string path_beside(const std::string& base_path, const std::string& name) {
     PathParts parts = split_path(base_path);
-    return make_sibling_path(parts.drive, parts.directory, name, "");
+    return make_sibling_path(std::string(), parts.directory, name, "");
 }
 
 bool read_parameter_list(const std::string& path, int depth) {

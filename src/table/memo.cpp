@@ -20,6 +20,7 @@ constexpr uint64_t kMemoDataLimit = 0x80000000ull;
 constexpr uint64_t kHeaderArea = 512;
 constexpr uint32_t kDbase3BlockSize = 512;
 constexpr uint32_t kShortHeaderBlockSize = 256;
+constexpr size_t kDbase3HeaderSize = 4;
 constexpr size_t kDbase4HeaderSize = 22;
 constexpr size_t kFoxProHeaderSize = 8;
 constexpr size_t kSmtHeaderSize = 14;
@@ -91,6 +92,43 @@ std::string read_available(FileHandle& file, uint64_t offset, uint64_t count) {
     return data;
 }
 
+// The header fields of a memo file that the engine uses.
+struct MemoHeader {
+    uint32_t next_free = 0;   // first block past the last memo
+    uint32_t block_size = 0;  // dBase III keeps none: its blocks are 512 bytes
+};
+
+// Reads the memo file's header: the next free block number at offset 0 (big-endian
+// in FoxPro files) and the block size (dBase IV at 20, FoxPro big-endian at 6, SMT at
+// 4). Nothing when the file is shorter than the format's header.
+std::optional<MemoHeader> read_memo_header(FileHandle& file, MemoFormat format) {
+    uint8_t header[kDbase4HeaderSize];  // the longest of the four
+    switch (format) {
+    case MemoFormat::kDbase3:
+        if (!read_exact(file, 0, header, kDbase3HeaderSize)) return std::nullopt;
+        return MemoHeader{read_le32(header), kDbase3BlockSize};
+    case MemoFormat::kDbase4:
+        if (!read_exact(file, 0, header, kDbase4HeaderSize)) return std::nullopt;
+        return MemoHeader{read_le32(header), read_le16(header + 20)};
+    case MemoFormat::kFoxPro:
+        if (!read_exact(file, 0, header, kFoxProHeaderSize)) return std::nullopt;
+        return MemoHeader{read_be32(header), read_be16(header + 6)};
+    case MemoFormat::kSmt:
+        if (!read_exact(file, 0, header, kSmtHeaderSize)) return std::nullopt;
+        return MemoHeader{read_le32(header), read_le16(header + 4)};
+    case MemoFormat::kNone: break;
+    }
+    return std::nullopt;
+}
+
+// Block size as the readers take it: 512 for dBase III whatever the file holds,
+// the header's value otherwise, and 256 when the header is cut short.
+uint32_t block_size_for_reading(FileHandle& file, MemoFormat format) {
+    if (format == MemoFormat::kDbase3) return kDbase3BlockSize;
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    return header ? header->block_size : kShortHeaderBlockSize;
+}
+
 // dBase III: the text runs from the block to the first 0x1A, or to the end of the file.
 std::optional<std::string> read_dbase3(FileHandle& file, uint32_t block) {
     uint64_t position = static_cast<uint64_t>(block) * kDbase3BlockSize;
@@ -111,44 +149,52 @@ std::optional<std::string> read_dbase3(FileHandle& file, uint32_t block) {
     return text;
 }
 
-// dBase IV: block header FF FF 08 00 and the total length (header included), little-endian.
-std::optional<std::string> read_dbase4(FileHandle& file, uint32_t block) {
-    uint8_t header[kDbase4HeaderSize];
-    if (!read_exact(file, 0, header, sizeof header)) return std::nullopt;
-    uint32_t block_size = read_le16(header + 20);
-    if (block_size == 0) return std::nullopt;
-    uint64_t offset = static_cast<uint64_t>(block) * block_size;
+// dBase IV and FoxPro: an 8-byte block header before the data. dBase IV: FF FF 08 00
+// and the total length (block header included), little-endian. FoxPro: the type
+// (below 256) and the data length, big-endian.
+std::optional<std::string> read_with_block_header(FileHandle& file, MemoFormat format, uint32_t block) {
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    if (!header || header->block_size == 0) return std::nullopt;
+    uint64_t offset = static_cast<uint64_t>(block) * header->block_size;
     if (offset >= kMemoDataLimit) return std::nullopt;
     uint8_t block_header[kBlockHeaderSize];
     if (!read_exact(file, offset, block_header, sizeof block_header)) return std::nullopt;
-    uint32_t total = read_le32(block_header + 4);
-    if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return std::nullopt;
-    return read_available(file, offset + kBlockHeaderSize, total - kBlockHeaderSize);
-}
-
-// FoxPro: big-endian header; block header of type (below 256) and data length.
-std::optional<std::string> read_foxpro(FileHandle& file, uint32_t block) {
-    uint8_t header[kFoxProHeaderSize];
-    if (!read_exact(file, 0, header, sizeof header)) return std::nullopt;
-    uint32_t block_size = read_be16(header + 6);
-    if (block_size == 0) return std::nullopt;
-    uint64_t offset = static_cast<uint64_t>(block) * block_size;
-    if (offset >= kMemoDataLimit) return std::nullopt;
-    uint8_t block_header[kBlockHeaderSize];
-    if (!read_exact(file, offset, block_header, sizeof block_header)) return std::nullopt;
-    if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return std::nullopt;
-    return read_available(file, offset + kBlockHeaderSize, read_be32(block_header + 4));
+    uint64_t length = 0;
+    if (format == MemoFormat::kDbase4) {
+        uint32_t total = read_le32(block_header + 4);
+        if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7)
+            return std::nullopt;
+        length = total - kBlockHeaderSize;
+    } else {
+        if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return std::nullopt;
+        length = read_be32(block_header + 4);
+    }
+    return read_available(file, offset + kBlockHeaderSize, length);
 }
 
 // SMT: the length comes from the field's reference; the block holds the data alone.
 std::optional<std::string> read_smt(FileHandle& file, uint32_t block, uint32_t length) {
-    uint8_t header[kSmtHeaderSize];
-    uint32_t block_size = read_exact(file, 0, header, sizeof header) ? read_le16(header + 4) : kShortHeaderBlockSize;
+    const uint32_t block_size = block_size_for_reading(file, MemoFormat::kSmt);
     if (length == 0) return std::string();
     if (block_size == 0) return std::nullopt;
     uint64_t offset = static_cast<uint64_t>(block) * block_size;
     if (offset >= kMemoDataLimit) return std::nullopt;
     return read_available(file, offset, length);
+}
+
+// The data of the memo at `block` (SMT: of `length` bytes), read by format from the
+// table's memo file; nothing when the file or the memo is missing or damaged.
+std::optional<std::string> read_memo(DbfTable& table, MemoFormat format, uint32_t block, uint32_t length) {
+    MemoSession session(table, MemoAccess::read);
+    if (!session.is_open()) return std::nullopt;
+    switch (format) {
+    case MemoFormat::kDbase3: return read_dbase3(session.file(), block);
+    case MemoFormat::kDbase4:
+    case MemoFormat::kFoxPro: return read_with_block_header(session.file(), format, block);
+    case MemoFormat::kSmt: return read_smt(session.file(), block, length);
+    case MemoFormat::kNone: break;
+    }
+    return std::nullopt;
 }
 
 // Where a memo of `stored` bytes goes: the next free block, when it lies past the
@@ -178,50 +224,29 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
 // Appends the memo by format; returns its first block number, or 0 on failure.
 uint32_t append_memo(DbfTable& table, int field, MemoFormat format, std::string_view data) {
     FileHandle& file = table.memo_handle;
-    uint32_t next_free = 0, block_size = 0;
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    if (!header) return 0;
+    const uint32_t next_free = header->next_free, block_size = header->block_size;
     std::string stored;
+    uint8_t block_header[kBlockHeaderSize];
     switch (format) {
-    case MemoFormat::kDbase3: {
-        uint8_t header[4];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_le32(header);
-        block_size = kDbase3BlockSize;
+    case MemoFormat::kDbase3:
         stored.assign(data);
         stored += static_cast<char>(kEndOfFile);
         break;
-    }
-    case MemoFormat::kDbase4: {
-        uint8_t header[kDbase4HeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_le32(header);
-        block_size = read_le16(header + 20);
-        uint8_t block_header[kBlockHeaderSize];
+    case MemoFormat::kDbase4:
         std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
         write_le32(block_header + 4, static_cast<uint32_t>(data.size() + kBlockHeaderSize));
         stored.assign(reinterpret_cast<const char*>(block_header), sizeof block_header);
         stored += data;
         break;
-    }
-    case MemoFormat::kFoxPro: {
-        uint8_t header[kFoxProHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_be32(header);
-        block_size = read_be16(header + 6);
-        uint8_t block_header[kBlockHeaderSize];
+    case MemoFormat::kFoxPro:
         write_be32(block_header, kFoxProTextBlock);
         write_be32(block_header + 4, static_cast<uint32_t>(data.size()));
         stored.assign(reinterpret_cast<const char*>(block_header), sizeof block_header);
         stored += data;
         break;
-    }
-    case MemoFormat::kSmt: {
-        uint8_t header[kSmtHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_le32(header);
-        block_size = read_le16(header + 4);
-        stored.assign(data);
-        break;
-    }
+    case MemoFormat::kSmt: stored.assign(data); break;
     case MemoFormat::kNone: return 0;
     }
 
@@ -272,7 +297,7 @@ bool write_memo(DbfTable& table, int field, std::string_view data) {
 
 std::string make_memo_file_name(const std::string& table_file_name, int kind) {
     PathParts parts = split_path(table_file_name);
-    std::string base = parts.drive + parts.directory + parts.name;
+    std::string base = parts.directory + parts.name;
     switch (kind) {
     case kKindDbase3:
     case kKindDbase4:
@@ -290,7 +315,6 @@ int derive_table_kind(DbfTable& table) {
     int kind = table.level7 ? kKindLevel7 : kind_for_version(table.version());
     table.table_kind = kind;
     table.memo_file_name = make_memo_file_name(table.table_file_name, kind);
-    table.memo_slot.reset();
     return kind;
 }
 
@@ -299,42 +323,16 @@ uint32_t memo_block_size(DbfTable& table) {
     if (format == MemoFormat::kNone) return 0;
     MemoSession session(table, MemoAccess::read);
     if (!session.is_open()) return 0;
-    FileHandle& file = session.file();
-    switch (format) {
-    case MemoFormat::kDbase3: return kDbase3BlockSize;
-    case MemoFormat::kDbase4: {
-        uint8_t header[kDbase4HeaderSize];
-        return read_exact(file, 0, header, sizeof header) ? read_le16(header + 20) : kShortHeaderBlockSize;
-    }
-    case MemoFormat::kFoxPro: {
-        uint8_t header[kFoxProHeaderSize];
-        return read_exact(file, 0, header, sizeof header) ? read_be16(header + 6) : kShortHeaderBlockSize;
-    }
-    case MemoFormat::kSmt: {
-        uint8_t header[kSmtHeaderSize];
-        return read_exact(file, 0, header, sizeof header) ? read_le16(header + 4) : kShortHeaderBlockSize;
-    }
-    case MemoFormat::kNone: break;
-    }
-    return 0;
+    return block_size_for_reading(session.file(), format);
 }
 
 std::optional<std::string> read_memo_text(DbfTable& table, int field) {
+    // SMT memos keep their length in the reference only: they are read as bytes.
+    const MemoFormat format = memo_format(table.version());
+    if (format == MemoFormat::kSmt || format == MemoFormat::kNone) return std::nullopt;
     uint32_t block = memo_block_number(table, field);
     if (block == 0) return std::nullopt;
-    std::optional<std::string> text;
-    {
-        MemoSession session(table, MemoAccess::read);
-        if (session.is_open()) {
-            switch (memo_format(table.version())) {
-            case MemoFormat::kDbase3: text = read_dbase3(session.file(), block); break;
-            case MemoFormat::kDbase4: text = read_dbase4(session.file(), block); break;
-            case MemoFormat::kFoxPro: text = read_foxpro(session.file(), block); break;
-            default: break;
-            }
-        }
-    }
-    table.memo_slot.reset();
+    std::optional<std::string> text = read_memo(table, format, block, 0);
     // The text ends at its first zero byte.
     if (text) text->resize(std::strlen(text->c_str()));
     return text;
@@ -356,21 +354,7 @@ std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
         block = memo_block_number(table, field);
         if (block == 0) return std::nullopt;
     }
-    std::optional<std::string> data;
-    {
-        MemoSession session(table, MemoAccess::read);
-        if (session.is_open()) {
-            switch (format) {
-            case MemoFormat::kDbase3: data = read_dbase3(session.file(), block); break;
-            case MemoFormat::kDbase4: data = read_dbase4(session.file(), block); break;
-            case MemoFormat::kFoxPro: data = read_foxpro(session.file(), block); break;
-            case MemoFormat::kSmt: data = read_smt(session.file(), block, length); break;
-            case MemoFormat::kNone: break;
-            }
-        }
-    }
-    table.memo_slot.reset();
-    return data;
+    return read_memo(table, format, block, length);
 }
 
 bool write_memo_text(DbfTable& table, int field, std::string_view text) {
@@ -387,21 +371,11 @@ bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
     MemoSession session(table, MemoAccess::write);
     if (!session.is_open()) return false;
     FileHandle& file = session.file();
-    // Block size, and where the data starts within the memo's first block.
-    uint32_t block_size = kDbase3BlockSize;
-    uint64_t data_offset = 0;
-    if (format == MemoFormat::kDbase4) {
-        uint8_t header[kDbase4HeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return false;
-        block_size = read_le16(header + 20);
-        data_offset = kBlockHeaderSize;
-    } else if (format == MemoFormat::kFoxPro) {
-        uint8_t header[kFoxProHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return false;
-        block_size = read_be16(header + 6);
-        data_offset = kBlockHeaderSize;
-    }
-    if (block_size == 0) return false;
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    if (!header || header->block_size == 0) return false;
+    const uint32_t block_size = header->block_size;
+    // dBase IV and FoxPro data follow the block header.
+    const uint64_t data_offset = format == MemoFormat::kDbase3 ? 0 : kBlockHeaderSize;
     const uint64_t offset = static_cast<uint64_t>(block) * block_size + data_offset;
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;

@@ -14,7 +14,7 @@ namespace rorarodi {
 std::string make_memo_file_name(const std::string& table_file_name, int kind);
 
 // Derives the table kind from the version byte (7 for the level 7 layout), stores
-// the memo file name and kind in the table, clears `memo_slot`; returns the kind.
+// the memo file name and kind in the table; returns the kind.
 int derive_table_kind(DbfTable& table);
 
 // Name of the memo file on disk: `memo_file_name`, or when no file has exactly that

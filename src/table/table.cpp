@@ -20,8 +20,6 @@ constexpr uint8_t kVersionWithMemo = 0xF5;
 constexpr uint8_t kVersionWithoutMemo = 0x03;
 } // namespace
 
-DbfTable::DbfTable() { table_init(*this); }
-
 uint32_t DbfTable::record_count() const { return read_le32(header_image.data() + kRecordCountOffset); }
 
 void DbfTable::set_record_count(uint32_t count) { write_le32(header_image.data() + kRecordCountOffset, count); }
@@ -33,57 +31,7 @@ void DbfTable::set_record_length(uint32_t length) {
     write_le16(header_image.data() + kRecordLengthOffset, static_cast<uint16_t>(length));
 }
 
-void reset_date_formats(DbfTable& table) {
-    table.date_formats = {"", "%02d.%02d.%04d", "%02d.%02d.%04d", "%04d.%02d.%02d", "%04d%02d%02d"};
-    table.datetime_formats = {"", "%02d.%02d.%04d %02d:%02d:%02d", "%02d.%02d.%04d %02d:%02d:%02d",
-                              "%04d.%02d.%02d %02d:%02d:%02d", "%04d%02d%02d%02d%02d%02d"};
-}
-
-void table_init(DbfTable& table) {
-    table.table_handle.close();
-    table.memo_handle.close();
-    table.table_file_name.clear();
-    table.memo_file_name.clear();
-    table.backup_file_name.clear();
-    table.header_image.fill(0);
-    table.level7 = false;
-    table.header_size = kStandardHeaderSize;
-    table.descriptor_size = kStandardDescriptorSize;
-    table.header_problems = 0;
-    table.table_kind = 0;
-    table.field_table.clear();
-    table.first_memo_field = -1;
-    table.narrow_character_fields = false;
-    table.field_map.clear();
-    table.record_buffer.clear();
-    table.text_buffer.clear();
-    table.mark_byte = ' ';
-    table.memo_slot.reset();
-    table.filter = RecordFilter{};
-    table.order_list.reset();
-    table.view_enabled = true;
-    table.order_fields.clear();
-    table.date_mode = 0;
-    reset_date_formats(table);
-    table.trim_mode = 0;
-    table.new_memo_block_size = 128;
-    table.ansi = false;
-    table.case_insensitive = false;
-    table.descending = false;
-    table.field_layout = 0;
-    table.hide_deleted = false;
-    table.backup_option = false;
-    table.backup_done = false;
-    table.to_oem_hook = nullptr;
-    table.from_oem_hook = nullptr;
-    table.upper_case_hook = nullptr;
-    table.after_record_read = nullptr;
-    table.before_record_write = nullptr;
-    table.after_mark_read = nullptr;
-    table.before_mark_write = nullptr;
-    table.password_key.clear();
-    table.set_record_length(0);
-}
+void table_init(DbfTable& table) { table = DbfTable(); }
 
 bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
@@ -146,7 +94,7 @@ void finish_open(DbfTable& table) {
     table.set_record_count(static_cast<uint32_t>(count));
 
     PathParts parts = split_path(table.table_file_name);
-    table.backup_file_name = parts.drive + parts.directory + parts.name + ".bak";
+    table.backup_file_name = parts.directory + parts.name + ".bak";
 }
 
 } // namespace
@@ -157,7 +105,6 @@ bool read_field_descriptors(DbfTable& table) {
     table.table_handle.seek(table.header_size);
     long long got = table.table_handle.read(area.data(), area.size());
     table.field_table.clear();
-    table.field_map.clear();
     table.first_memo_field = -1;
     table.narrow_character_fields = false;
     if (got <= 0) {
@@ -205,7 +152,6 @@ bool read_field_descriptors(DbfTable& table) {
         if (is_known_field_type(field.type)) ++known;
         if (table.first_memo_field < 0 && is_memo_type(field.type, character_width(field)))
             table.first_memo_field = static_cast<int>(i);
-        table.field_map.push_back(static_cast<int32_t>(i));
     }
     // A record longer than the 16-bit record length cannot be addressed.
     bool fits = offset <= kMaxRecordLength;
@@ -282,11 +228,6 @@ bool seek_physical_record(DbfTable& table, uint32_t index) {
 
 bool seek_view_record(DbfTable& table, uint32_t position) {
     return seek_physical_record(table, physical_index(table, position));
-}
-
-bool seek_view_field(DbfTable& table, uint32_t position, int field) {
-    uint64_t base = table.header_length() + table.field_table[static_cast<size_t>(field)].offset;
-    return table.table_handle.seek(record_file_offset(table.record_length(), physical_index(table, position), base));
 }
 
 bool read_view_record(DbfTable& table, uint32_t position) {

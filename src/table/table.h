@@ -41,6 +41,14 @@ constexpr int kDamagedVersion = 1;
 constexpr int kUnknownFieldTypes = 2;
 constexpr int kRecordCountMismatch = 4;
 
+// Format texts of the date modes 1 to 4 (index 0 unused): day, month and year in the
+// order of the mode, and the time of day after them.
+inline const std::array<std::string, 5> kDefaultDateFormats = {"", "%02d.%02d.%04d", "%02d.%02d.%04d",
+                                                              "%04d.%02d.%02d", "%04d%02d%02d"};
+inline const std::array<std::string, 5> kDefaultDateTimeFormats = {
+    "", "%02d.%02d.%04d %02d:%02d:%02d", "%02d.%02d.%04d %02d:%02d:%02d", "%04d.%02d.%02d %02d:%02d:%02d",
+    "%04d%02d%02d%02d%02d%02d"};
+
 constexpr size_t kTextBufferSize = 65536;
 constexpr size_t kRecordBufferSize = 65536;
 
@@ -64,13 +72,11 @@ struct DbfTable {
     std::vector<FieldDescriptor> field_table;
     int first_memo_field = -1;
     bool narrow_character_fields = false;
-    std::vector<int32_t> field_map;  // field_map[i] = i for every field read
 
     // Buffers: one record in file form, and the text of the field last formatted.
     std::vector<uint8_t> record_buffer;
     std::vector<char> text_buffer;
     uint8_t mark_byte = ' ';
-    std::optional<std::string> memo_slot;
 
     // Record view.
     RecordFilter filter;
@@ -80,8 +86,8 @@ struct DbfTable {
 
     // Per-table options.
     int date_mode = 0;
-    std::array<std::string, 5> date_formats;      // index 1..4
-    std::array<std::string, 5> datetime_formats;  // index 1..4
+    std::array<std::string, 5> date_formats = kDefaultDateFormats;          // index 1..4
+    std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // index 1..4
     int trim_mode = 0;
     int new_memo_block_size = 128;
     bool ansi = false;
@@ -104,8 +110,6 @@ struct DbfTable {
     TableHook before_mark_write = nullptr;
     std::vector<uint8_t> password_key;
 
-    DbfTable();
-
     // Header values as held in memory after opening.
     uint8_t version() const { return header_image[0]; }
     uint32_t record_count() const;
@@ -119,12 +123,8 @@ private:
     uint32_t record_length_ = 0;
 };
 
-// Resets every member to its state after initialisation (default formats, empty
-// lists, options at their defaults).
+// Resets every member to its default (closing any open file): a fresh table.
 void table_init(DbfTable& table);
-
-// Sets the table's date and date-time formats to their defaults.
-void reset_date_formats(DbfTable& table);
 
 // True when the header is accepted: all bytes read and the header length exceeds
 // header size plus descriptor size. Detects the layout first.
@@ -153,7 +153,6 @@ uint32_t physical_index(const DbfTable& table, uint32_t position);
 
 uint32_t view_record_count(const DbfTable& table);
 bool seek_view_record(DbfTable& table, uint32_t position);
-bool seek_view_field(DbfTable& table, uint32_t position, int field);
 bool seek_physical_record(DbfTable& table, uint32_t index);
 // Reads the record at a view position into `record_buffer` and runs the read hook;
 // false, without the hook, when the seek fails or fewer than record-length bytes

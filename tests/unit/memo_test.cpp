@@ -98,11 +98,9 @@ TEST(MemoFile, NamesByKind) {
 
 TEST(MemoFile, DeriveTableKind) {
     MemoTable fox(0xF5, "");
-    fox.table.memo_slot = "kept";
     EXPECT_EQ(derive_table_kind(fox.table), kKindFoxPro);
     EXPECT_EQ(fox.table.table_kind, kKindFoxPro);
     EXPECT_EQ(fox.table.memo_file_name, fox.dir / "t.fpt");
-    EXPECT_FALSE(fox.table.memo_slot);
 
     MemoTable smt(0xE5, "");
     EXPECT_EQ(smt.table.table_kind, kKindSmt);
