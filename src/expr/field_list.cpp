@@ -54,6 +54,19 @@ size_t key_width(const DbfTable& table, int field) {
     }
 }
 
+// Key part of a character field: all of its stored bytes, every zero byte taken as
+// a space (the text form would end at the first one). Under a left trim the leading
+// spaces go, as they go from the text form; the part is filled with spaces to the
+// key width, so trimmed values order by their value.
+std::string character_key(const DbfTable& table, int field, size_t width) {
+    std::string_view bytes = field_stored_bytes(table, field);
+    std::string part(bytes.substr(0, width));
+    std::replace(part.begin(), part.end(), '\0', ' ');
+    if (table.trim_mode & 2) part.erase(0, part.find_first_not_of(' '));
+    part.resize(width, ' ');
+    return part;
+}
+
 } // namespace
 
 std::optional<std::string> take_token(const char* text, const char* delimiters) {
@@ -104,23 +117,25 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
     std::string key;
     for (size_t k = 0; k < table.order_fields.size(); ++k) {
         const int field = table.order_fields[k];
+        const size_t width = std::min(widths[k], table.text_buffer.size() - 1);
+        if (field_is_character_copy(table, field)) {
+            key += character_key(table, field, width);
+            continue;
+        }
         const int saved_mode = table.date_mode;
         table.date_mode = 4;
         const char* text = field_text(table, field);
         table.date_mode = saved_mode;
-        const size_t width = std::min(widths[k], table.text_buffer.size() - 1);
+        const size_t length = std::strlen(text);
         std::string part;
         if (aligned_in_key(table, field)) {
-            const size_t length = std::strlen(text);
             if (longest && length > (*longest)[k]) (*longest)[k] = length;
             if (length < width) part.assign(width - length, ' ');
             part.append(text, std::min(length, width));
         } else {
-            // The text form filled with spaces to the key width: this puts back the
-            // spaces that trimming cut off, whichever side they were cut from.
-            const size_t length = std::min(std::strlen(text), width);
-            part.assign(text, length);
-            part.append(width - length, ' ');
+            // The text form filled with spaces to the key width.
+            part.assign(text, std::min(length, width));
+            part.resize(width, ' ');
         }
         if (field_is_numeric(table, field) && part.find('-') != std::string::npos) {
             // Negative numbers sort below all others, larger magnitudes first.

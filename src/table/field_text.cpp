@@ -282,6 +282,17 @@ void store_memo_value(DbfTable& table, int field, std::string_view data, double 
 
 } // namespace
 
+std::string_view field_stored_bytes(const DbfTable& table, int field) {
+    return std::string_view(reinterpret_cast<const char*>(field_bytes(table, field)), usable_width(table, field));
+}
+
+bool field_is_character_copy(const DbfTable& table, int field) {
+    switch (descriptor(table, field).type) {
+    case 'C': case 'V': case 'Q': case '0': return true;
+    default: return false;
+    }
+}
+
 uint32_t field_width(const DbfTable& table, int field) {
     const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
     if (f.type == 'C') return static_cast<uint32_t>(f.length) | (static_cast<uint32_t>(f.decimals) << 8);
@@ -489,7 +500,7 @@ const char* field_text(DbfTable& table, int field) {
     const FieldDescriptor& f = descriptor(table, field);
     const int mode = effective_date_mode(table);
     switch (f.type) {
-    case 'C': case 'V': case 'Q': case '0':
+    case 'C': case 'V': case 'Q': case '0':  // field_is_character_copy
         return character_copy(table, field);
     case 'N': case 'F': {
         std::string text = format_fixed(number_from_text(table, field), f.length, f.decimals);

@@ -17,6 +17,10 @@ struct DateParts {
 // Text form of a field of `record_buffer`, written into the table's text buffer
 // (NUL-terminated) and returned; the next formatting overwrites it.
 const char* field_text(DbfTable& table, int field);
+// The field's stored bytes in `record_buffer`: its storage width, clipped to the buffer.
+std::string_view field_stored_bytes(const DbfTable& table, int field);
+// True for the types whose text form is the character copy: C, V, Q and 0.
+bool field_is_character_copy(const DbfTable& table, int field);
 // Numeric value of a field (0 for types without one).
 double field_number(DbfTable& table, int field);
 // N, F, Y, I, '+', O, and B with length byte 8.

@@ -113,19 +113,14 @@ bool read_field_descriptors(DbfTable& table) {
     }
     const size_t bytes = static_cast<size_t>(got);
     const size_t header_length = table.header_length();
-    bool truncated = false;
 
-    // Walk: the terminator, a descriptor that would not lie wholly inside the
-    // header length, or the end of what was read ends the field list.
+    // Walk: a descriptor that begins with the terminator, the descriptor whose index
+    // times the descriptor size exceeds the header length, or the end of what was
+    // read ends the field list. A descriptor that the end of the file cuts off is
+    // not a field; the ones read whole before it are.
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
-        size_t start = i * size;
-        if (start >= bytes || area[start] == kHeaderTerminator) break;
-        if (table.header_size + start + size > header_length) break;
-        if (start + size > bytes) {
-            // The file ends inside a descriptor: the field definition is cut off.
-            truncated = true;
-            break;
-        }
+        const size_t start = i * size;
+        if (start + size > bytes || area[start] == kHeaderTerminator || start > header_length) break;
         table.field_table.push_back(table.level7 ? level7_descriptor(&area[start]) : standard_descriptor(&area[start]));
     }
 
@@ -158,7 +153,7 @@ bool read_field_descriptors(DbfTable& table) {
     table.set_record_length(static_cast<uint32_t>(fits ? offset : 0));
 
     size_t unknown = table.field_table.size() - known;
-    bool accepted = fits && !truncated;
+    bool accepted = fits;
     if (accepted && !(table.field_table.size() > 0 && unknown == 0)) {
         if (known >= unknown)
             table.header_problems |= kUnknownFieldTypes;

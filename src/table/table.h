@@ -130,8 +130,11 @@ void table_init(DbfTable& table);
 // header size plus descriptor size. Detects the layout first.
 bool read_table_header(DbfTable& table);
 
-// Reads the field descriptors; true when the fields are accepted. Computes the
-// record count from the file size and the backup name in every case.
+// Reads the field descriptors; true when the fields are accepted, false when
+// nothing could be read after the header, when the record would be longer than
+// 65535 bytes, or when unknown field types outnumber known ones. Computes the record
+// count from the file size (0 when the file ends before the header length) and the
+// backup name in every case.
 bool read_field_descriptors(DbfTable& table);
 
 // Outcome of opening a table file.

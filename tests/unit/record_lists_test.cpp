@@ -161,4 +161,21 @@ TEST(OrderTable, DoublesWiderThanTheirColumnOrderByTheirWholeValue) {
     EXPECT_EQ(order_of({"D", 'O', 8}, values, false), (std::vector<int32_t>{1, 4, 5, 3, 2, 0}));
 }
 
+TEST(OrderTable, CharacterFieldsKeyByAllTheirStoredBytes) {
+    // Zero bytes key as spaces: "ab\0cd" keys as "ab cd", not as "ab" filled with spaces.
+    TableLayout layout;
+    layout.fields = {{"CODE", 'C', 5}};
+    for (const std::string& value : {std::string("ab\0cd", 5), std::string("ab\0aa", 5), std::string("ab x "),
+                                    std::string("ab   "), std::string("  b\0a", 5)})
+        layout.records.push_back(" " + value);
+    // A left trim drops the leading spaces of "  b a", so that it keys as "b a".
+    const std::vector<int32_t> untrimmed = {4, 3, 1, 0, 2}, left_trimmed = {3, 1, 0, 2, 4};
+    for (int trim = 0; trim <= 3; ++trim) {
+        OpenedTable t(layout);
+        t.table.trim_mode = trim;
+        ASSERT_TRUE(order_table(t.table, "CODE"));
+        EXPECT_EQ(t.table.order_list, trim & 2 ? left_trimmed : untrimmed) << "trim mode " << trim;
+    }
+}
+
 } // namespace

@@ -165,15 +165,33 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     EXPECT_TRUE(o.header_ok);
     EXPECT_LE(o.table.field_count(), 2047u);
 
-    // A header length that leaves room for one descriptor only.
+    // The walk stops at the descriptor whose index times the descriptor size exceeds
+    // the header length, not at the first one reaching past it: a header length of 90
+    // with three descriptors and the terminator at 128 gives three fields; one of 65
+    // gives two (index 2 starts at 64, the terminator).
+    TableLayout three;
+    three.fields = {{"A", 'C', 2}, {"B", 'C', 2}, {"C", 'N', 3}};
+    three.header_length = 90;
+    Opened h;
+    open_bytes(dir, build_table(three), h, "three.dbf");
+    ASSERT_TRUE(h.fields_ok);
+    EXPECT_EQ(h.table.field_count(), 3u);
+    EXPECT_EQ(h.table.record_length(), 8u);
     TableLayout two;
     two.fields = {{"A", 'C', 2}, {"B", 'C', 2}};
     two.header_length = 65;
-    two.header_record_length = 3;
     Opened t;
     open_bytes(dir, build_table(two), t, "two.dbf");
     ASSERT_TRUE(t.fields_ok);
-    EXPECT_EQ(t.table.field_count(), 1u);
+    EXPECT_EQ(t.table.field_count(), 2u);
+    // Index 3 starts at 96, past a header length of 95: the walk ends before it.
+    three.header_length = 95;
+    std::string no_terminator = build_table(three);
+    no_terminator[32 + 3 * 32] = 'X';
+    Opened n;
+    open_bytes(dir, no_terminator, n, "n.dbf");
+    ASSERT_TRUE(n.fields_ok);
+    EXPECT_EQ(n.table.field_count(), 3u);
 
     // No terminator, a header length that ends after the last descriptor, and a file
     // that ends inside the next descriptor's room: the table opens with its one field.
@@ -188,11 +206,34 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     EXPECT_EQ(u.table.field_count(), 1u);
     EXPECT_EQ(u.table.record_count(), 1u);
 
-    // Descriptors cut off by the end of the file are rejected.
+}
+
+TEST(TableHeader, FileCutInsideADescriptorOpensWithTheWholeOnes) {
+    // A file cut off inside a descriptor opens with the descriptors read whole, and
+    // with no records, since it ends before its header length.
+    TempDir dir;
+    TableLayout full;
+    full.fields = {{"A", 'C', 2}, {"B", 'C', 2}, {"C", 'N', 3}};
+    full.records = {make_record(full, {"a", "b", "1"})};
     Opened cut;
-    open_bytes(dir, build_table(two).substr(0, 40), cut, "cut.dbf");
+    open_bytes(dir, build_table(full).substr(0, 32 + 32 + 40), cut, "cut.dbf");
     EXPECT_TRUE(cut.header_ok);
-    EXPECT_FALSE(cut.fields_ok);
+    ASSERT_TRUE(cut.fields_ok);
+    EXPECT_EQ(cut.table.field_count(), 2u);
+    EXPECT_EQ(cut.table.record_count(), 0u);
+    EXPECT_EQ(cut.table.record_length(), 5u);
+    // Less than one descriptor: no fields, which is accepted with the unknown-types flag.
+    Opened stub;
+    open_bytes(dir, build_table(full).substr(0, 40), stub, "stub.dbf");
+    ASSERT_TRUE(stub.fields_ok);
+    EXPECT_EQ(stub.table.field_count(), 0u);
+    EXPECT_EQ(stub.table.record_count(), 0u);
+    EXPECT_TRUE(stub.table.header_problems & kUnknownFieldTypes);
+    // Nothing at all after the header: the fields are rejected.
+    Opened bare;
+    open_bytes(dir, build_table(full).substr(0, 32), bare, "bare.dbf");
+    EXPECT_TRUE(bare.header_ok);
+    EXPECT_FALSE(bare.fields_ok);
 }
 
 TEST(TableHeader, Level7Layout) {
