@@ -205,6 +205,10 @@ bool write_header(DbfTable& table) {
 bool truncate_records(DbfTable& table, uint32_t count) {
     if (has_view_or_order(table) || !table_writable(table)) return false;
     if (table.backup_option) backup_before_write(table);
+    // Added records read as zeros: the old end marker and any partial record after
+    // the last whole one go first.
+    if (count > table.record_count() && !table.table_handle.truncate(record_offset(table, table.record_count())))
+        return false;
     if (!table.table_handle.truncate(record_offset(table, count))) return false;
     table.set_record_count(count);
     return write_header(table);
