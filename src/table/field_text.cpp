@@ -453,7 +453,7 @@ void store_field_integer(DbfTable& table, int field, int32_t value) {
         write_le32(p, static_cast<uint32_t>(value));
 }
 
-bool memo_reference_present(DbfTable& table, int field) {
+bool memo_reference_present(const DbfTable& table, int field) {
     if (table.version() == kSmtVersion) {
         size_t count = std::min(usable_width(table, field), kSmtReferenceWidth);
         const uint8_t* p = field_bytes(table, field);
@@ -464,7 +464,7 @@ bool memo_reference_present(DbfTable& table, int field) {
     return !std::isnan(number) && number != 0;
 }
 
-uint32_t memo_block_number(DbfTable& table, int field) {
+uint32_t memo_block_number(const DbfTable& table, int field) {
     if (table.version() == kSmtVersion) {
         if (!field_holds(table, field, kSmtReferenceWidth)) return 0;
         return read_le32(field_bytes(table, field) + 6);

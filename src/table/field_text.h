@@ -58,10 +58,10 @@ void julian_day_to_date(int32_t day_number, int& year, int& month, int& day);
 
 // True when the memo reference of a memo-type field is not empty (SMT tables: any
 // of the 10 bytes is not zero).
-bool memo_reference_present(DbfTable& table, int field);
+bool memo_reference_present(const DbfTable& table, int field);
 // Block number of the current record's memo field (0 for none, and for a negative
 // or unrepresentable number).
-uint32_t memo_block_number(DbfTable& table, int field);
+uint32_t memo_block_number(const DbfTable& table, int field);
 
 // Signed 32-bit integer of an I/'+' field (or a width-4 memo reference); level 7
 // tables hold it big-endian with the sign bit inverted. 0 when the field is narrower.

@@ -182,21 +182,6 @@ std::optional<std::string> read_smt(FileHandle& file, uint32_t block, uint32_t l
     return read_available(file, offset, length);
 }
 
-// The data of the memo at `block` (SMT: of `length` bytes), read by format from the
-// table's memo file; nothing when the file or the memo is missing or damaged.
-std::optional<std::string> read_memo(DbfTable& table, MemoFormat format, uint32_t block, uint32_t length) {
-    MemoSession session(table, MemoAccess::read);
-    if (!session.is_open()) return std::nullopt;
-    switch (format) {
-    case MemoFormat::kDbase3: return read_dbase3(session.file(), block);
-    case MemoFormat::kDbase4:
-    case MemoFormat::kFoxPro: return read_with_block_header(session.file(), format, block);
-    case MemoFormat::kSmt: return read_smt(session.file(), block, length);
-    case MemoFormat::kNone: break;
-    }
-    return std::nullopt;
-}
-
 // Where a memo of `stored` bytes goes: the next free block, when it lies past the
 // header area and the memo ends within 2 GiB; 0 otherwise.
 uint64_t append_offset(uint32_t next_free, uint32_t block_size, uint64_t stored) {
@@ -221,9 +206,8 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
     return std::to_string(block).size() <= f.length && f.length <= width;
 }
 
-// Appends the memo by format; returns its first block number, or 0 on failure.
-uint32_t append_memo(DbfTable& table, int field, MemoFormat format, std::string_view data) {
-    FileHandle& file = table.memo_handle;
+// Appends the memo to `file` by format; returns its first block number, or 0 on failure.
+uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFormat format, std::string_view data) {
     std::optional<MemoHeader> header = read_memo_header(file, format);
     if (!header) return 0;
     const uint32_t next_free = header->next_free, block_size = header->block_size;
@@ -266,6 +250,22 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, std::string_
     return next_free;
 }
 
+// Stores the reference to a memo of `length` bytes at `block` in the field.
+void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t block, size_t length) {
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    if (format == MemoFormat::kSmt) {
+        uint8_t* reference = table.record_buffer.data() + f.offset;
+        reference[0] = 0;
+        reference[1] = 0;
+        write_le32(reference + 2, static_cast<uint32_t>(length));
+        write_le32(reference + 6, block);
+    } else if (field_width(table, field) == 4) {
+        store_field_integer(table, field, static_cast<int32_t>(block));
+    } else {
+        store_number_text(table, field, block, f.length, 0);
+    }
+}
+
 bool write_memo(DbfTable& table, int field, std::string_view data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
@@ -274,23 +274,48 @@ bool write_memo(DbfTable& table, int field, std::string_view data) {
     {
         MemoSession session(table, MemoAccess::write);
         if (!session.is_open()) return false;
-        block = append_memo(table, field, format, data);
+        block = append_memo(session.file(), table, field, format, data);
     }
     if (block == 0) return false;
-
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    if (format == MemoFormat::kSmt) {
-        uint8_t* reference = table.record_buffer.data() + f.offset;
-        reference[0] = 0;
-        reference[1] = 0;
-        write_le32(reference + 2, static_cast<uint32_t>(data.size()));
-        write_le32(reference + 6, block);
-    } else if (field_width(table, field) == 4) {
-        store_field_integer(table, field, static_cast<int32_t>(block));
-    } else {
-        store_number_text(table, field, block, f.length, 0);
-    }
+    store_reference(table, field, format, block, data.size());
     return true;
+}
+
+// Where the memo of the record buffer's field lies: its first block and, for SMT
+// tables, its length. Nothing when the field holds no reference.
+struct MemoLocation {
+    uint32_t block = 0;
+    uint32_t length = 0;
+};
+std::optional<MemoLocation> memo_location(const DbfTable& table, int field, MemoFormat format) {
+    if (format == MemoFormat::kSmt) {
+        // SMT reference: two zero bytes, the length and the block, little-endian.
+        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+        if (field_width(table, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
+            return std::nullopt;
+        const uint8_t* reference = table.record_buffer.data() + f.offset;
+        // A reference of zeros reads an empty memo.
+        return MemoLocation{read_le32(reference + 6), read_le32(reference + 2)};
+    }
+    const uint32_t block = memo_block_number(table, field);
+    if (block == 0) return std::nullopt;
+    return MemoLocation{block, 0};
+}
+
+// The memo of the record buffer's field read from `file` in `format`: data bytes
+// (text formats up to their end), or nothing.
+std::optional<std::string> read_memo_from(FileHandle& file, const DbfTable& table, int field, MemoFormat format) {
+    std::optional<MemoLocation> location = memo_location(table, field, format);
+    if (!location || !file.is_open()) return std::nullopt;
+    switch (format) {
+    case MemoFormat::kDbase3: return read_dbase3(file, location->block);
+    case MemoFormat::kDbase4:
+    case MemoFormat::kFoxPro: return read_with_block_header(file, format, location->block);
+    case MemoFormat::kSmt: return read_smt(file, location->block, location->length);
+    case MemoFormat::kNone: break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -329,10 +354,8 @@ uint32_t memo_block_size(DbfTable& table) {
 std::optional<std::string> read_memo_text(DbfTable& table, int field) {
     // SMT memos keep their length in the reference only: they are read as bytes.
     const MemoFormat format = memo_format(table.version());
-    if (format == MemoFormat::kSmt || format == MemoFormat::kNone) return std::nullopt;
-    uint32_t block = memo_block_number(table, field);
-    if (block == 0) return std::nullopt;
-    std::optional<std::string> text = read_memo(table, format, block, 0);
+    if (format == MemoFormat::kSmt) return std::nullopt;
+    std::optional<std::string> text = read_memo_bytes(table, field);
     // The text ends at its first zero byte.
     if (text) text->resize(std::strlen(text->c_str()));
     return text;
@@ -340,21 +363,9 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field) {
 
 std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
     const MemoFormat format = memo_format(table.version());
-    uint32_t block = 0, length = 0;
-    if (format == MemoFormat::kSmt) {
-        // SMT reference: two zero bytes, the length and the block, little-endian.
-        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-        if (field_width(table, field) < kSmtReferenceWidth ||
-            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
-            return std::nullopt;
-        const uint8_t* reference = table.record_buffer.data() + f.offset;
-        length = read_le32(reference + 2);
-        block = read_le32(reference + 6);
-    } else {
-        block = memo_block_number(table, field);
-        if (block == 0) return std::nullopt;
-    }
-    return read_memo(table, format, block, length);
+    if (!memo_location(table, field, format)) return std::nullopt;
+    MemoSession session(table, MemoAccess::read);
+    return read_memo_from(session.file(), table, field, format);
 }
 
 bool write_memo_text(DbfTable& table, int field, std::string_view text) {
@@ -380,6 +391,32 @@ bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
     return file.seek(offset) && file.write(text.data(), text.size());
+}
+
+int memo_kind_for_version(uint8_t version) {
+    switch (memo_format(version)) {
+    case MemoFormat::kDbase3: return kKindDbase3;
+    case MemoFormat::kDbase4: return kKindDbase4;
+    case MemoFormat::kFoxPro: return kKindFoxPro;
+    case MemoFormat::kSmt: return kKindSmt;
+    case MemoFormat::kNone: break;
+    }
+    return -1;
+}
+
+MemoCopier::MemoCopier(DbfTable& table, const std::string& source_name, const std::string& target_name)
+    : table_(table), source_(open_file_read_only(source_name)), target_(open_file_write_access(target_name)) {}
+
+bool MemoCopier::copy_field(int field) {
+    const MemoFormat format = memo_format(table_.version());
+    std::optional<std::string> data = read_memo_from(source_, table_, field, format);
+    blank_field(table_, field);
+    if (!data || data->empty()) return true;
+    if (data->size() >= kMemoDataLimit) return false;
+    uint32_t block = append_memo(target_, table_, field, format, *data);
+    if (block == 0) return false;
+    store_reference(table_, field, format, block, data->size());
+    return true;
 }
 
 } // namespace rorarodi
