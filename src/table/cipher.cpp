@@ -39,6 +39,13 @@ void transform_record(DbfTable& table) {
 // byte passing through the table meets the password, and leave it as it is.
 void leave_mark(DbfTable&) {}
 
+void attach_hooks(DbfTable& table) {
+    table.after_record_read = transform_record;
+    table.before_record_write = transform_record;
+    table.after_mark_read = leave_mark;
+    table.before_mark_write = leave_mark;
+}
+
 } // namespace
 
 std::vector<uint8_t> key_from_password(const std::string& password) {
@@ -78,10 +85,7 @@ void set_password(DbfTable& table, const std::string& password) {
     if (password.empty()) return;
     const CipherState state = rc4_key_schedule(key_from_password(password));
     table.password_key.assign(state.begin(), state.end());
-    table.after_record_read = transform_record;
-    table.before_record_write = transform_record;
-    table.after_mark_read = leave_mark;
-    table.before_mark_write = leave_mark;
+    attach_hooks(table);
 }
 
 void clear_password(DbfTable& table) {
@@ -90,6 +94,13 @@ void clear_password(DbfTable& table) {
     table.before_record_write = nullptr;
     table.after_mark_read = nullptr;
     table.before_mark_write = nullptr;
+}
+
+void copy_password(const DbfTable& from, DbfTable& to) {
+    clear_password(to);
+    if (!has_password(from)) return;
+    to.password_key.assign(from.password_key.begin(), from.password_key.begin() + kStateSize);
+    attach_hooks(to);
 }
 
 bool has_password(const DbfTable& table) { return table.password_key.size() >= kStateSize; }

@@ -39,6 +39,9 @@ void rc4_apply(uint8_t* buffer, size_t length, CipherState state);
 void set_password(DbfTable& table, const std::string& password);
 // Removes the password and detaches the hooks.
 void clear_password(DbfTable& table);
+// Gives `to` the password of `from` (or none), as a table written from another
+// one keeps its protection.
+void copy_password(const DbfTable& from, DbfTable& to);
 // True when a password is attached.
 bool has_password(const DbfTable& table);
 
