@@ -127,11 +127,19 @@ std::vector<std::string> split_tokens(const std::string& text) {
 
 // Names are kept to 31 characters; the parts of "-NAME" and "OLD=NEW" each.
 std::string cut_entry_name(const std::string& name) {
-    if (!name.empty() && name[0] == '-') return "-" + name.substr(1, kMaxEntryName);
+    std::string cut;
     size_t equals = name.find('=');
-    if (equals != std::string::npos)
-        return name.substr(0, std::min(equals, kMaxEntryName)) + "=" + name.substr(equals + 1, kMaxEntryName);
-    return name.substr(0, kMaxEntryName);
+    if (!name.empty() && name[0] == '-') {
+        cut.assign(1, '-');
+        cut.append(name, 1, kMaxEntryName);
+    } else if (equals != std::string::npos) {
+        cut.assign(name, 0, std::min(equals, kMaxEntryName));
+        cut.append(1, '=');
+        cut.append(name, equals + 1, kMaxEntryName);
+    } else {
+        cut.assign(name, 0, kMaxEntryName);
+    }
+    return cut;
 }
 
 void add_entry(std::string piece, std::string expression, bool has_expression, std::vector<StructureEntry>& entries) {
@@ -367,6 +375,7 @@ struct CopyPlan {
     std::vector<int> target;        // per current field: the new field of its name, or -1
     std::vector<bool> byte_copy;    // per current field: copied byte for byte
     std::vector<bool> compact_date; // per current field: formatted as yyyymmddhhmmss
+    std::vector<bool> same_number;  // per current field: a number field of the same length and decimals
     std::vector<ComputedField> computed;
 };
 
@@ -389,6 +398,24 @@ void store_value(DbfTable& table, int field, const char* text, size_t length, do
 void store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
     if (takes_text_prefix(table, field)) blank_field(table, field);
     store_value(table, field, text.c_str(), text.size(), number);
+}
+
+// A counter's value: numbers without decimals are laid out here as "%*.0f" would
+// lay out the integer; every other field takes its digits through set_field.
+void store_counter(DbfTable& table, int field, long long counter) {
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    char digits[24];
+    const char* end = std::to_chars(digits, digits + sizeof digits, counter).ptr;
+    const size_t count = static_cast<size_t>(end - digits);
+    if ((f.type == 'N' || f.type == 'F') && f.decimals == 0) {
+        if (count <= f.length) {
+            uint8_t* bytes = table.record_buffer.data() + f.offset;
+            std::memset(bytes, ' ', f.length - count);
+            std::memcpy(bytes + (f.length - count), digits, count);
+        }
+        return;
+    }
+    store_computed_text(table, field, std::string(digits, count), static_cast<double>(counter));
 }
 
 std::string number_text(double value) {
@@ -417,6 +444,14 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
                     std::strchr("@TQ0", source.type) != nullptr;
         }
         plan.byte_copy.push_back(bytes);
+        bool same_number = false;
+        if (found >= 0) {
+            const FieldDescriptor& destination = target.field_table[static_cast<size_t>(found)];
+            auto is_number_text = [](char type) { return type == 'N' || type == 'F'; };
+            same_number = is_number_text(source.type) && is_number_text(destination.type) &&
+                          source.length == destination.length && source.decimals == destination.decimals;
+        }
+        plan.same_number.push_back(same_number);
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
         plan.compact_date.push_back(current.date_mode == 0 &&
@@ -463,13 +498,26 @@ void copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
         if (plan.compact_date[s]) current.date_mode = 4;
         const char* text = field_text(current, si);
         current.date_mode = saved_mode;
+        const size_t length = std::strlen(text);
+        if (plan.same_number[s]) {
+            // A number field of the same layout stores exactly its own text form (the
+            // same format of the same value), or nothing when that is too long.
+            const FieldDescriptor& to = target.field_table[static_cast<size_t>(t)];
+            if (length == to.length) {
+                std::memcpy(target.record_buffer.data() + to.offset, text, length);
+                continue;
+            }
+            if (length > to.length) continue;
+        }
+        // Only a target that stores numbers needs the number.
+        const bool wants_number = field_is_numeric(target, t);
         if (field_is_numeric(current, si)) {
-            const double number = field_number(current, si);
-            if (!field_is_numeric(target, t))
+            const double number = wants_number ? field_number(current, si) : 0;
+            if (!wants_number)
                 while (*text == ' ') ++text;
             store_value(target, t, text, std::strlen(text), number);
         } else {
-            store_value(target, t, text, std::strlen(text), leading_number(text));
+            store_value(target, t, text, length, wants_number ? leading_number(text) : 0);
         }
     }
 }
@@ -477,8 +525,7 @@ void copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
 void compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::string& scratch) {
     for (ComputedField& computed : plan.computed) {
         if (computed.has_counter) {
-            const double value = static_cast<double>(computed.counter);
-            store_computed_text(target, computed.field, std::to_string(computed.counter), value);
+            store_counter(target, computed.field, computed.counter);
             ++computed.counter;
         }
         if (!computed.has_expression) continue;
