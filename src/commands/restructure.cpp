@@ -385,24 +385,22 @@ bool takes_text_prefix(const DbfTable& table, int field) {
 
 // Stores a text and a number into a field as set_field does. A memo field stores
 // exactly the text's bytes, so that a number given for another type never makes it
-// read past the text.
-void store_value(DbfTable& table, int field, const char* text, size_t length, double number) {
-    if (field_is_memo(table, field)) {
-        if (length > 0) set_field(table, field, text, static_cast<double>(length));
-        return;
-    }
+// read past the text. False when a memo could not be written.
+bool store_value(DbfTable& table, int field, const char* text, size_t length, double number) {
+    if (field_is_memo(table, field)) return length == 0 || write_memo_bytes(table, field, std::string(text, length));
     set_field(table, field, text, number);
+    return true;
 }
 
 // A computed text replaces the field's contents whole, not only its first bytes.
-void store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
+bool store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
     if (takes_text_prefix(table, field)) blank_field(table, field);
-    store_value(table, field, text.c_str(), text.size(), number);
+    return store_value(table, field, text.c_str(), text.size(), number);
 }
 
 // A counter's value: numbers without decimals are laid out here as "%*.0f" would
 // lay out the integer; every other field takes its digits through set_field.
-void store_counter(DbfTable& table, int field, long long counter) {
+bool store_counter(DbfTable& table, int field, long long counter) {
     const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, counter).ptr;
@@ -413,9 +411,9 @@ void store_counter(DbfTable& table, int field, long long counter) {
             std::memset(bytes, ' ', f.length - count);
             std::memcpy(bytes + (f.length - count), digits, count);
         }
-        return;
+        return true;
     }
-    store_computed_text(table, field, std::string(digits, count), static_cast<double>(counter));
+    return store_computed_text(table, field, std::string(digits, count), static_cast<double>(counter));
 }
 
 std::string number_text(double value) {
@@ -476,15 +474,17 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
     return plan;
 }
 
-// Carries the values of the record in `current` into the blank record of `target`.
-void copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
+// Carries the values of the record in `current` into the blank record of `target`;
+// false when a memo could not be written.
+bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
+    bool stored = true;
     for (size_t s = 0; s < plan.target.size(); ++s) {
         const int t = plan.target[s];
         if (t < 0) continue;
         const int si = static_cast<int>(s);
         if (field_is_memo(current, si)) {
             std::optional<std::string> memo = read_memo_bytes(current, si);
-            if (memo) store_value(target, t, memo->c_str(), memo->size(), static_cast<double>(memo->size()));
+            if (memo) stored &= store_value(target, t, memo->c_str(), memo->size(), static_cast<double>(memo->size()));
             continue;
         }
         if (plan.byte_copy[s]) {
@@ -515,17 +515,19 @@ void copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
             const double number = wants_number ? field_number(current, si) : 0;
             if (!wants_number)
                 while (*text == ' ') ++text;
-            store_value(target, t, text, std::strlen(text), number);
+            stored &= store_value(target, t, text, std::strlen(text), number);
         } else {
-            store_value(target, t, text, length, wants_number ? leading_number(text) : 0);
+            stored &= store_value(target, t, text, length, wants_number ? leading_number(text) : 0);
         }
     }
+    return stored;
 }
 
-void compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::string& scratch) {
+bool compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::string& scratch) {
+    bool stored = true;
     for (ComputedField& computed : plan.computed) {
         if (computed.has_counter) {
-            store_counter(target, computed.field, computed.counter);
+            stored &= store_counter(target, computed.field, computed.counter);
             ++computed.counter;
         }
         if (!computed.has_expression) continue;
@@ -534,12 +536,13 @@ void compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::
         if (numeric) {
             bool ok = true;
             const double value = calculate(output, ok);
-            if (ok) store_computed_text(target, computed.field, number_text(value), value);
+            if (ok) stored &= store_computed_text(target, computed.field, number_text(value), value);
         } else {
             apply_string_functions(output, target, scratch);
-            store_computed_text(target, computed.field, output, 0);
+            stored &= store_computed_text(target, computed.field, output, 0);
         }
     }
+    return stored;
 }
 
 // Writes the final record count, today's date and the end-of-file byte.
@@ -582,8 +585,7 @@ bool copy_records(DbfTable& current, DbfTable& target, CopyPlan& plan) {
         if (!reader.read(i)) return false;
         blank_record_buffer(target);
         target.record_buffer[0] = current.record_buffer[0];
-        copy_values(current, target, plan);
-        compute_values(target, plan, output, scratch);
+        if (!copy_values(current, target, plan) || !compute_values(target, plan, output, scratch)) return false;
         const size_t at = block.size();
         block.insert(block.end(), target.record_buffer.begin(), target.record_buffer.begin() + length);
         if (!keystream.empty()) apply_keystream(block.data() + at, keystream);
