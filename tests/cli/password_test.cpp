@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <ctime>
+
 #include "cli_test_util.h"
 
 using namespace testing_support;
@@ -110,6 +113,31 @@ TEST(Password, PswLetsParametersSeePlainValues) {
     EXPECT_EQ(read_file(dir / "t.dbf"), expected);
     RunResult deleted = run_rorarodi(dir, {"t.dbf", "/PSW:pw", "/DELETEDONLY", "/FILTER:NAME=Boris", "/COUNT"});
     EXPECT_EQ(deleted.output, "1\n");
+}
+
+TEST(Password, UpdatesAndAppendsStoreEncipheredRecords) {
+    TempDir dir;
+    write_file(dir / "t.dbf", build_table(people()));
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/ENCODE:pw", "/PSW:pw", "/FIELD:AGE=AGE+1", "/UPDATE",
+                                     "/FIELD:NAME='Zed';AGE=7", "/APPEND:2", "/APPEND:blank", "/FILTER:AGE}10",
+                                     "/COUNT"});
+    EXPECT_EQ(r.output, "3\n");
+    EXPECT_EQ(read_file(dir / "t.dbf").find("Zed"), std::string::npos);
+
+    run_rorarodi(dir, {"t.dbf", "/DECODE:pw"});
+    TableLayout expected = people();
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    expected.year = static_cast<uint8_t>(utc.tm_year);
+    expected.month = static_cast<uint8_t>(utc.tm_mon + 1);
+    expected.day = static_cast<uint8_t>(utc.tm_mday);
+    const char* ages[] = {"31", "11", "6", "3", "13"};
+    for (int i = 0; i < 5; ++i) expected.records[i].replace(9, 4, std::string(4 - std::strlen(ages[i]), ' ') + ages[i]);
+    expected.records.push_back(make_record(expected, {"Zed", "7"}));
+    expected.records.push_back(make_record(expected, {"Zed", "7"}));
+    expected.records.push_back(make_record(expected, {}));
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(expected));
 }
 
 } // namespace
