@@ -251,7 +251,7 @@ std::optional<FieldDescriptor> entry_field(const StructureEntry& entry, size_t n
 
 // The new field list: in modify mode the current table's fields merged with the
 // entries, in create mode the entries alone. `source_names` receives each current
-// field's name after renames. Nothing (after a message) when a definition is invalid.
+// field's name after renames (empty for a dropped field). Nothing (after a message) when a definition is invalid.
 std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& entries, const DbfTable* current,
                                                   size_t name_length, std::vector<std::string>& source_names) {
     std::vector<NewField> fields;
@@ -300,7 +300,9 @@ std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& e
                     entry.used = true;
                 }
             }
-            source_names.push_back(name);
+            // A dropped field's values go nowhere, even when another field now has
+            // its name.
+            source_names.push_back(fate == Fate::drop ? std::string() : name);
             if (fate == Fate::drop) continue;
             if (fate == Fate::redefine) {
                 FieldDescriptor existing = field;

@@ -231,6 +231,11 @@ TEST(Restructure, BadStructureFilesChangeNothing) {
     const std::string modified = read_file(dir / "t.dbf");
     EXPECT_EQ(modified.substr(32 + 5 * 32, 4), std::string("A\0\0\0", 4));
     EXPECT_EQ(modified.substr(32 + 6 * 32, 4), std::string("B\0\0\0", 4));
+
+    // A dropped field's values go nowhere, even when a renamed field takes its name.
+    write_file(dir / "s.txt", "-CODE\nNAME=CODE\n");
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/MODIFY:s.txt", "/FILTER:CODE=Anna", "/COUNT"}).output,
+              "\r33%\r66%\r100%\r    1\n");
 }
 
 } // namespace
