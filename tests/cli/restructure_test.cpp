@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <sys/stat.h>
 
 #include "cli_test_util.h"
 
@@ -123,6 +124,34 @@ TEST(Restructure, ModifyCarriesMemosAndKeepsBothBackups) {
     EXPECT_EQ(read_file(dir / "t.dbf").find("Boris"), std::string::npos);
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/FILTER:CITY=Oslo", "/COUNT"}).output, "0\n");
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/DECODE:pw", "/FILTER:NAME=Boris", "/COUNT"}).output, "1\n");
+}
+
+TEST(Restructure, FailedRenamesLeaveTheTableAsItWas) {
+    TempDir dir;
+    TableLayout layout;
+    layout.version = 0xF5;
+    layout.fields = {{"NAME", 'C', 6}, {"NOTES", 'M', 10}};
+    std::vector<uint32_t> blocks;
+    const std::string memo = build_foxpro_memo({"memo"}, blocks);
+    layout.records = {make_record(layout, {"Anna", memo_reference_text(blocks[0])})};
+    const std::string original = build_table(layout);
+    write_file(dir / "t.dbf", original);
+    write_file(dir / "t.fpt", memo);
+    write_file(dir / "s.txt", "NAME C 8\n");
+    // A directory holding a file stands where a backup is to go: it cannot be replaced.
+    for (const char* blocked : {"t.bak", "t.bam"}) {
+        SCOPED_TRACE(blocked);
+        ASSERT_EQ(::mkdir((dir / blocked).c_str(), 0755), 0);
+        write_file(dir / blocked + "/keep", "x");
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/MODIFY:s.txt", "/COUNT"});
+        EXPECT_EQ(r.output, "\r100%\r    Unable to replace t.dbf by the new table\n1\n");
+        EXPECT_EQ(read_file(dir / "t.dbf"), original);
+        EXPECT_EQ(read_file(dir / "t.fpt"), memo);
+        EXPECT_FALSE(file_exists(dir / "$temp$.dbf"));
+        EXPECT_FALSE(file_exists(dir / "$temp$.fpt"));
+        ::unlink((dir / blocked + "/keep").c_str());
+        ::rmdir((dir / blocked).c_str());
+    }
 }
 
 TEST(Restructure, CreateEveryKind) {
