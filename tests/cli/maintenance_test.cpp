@@ -195,8 +195,8 @@ TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
     ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
     write_file(dir / "t.bak/keep", "x");
     RunResult r = run_rorarodi(dir, {"t.dbf", "/BAK", "/FIELD:PRICE=7", "/UPDATE", "/APPEND:2", "/APPEND",
-                                     "/APPEND:blank", "/DELETE:1", "/RECALL:2", "/ENCODE:key", "/PACK", "/PACK:memo", "/TRUNC:1",
-                                     "/ZAP", "/COUNT"});
+                                     "/APPEND:blank", "/DELETE:1", "/RECALL:2", "/ENCODE:key", "/PACK", "/PACK:memo",
+                                     "/TRUNC:1", "/ZAP", "/COUNT"});
     EXPECT_EQ(r.output, "4\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);
