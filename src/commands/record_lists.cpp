@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
-#include <strings.h>
 #include <vector>
 
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "expr/filter.h"
@@ -16,13 +15,7 @@ namespace rorarodi {
 
 namespace {
 
-bool begins_with_all(const std::string& argument) { return strncasecmp(argument.c_str(), "all", 3) == 0; }
-
-// atoi: leading blanks, a sign and digits, held within the 32-bit range.
-long long read_number(const char* text) {
-    long long value = std::strtoll(text, nullptr, 10);
-    return std::clamp<long long>(value, INT32_MIN, INT32_MAX);
-}
+bool begins_with_all(const std::string& argument) { return starts_with_ignoring_case(argument.c_str(), "all"); }
 
 // The tokens of a list, separated by runs of ';' and ','.
 std::vector<std::string> list_tokens(const std::string& argument) {
@@ -42,11 +35,11 @@ std::vector<std::string> list_tokens(const std::string& argument) {
 // number is read like atoi. A first number of 0 or below, or N2 below N1, names
 // nothing.
 std::optional<RangeSegment> token_segment(const std::string& token) {
-    long long first = read_number(token.c_str());
+    long long first = leading_int32(token.c_str());
     if (first <= 0) return std::nullopt;
     long long last = first;
     size_t hyphen = token.find('-');
-    if (hyphen != std::string::npos) last = read_number(token.c_str() + hyphen + 1);
+    if (hyphen != std::string::npos) last = leading_int32(token.c_str() + hyphen + 1);
     if (last < first) return std::nullopt;
     return RangeSegment{static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last - 1)};
 }

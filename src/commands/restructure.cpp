@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -20,6 +19,7 @@
 #include "expr/substitute.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "table/cipher.h"
@@ -74,18 +74,11 @@ struct NewField {
     bool from_structure = false;  // defined or renamed by the structure file
 };
 
-bool same_name(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+bool same_name(const std::string& a, const std::string& b) { return equals_ignoring_case(a.c_str(), b.c_str()); }
 
 // The integer at the start of a text as atoi reads it, kept within a sane range.
 long long leading_integer(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
-        value = std::min(value * 10 + (text[i] - '0'), kNumberLimit);
-    return negative ? -value : value;
+    return std::clamp<long long>(read_leading_integer(text.c_str()).value_or(0), -kNumberLimit, kNumberLimit);
 }
 
 // The decimal number a text begins with ("12.5 kg" reads 12.5; 0 when it begins
@@ -322,7 +315,7 @@ std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& e
     std::unordered_map<std::string, size_t> seen;
     for (size_t i = 0; i < fields.size(); ++i) {
         std::string key = fields[i].descriptor.name;
-        for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : key) c = ascii_upper(c);
         auto [it, inserted] = seen.emplace(key, i);
         if (!inserted && (fields[i].from_structure || fields[it->second].from_structure)) {
             std::printf("Duplicate field name: %s\n", fields[i].descriptor.name.c_str());

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
+#include "platform/text.h"
 #include "session/console.h"
 #include "driver/dispatch.h"
 #include "session/session.h"
@@ -13,16 +13,6 @@
 
 namespace rorarodi {
 
-namespace {
-
-bool equals_ignoring_case(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
-
-bool ends_with_ignoring_case(const std::string& text, const char* ending) {
-    size_t length = std::strlen(ending);
-    return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, ending) == 0;
-}
-
-} // namespace
 
 void print_version_line() {
     std::printf("Version %d.%02d compiled at %s\n", kVersionNumber / 256, kVersionNumber % 256, __DATE__ " " __TIME__);
@@ -36,9 +26,9 @@ void handle_usage(Session& session, const std::string&) { print_usage(); }
 
 void handle_quotes(Session& session, const std::string& argument) {
     trace_enter(session, "SetQuotes");
-    if (equals_ignoring_case(argument, "single"))
+    if (equals_ignoring_case(argument.c_str(), "single"))
         session.settings.output_quote = '\'';
-    else if (equals_ignoring_case(argument, "double"))
+    else if (equals_ignoring_case(argument.c_str(), "double"))
         session.settings.output_quote = '"';
     trace_leave(session, "SetQuotes");
 }
@@ -75,9 +65,9 @@ void handle_calc(Session& session, const std::string& argument) {
 
 void handle_crlf(Session& session, const std::string& argument) {
     trace_enter(session, "Crlf");
-    if (argument.empty() || equals_ignoring_case(argument, "keep"))
+    if (argument.empty() || equals_ignoring_case(argument.c_str(), "keep"))
         session.settings.line_break_mode = LineBreakMode::keep;
-    else if (equals_ignoring_case(argument, "kill"))
+    else if (equals_ignoring_case(argument.c_str(), "kill"))
         session.settings.line_break_mode = LineBreakMode::kill;
     trace_leave(session, "Crlf");
 }
@@ -93,7 +83,7 @@ void handle_type(Session& session, const std::string& argument) {
     } kKinds[] = {{"db3", 0}, {"db4", 2}, {"fox", 1}, {"vfp", 3}, {"db7", 7}, {"smt", 4}};
     std::string name = argument.substr(1);
     for (const auto& entry : kKinds) {
-        if (equals_ignoring_case(name, entry.name)) {
+        if (equals_ignoring_case(name.c_str(), entry.name)) {
             session.settings.new_table_kind = entry.kind;
             return;
         }
@@ -106,11 +96,11 @@ void handle_trim(Session& session, const std::string& argument) {
     DbfTable& table = session.table();
     if (argument.empty())
         table.trim_mode = 0;
-    else if (equals_ignoring_case(argument, ":right"))
+    else if (equals_ignoring_case(argument.c_str(), ":right"))
         table.trim_mode = 1;
-    else if (equals_ignoring_case(argument, ":left"))
+    else if (equals_ignoring_case(argument.c_str(), ":left"))
         table.trim_mode = 2;
-    else if (equals_ignoring_case(argument, ":all"))
+    else if (equals_ignoring_case(argument.c_str(), ":all"))
         table.trim_mode = 3;
     trace_leave(session, "Trim");
 }
@@ -118,13 +108,13 @@ void handle_trim(Session& session, const std::string& argument) {
 void handle_date(Session& session, const std::string& argument) {
     trace_enter(session, "Date");
     DbfTable& table = session.table();
-    if (equals_ignoring_case(argument, "dmy"))
+    if (equals_ignoring_case(argument.c_str(), "dmy"))
         table.date_mode = 1;
-    else if (equals_ignoring_case(argument, "mdy"))
+    else if (equals_ignoring_case(argument.c_str(), "mdy"))
         table.date_mode = 2;
-    else if (equals_ignoring_case(argument, "ymd"))
+    else if (equals_ignoring_case(argument.c_str(), "ymd"))
         table.date_mode = 3;
-    else if (equals_ignoring_case(argument, "asis"))
+    else if (equals_ignoring_case(argument.c_str(), "asis"))
         table.date_mode = 0;
     else if (argument.size() == 1)
         set_date_separator(table, argument[0]);
@@ -180,7 +170,7 @@ void handle_ansi(Session& session, const std::string&) { session.table().ansi = 
 void handle_oem(Session& session, const std::string&) { session.table().ansi = false; }
 void handle_case(Session& session, const std::string& argument) { session.table().case_insensitive = parse_flag_form(argument); }
 void handle_name(Session& session, const std::string& argument) { session.settings.show_names = parse_flag_form(argument); }
-void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument, "text"); }
+void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument.c_str(), "text"); }
 void handle_del(Session& session, const std::string& argument) { session.settings.show_deletion_marks = parse_flag_form(argument); }
 void handle_bak(Session& session, const std::string& argument) { session.table().backup_option = parse_flag_form(argument); }
 void handle_hdr(Session& session, const std::string& argument) { session.settings.header_line = parse_flag_form(argument); }

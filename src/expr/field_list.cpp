@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstring>
 #include <numeric>
-#include <strings.h>
 
 #include "table/field_text.h"
 #include "table/text_convert.h"
@@ -79,13 +78,7 @@ bool parse_field_list(const DbfTable& table, const std::string& text, std::vecto
     TokenReader tokens(text);
     for (auto token = tokens.next(kFieldListDelimiters); token && indexes.size() < max_fields;
          token = tokens.next(kFieldListDelimiters)) {
-        int found = -1;
-        for (size_t i = 0; i < table.field_table.size(); ++i) {
-            if (strcasecmp(table.field_table[i].name.c_str(), token->c_str()) == 0) {
-                found = static_cast<int>(i);
-                break;
-            }
-        }
+        const int found = find_field(table, token->c_str());
         if (found < 0) break;
         indexes.push_back(found);
     }

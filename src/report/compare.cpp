@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <strings.h>
 
 #include "expr/filter.h"
 #include "platform/paths.h"
@@ -205,12 +204,7 @@ void run_comparison(Session& session, const std::string& options) {
 int match_field(const DbfTable& x, int field, const DbfTable& y, int& found) {
     found = -1;
     const FieldDescriptor& mine = descriptor(x, field);
-    for (int j = 0; j < static_cast<int>(y.field_count()); ++j) {
-        if (strcasecmp(descriptor(y, j).name.c_str(), mine.name.c_str()) == 0) {
-            found = j;
-            break;
-        }
-    }
+    found = find_field(y, mine.name);
     if (found < 0) return 0;
     const FieldDescriptor& theirs = descriptor(y, found);
     int score = 1;

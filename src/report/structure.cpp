@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
-#include <strings.h>
 #include <vector>
 
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "platform/file.h"
@@ -53,10 +53,8 @@ std::optional<StructureFormat> format_for_file_name(const std::string& name) {
     } kExtensions[] = {{".xml", StructureFormat::xml},           {".fox", StructureFormat::foxpro_program},
                        {".prg", StructureFormat::dbase_program}, {".dbf", StructureFormat::table},
                        {".sql", StructureFormat::sql},           {".txt", StructureFormat::text}};
-    if (name.size() < 4) return std::nullopt;
-    const char* ending = name.c_str() + name.size() - 4;
     for (const auto& entry : kExtensions)
-        if (strcasecmp(ending, entry.extension) == 0) return entry.format;
+        if (ends_with_ignoring_case(name, entry.extension)) return entry.format;
     return std::nullopt;
 }
 

@@ -1,13 +1,13 @@
 #include "table/field_text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/memo.h"
 
@@ -122,14 +122,7 @@ double number_from_text(const DbfTable& table, int field) {
 // atoi of the characters [start, start + count) of a text; pieces beyond its end give 0.
 int text_piece(const char* text, size_t length, size_t start, size_t count) {
     if (start >= length) return 0;
-    size_t end = std::min(length, start + count);
-    size_t i = start;
-    while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int value = 0;
-    while (i < end && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
-    return negative ? -value : value;
+    return leading_int32(std::string_view(text, length).substr(start, count));
 }
 
 int month_length(int month, int year) {
@@ -572,7 +565,7 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         return;
     case 'L': {
         if (!field_holds(table, field, 1)) return;
-        char c = text.empty() ? '\0' : static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        const char c = text.empty() ? '\0' : ascii_upper(text[0]);
         field_bytes(table, field)[0] = std::strchr("YNFT01", c) && c != 0 ? static_cast<uint8_t>(c) : ' ';
         return;
     }

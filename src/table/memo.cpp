@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 
@@ -328,7 +328,7 @@ std::string make_memo_file_name(const std::string& table_file_name, int kind) {
     case kKindDbase4:
     case kKindLevel7: return base + ".dbt";
     case kKindFoxPro:
-    case kKindVisualFoxPro: return base + (strcasecmp(parts.extension.c_str(), ".dbc") == 0 ? ".dct" : ".fpt");
+    case kKindVisualFoxPro: return base + (equals_ignoring_case(parts.extension.c_str(), ".dbc") ? ".dct" : ".fpt");
     case kKindSmt: return base + ".smt";
     default: return base + ".dbv";
     }

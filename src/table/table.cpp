@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
@@ -196,6 +197,12 @@ void close_table(DbfTable& table) {
 
 uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base) {
     return static_cast<uint64_t>(record_length) * static_cast<uint64_t>(physical_index) + base;
+}
+
+int find_field(const DbfTable& table, std::string_view name) {
+    for (size_t f = 0; f < table.field_table.size(); ++f)
+        if (equals_ignoring_case(table.field_table[f].name, name)) return static_cast<int>(f);
+    return -1;
 }
 
 uint32_t physical_index(const DbfTable& table, uint32_t position) {

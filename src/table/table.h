@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/code_pages.h"
@@ -158,6 +159,10 @@ void close_table(DbfTable& table);
 
 // Record length x physical index + base, in 64 bits.
 uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base);
+
+// The first field, in record order, whose name equals `name` ignoring ASCII letter
+// case; -1 when no field has it.
+int find_field(const DbfTable& table, std::string_view name);
 
 // Physical record index of a view position (through order list and view list).
 uint32_t physical_index(const DbfTable& table, uint32_t position);
