@@ -27,7 +27,7 @@ int pack_mode_code(PackMode mode) {
 
 // True when creating `file_name` (and a memo file beside it) would replace the
 // open table or its memo file.
-bool would_replace_open_table(DbfTable& table, const std::string& file_name, int kind) {
+bool would_replace_open_table(DbfTable& table, const std::string& file_name, TableKind kind) {
     if (names_open_file(file_name, table.table_handle)) return true;
     if (table.first_memo_field < 0) return false;
     const std::string new_memo = make_memo_file_name(file_name, kind);

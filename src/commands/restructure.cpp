@@ -651,9 +651,9 @@ void create_new_table(Session& session, std::vector<StructureEntry>& entries, co
         std::printf("No name was specified.\n");
         return;
     }
-    const int kind = session.settings.new_table_kind;
+    const TableKind kind = session.settings.new_table_kind.value_or(TableKind::foxpro);
     std::vector<std::string> source_names;
-    const size_t name_length = kind == kKindLevel7 ? kLevel7NameLength : kStandardNameLength;
+    const size_t name_length = kind == TableKind::level7 ? kLevel7NameLength : kStandardNameLength;
     std::optional<std::vector<NewField>> fields = merge_fields(entries, nullptr, name_length, source_names);
     if (!fields) return;
     if (!create_table_file(table_name, descriptors_of(*fields), kind, kNewMemoBlockSize, true))
@@ -664,7 +664,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     DbfTable& current = session.table();
     const std::string table_name = current.table_file_name;
     const std::string temp_name = temp_table_name(table_name);
-    const int kind = derive_table_kind(current);
+    const TableKind kind = derive_table_kind(current);
     const std::string old_memo = memo_file_path(current);
 
     if (!current.table_handle.is_writable()) {
@@ -728,7 +728,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     }
 
     const std::string new_memo = target->memo_file_name;
-    const int new_kind = target->table_kind;
+    const TableKind new_kind = target->table_kind;
     target.reset();
     std::string memo_target = make_memo_file_name(table_name, new_kind);
     if (file_exists(old_memo) && same_name(memo_target, old_memo)) memo_target = old_memo;

@@ -74,13 +74,14 @@ void handle_crlf(Session& session, const std::string& argument) {
 
 void handle_type(Session& session, const std::string& argument) {
     if (argument.empty() || argument[0] != ':') {
-        session.settings.new_table_kind = -1;
+        session.settings.new_table_kind.reset();
         return;
     }
     static constexpr struct {
         const char* name;
-        int kind;
-    } kKinds[] = {{"db3", 0}, {"db4", 2}, {"fox", 1}, {"vfp", 3}, {"db7", 7}, {"smt", 4}};
+        TableKind kind;
+    } kKinds[] = {{"db3", TableKind::dbase3},        {"db4", TableKind::dbase4}, {"fox", TableKind::foxpro},
+                  {"vfp", TableKind::visual_foxpro}, {"db7", TableKind::level7}, {"smt", TableKind::smt}};
     std::string name = argument.substr(1);
     for (const auto& entry : kKinds) {
         if (equals_ignoring_case(name.c_str(), entry.name)) {

@@ -63,7 +63,7 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
         return 0;
     }
     if (starts_with_ignoring_case(text, "create:")) {
-        session.settings.new_table_kind = 1;
+        session.settings.new_table_kind = TableKind::foxpro;
         std::string structure = text + 7;
         size_t comma = structure.rfind(',');
         if (comma != std::string::npos) {
@@ -71,8 +71,10 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
             structure.erase(comma);
             static constexpr struct {
                 const char* name;
-                int kind;
-            } kKinds[] = {{"dbase3", 0}, {"foxpro", 1}, {"dbase4", 2}, {"vfp", 3}, {"smt", 4}, {"level7", 7}};
+                TableKind kind;
+            } kKinds[] = {{"dbase3", TableKind::dbase3}, {"foxpro", TableKind::foxpro},
+                          {"dbase4", TableKind::dbase4}, {"vfp", TableKind::visual_foxpro},
+                          {"smt", TableKind::smt},       {"level7", TableKind::level7}};
             for (const auto& entry : kKinds)
                 if (equals_ignoring_case(kind.c_str(), entry.name)) session.settings.new_table_kind = entry.kind;
         }

@@ -74,8 +74,8 @@ void report_headers(DbfTable& current, DbfTable& other) {
                 "Record count: %10d             | Record count: %10d\n"
                 "Field count: %11d             | Field count: %11d\n"
                 "Record length: %9d             | Record length: %9d\n\n",
-                short_name(current).c_str(), short_name(other).c_str(), kind_name(static_cast<int>(current.table_kind)),
-                kind_name(static_cast<int>(other.table_kind)), a[kDateOffset + 1], a[kDateOffset + 2],
+                short_name(current).c_str(), short_name(other).c_str(), kind_name(current.table_kind),
+                kind_name(other.table_kind), a[kDateOffset + 1], a[kDateOffset + 2],
                 a[kDateOffset] + 1900, b[kDateOffset + 1], b[kDateOffset + 2], b[kDateOffset] + 1900,
                 static_cast<int>(current.table_handle.size()), static_cast<int>(other.table_handle.size()),
                 static_cast<int>(current.header_length()), static_cast<int>(other.header_length()),

@@ -32,7 +32,7 @@ struct RunSettings {
     bool memo_as_text = false;
     bool show_names = false;
     bool header_line = false;
-    int new_table_kind = -1;  // -1: as the source table
+    std::optional<TableKind> new_table_kind;  // nothing: as the source table
     bool sql2000 = false;
     char output_quote = '"';
     char escape_character = 0;

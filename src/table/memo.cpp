@@ -320,24 +320,24 @@ std::optional<std::string> read_memo_from(FileHandle& file, const DbfTable& tabl
 
 } // namespace
 
-std::string make_memo_file_name(const std::string& table_file_name, int kind) {
+std::string make_memo_file_name(const std::string& table_file_name, TableKind kind) {
     PathParts parts = split_path(table_file_name);
     std::string base = parts.directory + parts.name;
     switch (kind) {
-    case kKindDbase3:
-    case kKindDbase4:
-    case kKindLevel7: return base + ".dbt";
-    case kKindFoxPro:
-    case kKindVisualFoxPro: return base + (equals_ignoring_case(parts.extension.c_str(), ".dbc") ? ".dct" : ".fpt");
-    case kKindSmt: return base + ".smt";
-    default: return base + ".dbv";
+    case TableKind::dbase3:
+    case TableKind::dbase4:
+    case TableKind::level7: return base + ".dbt";
+    case TableKind::foxpro:
+    case TableKind::visual_foxpro: return base + (equals_ignoring_case(parts.extension.c_str(), ".dbc") ? ".dct" : ".fpt");
+    case TableKind::smt: return base + ".smt";
+    default: return base + ".dbv";  // a number that names no kind
     }
 }
 
 std::string memo_file_path(const DbfTable& table) { return resolve_companion_name(table.memo_file_name); }
 
-int derive_table_kind(DbfTable& table) {
-    int kind = table.level7 ? kKindLevel7 : kind_for_version(table.version());
+TableKind derive_table_kind(DbfTable& table) {
+    const TableKind kind = table.level7 ? TableKind::level7 : kind_for_version(table.version());
     table.table_kind = kind;
     table.memo_file_name = make_memo_file_name(table.table_file_name, kind);
     return kind;
@@ -393,15 +393,15 @@ bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
     return file.seek(offset) && file.write(text.data(), text.size());
 }
 
-int memo_kind_for_version(uint8_t version) {
+std::optional<TableKind> memo_kind_for_version(uint8_t version) {
     switch (memo_format(version)) {
-    case MemoFormat::kDbase3: return kKindDbase3;
-    case MemoFormat::kDbase4: return kKindDbase4;
-    case MemoFormat::kFoxPro: return kKindFoxPro;
-    case MemoFormat::kSmt: return kKindSmt;
+    case MemoFormat::kDbase3: return TableKind::dbase3;
+    case MemoFormat::kDbase4: return TableKind::dbase4;
+    case MemoFormat::kFoxPro: return TableKind::foxpro;
+    case MemoFormat::kSmt: return TableKind::smt;
     case MemoFormat::kNone: break;
     }
-    return -1;
+    return std::nullopt;
 }
 
 MemoCopier::MemoCopier(DbfTable& table, const std::string& source_name, const std::string& target_name)

@@ -6,16 +6,17 @@
 #include <string>
 #include <string_view>
 
+#include "table/dbf_format.h"
 #include "table/table.h"
 
 namespace rorarodi {
 
 // Memo file name for a table file name and kind (".dbt", ".fpt"/".dct", ".smt", ".dbv").
-std::string make_memo_file_name(const std::string& table_file_name, int kind);
+std::string make_memo_file_name(const std::string& table_file_name, TableKind kind);
 
 // Derives the table kind from the version byte (7 for the level 7 layout), stores
 // the memo file name and kind in the table; returns the kind.
-int derive_table_kind(DbfTable& table);
+TableKind derive_table_kind(DbfTable& table);
 
 // Name of the memo file on disk: `memo_file_name`, or when no file has exactly that
 // name, a file of the same directory whose name differs only in letter case.
@@ -46,8 +47,8 @@ bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
 bool overwrite_memo_text(DbfTable& table, int field, std::string_view text);
 
 // The table kind whose new memo file has the format that a version byte selects
-// (0 dBase III, 2 dBase IV, 1 FoxPro, 4 SMT), or -1 when it selects none.
-int memo_kind_for_version(uint8_t version);
+// (dBase III, dBase IV, FoxPro, SMT), or nothing when it selects none.
+std::optional<TableKind> memo_kind_for_version(uint8_t version);
 
 // Copies memos from one memo file into another of the table's format, both held
 // open for a whole pass over the records (the memo file rebuild of a pack).

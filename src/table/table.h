@@ -12,6 +12,7 @@
 
 #include "platform/code_pages.h"
 #include "platform/file.h"
+#include "table/dbf_format.h"
 
 namespace rorarodi {
 
@@ -69,7 +70,7 @@ struct DbfTable {
     size_t header_size = 32;
     size_t descriptor_size = 32;
     int header_problems = 0;
-    int table_kind = 0;
+    TableKind table_kind = TableKind::dbase3;
 
     // Fields.
     std::vector<FieldDescriptor> field_table;

@@ -138,8 +138,8 @@ bool pack_records(DbfTable& table) {
 // that a record references is copied into a new, empty one, renumbered.
 bool rebuild_memo_file(DbfTable& table) {
     if (table.first_memo_field < 0) return true;
-    const int kind = memo_kind_for_version(table.version());
-    if (kind < 0) return true;
+    const std::optional<TableKind> kind = memo_kind_for_version(table.version());
+    if (!kind) return true;
     const std::string memo_name = memo_file_path(table);
     const std::string old_name = pack_memo_name(memo_name);
     // A memo name (or "~" name) that is the table itself is never renamed or removed.
@@ -151,7 +151,7 @@ bool rebuild_memo_file(DbfTable& table) {
     const uint32_t block_size = memo_block_size(table);
     std::remove(old_name.c_str());
     if (std::rename(memo_name.c_str(), old_name.c_str()) != 0) return true;
-    if (!create_memo_file_at(memo_name, kind, block_size)) {
+    if (!create_memo_file_at(memo_name, *kind, block_size)) {
         // Without a new memo file the old one goes back under its name.
         std::remove(memo_name.c_str());
         std::rename(old_name.c_str(), memo_name.c_str());

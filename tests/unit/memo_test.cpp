@@ -83,30 +83,30 @@ std::string smt_image(uint32_t next_free, uint16_t block_size) {
 }
 
 TEST(MemoFile, NamesByKind) {
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindFoxPro), "ORDERS.fpt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", kKindFoxPro), "ORDERS.dct");
-    EXPECT_EQ(make_memo_file_name("ORDERS.dbc", kKindVisualFoxPro), "ORDERS.dct");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindVisualFoxPro), "ORDERS.fpt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", kKindDbase3), "ORDERS.dbt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindSmt), "ORDERS.smt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindDbase4), "ORDERS.dbt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindLevel7), "ORDERS.dbt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", 5), "ORDERS.dbv");
-    EXPECT_EQ(make_memo_file_name("/data/v1.2/orders", kKindDbase3), "/data/v1.2/orders.dbt");
-    EXPECT_EQ(make_memo_file_name("a\\b.c/t.x.dbf", kKindFoxPro), "a\\b.c/t.x.fpt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::foxpro), "ORDERS.fpt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", TableKind::foxpro), "ORDERS.dct");
+    EXPECT_EQ(make_memo_file_name("ORDERS.dbc", TableKind::visual_foxpro), "ORDERS.dct");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::visual_foxpro), "ORDERS.fpt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", TableKind::dbase3), "ORDERS.dbt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::smt), "ORDERS.smt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::dbase4), "ORDERS.dbt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::level7), "ORDERS.dbt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", static_cast<TableKind>(5)), "ORDERS.dbv");
+    EXPECT_EQ(make_memo_file_name("/data/v1.2/orders", TableKind::dbase3), "/data/v1.2/orders.dbt");
+    EXPECT_EQ(make_memo_file_name("a\\b.c/t.x.dbf", TableKind::foxpro), "a\\b.c/t.x.fpt");
 }
 
 TEST(MemoFile, DeriveTableKind) {
     MemoTable fox(0xF5, "");
-    EXPECT_EQ(derive_table_kind(fox.table), kKindFoxPro);
-    EXPECT_EQ(fox.table.table_kind, kKindFoxPro);
+    EXPECT_EQ(derive_table_kind(fox.table), TableKind::foxpro);
+    EXPECT_EQ(fox.table.table_kind, TableKind::foxpro);
     EXPECT_EQ(fox.table.memo_file_name, fox.dir / "t.fpt");
 
     MemoTable smt(0xE5, "");
-    EXPECT_EQ(smt.table.table_kind, kKindSmt);
+    EXPECT_EQ(smt.table.table_kind, TableKind::smt);
     EXPECT_EQ(smt.table.memo_file_name, smt.dir / "t.smt");
     smt.table.level7 = true;
-    EXPECT_EQ(derive_table_kind(smt.table), kKindLevel7);
+    EXPECT_EQ(derive_table_kind(smt.table), TableKind::level7);
     EXPECT_EQ(smt.table.memo_file_name, smt.dir / "t.dbt");
 }
 
