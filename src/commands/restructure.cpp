@@ -447,7 +447,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         plan.same_number.push_back(same_number);
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
-        plan.compact_date.push_back(current.date_mode == 0 &&
+        plan.compact_date.push_back(current.date_mode == DateMode::as_stored &&
                                     (source.type == '@' || (source.type == 'T' && field_width(current, si) == 8)));
     }
     for (int t = 0; t < target_count; ++t) {
@@ -489,10 +489,7 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
                         field_width(current, si));
             continue;
         }
-        const int saved_mode = current.date_mode;
-        if (plan.compact_date[s]) current.date_mode = 4;
-        const char* text = field_text(current, si);
-        current.date_mode = saved_mode;
+        const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.date_mode);
         const size_t length = std::strlen(text);
         if (plan.same_number[s]) {
             // A number field of the same layout stores exactly its own text form (the
@@ -711,8 +708,8 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     target->from_oem_hook = current.from_oem_hook;
     target->upper_case_hook = current.upper_case_hook;
     copy_password(current, *target);
-    const int saved_trim = current.trim_mode;
-    current.trim_mode = 0;
+    const TrimMode saved_trim = current.trim_mode;
+    current.trim_mode = TrimMode::none;
 
     CopyPlan plan = plan_copy(current, *target, source_names, entries, name_length);
     const bool copied = copy_records(current, *target, plan);

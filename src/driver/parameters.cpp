@@ -96,13 +96,13 @@ void handle_trim(Session& session, const std::string& argument) {
     trace_enter(session, "Trim");
     DbfTable& table = session.table();
     if (argument.empty())
-        table.trim_mode = 0;
+        table.trim_mode = TrimMode::none;
     else if (equals_ignoring_case(argument.c_str(), ":right"))
-        table.trim_mode = 1;
+        table.trim_mode = TrimMode::right;
     else if (equals_ignoring_case(argument.c_str(), ":left"))
-        table.trim_mode = 2;
+        table.trim_mode = TrimMode::left;
     else if (equals_ignoring_case(argument.c_str(), ":all"))
-        table.trim_mode = 3;
+        table.trim_mode = TrimMode::both;
     trace_leave(session, "Trim");
 }
 
@@ -110,13 +110,13 @@ void handle_date(Session& session, const std::string& argument) {
     trace_enter(session, "Date");
     DbfTable& table = session.table();
     if (equals_ignoring_case(argument.c_str(), "dmy"))
-        table.date_mode = 1;
+        table.date_mode = DateMode::day_month_year;
     else if (equals_ignoring_case(argument.c_str(), "mdy"))
-        table.date_mode = 2;
+        table.date_mode = DateMode::month_day_year;
     else if (equals_ignoring_case(argument.c_str(), "ymd"))
-        table.date_mode = 3;
+        table.date_mode = DateMode::year_month_day;
     else if (equals_ignoring_case(argument.c_str(), "asis"))
-        table.date_mode = 0;
+        table.date_mode = DateMode::as_stored;
     else if (argument.size() == 1)
         set_date_separator(table, argument[0]);
     else {
@@ -160,8 +160,8 @@ void handle_sql2000(Session& session, const std::string&) {
     session.settings.sql2000 = true;
     session.settings.output_quote = '\'';
 }
-void handle_browse(Session& session, const std::string&) { session.table().field_layout = 0; }
-void handle_fields(Session& session, const std::string&) { session.table().field_layout = 1; }
+void handle_browse(Session& session, const std::string&) { session.table().field_layout = FieldLayout::browse; }
+void handle_fields(Session& session, const std::string&) { session.table().field_layout = FieldLayout::fields; }
 void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
 void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
 void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }

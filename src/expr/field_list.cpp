@@ -51,7 +51,7 @@ std::string character_key(const DbfTable& table, int field, size_t width) {
     std::string_view bytes = field_stored_bytes(table, field);
     std::string part(bytes.substr(0, width));
     std::replace(part.begin(), part.end(), '\0', ' ');
-    if (table.trim_mode & 2) part.erase(0, part.find_first_not_of(' '));
+    if (trims_left(table.trim_mode)) part.erase(0, part.find_first_not_of(' '));
     part.resize(width, ' ');
     return part;
 }
@@ -100,10 +100,7 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
             key += character_key(table, field, width);
             continue;
         }
-        const int saved_mode = table.date_mode;
-        table.date_mode = 4;
-        const char* text = field_text(table, field);
-        table.date_mode = saved_mode;
+        const char* text = field_text(table, field, DateMode::compact);
         const size_t length = std::strlen(text);
         std::string part;
         if (aligned_in_key(table, field)) {

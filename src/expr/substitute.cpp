@@ -73,10 +73,7 @@ void append_field_text(DbfTable& table, int field, std::string& output, bool& nu
     char type = table.field_table[static_cast<size_t>(field)].type;
     size_t start = output.size();
     if (is_date_type(type)) {
-        int saved_mode = table.date_mode;
-        table.date_mode = 4;
-        output += field_text(table, field);
-        table.date_mode = saved_mode;
+        output += field_text(table, field, DateMode::compact);
     } else if (field_is_numeric(table, field)) {
         numeric = true;
         output += field_text(table, field);
@@ -200,8 +197,10 @@ void op_dtos(std::string& out, std::string_view arg, DbfTable& table) {
         {6, 0, 3, 11, 14, 17},   // month-day-year
         {0, 5, 8, 11, 14, 17},   // year-month-day
     };
-    int mode = table.date_mode;
-    const Layout& layout = kLayouts[(mode >= 1 && mode <= 3) ? mode : 0];
+    const DateMode mode = table.date_mode;
+    const bool ordered = mode == DateMode::day_month_year || mode == DateMode::month_day_year ||
+                         mode == DateMode::year_month_day;
+    const Layout& layout = kLayouts[ordered ? static_cast<size_t>(mode) : 0];
     auto part = [&](size_t offset, size_t length) {
         if (offset < arg.size()) out.append(arg.substr(offset, length));
     };

@@ -97,11 +97,11 @@ const char* character_copy(DbfTable& table, int field) {
     std::memcpy(out, field_bytes(table, field), width);
     out[width] = 0;
     size_t length = std::strlen(out);
-    if (table.trim_mode & 1) {
+    if (trims_right(table.trim_mode)) {
         while (length > 0 && out[length - 1] == ' ') --length;
         out[length] = 0;
     }
-    if (table.trim_mode & 2) {
+    if (trims_left(table.trim_mode)) {
         size_t start = 0;
         while (out[start] == ' ') ++start;
         std::memmove(out, out + start, length - start + 1);
@@ -144,21 +144,16 @@ int64_t day_number_of(int year, int month, int day) {
     return days + days_before_year(year) + kDayBeforeYearZero;
 }
 
-// Date mode used for formatting: 1 to 4, or 0 for "as stored".
-int effective_date_mode(const DbfTable& table) {
-    return table.date_mode >= 1 && table.date_mode <= 4 ? table.date_mode : 0;
-}
-
 // The three date arguments in the order of a mode's format.
-void date_arguments(int mode, const DateParts& parts, int& a, int& b, int& c) {
+void date_arguments(DateMode mode, const DateParts& parts, int& a, int& b, int& c) {
     switch (mode) {
-    case 1: a = parts.day, b = parts.month, c = parts.year; break;
-    case 2: a = parts.month, b = parts.day, c = parts.year; break;
+    case DateMode::day_month_year: a = parts.day, b = parts.month, c = parts.year; break;
+    case DateMode::month_day_year: a = parts.month, b = parts.day, c = parts.year; break;
     default: a = parts.year, b = parts.month, c = parts.day; break;
     }
 }
 
-const char* format_date(DbfTable& table, int mode, const DateParts& parts) {
+const char* format_date(DbfTable& table, DateMode mode, const DateParts& parts) {
     int a, b, c;
     date_arguments(mode, parts, a, b, c);
     char* out = text_area(table);
@@ -166,7 +161,7 @@ const char* format_date(DbfTable& table, int mode, const DateParts& parts) {
     return out;
 }
 
-const char* format_datetime(DbfTable& table, int mode, const DateParts& parts) {
+const char* format_datetime(DbfTable& table, DateMode mode, const DateParts& parts) {
     int a, b, c;
     date_arguments(mode, parts, a, b, c);
     char* out = text_area(table);
@@ -230,11 +225,11 @@ struct DatePositions {
     size_t day, month, year, hour, minute, second;
 };
 
-DatePositions date_positions(int mode) {
+DatePositions date_positions(DateMode mode) {
     switch (mode) {
-    case 1: return {0, 3, 6, 11, 14, 17};
-    case 2: return {3, 0, 6, 11, 14, 17};
-    case 3: return {8, 5, 0, 11, 14, 17};
+    case DateMode::day_month_year: return {0, 3, 6, 11, 14, 17};
+    case DateMode::month_day_year: return {3, 0, 6, 11, 14, 17};
+    case DateMode::year_month_day: return {8, 5, 0, 11, 14, 17};
     default: return {6, 4, 0, 8, 10, 12};
     }
 }
@@ -243,7 +238,7 @@ DatePositions date_positions(int mode) {
 // or day of 0 blanks the field. '@' fields are only ever blanked.
 void store_date_text(DbfTable& table, int field, const char* text, size_t length) {
     const char type = descriptor(table, field).type;
-    DatePositions at = date_positions(effective_date_mode(table));
+    DatePositions at = date_positions(table.date_mode);
     int day = text_piece(text, length, at.day, 2);
     int month = text_piece(text, length, at.month, 2);
     int year = text_piece(text, length, at.year, 4);
@@ -335,8 +330,8 @@ uint32_t field_display_width(const DbfTable& table, int field) {
     case 'Y': return 24;
     case 'B': case 'O': return width == 10 ? 10 : 20;
     case 'I': case '+': case 'G': case 'M': return 10;
-    case 'D': return table.date_mode > 0 ? 10 : width;
-    case 'T': case '@': return table.date_mode > 0 ? 19 : width;
+    case 'D': return table.date_mode != DateMode::as_stored ? 10 : width;
+    case 'T': case '@': return table.date_mode != DateMode::as_stored ? 19 : width;
     default: return width;
     }
 }
@@ -487,11 +482,13 @@ bool store_number_text(DbfTable& table, int field, double number, unsigned lengt
     return true;
 }
 
-const char* field_text(DbfTable& table, int field) {
+const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.date_mode); }
+
+const char* field_text(DbfTable& table, int field, DateMode mode) {
     char* out = text_area(table);
     const size_t capacity = table.text_buffer.size();
     const FieldDescriptor& f = descriptor(table, field);
-    const int mode = effective_date_mode(table);
+    const bool formatted = mode != DateMode::as_stored;
     switch (f.type) {
     case 'C': case 'V': case 'Q': case '0':  // field_is_character_copy
         return character_copy(table, field);
@@ -507,16 +504,16 @@ const char* field_text(DbfTable& table, int field) {
         return out;
     case 'D': {
         DateParts parts = decode_date_parts(table, field);
-        if (!date_parts_valid(parts)) return spaces(table, mode ? 10 : 8);
-        return mode ? format_date(table, mode, parts) : character_copy(table, field);
+        if (!date_parts_valid(parts)) return spaces(table, formatted ? 10 : 8);
+        return formatted ? format_date(table, mode, parts) : character_copy(table, field);
     }
     case 'T': {
         DateParts parts = decode_date_parts(table, field);
-        if (!date_parts_valid(parts)) return spaces(table, mode ? 19 : 14);
-        return mode ? format_datetime(table, mode, parts) : character_copy(table, field);
+        if (!date_parts_valid(parts)) return spaces(table, formatted ? 19 : 14);
+        return formatted ? format_datetime(table, mode, parts) : character_copy(table, field);
     }
     case '@':
-        return mode ? format_datetime(table, mode, timestamp_parts(table, field)) : character_copy(table, field);
+        return formatted ? format_datetime(table, mode, timestamp_parts(table, field)) : character_copy(table, field);
     case 'I': case '+':
         std::snprintf(out, capacity, "%10d", field_integer(table, field));
         return out;
@@ -574,7 +571,7 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         std::string work(kDateWorkArea, ' ');
         size_t count = std::min<size_t>(text.size(), 10);
         work.replace(0, count, text.data(), count);
-        work.resize(effective_date_mode(table) ? 10 : 8);
+        work.resize(table.date_mode != DateMode::as_stored ? 10 : 8);
         store_date_text(table, field, work.c_str(), work.size());
         return;
     }

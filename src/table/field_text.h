@@ -15,8 +15,10 @@ struct DateParts {
 };
 
 // Text form of a field of `record_buffer`, written into the table's text buffer
-// (NUL-terminated) and returned; the next formatting overwrites it.
+// (NUL-terminated) and returned; the next formatting overwrites it. Dates and
+// date-times show in the table's date mode, or in the mode given.
 const char* field_text(DbfTable& table, int field);
+const char* field_text(DbfTable& table, int field, DateMode mode);
 // The field's stored bytes in `record_buffer`: its storage width, clipped to the buffer.
 std::string_view field_stored_bytes(const DbfTable& table, int field);
 // True for the types whose text form is the character copy: C, V, Q and 0.

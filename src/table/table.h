@@ -53,6 +53,19 @@ inline const std::array<std::string, 5> kDefaultDateTimeFormats = {
     "", "%02d.%02d.%04d %02d:%02d:%02d", "%02d.%02d.%04d %02d:%02d:%02d", "%04d.%02d.%02d %02d:%02d:%02d",
     "%04d%02d%02d%02d%02d%02d"};
 
+// How dates and date-times show (/DATE): as stored, in one of three orders of day,
+// month and year with separators, or compact (digits only, for keys and substitution).
+enum class DateMode : int { as_stored = 0, day_month_year = 1, month_day_year = 2, year_month_day = 3, compact = 4 };
+
+// Which spaces the text form of a character field loses (/TRIM).
+enum class TrimMode : int { none = 0, right = 1, left = 2, both = 3 };
+constexpr bool trims_right(TrimMode mode) { return mode == TrimMode::right || mode == TrimMode::both; }
+constexpr bool trims_left(TrimMode mode) { return mode == TrimMode::left || mode == TrimMode::both; }
+
+// How record exports lay out a record: one line per record (/BROWSE) or one line
+// per field (/FIELDS).
+enum class FieldLayout : int { browse = 0, fields = 1 };
+
 constexpr size_t kTextBufferSize = 65536;
 constexpr size_t kRecordBufferSize = 65536;
 
@@ -89,15 +102,15 @@ struct DbfTable {
     std::vector<int> order_fields;  // key fields of the order being built
 
     // Per-table options.
-    int date_mode = 0;
-    std::array<std::string, 5> date_formats = kDefaultDateFormats;          // index 1..4
-    std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // index 1..4
-    int trim_mode = 0;
+    DateMode date_mode = DateMode::as_stored;
+    std::array<std::string, 5> date_formats = kDefaultDateFormats;          // by date mode, 1..4
+    std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // by date mode, 1..4
+    TrimMode trim_mode = TrimMode::none;
     int new_memo_block_size = 128;
     bool ansi = false;
     bool case_insensitive = false;
     bool descending = false;
-    int field_layout = 0;
+    FieldLayout field_layout = FieldLayout::browse;
     bool hide_deleted = false;
     bool backup_option = false;
     bool backup_done = false;

@@ -121,7 +121,7 @@ std::string level7_double_bytes(double value) {
 }
 
 // The order that /ORDER builds over a one-field table holding `values`.
-std::vector<int32_t> order_of(const FieldLayout& field, const std::vector<std::string>& values, bool descending) {
+std::vector<int32_t> order_of(const testing_support::FieldLayout& field, const std::vector<std::string>& values, bool descending) {
     TableLayout layout;
     layout.fields = {field};
     for (const std::string& value : values) layout.records.push_back(make_record(layout, {value}));
@@ -171,7 +171,7 @@ TEST(OrderTable, CharacterFieldsKeyByAllTheirStoredBytes) {
     const std::vector<int32_t> untrimmed = {4, 3, 1, 0, 2}, left_trimmed = {3, 1, 0, 2, 4};
     for (int trim = 0; trim <= 3; ++trim) {
         OpenedTable t(layout);
-        t.table.trim_mode = trim;
+        t.table.trim_mode = static_cast<TrimMode>(trim);
         ASSERT_TRUE(order_table(t.table, "CODE"));
         EXPECT_EQ(t.table.order_list, trim & 2 ? left_trimmed : untrimmed) << "trim mode " << trim;
     }

@@ -446,8 +446,8 @@ TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
                         store_number_text(t, f, block, t.field_table[f].length, 0);
                 }
                 for (int mode = 0; mode <= 4; ++mode) {
-                    t.date_mode = mode;
-                    t.trim_mode = static_cast<int>(pick(4));
+                    t.date_mode = static_cast<DateMode>(mode);
+                    t.trim_mode = static_cast<TrimMode>(pick(4));
                     EXPECT_LT(std::strlen(field_text(t, f)), kTextBufferSize);
                     decode_date_parts(t, f);
                 }
