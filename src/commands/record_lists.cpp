@@ -73,11 +73,11 @@ void mark_listed_records(Session& session, const std::string& argument, const ch
 }
 
 bool set_mark(DbfTable& table, uint32_t position, uint8_t wanted, bool only_when_deleted) {
-    if (!read_mark_byte(table, position)) return false;
-    if (table.mark_byte == wanted) return true;
-    if (only_when_deleted && table.mark_byte != kDeletedMark) return true;
-    table.mark_byte = wanted;
-    return write_mark_byte(table, position);
+    const std::optional<uint8_t> mark = read_mark_byte(table, position);
+    if (!mark) return false;
+    if (*mark == wanted) return true;
+    if (only_when_deleted && *mark != kDeletedMark) return true;
+    return write_mark_byte(table, position, wanted);
 }
 
 } // namespace
@@ -129,7 +129,7 @@ void handle_deletedonly(Session& session, const std::string&) {
     std::vector<uint32_t> deleted;
     const uint32_t count = table.record_count();
     for (uint32_t index = 0; index < count; ++index) {
-        if (read_mark_byte(table, index) && table.mark_byte == kDeletedMark) deleted.push_back(index);
+        if (read_mark_byte(table, index) == kDeletedMark) deleted.push_back(index);
     }
     table.filter.view_list = std::move(deleted);
 }

@@ -256,20 +256,19 @@ bool write_view_record(DbfTable& table, uint32_t position) {
 
 bool write_physical_record(DbfTable& table, uint32_t index) { return write_record_at(table, index); }
 
-bool read_mark_byte(DbfTable& table, uint32_t position) {
-    if (!seek_view_record(table, position)) return false;
+std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position) {
+    if (!seek_view_record(table, position)) return std::nullopt;
     uint8_t mark = 0;
-    if (table.table_handle.read(&mark, 1) != 1) return false;
-    table.mark_byte = mark;
-    if (table.after_mark_read) table.after_mark_read(table);
-    return true;
+    if (table.table_handle.read(&mark, 1) != 1) return std::nullopt;
+    if (table.after_mark_read) table.after_mark_read(table, mark);
+    return mark;
 }
 
-bool write_mark_byte(DbfTable& table, uint32_t position) {
+bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark) {
     if (!backup_before_write(table)) return false;
     if (!seek_view_record(table, position)) return false;
-    if (table.before_mark_write) table.before_mark_write(table);
-    return table.table_handle.write(&table.mark_byte, 1);
+    if (table.before_mark_write) table.before_mark_write(table, mark);
+    return table.table_handle.write(&mark, 1);
 }
 
 void blank_record_buffer(DbfTable& table) {

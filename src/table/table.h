@@ -37,6 +37,7 @@ struct RecordFilter {
 };
 
 using TableHook = void (*)(DbfTable& table);
+using MarkHook = void (*)(DbfTable& table, uint8_t& mark);
 using ConversionHook = std::function<void(unsigned char* text, size_t length)>;
 using UpperCaseHook = std::function<void(unsigned char* text)>;
 
@@ -93,7 +94,6 @@ struct DbfTable {
     // Buffers: one record in file form, and the text of the field last formatted.
     std::vector<uint8_t> record_buffer;
     std::vector<char> text_buffer;
-    uint8_t mark_byte = ' ';
 
     // Record view.
     RecordFilter filter;
@@ -129,8 +129,8 @@ struct DbfTable {
     // Password hooks and their key state.
     TableHook after_record_read = nullptr;
     TableHook before_record_write = nullptr;
-    TableHook after_mark_read = nullptr;
-    TableHook before_mark_write = nullptr;
+    MarkHook after_mark_read = nullptr;
+    MarkHook before_mark_write = nullptr;
     std::vector<uint8_t> password_key;
 
     // Header values as held in memory after opening.
@@ -193,11 +193,11 @@ bool read_view_record(DbfTable& table, uint32_t position);
 // false also when the seek or the write fails.
 bool write_view_record(DbfTable& table, uint32_t position);
 bool write_physical_record(DbfTable& table, uint32_t index);
-// Reads the deletion flag into `mark_byte` and runs its hook; false, with
-// `mark_byte` and the hook untouched, when no byte could be read.
-bool read_mark_byte(DbfTable& table, uint32_t position);
-// Writes `mark_byte` as the deletion flag, under the same rules as record writes.
-bool write_mark_byte(DbfTable& table, uint32_t position);
+// The deletion flag of the record at a view position, passed through its hook;
+// nothing, without the hook, when the seek fails or no byte could be read.
+std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position);
+// Writes `mark` as the deletion flag, under the same rules as record writes.
+bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark);
 
 // Fills `record_buffer` with the blank record: mark ' ' and each field's blank byte.
 void blank_record_buffer(DbfTable& table);

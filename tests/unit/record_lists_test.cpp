@@ -84,15 +84,17 @@ TEST_F(RangeTest, DeleteAndRecallReadTheSameList) {
     dispatch_parameter(session, "DELETE:2 - 3, 5x-6");
     std::string marks;
     for (uint32_t p = 0; p < 10; ++p) {
-        ASSERT_TRUE(read_mark_byte(session.table(), p));
-        marks += static_cast<char>(session.table().mark_byte);
+        const std::optional<uint8_t> mark = read_mark_byte(session.table(), p);
+        ASSERT_TRUE(mark);
+        marks += static_cast<char>(*mark);
     }
     EXPECT_EQ(marks, " ** **    ");
     dispatch_parameter(session, "RECALL:1 - 5");
     marks.clear();
     for (uint32_t p = 0; p < 10; ++p) {
-        ASSERT_TRUE(read_mark_byte(session.table(), p));
-        marks += static_cast<char>(session.table().mark_byte);
+        const std::optional<uint8_t> mark = read_mark_byte(session.table(), p);
+        ASSERT_TRUE(mark);
+        marks += static_cast<char>(*mark);
     }
     EXPECT_EQ(marks, "     *    ");
 }

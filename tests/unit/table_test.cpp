@@ -294,16 +294,13 @@ TEST(RecordAccess, MarkBytesAndBackupOnce) {
     open_bytes(dir, original, o);
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
-    ASSERT_TRUE(read_mark_byte(t, 1));
-    EXPECT_EQ(t.mark_byte, '*');
-    ASSERT_TRUE(read_mark_byte(t, 0));
-    EXPECT_EQ(t.mark_byte, ' ');
+    EXPECT_EQ(read_mark_byte(t, 1), '*');
+    EXPECT_EQ(read_mark_byte(t, 0), ' ');
 
     t.backup_option = true;
-    t.mark_byte = '*';
-    ASSERT_TRUE(write_mark_byte(t, 0));
+    ASSERT_TRUE(write_mark_byte(t, 0, '*'));
     EXPECT_EQ(read_file(dir / "t.bak"), original);
-    ASSERT_TRUE(write_mark_byte(t, 2));
+    ASSERT_TRUE(write_mark_byte(t, 2, '*'));
     EXPECT_EQ(read_file(dir / "t.bak"), original);
     std::string now = read_file(dir / "t.dbf");
     EXPECT_EQ(now[t.header_length()], '*');
@@ -321,8 +318,7 @@ TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
     EXPECT_EQ(t.backup_file_name, dir / "t.bak");
     // The table is its own backup name: no copy can be made, so nothing is written.
     t.backup_option = true;
-    t.mark_byte = '*';
-    EXPECT_FALSE(write_mark_byte(t, 1));
+    EXPECT_FALSE(write_mark_byte(t, 1, '*'));
     EXPECT_FALSE(t.backup_done);
     close_table(t);
     EXPECT_EQ(read_file(dir / "t.bak"), original);
@@ -330,6 +326,7 @@ TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
 
 int g_read_hook_calls = 0;
 void count_read_hook(DbfTable&) { ++g_read_hook_calls; }
+void count_mark_hook(DbfTable&, uint8_t&) { ++g_read_hook_calls; }
 
 TEST(RecordAccess, ShortReadsFailWithoutTheHook) {
     TempDir dir;
@@ -338,7 +335,7 @@ TEST(RecordAccess, ShortReadsFailWithoutTheHook) {
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
     t.after_record_read = count_read_hook;
-    t.after_mark_read = count_read_hook;
+    t.after_mark_read = count_mark_hook;
     g_read_hook_calls = 0;
     // Another program cuts the file inside the last record.
     ASSERT_TRUE(t.table_handle.truncate(t.header_length() + 2 * t.record_length() + 3));
@@ -349,9 +346,7 @@ TEST(RecordAccess, ShortReadsFailWithoutTheHook) {
     EXPECT_EQ(g_read_hook_calls, 1);
 
     ASSERT_TRUE(t.table_handle.truncate(t.header_length() + 2 * t.record_length()));
-    t.mark_byte = 'x';
     EXPECT_FALSE(read_mark_byte(t, 2));
-    EXPECT_EQ(t.mark_byte, 'x');
     EXPECT_EQ(g_read_hook_calls, 1);
     EXPECT_TRUE(read_mark_byte(t, 1));
     EXPECT_EQ(g_read_hook_calls, 2);
@@ -368,8 +363,7 @@ TEST(RecordAccess, FailedBackupStopsTheWrite) {
     ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
     write_file(dir / "t.bak/keep", "x");
     t.backup_option = true;
-    t.mark_byte = '*';
-    EXPECT_FALSE(write_mark_byte(t, 0));
+    EXPECT_FALSE(write_mark_byte(t, 0, '*'));
     ASSERT_TRUE(read_view_record(t, 0));
     EXPECT_FALSE(write_view_record(t, 0));
     EXPECT_FALSE(write_physical_record(t, 2));
@@ -379,7 +373,7 @@ TEST(RecordAccess, FailedBackupStopsTheWrite) {
     // Once the name is free, the next write makes the copy and goes on.
     ASSERT_EQ(std::remove((dir / "t.bak/keep").c_str()), 0);
     ASSERT_EQ(::rmdir((dir / "t.bak").c_str()), 0);
-    EXPECT_TRUE(write_mark_byte(t, 0));
+    EXPECT_TRUE(write_mark_byte(t, 0, '*'));
     EXPECT_TRUE(t.backup_done);
     EXPECT_EQ(read_file(dir / "t.bak"), original);
     EXPECT_EQ(read_file(dir / "t.dbf")[t.header_length()], '*');
