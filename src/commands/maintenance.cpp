@@ -16,15 +16,6 @@ namespace rorarodi {
 
 namespace {
 
-int pack_mode_code(PackMode mode) {
-    switch (mode) {
-    case PackMode::table_only: return kPackTable;
-    case PackMode::memo_only: return kPackMemo;
-    case PackMode::table_and_memo: break;
-    }
-    return kPackBoth;
-}
-
 // True when creating `file_name` (and a memo file beside it) would replace the
 // open table or its memo file.
 bool would_replace_open_table(DbfTable& table, const std::string& file_name, TableKind kind) {
@@ -47,7 +38,7 @@ void handle_pack(Session& session, const std::string& argument) {
         print_line("Invalid pack parameter...");
         return;
     }
-    pack_table(session.table(), pack_mode_code(session.settings.pack_mode));
+    pack_table(session.table(), session.settings.pack_mode);
     trace_leave(session, "Pack");
 }
 

@@ -11,13 +11,12 @@
 
 #include "platform/code_pages.h"
 #include "table/table.h"
+#include "table/table_write.h"
 
 namespace rorarodi {
 
 enum class OutputFormat { console, text, sql, table, program, html, csv, xml };
 
-// What /PACK rebuilds.
-enum class PackMode { table_and_memo, table_only, memo_only };
 
 // How exported texts are converted on output (/2ANSI, /2OEM).
 enum class OutputConversion { none, oem_to_ansi, ansi_to_oem };

@@ -222,12 +222,12 @@ bool truncate_records(DbfTable& table, uint32_t count) {
     return write_header(table);
 }
 
-bool pack_table(DbfTable& table, int mode) {
+bool pack_table(DbfTable& table, PackMode mode) {
     if (has_view_or_order(table) || !table_writable(table) || table.record_length() == 0) return false;
     table.view_enabled = false;
     bool result = true;
-    if (mode == kPackBoth || mode == kPackTable) result = pack_records(table);
-    if (result && (mode == kPackBoth || mode == kPackMemo)) result = rebuild_memo_file(table);
+    if (mode != PackMode::memo_only) result = pack_records(table);
+    if (result && mode != PackMode::table_only) result = rebuild_memo_file(table);
     table.view_enabled = true;
     return result;
 }
