@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <sys/stat.h>
+
+#include "cli_test_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+// Header date bytes of a file written today.
+void stamp_today(TableLayout& layout) {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    layout.year = static_cast<uint8_t>(utc.tm_year);
+    layout.month = static_cast<uint8_t>(utc.tm_mon + 1);
+    layout.day = static_cast<uint8_t>(utc.tm_mday);
+}
+
+struct People {
+    TableLayout layout;
+    std::string memo;
+};
+
+// dBase III with a memo file; deleted records, ties, negatives and a blank number.
+People people() {
+    People p;
+    p.layout.version = 0x83;
+    p.layout.code_page_mark = 0x65;
+    p.layout.fields = {{"NAME", 'C', 8}, {"AGE", 'N', 5}, {"BORN", 'D', 8}, {"NOTES", 'M', 10}};
+    std::vector<uint32_t> blocks;
+    p.memo = build_dbase3_memo({"first", "second", "third"}, blocks);
+    const std::vector<std::vector<std::string>> rows = {
+        {"Olga", "30", "19900105", memo_reference_text(blocks[0])},
+        {"anna", "-10", "20010101", ""},
+        {"Ivan", "5", "19851231", memo_reference_text(blocks[1])},
+        {"Boris", "-2", "19700101", ""},
+        {"Anna", "12", "20000229", memo_reference_text(blocks[2])},
+        {"Petr", "", "19500615", ""},
+        {"Ivan", "5", "19851230", ""},
+        {"Zoya", "-100", "19991231", ""}};
+    for (size_t i = 0; i < rows.size(); ++i) p.layout.records.push_back(make_record(p.layout, rows[i], i == 1 || i == 7));
+    return p;
+}
+
+// The layout with its records in the order given (physical numbers from 1), dated today.
+TableLayout reordered(TableLayout layout, const std::vector<int>& order) {
+    std::vector<std::string> records;
+    for (int k : order) records.push_back(layout.records[static_cast<size_t>(k - 1)]);
+    layout.records = records;
+    stamp_today(layout);
+    return layout;
+}
+
+TEST(Sort, RewritesTheFileInOrderWithABackup) {
+    struct Case {
+        std::vector<std::string> arguments;
+        std::vector<int> order;
+        std::vector<int> backup_order = {};  // empty: the original file
+    };
+    const std::vector<Case> cases = {
+        {{"/SORT:AGE"}, {8, 2, 4, 6, 3, 7, 5, 1}},
+        {{"/SORT:NAME"}, {5, 4, 3, 7, 1, 6, 8, 2}},
+        {{"/DESC", "/SORT:NAME"}, {2, 8, 6, 1, 7, 3, 4, 5}},
+        {{"/CASE", "/SORT:name;BORN"}, {5, 2, 4, 7, 3, 1, 6, 8}},
+        {{"/DATE:dmy", "/SORT:BORN"}, {6, 4, 7, 3, 1, 8, 5, 2}},
+        {{"/SORT:AGE,XYZ,NAME"}, {8, 2, 4, 6, 3, 7, 5, 1}},
+        {{"/FILTER:AGE}0", "/ORDER:NAME", "/SORT:AGE"}, {8, 2, 4, 6, 3, 7, 5, 1}},
+        {{"/SORT:NAME", "/SORT:AGE NAME"}, {8, 2, 4, 6, 3, 7, 5, 1}, {5, 4, 3, 7, 1, 6, 8, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        TempDir dir;
+        People p = people();
+        const std::string original = build_table(p.layout);
+        write_file(dir / "t.dbf", original);
+        write_file(dir / "t.dbt", p.memo);
+        write_file(dir / "t.bak", "an older backup");
+        write_file(dir / "t.tmp", "left over");
+        std::vector<std::string> arguments = {"t.dbf"};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        RunResult r = run_rorarodi(dir, arguments);
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(read_file(dir / "t.dbf"), build_table(reordered(p.layout, c.order)));
+        EXPECT_EQ(read_file(dir / "t.bak"),
+                  c.backup_order.empty() ? original : build_table(reordered(p.layout, c.backup_order)));
+        EXPECT_EQ(read_file(dir / "t.dbt"), p.memo);  // memo references keep pointing at it
+        EXPECT_FALSE(file_exists(dir / "t.tmp"));
+    }
+}
+
+TEST(Sort, MessagesAndRefusals) {
+    TempDir dir;
+    People p = people();
+    const std::string original = build_table(p.layout);
+    write_file(dir / "t.dbf", original);
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/SORT:", "/SORT:XYZ;NAME", "/SORT:NAME"});
+    EXPECT_EQ(r.output,
+              "Processing of parameter [/SORT:]\nEnter Sort\nField[s] required for sort...\n"
+              "Processing of parameter [/SORT:XYZ;NAME]\nEnter Sort\nInvalid field[s]...\n"
+              "Processing of parameter [/SORT:NAME]\nEnter Sort\nEnter Clear\nLeave Clear\nLeave Sort\n");
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+
+    // Read-only tables, and tables that are their own temporary file or backup, stay as they were.
+    for (const char* name : {"u.tmp", "u.bak"}) {
+        write_file(dir / name, original);
+        RunResult own = run_rorarodi(dir, {name, "/SORT:NAME"});
+        EXPECT_EQ(own.output, std::string("Can't create \"") + name + "\"\n");
+        EXPECT_EQ(read_file(dir / name), original);
+    }
+    write_file(dir / "v.dbf", original);
+    EXPECT_EQ(run_rorarodi(dir, {"#v.dbf", "/SORT:NAME", "/COUNT"}).output, "8\n");
+    EXPECT_EQ(read_file(dir / "v.dbf"), original);
+    EXPECT_FALSE(file_exists(dir / "v.bak"));
+
+    // A temporary name that cannot be created: the message, the table untouched.
+    write_file(dir / "w.dbf", original);
+    ASSERT_EQ(::mkdir((dir / "w.tmp").c_str(), 0755), 0);
+    RunResult blocked = run_rorarodi(dir, {"w.dbf", "/SORT:NAME", "/COUNT"});
+    EXPECT_EQ(blocked.output, "Can't create \"w.tmp\"\n8\n");
+    EXPECT_EQ(read_file(dir / "w.dbf"), original);
+    EXPECT_FALSE(file_exists(dir / "w.bak"));
+}
+
+TEST(Sort, ReopenedTableKeepsItsOptions) {
+    TempDir dir;
+    People p = people();
+    const std::string original = build_table(p.layout);
+    write_file(dir / "t.dbf", original);
+    // Hide-deleted rebuilds the view at once, case folding and descending stay in force.
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/DELETED-", "/CASE", "/SORT:NAME", "/COUNT", "/FILTER:NAME=anna", "/COUNT"});
+    EXPECT_EQ(r.output, "6\n1\n");
+
+    // /BAK: the backup the sort made (the table before it) is not replaced by a later write.
+    write_file(dir / "t.dbf", original);
+    run_rorarodi(dir, {"t.dbf", "/BAK", "/DESC", "/SORT:NAME", "/ORDER:AGE", "/DELETE:1"});
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+    TableLayout expected = reordered(p.layout, {2, 8, 6, 1, 7, 3, 4, 5});
+    expected.records[3][0] = '*';  // Olga, the largest age
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(expected));
+
+    // The date format: texts of the reopened table show dates as asked.
+    write_file(dir / "t.dbf", original);
+    TableLayout other;
+    other.fields = {{"BORN", 'D', 8}};
+    other.records = {make_record(other, {"19000101"})};
+    write_file(dir / "u.dbf", build_table(other));
+    RunResult dates = run_rorarodi(dir, {"t.dbf", "/DATE:dmy", "/SORT:NAME", "/CMP:u.dbf", "/CMP:c"});
+    EXPECT_NE(dates.output.find("'29.02.2000'"), std::string::npos) << dates.output;
+}
+
+TEST(Sort, VisualFoxProAndLevel7Headers) {
+    // Visual FoxPro: the 263-byte area, table flags 3 for memo fields, the code-page
+    // mark kept (and 3 where it was 0).
+    for (uint8_t mark : {uint8_t{0xC9}, uint8_t{0}}) {
+        TempDir dir;
+        TableLayout vfp;
+        vfp.version = 0x30;
+        vfp.extra_header = 263;
+        vfp.code_page_mark = mark;
+        vfp.fields = {{"ID", 'I', 4}, {"NOTE", 'M', 4}, {"NAME", 'C', 6}};
+        const std::vector<std::vector<std::string>> rows = {
+            {std::string("\x03\0\0\0", 4), std::string("\x08\0\0\0", 4), "c"},
+            {std::string("\xFE\xFF\xFF\xFF", 4), std::string("\0\0\0\0", 4), "a"},
+            {std::string("\x01\0\0\0", 4), std::string("\x09\0\0\0", 4), "b"}};
+        for (const auto& row : rows) vfp.records.push_back(make_record(vfp, row));
+        write_file(dir / "t.dbf", build_table(vfp));
+        EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/SORT:ID"}).output, "");
+        TableLayout expected = reordered(vfp, {2, 3, 1});
+        expected.code_page_mark = mark ? mark : 3;
+        std::string bytes = build_table(expected);
+        bytes[28] = 3;
+        EXPECT_EQ(read_file(dir / "t.dbf"), bytes);
+    }
+    TempDir dir;
+    TableLayout level7;
+    level7.version = 0x04;
+    level7.level7 = true;
+    level7.fields = {{"A_LONG_FIELD_NAME", 'C', 4}, {"N", 'N', 3}};
+    level7.records = {make_record(level7, {"x", "3"}), make_record(level7, {"y", "-1"}, true),
+                      make_record(level7, {"z", "2"})};
+    write_file(dir / "t.dbf", build_table(level7));
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/SORT:n"}).output, "");
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(reordered(level7, {2, 3, 1})));
+}
+
+} // namespace
