@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "session/console.h"
 #include "session/session.h"
+#include "table/field_copy.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_appender.h"
@@ -87,6 +88,9 @@ void append_from_table(DbfTable& target, const std::string& name) {
     source.code_pages = target.code_pages;
 
     const std::vector<int> matches = match_fields(target, source);
+    std::vector<FieldTransfer> transfers(matches.size(), FieldTransfer::text_and_number);
+    for (size_t t = 0; t < matches.size(); ++t)
+        if (matches[t] >= 0) transfers[t] = plan_field_transfer(source, matches[t], target, static_cast<int>(t));
     const uint32_t count = view_record_count(source);
     ViewReader reader(source, count);
     RecordAppender out(target);
@@ -97,7 +101,8 @@ void append_from_table(DbfTable& target, const std::string& name) {
         target.record_buffer[0] = source.record_buffer[0];
         for (size_t t = 0; t < matches.size(); ++t) {
             const int s = matches[t];
-            if (s < 0) continue;
+            const int field = static_cast<int>(t);
+            if (s < 0 || transfer_field_directly(transfers[t], source, s, target, field)) continue;
             double number = 0;
             const bool memo_source = field_is_memo(source, s);
             if (memo_source) {
@@ -115,7 +120,6 @@ void append_from_table(DbfTable& target, const std::string& name) {
             }
             // A memo target stores that many bytes of the text: only a memo's own
             // length may say how many, any other text is stored up to its end.
-            const int field = static_cast<int>(t);
             if (field_is_memo(target, field) && !memo_source) number = 0;
             set_field(target, field, text.c_str(), number);
         }
