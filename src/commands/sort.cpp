@@ -78,7 +78,7 @@ void carry_table_options(const DbfTable& from, DbfTable& to) {
 bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
     if (!create_table_file(temp_name, table.field_table, table.table_kind, table.new_memo_block_size, false,
                            table.header_image[kCodePageMarkOffset])) {
-        std::remove(temp_name.c_str());
+        ::unlink(temp_name.c_str());
         print_cannot_create(temp_name);
         return false;
     }
@@ -86,12 +86,12 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
     switch (open_table(temp, temp_name, false)) {
     case OpenResult::opened: break;
     case OpenResult::cannot_open:
-        std::remove(temp_name.c_str());
+        ::unlink(temp_name.c_str());
         print_line("Can''t open temporary file...");
         return false;
     default:
         close_table(temp);
-        std::remove(temp_name.c_str());
+        ::unlink(temp_name.c_str());
         fail_with_name("Can't create output file:", temp_name);
     }
     bool written = same_record_layout(table, temp);
@@ -104,7 +104,7 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
     }
     close_table(temp);
     if (!written) {
-        std::remove(temp_name.c_str());
+        ::unlink(temp_name.c_str());
         print_cannot_create(temp_name);
     }
     return written;
@@ -115,16 +115,16 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
 // allows it, so that the table's name never stands empty. False, with the message
 // printed and the table file as it was, when either step fails.
 bool swap_in_sorted_file(const std::string& table_name, const std::string& backup_name, const std::string& temp_name) {
-    std::remove(backup_name.c_str());
+    ::unlink(backup_name.c_str());
     const bool linked = ::link(table_name.c_str(), backup_name.c_str()) == 0;
     if (!linked && std::rename(table_name.c_str(), backup_name.c_str()) != 0) {
-        std::remove(temp_name.c_str());
+        ::unlink(temp_name.c_str());
         print_cannot_create(backup_name);
         return false;
     }
     if (std::rename(temp_name.c_str(), table_name.c_str()) != 0) {
         if (!linked) std::rename(backup_name.c_str(), table_name.c_str());
-        std::remove(temp_name.c_str());
+        ::unlink(temp_name.c_str());
         print_cannot_create(table_name);
         return false;
     }
@@ -167,7 +167,7 @@ void handle_sort(Session& session, const std::string& argument) {
     const std::string table_name = table.table_file_name;
     const std::string backup_name = table.backup_file_name;
     const PathParts parts = split_path(table_name);
-    const std::string temp_name = parts.drive + parts.directory + parts.name + ".tmp";
+    const std::string temp_name = parts.directory + parts.name + ".tmp";
     // A table named like its temporary file or its backup (extension ".tmp" or
     // ".bak") would be overwritten by the one or replaced by the other.
     for (const std::string* name : {&temp_name, &backup_name}) {

@@ -123,6 +123,8 @@ TEST(Sort, MessagesAndRefusals) {
     EXPECT_EQ(blocked.output, "Can't create \"w.tmp\"\n8\n");
     EXPECT_EQ(read_file(dir / "w.dbf"), original);
     EXPECT_FALSE(file_exists(dir / "w.bak"));
+    struct stat status {};
+    EXPECT_TRUE(::stat((dir / "w.tmp").c_str(), &status) == 0 && S_ISDIR(status.st_mode));
 }
 
 TEST(Sort, ReopenedTableKeepsItsOptions) {
