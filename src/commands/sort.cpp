@@ -24,6 +24,8 @@ namespace rorarodi {
 
 namespace {
 
+constexpr size_t kCopyBlockBytes = 1024 * 1024;
+
 void print_cannot_create(const std::string& name) { std::printf("Can't create \"%s\"\n", name.c_str()); }
 
 // True when the new table's records are laid out as the old table's, so that
@@ -71,6 +73,20 @@ void carry_table_options(const DbfTable& from, DbfTable& to) {
     carry_password(from, to);
 }
 
+// Copies the whole file behind `from` into a new file `name`; false when a read or
+// write fails.
+bool copy_file(FileHandle& from, const std::string& name) {
+    FileHandle to = create_file(name);
+    if (!to || !from.seek(0)) return false;
+    std::vector<uint8_t> block(kCopyBlockBytes);
+    for (;;) {
+        const long long got = from.read(block.data(), block.size());
+        if (got < 0) return false;
+        if (got == 0) return true;
+        if (!to.write(block.data(), static_cast<size_t>(got))) return false;
+    }
+}
+
 // Writes the records of `table` in `order` into a new table `temp_name` of the
 // same fields and kind (no memo file: the memo references stay valid). False,
 // with the message printed and no temporary file left, when that fails; a
@@ -94,7 +110,18 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
         ::unlink(temp_name.c_str());
         fail_with_name("Can't create output file:", temp_name);
     }
-    bool written = same_record_layout(table, temp);
+    bool written = true;
+    if (!same_record_layout(table, temp)) {
+        // Creation fixes some lengths by type (a date of width 10, a dBase III
+        // date-time of 8 bytes), and a new level 7 table too short to show its layout
+        // reads as a standard one. Records are copied whole, so the temporary table
+        // then starts as a copy of the table file, its own header and layout kept,
+        // and the sorted records are written over the old ones.
+        close_table(temp);
+        written = copy_file(table.table_handle, temp_name) && open_table(temp, temp_name, false) == OpenResult::opened &&
+                  same_record_layout(table, temp);
+        if (written) temp.set_record_count(0);
+    }
     if (written) {
         // The sorted file takes the place of the table: it gets its permissions.
         struct stat status {};

@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <sys/stat.h>
+#include <tuple>
 
 #include "cli_test_util.h"
 
@@ -154,7 +155,7 @@ TEST(Sort, ReopenedTableKeepsItsOptions) {
     EXPECT_NE(dates.output.find("'29.02.2000'"), std::string::npos) << dates.output;
 }
 
-TEST(Sort, VisualFoxProAndLevel7Headers) {
+TEST(Sort, HeadersOfEveryKind) {
     // Visual FoxPro: the 263-byte area, table flags 3 for memo fields, the code-page
     // mark kept (and 3 where it was 0).
     for (uint8_t mark : {uint8_t{0xC9}, uint8_t{0}}) {
@@ -177,16 +178,26 @@ TEST(Sort, VisualFoxProAndLevel7Headers) {
         bytes[28] = 3;
         EXPECT_EQ(read_file(dir / "t.dbf"), bytes);
     }
-    TempDir dir;
+    // Tables whose layout creation would change keep their own header: a one-field
+    // level 7 table (its new empty file would read as a standard one), a date of
+    // width 10, a dBase III date-time of 8 bytes.
     TableLayout level7;
     level7.version = 0x04;
     level7.level7 = true;
-    level7.fields = {{"A_LONG_FIELD_NAME", 'C', 4}, {"N", 'N', 3}};
-    level7.records = {make_record(level7, {"x", "3"}), make_record(level7, {"y", "-1"}, true),
-                      make_record(level7, {"z", "2"})};
-    write_file(dir / "t.dbf", build_table(level7));
-    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/SORT:n"}).output, "");
-    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(reordered(level7, {2, 3, 1})));
+    level7.fields = {{"A_LONG_FIELD_NAME", 'C', 4}};
+    level7.records = {make_record(level7, {"x"}), make_record(level7, {"z"}, true), make_record(level7, {"y"})};
+    TableLayout odd;
+    odd.fields = {{"D", 'D', 10}, {"T", 'T', 8}};
+    odd.records = {make_record(odd, {"20240101", "bbbbbbbb"}), make_record(odd, {"19990101", "aaaaaaaa"}),
+                   make_record(odd, {"20240101", "cccccccc"})};
+    for (const auto& [layout, key, order] :
+         {std::tuple{level7, "a_long_field_name", std::vector<int>{1, 3, 2}}, std::tuple{odd, "D", std::vector<int>{2, 1, 3}}}) {
+        TempDir dir;
+        write_file(dir / "t.dbf", build_table(layout));
+        EXPECT_EQ(run_rorarodi(dir, {"t.dbf", std::string("/SORT:") + key}).output, "");
+        EXPECT_EQ(read_file(dir / "t.dbf"), build_table(reordered(layout, order)));
+        EXPECT_EQ(read_file(dir / "t.bak"), build_table(layout));
+    }
 }
 
 } // namespace
