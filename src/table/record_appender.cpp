@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "table/dbf_format.h"
 #include "table/table_write.h"
 
 namespace rorarodi {
@@ -27,6 +28,13 @@ RecordAppender::RecordAppender(DbfTable& table)
     : table_(table), length_(table.record_length()), first_index_(table.record_count()),
       view_size_(view_record_count(table)) {
     writable_ = length_ > 0 && !table.record_buffer.empty() && table_writable(table);
+    if (writable_) {
+        const long long size = table.table_handle.size();
+        original_size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+        uint8_t byte = 0;
+        had_end_marker_ = table.table_handle.seek(record_offset(table, first_index_)) &&
+                          table.table_handle.read(&byte, 1) == 1 && byte == kEndOfFile;
+    }
     if (length_ > 0) block_capacity_ = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length_));
 }
 
@@ -80,7 +88,17 @@ bool RecordAppender::flush() {
     uint64_t reached = size > 0 && static_cast<uint64_t>(size) > start ? (static_cast<uint64_t>(size) - start) / length_ : 0;
     reached = std::clamp<uint64_t>(reached, written_, static_cast<uint64_t>(written_) + pending_);
     written_ = static_cast<uint32_t>(reached);
-    file.truncate(start + reached * length_);
+    if (written_ > 0) {
+        // The header rewrite puts the end marker after the last whole record.
+        file.truncate(start + reached * length_);
+    } else {
+        // Nothing appended: the file keeps its old end, end marker included.
+        file.truncate(std::max<uint64_t>(start, original_size_));
+        uint8_t byte = 0;
+        const uint8_t marker = kEndOfFile;
+        if (had_end_marker_ && !(file.seek(start) && file.read(&byte, 1) == 1 && byte == kEndOfFile) && file.seek(start))
+            file.write(&marker, 1);
+    }
     pending_ = 0;
     appended_ = written_;
     failed_ = true;

@@ -47,6 +47,8 @@ private:
     uint32_t written_ = 0;   // records that reached the file
     uint32_t appended_ = 0;  // written plus pending
     bool writable_ = false;
+    bool had_end_marker_ = false;  // the file held 0x1A right after the last record
+    uint64_t original_size_ = 0;
     bool failed_ = false;
     bool finished_ = false;
 };

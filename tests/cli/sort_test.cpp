@@ -201,3 +201,43 @@ TEST(Sort, HeadersOfEveryKind) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Sort, FullDiskLeavesTheTableAsItWas) {
+    TempDir dir;
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 100}};
+    for (int i = 0; i < 1000; ++i) layout.records.push_back(make_record(layout, {std::to_string(1000 - i)}));
+    const std::string original = build_table(layout);
+    write_file(dir / "t.dbf", original);
+    write_file(dir / "s.dbf", original);
+    run_rorarodi(dir, {"t.dbf", "/COUNT"});  // makes the program's link in the directory
+    // A file size limit stands in for a full disk: the sorted copy cannot be written,
+    // and appending stops with the header counting the records that reached the file.
+    // (The limit counts blocks of 512 bytes.)
+    auto run_limited = [&](const char* blocks, const char* parameters) {
+        RunResult r = run_command(
+            "/bin/sh", {"-c", std::string("ulimit -f ") + blocks + "; trap '' XFSZ; exec ./rorarodi t.dbf " + parameters},
+            dir.path());
+        EXPECT_EQ(r.errors, "");
+        return r.output;
+    };
+    EXPECT_EQ(run_limited("150", "/SORT:NAME /COUNT +s.dbf /COUNT"), "Can't create \"t.tmp\"\n1000\n1000\n");
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);  // the end marker too
+    EXPECT_FALSE(file_exists(dir / "t.tmp"));
+    EXPECT_FALSE(file_exists(dir / "t.bak"));
+
+    const std::string output = run_limited("300", "+s.dbf /COUNT");
+    const std::string file = read_file(dir / "t.dbf");
+    const uint32_t count = static_cast<uint8_t>(file[4]) | static_cast<uint8_t>(file[5]) << 8;
+    EXPECT_EQ(output, std::to_string(count) + "\n");
+    EXPECT_GT(count, 1000u);
+    EXPECT_LT(count, 2000u);
+    const size_t header = 32 + 32 + 1, length = record_length(layout);
+    EXPECT_EQ(file.substr(32, header + 1000 * length - 32), original.substr(32, header + 1000 * length - 32));
+    EXPECT_GE(file.size(), header + count * length);
+    EXPECT_LE(file.size(), header + count * length + 1);
+}
+
+} // namespace
