@@ -10,6 +10,7 @@
 #include "platform/paths.h"
 #include "session/console.h"
 #include "session/session.h"
+#include "table/cipher.h"
 #include "table/field_copy.h"
 #include "table/field_text.h"
 #include "table/memo.h"
@@ -78,8 +79,7 @@ void append_from_table(DbfTable& target, const std::string& name) {
     if (is_same_file(source.table_handle, target.table_handle)) {
         // The table itself: exactly the records it has now, read as it reads them.
         source.set_record_count(target.record_count());
-        source.after_record_read = target.after_record_read;
-        source.password_key = target.password_key;
+        copy_password(target, source);
     }
     // Dates travel as text in the target's date mode, and are read back in it.
     source.date_mode = target.date_mode;

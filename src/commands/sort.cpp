@@ -14,6 +14,7 @@
 #include "platform/paths.h"
 #include "session/console.h"
 #include "session/session.h"
+#include "table/cipher.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
@@ -42,16 +43,6 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
     return true;
 }
 
-// The password hooks and their key, so that the sorted file is written enciphered
-// as the table was, and the reopened table keeps its password.
-void carry_password(const DbfTable& from, DbfTable& to) {
-    to.after_record_read = from.after_record_read;
-    to.before_record_write = from.before_record_write;
-    to.after_mark_read = from.after_mark_read;
-    to.before_mark_write = from.before_mark_write;
-    to.password_key = from.password_key;
-}
-
 // The per-table options and conversion hooks the reopened table keeps.
 void carry_table_options(const DbfTable& from, DbfTable& to) {
     to.date_mode = from.date_mode;
@@ -70,7 +61,8 @@ void carry_table_options(const DbfTable& from, DbfTable& to) {
     to.upper_case_hook = from.upper_case_hook;
     to.code_pages = from.code_pages;
     to.expression_quotes = from.expression_quotes;
-    carry_password(from, to);
+    // The password too: the reopened table reads and writes as before the sort.
+    copy_password(from, to);
 }
 
 // Copies the whole file behind `from` into a new file `name`; false when a read or
@@ -126,7 +118,8 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
         // The sorted file takes the place of the table: it gets its permissions.
         struct stat status {};
         if (fstat(table.table_handle.fd(), &status) == 0) (void)fchmod(temp.table_handle.fd(), status.st_mode & 07777);
-        carry_password(table, temp);
+        // The sorted file is written enciphered when the table has a password.
+        copy_password(table, temp);
         written = copy_records_in_order(table, temp, order);
     }
     close_table(temp);

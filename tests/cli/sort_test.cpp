@@ -155,6 +155,34 @@ TEST(Sort, ReopenedTableKeepsItsOptions) {
     EXPECT_NE(dates.output.find("'29.02.2000'"), std::string::npos) << dates.output;
 }
 
+TEST(Sort, PasswordCarriedOver) {
+    TempDir dir;
+    People p = people();
+    write_file(dir / "t.dbf", build_table(p.layout));
+    write_file(dir / "t.dbt", p.memo);
+    run_rorarodi(dir, {"t.dbf", "/ENCODE:secret"});
+    const std::string enciphered = read_file(dir / "t.dbf");
+    // Sorted by the plain names, written enciphered, and read with the password after.
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/PSW:secret", "/SORT:NAME", "/FILTER:NAME=Ivan", "/COUNT"}).output, "2\n");
+    EXPECT_EQ(read_file(dir / "t.bak"), enciphered);
+    run_rorarodi(dir, {"t.dbf", "/DECODE:secret"});
+    TableLayout sorted = reordered(p.layout, {5, 4, 3, 7, 1, 6, 8, 2});
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(sorted));
+
+    // The table appended to itself under its password appends its plain records.
+    run_rorarodi(dir, {"t.dbf", "/ENCODE:secret"});
+    run_rorarodi(dir, {"t.dbf", "/PSW:secret", "+t.dbf", "/PSW", "/DECODE:secret"});
+    const size_t count = sorted.records.size();
+    for (size_t i = 0; i < count; ++i) sorted.records.push_back(sorted.records[i]);
+    // The copies' memos are new memos (blocks 4, 5 and 6) of the same memo file.
+    const size_t notes = 1 + 8 + 5 + 8;
+    for (const auto& [position, block] : {std::pair{8u, 4u}, std::pair{10u, 5u}, std::pair{12u, 6u}})
+        sorted.records[position].replace(notes, 10, memo_reference_text(block));
+    sorted.records[13].replace(1 + 8, 5, "    0");  // a blank number travels as 0
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(sorted));
+    EXPECT_EQ(read_file(dir / "t.dbt").substr(4 * 512, 5), "third");
+}
+
 TEST(Sort, HeadersOfEveryKind) {
     // Visual FoxPro: the 263-byte area, table flags 3 for memo fields, the code-page
     // mark kept (and 3 where it was 0).
