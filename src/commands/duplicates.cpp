@@ -1,6 +1,8 @@
 #include "commands/duplicates.h"
 
 #include <cstdio>
+#include <new>
+#include <vector>
 
 #include "session/session.h"
 #include "table/duplicates.h"
@@ -13,7 +15,13 @@ void handle_deldupes(Session& session, const std::string&) {
     // Like every other change, nothing happens to a table that cannot be written;
     // reporting records as deleted that are not would be wrong.
     if (view_record_count(table) < 2 || !table_writable(table)) return;
-    const uint32_t marked = mark_positions_deleted(table, find_duplicate_positions(table));
+    std::vector<uint32_t> duplicates;
+    try {
+        duplicates = find_duplicate_positions(table);
+    } catch (const std::bad_alloc&) {
+        return;  // without the memory to compare, nothing is marked and nothing said
+    }
+    const uint32_t marked = mark_positions_deleted(table, duplicates);
     if (session.settings.show_names) std::printf("%-18s : ", table.table_file_name.c_str());
     if (marked == 1)
         std::printf("%d record has been deleted.\n", static_cast<int>(marked));

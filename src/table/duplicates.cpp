@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "table/dbf_format.h"
 #include "table/table_write.h"
@@ -73,7 +74,11 @@ private:
     void load(uint64_t in_memory_bytes) {
         const uint64_t total = static_cast<uint64_t>(count_) * length_;
         if (total > in_memory_bytes) return;
-        records_.resize(static_cast<size_t>(total));
+        try {
+            records_.resize(static_cast<size_t>(total));
+        } catch (const std::bad_alloc&) {
+            return;  // the records are read from the file instead
+        }
         const uint64_t base = table_.header_length();
         for (uint64_t done = 0; done < total;) {
             const size_t bytes = static_cast<size_t>(std::min(kReadBytes, total - done));

@@ -14,7 +14,8 @@ namespace rorarodi {
 // first in view order is therefore not listed. Records are hashed in one pass and
 // compared byte for byte only when their hashes are equal. The table's records are
 // held in memory when they take at most `in_memory_bytes`, otherwise earlier
-// records are read again for the comparison.
+// records are read again for the comparison. Throws std::bad_alloc when the
+// hash table of the view cannot be had.
 constexpr uint64_t kDuplicateSearchMemory = uint64_t{512} * 1024 * 1024;
 std::vector<uint32_t> find_duplicate_positions(DbfTable& table, uint64_t in_memory_bytes = kDuplicateSearchMemory);
 

@@ -112,15 +112,12 @@ bool RecordAppender::finish() {
     flush();
     if (written_ == 0) return !failed_;
     try {
-        if (table_.order_list) {
-            std::vector<int32_t>& order = *table_.order_list;
-            order.reserve(order.size() + written_);
-            for (uint32_t i = 0; i < written_; ++i) order.push_back(static_cast<int32_t>(view_size_ + i));
-        }
-        if (table_.filter.view_list) {
-            std::vector<uint32_t>& view = *table_.filter.view_list;
-            view.reserve(view.size() + written_);
-            for (uint32_t i = 0; i < written_; ++i) view.push_back(first_index_ + i);
+        // Room first, so that the view and the order grow together or not at all.
+        if (table_.order_list) table_.order_list->reserve(table_.order_list->size() + written_);
+        if (table_.filter.view_list) table_.filter.view_list->reserve(table_.filter.view_list->size() + written_);
+        for (uint32_t i = 0; i < written_; ++i) {
+            if (table_.order_list) table_.order_list->push_back(static_cast<int32_t>(view_size_ + i));
+            if (table_.filter.view_list) table_.filter.view_list->push_back(first_index_ + i);
         }
     } catch (const std::bad_alloc&) {
         // The records are in the file; a view that cannot grow leaves them out.
@@ -141,9 +138,15 @@ bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector
 
     // The whole record area at once when it fits, read in large blocks.
     std::vector<uint8_t> records;
-    const bool in_memory = total <= in_memory_bytes;
+    bool in_memory = total <= in_memory_bytes;
     if (in_memory) {
-        records.resize(static_cast<size_t>(total));
+        try {
+            records.resize(static_cast<size_t>(total));
+        } catch (const std::bad_alloc&) {
+            in_memory = false;  // one record at a time instead
+        }
+    }
+    if (in_memory) {
         for (uint64_t done = 0; done < total;) {
             const size_t bytes = static_cast<size_t>(std::min<uint64_t>(kReadBytes, total - done));
             if (!source.table_handle.seek(record_offset(source, 0) + done) ||
