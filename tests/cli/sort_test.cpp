@@ -105,6 +105,22 @@ TEST(Sort, MessagesAndRefusals) {
               "Processing of parameter [/SORT:NAME]\nEnter Sort\nEnter Clear\nLeave Clear\nLeave Sort\n");
     EXPECT_EQ(read_file(dir / "t.bak"), original);
 
+    // Names past the 22nd are ignored: records equal in the first 22 fields keep their order.
+    TableLayout wide;
+    std::string names;
+    for (int i = 1; i <= 23; ++i) {
+        wide.fields.push_back({"F" + std::to_string(i), 'C', 1});
+        names += "F" + std::to_string(i) + ";";
+    }
+    wide.records = {make_record(wide, std::vector<std::string>(22, "x")), make_record(wide, std::vector<std::string>(22, "x"))};
+    wide.records[0].back() = 'b';
+    wide.records[1].back() = 'a';
+    write_file(dir / "wide.dbf", build_table(wide));
+    EXPECT_EQ(run_rorarodi(dir, {"wide.dbf", "/SORT:" + names}).output, "");
+    EXPECT_EQ(read_file(dir / "wide.dbf"), build_table(reordered(wide, {1, 2})));
+    EXPECT_EQ(run_rorarodi(dir, {"wide.dbf", "/SORT:F23"}).output, "");
+    EXPECT_EQ(read_file(dir / "wide.dbf"), build_table(reordered(wide, {2, 1})));
+
     // Read-only tables, and tables that are their own temporary file or backup, stay as they were.
     for (const char* name : {"u.tmp", "u.bak"}) {
         write_file(dir / name, original);
