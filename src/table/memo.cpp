@@ -12,8 +12,6 @@ namespace rorarodi {
 
 namespace {
 
-enum class MemoFormat { kNone, kDbase3, kDbase4, kFoxPro, kSmt };
-
 // Memo data must lie within the first 2 GiB of the memo file.
 constexpr uint64_t kMemoDataLimit = 0x80000000ull;
 // New memos never go below the end of the header area (512 bytes in every format).
@@ -231,6 +229,66 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
     return next_free;
 }
 
+// Puts the reference of a new memo into the field (reference_fits said it fits).
+void store_memo_reference(DbfTable& table, int field, MemoFormat format, uint32_t block, uint64_t length) {
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    if (format == MemoFormat::kSmt) {
+        uint8_t* reference = table.record_buffer.data() + f.offset;
+        reference[0] = 0;
+        reference[1] = 0;
+        write_le32(reference + 2, static_cast<uint32_t>(length));
+        write_le32(reference + 6, block);
+    } else if (field_width(table, field) == 4) {
+        store_field_integer(table, field, static_cast<int32_t>(block));
+    } else {
+        store_number_text(table, field, block, f.length, 0);
+    }
+}
+
+// Bytes before a memo's data in its first block, and after it (the dBase III end marker).
+size_t block_header_size(MemoFormat format) {
+    return format == MemoFormat::kDbase4 || format == MemoFormat::kFoxPro ? kBlockHeaderSize : 0;
+}
+
+// The next free block and block size from a memo file's header; false when the
+// header is short.
+bool read_free_block(FileHandle& file, MemoFormat format, uint32_t& next_free, uint32_t& block_size) {
+    uint8_t header[kDbase4HeaderSize];
+    switch (format) {
+    case MemoFormat::kDbase3:
+        if (!read_exact(file, 0, header, 4)) return false;
+        next_free = read_le32(header);
+        block_size = kDbase3BlockSize;
+        return true;
+    case MemoFormat::kDbase4:
+        if (!read_exact(file, 0, header, kDbase4HeaderSize)) return false;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 20);
+        return true;
+    case MemoFormat::kFoxPro:
+        if (!read_exact(file, 0, header, kFoxProHeaderSize)) return false;
+        next_free = read_be32(header);
+        block_size = read_be16(header + 6);
+        return true;
+    case MemoFormat::kSmt:
+        if (!read_exact(file, 0, header, kSmtHeaderSize)) return false;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 4);
+        return true;
+    case MemoFormat::kNone: break;
+    }
+    return false;
+}
+
+// Opens the table's memo file (found by memo_file_path); closed when it is the
+// table file itself.
+FileHandle open_memo_file(const DbfTable& table, bool for_writing) {
+    const std::string name = memo_file_path(table);
+    FileHandle file = for_writing ? open_file_write_access(name) : open_file_read_only(name);
+    if (is_same_file(file, table.table_handle)) file.close();
+    return file;
+}
+
 bool write_memo(DbfTable& table, int field, const std::string& data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
@@ -243,18 +301,7 @@ bool write_memo(DbfTable& table, int field, const std::string& data) {
     }
     if (block == 0) return false;
 
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    if (format == MemoFormat::kSmt) {
-        uint8_t* reference = table.record_buffer.data() + f.offset;
-        reference[0] = 0;
-        reference[1] = 0;
-        write_le32(reference + 2, static_cast<uint32_t>(data.size()));
-        write_le32(reference + 6, block);
-    } else if (field_width(table, field) == 4) {
-        store_field_integer(table, field, static_cast<int32_t>(block));
-    } else {
-        store_number_text(table, field, block, f.length, 0);
-    }
+    store_memo_reference(table, field, format, block, data.size());
     return true;
 }
 
@@ -396,6 +443,168 @@ bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
     return file.seek(offset) && file.write(text.data(), text.size());
+}
+
+MemoReader::MemoReader(DbfTable& table)
+    : table_(table), format_(memo_format(table.version())), piece_(kPieceSize) {
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, false);
+    file_end_ = readable_end(file_);
+}
+
+bool MemoReader::start(int field) {
+    done_ = true;
+    if (!file_) return false;
+    uint32_t block = 0, block_size = 0;
+    uint64_t length = 0;
+    switch (format_) {
+    case MemoFormat::kDbase3: {
+        block = memo_block_number(table_, field);
+        if (block == 0) return false;
+        data_start_ = static_cast<uint64_t>(block) * kDbase3BlockSize;
+        if (data_start_ >= kMemoDataLimit) return false;
+        data_end_ = file_end_;
+        break;
+    }
+    case MemoFormat::kDbase4:
+    case MemoFormat::kFoxPro: {
+        block = memo_block_number(table_, field);
+        if (block == 0) return false;
+        uint32_t next_free = 0;
+        if (!read_free_block(file_, format_, next_free, block_size) || block_size == 0) return false;
+        const uint64_t offset = static_cast<uint64_t>(block) * block_size;
+        if (offset >= kMemoDataLimit) return false;
+        uint8_t block_header[kBlockHeaderSize];
+        if (!read_exact(file_, offset, block_header, sizeof block_header)) return false;
+        if (format_ == MemoFormat::kDbase4) {
+            const uint32_t total = read_le32(block_header + 4);
+            if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return false;
+            length = total - kBlockHeaderSize;
+        } else {
+            if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return false;
+            length = read_be32(block_header + 4);
+        }
+        data_start_ = offset + kBlockHeaderSize;
+        break;
+    }
+    case MemoFormat::kSmt: {
+        const FieldDescriptor& f = table_.field_table[static_cast<size_t>(field)];
+        if (field_width(table_, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table_.record_buffer.size())
+            return false;
+        const uint8_t* reference = table_.record_buffer.data() + f.offset;
+        length = read_le32(reference + 2);
+        block = read_le32(reference + 6);
+        uint32_t next_free = 0;
+        if (!read_free_block(file_, format_, next_free, block_size)) block_size = kShortHeaderBlockSize;
+        if (length != 0 && block_size == 0) return false;
+        data_start_ = static_cast<uint64_t>(block) * block_size;
+        if (length != 0 && data_start_ >= kMemoDataLimit) return false;
+        break;
+    }
+    case MemoFormat::kNone: return false;
+    }
+    if (format_ != MemoFormat::kDbase3) data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
+    rewind();
+    return true;
+}
+
+void MemoReader::rewind() {
+    position_ = data_start_;
+    done_ = position_ >= data_end_;
+}
+
+std::span<char> MemoReader::next() {
+    if (done_) return {};
+    // A dBase III memo ends at its marker: the first read is small, since most
+    // memos are, and the later ones take whole pieces.
+    const uint64_t room = format_ == MemoFormat::kDbase3 && position_ == data_start_ ? 4096 : piece_.size();
+    const uint64_t count = std::min<uint64_t>(room, data_end_ - position_);
+    long long got = -1;
+    if (count > 0 && file_.seek(position_)) got = file_.read(piece_.data(), static_cast<size_t>(count));
+    if (got <= 0) {
+        done_ = true;
+        return {};
+    }
+    size_t size = static_cast<size_t>(got);
+    position_ += size;
+    if (format_ == MemoFormat::kDbase3) {
+        const void* marker = std::memchr(piece_.data(), kEndOfFile, size);
+        if (marker) {
+            size = static_cast<size_t>(static_cast<const char*>(marker) - piece_.data());
+            done_ = true;
+        }
+    }
+    if (position_ >= data_end_) done_ = true;
+    return {piece_.data(), size};
+}
+
+MemoWriter::MemoWriter(DbfTable& table) : table_(table), format_(memo_format(table.version())) {
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, true);
+}
+
+bool MemoWriter::start(int field) {
+    failed_ = true;
+    written_ = 0;
+    field_ = field;
+    uint32_t next_free = 0;
+    if (!file_ || !read_free_block(file_, format_, next_free, block_size_)) return false;
+    offset_ = append_offset(next_free, block_size_, 0);
+    if (offset_ == 0 || !reference_fits(table_, field, format_, next_free)) return false;
+    block_ = next_free;
+    failed_ = false;
+    return true;
+}
+
+bool MemoWriter::add(std::string_view data) {
+    if (failed_) return false;
+    if (data.empty()) return true;
+    // The memo, its block header and a dBase III end marker must end within 2 GiB.
+    const uint64_t end = offset_ + block_header_size(format_) + written_ + data.size() + 1;
+    if (end > kMemoDataLimit || !file_.seek(offset_ + block_header_size(format_) + written_) ||
+        !file_.write(data.data(), data.size())) {
+        failed_ = true;
+        return false;
+    }
+    written_ += data.size();
+    return true;
+}
+
+bool MemoWriter::finish() {
+    if (failed_ || written_ == 0) return false;
+    failed_ = true;
+    uint8_t block_header[kBlockHeaderSize];
+    uint64_t stored = written_ + block_header_size(format_);
+    bool ok = true;
+    switch (format_) {
+    case MemoFormat::kDbase3: {
+        const uint8_t marker = kEndOfFile;
+        ok = file_.seek(offset_ + written_) && file_.write(&marker, 1);
+        stored += 1;
+        break;
+    }
+    case MemoFormat::kDbase4:
+        std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
+        write_le32(block_header + 4, static_cast<uint32_t>(stored));
+        ok = file_.seek(offset_) && file_.write(block_header, sizeof block_header);
+        break;
+    case MemoFormat::kFoxPro:
+        write_be32(block_header, kFoxProTextBlock);
+        write_be32(block_header + 4, static_cast<uint32_t>(written_));
+        ok = file_.seek(offset_) && file_.write(block_header, sizeof block_header);
+        break;
+    case MemoFormat::kSmt:
+    case MemoFormat::kNone: break;
+    }
+    const uint64_t new_next_free = static_cast<uint64_t>(block_) + block_count(stored, block_size_);
+    if (!ok || new_next_free > UINT32_MAX) return false;
+    uint8_t next[4];
+    if (format_ == MemoFormat::kFoxPro)
+        write_be32(next, static_cast<uint32_t>(new_next_free));
+    else
+        write_le32(next, static_cast<uint32_t>(new_next_free));
+    if (!file_.seek(0) || !file_.write(next, sizeof next)) return false;
+    store_memo_reference(table_, field_, format_, block_, written_);
+    return true;
 }
 
 } // namespace rorarodi
