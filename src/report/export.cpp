@@ -93,10 +93,21 @@ bool is_table_own_file(const std::string& name, const DbfTable& table) {
     return names_open_file(name, table.table_handle) || same_file_names(name, memo_file_path(table));
 }
 
+// The scans below run over every value of every record: plain loops, since the
+// library's character-set searches look up each character with a call of its own.
 std::string_view trim_spaces(std::string_view text) {
-    size_t start = text.find_first_not_of(' ');
-    if (start == std::string_view::npos) return {};
-    return text.substr(start, text.find_last_not_of(' ') - start + 1);
+    size_t start = 0, end = text.size();
+    while (start < end && text[start] == ' ') ++start;
+    while (end > start && text[end - 1] == ' ') --end;
+    return text.substr(start, end - start);
+}
+
+// True when the text holds one of the characters of `set`.
+bool holds_any(std::string_view text, std::string_view set) {
+    for (char c : text)
+        for (char s : set)
+            if (c == s) return true;
+    return false;
 }
 
 // True when the text reads as the number 0, as atof reads it.
@@ -172,6 +183,26 @@ private:
     // memo from its first byte once more.
     template <typename Visit>
     void each_piece(Visit&& visit, bool again = false);
+
+    // Splits the value at CR and LF: part(text) for each run of other characters
+    // (a line may come in several parts), line_break() for each CR or LF.
+    template <typename Part, typename LineBreak>
+    void each_lines(Part&& part, LineBreak&& line_break) {
+        each_piece([&](std::string_view piece) {
+            size_t i = 0;
+            while (i < piece.size()) {
+                if (piece[i] == '\r' || piece[i] == '\n') {
+                    line_break();
+                    ++i;
+                    continue;
+                }
+                size_t end = i;
+                while (end < piece.size() && piece[end] != '\r' && piece[end] != '\n') ++end;
+                part(piece.substr(i, end - i));
+                i = end;
+            }
+        });
+    }
 
     void write_preamble(uint8_t flag, uint32_t position);
     void write_trailer();
@@ -440,6 +471,11 @@ void RecordExport::append_sql_quoted(std::string_view text) {
     std::string& out = out_->text();
     const char quote = settings_.output_quote;
     const char escape = settings_.escape_character;
+    const char specials[2] = {quote, escape ? escape : quote};
+    if (!holds_any(text, std::string_view(specials, 2))) {
+        out += text;
+        return;
+    }
     for (char c : text) {
         if (c == quote)
             out += escape ? escape : quote;
@@ -458,18 +494,16 @@ void RecordExport::sql_field(int field) {
     } else if (value_.from_memo) {
         // Lines split at CR and LF, empty ones dropped, each ended by a line feed.
         bool any_line = false, in_line = false;
-        each_piece([&](std::string_view piece) {
-            for (char c : piece) {
-                if (c == '\r' || c == '\n') {
-                    if (in_line) out += '\n';
-                    in_line = false;
-                    continue;
-                }
+        each_lines(
+            [&](std::string_view part) {
                 if (!any_line) out += quote;
                 any_line = in_line = true;
-                append_sql_quoted(std::string_view(&c, 1));
-            }
-        });
+                append_sql_quoted(part);
+            },
+            [&] {
+                if (in_line) out += '\n';
+                in_line = false;
+            });
         if (in_line) out += '\n';
         out += quote;
         if (!any_line) out += quote;
@@ -501,18 +535,16 @@ void RecordExport::program_field(int field, bool last) {
         out += " with ;\n";
         if (value_.from_memo) {
             bool in_line = false;
-            each_piece([&](std::string_view piece) {
-                for (char c : piece) {
-                    if (c == '\r' || c == '\n') {
-                        if (in_line) out += "\" + chr(13) + chr(10) +;\n";
-                        in_line = false;
-                        continue;
-                    }
+            each_lines(
+                [&](std::string_view part) {
                     if (!in_line) out += "\t\t\"";
                     in_line = true;
-                    out += c;
-                }
-            });
+                    out += part;
+                },
+                [&] {
+                    if (in_line) out += "\" + chr(13) + chr(10) +;\n";
+                    in_line = false;
+                });
             if (in_line) out += "\" + chr(13) + chr(10) +;\n";
         }
         out += "\t\t\"\"";
@@ -565,8 +597,8 @@ void RecordExport::csv_field(int field) {
         // CR removed; nothing for an empty or all-space text, else the text in
         // double quotes with each double quote doubled. Spaces are held back until
         // a character shows that the text is not all spaces.
-        if (!value_.from_memo && value.find_first_not_of(' ') == std::string_view::npos) return;
-        if (!value_.from_memo && value.find_first_of("\"\r") == std::string_view::npos) {
+        if (!value_.from_memo && trim_spaces(value).empty()) return;
+        if (!value_.from_memo && !holds_any(value, "\"\r")) {
             out += '"';
             out += value;
             out += '"';
@@ -575,27 +607,30 @@ void RecordExport::csv_field(int field) {
         bool opened = false;
         size_t held_spaces = 0;
         each_piece([&](std::string_view piece) {
-            for (char c : piece) {
-                if (c == '\r') continue;
-                if (!opened) {
-                    if (c == ' ') {
-                        ++held_spaces;
-                        continue;
-                    }
-                    out += '"';
-                    out.append(held_spaces, ' ');
-                    opened = true;
-                }
-                if (c == '"') out += '"';
-                out += c;
+            size_t i = 0;
+            if (!opened) {
+                for (; i < piece.size() && (piece[i] == ' ' || piece[i] == '\r'); ++i)
+                    if (piece[i] == ' ') ++held_spaces;
+                if (i == piece.size()) return;
+                out += '"';
+                out.append(held_spaces, ' ');
+                opened = true;
             }
+            size_t run = i;
+            for (; i < piece.size(); ++i) {
+                if (piece[i] != '"' && piece[i] != '\r') continue;
+                out.append(piece.data() + run, i - run);
+                if (piece[i] == '"') out += "\"\"";
+                run = i + 1;
+            }
+            out.append(piece.data() + run, piece.size() - run);
         });
         if (opened) out += '"';
         return;
     }
     const std::string_view trimmed = trim_spaces(value);
     if (field_is_numeric(table_, field) && reads_as_zero(trimmed, trimmed.data())) return;
-    if (trimmed.find_first_of(",\"\r\n") == std::string_view::npos) {
+    if (!holds_any(trimmed, ",\"\r\n")) {
         out += trimmed;
         return;
     }

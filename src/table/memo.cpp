@@ -461,16 +461,30 @@ MemoReader::MemoReader(DbfTable& table)
     : table_(table), format_(memo_format(table.version())), piece_(kPieceSize) {
     if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, false);
     file_end_ = readable_end(file_);
+    uint32_t next_free = 0;
+    header_read_ = file_ && read_free_block(file_, format_, next_free, block_size_);
+}
+
+// Most memos are short: the first read takes the block header and this much data.
+constexpr uint64_t kFirstReadSize = 512;
+
+std::span<char> MemoReader::read_piece(uint64_t count) {
+    count = std::min<uint64_t>(count, piece_.size());
+    long long got = -1;
+    if (count > 0 && file_.seek(position_)) got = file_.read(piece_.data(), static_cast<size_t>(count));
+    if (got <= 0) return {};
+    position_ += static_cast<uint64_t>(got);
+    return {piece_.data(), static_cast<size_t>(got)};
 }
 
 bool MemoReader::start(int field) {
     done_ = true;
+    pending_ = {};
     if (!file_) return false;
-    uint32_t block = 0, block_size = 0;
     uint64_t length = 0;
     switch (format_) {
     case MemoFormat::kDbase3: {
-        block = memo_block_number(table_, field);
+        const uint32_t block = memo_block_number(table_, field);
         if (block == 0) return false;
         data_start_ = static_cast<uint64_t>(block) * kDbase3BlockSize;
         if (data_start_ >= kMemoDataLimit) return false;
@@ -479,14 +493,15 @@ bool MemoReader::start(int field) {
     }
     case MemoFormat::kDbase4:
     case MemoFormat::kFoxPro: {
-        block = memo_block_number(table_, field);
-        if (block == 0) return false;
-        uint32_t next_free = 0;
-        if (!read_free_block(file_, format_, next_free, block_size) || block_size == 0) return false;
-        const uint64_t offset = static_cast<uint64_t>(block) * block_size;
+        const uint32_t block = memo_block_number(table_, field);
+        if (block == 0 || !header_read_ || block_size_ == 0) return false;
+        const uint64_t offset = static_cast<uint64_t>(block) * block_size_;
         if (offset >= kMemoDataLimit) return false;
-        uint8_t block_header[kBlockHeaderSize];
-        if (!read_exact(file_, offset, block_header, sizeof block_header)) return false;
+        // The block header and the first data in one read.
+        position_ = offset;
+        std::span<char> first = read_piece(kFirstReadSize);
+        if (first.size() < kBlockHeaderSize) return false;
+        const auto* block_header = reinterpret_cast<const uint8_t*>(first.data());
         if (format_ == MemoFormat::kDbase4) {
             const uint32_t total = read_le32(block_header + 4);
             if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return false;
@@ -496,7 +511,12 @@ bool MemoReader::start(int field) {
             length = read_be32(block_header + 4);
         }
         data_start_ = offset + kBlockHeaderSize;
-        break;
+        data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
+        const uint64_t in_first = std::min<uint64_t>(first.size() - kBlockHeaderSize, data_end_ - data_start_);
+        pending_ = first.subspan(kBlockHeaderSize, static_cast<size_t>(in_first));
+        position_ = data_start_ + in_first;
+        done_ = position_ >= data_end_;
+        return true;
     }
     case MemoFormat::kSmt: {
         const FieldDescriptor& f = table_.field_table[static_cast<size_t>(field)];
@@ -505,49 +525,50 @@ bool MemoReader::start(int field) {
             return false;
         const uint8_t* reference = table_.record_buffer.data() + f.offset;
         length = read_le32(reference + 2);
-        block = read_le32(reference + 6);
-        uint32_t next_free = 0;
-        if (!read_free_block(file_, format_, next_free, block_size)) block_size = kShortHeaderBlockSize;
+        const uint32_t block = read_le32(reference + 6);
+        const uint32_t block_size = header_read_ ? block_size_ : kShortHeaderBlockSize;
         if (length != 0 && block_size == 0) return false;
         data_start_ = static_cast<uint64_t>(block) * block_size;
         if (length != 0 && data_start_ >= kMemoDataLimit) return false;
+        data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
         break;
     }
     case MemoFormat::kNone: return false;
     }
-    if (format_ != MemoFormat::kDbase3) data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
     rewind();
     return true;
 }
 
 void MemoReader::rewind() {
+    pending_ = {};
     position_ = data_start_;
     done_ = position_ >= data_end_;
 }
 
 std::span<char> MemoReader::next() {
+    if (!pending_.empty()) {
+        std::span<char> piece = pending_;
+        pending_ = {};
+        return piece;
+    }
     if (done_) return {};
     // A dBase III memo ends at its marker: the first read is small, since most
     // memos are, and the later ones take whole pieces.
-    const uint64_t room = format_ == MemoFormat::kDbase3 && position_ == data_start_ ? 4096 : piece_.size();
-    const uint64_t count = std::min<uint64_t>(room, data_end_ - position_);
-    long long got = -1;
-    if (count > 0 && file_.seek(position_)) got = file_.read(piece_.data(), static_cast<size_t>(count));
-    if (got <= 0) {
+    const bool first = position_ == data_start_;
+    std::span<char> piece = read_piece(std::min<uint64_t>(first ? kFirstReadSize : piece_.size(), data_end_ - position_));
+    if (piece.empty()) {
         done_ = true;
         return {};
     }
-    size_t size = static_cast<size_t>(got);
-    position_ += size;
     if (format_ == MemoFormat::kDbase3) {
-        const void* marker = std::memchr(piece_.data(), kEndOfFile, size);
+        const void* marker = std::memchr(piece.data(), kEndOfFile, piece.size());
         if (marker) {
-            size = static_cast<size_t>(static_cast<const char*>(marker) - piece_.data());
+            piece = piece.first(static_cast<size_t>(static_cast<const char*>(marker) - piece.data()));
             done_ = true;
         }
     }
     if (position_ >= data_end_) done_ = true;
-    return {piece_.data(), size};
+    return piece;
 }
 
 MemoWriter::MemoWriter(DbfTable& table) : table_(table), format_(memo_format(table.version())) {

@@ -72,11 +72,16 @@ private:
     DbfTable& table_;
     FileHandle file_;
     MemoFormat format_;
-    uint64_t file_end_ = 0;     // readable end: the file size, at most 2 GiB
-    uint64_t data_start_ = 0;   // first data byte of the current memo
-    uint64_t data_end_ = 0;     // end of its data (dBase III: where reading stops at the latest)
-    uint64_t position_ = 0;
+    std::span<char> read_piece(uint64_t count);
+
+    uint64_t file_end_ = 0;      // readable end: the file size, at most 2 GiB
+    uint32_t block_size_ = 0;    // from the memo file's header, read once
+    bool header_read_ = false;   // the header was long enough to give it
+    uint64_t data_start_ = 0;    // first data byte of the current memo
+    uint64_t data_end_ = 0;      // end of its data (dBase III: where reading stops at the latest)
+    uint64_t position_ = 0;      // next byte to read
     bool done_ = true;
+    std::span<char> pending_;    // the first piece, read together with the block header
     std::vector<char> piece_;
 };
 
