@@ -44,6 +44,14 @@ bool RecordRewriter::read(uint32_t position) {
 }
 
 bool RecordRewriter::write(uint32_t position) {
+    // The write hook works on the buffer in place; the plain values come back after.
+    if (table_.before_record_write) plain_.assign(table_.record_buffer.begin(), table_.record_buffer.begin() + length_);
+    const bool written = store(position);
+    if (table_.before_record_write) std::copy(plain_.begin(), plain_.end(), table_.record_buffer.begin());
+    return written;
+}
+
+bool RecordRewriter::store(uint32_t position) {
     const uint32_t physical = physical_index(table_, position);
     if (!in_block(physical)) {
         bool flushed = flush();

@@ -11,9 +11,10 @@
 namespace rorarodi {
 
 // Every read and write behaves as read_view_record and write_view_record would
-// (hooks, backup before the first write, a later read sees an earlier write); the
-// file itself is written when the block changes and at finish(). Positions that do
-// not form runs are read and written one record at a time.
+// (hooks, backup before the first write, a later read sees an earlier write),
+// except that the record buffer keeps its plain values after a write; the file
+// itself is written when the block changes and at finish(). Positions that do not
+// form runs are read and written one record at a time.
 class RecordRewriter {
 public:
     explicit RecordRewriter(DbfTable& table);
@@ -31,6 +32,7 @@ public:
     bool finish();
 
 private:
+    bool store(uint32_t position);
     bool load_block(uint32_t position, uint32_t physical);
     bool flush();
     bool in_block(uint64_t physical) const { return physical >= first_ && physical < first_ + records_; }
@@ -39,6 +41,7 @@ private:
     const uint32_t length_;
     uint32_t max_run_ = 1;
     std::vector<uint8_t> block_;
+    std::vector<uint8_t> plain_;
     uint64_t first_ = 0;
     uint64_t records_ = 0;
     // Changed records of the block, as a range of record indexes within it.

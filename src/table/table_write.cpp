@@ -207,9 +207,15 @@ bool truncate_records(DbfTable& table, uint32_t count) {
     if (table.backup_option) backup_before_write(table);
     // Added records read as zeros: the old end marker and any partial record after
     // the last whole one go first.
-    if (count > table.record_count() && !table.table_handle.truncate(record_offset(table, table.record_count())))
+    const bool grows = count > table.record_count();
+    const uint64_t records_end = record_offset(table, table.record_count());
+    if (grows && !table.table_handle.truncate(records_end)) return false;
+    if (!table.table_handle.truncate(record_offset(table, count))) {
+        // A file that could not grow keeps its records and gets its end marker back.
+        const uint8_t marker = kEndOfFile;
+        if (grows && table.table_handle.seek(records_end)) table.table_handle.write(&marker, 1);
         return false;
-    if (!table.table_handle.truncate(record_offset(table, count))) return false;
+    }
     table.set_record_count(count);
     return write_header(table);
 }

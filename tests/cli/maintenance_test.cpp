@@ -211,4 +211,26 @@ TEST(Maintenance, MakeCopiesTheStructure) {
     EXPECT_EQ(read_file(dir / "t.fpt"), memo_file);
 }
 
+TEST(Maintenance, AppendStopsCleanlyAtAFullDisk) {
+    TempDir dir;
+    TableLayout layout = people();
+    write_file(dir / "t.dbf", build_table(layout));
+    run_rorarodi(dir, {"t.dbf", "/COUNT"});  // makes the program's link in the directory
+    // A file size limit stands in for a full disk.
+    RunResult r = run_command("/bin/sh", {"-c", "ulimit -f 40; trap '' XFSZ; exec ./rorarodi t.dbf /APPEND:100000 /COUNT"},
+                              dir.path());
+    EXPECT_EQ(r.errors, "");
+    const std::string file = read_file(dir / "t.dbf");
+    const size_t header = 32 + 2 * 32 + 1, length = record_length(layout);
+    const uint32_t count = static_cast<uint8_t>(file[4]) | static_cast<uint8_t>(file[5]) << 8 |
+                           static_cast<uint8_t>(file[6]) << 16;
+    EXPECT_GT(count, 4u);
+    EXPECT_LT(count, 100004u);
+    EXPECT_EQ(r.output, std::to_string(count) + "\n");
+    // The file ends after the last counted record (and its end marker when it fit).
+    EXPECT_GE(file.size(), header + count * length);
+    EXPECT_LE(file.size(), header + count * length + 1);
+    EXPECT_EQ(file.substr(header + (count - 1) * length, length), make_record(layout, {}));
+}
+
 } // namespace

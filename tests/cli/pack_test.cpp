@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli_test_util.h"
 
 using namespace testing_support;
@@ -119,6 +121,26 @@ TEST(Pack, ModesKeptAndTablePartAlone) {
     EXPECT_EQ(read_file(dir / "t.~pt"), memo_file);
     std::string table = read_file(dir / "t.dbf");
     EXPECT_EQ(table.substr(table.size() - 31), " ann " + memo_reference_text(8) + " cid " + std::string(10, ' ') + "\x1A");
+}
+
+TEST(Pack, MemoFileThatCannotBeRenamed) {
+    TempDir dir;
+    TableLayout layout;
+    layout.version = 0xF5;
+    layout.fields = {{"NAME", 'C', 4}, {"NOTE", 'M', 10}};
+    std::vector<uint32_t> blocks;
+    const std::string memo_file = build_foxpro_memo({"one"}, blocks);
+    layout.records = {"*ann " + memo_reference_text(blocks[0]), " bob " + memo_reference_text(blocks[0])};
+    write_file(dir / "t.dbf", build_table(layout));
+    write_file(dir / "t.fpt", memo_file);
+    // A directory holds the "~" name: the memo part is skipped, the table part stands.
+    ASSERT_EQ(::mkdir((dir / "t.~pt").c_str(), 0755), 0);
+    write_file(dir / "t.~pt/keep", "x");
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/PACK", "/COUNT"});
+    EXPECT_EQ(r.output, "1\n");
+    EXPECT_EQ(read_file(dir / "t.fpt"), memo_file);
+    const std::string table = read_file(dir / "t.dbf");
+    EXPECT_EQ(table.substr(table.size() - 16), " bob " + memo_reference_text(blocks[0]) + "\x1A");
 }
 
 } // namespace

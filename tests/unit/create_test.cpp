@@ -3,7 +3,6 @@
 #include "cli_support.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
-#include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"
 #include "table_builder.h"
@@ -181,29 +180,6 @@ TEST(CreateMemo, HeadersOfEveryFormat) {
     EXPECT_EQ(read_file(dir / "a.dct"), memo_header_block(kKindVisualFoxPro, 64));
     EXPECT_FALSE(create_memo_file(dir / "b.dbf", kKindFoxPro, 70000));
     EXPECT_FALSE(testing_support::file_exists(dir / "b.fpt"));
-}
-
-TEST(CreateMemo, NewMemoFileTakesMemos) {
-    // A memo written into each fresh memo file lands on its first free block.
-    struct Case {
-        int kind;
-        uint32_t block_size;
-        const char* extension;
-        uint32_t first_block;
-    };
-    for (const Case& c : {Case{kKindDbase3, 64, ".dbt", 1}, Case{kKindFoxPro, 64, ".fpt", 8},
-                          Case{kKindDbase4, 1024, ".dbt", 1}, Case{kKindSmt, 32, ".smt", 16}}) {
-        SCOPED_TRACE(c.kind);
-        TempDir dir;
-        ASSERT_TRUE(create_table_file(dir / "t.dbf", {field("NOTE", 'M', 10)}, c.kind, c.block_size, true));
-        DbfTable table;
-        ASSERT_EQ(open_table(table, dir / "t.dbf", false), OpenResult::opened);
-        ASSERT_TRUE(write_memo_bytes(table, 0, "hello"));
-        EXPECT_EQ(*read_memo_bytes(table, 0), "hello");
-        if (c.kind != kKindSmt) {
-            EXPECT_EQ(memo_block_number(table, 0), c.first_block);
-        }
-    }
 }
 
 } // namespace
