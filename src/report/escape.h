@@ -53,6 +53,11 @@ public:
     explicit HtmlTextWriter(std::string& out) : out_(out) {}
     void feed(std::string_view piece);
     void finish();
+    // Ready for another text (the token buffer is kept).
+    void restart() {
+        token_.clear();
+        ended_ = false;
+    }
 
 private:
     void put(char c);

@@ -227,6 +227,7 @@ private:
     std::unique_ptr<MemoReader> memos_;
     FieldValue value_;
     std::string scratch_;
+    HtmlTextWriter html_{out_->text()};
 };
 
 void RecordExport::convert(std::span<char> piece, bool memo_text) {
@@ -362,7 +363,9 @@ void RecordExport::write_preamble(uint8_t flag, uint32_t position) {
         }
         break;
     case OutputFormat::sql:
-        out += "insert into \"" + table_.table_file_name + "\" ";
+        out += "insert into \"";
+        out += table_.table_file_name;
+        out += "\" ";
         if (settings_.show_names) {
             out += " (";
             for (size_t i = 0; i < fields_.size(); ++i) {
@@ -413,8 +416,11 @@ void RecordExport::write_trailer() {
     case OutputFormat::table: output_->appender->append(); break;
     case OutputFormat::program: break;
     case OutputFormat::html:
-        if (settings_.show_names)
-            out += (fields_layout_ ? "<tr><td colspan=2>" : "<td>") + table_.table_file_name + "</td>";
+        if (settings_.show_names) {
+            out += fields_layout_ ? "<tr><td colspan=2>" : "<td>";
+            out += table_.table_file_name;
+            out += "</td>";
+        }
         out += "</tr>\n";
         break;
     case OutputFormat::csv: out += '\n'; break;
@@ -562,7 +568,11 @@ void RecordExport::program_field(int field, bool last) {
 
 void RecordExport::html_field(int field) {
     std::string& out = text();
-    if (fields_layout_) out += "<tr valign=top><td valign=top>" + name_of(field) + "</td>";
+    if (fields_layout_) {
+        out += "<tr valign=top><td valign=top>";
+        out += name_of(field);
+        out += "</td>";
+    }
     const std::string_view trimmed = trim_spaces(std::string_view(value_.first.data(), value_.first.size()));
     const bool memo_text = value_.from_memo && value_.present;
     if (!memo_text && trimmed.empty()) {
@@ -578,13 +588,13 @@ void RecordExport::html_field(int field) {
     } else {
         const bool to_ansi = !table_.ansi && settings_.output_conversion == OutputConversion::none;
         out += "<td>";
-        HtmlTextWriter writer(out);
+        html_.restart();
         each_piece([&](std::string_view piece) {
             if (to_ansi)
                 from_oem(table_, reinterpret_cast<unsigned char*>(const_cast<char*>(piece.data())), piece.size());
-            writer.feed(piece);
+            html_.feed(piece);
         });
-        writer.finish();
+        html_.finish();
         out += "</td>";
     }
     if (fields_layout_) out += "</tr>\n";
@@ -667,9 +677,13 @@ void RecordExport::xml_field(int field) {
             if (xml_uses_cdata(piece, true)) cdata = true;
         });
         if (empty) {
-            out += '<' + name + "/>";
+            out += '<';
+            out += name;
+            out += "/>";
         } else {
-            out += '<' + name + '>';
+            out += '<';
+            out += name;
+            out += '>';
             XmlContentWriter content(out, cdata);
             content.begin();
             ended = false;
@@ -685,7 +699,9 @@ void RecordExport::xml_field(int field) {
                 },
                 true);
             content.end();
-            out += "</" + name + '>';
+            out += "</";
+            out += name;
+            out += '>';
         }
     }
     out += '\n';

@@ -26,6 +26,7 @@ constexpr size_t kSmtReferenceWidth = 10;
 constexpr uint8_t kSmtVersion = 0xE5;
 constexpr size_t kDateWorkArea = 20;
 constexpr size_t kNumberWorkArea = 256;
+constexpr size_t kFixedTextRoom = 640;
 constexpr size_t kCompactDateTimeWidth = 14;
 constexpr int kCompactMode = 4;
 
@@ -85,6 +86,11 @@ const char* put_text(DbfTable& table, const std::string& text) {
 }
 
 std::string format_fixed(double number, int width, int decimals) {
+    // Widths and decimals are single bytes: the text nearly always fits here.
+    char text_area[kFixedTextRoom];
+    int fitted = std::snprintf(text_area, sizeof text_area, "%*.*f", width, decimals, number);
+    if (fitted >= 0 && static_cast<size_t>(fitted) < sizeof text_area)
+        return std::string(text_area, static_cast<size_t>(fitted));
     int length = std::snprintf(nullptr, 0, "%*.*f", width, decimals, number);
     if (length <= 0) return std::string();
     std::string text(static_cast<size_t>(length) + 1, '\0');
@@ -631,11 +637,10 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
     }
     case 'D': {
         // At most 10 characters in a space-filled work area, cut to the mode's length.
-        std::string work(kDateWorkArea, ' ');
-        size_t count = std::min<size_t>(std::strlen(text), 10);
-        work.replace(0, count, text, count);
-        work.resize(effective_date_mode(table) ? 10 : 8);
-        store_date_text(table, field, work.c_str(), work.size());
+        char work[kDateWorkArea];
+        std::memset(work, ' ', sizeof work);
+        std::memcpy(work, text, std::min<size_t>(std::strlen(text), 10));
+        store_date_text(table, field, work, effective_date_mode(table) ? 10 : 8);
         return;
     }
     case 'T': case '@':

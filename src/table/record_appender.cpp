@@ -13,13 +13,13 @@ constexpr uint32_t kMostRecords = std::numeric_limits<uint32_t>::max();
 } // namespace
 
 RecordAppender::RecordAppender(DbfTable& table)
-    : table_(table), length_(table.record_length()), first_(table.record_count()) {
+    : table_(table), length_(table.record_length()), first_(table.record_count()), writable_(table_writable(table)) {
     const size_t per_block = length_ > 0 ? std::max<size_t>(1, kBlockBytes / length_) : 1;
     block_.reserve(per_block * length_);
 }
 
 bool RecordAppender::append() {
-    if (failed_ || finished_ || length_ == 0 || !table_writable(table_) || table_.record_buffer.size() < length_ ||
+    if (failed_ || finished_ || length_ == 0 || !writable_ || table_.record_buffer.size() < length_ ||
         uint64_t{first_} + written_ + queued_ >= kMostRecords)
         return false;
     if (block_.size() + length_ > block_.capacity() && !flush()) return false;

@@ -34,6 +34,7 @@ private:
     DbfTable& table_;
     const uint32_t length_;
     const uint32_t first_;   // record count before the first append
+    const bool writable_;
     uint32_t written_ = 0;   // records in the file
     uint32_t queued_ = 0;    // records in the block
     std::vector<uint8_t> block_;
