@@ -102,11 +102,10 @@ std::string_view trim_spaces(std::string_view text) {
     return text.substr(start, end - start);
 }
 
-// True when the text holds one of the characters of `set`.
+// True when the text holds one of the characters of `set` (a few of them).
 bool holds_any(std::string_view text, std::string_view set) {
-    for (char c : text)
-        for (char s : set)
-            if (c == s) return true;
+    for (char c : set)
+        if (std::memchr(text.data(), c, text.size())) return true;
     return false;
 }
 
