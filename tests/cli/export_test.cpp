@@ -275,6 +275,17 @@ TEST(Export, TableOutputCreatedAndAppended) {
     EXPECT_EQ(field_shapes(old), "QTY:C18 CASH:C24 RATIO:C32 STAMP:C14 NOTE:M10 ");
     EXPECT_EQ(run_rorarodi(dir, {"old.dbf", "/TRIM:right", "/MEMO:text", "/S:*"}).output,
               "42.000000|12.345600|3.250000|20160229123456|line one\nsay \"hi\" <b>&\n");
+
+    // A level 7 name longer than a standard table holds finds its first ten characters.
+    TableLayout level7;
+    level7.version = 0x04;
+    level7.level7 = true;
+    level7.fields = {{"CUSTOMER_NUMBER", 'C', 6}};
+    // (A level 7 file is known by its size too: it takes more than one short record.)
+    level7.records = {make_record(level7, {"C-0042"}), make_record(level7, {"C-0043"})};
+    write_file(dir / "l7.dbf", build_table(level7));
+    run_rorarodi(dir, {"l7.dbf", "/TYPE:db3", "/OUT:short.dbf", "/S:*"});
+    EXPECT_EQ(run_rorarodi(dir, {"short.dbf", "/HDR", "/S:*"}).output, "CUSTOMER_N\nC-0042\nC-0043\n");
 }
 
 TEST(SumAndAverage, TotalsByLayout) {
