@@ -133,7 +133,7 @@ void append_without_cr(std::string& out, std::string_view text) {
         if (c != '\r') out += c;
 }
 
-// The type letters the text rules tell apart.
+// Dates and date-times, which several formats write apart from other texts.
 bool is_date_or_time(char type) { return type == 'D' || type == 'T'; }
 
 // One field value: the field's text form, or a memo's contents read piece by piece.
@@ -162,8 +162,9 @@ public:
           output_(output),
           fields_layout_(table_.field_layout == kFieldsLayout),
           memo_contents_(settings_.memo_as_text || format_ == OutputFormat::table) {
-        for (int field : fields_)
-            if (memo_contents_ && field_is_memo(table_, field)) memos_ = std::make_unique<MemoReader>(table_);
+        const bool reads_memos =
+            memo_contents_ && std::any_of(fields_.begin(), fields_.end(), [&](int f) { return field_is_memo(table_, f); });
+        if (reads_memos) memos_ = std::make_unique<MemoReader>(table_);
     }
 
     void write_opening();
@@ -186,7 +187,7 @@ private:
     // Splits the value at CR and LF: part(text) for each run of other characters
     // (a line may come in several parts), line_break() for each CR or LF.
     template <typename Part, typename LineBreak>
-    void each_lines(Part&& part, LineBreak&& line_break) {
+    void each_line_part(Part&& part, LineBreak&& line_break) {
         each_piece([&](std::string_view piece) {
             size_t i = 0;
             while (i < piece.size()) {
@@ -499,7 +500,7 @@ void RecordExport::sql_field(int field) {
     } else if (value_.from_memo) {
         // Lines split at CR and LF, empty ones dropped, each ended by a line feed.
         bool any_line = false, in_line = false;
-        each_lines(
+        each_line_part(
             [&](std::string_view part) {
                 if (!any_line) out += quote;
                 any_line = in_line = true;
@@ -540,7 +541,7 @@ void RecordExport::program_field(int field, bool last) {
         out += " with ;\n";
         if (value_.from_memo) {
             bool in_line = false;
-            each_lines(
+            each_line_part(
                 [&](std::string_view part) {
                     if (!in_line) out += "\t\t\"";
                     in_line = true;
@@ -790,8 +791,6 @@ int output_field_for(const DbfTable& output, const std::string& name) {
     return -1;
 }
 
-} // namespace
-
 // Opens the output table of the table format, creating it from the selected
 // fields when the file does not exist. Nothing when it cannot be opened or
 // created, or when it would be the current table or share its files.
@@ -816,6 +815,8 @@ std::unique_ptr<DbfTable> open_table_output(Session& session, const std::vector<
         return nullptr;
     return output;
 }
+
+} // namespace
 
 void export_records(Session& session, const std::string& argument) {
     trace_enter(session, kTraceName);
