@@ -8,7 +8,8 @@
 
 namespace rorarodi {
 
-// Collects records appended after the last one and writes them a block at a time.
+// Collects records appended after the last one and writes them a block at a time
+// (appends from another table, a sorted copy, the output table of an export).
 // finish() (or the destructor) writes what is pending, grows an active view and
 // order by the new records at their end, and rewrites the header once: record
 // count, date and end-of-file marker. Nothing is written to a table that is not
