@@ -188,6 +188,7 @@ TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
     std::vector<uint32_t> blocks;
     const std::string memo = build_dbase3_memo({"text"}, blocks);
     for (std::string& record : layout.records) record += memo_reference_text(blocks[0]);
+    layout.records.push_back(layout.records[0]);  // a duplicate for /DELDUPES
     const std::string original = build_table(layout);
     write_file(dir / "t.dbf", original);
     write_file(dir / "t.dbt", memo);
@@ -196,8 +197,8 @@ TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
     write_file(dir / "t.bak/keep", "x");
     RunResult r = run_rorarodi(dir, {"t.dbf", "/BAK", "/FIELD:PRICE=7", "/UPDATE", "/APPEND:2", "/APPEND",
                                      "/APPEND:blank", "/DELETE:1", "/RECALL:2", "/ENCODE:key", "/PACK", "/PACK:memo",
-                                     "/TRUNC:1", "/ZAP", "/COUNT"});
-    EXPECT_EQ(r.output, "4\n");
+                                     "/DELDUPES", "/TRUNC:1", "/ZAP", "/COUNT"});
+    EXPECT_EQ(r.output, "5\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);
     EXPECT_FALSE(file_exists(dir / "t.~bt"));
