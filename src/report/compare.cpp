@@ -12,6 +12,7 @@
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -95,17 +96,24 @@ const char* marker_for(int score) {
     }
 }
 
-void report_structures(const DbfTable& current, const DbfTable& other) {
+// The UTF-8 tables of the two tables' pages under /UTF8; none otherwise.
+struct ReportPages {
+    const Utf8Page* current = nullptr;
+    const Utf8Page* other = nullptr;
+};
+
+void report_structures(const DbfTable& current, const DbfTable& other, const ReportPages& pages) {
     bool missing = false;
     for (int i = 0; i < static_cast<int>(current.field_count()); ++i) {
         int found = -1;
         int score = match_field(current, i, other, found);
         if (score == 0) {
-            std::printf("%-30s  |%2s| %-30s", describe_field(current, i).c_str(), "--", "-");
+            std::printf("%s  |%2s| %-30s", listed_text(pages.current, describe_field(current, i), 30).c_str(), "--",
+                        "-");
             missing = true;
         } else {
-            std::printf("%-32s  |%2s| %-32s", describe_field(current, i).c_str(), marker_for(score),
-                        describe_field(other, found).c_str());
+            std::printf("%s  |%2s| %s", listed_text(pages.current, describe_field(current, i), 32).c_str(),
+                        marker_for(score), listed_text(pages.other, describe_field(other, found), 32).c_str());
         }
         std::printf("\n");
     }
@@ -113,28 +121,29 @@ void report_structures(const DbfTable& current, const DbfTable& other) {
         for (int j = 0; j < static_cast<int>(other.field_count()); ++j) {
             int found = -1;
             if (match_field(other, j, current, found) != 0) continue;
-            std::printf("%-32s  |%2s| %-32s\n", "-", "--", describe_field(other, j).c_str());
+            std::printf("%-32s  |%2s| %s\n", "-", "--", listed_text(pages.other, describe_field(other, j), 32).c_str());
         }
     }
 }
 
-void compare_memos(DbfTable& current, int f, DbfTable& other, int g) {
+void compare_memos(DbfTable& current, int f, DbfTable& other, int g, const ReportPages& pages) {
     std::optional<std::string> left = read_memo_text(current, f);
     std::optional<std::string> right = read_memo_text(other, g);
     if (!left && !right) return;
     const std::string left_name = short_name(current), right_name = short_name(other);
-    const std::string left_text = left ? cut(*left) : "<empty>", right_text = right ? cut(*right) : "<empty>";
-    const char* left_field = descriptor(current, f).name.c_str();
-    const char* right_field = descriptor(other, g).name.c_str();
+    const std::string left_text = left ? listed_text(pages.current, cut(*left)) : "<empty>";
+    const std::string right_text = right ? listed_text(pages.other, cut(*right)) : "<empty>";
+    const std::string left_field = listed_text(pages.current, descriptor(current, f).name);
+    const std::string right_field = listed_text(pages.other, descriptor(other, g).name);
     if (!left || !right)
-        std::printf("%-12s: %s - '%s' <> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field, left_text.c_str(),
-                    right_name.c_str(), right_field, right_text.c_str());
+        std::printf("%-12s: %s - '%s' <> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field.c_str(),
+                    left_text.c_str(), right_name.c_str(), right_field.c_str(), right_text.c_str());
     else if (std::strcmp(left->c_str(), right->c_str()) != 0)
-        std::printf("  %-12s: %s - '%s'\n<> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field, left_text.c_str(),
-                    right_name.c_str(), right_field, right_text.c_str());
+        std::printf("  %-12s: %s - '%s'\n<> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field.c_str(),
+                    left_text.c_str(), right_name.c_str(), right_field.c_str(), right_text.c_str());
 }
 
-void report_records(DbfTable& current, DbfTable& other) {
+void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages) {
     const uint32_t current_count = view_record_count(current);
     const uint32_t other_count = view_record_count(other);
     const std::string current_name = short_name(current), other_name = short_name(other);
@@ -156,26 +165,30 @@ void report_records(DbfTable& current, DbfTable& other) {
             const FieldDescriptor& right = descriptor(other, g);
             const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
             if (left_memo && right_memo) {
-                compare_memos(current, f, other, g);
+                compare_memos(current, f, other, g, pages);
             } else if (left_memo || right_memo) {
                 if (!mixed_reported)
                     std::printf("Can't compare %s: %s (%s) with %s: %s (%s)\n\n", current_name.c_str(),
-                                left.name.c_str(), field_type_name(current, f), other_name.c_str(), right.name.c_str(),
+                                listed_text(pages.current, left.name).c_str(), field_type_name(current, f),
+                                other_name.c_str(), listed_text(pages.other, right.name).c_str(),
                                 field_type_name(other, g));
                 mixed_reported = true;
             } else if (field_is_numeric(current, f) && field_is_numeric(other, g)) {
                 double a = field_number(current, f), b = field_number(other, g);
                 if (a != b)
-                    std::printf("  %-12s %5d: %-10s (%c) %f\n<>%-12s %5d: %-10s (%c) %f\n\n", current_name.c_str(),
-                                current_number, left.name.c_str(), left.type, a, other_name.c_str(), other_number,
-                                right.name.c_str(), right.type, b);
+                    std::printf("  %-12s %5d: %s (%c) %f\n<>%-12s %5d: %s (%c) %f\n\n", current_name.c_str(),
+                                current_number, listed_text(pages.current, left.name, 10).c_str(), left.type, a,
+                                other_name.c_str(), other_number, listed_text(pages.other, right.name, 10).c_str(),
+                                right.type, b);
             } else {
                 std::string a = without_trailing_spaces(field_text(current, f));
                 std::string b = without_trailing_spaces(field_text(other, g));
                 if (std::strcmp(a.c_str(), b.c_str()) != 0)
-                    std::printf("  %-12s %5d: %-10s (%c) '%s'\n<>%-12s %5d: %-10s (%c) '%s'\n\n", current_name.c_str(),
-                                current_number, left.name.c_str(), left.type, cut(a).c_str(), other_name.c_str(),
-                                other_number, right.name.c_str(), right.type, cut(b).c_str());
+                    std::printf("  %-12s %5d: %s (%c) '%s'\n<>%-12s %5d: %s (%c) '%s'\n\n", current_name.c_str(),
+                                current_number, listed_text(pages.current, left.name, 10).c_str(), left.type,
+                                listed_text(pages.current, cut(a)).c_str(), other_name.c_str(), other_number,
+                                listed_text(pages.other, right.name, 10).c_str(), right.type,
+                                listed_text(pages.other, cut(b)).c_str());
             }
         }
     }
@@ -193,9 +206,11 @@ void run_comparison(Session& session, const std::string& options) {
     }
     if (!other.filter.filter_text && other.hide_deleted) apply_filter(other, kResetMarker);
     DbfTable& current = session.table();
+    ReportPages pages;
+    if (session.settings.utf8) pages = {&text_utf8_page(current), &text_utf8_page(other)};
     if (headers) report_headers(current, other);
-    if (structures) report_structures(current, other);
-    if (records) report_records(current, other);
+    if (structures) report_structures(current, other, pages);
+    if (records) report_records(current, other, pages);
     close_table(other);
     session.comparison_table.reset();
 }
