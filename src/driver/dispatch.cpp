@@ -145,6 +145,18 @@ std::string argument_of(const std::string& text, size_t keyword_length, Argument
     return from < text.size() ? text.substr(from) : std::string();
 }
 
+// The first row whose keyword the text begins with; none when no row matches.
+const KeywordRow* row_for(const std::string& text) {
+    for (const KeywordRow& row : kKeywords) {
+        if (!row.handler) continue;
+        size_t length = std::char_traits<char>::length(row.keyword);
+        bool matches = row.whole ? strcasecmp(text.c_str(), row.keyword) == 0
+                                 : strncasecmp(text.c_str(), row.keyword, length) == 0;
+        if (matches) return &row;
+    }
+    return nullptr;
+}
+
 } // namespace
 
 void print_usage() {
@@ -176,16 +188,21 @@ void print_usage() {
 
 bool parse_flag_form(const std::string& argument) { return argument.empty() || argument[0] == '+'; }
 
+std::vector<KeywordUsage> keyword_usages() {
+    std::vector<KeywordUsage> rows;
+    for (const KeywordRow& row : kKeywords) rows.push_back({row.keyword, row.usage ? row.usage : "", row.handler != nullptr});
+    return rows;
+}
+
+std::string matched_keyword(const std::string& text) {
+    const KeywordRow* row = row_for(text);
+    return row ? row->keyword : std::string();
+}
+
 void dispatch_parameter(Session& session, const std::string& text) {
-    for (const KeywordRow& row : kKeywords) {
-        if (!row.handler) continue;
-        size_t length = std::char_traits<char>::length(row.keyword);
-        bool matches = row.whole ? strcasecmp(text.c_str(), row.keyword) == 0
-                                 : strncasecmp(text.c_str(), row.keyword, length) == 0;
-        if (matches) {
-            row.handler(session, argument_of(text, length, row.start));
-            return;
-        }
+    if (const KeywordRow* row = row_for(text)) {
+        row->handler(session, argument_of(text, std::char_traits<char>::length(row->keyword), row->start));
+        return;
     }
     if (!text.empty() && text[0] == '+') {
         handle_append_from(session, text.substr(1));

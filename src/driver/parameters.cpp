@@ -9,8 +9,8 @@
 #include "session/session.h"
 #include "expr/calculator.h"
 #include "expr/filter.h"
+#include "expr/substitute.h"
 #include "table/field_text.h"
-#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -59,7 +59,7 @@ void handle_filter(Session& session, const std::string& argument) {
     }
     // Under /UTF8 the condition is typed in UTF-8: each table gets it in its own page.
     auto in_page_of = [&](const DbfTable& table) {
-        return session.settings.utf8 ? text_utf8_page(table).from_utf8(condition) : condition;
+        return session.settings.utf8 ? condition_from_utf8(table, condition) : condition;
     };
     apply_filter(session.table(), in_page_of(session.table()));
     if (session.comparison_table) apply_filter(*session.comparison_table, in_page_of(*session.comparison_table));
