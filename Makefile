@@ -12,11 +12,15 @@ BENCH_RUNS         ?= 5
 BENCH_JOBS         ?= bench/jobs.txt
 BENCH_DIR          ?= $(BUILD_DIR)/bench/$(BENCH_RECORDS)-$(BENCH_MEMO_RECORDS)
 
-.PHONY: all build run test clean sample bench
+.PHONY: all build run test clean sample tools bench
 
 all: build
 
-build:
+# Installs the build tools a fresh Debian or Ubuntu machine may lack.
+tools:
+	@sh .ci/install-tools
+
+build: tools
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRORARODI_TESTS=OFF >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
@@ -27,7 +31,7 @@ run: sample
 	./$(BUILD_DIR)/rorarodi /VERSION
 	./$(BUILD_DIR)/rorarodi examples/customers.dbf /COUNT /STRUCT
 
-test:
+test: tools
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORARODI_SANITIZE=ON -DRORARODI_TESTS=ON >/dev/null
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

@@ -7,10 +7,10 @@
 
 #include "commands/code_pages.h"
 #include "commands/restructure.h"
-#include "driver/console.h"
+#include "session/console.h"
 #include "driver/dispatch.h"
 #include "driver/parameters.h"
-#include "driver/settings.h"
+#include "session/session.h"
 #include "platform/console.h"
 #include "platform/paths.h"
 #include "table/table.h"
@@ -32,22 +32,22 @@ bool starts_parameters(const std::string& argument) {
     return first == '-' || first == '@' || first == '+';
 }
 
-void handle_list_line(std::string line, int depth) {
+void handle_list_line(Session& session, std::string line, int depth) {
     if (line.empty()) return;
     char first = line[0];
     if (first == '@') {
         std::string nested = line.substr(1);
         if (!nested.empty() && nested.back() == '\n') nested.pop_back();
-        if (!read_parameter_list(nested, depth + 1)) std::printf("Can't open file: %s\n", nested.c_str());
+        if (!read_parameter_list(session, nested, depth + 1)) std::printf("Can't open file: %s\n", nested.c_str());
         return;
     }
     if (first == ';' || first == '\n' || first == ' ') return;
     if (line.back() == '\n') line.pop_back();
     if (!line.empty() && (line[0] == '-' || line[0] == '/')) line.erase(0, 1);
-    dispatch_parameter(line);
+    dispatch_parameter(session, line);
 }
 
-int run_single_purpose_form(int argc, char** argv, bool& handled) {
+int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
     handled = true;
     const char* text = argv[1] + 1;
     if (strncasecmp(text, "version", 7) == 0) {
@@ -55,7 +55,7 @@ int run_single_purpose_form(int argc, char** argv, bool& handled) {
         return 0;
     }
     if (strncasecmp(text, "calc:", 5) == 0) {
-        handle_calc(text + 5);
+        handle_calc(session, text + 5);
         return 0;
     }
     if (text[0] == '?' || text[0] == 'h') {
@@ -63,7 +63,7 @@ int run_single_purpose_form(int argc, char** argv, bool& handled) {
         return 0;
     }
     if (strncasecmp(text, "create:", 7) == 0) {
-        run_settings().new_table_kind = 1;
+        session.settings.new_table_kind = 1;
         std::string structure = text + 7;
         size_t comma = structure.rfind(',');
         if (comma != std::string::npos) {
@@ -74,20 +74,19 @@ int run_single_purpose_form(int argc, char** argv, bool& handled) {
                 int kind;
             } kKinds[] = {{"dbase3", 0}, {"foxpro", 1}, {"dbase4", 2}, {"vfp", 3}, {"smt", 4}, {"level7", 7}};
             for (const auto& entry : kKinds)
-                if (strcasecmp(kind.c_str(), entry.name) == 0) run_settings().new_table_kind = entry.kind;
+                if (strcasecmp(kind.c_str(), entry.name) == 0) session.settings.new_table_kind = entry.kind;
         }
-        create_table_from_structure(structure, argc > 2 ? argv[2] : "");
+        create_table_from_structure(session, structure, argc > 2 ? argv[2] : "");
         return 0;
     }
     handled = false;
     return 0;
 }
 
-void process_file(const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
-    ProcessState& state = process_state();
+void process_file(Session& session, const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
     set_console_title("{" + full_name + "} - RORArodi");
-    state.current_table = std::make_unique<DbfTable>();
-    DbfTable& table = *state.current_table;
+    session.current_table = std::make_unique<DbfTable>();
+    DbfTable& table = *session.current_table;
     switch (open_table(table, full_name, read_only)) {
     case OpenResult::opened: break;
     case OpenResult::cannot_open: fail_with_name("Can't open", full_name);
@@ -95,41 +94,30 @@ void process_file(const std::string& full_name, bool read_only, const std::vecto
     case OpenResult::field_error: fail_with_name("Field definition error...", full_name);
     }
 
-    if (run_settings().verbose) std::printf("Processing INI-file %s\n", state.ini_path.c_str());
-    read_parameter_list(resolve_companion_name(state.ini_path));
-    install_conversion_hooks(table);
+    if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
+    share_run_settings(session, table);
+    read_parameter_list(session, resolve_companion_name(session.ini_path));
+    install_conversion_hooks(session, table);
 
-    if (run_settings().verbose) std::printf("Processing of command line\n");
+    if (session.settings.verbose) std::printf("Processing of command line\n");
     for (const std::string& argument : parameters) {
-        if (run_settings().verbose)
+        if (session.settings.verbose)
             std::printf("Processing of parameter [/%s]\n", argument.empty() ? "" : argument.c_str() + 1);
         if (argument[0] == '@')
-            read_parameter_list(argument.substr(1));
+            read_parameter_list(session, argument.substr(1));
         else if (argument[0] == '/' || argument[0] == '-')
-            dispatch_parameter(argument.substr(1));
+            dispatch_parameter(session, argument.substr(1));
         else
-            dispatch_parameter(argument);
+            dispatch_parameter(session, argument);
     }
 
-    if (state.current_table) close_table(*state.current_table);
-    state.current_table.reset();
+    if (session.current_table) close_table(*session.current_table);
+    session.current_table.reset();
 }
 
 } // namespace
 
-std::string make_sibling_path(const std::string& drive, const std::string& directory, const std::string& name,
-                              const std::string& extension) {
-    size_t sep = last_separator(name);
-    std::string file_part = sep == std::string::npos ? name : name.substr(sep + 1);
-    return drive + directory + file_part + extension;
-}
-
-std::string path_beside(const std::string& base_path, const std::string& name) {
-    PathParts parts = split_path(base_path);
-    return make_sibling_path(parts.drive, parts.directory, name, "");
-}
-
-bool read_parameter_list(const std::string& path, int depth) {
+bool read_parameter_list(Session& session, const std::string& path, int depth) {
     if (depth > kMaxListNesting) return false;
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) return false;
@@ -140,7 +128,7 @@ bool read_parameter_list(const std::string& path, int depth) {
         if (at_line_end && line.size() >= 2 && line[line.size() - 2] == '\r') line.erase(line.size() - 2, 1);
         else if (!at_line_end && !line.empty() && line.back() == '\r') line.pop_back();
         for (size_t from = 0; from < line.size(); from += kListLinePiece)
-            handle_list_line(line.substr(from, kListLinePiece), depth);
+            handle_list_line(session, line.substr(from, kListLinePiece), depth);
         line.clear();
     };
     while ((c = std::fgetc(file)) != EOF) {
@@ -153,12 +141,16 @@ bool read_parameter_list(const std::string& path, int depth) {
 }
 
 int run_program(int argc, char** argv) {
+    // The one session of the process. It is static so that it stays reachable
+    // when a fatal message ends the program from inside a handler.
+    static Session session;
+    session.reset();
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     if (argc >= 2) {
         std::string first = argv[1];
         if (!first.empty() && (first[0] == '/' || first[0] == '-') && starts_parameters(first)) {
             bool handled = false;
-            int status = run_single_purpose_form(argc, argv, handled);
+            int status = run_single_purpose_form(session, argc, argv, handled);
             if (handled) {
                 std::fflush(stdout);
                 return status;
@@ -171,8 +163,7 @@ int run_program(int argc, char** argv) {
         return 0;
     }
 
-    ProcessState& state = process_state();
-    state.ini_path = program_directory(argv[0]) + kIniFileName;
+    session.ini_path = program_directory(argv[0]) + kIniFileName;
 
     std::vector<std::string> patterns, parameters;
     int i = 1;
@@ -186,7 +177,7 @@ int run_program(int argc, char** argv) {
             pattern.erase(0, 1);
         }
         for (const std::string& match : find_matches(pattern)) {
-            process_file(match, read_only, parameters);
+            process_file(session, match, read_only, parameters);
         }
     }
     std::fflush(stdout);

@@ -5,17 +5,13 @@
 
 namespace rorarodi {
 
+struct Session;
+
 // The whole program; returns the exit status.
 int run_program(int argc, char** argv);
 
 // Applies every parameter line of a list file; false when it cannot be opened.
 // `depth` counts the list files being read around this one.
-bool read_parameter_list(const std::string& path, int depth = 0);
-
-// Drive + directory + the file-name part of `name` + extension.
-std::string make_sibling_path(const std::string& drive, const std::string& directory, const std::string& name,
-                              const std::string& extension);
-// The file-name part of `name` placed in the directory of `base_path`.
-std::string path_beside(const std::string& base_path, const std::string& name);
+bool read_parameter_list(Session& session, const std::string& path, int depth = 0);
 
 } // namespace rorarodi

@@ -2,6 +2,6 @@
 
 namespace rorarodi {
 
-void handle_cmp(const std::string&) {}
+void handle_cmp(Session& session, const std::string&) {}
 
 } // namespace rorarodi

@@ -4,6 +4,8 @@
 
 namespace rorarodi {
 
-void handle_cmp(const std::string& argument);
+struct Session;
+
+void handle_cmp(Session& session, const std::string& argument);
 
 } // namespace rorarodi
