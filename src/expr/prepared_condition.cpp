@@ -229,22 +229,6 @@ bool operand_value(DbfTable& table, const PreparedOperand& operand, double& valu
     }
 }
 
-// Eight digits of a valid date.
-bool valid_compact_date(const uint8_t* p) {
-    for (size_t i = 0; i < kCompactDateLength; ++i)
-        if (p[i] < '0' || p[i] > '9') return false;
-    auto number = [p](size_t at, size_t count) {
-        int value = 0;
-        for (size_t i = 0; i < count; ++i) value = value * 10 + (p[at + i] - '0');
-        return value;
-    };
-    DateParts parts;
-    parts.year = number(0, 4);
-    parts.month = number(4, 2);
-    parts.day = number(6, 2);
-    return date_parts_valid(parts);
-}
-
 // The length of stored characters up to the first zero byte (at most `width`);
 // false when a parenthesis comes before it. Eight bytes are checked at a time.
 bool scan_stored_characters(const uint8_t* bytes, size_t width, size_t& length) {
@@ -331,7 +315,7 @@ bool operand_text(DbfTable& table, const PreparedComparison& comparison, const P
         break;
     case FieldReading::date:
         bytes = table.record_buffer.data() + operand.offset;
-        if (valid_compact_date(bytes)) {
+        if (is_compact_date(bytes)) {
             length = kCompactDateLength;
             break;
         }

@@ -25,6 +25,8 @@ constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
 constexpr uint8_t kSmtVersion = 0xE5;
 constexpr size_t kDateWorkArea = 20;
+constexpr size_t kCompactDateLength = 8;
+constexpr size_t kMaxRoundTripDigits = 15;  // decimal digits a double gives back unchanged
 
 const FieldDescriptor& descriptor(const DbfTable& table, int field) {
     return table.field_table[static_cast<size_t>(field)];
@@ -333,6 +335,44 @@ uint32_t field_display_width(const DbfTable& table, int field) {
     case 'T': case '@': return table.date_mode > 0 ? 19 : width;
     default: return width;
     }
+}
+
+bool is_compact_date(const uint8_t* digits) {
+    for (size_t i = 0; i < kCompactDateLength; ++i)
+        if (digits[i] < '0' || digits[i] > '9') return false;
+    auto number = [digits](size_t at, size_t count) {
+        int value = 0;
+        for (size_t i = 0; i < count; ++i) value = value * 10 + (digits[at + i] - '0');
+        return value;
+    };
+    DateParts parts;
+    parts.year = number(0, 4);
+    parts.month = number(4, 2);
+    parts.day = number(6, 2);
+    return date_parts_valid(parts);
+}
+
+bool is_formatted_number(const uint8_t* bytes, size_t length, unsigned decimals) {
+    auto is_digit = [](uint8_t c) { return c >= '0' && c <= '9'; };
+    size_t i = 0;
+    while (i < length && bytes[i] == ' ') ++i;
+    if (i < length && bytes[i] == '-') ++i;
+    const size_t integer_start = i;
+    while (i < length && is_digit(bytes[i])) ++i;
+    const size_t integer_digits = i - integer_start;
+    if (integer_digits == 0 || (integer_digits > 1 && bytes[integer_start] == '0')) return false;
+    size_t digits = integer_digits;
+    size_t leading_zeros = bytes[integer_start] == '0' ? 1 : 0;
+    if (decimals > 0) {
+        if (i >= length || bytes[i] != '.') return false;
+        const size_t fraction_start = ++i;
+        while (i < length && is_digit(bytes[i])) ++i;
+        if (i - fraction_start != decimals) return false;
+        digits += decimals;
+        if (leading_zeros)
+            for (size_t k = fraction_start; k < i && bytes[k] == '0'; ++k) ++leading_zeros;
+    }
+    return i == length && digits - leading_zeros <= kMaxRoundTripDigits;
 }
 
 bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
