@@ -230,16 +230,25 @@ bool operand_value(DbfTable& table, const PreparedOperand& operand, double& valu
 }
 
 // The length of stored characters up to the first zero byte (at most `width`);
-// false when a parenthesis comes before it. Eight bytes are checked at a time.
+// false when a parenthesis comes before it. Eight bytes are checked at a time, the
+// last eight overlapping the ones before; a word holding a zero byte or a
+// parenthesis is looked at byte by byte.
 bool scan_stored_characters(const uint8_t* bytes, size_t width, size_t& length) {
     constexpr uint64_t kOnes = 0x0101010101010101ull;
     constexpr uint64_t kHighs = 0x8080808080808080ull;
-    auto has_zero_byte = [](uint64_t v) { return (v - kOnes) & ~v & kHighs; };
-    size_t i = 0;
-    for (; i + 8 <= width; i += 8) {
+    auto suspect = [](const uint8_t* p) {
         uint64_t v;
-        std::memcpy(&v, bytes + i, 8);
-        if (has_zero_byte(v) | has_zero_byte(v ^ (kOnes * '(')) | has_zero_byte(v ^ (kOnes * ')'))) break;
+        std::memcpy(&v, p, 8);
+        auto has_zero_byte = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
+        return (has_zero_byte(v) | has_zero_byte(v ^ (kOnes * '(')) | has_zero_byte(v ^ (kOnes * ')'))) != 0;
+    };
+    size_t i = 0;
+    if (width >= 8) {
+        while (i + 8 <= width && !suspect(bytes + i)) i += 8;
+        if (i + 8 > width && (i == width || !suspect(bytes + width - 8))) {
+            length = width;
+            return true;
+        }
     }
     for (; i < width; ++i) {
         if (bytes[i] == 0) break;
