@@ -4,6 +4,7 @@
 BUILD_DIR   ?= build
 TEST_DIR    ?= build-test
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX      ?= /usr/local
 
 # Benchmark: table sizes, timed runs per job, the clock (wall or cpu), the job list.
 BENCH_RECORDS      ?= 1000000
@@ -13,7 +14,7 @@ BENCH_CLOCK        ?= wall
 BENCH_JOBS         ?= bench/jobs.txt
 BENCH_DIR          ?= $(BUILD_DIR)/bench/$(BENCH_RECORDS)-$(BENCH_MEMO_RECORDS)
 
-.PHONY: all build run test clean sample tools bench
+.PHONY: all build run test clean sample tools install bench
 
 all: build
 
@@ -45,6 +46,12 @@ bench: build
 		./$(BUILD_DIR)/bench_make_tables $(BENCH_DIR) $(BENCH_RECORDS) $(BENCH_MEMO_RECORDS) && touch $(BENCH_DIR)/done; }
 	./$(BUILD_DIR)/bench_run_bench $(BENCH_JOBS) $(BENCH_RUNS) $(BENCH_CLOCK) bin=./$(BUILD_DIR)/rorarodi \
 		floor=./$(BUILD_DIR)/bench_floor dir=$(BENCH_DIR)
+
+# Installs the program and its manual page under $(DESTDIR)$(PREFIX).
+install: build
+	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1
+	install -m 755 $(BUILD_DIR)/rorarodi $(DESTDIR)$(PREFIX)/bin/rorarodi
+	install -m 644 docs/rorarodi.1 $(DESTDIR)$(PREFIX)/share/man/man1/rorarodi.1
 
 clean:
 	rm -rf $(BUILD_DIR) $(TEST_DIR)

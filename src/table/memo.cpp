@@ -167,9 +167,8 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
     return std::to_string(block).size() <= f.length && f.length <= width;
 }
 
-// Appends the memo by format; returns its first block number, or 0 on failure.
-uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::string& data) {
-    FileHandle& file = table.memo_handle;
+// Appends the memo to `file` by format; returns its first block number, or 0 on failure.
+uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFormat format, const std::string& data) {
     uint32_t next_free = 0, block_size = 0;
     std::string stored;
     switch (format) {
@@ -231,6 +230,22 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
     return next_free;
 }
 
+// Stores the reference to a memo of `length` bytes at `block` in the field.
+void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t block, size_t length) {
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    if (format == MemoFormat::kSmt) {
+        uint8_t* reference = table.record_buffer.data() + f.offset;
+        reference[0] = 0;
+        reference[1] = 0;
+        write_le32(reference + 2, static_cast<uint32_t>(length));
+        write_le32(reference + 6, block);
+    } else if (field_width(table, field) == 4) {
+        store_field_integer(table, field, static_cast<int32_t>(block));
+    } else {
+        store_number_text(table, field, block, f.length, 0);
+    }
+}
+
 bool write_memo(DbfTable& table, int field, const std::string& data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
@@ -239,23 +254,39 @@ bool write_memo(DbfTable& table, int field, const std::string& data) {
     {
         MemoSession session(table);
         if (!session.is_open()) return false;
-        block = append_memo(table, field, format, data);
+        block = append_memo(session.file(), table, field, format, data);
     }
     if (block == 0) return false;
-
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    if (format == MemoFormat::kSmt) {
-        uint8_t* reference = table.record_buffer.data() + f.offset;
-        reference[0] = 0;
-        reference[1] = 0;
-        write_le32(reference + 2, static_cast<uint32_t>(data.size()));
-        write_le32(reference + 6, block);
-    } else if (field_width(table, field) == 4) {
-        store_field_integer(table, field, static_cast<int32_t>(block));
-    } else {
-        store_number_text(table, field, block, f.length, 0);
-    }
+    store_reference(table, field, format, block, data.size());
     return true;
+}
+
+// The memo of the record buffer's field read from `file` in `format`: data bytes
+// (text formats up to their end), or nothing.
+std::optional<std::string> read_memo_from(FileHandle& file, DbfTable& table, int field, MemoFormat format) {
+    uint32_t block = 0, length = 0;
+    if (format == MemoFormat::kSmt) {
+        // SMT reference: two zero bytes, the length and the block, little-endian.
+        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+        if (field_width(table, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
+            return std::nullopt;
+        const uint8_t* reference = table.record_buffer.data() + f.offset;
+        length = read_le32(reference + 2);
+        block = read_le32(reference + 6);
+    } else {
+        block = memo_block_number(table, field);
+        if (block == 0) return std::nullopt;
+    }
+    if (!file.is_open()) return std::nullopt;
+    switch (format) {
+    case MemoFormat::kDbase3: return read_dbase3(file, block);
+    case MemoFormat::kDbase4: return read_dbase4(file, block);
+    case MemoFormat::kFoxPro: return read_foxpro(file, block);
+    case MemoFormat::kSmt: return read_smt(file, block, length);
+    case MemoFormat::kNone: break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -332,32 +363,18 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field) {
 
 std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
     const MemoFormat format = memo_format(table.version());
-    uint32_t block = 0, length = 0;
     if (format == MemoFormat::kSmt) {
-        // SMT reference: two zero bytes, the length and the block, little-endian.
         const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
         if (field_width(table, field) < kSmtReferenceWidth ||
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
             return std::nullopt;
-        const uint8_t* reference = table.record_buffer.data() + f.offset;
-        length = read_le32(reference + 2);
-        block = read_le32(reference + 6);
-    } else {
-        block = memo_block_number(table, field);
-        if (block == 0) return std::nullopt;
+    } else if (memo_block_number(table, field) == 0) {
+        return std::nullopt;
     }
     std::optional<std::string> data;
     {
         MemoSession session(table);
-        if (session.is_open()) {
-            switch (format) {
-            case MemoFormat::kDbase3: data = read_dbase3(session.file(), block); break;
-            case MemoFormat::kDbase4: data = read_dbase4(session.file(), block); break;
-            case MemoFormat::kFoxPro: data = read_foxpro(session.file(), block); break;
-            case MemoFormat::kSmt: data = read_smt(session.file(), block, length); break;
-            case MemoFormat::kNone: break;
-            }
-        }
+        data = read_memo_from(session.file(), table, field, format);
     }
     table.memo_slot.reset();
     return data;
@@ -396,6 +413,32 @@ bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
     return file.seek(offset) && file.write(text.data(), text.size());
+}
+
+int memo_kind_for_version(uint8_t version) {
+    switch (memo_format(version)) {
+    case MemoFormat::kDbase3: return kKindDbase3;
+    case MemoFormat::kDbase4: return kKindDbase4;
+    case MemoFormat::kFoxPro: return kKindFoxPro;
+    case MemoFormat::kSmt: return kKindSmt;
+    case MemoFormat::kNone: break;
+    }
+    return -1;
+}
+
+MemoCopier::MemoCopier(DbfTable& table, const std::string& source_name, const std::string& target_name)
+    : table_(table), source_(open_file_read_only(source_name)), target_(open_file_write_access(target_name)) {}
+
+bool MemoCopier::copy_field(int field) {
+    const MemoFormat format = memo_format(table_.version());
+    std::optional<std::string> data = read_memo_from(source_, table_, field, format);
+    blank_field(table_, field);
+    if (!data || data->empty()) return true;
+    if (data->size() >= kMemoDataLimit) return false;
+    uint32_t block = append_memo(target_, table_, field, format, *data);
+    if (block == 0) return false;
+    store_reference(table_, field, format, block, data->size());
+    return true;
 }
 
 } // namespace rorarodi

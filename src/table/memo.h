@@ -41,4 +41,27 @@ bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
 // the end of the file.
 bool overwrite_memo_text(DbfTable& table, int field, const std::string& text);
 
+// The table kind whose new memo file has the format that a version byte selects
+// (0 dBase III, 2 dBase IV, 1 FoxPro, 4 SMT), or -1 when it selects none.
+int memo_kind_for_version(uint8_t version);
+
+// Copies memos from one memo file into another of the table's format, both held
+// open for a whole pass over the records (the memo file rebuild of a pack).
+class MemoCopier {
+public:
+    // Opens `source_name` for reading and `target_name` for reading and writing.
+    MemoCopier(DbfTable& table, const std::string& source_name, const std::string& target_name);
+    bool is_open() const { return source_.is_open() && target_.is_open(); }
+    // Re-stores the memo of a memo field of the record buffer: read from the source
+    // (never beyond its end), appended to the target, the reference replaced. A
+    // memo that cannot be read or is empty leaves the field blank. False when the
+    // target could not take the memo (the field is left blank then as well).
+    bool copy_field(int field);
+
+private:
+    DbfTable& table_;
+    FileHandle source_;
+    FileHandle target_;
+};
+
 } // namespace rorarodi
