@@ -163,20 +163,21 @@ std::vector<KeyPart> plan_key_parts(const DbfTable& table, const std::vector<siz
         part.field_offset = f.offset;
         part.stored_width = field_width(table, part.field);
         part.decimals = f.decimals;
-        const bool in_buffer = part.field_offset + part.stored_width <= table.record_buffer.size();
+        // Stored bytes are read where the whole field lies within the record.
+        const bool in_record = part.field_offset + part.stored_width <= table.record_length();
         switch (f.type) {
         case 'C':
         case 'V':
         case 'Q':
         case '0':
-            if (in_buffer && part.stored_width == part.width) part.source = KeySource::stored_characters;
+            if (in_record && part.stored_width == part.width) part.source = KeySource::stored_characters;
             break;
         case 'N':
         case 'F':
-            if (in_buffer && part.stored_width == part.width) part.source = KeySource::stored_number;
+            if (in_record && part.stored_width == part.width) part.source = KeySource::stored_number;
             break;
         case 'D':
-            if (in_buffer && part.stored_width >= kCompactDateLength && part.width == kCompactDateLength &&
+            if (in_record && part.stored_width >= kCompactDateLength && part.width == kCompactDateLength &&
                 table.date_formats[4] == kCompactDateFormat)
                 part.source = KeySource::stored_date;
             break;
@@ -187,13 +188,13 @@ std::vector<KeyPart> plan_key_parts(const DbfTable& table, const std::vector<siz
     return parts;
 }
 
-// Writes the key of the record in the record buffer, before case folding.
-void write_key(DbfTable& table, const std::vector<KeyPart>& parts, std::vector<size_t>* longest, char* key) {
-    const uint8_t* record = table.record_buffer.data();
+// Writes the key of a record, before case folding.
+void write_key(DbfTable& table, const std::vector<KeyPart>& parts, FetchedRecord& record, std::vector<size_t>* longest,
+               char* key) {
     for (size_t k = 0; k < parts.size(); ++k) {
         const KeyPart& part = parts[k];
         char* out = key + part.key_offset;
-        const uint8_t* stored = record + part.field_offset;
+        const uint8_t* stored = record.bytes + part.field_offset;
         switch (part.source) {
         case KeySource::stored_characters: {
             const void* zero = std::memchr(stored, 0, part.stored_width);
@@ -219,6 +220,7 @@ void write_key(DbfTable& table, const std::vector<KeyPart>& parts, std::vector<s
             break;
         case KeySource::text_form: break;
         }
+        record.into_buffer(table);
         write_text_part(table, part.field, part.width, longest ? &(*longest)[k] : nullptr, out);
         if (part.numeric) invert_negative_part(out, part.width);
     }
@@ -258,14 +260,16 @@ KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::
     const bool fold = table.case_insensitive;
     const std::array<uint8_t, 256> case_map = fold ? key_case_map(table) : std::array<uint8_t, 256>{};
     ViewReader reader(table, rows.count);
+    FetchedRecord record;
     for (uint32_t position = 0; position < rows.count; ++position) {
-        reader.read(position);
+        record = reader.fetch(position);
         uint8_t* row = rows.bytes.get() + size_t{position} * rows.row_size;
-        write_key(table, parts, &longest, reinterpret_cast<char*>(row));
+        write_key(table, parts, record, &longest, reinterpret_cast<char*>(row));
         if (fold)
             for (size_t i = 0; i < rows.key_size; ++i) row[i] = case_map[row[i]];
         write_be32(row + rows.key_size, position);
     }
+    if (record.bytes) record.into_buffer(table);
     reader.finish();
     return rows;
 }

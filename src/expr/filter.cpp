@@ -55,10 +55,12 @@ char evaluate_planned_condition(DbfTable& table, const SubstitutionPlan& plan, F
 }
 
 // A compiled piece's result: the prepared comparison where it decides the record,
-// else substitution.
-char evaluate_compiled_piece(DbfTable& table, const CompiledCondition::Piece& piece, FilterWork& work) {
-    const int verdict = evaluate_prepared(table, piece.prepared, work.prepared);
+// else substitution from the record buffer.
+char evaluate_compiled_piece(DbfTable& table, const CompiledCondition::Piece& piece, FilterWork& work,
+                             FetchedRecord& record) {
+    const int verdict = evaluate_prepared(table, piece.prepared, work.prepared, record);
     if (verdict >= 0) return verdict ? '1' : '0';
+    record.into_buffer(table);
     return evaluate_planned_condition(table, piece.condition, work);
 }
 
@@ -89,6 +91,14 @@ constexpr size_t kRememberedPieces = 16;
 bool deleted_and_hidden(const DbfTable& table) {
     return table.hide_deleted && !table.record_buffer.empty() && table.record_buffer[0] == '*';
 }
+
+bool deleted_and_hidden(const DbfTable& table, const FetchedRecord& record) {
+    if (record.in_buffer) return deleted_and_hidden(table);
+    return table.hide_deleted && record.bytes[0] == '*';
+}
+
+// record_passes for a compiled condition and a fetched record.
+bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record);
 
 } // namespace
 
@@ -205,16 +215,23 @@ CompiledCondition compile_condition(DbfTable& table, const FilterCondition& cond
 }
 
 bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work) {
-    if (deleted_and_hidden(table)) return false;
+    FetchedRecord record{table.record_buffer.data(), true};
+    return fetched_record_passes(table, condition, work, record);
+}
+
+namespace {
+
+bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record) {
+    if (deleted_and_hidden(table, record)) return false;
     if (condition.reset) return true;
     if (!condition.balanced) return false;
     const std::vector<CompiledCondition::Piece>& pieces = condition.pieces;
-    if (condition.single) return evaluate_compiled_piece(table, pieces[0], work) != '0';
+    if (condition.single) return evaluate_compiled_piece(table, pieces[0], work, record) != '0';
     work.logic.clear();
     if (pieces.size() > kRememberedPieces) {
         for (const CompiledCondition::Piece& piece : pieces) {
             work.logic += piece.opening;
-            work.logic += evaluate_compiled_piece(table, piece, work);
+            work.logic += evaluate_compiled_piece(table, piece, work, record);
             work.logic += piece.closing;
         }
         return logic_holds(work.logic);
@@ -223,7 +240,7 @@ bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& wo
     // verdict is worked out once for every combination that occurs.
     uint32_t results = 0;
     for (size_t k = 0; k < pieces.size(); ++k)
-        if (evaluate_compiled_piece(table, pieces[k], work) == '1') results |= uint32_t{1} << k;
+        if (evaluate_compiled_piece(table, pieces[k], work, record) == '1') results |= uint32_t{1} << k;
     if (condition.verdicts.empty()) condition.verdicts.assign(size_t{1} << pieces.size(), -1);
     int8_t& verdict = condition.verdicts[results];
     if (verdict < 0) {
@@ -236,6 +253,8 @@ bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& wo
     }
     return verdict == 1;
 }
+
+} // namespace
 
 bool record_passes(DbfTable& table, const FilterCondition& condition) {
     if (deleted_and_hidden(table)) return false;
@@ -270,11 +289,15 @@ void apply_filter(DbfTable& table, const FilterCondition& condition) {
     std::vector<uint32_t> view;
     view.reserve(count);
     FilterWork work;
+    // Records are tested where the reader holds them; the record buffer receives a
+    // record only when a comparison needs its text form, and the last one at the end.
     ViewReader reader(table, count);
+    FetchedRecord record;
     for (uint32_t j = 0; j < count; ++j) {
-        reader.read(j);
-        if (record_passes(table, compiled, work)) view.push_back(old_view ? (*old_view)[j] : j);
+        record = reader.fetch(j);
+        if (fetched_record_passes(table, compiled, work, record)) view.push_back(old_view ? (*old_view)[j] : j);
     }
+    if (record.bytes) record.into_buffer(table);
     reader.finish();
     table.filter.view_list = std::move(view);
 }

@@ -105,8 +105,8 @@ bool prepare_number(const DbfTable& table, const OperandParts& parts, PreparedOp
     switch (f.type) {
     case 'N':
     case 'F':
-        // The value is read from the stored digits; they must all lie in the buffer.
-        if (size_t{f.offset} + f.length > table.record_buffer.size()) return false;
+        // The value is read from the stored digits; they must all lie in the record.
+        if (size_t{f.offset} + f.length > table.record_length()) return false;
         operand.reading = FieldReading::number_text;
         operand.width = f.length;
         operand.decimals = f.decimals;
@@ -138,13 +138,16 @@ bool prepare_text(DbfTable& table, const OperandParts& parts, PreparedOperand& o
     operand.field = parts.field;
     operand.offset = f.offset;
     operand.width = readable_width(table, parts.field);
+    // Stored bytes are read where the whole field lies within the record.
+    const bool in_record = operand.offset + field_width(table, parts.field) <= table.record_length();
     switch (f.type) {
     case 'C':
     case 'V':
     case 'Q':
-    case '0': operand.reading = FieldReading::characters; break;
+    case '0': operand.reading = in_record ? FieldReading::characters : FieldReading::text_form; break;
     case 'D':
-        operand.reading = operand.width >= kCompactDateLength && table.date_formats[4] == kCompactDateFormat
+        operand.reading = in_record && operand.width >= kCompactDateLength &&
+                                  table.date_formats[4] == kCompactDateFormat
                               ? FieldReading::date
                               : FieldReading::text_form;
         break;
@@ -213,16 +216,20 @@ bool stored_number_value(const uint8_t* bytes, size_t length, unsigned decimals,
     return true;
 }
 
-bool operand_value(DbfTable& table, const PreparedOperand& operand, double& value) {
+bool operand_value(DbfTable& table, const PreparedOperand& operand, FetchedRecord& record, double& value) {
     if (operand.field < 0) {
         value = operand.number;
         return true;
     }
     switch (operand.reading) {
     case FieldReading::number_text:
-        return stored_number_value(table.record_buffer.data() + operand.offset, operand.width, operand.decimals, value);
-    case FieldReading::integer: value = field_integer(table, operand.field); return true;
+        return stored_number_value(record.bytes + operand.offset, operand.width, operand.decimals, value);
+    case FieldReading::integer:
+        record.into_buffer(table);
+        value = field_integer(table, operand.field);
+        return true;
     case FieldReading::currency:
+        record.into_buffer(table);
         value = field_number(table, operand.field);
         return std::fabs(value) < kCurrencyExactLimit;
     default: return false;
@@ -260,8 +267,9 @@ bool scan_stored_characters(const uint8_t* bytes, size_t width, size_t& length) 
 
 // A character field's text as the text form shows it: the stored bytes up to a
 // zero byte, trimmed as /TRIM says; false when a parenthesis stands among them.
-bool stored_characters(const DbfTable& table, const PreparedOperand& operand, const uint8_t*& bytes, size_t& length) {
-    bytes = table.record_buffer.data() + operand.offset;
+bool stored_characters(const DbfTable& table, const PreparedOperand& operand, const FetchedRecord& record,
+                       const uint8_t*& bytes, size_t& length) {
+    bytes = record.bytes + operand.offset;
     if (!scan_stored_characters(bytes, operand.width, length)) return false;
     if (table.trim_mode & 1)
         while (length > 0 && bytes[length - 1] == ' ') --length;
@@ -284,13 +292,13 @@ int compare_stored(const PreparedComparison& comparison, const uint8_t* bytes, s
 
 // A direct comparison of a character field with a constant; -1 when the record
 // needs the general path, -2 when the texts have to be written out (~ and ^).
-int evaluate_direct(const DbfTable& table, const PreparedComparison& comparison) {
+int evaluate_direct(const DbfTable& table, const PreparedComparison& comparison, const FetchedRecord& record) {
     const bool field_left = comparison.left.field >= 0;
     const PreparedOperand& field = field_left ? comparison.left : comparison.right;
     const std::string_view constant = field_left ? comparison.right.text : comparison.left.text;
     const uint8_t* bytes = nullptr;
     size_t length = 0;
-    if (!stored_characters(table, field, bytes, length)) return -1;
+    if (!stored_characters(table, field, record, bytes, length)) return -1;
     switch (comparison.op) {
     case ComparisonOperator::contains:
     case ComparisonOperator::lacks: return -2;
@@ -307,7 +315,7 @@ int evaluate_direct(const DbfTable& table, const PreparedComparison& comparison)
 // The text of an operand as the comparison sees it; false when the record needs
 // the general path.
 bool operand_text(DbfTable& table, const PreparedComparison& comparison, const PreparedOperand& operand,
-                  PreparedWork& work, std::string& buffer, std::string_view& text) {
+                  FetchedRecord& record, PreparedWork& work, std::string& buffer, std::string_view& text) {
     if (operand.field < 0) {
         text = operand.text;
         return true;
@@ -318,12 +326,12 @@ bool operand_text(DbfTable& table, const PreparedComparison& comparison, const P
     const bool* needs_general = comparison.text_needs_general.data();
     switch (operand.reading) {
     case FieldReading::characters:
-        if (!stored_characters(table, operand, bytes, length)) return false;
+        if (!stored_characters(table, operand, record, bytes, length)) return false;
         map = comparison.stored_byte.data();
         needs_general = comparison.stored_needs_general.data();
         break;
     case FieldReading::date:
-        bytes = table.record_buffer.data() + operand.offset;
+        bytes = record.bytes + operand.offset;
         if (is_compact_date(bytes)) {
             length = kCompactDateLength;
             break;
@@ -331,6 +339,7 @@ bool operand_text(DbfTable& table, const PreparedComparison& comparison, const P
         [[fallthrough]];
     default: {
         bool numeric = false;
+        record.into_buffer(table);
         work.field.clear();
         append_substituted_field(table, operand.field, work.field, numeric);
         bytes = reinterpret_cast<const uint8_t*>(work.field.data());
@@ -431,27 +440,35 @@ PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& p
     return comparison;
 }
 
-int evaluate_prepared(DbfTable& table, const PreparedComparison& comparison, PreparedWork& work) {
+int evaluate_prepared(DbfTable& table, const PreparedComparison& comparison, PreparedWork& work,
+                      FetchedRecord& record) {
     switch (comparison.form) {
     case PreparedForm::fixed: return comparison.verdict ? 1 : 0;
     case PreparedForm::numeric: {
         double left = 0, right = 0;
-        if (!operand_value(table, comparison.left, left) || !operand_value(table, comparison.right, right)) return -1;
+        if (!operand_value(table, comparison.left, record, left) ||
+            !operand_value(table, comparison.right, record, right))
+            return -1;
         return compare_numbers(comparison.op, left, right) ? 1 : 0;
     }
     case PreparedForm::text: {
         if (comparison.direct) {
-            const int verdict = evaluate_direct(table, comparison);
+            const int verdict = evaluate_direct(table, comparison, record);
             if (verdict != -2) return verdict;
         }
         std::string_view left, right;
-        if (!operand_text(table, comparison, comparison.left, work, work.left, left) ||
-            !operand_text(table, comparison, comparison.right, work, work.right, right))
+        if (!operand_text(table, comparison, comparison.left, record, work, work.left, left) ||
+            !operand_text(table, comparison, comparison.right, record, work, work.right, right))
             return -1;
         return compare_texts(comparison.op, left, right) ? 1 : 0;
     }
     default: return -1;
     }
+}
+
+int evaluate_prepared(DbfTable& table, const PreparedComparison& comparison, PreparedWork& work) {
+    FetchedRecord record{table.record_buffer.data(), true};
+    return evaluate_prepared(table, comparison, work, record);
 }
 
 } // namespace rorarodi

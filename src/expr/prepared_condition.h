@@ -12,6 +12,7 @@
 #include "expr/comparison.h"
 #include "expr/substitute.h"
 #include "table/table.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
@@ -81,8 +82,11 @@ struct PreparedWork {
 // while it is used.
 PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& plan);
 
-// The verdict on the record in the record buffer: 1 or 0, or -1 when this record
-// needs the general path.
+// The verdict on a record: 1 or 0, or -1 when this record needs the general path.
+// The record is put into the record buffer when a text form has to be made.
+int evaluate_prepared(DbfTable& table, const PreparedComparison& comparison, PreparedWork& work,
+                      FetchedRecord& record);
+// The same for the record in the record buffer.
 int evaluate_prepared(DbfTable& table, const PreparedComparison& comparison, PreparedWork& work);
 
 } // namespace rorarodi
