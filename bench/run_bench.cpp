@@ -183,9 +183,9 @@ std::string escape_cell(const std::string& text) {
     return out;
 }
 
-std::string format(const char* spec, double value) {
+std::string format(const char* pattern, double value) {
     char text[64];
-    std::snprintf(text, sizeof text, spec, value);
+    std::snprintf(text, sizeof text, pattern, value);
     return text;
 }
 
