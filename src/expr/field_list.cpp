@@ -206,7 +206,7 @@ void write_key(DbfTable& table, const std::vector<KeyPart>& parts, FetchedRecord
             continue;
         }
         case KeySource::stored_number:
-            if (is_formatted_number(stored, part.stored_width, part.decimals)) {
+            if (is_canonical_number(reinterpret_cast<const char*>(stored), part.stored_width, part.decimals)) {
                 std::memcpy(out, stored, part.width);
                 invert_negative_part(out, part.width);
                 continue;

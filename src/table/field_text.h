@@ -42,11 +42,10 @@ void set_date_separator(DbfTable& table, char separator);
 // True when eight stored bytes are the digits of a valid date: a date field holding
 // them shows them unchanged in the compact form ("%04d%02d%02d").
 bool is_compact_date(const uint8_t* digits);
-// True when an N or F field of `length` characters with `decimals` decimals shows
-// its stored bytes unchanged: spaces, an optional '-', digits without a leading
-// zero, the point and exactly `decimals` digits, and few enough digits (15) that the
-// value reads back exactly.
-bool is_formatted_number(const uint8_t* bytes, size_t length, unsigned decimals);
+// True when the stored characters of an N or F field of `length` characters with
+// `decimals` decimals are exactly its text form (the formatted value), so that the
+// text form is the stored text itself.
+bool is_canonical_number(const char* text, size_t length, unsigned decimals);
 
 bool is_leap_year(int year);
 DateParts decode_date_parts(DbfTable& table, int field);

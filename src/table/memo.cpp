@@ -12,8 +12,6 @@ namespace rorarodi {
 
 namespace {
 
-enum class MemoFormat { kNone, kDbase3, kDbase4, kFoxPro, kSmt };
-
 // Memo data must lie within the first 2 GiB of the memo file.
 constexpr uint64_t kMemoDataLimit = 0x80000000ull;
 // New memos never go below the end of the header area (512 bytes in every format).
@@ -246,6 +244,50 @@ void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t blo
     }
 }
 
+// Bytes before a memo's data in its first block, and after it (the dBase III end marker).
+size_t block_header_size(MemoFormat format) {
+    return format == MemoFormat::kDbase4 || format == MemoFormat::kFoxPro ? kBlockHeaderSize : 0;
+}
+
+// The next free block and block size from a memo file's header; false when the
+// header is short.
+bool read_free_block(FileHandle& file, MemoFormat format, uint32_t& next_free, uint32_t& block_size) {
+    uint8_t header[kDbase4HeaderSize];
+    switch (format) {
+    case MemoFormat::kDbase3:
+        if (!read_exact(file, 0, header, 4)) return false;
+        next_free = read_le32(header);
+        block_size = kDbase3BlockSize;
+        return true;
+    case MemoFormat::kDbase4:
+        if (!read_exact(file, 0, header, kDbase4HeaderSize)) return false;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 20);
+        return true;
+    case MemoFormat::kFoxPro:
+        if (!read_exact(file, 0, header, kFoxProHeaderSize)) return false;
+        next_free = read_be32(header);
+        block_size = read_be16(header + 6);
+        return true;
+    case MemoFormat::kSmt:
+        if (!read_exact(file, 0, header, kSmtHeaderSize)) return false;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 4);
+        return true;
+    case MemoFormat::kNone: break;
+    }
+    return false;
+}
+
+// Opens the table's memo file (found by memo_file_path); closed when it is the
+// table file itself.
+FileHandle open_memo_file(const DbfTable& table, bool for_writing) {
+    const std::string name = memo_file_path(table);
+    FileHandle file = for_writing ? open_file_write_access(name) : open_file_read_only(name);
+    if (is_same_file(file, table.table_handle)) file.close();
+    return file;
+}
+
 bool write_memo(DbfTable& table, int field, const std::string& data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
@@ -413,6 +455,189 @@ bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
     return file.seek(offset) && file.write(text.data(), text.size());
+}
+
+MemoReader::MemoReader(DbfTable& table)
+    : table_(table), format_(memo_format(table.version())), piece_(kPieceSize) {
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, false);
+    file_end_ = readable_end(file_);
+    uint32_t next_free = 0;
+    header_read_ = file_ && read_free_block(file_, format_, next_free, block_size_);
+}
+
+// Most memos are short: the first read takes the block header and this much data.
+constexpr uint64_t kFirstReadSize = 512;
+
+std::span<char> MemoReader::read_piece(uint64_t count) {
+    count = std::min<uint64_t>(count, piece_.size());
+    long long got = -1;
+    if (count > 0 && file_.seek(position_)) got = file_.read(piece_.data(), static_cast<size_t>(count));
+    if (got <= 0) return {};
+    position_ += static_cast<uint64_t>(got);
+    return {piece_.data(), static_cast<size_t>(got)};
+}
+
+bool MemoReader::start(int field) {
+    done_ = true;
+    pending_ = {};
+    if (!file_) return false;
+    uint64_t length = 0;
+    switch (format_) {
+    case MemoFormat::kDbase3: {
+        const uint32_t block = memo_block_number(table_, field);
+        if (block == 0) return false;
+        data_start_ = static_cast<uint64_t>(block) * kDbase3BlockSize;
+        if (data_start_ >= kMemoDataLimit) return false;
+        data_end_ = file_end_;
+        break;
+    }
+    case MemoFormat::kDbase4:
+    case MemoFormat::kFoxPro: {
+        const uint32_t block = memo_block_number(table_, field);
+        if (block == 0 || !header_read_ || block_size_ == 0) return false;
+        const uint64_t offset = static_cast<uint64_t>(block) * block_size_;
+        if (offset >= kMemoDataLimit) return false;
+        // The block header and the first data in one read.
+        position_ = offset;
+        std::span<char> first = read_piece(kFirstReadSize);
+        if (first.size() < kBlockHeaderSize) return false;
+        const auto* block_header = reinterpret_cast<const uint8_t*>(first.data());
+        if (format_ == MemoFormat::kDbase4) {
+            const uint32_t total = read_le32(block_header + 4);
+            if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return false;
+            length = total - kBlockHeaderSize;
+        } else {
+            if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return false;
+            length = read_be32(block_header + 4);
+        }
+        data_start_ = offset + kBlockHeaderSize;
+        data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
+        const uint64_t in_first = std::min<uint64_t>(first.size() - kBlockHeaderSize, data_end_ - data_start_);
+        pending_ = first.subspan(kBlockHeaderSize, static_cast<size_t>(in_first));
+        position_ = data_start_ + in_first;
+        done_ = position_ >= data_end_;
+        return true;
+    }
+    case MemoFormat::kSmt: {
+        const FieldDescriptor& f = table_.field_table[static_cast<size_t>(field)];
+        if (field_width(table_, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table_.record_buffer.size())
+            return false;
+        const uint8_t* reference = table_.record_buffer.data() + f.offset;
+        length = read_le32(reference + 2);
+        const uint32_t block = read_le32(reference + 6);
+        const uint32_t block_size = header_read_ ? block_size_ : kShortHeaderBlockSize;
+        if (length != 0 && block_size == 0) return false;
+        data_start_ = static_cast<uint64_t>(block) * block_size;
+        if (length != 0 && data_start_ >= kMemoDataLimit) return false;
+        data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
+        break;
+    }
+    case MemoFormat::kNone: return false;
+    }
+    rewind();
+    return true;
+}
+
+void MemoReader::rewind() {
+    pending_ = {};
+    position_ = data_start_;
+    done_ = position_ >= data_end_;
+}
+
+std::span<char> MemoReader::next() {
+    if (!pending_.empty()) {
+        std::span<char> piece = pending_;
+        pending_ = {};
+        return piece;
+    }
+    if (done_) return {};
+    // A dBase III memo ends at its marker: the first read is small, since most
+    // memos are, and the later ones take whole pieces.
+    const bool first = position_ == data_start_;
+    std::span<char> piece = read_piece(std::min<uint64_t>(first ? kFirstReadSize : piece_.size(), data_end_ - position_));
+    if (piece.empty()) {
+        done_ = true;
+        return {};
+    }
+    if (format_ == MemoFormat::kDbase3) {
+        const void* marker = std::memchr(piece.data(), kEndOfFile, piece.size());
+        if (marker) {
+            piece = piece.first(static_cast<size_t>(static_cast<const char*>(marker) - piece.data()));
+            done_ = true;
+        }
+    }
+    if (position_ >= data_end_) done_ = true;
+    return piece;
+}
+
+MemoWriter::MemoWriter(DbfTable& table) : table_(table), format_(memo_format(table.version())) {
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, true);
+}
+
+bool MemoWriter::start(int field) {
+    failed_ = true;
+    written_ = 0;
+    field_ = field;
+    uint32_t next_free = 0;
+    if (!file_ || !read_free_block(file_, format_, next_free, block_size_)) return false;
+    offset_ = append_offset(next_free, block_size_, 0);
+    if (offset_ == 0 || !reference_fits(table_, field, format_, next_free)) return false;
+    block_ = next_free;
+    failed_ = false;
+    return true;
+}
+
+bool MemoWriter::add(std::string_view data) {
+    if (failed_) return false;
+    if (data.empty()) return true;
+    // The memo, its block header and a dBase III end marker must end within 2 GiB.
+    const uint64_t end = offset_ + block_header_size(format_) + written_ + data.size() + 1;
+    if (end > kMemoDataLimit || !file_.seek(offset_ + block_header_size(format_) + written_) ||
+        !file_.write(data.data(), data.size())) {
+        failed_ = true;
+        return false;
+    }
+    written_ += data.size();
+    return true;
+}
+
+bool MemoWriter::finish() {
+    if (failed_ || written_ == 0) return false;
+    failed_ = true;
+    uint8_t block_header[kBlockHeaderSize];
+    uint64_t stored = written_ + block_header_size(format_);
+    bool ok = true;
+    switch (format_) {
+    case MemoFormat::kDbase3: {
+        const uint8_t marker = kEndOfFile;
+        ok = file_.seek(offset_ + written_) && file_.write(&marker, 1);
+        stored += 1;
+        break;
+    }
+    case MemoFormat::kDbase4:
+        std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
+        write_le32(block_header + 4, static_cast<uint32_t>(stored));
+        ok = file_.seek(offset_) && file_.write(block_header, sizeof block_header);
+        break;
+    case MemoFormat::kFoxPro:
+        write_be32(block_header, kFoxProTextBlock);
+        write_be32(block_header + 4, static_cast<uint32_t>(written_));
+        ok = file_.seek(offset_) && file_.write(block_header, sizeof block_header);
+        break;
+    case MemoFormat::kSmt:
+    case MemoFormat::kNone: break;
+    }
+    const uint64_t new_next_free = static_cast<uint64_t>(block_) + block_count(stored, block_size_);
+    if (!ok || new_next_free > UINT32_MAX) return false;
+    uint8_t next[4];
+    if (format_ == MemoFormat::kFoxPro)
+        write_be32(next, static_cast<uint32_t>(new_next_free));
+    else
+        write_le32(next, static_cast<uint32_t>(new_next_free));
+    if (!file_.seek(0) || !file_.write(next, sizeof next)) return false;
+    store_reference(table_, field_, format_, block_, static_cast<size_t>(written_));
+    return true;
 }
 
 int memo_kind_for_version(uint8_t version) {
