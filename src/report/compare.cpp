@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <strings.h>
+#include <vector>
 
 #include "expr/filter.h"
 #include "platform/paths.h"
@@ -13,6 +14,7 @@
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/text_convert.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
@@ -143,10 +145,57 @@ void compare_memos(DbfTable& current, int f, DbfTable& other, int g, const Repor
                     left_text.c_str(), right_name.c_str(), right_field.c_str(), right_text.c_str());
 }
 
+// How one field of the current table is compared with its namesake.
+struct FieldPair {
+    int field;        // in the current table
+    int other_field;  // in the comparison table
+    enum class Kind { memos, mixed, numbers, texts } kind;
+    // Same type and size in tables that format alike: equal bytes give equal
+    // values, so such fields need no text forms when their bytes agree.
+    bool same_shape;
+};
+
+std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& other) {
+    const bool same_formatting = current.level7 == other.level7 && current.date_mode == other.date_mode &&
+                                 current.trim_mode == other.trim_mode && current.date_formats == other.date_formats &&
+                                 current.datetime_formats == other.datetime_formats;
+    std::vector<FieldPair> pairs;
+    for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
+        int g = -1;
+        if (match_field(current, f, other, g) == 0) continue;
+        const FieldDescriptor& left = descriptor(current, f);
+        const FieldDescriptor& right = descriptor(other, g);
+        const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
+        FieldPair pair{f, g, FieldPair::Kind::texts, false};
+        if (left_memo && right_memo)
+            pair.kind = FieldPair::Kind::memos;
+        else if (left_memo || right_memo)
+            pair.kind = FieldPair::Kind::mixed;
+        else if (field_is_numeric(current, f) && field_is_numeric(other, g))
+            pair.kind = FieldPair::Kind::numbers;
+        pair.same_shape = same_formatting && left.type == right.type && left.length == right.length &&
+                          left.decimals == right.decimals;
+        pairs.push_back(pair);
+    }
+    return pairs;
+}
+
+bool same_bytes(const DbfTable& current, const FieldPair& pair, const DbfTable& other) {
+    const FieldDescriptor& left = descriptor(current, pair.field);
+    const FieldDescriptor& right = descriptor(other, pair.other_field);
+    const size_t width = field_width(current, pair.field);
+    if (left.offset + width > current.record_buffer.size() || right.offset + width > other.record_buffer.size())
+        return false;
+    return std::memcmp(current.record_buffer.data() + left.offset, other.record_buffer.data() + right.offset, width) == 0;
+}
+
 void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages) {
     const uint32_t current_count = view_record_count(current);
     const uint32_t other_count = view_record_count(other);
     const std::string current_name = short_name(current), other_name = short_name(other);
+    const std::vector<FieldPair> pairs = pair_fields(current, other);
+    ViewReader current_reader(current, current_count);
+    ViewReader other_reader(other, other_count);
     bool mixed_reported = false;
     uint32_t k = 0;
     for (; k < current_count; ++k) {
@@ -154,33 +203,37 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
             std::printf("EOF found: %s\n", other.table_file_name.c_str());
             return;
         }
-        read_view_record(current, k);
-        read_view_record(other, k);
+        current_reader.read(k);
+        other_reader.read(k);
         const int current_number = shown_record_number(current, k);
         const int other_number = shown_record_number(other, k);
-        for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
-            int g = -1;
-            if (match_field(current, f, other, g) == 0) continue;
+        for (const FieldPair& pair : pairs) {
+            const int f = pair.field, g = pair.other_field;
             const FieldDescriptor& left = descriptor(current, f);
             const FieldDescriptor& right = descriptor(other, g);
-            const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
-            if (left_memo && right_memo) {
-                compare_memos(current, f, other, g, pages);
-            } else if (left_memo || right_memo) {
+            if (pair.kind != FieldPair::Kind::memos && pair.kind != FieldPair::Kind::mixed && pair.same_shape &&
+                same_bytes(current, pair, other))
+                continue;
+            switch (pair.kind) {
+            case FieldPair::Kind::memos: compare_memos(current, f, other, g, pages); break;
+            case FieldPair::Kind::mixed:
                 if (!mixed_reported)
                     std::printf("Can't compare %s: %s (%s) with %s: %s (%s)\n\n", current_name.c_str(),
                                 listed_text(pages.current, left.name).c_str(), field_type_name(current, f),
                                 other_name.c_str(), listed_text(pages.other, right.name).c_str(),
                                 field_type_name(other, g));
                 mixed_reported = true;
-            } else if (field_is_numeric(current, f) && field_is_numeric(other, g)) {
+                break;
+            case FieldPair::Kind::numbers: {
                 double a = field_number(current, f), b = field_number(other, g);
                 if (a != b)
                     std::printf("  %-12s %5d: %s (%c) %f\n<>%-12s %5d: %s (%c) %f\n\n", current_name.c_str(),
                                 current_number, listed_text(pages.current, left.name, 10).c_str(), left.type, a,
                                 other_name.c_str(), other_number, listed_text(pages.other, right.name, 10).c_str(),
                                 right.type, b);
-            } else {
+                break;
+            }
+            case FieldPair::Kind::texts: {
                 std::string a = without_trailing_spaces(field_text(current, f));
                 std::string b = without_trailing_spaces(field_text(other, g));
                 if (std::strcmp(a.c_str(), b.c_str()) != 0)
@@ -189,6 +242,8 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
                                 listed_text(pages.current, cut(a)).c_str(), other_name.c_str(), other_number,
                                 listed_text(pages.other, right.name, 10).c_str(), right.type,
                                 listed_text(pages.other, cut(b)).c_str());
+                break;
+            }
             }
         }
     }
