@@ -68,22 +68,6 @@ void scan_source(const DbfTable& table, std::string_view source, Sink& sink) {
     }
 }
 
-// Appends the text form of a field as substitution shows it.
-void append_field_text(DbfTable& table, int field, std::string& output, bool& numeric) {
-    char type = table.field_table[static_cast<size_t>(field)].type;
-    size_t start = output.size();
-    if (is_date_type(type)) {
-        output += field_text(table, field, DateMode::compact);
-    } else if (field_is_numeric(table, field)) {
-        numeric = true;
-        output += field_text(table, field);
-    } else {
-        output += field_text(table, field);
-        if (!table.ansi && output.size() > start)
-            from_oem(table, reinterpret_cast<unsigned char*>(output.data() + start), output.size() - start);
-    }
-}
-
 struct DirectSink {
     DbfTable& table;
     std::string& output;
@@ -92,7 +76,7 @@ struct DirectSink {
 
     void copy(char c) { output += c; }
     void mark_operator() { operator_position = static_cast<int>(output.size()); }
-    void field(int index) { append_field_text(table, index, output, numeric); }
+    void field(int index) { append_substituted_field(table, index, output, numeric); }
 };
 
 struct PlanSink {
@@ -242,8 +226,22 @@ constexpr StringFunction kStringFunctions[] = {
     {"REPLICATE(", op_unchanged}, {"UPPER(", op_upper},     {"LOWER(", op_lower},     {"CAP(", op_cap},
 };
 
-
 } // namespace
+
+void append_substituted_field(DbfTable& table, int field, std::string& output, bool& numeric) {
+    char type = table.field_table[static_cast<size_t>(field)].type;
+    size_t start = output.size();
+    if (is_date_type(type)) {
+        output += field_text(table, field, DateMode::compact);
+    } else if (field_is_numeric(table, field)) {
+        numeric = true;
+        output += field_text(table, field);
+    } else {
+        output += field_text(table, field);
+        if (!table.ansi && output.size() > start)
+            from_oem(table, reinterpret_cast<unsigned char*>(output.data() + start), output.size() - start);
+    }
+}
 
 int substitute_fields(DbfTable& table, const std::string& source, std::string& output, bool& numeric) {
     output.clear();
@@ -269,7 +267,7 @@ int substitute_planned(DbfTable& table, const SubstitutionPlan& plan, std::strin
         if (plan.has_operator && k == plan.operator_part)
             operator_position = static_cast<int>(output.size() + plan.operator_offset);
         if (part.field >= 0)
-            append_field_text(table, part.field, output, numeric);
+            append_substituted_field(table, part.field, output, numeric);
         else
             output += part.text;
     }
@@ -307,6 +305,50 @@ void apply_string_functions(std::string& text, DbfTable& table, std::string& scr
 void apply_string_functions(std::string& text, DbfTable& table) {
     std::string scratch;
     apply_string_functions(text, table, scratch);
+}
+
+std::string condition_from_utf8(const DbfTable& table, std::string_view utf8) {
+    std::string text = text_utf8_page(table).from_utf8(utf8);
+    if (table.ansi) return text;
+    // The words scan_source would take for field names stay; everything else is text.
+    auto to_ansi = [&](size_t i) {
+        if (static_cast<unsigned char>(text[i]) >= 128) from_oem(table, reinterpret_cast<unsigned char*>(&text[i]), 1);
+    };
+    const std::array<char, 2>& quotes = table.expression_quotes;
+    char open_quote = 0;
+    bool in_word = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (open_quote) {
+            if (c == open_quote)
+                open_quote = 0;
+            else
+                to_ansi(i);
+            continue;
+        }
+        if (c != 0 && (c == quotes[0] || c == quotes[1])) {
+            open_quote = c;
+            continue;
+        }
+        if (!is_word_character(static_cast<unsigned char>(c))) {
+            in_word = false;
+            continue;
+        }
+        if (!in_word) {
+            size_t length = 0;
+            while (length < kWordCompareLength && i + length < text.size() &&
+                   is_word_character(static_cast<unsigned char>(text[i + length])))
+                ++length;
+            if (find_field(table, std::string_view(text).substr(i, length)) >= 0) {
+                i += length - 1;
+                in_word = true;
+                continue;
+            }
+        }
+        to_ansi(i);
+        in_word = true;
+    }
+    return text;
 }
 
 } // namespace rorarodi

@@ -18,6 +18,11 @@ namespace rorarodi {
 // converted from OEM to ANSI unless the table is ANSI.
 int substitute_fields(DbfTable& table, const std::string& source, std::string& output, bool& numeric);
 
+// Appends a field's text as substitution writes it: dates and date-times in the
+// compact form, numeric fields as formatted (setting `numeric`), other fields
+// converted from OEM to ANSI unless the table is ANSI.
+void append_substituted_field(DbfTable& table, int field, std::string& output, bool& numeric);
+
 // A source text split once into copied text and field references, so that the same
 // text can be substituted for many records without scanning it again. Expanding a
 // plan gives exactly what substitute_fields gives for its source.
@@ -39,6 +44,12 @@ SubstitutionPlan plan_substitution(const DbfTable& table, std::string_view sourc
 // Expands a plan for the record in the record buffer; the same results as
 // substitute_fields.
 int substitute_planned(DbfTable& table, const SubstitutionPlan& plan, std::string& output, bool& numeric);
+
+// A condition typed in UTF-8 (/FILTER under /UTF8), ready for a table: taken into
+// the table's page, so that field names match; then, for a table not marked ANSI,
+// every other character above 127 gets the OEM-to-ANSI conversion that substitution
+// gives field texts, so that both sides of a comparison are in the same page.
+std::string condition_from_utf8(const DbfTable& table, std::string_view utf8);
 
 // Rewrites `text` with the string functions applied. A call's argument ends at the
 // first ')' after its name (or at the end of the text), so calls do not nest.

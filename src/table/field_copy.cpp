@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string_view>
 
 #include "platform/text.h"
 #include "table/field_text.h"
@@ -45,24 +44,6 @@ bool in_formatted_form(const uint8_t* text, size_t length, unsigned decimals) {
     return (zero_integer ? 0 : integer_digits) + decimals <= kExactDigits;
 }
 
-// The number of the digits text[start, start + count).
-int digits_value(const uint8_t* text, size_t start, size_t count) {
-    return leading_int32(std::string_view(reinterpret_cast<const char*>(text) + start, count));
-}
-
-// True for a valid date written as eight digits "yyyymmdd": its text form in any
-// date mode is read back as the same year, month and day, which are stored as
-// these same digits.
-bool valid_digit_date(const uint8_t* text) {
-    for (size_t i = 0; i < 8; ++i)
-        if (!is_digit(text[i])) return false;
-    DateParts parts;
-    parts.year = digits_value(text, 0, 4);
-    parts.month = digits_value(text, 4, 2);
-    parts.day = digits_value(text, 6, 2);
-    return date_parts_valid(parts);
-}
-
 } // namespace
 
 FieldTransfer plan_field_transfer(const DbfTable& source, int source_field, const DbfTable& target, int target_field) {
@@ -102,7 +83,9 @@ bool transfer_field_directly(FieldTransfer transfer, const DbfTable& source, int
         return true;
     }
     case FieldTransfer::date:
-        if (!valid_digit_date(from)) return false;
+        // A valid date as eight digits: its text form in any date mode reads back
+        // as the same year, month and day, stored as these same digits.
+        if (!is_compact_date(from)) return false;
         std::memcpy(to, from, 8);
         return true;
     case FieldTransfer::text_and_number: break;
