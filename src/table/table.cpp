@@ -299,6 +299,8 @@ bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
 
 bool backup_before_write(DbfTable& table) {
     if (!table.backup_option || table.backup_done) return true;
+    // A table that cannot be written gets no copy: the write would fail anyway.
+    if (!table.table_handle.is_writable()) return false;
     // A table named like its own backup (extension ".bak") cannot have one: copying
     // would replace the table by itself.
     if (names_open_file(table.backup_file_name, table.table_handle)) return false;

@@ -204,9 +204,10 @@ void blank_record_buffer(DbfTable& table);
 
 // Makes the ".bak" copy once per open table when the backup option is on. True when
 // the write it precedes may go on: the option is off, or the whole table is copied
-// (now or earlier). False when the copy cannot be made (the table is its own backup
-// name, the file cannot be created, a read or write fails); the backup-done flag then
-// stays off, no partial copy is left, and the next write tries again.
+// (now or earlier). False when the copy cannot be made (the table is not open for
+// writing or is its own backup name, the file cannot be created, a read or write
+// fails); the backup-done flag then stays off, no partial copy is left, and the
+// next write tries again.
 bool backup_before_write(DbfTable& table);
 
 // Drops the view list and the order list.

@@ -171,8 +171,9 @@ TEST(Maintenance, ReadOnlyTablesAreNeverWritten) {
     original[28] = 1;  // a flags byte that /CDX would clear
     write_file(dir / "t.dbf", original);
     write_file(dir / "t.dbt", memo);
-    RunResult r = run_rorarodi(dir, {"#t.dbf", "/BAK", "/FIELD:NOTE='new';PRICE=1", "/UPDATE", "/APPEND:2", "/PACK",
-                                     "/ZAP", "/TRUNC:1", "/CPZERO:5", "/CDX", "/CHECK", "/APPEND:blank", "/COUNT"});
+    RunResult r = run_rorarodi(dir, {"#t.dbf", "/BAK", "/DELETE:1", "/RECALL:2", "/FIELD:NOTE='new';PRICE=1", "/UPDATE",
+                                     "/APPEND:2", "/PACK", "/ZAP", "/TRUNC:1", "/CPZERO:5", "/CDX", "/CHECK",
+                                     "/APPEND:blank", "/COUNT"});
     EXPECT_EQ(r.output, "4\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);
