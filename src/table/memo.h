@@ -90,7 +90,8 @@ private:
 };
 
 // Appends memos to a table's memo file piece by piece, the file opened once for
-// the writer's life. A finished memo is stored as write_memo_bytes stores it.
+// the writer's life (never for a table not open for writing). A finished memo is
+// stored as write_memo_bytes stores it.
 class MemoWriter {
 public:
     explicit MemoWriter(DbfTable& table);
