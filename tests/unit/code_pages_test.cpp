@@ -280,10 +280,12 @@ TEST_F(CodePages, Utf8FormsOfEveryTextPageFollowIconv) {
             const std::string utf8 = tables.to_utf8(byte);
             EXPECT_EQ(utf8, utf8_of(character.value_or(0xFFFD))) << page << " " << b;
             // Back to a byte of the same character (the lowest, when two share it).
-            if (character) EXPECT_EQ(page_characters(page)[static_cast<unsigned char>(tables.from_utf8(utf8)[0])].value_or(
+            if (character) {
+                EXPECT_EQ(page_characters(page)[static_cast<unsigned char>(tables.from_utf8(utf8)[0])].value_or(
                                          static_cast<unsigned char>(tables.from_utf8(utf8)[0])),
                                      *character)
                 << page << " " << b;
+            }
         }
     }
     EXPECT_FALSE(is_known_text_page(932));

@@ -29,8 +29,9 @@ TEST(Dispatch, EveryFormTheUsageTextShowsReachesItsRow) {
         EXPECT_EQ(matched_keyword(form), row.keyword) << row.usage;
         // Flag characters and arguments after the keyword do not move it elsewhere
         // (the one keyword matched as a whole text aside).
-        if (row.keyword != "deletedonly")
+        if (row.keyword != "deletedonly") {
             EXPECT_EQ(matched_keyword(form + (form.back() == ':' ? "x" : "-")), row.keyword) << row.usage;
+        }
         ++shown;
     }
     EXPECT_GE(shown, 60);
