@@ -43,28 +43,6 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
     return true;
 }
 
-// The per-table options and conversion hooks the reopened table keeps.
-void carry_table_options(const DbfTable& from, DbfTable& to) {
-    to.date_mode = from.date_mode;
-    to.date_formats = from.date_formats;
-    to.datetime_formats = from.datetime_formats;
-    to.trim_mode = from.trim_mode;
-    to.new_memo_block_size = from.new_memo_block_size;
-    to.ansi = from.ansi;
-    to.case_insensitive = from.case_insensitive;
-    to.descending = from.descending;
-    to.field_layout = from.field_layout;
-    to.hide_deleted = from.hide_deleted;
-    to.backup_option = from.backup_option;
-    to.to_oem_hook = from.to_oem_hook;
-    to.from_oem_hook = from.from_oem_hook;
-    to.upper_case_hook = from.upper_case_hook;
-    to.code_pages = from.code_pages;
-    to.expression_quotes = from.expression_quotes;
-    // The password too: the reopened table reads and writes as before the sort.
-    copy_password(from, to);
-}
-
 // Copies the whole file behind `from` into a new file `name`; false when a read or
 // write fails.
 bool copy_file(FileHandle& from, const std::string& name) {
@@ -208,7 +186,9 @@ void handle_sort(Session& session, const std::string& argument) {
 
     auto reopened = std::make_unique<DbfTable>();
     if (open_table(*reopened, table_name, false) != OpenResult::opened) fail_with_name("Can't reopen file:", table_name);
-    carry_table_options(table, *reopened);
+    copy_table_options(table, *reopened);
+    // The password too: the reopened table reads and writes as before the sort.
+    copy_password(table, *reopened);
     // The backup just made holds the table as it was before the sort; a later
     // write under /BAK must not replace it with the sorted file.
     reopened->backup_done = swapped && reopened->backup_option;

@@ -51,19 +51,7 @@ void open_comparison_table(Session& session, const std::string& name) {
     auto table = std::make_unique<DbfTable>();
     if (open_table(*table, name, true) != OpenResult::opened) fail_with_name("Can't open", name);
     const DbfTable& current = session.table();
-    table->date_mode = current.date_mode;
-    table->date_formats = current.date_formats;
-    table->datetime_formats = current.datetime_formats;
-    table->trim_mode = current.trim_mode;
-    table->ansi = current.ansi;
-    table->case_insensitive = current.case_insensitive;
-    table->descending = current.descending;
-    table->field_layout = current.field_layout;
-    table->hide_deleted = current.hide_deleted;
-    table->backup_option = current.backup_option;
-    table->to_oem_hook = current.to_oem_hook;
-    table->from_oem_hook = current.from_oem_hook;
-    table->upper_case_hook = current.upper_case_hook;
+    copy_table_options(current, *table);
     share_run_settings(session, *table);
     session.comparison_table = std::move(table);
 }

@@ -213,4 +213,9 @@ bool backup_before_write(DbfTable& table);
 // Drops the view list and the order list.
 void clear_view(DbfTable& table);
 
+// Gives `to` the per-table options of `from` (date mode and formats, trim, memo
+// block size, ANSI, case, descending, layout, hide-deleted, backup), its
+// conversion hooks and the run settings it keeps; not its password.
+void copy_table_options(const DbfTable& from, DbfTable& to);
+
 } // namespace rorarodi
