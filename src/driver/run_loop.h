@@ -9,8 +9,9 @@ namespace rorarodi {
 int run_program(int argc, char** argv);
 
 // Applies every parameter line of a list file; false when it cannot be opened.
-// `depth` counts the list files being read around this one.
-bool read_parameter_list(const std::string& path, int depth = 0);
+// Nested list files are read up to a fixed depth, and never one that is already
+// being read around the line that names it.
+bool read_parameter_list(const std::string& path);
 
 // Drive + directory + the file-name part of `name` + extension.
 std::string make_sibling_path(const std::string& drive, const std::string& directory, const std::string& name,
