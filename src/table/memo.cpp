@@ -274,7 +274,9 @@ std::string make_memo_file_name(const std::string& table_file_name, int kind) {
     }
 }
 
-std::string memo_file_path(const DbfTable& table) { return resolve_companion_name(table.memo_file_name); }
+std::string memo_file_path(const DbfTable& table) {
+    return resolve_companion_name(table.memo_file_name, table.table_file_name);
+}
 
 int derive_table_kind(DbfTable& table) {
     int kind = table.level7 ? kKindLevel7 : kind_for_version(table.version());

@@ -17,7 +17,8 @@ std::string make_memo_file_name(const std::string& table_file_name, int kind);
 int derive_table_kind(DbfTable& table);
 
 // Name of the memo file on disk: `memo_file_name`, or when no file has exactly that
-// name, a file of the same directory whose name differs only in letter case.
+// name, a file of the same directory whose name differs only in letter case and
+// that is not the memo file of another table there.
 std::string memo_file_path(const DbfTable& table);
 
 // Block size of the table's memo file, 0 when it cannot be opened or the version
