@@ -2,8 +2,10 @@
 // dBase III, dBase IV (and level 7), FoxPro and SMT formats.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "table/table.h"
 
@@ -41,5 +43,32 @@ bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
 // is short or its block size 0, or the text would reach into the header area or past
 // the end of the file.
 bool overwrite_memo_text(DbfTable& table, int field, const std::string& text);
+
+// One pass of in-place rewrites of the memo texts of a table (the code-page
+// conversions). All references are noted first; then each text is rewritten from
+// its data up to its stated length or end, but never past the start of the next
+// block that any record references, never over the header of the memo file or of
+// a block, and each block at most once. Binary blocks are never rewritten: those of
+// fields noted as binary, and FoxPro blocks of any type but text (1).
+class MemoTextPass {
+public:
+    using Conversion = std::function<void(unsigned char* text, size_t length)>;
+
+    // Notes the memo block of the current record's field.
+    void note_reference(DbfTable& table, int field, bool binary);
+    // Rewrites the text of the current record's memo field through `conversion`,
+    // which keeps the length (dBase III, dBase IV and FoxPro formats). False when
+    // nothing was written: no memo, a block not noted, already rewritten or binary,
+    // a damaged block header, or a memo file that cannot be written.
+    bool rewrite(DbfTable& table, int field, const Conversion& conversion);
+
+private:
+    void prepare();
+
+    std::vector<uint32_t> blocks_;   // every noted block; ascending once prepared
+    std::vector<uint32_t> binary_;   // blocks of binary fields
+    std::vector<bool> closed_;       // per block: rewritten already, or binary
+    bool prepared_ = false;
+};
 
 } // namespace rorarodi
