@@ -3,12 +3,17 @@
 BUILD_DIR   ?= build
 TEST_DIR    ?= build-test
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
+PREFIX      ?= /usr/local
 
-.PHONY: all build run test clean sample
+.PHONY: all build run test clean sample tools install
 
 all: build
 
-build:
+# Installs the build tools a fresh Debian or Ubuntu machine may lack.
+tools:
+	@sh .ci/install-tools
+
+build: tools
 	cmake -S . -B $(BUILD_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Release -DRORARODI_TESTS=OFF >/dev/null
 	cmake --build $(BUILD_DIR) -j $(JOBS)
 
@@ -19,11 +24,17 @@ run: sample
 	./$(BUILD_DIR)/rorarodi /VERSION
 	./$(BUILD_DIR)/rorarodi examples/customers.dbf /COUNT /STRUCT
 
-test:
+test: tools
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORARODI_SANITIZE=ON -DRORARODI_TESTS=ON >/dev/null
 	cmake --build $(TEST_DIR) -j $(JOBS)
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
+
+# Installs the program and its manual page under $(DESTDIR)$(PREFIX).
+install: build
+	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1
+	install -m 755 $(BUILD_DIR)/rorarodi $(DESTDIR)$(PREFIX)/bin/rorarodi
+	install -m 644 docs/rorarodi.1 $(DESTDIR)$(PREFIX)/share/man/man1/rorarodi.1
 
 clean:
 	rm -rf $(BUILD_DIR) $(TEST_DIR)

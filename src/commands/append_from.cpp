@@ -2,6 +2,6 @@
 
 namespace rorarodi {
 
-void handle_append_from(const std::string&) {}
+void handle_append_from(Session& session, const std::string&) {}
 
 } // namespace rorarodi

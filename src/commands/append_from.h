@@ -4,6 +4,8 @@
 
 namespace rorarodi {
 
-void handle_append_from(const std::string& table_name);
+struct Session;
+
+void handle_append_from(Session& session, const std::string& table_name);
 
 } // namespace rorarodi

@@ -7,23 +7,21 @@
 #include <optional>
 
 #include "commands/record_lists.h"
-#include "driver/console.h"
-#include "driver/settings.h"
+#include "session/console.h"
+#include "session/session.h"
 #include "platform/code_pages.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
 namespace {
 
-using BufferConversion = void (*)(DbfTable& table, unsigned char* text, size_t length);
+using BufferConversion = void (*)(const DbfTable& table, unsigned char* text, size_t length);
 
 constexpr size_t kMaxTranslationTableLength = 255;
-constexpr int kOemRulePage = 866;
-
-bool code_pages_given = false;
 
 // Stores a translation-table value unless the table already has one; the value
 // ends at a zero byte and is cut to 255 characters. An empty value is no value.
@@ -43,31 +41,6 @@ void translate(const std::string& from, const std::string& to, unsigned char* te
         size_t k = from.find(static_cast<char>(text[i]));
         if (k == std::string::npos) continue;
         text[i] = k < to.size() ? static_cast<unsigned char>(to[k]) : '.';
-    }
-}
-
-void table_to_oem_hook(unsigned char* text, size_t length) {
-    const TranslationTables& tables = process_state().translation_tables;
-    if (tables.table_ansi && tables.table_oem) translate(*tables.table_ansi, *tables.table_oem, text, length);
-}
-
-void table_from_oem_hook(unsigned char* text, size_t length) {
-    const TranslationTables& tables = process_state().translation_tables;
-    if (tables.table_ansi && tables.table_oem) translate(*tables.table_oem, *tables.table_ansi, text, length);
-}
-
-// 'a' to 'z' always; other bytes through Normal and Uppercase when both have a
-// byte at that position.
-void table_upper_case_hook(unsigned char* text) {
-    const TranslationTables& tables = process_state().translation_tables;
-    for (; *text != 0; ++text) {
-        if (*text >= 'a' && *text <= 'z') {
-            *text = static_cast<unsigned char>(*text - 32);
-            continue;
-        }
-        if (!tables.normal || !tables.uppercase) continue;
-        size_t k = tables.normal->find(static_cast<char>(*text));
-        if (k != std::string::npos && k < tables.uppercase->size()) *text = static_cast<unsigned char>((*tables.uppercase)[k]);
     }
 }
 
@@ -113,10 +86,10 @@ void convert_character_field(DbfTable& table, int field, BufferConversion conver
 }
 
 // Converts every character field and memo text of every record in place.
-void convert_table(const char* trace_name, BufferConversion convert) {
-    trace_enter(trace_name);
-    handle_clear(std::string());
-    DbfTable& table = current_table();
+void convert_table(Session& session, const char* trace_name, BufferConversion convert) {
+    trace_enter(session, trace_name);
+    handle_clear(session, std::string());
+    DbfTable& table = session.table();
     const uint32_t count = view_record_count(table);
     // A table opened read-only keeps its memo file unchanged too. Every memo
     // reference is known before the first memo is rewritten, so that no rewrite
@@ -144,99 +117,66 @@ void convert_table(const char* trace_name, BufferConversion convert) {
         }
         write_view_record(table, position);
     }
-    trace_leave(trace_name);
+    trace_leave(session, trace_name);
 }
 
 } // namespace
 
-void to_oem(DbfTable& table, unsigned char* text, size_t length) {
-    if (table.to_oem_hook)
-        table.to_oem_hook(text, length);
-    else
-        ansi_to_oem_buffer(text, length);
-}
-
-void from_oem(DbfTable& table, unsigned char* text, size_t length) {
-    if (table.from_oem_hook)
-        table.from_oem_hook(text, length);
-    else
-        oem_to_ansi_buffer(text, length);
-}
-
-void upper_case_ansi(char* text) { upper_case_ansi_page(reinterpret_cast<unsigned char*>(text)); }
-
-void upper_case_oem(char* text) {
-    auto* bytes = reinterpret_cast<unsigned char*>(text);
-    if (oem_code_page() != kOemRulePage) {
-        upper_case_oem_page(bytes);
-        return;
-    }
-    // Code page 866: Latin letters, and the Cyrillic lower-case letters а-п
-    // (0xA0-0xAF) and р-я (0xE0-0xEF) to А-П (0x80-0x8F) and Р-Я (0x90-0x9F).
-    for (; *bytes != 0; ++bytes) {
-        unsigned char c = *bytes;
-        if (c >= 'a' && c <= 'z')
-            *bytes = static_cast<unsigned char>(c - 32);
-        else if (c >= 0xA0 && c <= 0xAF)
-            *bytes = static_cast<unsigned char>(c - 32);
-        else if (c >= 0xE0 && c <= 0xEF)
-            *bytes = static_cast<unsigned char>(c - 80);
-    }
-}
-
-void upper_case_key(DbfTable& table, char* text) {
-    if (!table.case_insensitive) return;
-    if (table.upper_case_hook)
-        table.upper_case_hook(reinterpret_cast<unsigned char*>(text));
-    else if (table.ansi)
-        upper_case_ansi(text);
-    else
-        upper_case_oem(text);
-}
-
-void install_conversion_hooks(DbfTable& table) {
-    const TranslationTables& tables = process_state().translation_tables;
+void install_conversion_hooks(const Session& session, DbfTable& table) {
+    const TranslationTables& tables = session.translation_tables;
     if (tables.table_oem && tables.table_ansi) {
-        table.to_oem_hook = table_to_oem_hook;
-        table.from_oem_hook = table_from_oem_hook;
+        const std::string oem = *tables.table_oem, ansi = *tables.table_ansi;
+        table.to_oem_hook = [ansi, oem](unsigned char* text, size_t length) { translate(ansi, oem, text, length); };
+        table.from_oem_hook = [ansi, oem](unsigned char* text, size_t length) { translate(oem, ansi, text, length); };
     }
-    if (tables.normal && tables.uppercase) table.upper_case_hook = table_upper_case_hook;
+    if (tables.normal && tables.uppercase) {
+        const std::string normal = *tables.normal, uppercase = *tables.uppercase;
+        // 'a' to 'z' always; other bytes through Normal and Uppercase when both have
+        // a byte at that position.
+        table.upper_case_hook = [normal, uppercase](unsigned char* text) {
+            for (; *text != 0; ++text) {
+                if (*text >= 'a' && *text <= 'z') {
+                    *text = static_cast<unsigned char>(*text - 32);
+                    continue;
+                }
+                size_t k = normal.find(static_cast<char>(*text));
+                if (k != std::string::npos && k < uppercase.size()) *text = static_cast<unsigned char>(uppercase[k]);
+            }
+        };
+    }
 }
 
-void handle_oem2ansi(const std::string&) { convert_table("OemToAnsi", from_oem); }
-void handle_ansi2oem(const std::string&) { convert_table("Ansi2Oem", to_oem); }
+void handle_oem2ansi(Session& session, const std::string&) { convert_table(session, "OemToAnsi", from_oem); }
+void handle_ansi2oem(Session& session, const std::string&) { convert_table(session, "Ansi2Oem", to_oem); }
 
-void handle_normal_table(const std::string& argument) {
-    store_translation_table(process_state().translation_tables.normal, argument);
+void handle_normal_table(Session& session, const std::string& argument) {
+    store_translation_table(session.translation_tables.normal, argument);
 }
-void handle_lowercase_table(const std::string& argument) {
-    store_translation_table(process_state().translation_tables.lowercase, argument);
+void handle_lowercase_table(Session& session, const std::string& argument) {
+    store_translation_table(session.translation_tables.lowercase, argument);
 }
-void handle_uppercase_table(const std::string& argument) {
-    store_translation_table(process_state().translation_tables.uppercase, argument);
+void handle_uppercase_table(Session& session, const std::string& argument) {
+    store_translation_table(session.translation_tables.uppercase, argument);
 }
-void handle_table_oem(const std::string& argument) {
-    store_translation_table(process_state().translation_tables.table_oem, argument);
+void handle_table_oem(Session& session, const std::string& argument) {
+    store_translation_table(session.translation_tables.table_oem, argument);
 }
-void handle_table_ansi(const std::string& argument) {
-    store_translation_table(process_state().translation_tables.table_ansi, argument);
+void handle_table_ansi(Session& session, const std::string& argument) {
+    store_translation_table(session.translation_tables.table_ansi, argument);
 }
 
-void handle_code_pages(const std::string& argument) {
+void handle_code_pages(Session& session, const std::string& argument) {
     int oem_page = 0, ansi_page = 0;
     if (!parse_code_pages(argument, oem_page, ansi_page) || !is_supported_oem_page(oem_page) ||
         !is_supported_ansi_page(ansi_page)) {
         print_line("Invalid code page...");
         return;
     }
-    if (code_pages_given) return;
-    select_code_pages(oem_page, ansi_page);
-    code_pages_given = true;
-}
-
-void reset_code_page_choice() {
-    select_code_pages(kDefaultOemPage, kDefaultAnsiPage);
-    code_pages_given = false;
+    if (session.code_pages_given) return;
+    session.code_pages = CodePagePair{oem_page, ansi_page};
+    session.code_pages_given = true;
+    if (session.current_table) share_run_settings(session, *session.current_table);
+    if (session.comparison_table) share_run_settings(session, *session.comparison_table);
 }
 
 } // namespace rorarodi

@@ -2,6 +2,6 @@
 
 namespace rorarodi {
 
-void handle_deldupes(const std::string&) {}
+void handle_deldupes(Session& session, const std::string&) {}
 
 } // namespace rorarodi

@@ -4,6 +4,8 @@
 
 namespace rorarodi {
 
-void handle_deldupes(const std::string& argument);
+struct Session;
+
+void handle_deldupes(Session& session, const std::string& argument);
 
 } // namespace rorarodi

@@ -3,14 +3,14 @@
 namespace rorarodi {
 
 // Recognised now; their work is added with the maintenance commands.
-void handle_append(const std::string&) {}
-void handle_cpzero(const std::string&) {}
-void handle_trunc(const std::string&) {}
-void handle_check(const std::string&) {}
-void handle_blank(const std::string&) {}
-void handle_make(const std::string&) {}
-void handle_pack(const std::string&) {}
-void handle_zap(const std::string&) {}
-void handle_cdx(const std::string&) {}
+void handle_append(Session& session, const std::string&) {}
+void handle_cpzero(Session& session, const std::string&) {}
+void handle_trunc(Session& session, const std::string&) {}
+void handle_check(Session& session, const std::string&) {}
+void handle_blank(Session& session, const std::string&) {}
+void handle_make(Session& session, const std::string&) {}
+void handle_pack(Session& session, const std::string&) {}
+void handle_zap(Session& session, const std::string&) {}
+void handle_cdx(Session& session, const std::string&) {}
 
 } // namespace rorarodi

@@ -5,14 +5,16 @@
 
 namespace rorarodi {
 
-void handle_append(const std::string& argument);
-void handle_cpzero(const std::string& argument);
-void handle_trunc(const std::string& argument);
-void handle_check(const std::string& argument);
-void handle_blank(const std::string& argument);
-void handle_make(const std::string& argument);
-void handle_pack(const std::string& argument);
-void handle_zap(const std::string& argument);
-void handle_cdx(const std::string& argument);
+struct Session;
+
+void handle_append(Session& session, const std::string& argument);
+void handle_cpzero(Session& session, const std::string& argument);
+void handle_trunc(Session& session, const std::string& argument);
+void handle_check(Session& session, const std::string& argument);
+void handle_blank(Session& session, const std::string& argument);
+void handle_make(Session& session, const std::string& argument);
+void handle_pack(Session& session, const std::string& argument);
+void handle_zap(Session& session, const std::string& argument);
+void handle_cdx(Session& session, const std::string& argument);
 
 } // namespace rorarodi

@@ -2,8 +2,8 @@
 
 namespace rorarodi {
 
-void handle_psw(const std::string&) {}
-void handle_encode(const std::string&) {}
-void handle_decode(const std::string&) {}
+void handle_psw(Session& session, const std::string&) {}
+void handle_encode(Session& session, const std::string&) {}
+void handle_decode(Session& session, const std::string&) {}
 
 } // namespace rorarodi

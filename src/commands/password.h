@@ -4,8 +4,10 @@
 
 namespace rorarodi {
 
-void handle_psw(const std::string& argument);
-void handle_encode(const std::string& argument);
-void handle_decode(const std::string& argument);
+struct Session;
+
+void handle_psw(Session& session, const std::string& argument);
+void handle_encode(Session& session, const std::string& argument);
+void handle_decode(Session& session, const std::string& argument);
 
 } // namespace rorarodi

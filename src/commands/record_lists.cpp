@@ -7,7 +7,8 @@
 #include <strings.h>
 #include <vector>
 
-#include "driver/console.h"
+#include "session/console.h"
+#include "session/session.h"
 #include "expr/filter.h"
 #include "table/dbf_format.h"
 
@@ -58,21 +59,21 @@ std::vector<RangeSegment> parse_record_list(const std::string& argument) {
 }
 
 // /DELETE and /RECALL: one routine marking the listed view positions.
-void mark_listed_records(const std::string& argument, const char* trace_name, const char* required_message,
+void mark_listed_records(Session& session, const std::string& argument, const char* trace_name, const char* required_message,
                          bool (*operation)(DbfTable&, uint32_t)) {
-    trace_enter(trace_name);
+    trace_enter(session, trace_name);
     if (argument.empty()) {
         print_line(required_message);
         return;
     }
-    DbfTable& table = current_table();
+    DbfTable& table = session.table();
     const uint32_t view_size = view_record_count(table);
     if (begins_with_all(argument))
         for (uint32_t position = 0; position < view_size; ++position) operation(table, position);
     for (const RangeSegment& segment : parse_record_list(argument))
         for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position)
             operation(table, static_cast<uint32_t>(position));
-    trace_leave(trace_name);
+    trace_leave(session, trace_name);
 }
 
 bool set_mark(DbfTable& table, uint32_t position, uint8_t wanted, bool only_when_deleted) {
@@ -89,9 +90,9 @@ bool delete_record(DbfTable& table, uint32_t position) { return set_mark(table, 
 
 bool recall_record(DbfTable& table, uint32_t position) { return set_mark(table, position, kLiveMark, true); }
 
-void handle_range(const std::string& argument) {
-    trace_enter("Range");
-    RangeList& range = process_state().range_list;
+void handle_range(Session& session, const std::string& argument) {
+    trace_enter(session, "Range");
+    RangeList& range = session.range_list;
     if (argument.empty()) {
         print_line("Parameter required for range...");
     } else if (begins_with_all(argument)) {
@@ -103,29 +104,29 @@ void handle_range(const std::string& argument) {
             if (std::optional<RangeSegment> segment = token_segment(token)) range.entries->push_back(*segment);
         }
     }
-    trace_leave("Range");
+    trace_leave(session, "Range");
 }
 
-void handle_delete(const std::string& argument) {
-    mark_listed_records(argument, "Delete", "Parameter required for delete...", delete_record);
+void handle_delete(Session& session, const std::string& argument) {
+    mark_listed_records(session, argument, "Delete", "Parameter required for delete...", delete_record);
 }
 
-void handle_recall(const std::string& argument) {
-    mark_listed_records(argument, "Recall", "Parameter required for recall...", recall_record);
+void handle_recall(Session& session, const std::string& argument) {
+    mark_listed_records(session, argument, "Recall", "Parameter required for recall...", recall_record);
 }
 
-void handle_deleted(const std::string& argument) {
-    trace_enter("Deleted");
-    DbfTable& table = current_table();
+void handle_deleted(Session& session, const std::string& argument) {
+    trace_enter(session, "Deleted");
+    DbfTable& table = session.table();
     bool old_hide = table.hide_deleted;
     table.hide_deleted = !argument.empty() && argument[0] == '-';
     if (table.hide_deleted != old_hide) apply_filter(table, kResetMarker);
     if (!table.hide_deleted && !table.filter.filter_text) clear_view(table);
-    trace_leave("Deleted");
+    trace_leave(session, "Deleted");
 }
 
-void handle_deletedonly(const std::string&) {
-    DbfTable& table = current_table();
+void handle_deletedonly(Session& session, const std::string&) {
+    DbfTable& table = session.table();
     table.hide_deleted = false;
     clear_view(table);
     table.filter.filter_text.reset();
@@ -137,10 +138,10 @@ void handle_deletedonly(const std::string&) {
     table.filter.view_list = std::move(deleted);
 }
 
-void handle_clear(const std::string&) {
-    trace_enter("Clear");
-    clear_view(current_table());
-    trace_leave("Clear");
+void handle_clear(Session& session, const std::string&) {
+    trace_enter(session, "Clear");
+    clear_view(session.table());
+    trace_leave(session, "Clear");
 }
 
 } // namespace rorarodi

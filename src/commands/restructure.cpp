@@ -2,7 +2,7 @@
 
 namespace rorarodi {
 
-void handle_modify(const std::string&) {}
-void create_table_from_structure(const std::string&, const std::string&) {}
+void handle_modify(Session& session, const std::string&) {}
+void create_table_from_structure(Session&, const std::string&, const std::string&) {}
 
 } // namespace rorarodi

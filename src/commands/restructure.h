@@ -4,8 +4,10 @@
 
 namespace rorarodi {
 
-void handle_modify(const std::string& argument);
+struct Session;
+
+void handle_modify(Session& session, const std::string& argument);
 // The single-purpose form: creates `table_name` from the structure file.
-void create_table_from_structure(const std::string& structure_file, const std::string& table_name);
+void create_table_from_structure(Session& session, const std::string& structure_file, const std::string& table_name);
 
 } // namespace rorarodi

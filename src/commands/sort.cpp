@@ -1,24 +1,24 @@
 #include "commands/sort.h"
 
-#include "driver/console.h"
-#include "driver/settings.h"
+#include "session/console.h"
+#include "session/session.h"
 #include "expr/field_list.h"
 
 namespace rorarodi {
 
-void handle_order(const std::string& argument) {
-    trace_enter("Order");
+void handle_order(Session& session, const std::string& argument) {
+    trace_enter(session, "Order");
     if (argument.empty()) {
         print_line("Field[s] required for order...");
-    } else if (!order_table(current_table(), argument)) {
+    } else if (!order_table(session.table(), argument)) {
         print_line("Invalid field[s]...");
-    } else if (process_state().comparison_table && !order_table(*process_state().comparison_table, argument)) {
+    } else if (session.comparison_table && !order_table(*session.comparison_table, argument)) {
         print_line("Invalid field[s]...");
     }
-    trace_leave("Order");
+    trace_leave(session, "Order");
 }
 
 // Recognised now; rewriting the file in order comes with the sort command.
-void handle_sort(const std::string&) {}
+void handle_sort(Session& session, const std::string&) {}
 
 } // namespace rorarodi

@@ -4,7 +4,9 @@
 
 namespace rorarodi {
 
-void handle_order(const std::string& argument);
-void handle_sort(const std::string& argument);
+struct Session;
+
+void handle_order(Session& session, const std::string& argument);
+void handle_sort(Session& session, const std::string& argument);
 
 } // namespace rorarodi

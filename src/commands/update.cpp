@@ -2,7 +2,7 @@
 
 namespace rorarodi {
 
-void handle_field(const std::string&) {}
-void handle_update(const std::string&) {}
+void handle_field(Session& session, const std::string&) {}
+void handle_update(Session& session, const std::string&) {}
 
 } // namespace rorarodi

@@ -4,7 +4,9 @@
 
 namespace rorarodi {
 
-void handle_field(const std::string& argument);
-void handle_update(const std::string& argument);
+struct Session;
+
+void handle_field(Session& session, const std::string& argument);
+void handle_update(Session& session, const std::string& argument);
 
 } // namespace rorarodi

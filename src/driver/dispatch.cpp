@@ -1,6 +1,8 @@
 #include "driver/dispatch.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <strings.h>
 
 #include "commands/append_from.h"
@@ -30,92 +32,104 @@ enum class ArgumentStart {
     after_four,     // the text from the fifth character on ("sum:", "avg:")
 };
 
-using Handler = void (*)(const std::string& argument);
+using Handler = void (*)(Session& session, const std::string& argument);
 
 // One row per parameter, in dispatch order. A keyword matches when it is a
 // prefix of the parameter text, ignoring letter case, over its full length
 // (including a trailing ':' or '='); `whole` rows must equal the whole text.
-// Longer keywords stand before shorter ones that begin the same way.
+// Longer keywords stand before shorter ones that begin the same way. A row
+// without a handler never matches. The usage text shows `usage` at line
+// `usage_line` (from 1) in the left (0) or right (1) column; rows without a
+// usage text are not listed there.
 struct KeywordRow {
     const char* keyword;
     ArgumentStart start;
     Handler handler;
     bool whole = false;
+    const char* usage = nullptr;
+    int usage_line = 0;
+    int usage_column = 0;
 };
 
 constexpr KeywordRow kKeywords[] = {
-    {"ignorequotes", ArgumentStart::none, handle_ignorequotes},
-    {"oem2ansi", ArgumentStart::none, handle_oem2ansi},
-    {"ansi2oem", ArgumentStart::none, handle_ansi2oem},
-    {"deldupes", ArgumentStart::none, handle_deldupes},
-    {"version", ArgumentStart::none, handle_version},
-    {"verbose", ArgumentStart::none, handle_verbose},
-    {"modify:", ArgumentStart::after_keyword, handle_modify},
-    {"delete:", ArgumentStart::after_keyword, handle_delete},
-    {"deletedonly", ArgumentStart::none, handle_deletedonly, true},
-    {"deleted", ArgumentStart::after_keyword, handle_deleted},
-    {"sql2000", ArgumentStart::none, handle_sql2000},
-    {"quotes:", ArgumentStart::after_keyword, handle_quotes},
-    {"encode:", ArgumentStart::after_keyword, handle_encode},
-    {"decode:", ArgumentStart::after_keyword, handle_decode},
-    {"recall:", ArgumentStart::after_keyword, handle_recall},
-    {"append", ArgumentStart::after_keyword, handle_append},
-    {"cpzero", ArgumentStart::after_keyword, handle_cpzero},
-    {"update", ArgumentStart::none, handle_update},
-    {"browse", ArgumentStart::none, handle_browse},
-    {"fields", ArgumentStart::none, handle_fields},
-    {"struct", ArgumentStart::after_keyword, list_structure},
-    {"select:", ArgumentStart::after_keyword, handle_select},
-    {"filter:", ArgumentStart::after_keyword, handle_filter},
-    {"trunc:", ArgumentStart::after_keyword, handle_trunc},
-    {"field:", ArgumentStart::after_keyword, handle_field},
-    {"range:", ArgumentStart::after_keyword, handle_range},
-    {"order:", ArgumentStart::after_keyword, handle_order},
-    {"escape:", ArgumentStart::after_keyword, handle_escape},
-    {"check", ArgumentStart::none, handle_check},
-    {"clear", ArgumentStart::none, handle_clear},
-    {"blank", ArgumentStart::none, handle_blank},
-    {"count", ArgumentStart::none, handle_count},
-    {"2ansi", ArgumentStart::none, handle_2ansi},
-    {"sort:", ArgumentStart::after_keyword, handle_sort},
-    {"make:", ArgumentStart::after_keyword, handle_make},
-    {"calc:", ArgumentStart::after_keyword, handle_calc},
-    {"crlf:", ArgumentStart::after_keyword, handle_crlf},
-    {"2oem", ArgumentStart::none, handle_2oem},
-    {"pack", ArgumentStart::after_keyword, handle_pack},
-    {"type", ArgumentStart::after_keyword, handle_type},
-    {"trim", ArgumentStart::after_keyword, handle_trim},
-    {"desc", ArgumentStart::none, handle_desc},
-    {"ansi", ArgumentStart::none, handle_ansi},
-    {"case", ArgumentStart::after_keyword, handle_case},
-    {"name", ArgumentStart::after_keyword, handle_name},
-    {"date", ArgumentStart::skip_one, handle_date},
-    {"memo", ArgumentStart::skip_one, handle_memo},
-    {"sum", ArgumentStart::after_four, handle_sum},
-    {"avg", ArgumentStart::after_four, handle_avg},
-    {"del", ArgumentStart::after_keyword, handle_del},
-    {"bak", ArgumentStart::after_keyword, handle_bak},
-    {"hdr", ArgumentStart::after_keyword, handle_hdr},
-    {"out", ArgumentStart::after_keyword, handle_out},
-    {"psw", ArgumentStart::after_keyword, handle_psw},
-    {"oem", ArgumentStart::none, handle_oem},
-    {"zap", ArgumentStart::none, handle_zap},
-    {"asc", ArgumentStart::none, handle_asc},
-    {"cdx", ArgumentStart::none, handle_cdx},
-    {"cmp", ArgumentStart::after_keyword, handle_cmp},
-    {"s:", ArgumentStart::after_keyword, handle_select},
-    {"f:", ArgumentStart::after_keyword, handle_filter},
-    {"l:", ArgumentStart::after_keyword, handle_field},
-    {"o:", ArgumentStart::after_keyword, handle_order},
-    {"?", ArgumentStart::none, handle_usage},
-    {"Normal=", ArgumentStart::after_keyword, handle_normal_table},
-    {"Lowercase=", ArgumentStart::after_keyword, handle_lowercase_table},
-    {"Uppercase=", ArgumentStart::after_keyword, handle_uppercase_table},
-    {"TableOEM=", ArgumentStart::after_keyword, handle_table_oem},
-    {"TableAnsi=", ArgumentStart::after_keyword, handle_table_ansi},
+    {"ignorequotes", ArgumentStart::none, handle_ignorequotes, false, "/IGNOREQUOTES", 26, 0},
+    {"oem2ansi", ArgumentStart::none, handle_oem2ansi, false, "/OEM2ANSI", 24, 0},
+    {"ansi2oem", ArgumentStart::none, handle_ansi2oem, false, "/ANSI2OEM", 24, 1},
+    {"deldupes", ArgumentStart::none, handle_deldupes, false, "/DELDUPES", 26, 1},
+    {"version", ArgumentStart::none, handle_version, false, "/VERSION", 10, 1},
+    {"verbose", ArgumentStart::none, handle_verbose, false, "/VERBOSE", 21, 0},
+    // Creating a table is a form of the first argument only; as a parameter it is
+    // unknown, so its row has no handler and serves the usage text alone.
+    {"create:", ArgumentStart::none, nullptr, false, "/CREATE:struct.txt file.dbf", 28, 0},
+    {"modify:", ArgumentStart::after_keyword, handle_modify, false, "/MODIFY:struct.txt", 28, 1},
+    {"delete:", ArgumentStart::after_keyword, handle_delete, false, "/DELETE:N1,N2-N3,all", 15, 0},
+    {"deletedonly", ArgumentStart::none, handle_deletedonly, true, "/DELETEDONLY", 29, 1},
+    {"deleted", ArgumentStart::after_keyword, handle_deleted, false, "/DELETED[+|-]", 6, 0},
+    {"sql2000", ArgumentStart::none, handle_sql2000, false, "/SQL2000", 22, 1},
+    {"quotes:", ArgumentStart::after_keyword, handle_quotes, false, "/QUOTES:[single|double]", 27, 0},
+    {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0},
+    {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1},
+    {"recall:", ArgumentStart::after_keyword, handle_recall, false, "/RECALL:N1,N2-N3,all", 15, 1},
+    {"append", ArgumentStart::after_keyword, handle_append, false, "/APPEND[:N|blank]", 13, 0},
+    {"cpzero", ArgumentStart::after_keyword, handle_cpzero, false, "/CPZERO", 3, 1},
+    {"update", ArgumentStart::none, handle_update, false, "/UPDATE", 16, 1},
+    {"browse", ArgumentStart::none, handle_browse, false, "/BROWSE", 11, 0},
+    {"fields", ArgumentStart::none, handle_fields, false, "/FIELDS", 11, 1},
+    {"struct", ArgumentStart::after_keyword, list_structure, false, "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", 30, 0},
+    {"select:", ArgumentStart::after_keyword, handle_select, false, "/SELECT:field1;field2;...", 19, 0},
+    {"filter:", ArgumentStart::after_keyword, handle_filter, false, "/FILTER:condition", 14, 0},
+    {"trunc:", ArgumentStart::after_keyword, handle_trunc, false, "/TRUNC:N", 9, 0},
+    {"field:", ArgumentStart::after_keyword, handle_field, false, "/FIELD:field1=value;field2=value;...", 25, 0},
+    {"range:", ArgumentStart::after_keyword, handle_range, false, "/RANGE:N1,N2-N3,all", 13, 1},
+    {"order:", ArgumentStart::after_keyword, handle_order, false, "/ORDER:field1;field2;...", 18, 1},
+    {"escape:", ArgumentStart::after_keyword, handle_escape, false, "/ESCAPE:char", 27, 1},
+    {"check", ArgumentStart::none, handle_check, false, "/CHECK", 4, 0},
+    {"clear", ArgumentStart::none, handle_clear, false, "/CLEAR", 4, 1},
+    {"blank", ArgumentStart::none, handle_blank, false, "/BLANK", 9, 1},
+    {"count", ArgumentStart::none, handle_count, false, "/COUNT", 10, 0},
+    {"2ansi", ArgumentStart::none, handle_2ansi, false, "/2ANSI", 23, 0},
+    {"sort:", ArgumentStart::after_keyword, handle_sort, false, "/SORT:field1;field2;...", 18, 0},
+    {"make:", ArgumentStart::after_keyword, handle_make, false, "/MAKE:filename.dbf", 14, 1},
+    {"calc:", ArgumentStart::after_keyword, handle_calc, false, "/CALC:condition", 12, 1},
+    {"crlf:", ArgumentStart::after_keyword, handle_crlf, false, "/CRLF:[keep|kill]", 29, 0},
+    {"2oem", ArgumentStart::none, handle_2oem, false, "/2OEM", 23, 1},
+    {"pack", ArgumentStart::after_keyword, handle_pack, false, "/PACK:[dbf|memo]", 5, 0},
+    {"type", ArgumentStart::after_keyword, handle_type, false, "/TYPE:db3|db4|fox|vfp|db7", 22, 0},
+    {"trim", ArgumentStart::after_keyword, handle_trim, false, "/TRIM:left|right|all", 17, 0},
+    {"desc", ArgumentStart::none, handle_desc, false, "/DESC", 2, 1},
+    {"ansi", ArgumentStart::none, handle_ansi, false, "/ANSI", 1, 0},
+    {"case", ArgumentStart::after_keyword, handle_case, false, "/CASE[+|-]", 7, 0},
+    {"name", ArgumentStart::after_keyword, handle_name, false, "/NAME[+|-]", 12, 0},
+    {"date", ArgumentStart::skip_one, handle_date, false, "/DATE:mdy|dmy|ymd|asis|char", 16, 0},
+    {"memo", ArgumentStart::skip_one, handle_memo, false, "/MEMO[:text]", 19, 1},
+    {"sum", ArgumentStart::after_four, handle_sum, false, "/SUM:field1;field2;...", 20, 0},
+    {"avg", ArgumentStart::after_four, handle_avg, false, "/AVG:field1;field2;...", 20, 1},
+    {"del", ArgumentStart::after_keyword, handle_del, false, "/DEL[+|-]", 6, 1},
+    {"bak", ArgumentStart::after_keyword, handle_bak, false, "/BAK[+|-]", 21, 1},
+    {"hdr", ArgumentStart::after_keyword, handle_hdr, false, "/HDR[+|-]", 17, 1},
+    {"out", ArgumentStart::after_keyword, handle_out, false, "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", 31, 0},
+    {"psw", ArgumentStart::after_keyword, handle_psw, false, "/PSW[:password]", 7, 1},
+    {"oem", ArgumentStart::none, handle_oem, false, "/OEM", 1, 1},
+    {"zap", ArgumentStart::none, handle_zap, false, "/ZAP", 5, 1},
+    {"asc", ArgumentStart::none, handle_asc, false, "/ASC", 2, 0},
+    {"cdx", ArgumentStart::none, handle_cdx, false, "/CDX", 3, 0},
+    {"cmp", ArgumentStart::after_keyword, handle_cmp, false, "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", 32, 0},
+    {"s:", ArgumentStart::after_keyword, handle_select, false},
+    {"f:", ArgumentStart::after_keyword, handle_filter, false},
+    {"l:", ArgumentStart::after_keyword, handle_field, false},
+    {"o:", ArgumentStart::after_keyword, handle_order, false},
+    {"?", ArgumentStart::none, handle_usage, false},
+    {"Normal=", ArgumentStart::after_keyword, handle_normal_table, false},
+    {"Lowercase=", ArgumentStart::after_keyword, handle_lowercase_table, false},
+    {"Uppercase=", ArgumentStart::after_keyword, handle_uppercase_table, false},
+    {"TableOEM=", ArgumentStart::after_keyword, handle_table_oem, false},
+    {"TableAnsi=", ArgumentStart::after_keyword, handle_table_ansi, false},
     // The code-page pair of this platform, matched after every other keyword.
-    {"CodePages=", ArgumentStart::after_keyword, handle_code_pages},
+    {"CodePages=", ArgumentStart::after_keyword, handle_code_pages, false},
 };
+
+constexpr int kUsageRightColumn = 40;
+constexpr int kTabWidth = 8;
 
 std::string argument_of(const std::string& text, size_t keyword_length, ArgumentStart start) {
     size_t from = 0;
@@ -130,20 +144,48 @@ std::string argument_of(const std::string& text, size_t keyword_length, Argument
 
 } // namespace
 
+void print_usage() {
+    std::printf("ORTA Command Line utility. Version %d.%02d\n", kVersionNumber / 256, kVersionNumber % 256);
+    std::printf("Use:\n");
+    std::printf("  RORArodi <filename.dbf|pattern> <parameter|@filename.lst|+filename.dbf>\n");
+    std::printf("  Parameters (first character can be '/' or '-') :\n");
+    int last_line = 0;
+    for (const KeywordRow& row : kKeywords) last_line = std::max(last_line, row.usage_line);
+    for (int line_number = 1; line_number <= last_line; ++line_number) {
+        const char* entries[2] = {nullptr, nullptr};
+        for (const KeywordRow& row : kKeywords)
+            if (row.usage && row.usage_line == line_number) entries[row.usage_column] = row.usage;
+        if (!entries[0]) continue;
+        std::string line = "\t";
+        line += entries[0];
+        if (entries[1]) {
+            // The right column starts at the first tab stop at or past column 40.
+            int column = kTabWidth + static_cast<int>(std::strlen(entries[0]));
+            do {
+                line += '\t';
+                column = (column / kTabWidth + 1) * kTabWidth;
+            } while (column < kUsageRightColumn);
+            line += entries[1];
+        }
+        std::printf("%s\n", line.c_str());
+    }
+}
+
 bool parse_flag_form(const std::string& argument) { return argument.empty() || argument[0] == '+'; }
 
-void dispatch_parameter(const std::string& text) {
+void dispatch_parameter(Session& session, const std::string& text) {
     for (const KeywordRow& row : kKeywords) {
+        if (!row.handler) continue;
         size_t length = std::char_traits<char>::length(row.keyword);
         bool matches = row.whole ? strcasecmp(text.c_str(), row.keyword) == 0
                                  : strncasecmp(text.c_str(), row.keyword, length) == 0;
         if (matches) {
-            row.handler(argument_of(text, length, row.start));
+            row.handler(session, argument_of(text, length, row.start));
             return;
         }
     }
     if (!text.empty() && text[0] == '+') {
-        handle_append_from(text.substr(1));
+        handle_append_from(session, text.substr(1));
         return;
     }
     std::printf("Unknown function: [%s].\n", text.c_str());

@@ -4,9 +4,9 @@
 #include <cstring>
 #include <strings.h>
 
-#include "driver/console.h"
+#include "session/console.h"
 #include "driver/dispatch.h"
-#include "driver/settings.h"
+#include "session/session.h"
 #include "expr/calculator.h"
 #include "expr/filter.h"
 #include "table/field_text.h"
@@ -22,93 +22,29 @@ bool ends_with_ignoring_case(const std::string& text, const char* ending) {
     return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, ending) == 0;
 }
 
-// Usage rows: left entry and right entry (empty for a row of one entry).
-struct UsageRow {
-    const char* left;
-    const char* right;
-};
-
-constexpr UsageRow kUsageRows[] = {
-    {"/ANSI", "/OEM"},
-    {"/ASC", "/DESC"},
-    {"/CDX", "/CPZERO"},
-    {"/CHECK", "/CLEAR"},
-    {"/PACK:[dbf|memo]", "/ZAP"},
-    {"/DELETED[+|-]", "/DEL[+|-]"},
-    {"/CASE[+|-]", "/PSW[:password]"},
-    {"/ENCODE:password", "/DECODE:password"},
-    {"/TRUNC:N", "/BLANK"},
-    {"/COUNT", "/VERSION"},
-    {"/BROWSE", "/FIELDS"},
-    {"/NAME[+|-]", "/CALC:condition"},
-    {"/APPEND[:N|blank]", "/RANGE:N1,N2-N3,all"},
-    {"/FILTER:condition", "/MAKE:filename.dbf"},
-    {"/DELETE:N1,N2-N3,all", "/RECALL:N1,N2-N3,all"},
-    {"/DATE:mdy|dmy|ymd|asis|char", "/UPDATE"},
-    {"/TRIM:left|right|all", "/HDR[+|-]"},
-    {"/SORT:field1;field2;...", "/ORDER:field1;field2;..."},
-    {"/SELECT:field1;field2;...", "/MEMO[:text]"},
-    {"/SUM:field1;field2;...", "/AVG:field1;field2;..."},
-    {"/VERBOSE", "/BAK[+|-]"},
-    {"/TYPE:db3|db4|fox|vfp|db7", "/SQL2000"},
-    {"/2ANSI", "/2OEM"},
-    {"/OEM2ANSI", "/ANSI2OEM"},
-    {"/FIELD:field1=value;field2=value;...", ""},
-    {"/IGNOREQUOTES", "/DELDUPES"},
-    {"/QUOTES:[single|double]", "/ESCAPE:char"},
-    {"/CREATE:struct.txt file.dbf", "/MODIFY:struct.txt"},
-    {"/CRLF:[keep|kill]", "/DELETEDONLY"},
-    {"/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", ""},
-    {"/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", ""},
-    {"/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", ""},
-};
-
-constexpr int kUsageRightColumn = 40;
-constexpr int kTabWidth = 8;
-
 } // namespace
 
 void print_version_line() {
     std::printf("Version %d.%02d compiled at %s\n", kVersionNumber / 256, kVersionNumber % 256, __DATE__ " " __TIME__);
 }
 
-void print_usage() {
-    std::printf("ORTA Command Line utility. Version %d.%02d\n", kVersionNumber / 256, kVersionNumber % 256);
-    std::printf("Use:\n");
-    std::printf("  RORArodi <filename.dbf|pattern> <parameter|@filename.lst|+filename.dbf>\n");
-    std::printf("  Parameters (first character can be '/' or '-') :\n");
-    for (const UsageRow& row : kUsageRows) {
-        std::string line = "\t";
-        line += row.left;
-        if (*row.right) {
-            int column = kTabWidth + static_cast<int>(std::strlen(row.left));
-            do {
-                line += '\t';
-                column = (column / kTabWidth + 1) * kTabWidth;
-            } while (column < kUsageRightColumn);
-            line += row.right;
-        }
-        std::printf("%s\n", line.c_str());
-    }
-}
+void handle_version(Session& session, const std::string&) { print_version_line(); }
 
-void handle_version(const std::string&) { print_version_line(); }
+void handle_verbose(Session& session, const std::string&) { session.settings.verbose = true; }
 
-void handle_verbose(const std::string&) { run_settings().verbose = true; }
+void handle_usage(Session& session, const std::string&) { print_usage(); }
 
-void handle_usage(const std::string&) { print_usage(); }
-
-void handle_quotes(const std::string& argument) {
-    trace_enter("SetQuotes");
+void handle_quotes(Session& session, const std::string& argument) {
+    trace_enter(session, "SetQuotes");
     if (equals_ignoring_case(argument, "single"))
-        run_settings().output_quote = '\'';
+        session.settings.output_quote = '\'';
     else if (equals_ignoring_case(argument, "double"))
-        run_settings().output_quote = '"';
-    trace_leave("SetQuotes");
+        session.settings.output_quote = '"';
+    trace_leave(session, "SetQuotes");
 }
 
-void handle_filter(const std::string& argument) {
-    trace_enter("Filter");
+void handle_filter(Session& session, const std::string& argument) {
+    trace_enter(session, "Filter");
     size_t operator_position = std::strcspn(argument.c_str(), "<{>}=~^");
     if (argument.empty() || operator_position + 1 >= argument.size()) {
         print_line("Invalid filter...");
@@ -120,13 +56,13 @@ void handle_filter(const std::string& argument) {
         else if (c == '{') c = '<';
         else if (c == ';') c = '|';
     }
-    apply_filter(current_table(), condition);
-    if (process_state().comparison_table) apply_filter(*process_state().comparison_table, condition);
-    trace_leave("Filter");
+    apply_filter(session.table(), condition);
+    if (session.comparison_table) apply_filter(*session.comparison_table, condition);
+    trace_leave(session, "Filter");
 }
 
-void handle_calc(const std::string& argument) {
-    trace_enter("Calc");
+void handle_calc(Session& session, const std::string& argument) {
+    trace_enter(session, "Calc");
     std::string text = argument;
     bool ok = true;
     double value = calculate(text, ok);
@@ -134,21 +70,21 @@ void handle_calc(const std::string& argument) {
         std::printf("%f\n", value);
     else
         std::printf("Error\n");
-    trace_leave("Calc");
+    trace_leave(session, "Calc");
 }
 
-void handle_crlf(const std::string& argument) {
-    trace_enter("Crlf");
+void handle_crlf(Session& session, const std::string& argument) {
+    trace_enter(session, "Crlf");
     if (argument.empty() || equals_ignoring_case(argument, "keep"))
-        run_settings().line_break_mode = 0;
+        session.settings.line_break_mode = LineBreakMode::keep;
     else if (equals_ignoring_case(argument, "kill"))
-        run_settings().line_break_mode = 1;
-    trace_leave("Crlf");
+        session.settings.line_break_mode = LineBreakMode::kill;
+    trace_leave(session, "Crlf");
 }
 
-void handle_type(const std::string& argument) {
+void handle_type(Session& session, const std::string& argument) {
     if (argument.empty() || argument[0] != ':') {
-        run_settings().new_table_kind = -1;
+        session.settings.new_table_kind = -1;
         return;
     }
     static constexpr struct {
@@ -158,16 +94,16 @@ void handle_type(const std::string& argument) {
     std::string name = argument.substr(1);
     for (const auto& entry : kKinds) {
         if (equals_ignoring_case(name, entry.name)) {
-            run_settings().new_table_kind = entry.kind;
+            session.settings.new_table_kind = entry.kind;
             return;
         }
     }
     print_line("Invalid memo type...");
 }
 
-void handle_trim(const std::string& argument) {
-    trace_enter("Trim");
-    DbfTable& table = current_table();
+void handle_trim(Session& session, const std::string& argument) {
+    trace_enter(session, "Trim");
+    DbfTable& table = session.table();
     if (argument.empty())
         table.trim_mode = 0;
     else if (equals_ignoring_case(argument, ":right"))
@@ -176,12 +112,12 @@ void handle_trim(const std::string& argument) {
         table.trim_mode = 2;
     else if (equals_ignoring_case(argument, ":all"))
         table.trim_mode = 3;
-    trace_leave("Trim");
+    trace_leave(session, "Trim");
 }
 
-void handle_date(const std::string& argument) {
-    trace_enter("Date");
-    DbfTable& table = current_table();
+void handle_date(Session& session, const std::string& argument) {
+    trace_enter(session, "Date");
+    DbfTable& table = session.table();
     if (equals_ignoring_case(argument, "dmy"))
         table.date_mode = 1;
     else if (equals_ignoring_case(argument, "mdy"))
@@ -196,16 +132,16 @@ void handle_date(const std::string& argument) {
         std::printf("Unknown date format: %s.\n", argument.c_str());
         return;
     }
-    trace_leave("Date");
+    trace_leave(session, "Date");
 }
 
-void handle_out(const std::string& argument) {
-    trace_enter("Out");
-    RunSettings& settings = run_settings();
+void handle_out(Session& session, const std::string& argument) {
+    trace_enter(session, "Out");
+    RunSettings& settings = session.settings;
     if (argument.empty() || argument[0] != ':') {
         settings.output_format = OutputFormat::console;
         settings.output_file_name.reset();
-        trace_leave("Out");
+        trace_leave(session, "Out");
         return;
     }
     std::string name = argument.substr(1);
@@ -223,31 +159,30 @@ void handle_out(const std::string& argument) {
     }
     settings.output_format = format;
     settings.output_file_name = name;
-    trace_leave("Out");
+    trace_leave(session, "Out");
 }
 
-void handle_ignorequotes(const std::string&) {
-    run_settings().expression_quotes[0] = 0;
-    run_settings().expression_quotes[1] = 0;
+void handle_ignorequotes(Session& session, const std::string&) {
+    set_expression_quotes(session, 0, 0);
 }
-void handle_sql2000(const std::string&) {
-    run_settings().sql2000 = true;
-    run_settings().output_quote = '\'';
+void handle_sql2000(Session& session, const std::string&) {
+    session.settings.sql2000 = true;
+    session.settings.output_quote = '\'';
 }
-void handle_browse(const std::string&) { current_table().field_layout = 0; }
-void handle_fields(const std::string&) { current_table().field_layout = 1; }
-void handle_escape(const std::string& argument) { run_settings().escape_character = argument.empty() ? 0 : argument[0]; }
-void handle_2ansi(const std::string&) { run_settings().output_conversion = 1; }
-void handle_2oem(const std::string&) { run_settings().output_conversion = 2; }
-void handle_desc(const std::string&) { current_table().descending = true; }
-void handle_asc(const std::string&) { current_table().descending = false; }
-void handle_ansi(const std::string&) { current_table().ansi = true; }
-void handle_oem(const std::string&) { current_table().ansi = false; }
-void handle_case(const std::string& argument) { current_table().case_insensitive = parse_flag_form(argument); }
-void handle_name(const std::string& argument) { run_settings().show_names = parse_flag_form(argument); }
-void handle_memo(const std::string& argument) { run_settings().memo_as_text = equals_ignoring_case(argument, "text"); }
-void handle_del(const std::string& argument) { run_settings().show_deletion_marks = parse_flag_form(argument); }
-void handle_bak(const std::string& argument) { current_table().backup_option = parse_flag_form(argument); }
-void handle_hdr(const std::string& argument) { run_settings().header_line = parse_flag_form(argument); }
+void handle_browse(Session& session, const std::string&) { session.table().field_layout = 0; }
+void handle_fields(Session& session, const std::string&) { session.table().field_layout = 1; }
+void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
+void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
+void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }
+void handle_desc(Session& session, const std::string&) { session.table().descending = true; }
+void handle_asc(Session& session, const std::string&) { session.table().descending = false; }
+void handle_ansi(Session& session, const std::string&) { session.table().ansi = true; }
+void handle_oem(Session& session, const std::string&) { session.table().ansi = false; }
+void handle_case(Session& session, const std::string& argument) { session.table().case_insensitive = parse_flag_form(argument); }
+void handle_name(Session& session, const std::string& argument) { session.settings.show_names = parse_flag_form(argument); }
+void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument, "text"); }
+void handle_del(Session& session, const std::string& argument) { session.settings.show_deletion_marks = parse_flag_form(argument); }
+void handle_bak(Session& session, const std::string& argument) { session.table().backup_option = parse_flag_form(argument); }
+void handle_hdr(Session& session, const std::string& argument) { session.settings.header_line = parse_flag_form(argument); }
 
 } // namespace rorarodi

@@ -5,42 +5,42 @@
 
 namespace rorarodi {
 
+struct Session;
+
 constexpr int kVersionNumber = 296;
 
 // "Version 1.40 compiled at <build date and time>" with a line end.
 void print_version_line();
-// The usage text of the program.
-void print_usage();
 
-void handle_version(const std::string& argument);
-void handle_verbose(const std::string& argument);
-void handle_quotes(const std::string& argument);
-void handle_filter(const std::string& argument);
-void handle_calc(const std::string& argument);
-void handle_crlf(const std::string& argument);
-void handle_type(const std::string& argument);
-void handle_trim(const std::string& argument);
-void handle_date(const std::string& argument);
-void handle_out(const std::string& argument);
-void handle_usage(const std::string& argument);
+void handle_version(Session& session, const std::string& argument);
+void handle_verbose(Session& session, const std::string& argument);
+void handle_quotes(Session& session, const std::string& argument);
+void handle_filter(Session& session, const std::string& argument);
+void handle_calc(Session& session, const std::string& argument);
+void handle_crlf(Session& session, const std::string& argument);
+void handle_type(Session& session, const std::string& argument);
+void handle_trim(Session& session, const std::string& argument);
+void handle_date(Session& session, const std::string& argument);
+void handle_out(Session& session, const std::string& argument);
+void handle_usage(Session& session, const std::string& argument);
 
 // Settings that the dispatcher stores without a traced handler.
-void handle_ignorequotes(const std::string& argument);
-void handle_sql2000(const std::string& argument);
-void handle_browse(const std::string& argument);
-void handle_fields(const std::string& argument);
-void handle_escape(const std::string& argument);
-void handle_2ansi(const std::string& argument);
-void handle_2oem(const std::string& argument);
-void handle_desc(const std::string& argument);
-void handle_asc(const std::string& argument);
-void handle_ansi(const std::string& argument);
-void handle_oem(const std::string& argument);
-void handle_case(const std::string& argument);
-void handle_name(const std::string& argument);
-void handle_memo(const std::string& argument);
-void handle_del(const std::string& argument);
-void handle_bak(const std::string& argument);
-void handle_hdr(const std::string& argument);
+void handle_ignorequotes(Session& session, const std::string& argument);
+void handle_sql2000(Session& session, const std::string& argument);
+void handle_browse(Session& session, const std::string& argument);
+void handle_fields(Session& session, const std::string& argument);
+void handle_escape(Session& session, const std::string& argument);
+void handle_2ansi(Session& session, const std::string& argument);
+void handle_2oem(Session& session, const std::string& argument);
+void handle_desc(Session& session, const std::string& argument);
+void handle_asc(Session& session, const std::string& argument);
+void handle_ansi(Session& session, const std::string& argument);
+void handle_oem(Session& session, const std::string& argument);
+void handle_case(Session& session, const std::string& argument);
+void handle_name(Session& session, const std::string& argument);
+void handle_memo(Session& session, const std::string& argument);
+void handle_del(Session& session, const std::string& argument);
+void handle_bak(Session& session, const std::string& argument);
+void handle_hdr(Session& session, const std::string& argument);
 
 } // namespace rorarodi

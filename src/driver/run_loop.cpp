@@ -9,10 +9,10 @@
 
 #include "commands/code_pages.h"
 #include "commands/restructure.h"
-#include "driver/console.h"
+#include "session/console.h"
 #include "driver/dispatch.h"
 #include "driver/parameters.h"
-#include "driver/settings.h"
+#include "session/session.h"
 #include "platform/console.h"
 #include "platform/paths.h"
 #include "table/table.h"
@@ -41,27 +41,27 @@ struct ListFileIdentity {
     bool operator==(const ListFileIdentity&) const = default;
 };
 
-bool read_list_file(const std::string& path, std::vector<ListFileIdentity>& reading);
+bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
 
 // One line (or one piece of a long parameter line) of a list file.
-void handle_list_line(std::string line, std::vector<ListFileIdentity>& reading) {
+void handle_list_line(Session& session, std::string line, std::vector<ListFileIdentity>& reading) {
     if (line.empty()) return;
     char first = line[0];
     if (first == '@') {
         std::string nested = line.substr(1);
         if (!nested.empty() && nested.back() == '\n') nested.pop_back();
-        if (!read_list_file(nested, reading)) std::printf("Can't open file: %s\n", nested.c_str());
+        if (!read_list_file(session, nested, reading)) std::printf("Can't open file: %s\n", nested.c_str());
         return;
     }
     if (first == ';' || first == '\n' || first == ' ') return;
     if (line.back() == '\n') line.pop_back();
     if (!line.empty() && (line[0] == '-' || line[0] == '/')) line.erase(0, 1);
-    dispatch_parameter(line);
+    dispatch_parameter(session, line);
 }
 
 // Reads a list file unless it is too deeply nested or already being read (a file
 // that includes itself, under any name, would otherwise be read again and again).
-bool read_list_file(const std::string& path, std::vector<ListFileIdentity>& reading) {
+bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
     if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
     std::FILE* file = std::fopen(path.c_str(), "r");
     if (!file) return false;
@@ -86,7 +86,7 @@ bool read_list_file(const std::string& path, std::vector<ListFileIdentity>& read
         // rest of a skipped line or of a nested file's name is no parameter.
         const bool whole_line_only = !line.empty() && std::strchr(";@ \n", line[0]) != nullptr;
         for (size_t from = 0; from < line.size(); from += kListLinePiece) {
-            handle_list_line(line.substr(from, kListLinePiece), reading);
+            handle_list_line(session, line.substr(from, kListLinePiece), reading);
             if (whole_line_only) break;
         }
         line.clear();
@@ -101,7 +101,7 @@ bool read_list_file(const std::string& path, std::vector<ListFileIdentity>& read
     return true;
 }
 
-int run_single_purpose_form(int argc, char** argv, bool& handled) {
+int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
     handled = true;
     const char* text = argv[1] + 1;
     if (strncasecmp(text, "version", 7) == 0) {
@@ -109,7 +109,7 @@ int run_single_purpose_form(int argc, char** argv, bool& handled) {
         return 0;
     }
     if (strncasecmp(text, "calc:", 5) == 0) {
-        handle_calc(text + 5);
+        handle_calc(session, text + 5);
         return 0;
     }
     if (text[0] == '?' || text[0] == 'h') {
@@ -117,7 +117,7 @@ int run_single_purpose_form(int argc, char** argv, bool& handled) {
         return 0;
     }
     if (strncasecmp(text, "create:", 7) == 0) {
-        run_settings().new_table_kind = 1;
+        session.settings.new_table_kind = 1;
         std::string structure = text + 7;
         size_t comma = structure.rfind(',');
         if (comma != std::string::npos) {
@@ -128,20 +128,19 @@ int run_single_purpose_form(int argc, char** argv, bool& handled) {
                 int kind;
             } kKinds[] = {{"dbase3", 0}, {"foxpro", 1}, {"dbase4", 2}, {"vfp", 3}, {"smt", 4}, {"level7", 7}};
             for (const auto& entry : kKinds)
-                if (strcasecmp(kind.c_str(), entry.name) == 0) run_settings().new_table_kind = entry.kind;
+                if (strcasecmp(kind.c_str(), entry.name) == 0) session.settings.new_table_kind = entry.kind;
         }
-        create_table_from_structure(structure, argc > 2 ? argv[2] : "");
+        create_table_from_structure(session, structure, argc > 2 ? argv[2] : "");
         return 0;
     }
     handled = false;
     return 0;
 }
 
-void process_file(const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
-    ProcessState& state = process_state();
+void process_file(Session& session, const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
     set_console_title("{" + full_name + "} - RORArodi");
-    state.current_table = std::make_unique<DbfTable>();
-    DbfTable& table = *state.current_table;
+    session.current_table = std::make_unique<DbfTable>();
+    DbfTable& table = *session.current_table;
     switch (open_table(table, full_name, read_only)) {
     case OpenResult::opened: break;
     case OpenResult::cannot_open: fail_with_name("Can't open", full_name);
@@ -149,52 +148,45 @@ void process_file(const std::string& full_name, bool read_only, const std::vecto
     case OpenResult::field_error: fail_with_name("Field definition error...", full_name);
     }
 
-    if (run_settings().verbose) std::printf("Processing INI-file %s\n", state.ini_path.c_str());
-    read_parameter_list(resolve_companion_name(state.ini_path));
-    install_conversion_hooks(table);
+    if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
+    share_run_settings(session, table);
+    read_parameter_list(session, resolve_companion_name(session.ini_path));
+    install_conversion_hooks(session, table);
 
-    if (run_settings().verbose) std::printf("Processing of command line\n");
+    if (session.settings.verbose) std::printf("Processing of command line\n");
     for (const std::string& argument : parameters) {
-        if (run_settings().verbose)
+        if (session.settings.verbose)
             std::printf("Processing of parameter [/%s]\n", argument.empty() ? "" : argument.c_str() + 1);
         if (argument[0] == '@')
-            read_parameter_list(argument.substr(1));
+            read_parameter_list(session, argument.substr(1));
         else if (argument[0] == '/' || argument[0] == '-')
-            dispatch_parameter(argument.substr(1));
+            dispatch_parameter(session, argument.substr(1));
         else
-            dispatch_parameter(argument);
+            dispatch_parameter(session, argument);
     }
 
-    if (state.current_table) close_table(*state.current_table);
-    state.current_table.reset();
+    if (session.current_table) close_table(*session.current_table);
+    session.current_table.reset();
 }
 
 } // namespace
 
-std::string make_sibling_path(const std::string& drive, const std::string& directory, const std::string& name,
-                              const std::string& extension) {
-    size_t sep = last_separator(name);
-    std::string file_part = sep == std::string::npos ? name : name.substr(sep + 1);
-    return drive + directory + file_part + extension;
-}
-
-std::string path_beside(const std::string& base_path, const std::string& name) {
-    PathParts parts = split_path(base_path);
-    return make_sibling_path(parts.drive, parts.directory, name, "");
-}
-
-bool read_parameter_list(const std::string& path) {
+bool read_parameter_list(Session& session, const std::string& path) {
     std::vector<ListFileIdentity> reading;
-    return read_list_file(path, reading);
+    return read_list_file(session, path, reading);
 }
 
 int run_program(int argc, char** argv) {
+    // The one session of the process. It is static so that it stays reachable
+    // when a fatal message ends the program from inside a handler.
+    static Session session;
+    session.reset();
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     if (argc >= 2) {
         std::string first = argv[1];
         if (!first.empty() && (first[0] == '/' || first[0] == '-') && starts_parameters(first)) {
             bool handled = false;
-            int status = run_single_purpose_form(argc, argv, handled);
+            int status = run_single_purpose_form(session, argc, argv, handled);
             if (handled) {
                 std::fflush(stdout);
                 return status;
@@ -207,8 +199,7 @@ int run_program(int argc, char** argv) {
         return 0;
     }
 
-    ProcessState& state = process_state();
-    state.ini_path = program_directory(argv[0]) + kIniFileName;
+    session.ini_path = program_directory(argv[0]) + kIniFileName;
 
     std::vector<std::string> patterns, parameters;
     int i = 1;
@@ -222,7 +213,7 @@ int run_program(int argc, char** argv) {
             pattern.erase(0, 1);
         }
         for (const std::string& match : find_matches(pattern)) {
-            process_file(match, read_only, parameters);
+            process_file(session, match, read_only, parameters);
         }
     }
     std::fflush(stdout);

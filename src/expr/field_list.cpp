@@ -7,22 +7,12 @@
 #include <numeric>
 #include <strings.h>
 
-#include "commands/code_pages.h"
 #include "table/field_text.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
 namespace {
-
-// Tokenizer position, kept between calls as strtok keeps it.
-struct TokenizerState {
-    std::string text;
-    size_t position = 0;
-};
-TokenizerState& tokenizer_state() {
-    static TokenizerState state;
-    return state;
-}
 
 constexpr size_t kPositionSuffixWidth = 10;
 
@@ -56,31 +46,26 @@ size_t key_width(const DbfTable& table, int field) {
 
 } // namespace
 
-std::optional<std::string> take_token(const char* text, const char* delimiters) {
-    TokenizerState& state = tokenizer_state();
-    if (text) {
-        state.text = text;
-        state.position = 0;
-    }
+std::optional<std::string> TokenReader::next(const char* delimiters) {
     std::bitset<256> is_delimiter;
     for (const unsigned char* d = reinterpret_cast<const unsigned char*>(delimiters); *d; ++d) is_delimiter.set(*d);
-    const std::string& s = state.text;
-    size_t start = state.position;
-    while (start < s.size() && is_delimiter.test(static_cast<unsigned char>(s[start]))) ++start;
-    if (start >= s.size()) {
-        state.position = s.size();
+    size_t start = position_;
+    while (start < text_.size() && is_delimiter.test(static_cast<unsigned char>(text_[start]))) ++start;
+    if (start >= text_.size()) {
+        position_ = text_.size();
         return std::nullopt;
     }
     size_t end = start;
-    while (end < s.size() && !is_delimiter.test(static_cast<unsigned char>(s[end]))) ++end;
-    state.position = end < s.size() ? end + 1 : end;
-    return s.substr(start, end - start);
+    while (end < text_.size() && !is_delimiter.test(static_cast<unsigned char>(text_[end]))) ++end;
+    position_ = end < text_.size() ? end + 1 : end;
+    return text_.substr(start, end - start);
 }
 
 bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields) {
     indexes.clear();
-    for (auto token = take_token(text.c_str(), kFieldListDelimiters); token && indexes.size() < max_fields;
-         token = take_token(nullptr, kFieldListDelimiters)) {
+    TokenReader tokens(text);
+    for (auto token = tokens.next(kFieldListDelimiters); token && indexes.size() < max_fields;
+         token = tokens.next(kFieldListDelimiters)) {
         int found = -1;
         for (size_t i = 0; i < table.field_table.size(); ++i) {
             if (strcasecmp(table.field_table[i].name.c_str(), token->c_str()) == 0) {

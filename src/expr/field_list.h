@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "table/table.h"
@@ -16,10 +17,17 @@ constexpr size_t kSortFieldLimit = 22;
 // Separators of field lists.
 constexpr const char* kFieldListDelimiters = ";, \t\n\r";
 
-// Tokenizer with the usual semantics of strtok: given a text it starts there, given
-// nullptr it continues after the previous token; leading delimiters are skipped.
-// Returns the token, or nothing when no token is left.
-std::optional<std::string> take_token(const char* text, const char* delimiters);
+// Splits a text into tokens as strtok does: each call skips leading delimiters and
+// returns the next token, or nothing when no token is left.
+class TokenReader {
+public:
+    explicit TokenReader(std::string text) : text_(std::move(text)) {}
+    std::optional<std::string> next(const char* delimiters);
+
+private:
+    std::string text_;
+    size_t position_ = 0;
+};
 
 // Field indexes of a list of names (case ignored), at most `max_fields` of them. A
 // name that no field has ends the list; false when there is no first valid name.

@@ -5,8 +5,9 @@
 #include <cstring>
 #include <limits>
 
-#include "commands/code_pages.h"
 #include "expr/calculator.h"
+#include "table/text_convert.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
@@ -105,7 +106,7 @@ void upper_case_operand(DbfTable& table, std::string& text) {
     if (table.upper_case_hook)
         table.upper_case_hook(reinterpret_cast<unsigned char*>(text.data()));
     else
-        upper_case_ansi(text.data());
+        upper_case_ansi(table, text.data());
 }
 
 // The comparison of a substituted simple condition held in `work.substituted`.
@@ -335,72 +336,6 @@ bool record_passes(DbfTable& table, const FilterCondition& condition) {
     }
     return logic_holds(logic);
 }
-
-namespace {
-
-// Reads the records of a view in order, serving runs of physically consecutive
-// records from one block read. Every record reaches the record buffer and the read
-// hook exactly as read_view_record leaves it; anything a block cannot serve (a
-// failed or short read) goes through read_view_record itself.
-class ViewReader {
-public:
-    ViewReader(DbfTable& table, uint32_t count) : table_(table), count_(count), length_(table.record_length()) {
-        if (length_ > 0) max_run_ = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length_));
-    }
-
-    void read(uint32_t position) {
-        uint64_t physical = physical_index(table_, position);
-        if (!(physical >= block_first_ && physical < block_first_ + block_records_) && !load_block(position, physical)) {
-            read_view_record(table_, position);
-            last_from_block_ = false;
-            return;
-        }
-        std::memcpy(table_.record_buffer.data(), block_.data() + (physical - block_first_) * length_, length_);
-        if (table_.after_record_read) table_.after_record_read(table_);
-        last_from_block_ = true;
-        last_physical_ = physical;
-    }
-
-    // Leaves the file position after the last record, as a single read would.
-    void finish() {
-        if (last_from_block_)
-            table_.table_handle.seek(
-                record_file_offset(length_, static_cast<uint32_t>(last_physical_), table_.header_length()) + length_);
-    }
-
-private:
-    static constexpr size_t kBlockBytes = 256 * 1024;
-
-    bool load_block(uint32_t position, uint64_t physical) {
-        block_records_ = 0;
-        uint32_t run = 1;
-        while (run < max_run_ && uint64_t{position} + run < count_ &&
-               physical_index(table_, position + run) == physical + run)
-            ++run;
-        if (run < 2 || physical + run > std::numeric_limits<uint32_t>::max()) return false;
-        block_.resize(size_t{run} * length_);
-        if (!table_.table_handle.seek(
-                record_file_offset(length_, static_cast<uint32_t>(physical), table_.header_length())))
-            return false;
-        long long got = table_.table_handle.read(block_.data(), block_.size());
-        if (got < static_cast<long long>(length_)) return false;
-        block_first_ = physical;
-        block_records_ = static_cast<uint64_t>(got) / length_;
-        return true;
-    }
-
-    DbfTable& table_;
-    uint32_t count_;
-    uint32_t length_;
-    uint32_t max_run_ = 1;
-    std::vector<uint8_t> block_;
-    uint64_t block_first_ = 0;
-    uint64_t block_records_ = 0;
-    bool last_from_block_ = false;
-    uint64_t last_physical_ = 0;
-};
-
-} // namespace
 
 void apply_filter(DbfTable& table, const FilterCondition& condition) {
     if (condition) {

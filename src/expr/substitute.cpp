@@ -1,11 +1,12 @@
 #include "expr/substitute.h"
 
+#include <array>
+
 #include <climits>
 #include <cstring>
 
-#include "commands/code_pages.h"
-#include "driver/settings.h"
 #include "table/field_text.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -41,7 +42,7 @@ bool is_date_type(char type) { return type == 'D' || type == 'T' || type == '@';
 // the first operator character (reported right before it is copied) and fields.
 template <typename Sink>
 void scan_source(const DbfTable& table, std::string_view source, Sink& sink) {
-    const char* quotes = run_settings().expression_quotes;
+    const std::array<char, 2>& quotes = table.expression_quotes;
     char open_quote = 0;
     bool operator_seen = false;
     bool in_word = false;

@@ -6,8 +6,10 @@
 #include <cwctype>
 #include <iconv.h>
 #include <locale.h>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace rorarodi {
 
@@ -192,32 +194,24 @@ struct PairTables {
     ByteTable oem_upper{};
 };
 
-struct CodePageState {
-    int oem_page = kDefaultOemPage;
-    int ansi_page = kDefaultAnsiPage;
-    std::optional<PairTables> tables;
-};
-
-CodePageState& state() {
-    static CodePageState s;
-    return s;
-}
-
-const PairTables& current_tables() {
-    CodePageState& s = state();
-    if (!s.tables || s.tables->oem_page != s.oem_page || s.tables->ansi_page != s.ansi_page) {
-        CharacterTable oem = decode_page(s.oem_page);
-        CharacterTable ansi = decode_page(s.ansi_page);
-        PairTables tables;
-        tables.oem_page = s.oem_page;
-        tables.ansi_page = s.ansi_page;
-        tables.ansi_to_oem = build_conversion(ansi, oem, s.oem_page);
-        tables.oem_to_ansi = build_conversion(oem, ansi, s.ansi_page);
-        tables.ansi_upper = build_upper_case(ansi);
-        tables.oem_upper = build_upper_case(oem);
-        s.tables = tables;
-    }
-    return *s.tables;
+// Tables of every pair used so far; a handful of pairs exist, so a list will do.
+// The tables depend on the pair alone, so keeping them changes nothing visible.
+const PairTables& tables_of(const CodePagePair& requested) {
+    static std::vector<std::unique_ptr<PairTables>> built;
+    CodePagePair pages = is_supported_pair(requested) ? requested : CodePagePair{};
+    for (const auto& tables : built)
+        if (tables->oem_page == pages.oem && tables->ansi_page == pages.ansi) return *tables;
+    CharacterTable oem = decode_page(pages.oem);
+    CharacterTable ansi = decode_page(pages.ansi);
+    auto tables = std::make_unique<PairTables>();
+    tables->oem_page = pages.oem;
+    tables->ansi_page = pages.ansi;
+    tables->ansi_to_oem = build_conversion(ansi, oem, pages.oem);
+    tables->oem_to_ansi = build_conversion(oem, ansi, pages.ansi);
+    tables->ansi_upper = build_upper_case(ansi);
+    tables->oem_upper = build_upper_case(oem);
+    built.push_back(std::move(tables));
+    return *built.back();
 }
 
 void apply(const ByteTable& table, unsigned char* text, size_t length) {
@@ -236,19 +230,21 @@ bool is_supported_ansi_page(int page) {
     return std::find(std::begin(kAnsiPages), std::end(kAnsiPages), page) != std::end(kAnsiPages);
 }
 
-bool select_code_pages(int oem_page, int ansi_page) {
-    if (!is_supported_oem_page(oem_page) || !is_supported_ansi_page(ansi_page)) return false;
-    state().oem_page = oem_page;
-    state().ansi_page = ansi_page;
-    return true;
+bool is_supported_pair(const CodePagePair& pages) {
+    return is_supported_oem_page(pages.oem) && is_supported_ansi_page(pages.ansi);
 }
 
-int oem_code_page() { return state().oem_page; }
-int ansi_code_page() { return state().ansi_page; }
-
-void ansi_to_oem_buffer(unsigned char* text, size_t length) { apply(current_tables().ansi_to_oem, text, length); }
-void oem_to_ansi_buffer(unsigned char* text, size_t length) { apply(current_tables().oem_to_ansi, text, length); }
-void upper_case_ansi_page(unsigned char* text) { apply_up_to_nul(current_tables().ansi_upper, text); }
-void upper_case_oem_page(unsigned char* text) { apply_up_to_nul(current_tables().oem_upper, text); }
+void ansi_to_oem_buffer(const CodePagePair& pages, unsigned char* text, size_t length) {
+    apply(tables_of(pages).ansi_to_oem, text, length);
+}
+void oem_to_ansi_buffer(const CodePagePair& pages, unsigned char* text, size_t length) {
+    apply(tables_of(pages).oem_to_ansi, text, length);
+}
+void upper_case_ansi_page(const CodePagePair& pages, unsigned char* text) {
+    apply_up_to_nul(tables_of(pages).ansi_upper, text);
+}
+void upper_case_oem_page(const CodePagePair& pages, unsigned char* text) {
+    apply_up_to_nul(tables_of(pages).oem_upper, text);
+}
 
 } // namespace rorarodi

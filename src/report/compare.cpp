@@ -1,7 +1,250 @@
 #include "report/compare.h"
 
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <strings.h>
+
+#include "expr/filter.h"
+#include "platform/paths.h"
+#include "session/console.h"
+#include "session/session.h"
+#include "table/dbf_format.h"
+#include "table/field_text.h"
+#include "table/memo.h"
+
 namespace rorarodi {
 
-void handle_cmp(const std::string&) {}
+namespace {
+
+constexpr size_t kShownLength = 20;  // difference lines show texts cut to this length
+
+// A table named by its file name without the directory.
+std::string short_name(const DbfTable& table) {
+    size_t separator = last_separator(table.table_file_name);
+    return separator == std::string::npos ? table.table_file_name : table.table_file_name.substr(separator + 1);
+}
+
+std::string cut(const std::string& text) { return text.size() > kShownLength ? text.substr(0, kShownLength) : text; }
+
+std::string without_trailing_spaces(const char* text) {
+    std::string result = text;
+    size_t end = result.find_last_not_of(' ');
+    result.erase(end == std::string::npos ? 0 : end + 1);
+    return result;
+}
+
+const FieldDescriptor& descriptor(const DbfTable& table, int field) {
+    return table.field_table[static_cast<size_t>(field)];
+}
+
+// Record number shown for a view position: the order list entry, else the position.
+int shown_record_number(const DbfTable& table, uint32_t position) {
+    if (table.order_list && position < table.order_list->size()) return (*table.order_list)[position];
+    return static_cast<int>(position);
+}
+
+void open_comparison_table(Session& session, const std::string& name) {
+    // Comparing never writes, so the comparison table is opened read-only.
+    auto table = std::make_unique<DbfTable>();
+    if (open_table(*table, name, true) != OpenResult::opened) fail_with_name("Can't open", name);
+    const DbfTable& current = session.table();
+    table->date_mode = current.date_mode;
+    table->date_formats = current.date_formats;
+    table->datetime_formats = current.datetime_formats;
+    table->trim_mode = current.trim_mode;
+    table->ansi = current.ansi;
+    table->case_insensitive = current.case_insensitive;
+    table->descending = current.descending;
+    table->field_layout = current.field_layout;
+    table->hide_deleted = current.hide_deleted;
+    table->backup_option = current.backup_option;
+    table->to_oem_hook = current.to_oem_hook;
+    table->from_oem_hook = current.from_oem_hook;
+    table->upper_case_hook = current.upper_case_hook;
+    share_run_settings(session, *table);
+    session.comparison_table = std::move(table);
+}
+
+void report_headers(DbfTable& current, DbfTable& other) {
+    const auto& a = current.header_image;
+    const auto& b = other.header_image;
+    std::printf("File: %-30s | File: %-30s\nType: %-30s | Type: %-30s\n"
+                "Last updated: %02d.%02d.%04d             | Last updated: %02d.%02d.%04d\n"
+                "File size: %13d             | File size: %13d\nHeader size: %11d             | Header size: %11d\n"
+                "Record count: %10d             | Record count: %10d\n"
+                "Field count: %11d             | Field count: %11d\n"
+                "Record length: %9d             | Record length: %9d\n\n",
+                short_name(current).c_str(), short_name(other).c_str(), kind_name(static_cast<int>(current.table_kind)),
+                kind_name(static_cast<int>(other.table_kind)), a[kDateOffset + 1], a[kDateOffset + 2],
+                a[kDateOffset] + 1900, b[kDateOffset + 1], b[kDateOffset + 2], b[kDateOffset] + 1900,
+                static_cast<int>(current.table_handle.size()), static_cast<int>(other.table_handle.size()),
+                static_cast<int>(current.header_length()), static_cast<int>(other.header_length()),
+                static_cast<int>(view_record_count(current)), static_cast<int>(view_record_count(other)),
+                static_cast<int>(current.field_count()), static_cast<int>(other.field_count()),
+                static_cast<int>(current.record_length()), static_cast<int>(other.record_length()));
+}
+
+const char* marker_for(int score) {
+    switch (score) {
+    case 1: return "<>";
+    case 2: return "~=";
+    case 3: return "= ";
+    case 4: return "==";
+    default: return "--";
+    }
+}
+
+void report_structures(const DbfTable& current, const DbfTable& other) {
+    bool missing = false;
+    for (int i = 0; i < static_cast<int>(current.field_count()); ++i) {
+        int found = -1;
+        int score = match_field(current, i, other, found);
+        if (score == 0) {
+            std::printf("%-30s  |%2s| %-30s", describe_field(current, i).c_str(), "--", "-");
+            missing = true;
+        } else {
+            std::printf("%-32s  |%2s| %-32s", describe_field(current, i).c_str(), marker_for(score),
+                        describe_field(other, found).c_str());
+        }
+        std::printf("\n");
+    }
+    if (current.field_count() < other.field_count() || missing) {
+        for (int j = 0; j < static_cast<int>(other.field_count()); ++j) {
+            int found = -1;
+            if (match_field(other, j, current, found) != 0) continue;
+            std::printf("%-32s  |%2s| %-32s\n", "-", "--", describe_field(other, j).c_str());
+        }
+    }
+}
+
+void compare_memos(DbfTable& current, int f, DbfTable& other, int g) {
+    std::optional<std::string> left = read_memo_text(current, f);
+    std::optional<std::string> right = read_memo_text(other, g);
+    if (!left && !right) return;
+    const std::string left_name = short_name(current), right_name = short_name(other);
+    const std::string left_text = left ? cut(*left) : "<empty>", right_text = right ? cut(*right) : "<empty>";
+    const char* left_field = descriptor(current, f).name.c_str();
+    const char* right_field = descriptor(other, g).name.c_str();
+    if (!left || !right)
+        std::printf("%-12s: %s - '%s' <> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field, left_text.c_str(),
+                    right_name.c_str(), right_field, right_text.c_str());
+    else if (std::strcmp(left->c_str(), right->c_str()) != 0)
+        std::printf("  %-12s: %s - '%s'\n<> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field, left_text.c_str(),
+                    right_name.c_str(), right_field, right_text.c_str());
+}
+
+void report_records(DbfTable& current, DbfTable& other) {
+    const uint32_t current_count = view_record_count(current);
+    const uint32_t other_count = view_record_count(other);
+    const std::string current_name = short_name(current), other_name = short_name(other);
+    bool mixed_reported = false;
+    uint32_t k = 0;
+    for (; k < current_count; ++k) {
+        if (k >= other_count) {
+            std::printf("EOF found: %s\n", other.table_file_name.c_str());
+            return;
+        }
+        read_view_record(current, k);
+        read_view_record(other, k);
+        const int current_number = shown_record_number(current, k);
+        const int other_number = shown_record_number(other, k);
+        for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
+            int g = -1;
+            if (match_field(current, f, other, g) == 0) continue;
+            const FieldDescriptor& left = descriptor(current, f);
+            const FieldDescriptor& right = descriptor(other, g);
+            const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
+            if (left_memo && right_memo) {
+                compare_memos(current, f, other, g);
+            } else if (left_memo || right_memo) {
+                if (!mixed_reported)
+                    std::printf("Can't compare %s: %s (%s) with %s: %s (%s)\n\n", current_name.c_str(),
+                                left.name.c_str(), field_type_name(current, f), other_name.c_str(), right.name.c_str(),
+                                field_type_name(other, g));
+                mixed_reported = true;
+            } else if (field_is_numeric(current, f) && field_is_numeric(other, g)) {
+                double a = field_number(current, f), b = field_number(other, g);
+                if (a != b)
+                    std::printf("  %-12s %5d: %-10s (%c) %f\n<>%-12s %5d: %-10s (%c) %f\n\n", current_name.c_str(),
+                                current_number, left.name.c_str(), left.type, a, other_name.c_str(), other_number,
+                                right.name.c_str(), right.type, b);
+            } else {
+                std::string a = without_trailing_spaces(field_text(current, f));
+                std::string b = without_trailing_spaces(field_text(other, g));
+                if (std::strcmp(a.c_str(), b.c_str()) != 0)
+                    std::printf("  %-12s %5d: %-10s (%c) '%s'\n<>%-12s %5d: %-10s (%c) '%s'\n\n", current_name.c_str(),
+                                current_number, left.name.c_str(), left.type, cut(a).c_str(), other_name.c_str(),
+                                other_number, right.name.c_str(), right.type, cut(b).c_str());
+            }
+        }
+    }
+    if (k < other_count) std::printf("EOF found: %s\n", current.table_file_name.c_str());
+}
+
+void run_comparison(Session& session, const std::string& options) {
+    if (!session.comparison_table) return;
+    DbfTable& other = *session.comparison_table;
+    bool headers = true, structures = false, records = false;
+    if (!options.empty() && options[0] == ':') {
+        headers = options.find('i') != std::string::npos;
+        structures = options.find('s') != std::string::npos;
+        records = options.find('c') != std::string::npos;
+    }
+    if (!other.filter.filter_text && other.hide_deleted) apply_filter(other, kResetMarker);
+    DbfTable& current = session.table();
+    if (headers) report_headers(current, other);
+    if (structures) report_structures(current, other);
+    if (records) report_records(current, other);
+    close_table(other);
+    session.comparison_table.reset();
+}
+
+} // namespace
+
+int match_field(const DbfTable& x, int field, const DbfTable& y, int& found) {
+    found = -1;
+    const FieldDescriptor& mine = descriptor(x, field);
+    for (int j = 0; j < static_cast<int>(y.field_count()); ++j) {
+        if (strcasecmp(descriptor(y, j).name.c_str(), mine.name.c_str()) == 0) {
+            found = j;
+            break;
+        }
+    }
+    if (found < 0) return 0;
+    const FieldDescriptor& theirs = descriptor(y, found);
+    int score = 1;
+    if (theirs.type != mine.type) return score;
+    ++score;
+    if (theirs.length != mine.length || theirs.decimals != mine.decimals) return score;
+    ++score;
+    if (theirs.offset != mine.offset) return score;
+    return score + 1;
+}
+
+std::string describe_field(const DbfTable& table, int field) {
+    const FieldDescriptor& f = descriptor(table, field);
+    const bool show_decimals = ((f.type == 'N' || f.type == 'F') && f.length != 0) || (f.type == 'D' && f.decimals == 8);
+    const char* type_name = field_type_name(table, field);
+    int needed = show_decimals ? std::snprintf(nullptr, 0, "%-11s %-11s %5d %2d", f.name.c_str(), type_name, f.length, f.decimals)
+                               : std::snprintf(nullptr, 0, "%-11s %-11s %5d   ", f.name.c_str(), type_name, f.length);
+    std::string text(static_cast<size_t>(needed) + 1, '\0');
+    if (show_decimals)
+        std::snprintf(text.data(), text.size(), "%-11s %-11s %5d %2d", f.name.c_str(), type_name, f.length, f.decimals);
+    else
+        std::snprintf(text.data(), text.size(), "%-11s %-11s %5d   ", f.name.c_str(), type_name, f.length);
+    text.resize(static_cast<size_t>(needed));
+    return text;
+}
+
+void handle_cmp(Session& session, const std::string& argument) {
+    trace_enter(session, "CMP");
+    if (session.comparison_table) {
+        run_comparison(session, argument);
+    } else if (!argument.empty() && argument[0] == ':' && argument.size() > 1) {
+        open_comparison_table(session, argument.substr(1));
+    }
+    trace_leave(session, "CMP");
+}
 
 } // namespace rorarodi

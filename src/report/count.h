@@ -4,8 +4,10 @@
 
 namespace rorarodi {
 
-void handle_count(const std::string& argument);
-void handle_sum(const std::string& argument);
-void handle_avg(const std::string& argument);
+struct Session;
+
+void handle_count(Session& session, const std::string& argument);
+void handle_sum(Session& session, const std::string& argument);
+void handle_avg(Session& session, const std::string& argument);
 
 } // namespace rorarodi

@@ -2,6 +2,6 @@
 
 namespace rorarodi {
 
-void handle_select(const std::string&) {}
+void handle_select(Session& session, const std::string&) {}
 
 } // namespace rorarodi

@@ -4,6 +4,8 @@
 
 namespace rorarodi {
 
-void handle_select(const std::string& argument);
+struct Session;
+
+void handle_select(Session& session, const std::string& argument);
 
 } // namespace rorarodi

@@ -7,8 +7,8 @@
 #include <strings.h>
 #include <vector>
 
-#include "driver/console.h"
-#include "driver/settings.h"
+#include "session/console.h"
+#include "session/session.h"
 #include "platform/file.h"
 #include "report/escape.h"
 #include "table/dbf_format.h"
@@ -211,9 +211,9 @@ std::string sql_type_name(const DbfTable& table, int field, bool sql2000) {
     }
 }
 
-void list_structure(const std::string& argument) {
-    trace_enter("Struct");
-    DbfTable& table = current_table();
+void list_structure(Session& session, const std::string& argument) {
+    trace_enter(session, "Struct");
+    DbfTable& table = session.table();
     StructureFormat format = StructureFormat::console;
     std::string file_name;
     if (!argument.empty() && argument[0] == ':') {
@@ -240,14 +240,14 @@ void list_structure(const std::string& argument) {
     switch (format) {
     case StructureFormat::console:
     case StructureFormat::text: write_text_listing(out, table); break;
-    case StructureFormat::sql: write_sql_statement(out, table, run_settings().sql2000); break;
+    case StructureFormat::sql: write_sql_statement(out, table, session.settings.sql2000); break;
     case StructureFormat::dbase_program: write_dbase_program(out, table); break;
     case StructureFormat::foxpro_program: write_foxpro_program(out, table); break;
     case StructureFormat::xml: write_xml_document(out, table); break;
     case StructureFormat::table: write_structure_table(out, table); break;
     }
     file.reset();
-    trace_leave("Struct");
+    trace_leave(session, "Struct");
 }
 
 } // namespace rorarodi

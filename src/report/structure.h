@@ -4,12 +4,14 @@
 
 namespace rorarodi {
 
+struct Session;
+
 struct DbfTable;
 
 // The /STRUCT handler; the argument is the text after "struct": empty for the console
 // listing, or ':' and a file name whose extension picks the format. Ends the program
 // through fail_with_name when the file cannot be created.
-void list_structure(const std::string& argument);
+void list_structure(Session& session, const std::string& argument);
 // SQL type text of a field for the SQL statement ("Bit"/"Text" in the SQL 2000 flavour).
 std::string sql_type_name(const DbfTable& table, int field, bool sql2000);
 

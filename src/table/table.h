@@ -3,11 +3,13 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/code_pages.h"
 #include "platform/file.h"
 
 namespace rorarodi {
@@ -34,8 +36,8 @@ struct RecordFilter {
 };
 
 using TableHook = void (*)(DbfTable& table);
-using ConversionHook = void (*)(unsigned char* text, size_t length);
-using UpperCaseHook = void (*)(unsigned char* text);
+using ConversionHook = std::function<void(unsigned char* text, size_t length)>;
+using UpperCaseHook = std::function<void(unsigned char* text)>;
 
 // Bits of `header_problems`.
 constexpr int kDamagedVersion = 1;
@@ -94,9 +96,15 @@ struct DbfTable {
     bool backup_done = false;
 
     // Conversion hooks (installed by the run loop from the translation tables).
-    ConversionHook to_oem_hook = nullptr;
-    ConversionHook from_oem_hook = nullptr;
-    UpperCaseHook upper_case_hook = nullptr;
+    ConversionHook to_oem_hook;
+    ConversionHook from_oem_hook;
+    UpperCaseHook upper_case_hook;
+
+    // Run settings the session keeps in every open table, so that the field
+    // texts, conditions and keys of this table follow them: the code-page pair
+    // and the two quote characters of expression texts (0 when /IGNOREQUOTES).
+    CodePagePair code_pages;
+    std::array<char, 2> expression_quotes{'"', '\''};
 
     // Password hooks and their key state.
     TableHook after_record_read = nullptr;

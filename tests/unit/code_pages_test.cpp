@@ -9,8 +9,9 @@
 #include <string>
 
 #include "commands/code_pages.h"
-#include "driver/settings.h"
 #include "platform/code_pages.h"
+#include "session/session.h"
+#include "table/text_convert.h"
 
 using namespace rorarodi;
 
@@ -50,18 +51,26 @@ bool page_has(int page, uint32_t character) {
     return false;
 }
 
-unsigned char convert_byte(void (*convert)(unsigned char*, size_t), unsigned char byte) {
-    convert(&byte, 1);
+// The pair the byte conversions below use.
+CodePagePair chosen;
+
+bool select_code_pages(int oem, int ansi) {
+    chosen = CodePagePair{oem, ansi};
+    return is_supported_pair(chosen);
+}
+
+unsigned char convert_byte(void (*convert)(const CodePagePair&, unsigned char*, size_t), unsigned char byte) {
+    convert(chosen, &byte, 1);
     return byte;
 }
 
-std::string converted(void (*convert)(DbfTable&, unsigned char*, size_t), DbfTable& table, std::string text) {
+std::string converted(void (*convert)(const DbfTable&, unsigned char*, size_t), DbfTable& table, std::string text) {
     convert(table, reinterpret_cast<unsigned char*>(text.data()), text.size());
     return text;
 }
 
-std::string upper_cased(void (*upper)(char*), std::string text) {
-    upper(text.data());
+std::string upper_cased(void (*upper)(const DbfTable&, char*), const DbfTable& table, std::string text) {
+    upper(table, text.data());
     return text;
 }
 
@@ -72,14 +81,8 @@ std::string key_of(DbfTable& table, std::string text) {
 
 class CodePages : public ::testing::Test {
 protected:
-    void SetUp() override {
-        reset_process_state();
-        reset_code_page_choice();
-    }
-    void TearDown() override {
-        reset_process_state();
-        reset_code_page_choice();
-    }
+    void SetUp() override { chosen = CodePagePair{}; }
+    Session session;
 };
 
 TEST_F(CodePages, EveryPairRoundTripsTheCharactersBothPagesHave) {
@@ -150,56 +153,56 @@ TEST_F(CodePages, CodePagesParameterKeepsTheFirstAcceptedValue) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.argument);
         ::testing::internal::CaptureStdout();
-        handle_code_pages(c.argument);
+        handle_code_pages(session, c.argument);
         EXPECT_EQ(::testing::internal::GetCapturedStdout(), c.output);
-        EXPECT_EQ(oem_code_page(), c.oem);
-        EXPECT_EQ(ansi_code_page(), c.ansi);
+        EXPECT_EQ(session.code_pages, (CodePagePair{c.oem, c.ansi}));
     }
     // An accepted pair takes effect at once: e acute of 1252 is 0x82 in 437.
     DbfTable table;
+    share_run_settings(session, table);
     EXPECT_EQ(converted(to_oem, table, "\xE9"), "\x82");
 }
 
 TEST_F(CodePages, TranslationTablesReplaceTheSystemConversions) {
-    handle_table_ansi("\xE9");
-    handle_table_oem("\x82");
+    handle_table_ansi(session, "\xE9");
+    handle_table_oem(session, "\x82");
     DbfTable table;
-    install_conversion_hooks(table);
+    install_conversion_hooks(session, table);
     EXPECT_EQ(converted(to_oem, table, "\xE9x\xC0\xE9"), "\x82x\xC0\x82");
     EXPECT_EQ(converted(from_oem, table, "\x82x\xC0\x82"), "\xE9x\xC0\xE9");
     EXPECT_EQ(table.upper_case_hook, nullptr);
 }
 
 TEST_F(CodePages, ShorterOemTableGivesDots) {
-    handle_table_ansi("\xE9\xE8");
-    handle_table_oem("\x82");
+    handle_table_ansi(session, "\xE9\xE8");
+    handle_table_oem(session, "\x82");
     DbfTable table;
-    install_conversion_hooks(table);
+    install_conversion_hooks(session, table);
     EXPECT_EQ(converted(to_oem, table, "\xE8\xE9z"), ".\x82z");
     // Zero bytes are not characters of the tables.
     EXPECT_EQ(converted(to_oem, table, std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST_F(CodePages, TranslationKeysKeepTheFirstValueCutTo255) {
-    handle_table_oem("first");
-    handle_table_oem("second");
-    EXPECT_EQ(process_state().translation_tables.table_oem, "first");
-    handle_normal_table(std::string(300, 'n'));
-    EXPECT_EQ(process_state().translation_tables.normal, std::string(255, 'n'));
+    handle_table_oem(session, "first");
+    handle_table_oem(session, "second");
+    EXPECT_EQ(session.translation_tables.table_oem, "first");
+    handle_normal_table(session, std::string(300, 'n'));
+    EXPECT_EQ(session.translation_tables.normal, std::string(255, 'n'));
     // An empty value leaves the table without a value: a later one is taken.
-    handle_uppercase_table("");
-    EXPECT_FALSE(process_state().translation_tables.uppercase.has_value());
-    handle_uppercase_table("late");
-    EXPECT_EQ(process_state().translation_tables.uppercase, "late");
+    handle_uppercase_table(session, "");
+    EXPECT_FALSE(session.translation_tables.uppercase.has_value());
+    handle_uppercase_table(session, "late");
+    EXPECT_EQ(session.translation_tables.uppercase, "late");
 }
 
 TEST_F(CodePages, EmptyTranslationTablesInstallNoHooks) {
-    handle_table_ansi("");
-    handle_table_oem("\x82");
-    handle_normal_table("\xE9");
-    handle_uppercase_table("");
+    handle_table_ansi(session, "");
+    handle_table_oem(session, "\x82");
+    handle_normal_table(session, "\xE9");
+    handle_uppercase_table(session, "");
     DbfTable table;
-    install_conversion_hooks(table);
+    install_conversion_hooks(session, table);
     EXPECT_EQ(table.to_oem_hook, nullptr);
     EXPECT_EQ(table.from_oem_hook, nullptr);
     EXPECT_EQ(table.upper_case_hook, nullptr);
@@ -208,9 +211,9 @@ TEST_F(CodePages, EmptyTranslationTablesInstallNoHooks) {
 }
 
 TEST_F(CodePages, LowercaseAloneChangesNothing) {
-    handle_lowercase_table("\xE0\xE1");
+    handle_lowercase_table(session, "\xE0\xE1");
     DbfTable table;
-    install_conversion_hooks(table);
+    install_conversion_hooks(session, table);
     EXPECT_EQ(table.to_oem_hook, nullptr);
     EXPECT_EQ(table.from_oem_hook, nullptr);
     EXPECT_EQ(table.upper_case_hook, nullptr);
@@ -219,10 +222,10 @@ TEST_F(CodePages, LowercaseAloneChangesNothing) {
 }
 
 TEST_F(CodePages, UpperCasingHookUsesNormalAndUppercase) {
-    handle_normal_table("\xE9\xE8\xE7");
-    handle_uppercase_table("\xC9\xC8");
+    handle_normal_table(session, "\xE9\xE8\xE7");
+    handle_uppercase_table(session, "\xC9\xC8");
     DbfTable table;
-    install_conversion_hooks(table);
+    install_conversion_hooks(session, table);
     ASSERT_NE(table.upper_case_hook, nullptr);
     EXPECT_EQ(key_of(table, "ab\xE9\xE8\xE7"), "ab\xE9\xE8\xE7");  // case option off
     table.case_insensitive = true;
@@ -238,9 +241,9 @@ TEST_F(CodePages, UpperCasingByTheOemRuleAndTheAnsiPage) {
     table.ansi = true;
     // 1251: a, ya, yo, ukrainian ie.
     EXPECT_EQ(key_of(table, "a\xE0\xFF\xB8\xBA"), "A\xC0\xDF\xA8\xAA");
-    EXPECT_EQ(upper_cased(upper_case_ansi, "q\xE0"), "Q\xC0");
+    EXPECT_EQ(upper_cased(upper_case_ansi, table, "q\xE0"), "Q\xC0");
 
-    ASSERT_TRUE(select_code_pages(850, 1252));
+    table.code_pages = CodePagePair{850, 1252};
     // 1252: e acute, y diaeresis, s caron, oe; sharp s has no upper case here.
     EXPECT_EQ(key_of(table, "\xE9\xFF\x9A\x9C\xDF"), "\xC9\x9F\x8A\x8C\xDF");
     // 850 by its own letters: e acute 0x82 to 0x90, a grave 0x85 to 0xB7.

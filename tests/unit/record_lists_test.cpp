@@ -3,7 +3,7 @@
 #include "cli_support.h"
 #include "commands/record_lists.h"
 #include "driver/dispatch.h"
-#include "driver/settings.h"
+#include "session/session.h"
 #include "expr/field_list.h"
 #include "opened_table.h"
 #include "table_builder.h"
@@ -21,87 +21,86 @@ namespace {
 class RangeTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        reset_process_state();
         TableLayout layout;
         layout.fields = {{"ID", 'N', 4}};
         for (int i = 0; i < 10; ++i) layout.records.push_back(make_record(layout, {std::to_string(i + 1)}));
         write_file(dir_ / "t.dbf", build_table(layout));
         auto table = std::make_unique<DbfTable>();
         ASSERT_EQ(open_table(*table, dir_ / "t.dbf", false), OpenResult::opened);
-        process_state().current_table = std::move(table);
+        session.current_table = std::move(table);
     }
-    void TearDown() override { reset_process_state(); }
 
     std::vector<uint32_t> visited() {
         std::vector<uint32_t> positions;
-        visit_range_positions(current_table(), [&](uint32_t p) { positions.push_back(p); });
+        visit_range_positions(session, session.table(), [&](uint32_t p) { positions.push_back(p); });
         return positions;
     }
 
     TempDir dir_;
+    Session session;
 };
 
 TEST_F(RangeTest, ListsKeepTheirOrderAndDuplicates) {
     EXPECT_EQ(visited().size(), 10u);
-    dispatch_parameter("RANGE:3,1-2");
+    dispatch_parameter(session, "RANGE:3,1-2");
     EXPECT_EQ(visited(), (std::vector<uint32_t>{2, 0, 1}));
-    dispatch_parameter("range:1");
-    dispatch_parameter("RANGE:1");
+    dispatch_parameter(session, "range:1");
+    dispatch_parameter(session, "RANGE:1");
     EXPECT_EQ(visited(), (std::vector<uint32_t>{2, 0, 1, 0, 0}));
-    dispatch_parameter("RANGE:ALL");
+    dispatch_parameter(session, "RANGE:ALL");
     EXPECT_EQ(visited().size(), 10u);
 }
 
 TEST_F(RangeTest, ListsThatNameNothingLeaveAnEmptyListInForce) {
     for (const char* text : {"RANGE:0", "RANGE:abc", "RANGE:5-3", "RANGE:-4", "RANGE:3-", "RANGE:;0,"}) {
-        dispatch_parameter("RANGE:all");
-        dispatch_parameter(text);
-        EXPECT_TRUE(process_state().range_list.entries.has_value()) << text;
+        dispatch_parameter(session, "RANGE:all");
+        dispatch_parameter(session, text);
+        EXPECT_TRUE(session.range_list.entries.has_value()) << text;
         EXPECT_TRUE(visited().empty()) << text;
     }
-    dispatch_parameter("RANGE:aLL");
-    EXPECT_FALSE(process_state().range_list.entries.has_value());
+    dispatch_parameter(session, "RANGE:aLL");
+    EXPECT_FALSE(session.range_list.entries.has_value());
 }
 
 TEST_F(RangeTest, ListsWithoutTokensLeaveTheRangeAsItWas) {
     // Only a token creates the list: separators alone name no token at all.
     for (const char* text : {"RANGE:;,", "RANGE:,", "RANGE:;"}) {
-        dispatch_parameter(text);
-        EXPECT_FALSE(process_state().range_list.entries.has_value()) << text;
+        dispatch_parameter(session, text);
+        EXPECT_FALSE(session.range_list.entries.has_value()) << text;
         EXPECT_EQ(visited().size(), 10u) << text;
     }
-    dispatch_parameter("RANGE:2");
-    dispatch_parameter("RANGE:,");
+    dispatch_parameter(session, "RANGE:2");
+    dispatch_parameter(session, "RANGE:,");
     EXPECT_EQ(visited(), (std::vector<uint32_t>{1}));
 }
 
 TEST_F(RangeTest, HyphenJoinsTheNumbersWhateverStandsBetween) {
     // Each number is read like atoi: blanks before it and text after it do not count.
-    dispatch_parameter("RANGE:2x-4, 6 - 7;9 -10,5-x,8-");
+    dispatch_parameter(session, "RANGE:2x-4, 6 - 7;9 -10,5-x,8-");
     EXPECT_EQ(visited(), (std::vector<uint32_t>{1, 2, 3, 5, 6, 8, 9}));
 }
 
 TEST_F(RangeTest, DeleteAndRecallReadTheSameList) {
-    dispatch_parameter("DELETE:2 - 3, 5x-6");
+    dispatch_parameter(session, "DELETE:2 - 3, 5x-6");
     std::string marks;
     for (uint32_t p = 0; p < 10; ++p) {
-        ASSERT_TRUE(read_mark_byte(current_table(), p));
-        marks += static_cast<char>(current_table().mark_byte);
+        ASSERT_TRUE(read_mark_byte(session.table(), p));
+        marks += static_cast<char>(session.table().mark_byte);
     }
     EXPECT_EQ(marks, " ** **    ");
-    dispatch_parameter("RECALL:1 - 5");
+    dispatch_parameter(session, "RECALL:1 - 5");
     marks.clear();
     for (uint32_t p = 0; p < 10; ++p) {
-        ASSERT_TRUE(read_mark_byte(current_table(), p));
-        marks += static_cast<char>(current_table().mark_byte);
+        ASSERT_TRUE(read_mark_byte(session.table(), p));
+        marks += static_cast<char>(session.table().mark_byte);
     }
     EXPECT_EQ(marks, "     *    ");
 }
 
 TEST_F(RangeTest, EntriesPastTheViewAreSkippedAndHugeRangesCostNothing) {
-    dispatch_parameter("RANGE:9-2000000000,20,2");
+    dispatch_parameter(session, "RANGE:9-2000000000,20,2");
     EXPECT_EQ(visited(), (std::vector<uint32_t>{8, 9, 1}));
-    EXPECT_EQ(process_state().range_list.entries->size(), 3u);
+    EXPECT_EQ(session.range_list.entries->size(), 3u);
 }
 
 // Eight bytes of a little-endian double, and of the order-preserving big-endian

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "cli_support.h"
-#include "driver/settings.h"
 #include "expr/substitute.h"
 #include "table/table.h"
 #include "opened_table.h"
@@ -92,11 +91,8 @@ TEST(SubstituteFields, BlankNumbersAndDates) {
 
 TEST(SubstituteFields, IgnoredQuotesAreOrdinaryCharacters) {
     OpenedTable t(shop_table("John", "1"), true);
-    RunSettings saved = run_settings();
-    run_settings().expression_quotes[0] = 0;
-    run_settings().expression_quotes[1] = 0;
+    t.table.expression_quotes = {0, 0};
     Substituted s = substitute(t.table, "'NAME'=\"x\"");
-    run_settings() = saved;
     EXPECT_EQ(s.text, "'John      '=\"x\"");
     EXPECT_EQ(s.position, 12);
 }

@@ -2,14 +2,16 @@
 #pragma once
 #include <string>
 
+#include "session/session.h"
+
 namespace rorarodi {
 
 // Prints "%s %s" (message, name; no line end) and ends the program with status 1.
 [[noreturn]] void fail_with_name(const std::string& message, const std::string& name);
 
 // "Enter %s\n" / "Leave %s\n" when verbose is on.
-void trace_enter(const char* name);
-void trace_leave(const char* name);
+void trace_enter(const Session& session, const char* name);
+void trace_leave(const Session& session, const char* name);
 
 // puts: the message and a line end.
 void print_line(const char* message);

@@ -1,9 +1,7 @@
-#include "driver/console.h"
+#include "session/console.h"
 
 #include <cstdio>
 #include <cstdlib>
-
-#include "driver/settings.h"
 
 namespace rorarodi {
 
@@ -13,12 +11,12 @@ void fail_with_name(const std::string& message, const std::string& name) {
     std::exit(1);
 }
 
-void trace_enter(const char* name) {
-    if (run_settings().verbose) std::printf("Enter %s\n", name);
+void trace_enter(const Session& session, const char* name) {
+    if (session.settings.verbose) std::printf("Enter %s\n", name);
 }
 
-void trace_leave(const char* name) {
-    if (run_settings().verbose) std::printf("Leave %s\n", name);
+void trace_leave(const Session& session, const char* name) {
+    if (session.settings.verbose) std::printf("Leave %s\n", name);
 }
 
 void print_line(const char* message) { std::puts(message); }

@@ -1,0 +1,16 @@
+#include "session/session.h"
+
+namespace rorarodi {
+
+void share_run_settings(const Session& session, DbfTable& table) {
+    table.code_pages = session.code_pages;
+    table.expression_quotes = session.settings.expression_quotes;
+}
+
+void set_expression_quotes(Session& session, char first, char second) {
+    session.settings.expression_quotes = {first, second};
+    if (session.current_table) share_run_settings(session, *session.current_table);
+    if (session.comparison_table) share_run_settings(session, *session.comparison_table);
+}
+
+} // namespace rorarodi

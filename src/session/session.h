@@ -1,0 +1,110 @@
+// The session: every piece of state that lives from program start to exit and
+// survives from one matched file to the next, and the current table. The driver
+// owns one session and hands it to every parameter handler.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/code_pages.h"
+#include "table/table.h"
+
+namespace rorarodi {
+
+enum class OutputFormat { console, text, sql, table, program, html, csv, xml };
+
+// What /PACK rebuilds.
+enum class PackMode { table_and_memo, table_only, memo_only };
+
+// How exported texts are converted on output (/2ANSI, /2OEM).
+enum class OutputConversion { none, oem_to_ansi, ansi_to_oem };
+
+// What happens to line breaks inside exported texts (/CRLF).
+enum class LineBreakMode { keep, kill };
+
+struct RunSettings {
+    bool verbose = false;
+    bool show_deletion_marks = false;
+    PackMode pack_mode = PackMode::table_and_memo;
+    bool memo_as_text = false;
+    bool show_names = false;
+    bool header_line = false;
+    int new_table_kind = -1;  // -1: as the source table
+    bool sql2000 = false;
+    char output_quote = '"';
+    char escape_character = 0;
+    OutputConversion output_conversion = OutputConversion::none;
+    LineBreakMode line_break_mode = LineBreakMode::keep;
+    OutputFormat output_format = OutputFormat::console;
+    std::optional<std::string> output_file_name;
+    // The two characters that quote text in expressions; 0 when /IGNOREQUOTES.
+    std::array<char, 2> expression_quotes{'"', '\''};
+};
+
+// One /RANGE entry: the view positions first..last (0-based, ascending, inclusive).
+// A range is kept as one entry, so a large range costs no memory.
+struct RangeSegment {
+    uint32_t first;
+    uint32_t last;
+};
+
+// Record positions set by /RANGE, in the order given; absent means every record, an
+// empty list in force means no record at all.
+struct RangeList {
+    std::optional<std::vector<RangeSegment>> entries;
+};
+
+// The five translation tables; each keeps its first value.
+struct TranslationTables {
+    std::optional<std::string> normal;
+    std::optional<std::string> lowercase;
+    std::optional<std::string> uppercase;
+    std::optional<std::string> table_oem;
+    std::optional<std::string> table_ansi;
+};
+
+struct Session {
+    RunSettings settings;
+    std::unique_ptr<DbfTable> current_table;
+    RangeList range_list;
+    std::optional<std::string> field_assignments;
+    TranslationTables translation_tables;
+    CodePagePair code_pages;
+    bool code_pages_given = false;
+    std::unique_ptr<DbfTable> comparison_table;
+    std::string ini_path;
+
+    // The table every handler works on; handlers are only called while one is open.
+    DbfTable& table() { return *current_table; }
+    bool has_table() const { return current_table != nullptr; }
+
+    // Back to the state at program start.
+    void reset() { *this = Session{}; }
+};
+
+// Gives a table the session's code-page pair and expression quotes.
+void share_run_settings(const Session& session, DbfTable& table);
+
+// Sets the expression quote characters and passes them on to the open tables.
+void set_expression_quotes(Session& session, char first, char second);
+
+// Calls `visit(position)` for the positions that range readers visit: the /RANGE
+// entries in list order (positions at or past the view size skipped, a position
+// listed twice visited twice) or, without a list, every position of the view.
+template <typename Visit>
+void visit_range_positions(const Session& session, const DbfTable& table, Visit&& visit) {
+    const uint32_t view_size = view_record_count(table);
+    const auto& entries = session.range_list.entries;
+    if (!entries) {
+        for (uint32_t position = 0; position < view_size; ++position) visit(position);
+        return;
+    }
+    for (const RangeSegment& segment : *entries)
+        for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position)
+            visit(static_cast<uint32_t>(position));
+}
+
+} // namespace rorarodi

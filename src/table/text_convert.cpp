@@ -1,0 +1,60 @@
+#include "table/text_convert.h"
+
+#include "platform/code_pages.h"
+
+namespace rorarodi {
+
+namespace {
+
+constexpr int kOemRulePage = 866;
+
+} // namespace
+
+void to_oem(const DbfTable& table, unsigned char* text, size_t length) {
+    if (table.to_oem_hook)
+        table.to_oem_hook(text, length);
+    else
+        ansi_to_oem_buffer(table.code_pages, text, length);
+}
+
+void from_oem(const DbfTable& table, unsigned char* text, size_t length) {
+    if (table.from_oem_hook)
+        table.from_oem_hook(text, length);
+    else
+        oem_to_ansi_buffer(table.code_pages, text, length);
+}
+
+void upper_case_ansi(const DbfTable& table, char* text) {
+    upper_case_ansi_page(table.code_pages, reinterpret_cast<unsigned char*>(text));
+}
+
+void upper_case_oem(const DbfTable& table, char* text) {
+    auto* bytes = reinterpret_cast<unsigned char*>(text);
+    if (table.code_pages.oem != kOemRulePage) {
+        upper_case_oem_page(table.code_pages, bytes);
+        return;
+    }
+    // Code page 866: Latin letters, and the Cyrillic lower-case letters а-п
+    // (0xA0-0xAF) and р-я (0xE0-0xEF) to А-П (0x80-0x8F) and Р-Я (0x90-0x9F).
+    for (; *bytes != 0; ++bytes) {
+        unsigned char c = *bytes;
+        if (c >= 'a' && c <= 'z')
+            *bytes = static_cast<unsigned char>(c - 32);
+        else if (c >= 0xA0 && c <= 0xAF)
+            *bytes = static_cast<unsigned char>(c - 32);
+        else if (c >= 0xE0 && c <= 0xEF)
+            *bytes = static_cast<unsigned char>(c - 80);
+    }
+}
+
+void upper_case_key(const DbfTable& table, char* text) {
+    if (!table.case_insensitive) return;
+    if (table.upper_case_hook)
+        table.upper_case_hook(reinterpret_cast<unsigned char*>(text));
+    else if (table.ansi)
+        upper_case_ansi(table, text);
+    else
+        upper_case_oem(table, text);
+}
+
+} // namespace rorarodi
