@@ -5,7 +5,7 @@ TEST_DIR    ?= build-test
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= /usr/local
 
-.PHONY: all build run test clean sample tools install
+.PHONY: all build run test clean sample tools install fuzz
 
 all: build
 
@@ -30,6 +30,13 @@ test: tools
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# Builds the fuzz targets with clang (installed when missing) and runs each for
+# FUZZ_SECONDS seconds (FUZZ_TARGETS="filter convert" picks targets); see
+# tests/fuzz/run_fuzzers.sh.
+FUZZ_SECONDS ?= 60
+fuzz: tools
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) sh tests/fuzz/run_fuzzers.sh $(FUZZ_TARGETS)
+
 # Installs the program and its manual page under $(DESTDIR)$(PREFIX).
 install: build
 	install -d $(DESTDIR)$(PREFIX)/bin $(DESTDIR)$(PREFIX)/share/man/man1
@@ -37,4 +44,4 @@ install: build
 	install -m 644 docs/rorarodi.1 $(DESTDIR)$(PREFIX)/share/man/man1/rorarodi.1
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) build-fuzz
