@@ -41,8 +41,9 @@ bool is_text_field(const DbfTable& table, const std::string& table_bytes, size_t
     const FieldDescriptor& descriptor = table.field_table[field];
     if (descriptor.type != 'C' && descriptor.type != 'M') return false;
     const uint8_t version = table.version();
-    if (version != 0x30 && version != 0x31 && version != 0x32) return true;
-    const size_t flags_at = 32 + field * 32 + 18;
+    // Level 7 descriptors (which a Visual FoxPro version byte may head) hold no flags.
+    if ((version != 0x30 && version != 0x31 && version != 0x32) || table.level7) return true;
+    const size_t flags_at = kStandardHeaderSize + field * kStandardDescriptorSize + 18;
     return flags_at >= table_bytes.size() || (static_cast<uint8_t>(table_bytes[flags_at]) & 0x04) == 0;
 }
 
