@@ -28,6 +28,7 @@ sh .ci/install-tools
 CC=clang CXX=clang++ cmake -S . -B "$FUZZ_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DRORARODI_FUZZ=ON \
     -DRORARODI_TESTS=OFF >/dev/null
 cmake --build "$FUZZ_DIR" -j "$JOBS"
+rm -rf "$FUZZ_DIR/seeds"
 "$FUZZ_DIR/tests/fuzz/fuzz_seeds" "$FUZZ_DIR/seeds"
 
 targets=${*:-"table_open calculator filter list_file convert"}
