@@ -23,6 +23,7 @@ sample: build
 run: sample
 	./$(BUILD_DIR)/rorarodi /VERSION
 	./$(BUILD_DIR)/rorarodi examples/customers.dbf /COUNT /STRUCT
+	./$(BUILD_DIR)/rorarodi examples/customers.dbf /HDR /RANGE:1-3 /SELECT:*
 
 test: tools
 	cmake -S . -B $(TEST_DIR) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DRORARODI_SANITIZE=ON -DRORARODI_TESTS=ON >/dev/null

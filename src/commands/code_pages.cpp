@@ -14,6 +14,7 @@
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/text_convert.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
@@ -96,12 +97,16 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
     // runs into another record's memo.
     const bool memos_writable = table.table_handle.is_writable() && table.first_memo_field >= 0;
     MemoTextPass memo_pass;
-    for (uint32_t position = 0; memos_writable && position < count; ++position) {
-        if (!read_view_record(table, position)) continue;
-        for (size_t i = 0; i < table.field_count(); ++i) {
-            int field = static_cast<int>(i);
-            if (field_is_memo(table, field)) memo_pass.note_reference(table, field, field_holds_binary(table, field));
+    if (memos_writable) {
+        ViewReader reader(table, count);
+        for (uint32_t position = 0; position < count; ++position) {
+            if (!reader.read(position)) continue;
+            for (size_t i = 0; i < table.field_count(); ++i) {
+                int field = static_cast<int>(i);
+                if (field_is_memo(table, field)) memo_pass.note_reference(table, field, field_holds_binary(table, field));
+            }
         }
+        reader.finish();
     }
     auto conversion = [&](unsigned char* text, size_t length) { convert(table, text, length); };
     for (uint32_t position = 0; position < count; ++position) {

@@ -1,16 +1,163 @@
 #include "commands/maintenance.h"
 
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <optional>
+#include <strings.h>
+
+#include "commands/update.h"
+#include "session/console.h"
+#include "session/session.h"
+#include "table/create.h"
+#include "table/dbf_format.h"
+#include "table/memo.h"
+#include "table/table_write.h"
+
 namespace rorarodi {
 
-// Recognised now; their work is added with the maintenance commands.
-void handle_append(Session& session, const std::string&) {}
-void handle_cpzero(Session& session, const std::string&) {}
-void handle_trunc(Session& session, const std::string&) {}
-void handle_check(Session& session, const std::string&) {}
-void handle_blank(Session& session, const std::string&) {}
-void handle_make(Session& session, const std::string&) {}
-void handle_pack(Session& session, const std::string&) {}
-void handle_zap(Session& session, const std::string&) {}
-void handle_cdx(Session& session, const std::string&) {}
+namespace {
+
+// A number as atoi reads it (leading blanks, a sign, digits), held within the int
+// range; nothing when the text does not begin with one.
+std::optional<long> read_count(const std::string& text) {
+    const char* start = text.c_str();
+    char* end = nullptr;
+    long value = std::strtol(start, &end, 10);
+    if (end == start) return std::nullopt;
+    if (value > INT_MAX) value = INT_MAX;
+    if (value < INT_MIN) value = INT_MIN;
+    return value;
+}
+
+int pack_mode_code(PackMode mode) {
+    switch (mode) {
+    case PackMode::table_only: return kPackTable;
+    case PackMode::memo_only: return kPackMemo;
+    case PackMode::table_and_memo: break;
+    }
+    return kPackBoth;
+}
+
+// True when creating `file_name` (and a memo file beside it) would replace the
+// open table or its memo file.
+bool would_replace_open_table(DbfTable& table, const std::string& file_name, int kind) {
+    if (names_open_file(file_name, table.table_handle)) return true;
+    if (table.first_memo_field < 0) return false;
+    const std::string new_memo = make_memo_file_name(file_name, kind);
+    FileHandle memo = open_file_read_only(memo_file_path(table));
+    return names_open_file(new_memo, table.table_handle) || names_open_file(new_memo, memo);
+}
+
+} // namespace
+
+void handle_pack(Session& session, const std::string& argument) {
+    trace_enter(session, "Pack");
+    if (strcasecmp(argument.c_str(), ":dbf") == 0) {
+        session.settings.pack_mode = PackMode::table_only;
+    } else if (strcasecmp(argument.c_str(), ":memo") == 0) {
+        session.settings.pack_mode = PackMode::memo_only;
+    } else if (!argument.empty()) {
+        print_line("Invalid pack parameter...");
+        return;
+    }
+    pack_table(session.table(), pack_mode_code(session.settings.pack_mode));
+    trace_leave(session, "Pack");
+}
+
+void handle_zap(Session& session, const std::string&) {
+    trace_enter(session, "Zap");
+    truncate_records(session.table(), 0);
+    trace_leave(session, "Zap");
+}
+
+void handle_trunc(Session& session, const std::string& argument) {
+    trace_enter(session, "Trunc");
+    if (argument.empty()) {
+        print_line("Parameter required for trunc...");
+    } else if (std::optional<long> count = read_count(argument); !count || *count < 0) {
+        // A negative count would name an end far beyond the file; a text that is no
+        // number would zap the table.
+        print_line("Invalid trunc parameter...");
+    } else {
+        truncate_records(session.table(), static_cast<uint32_t>(*count));
+    }
+    trace_leave(session, "Trunc");
+}
+
+void handle_append(Session& session, const std::string& argument) {
+    trace_enter(session, "Append");
+    DbfTable& table = session.table();
+    long copies = 0;
+    if (argument.empty()) {
+        copies = 1;
+    } else if (argument[0] == ':') {
+        const std::string rest = argument.substr(1);
+        if (strncasecmp(rest.c_str(), "blank", 5) == 0)
+            append_record(table, true);
+        else
+            copies = read_count(rest).value_or(0);
+    }
+    if (copies > 0 && table_writable(table) && !table.record_buffer.empty()) {
+        // Assignments are applied once; every copy carries the same values.
+        if (session.field_assignments) apply_assignments(table, *session.field_assignments);
+        append_records(table, static_cast<uint32_t>(copies));
+    }
+    trace_leave(session, "Append");
+}
+
+void handle_blank(Session& session, const std::string&) {
+    trace_enter(session, "Blank");
+    blank_record_buffer(session.table());
+    trace_leave(session, "Blank");
+}
+
+void handle_cpzero(Session& session, const std::string& argument) {
+    trace_enter(session, "CPZero");
+    DbfTable& table = session.table();
+    long number = argument.empty() ? 0 : read_count(argument.substr(1)).value_or(0);
+    const auto mark = static_cast<uint8_t>(number & 0xFF);
+    if (table.header_image[kCodePageMarkOffset] != mark && table_writable(table)) {
+        table.header_image[kCodePageMarkOffset] = mark;
+        write_header(table);
+    }
+    trace_leave(session, "CPZero");
+}
+
+void handle_cdx(Session& session, const std::string&) {
+    trace_enter(session, "CDX");
+    DbfTable& table = session.table();
+    if (table.header_image[kTableFlagsOffset] != 0 && table_writable(table)) {
+        table.header_image[kTableFlagsOffset] = 0;
+        write_header(table);
+    }
+    trace_leave(session, "CDX");
+}
+
+void handle_check(Session& session, const std::string&) {
+    trace_enter(session, "Check");
+    DbfTable& table = session.table();
+    // The header gets the version byte and record count that opening computed.
+    if (table.header_problems != 0 && write_header(table))
+        table.header_problems &= ~(kDamagedVersion | kRecordCountMismatch);
+    trace_leave(session, "Check");
+}
+
+void handle_make(Session& session, const std::string& argument) {
+    trace_enter(session, "Make");
+    if (argument.empty()) {
+        print_line("Filename required for make...");
+        trace_leave(session, "Make");
+        return;
+    }
+    DbfTable& table = session.table();
+    // The new table carries the code-page mark of the table it copies.
+    if (would_replace_open_table(table, argument, table.table_kind) ||
+        !create_table_file(argument, table.field_table, table.table_kind,
+                           static_cast<uint32_t>(table.new_memo_block_size), true,
+                           table.header_image[kCodePageMarkOffset]))
+        std::printf("Can't create \"%s\"\n", argument.c_str());
+    trace_leave(session, "Make");
+}
 
 } // namespace rorarodi

@@ -1,8 +1,131 @@
 #include "commands/update.h"
 
+#include <cstdio>
+#include <cstring>
+#include <strings.h>
+
+#include "expr/calculator.h"
+#include "session/console.h"
+#include "session/session.h"
+#include "table/field_text.h"
+#include "table/record_rewriter.h"
+#include "table/table_write.h"
+
 namespace rorarodi {
 
-void handle_field(Session& session, const std::string&) {}
-void handle_update(Session& session, const std::string&) {}
+namespace {
+
+int field_named(const DbfTable& table, const std::string& name) {
+    for (size_t f = 0; f < table.field_table.size(); ++f)
+        if (strcasecmp(table.field_table[f].name.c_str(), name.c_str()) == 0) return static_cast<int>(f);
+    return -1;
+}
+
+// Work texts kept across assignments and records.
+struct AssignmentWork {
+    std::string value;
+    std::string scratch;
+};
+
+bool apply_with(DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
+    bool all = true;
+    for (const AssignmentList::Assignment& assignment : list.assignments) {
+        if (assignment.field < 0) {
+            std::printf("Invalid field: %s\n", assignment.name.c_str());
+            all = false;
+            continue;
+        }
+        bool numeric = false;
+        substitute_planned(table, assignment.value, work.value, numeric);
+        blank_field(table, assignment.field);
+        if (field_is_numeric(table, assignment.field)) {
+            bool ok = true;
+            double number = calculate(work.value, ok);
+            if (ok) {
+                set_field(table, assignment.field, work.value.c_str(), number);
+            } else {
+                std::printf("Error in: %s\n", work.value.c_str());
+                all = false;
+            }
+        } else {
+            apply_string_functions(work.value, table, work.scratch);
+            set_field(table, assignment.field, work.value.c_str(), 0);
+        }
+    }
+    return all;
+}
+
+} // namespace
+
+AssignmentList parse_assignments(const DbfTable& table, const std::string& text) {
+    AssignmentList list;
+    size_t start = 0;
+    while (start <= text.size()) {
+        size_t end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string piece = text.substr(start, end - start);
+        const size_t equals = piece.find('=');
+        if (equals != std::string::npos) {
+            AssignmentList::Assignment assignment;
+            assignment.name = piece.substr(0, equals);
+            assignment.field = field_named(table, assignment.name);
+            assignment.value = plan_substitution(table, std::string_view(piece).substr(equals + 1));
+            list.assignments.push_back(std::move(assignment));
+        }
+        start = end + 1;
+    }
+    return list;
+}
+
+bool apply_assignments(DbfTable& table, const AssignmentList& list) {
+    AssignmentWork work;
+    return apply_with(table, list, work);
+}
+
+bool apply_assignments(DbfTable& table, const std::string& text) {
+    return apply_assignments(table, parse_assignments(table, text));
+}
+
+bool update_record(DbfTable& table, uint32_t position, const AssignmentList& list) {
+    if (!read_view_record(table, position)) return false;
+    apply_assignments(table, list);
+    return write_view_record(table, position);
+}
+
+void handle_field(Session& session, const std::string& argument) {
+    trace_enter(session, "Field");
+    if (argument.find('=') == std::string::npos) {
+        print_line("Invalid condition...");
+        return;
+    }
+    session.field_assignments = argument;
+    trace_leave(session, "Field");
+}
+
+void handle_update(Session& session, const std::string&) {
+    trace_enter(session, "Update");
+    if (!session.field_assignments) {
+        print_line("Fields must be specified...");
+        return;
+    }
+    DbfTable& table = session.table();
+    // A table opened read-only is left as it is, its memo file included.
+    if (table_writable(table) && !table.record_buffer.empty()) {
+        const AssignmentList list = parse_assignments(table, *session.field_assignments);
+        AssignmentWork work;
+        RecordRewriter records(table);
+        const uint32_t length = table.record_length();
+        std::vector<uint8_t> before(length);
+        visit_range_positions(session, table, [&](uint32_t position) {
+            if (!records.read(position)) return;
+            std::memcpy(before.data(), table.record_buffer.data(), length);
+            apply_with(table, list, work);
+            // A record the assignments left as it was needs no write.
+            if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0) records.write(position);
+        });
+        records.finish();
+    }
+    trace_leave(session, "Update");
+}
 
 } // namespace rorarodi

@@ -1,9 +1,9 @@
 #include "report/escape.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace rorarodi {
 
@@ -11,61 +11,59 @@ namespace {
 
 // The texts handled here are zero-terminated byte strings: whatever follows an
 // embedded NUL is not part of the text.
-std::string up_to_nul(const std::string& text) {
+std::string_view up_to_nul(std::string_view text) {
     size_t end = text.find('\0');
-    return end == std::string::npos ? text : text.substr(0, end);
-}
-
-// printf-style formatting into a string of whatever length the result needs.
-template <typename... Args>
-std::string format_text(const char* format, Args... args) {
-    int size = std::snprintf(nullptr, 0, format, args...);
-    if (size <= 0) return std::string();
-    std::vector<char> buffer(static_cast<size_t>(size) + 1);
-    std::snprintf(buffer.data(), buffer.size(), format, args...);
-    return std::string(buffer.data(), static_cast<size_t>(size));
+    return end == std::string_view::npos ? text : text.substr(0, end);
 }
 
 // Character references for control bytes (hexadecimal) and bytes above 127
 // (four decimal digits); false for every other byte.
 bool append_character_reference(std::string& out, unsigned char byte) {
     char reference[16];
+    int length = 0;
     if (byte >= 1 && byte <= 31) {
-        std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(byte));
+        length = std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(byte));
     } else if (byte >= 128) {
-        std::snprintf(reference, sizeof reference, "&#%04u;", static_cast<unsigned>(byte));
+        length = std::snprintf(reference, sizeof reference, "&#%04u;", static_cast<unsigned>(byte));
     } else {
         return false;
     }
-    out += reference;
+    out.append(reference, static_cast<size_t>(length));
     return true;
 }
 
-bool starts_with(const std::string& text, const char* prefix) {
-    return text.compare(0, std::strlen(prefix), prefix) == 0;
-}
+bool starts_with(std::string_view text, const char* prefix) { return text.substr(0, std::strlen(prefix)) == prefix; }
 
 // One token of the link pass, followed by its single space.
-void append_linked_token(std::string& out, const std::string& token) {
+void append_linked_token(std::string& out, std::string_view token) {
     size_t at = token.find('@');
-    if (at != std::string::npos && token.find('.', at + 1) != std::string::npos) {
+    if (at != std::string_view::npos && token.find('.', at + 1) != std::string_view::npos) {
         // An address in angle brackets arrives as "&lt;name@host&gt;": the link
         // target is the bare address, the visible text keeps the entities.
-        std::string address = token;
-        if (token.find("&lt;") != std::string::npos) address = address.substr(address.size() >= 4 ? 4 : address.size());
+        std::string_view address = token;
+        if (token.find("&lt;") != std::string_view::npos) address.remove_prefix(std::min<size_t>(4, address.size()));
         size_t close = address.find("&gt;");
-        if (close != std::string::npos) address.erase(close);
-        out += "<a href=\"mailto:" + address + "\">" + token + "</a> ";
+        if (close != std::string_view::npos) address = address.substr(0, close);
+        out += "<a href=\"mailto:";
+        out += address;
+        out += "\">";
+        out += token;
+        out += "</a> ";
         return;
     }
-    if (starts_with(token, "http://") || starts_with(token, "ftp://")) {
-        out += "<a href=\"" + token + "\">" + token + "</a> ";
-        return;
-    }
-    if (token.size() > 4 && (starts_with(token, "www.") || starts_with(token, "ftp.")) &&
-        token.find('.', 4) != std::string::npos) {
-        const char* scheme = token[0] == 'w' ? "http://" : "ftp://";
-        out += std::string("<a href=\"") + scheme + token + "\">" + token + "</a> ";
+    const char* scheme = nullptr;
+    if (starts_with(token, "http://") || starts_with(token, "ftp://"))
+        scheme = "";
+    else if (token.size() > 4 && (starts_with(token, "www.") || starts_with(token, "ftp.")) &&
+             token.find('.', 4) != std::string_view::npos)
+        scheme = token[0] == 'w' ? "http://" : "ftp://";
+    if (scheme) {
+        out += "<a href=\"";
+        out += scheme;
+        out += token;
+        out += "\">";
+        out += token;
+        out += "</a> ";
         return;
     }
     out += token;
@@ -74,61 +72,143 @@ void append_linked_token(std::string& out, const std::string& token) {
 
 } // namespace
 
-std::string xml_element(const std::string& name, const std::string& raw_text, bool allow_cdata) {
-    std::string text = up_to_nul(raw_text);
-    if (text.empty()) return "<" + name + "/>";
-    bool cdata = allow_cdata && text.find_first_of("<>&") != std::string::npos;
-    std::string content;
-    content.reserve(text.size() + 16);
-    if (cdata) content += "<![CDATA[";
-    for (char c : text) {
+XmlContentWriter::XmlContentWriter(std::string& out, bool cdata) : out_(out), cdata_(cdata) {}
+
+void XmlContentWriter::begin() {
+    if (cdata_) out_ += "<![CDATA[";
+    brackets_ = 0;
+}
+
+void XmlContentWriter::add(std::string_view piece) {
+    for (char c : piece) {
         unsigned char byte = static_cast<unsigned char>(c);
-        if (append_character_reference(content, byte)) continue;
-        if (!cdata && byte == '&') content += "&amp;";
-        else if (!cdata && byte == '<') content += "&lt;";
-        else if (!cdata && byte == '>') content += "&gt;";
-        else content += c;
+        if (append_character_reference(out_, byte)) {
+            brackets_ = 0;
+            continue;
+        }
+        if (!cdata_) {
+            if (byte == '&') out_ += "&amp;";
+            else if (byte == '<') out_ += "&lt;";
+            else if (byte == '>') out_ += "&gt;";
+            else out_ += c;
+            continue;
+        }
+        // "]]>" would close the section: close it after "]]" and open a new one for '>'.
+        if (c == '>' && brackets_ >= 2) out_ += "]]><![CDATA[";
+        brackets_ = c == ']' ? brackets_ + 1 : 0;
+        out_ += c;
     }
-    if (cdata) content += "]]>";
-    return "<" + name + ">" + content + "</" + name + ">";
+}
+
+void XmlContentWriter::end() {
+    if (cdata_) out_ += "]]>";
+}
+
+bool xml_uses_cdata(std::string_view text, bool allow_cdata) {
+    return allow_cdata && text.find_first_of("<>&") != std::string_view::npos;
+}
+
+void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata) {
+    if (text.empty()) {
+        out += '<';
+        out += name;
+        out += "/>";
+        return;
+    }
+    out += '<';
+    out += name;
+    out += '>';
+    XmlContentWriter content(out, xml_uses_cdata(text, allow_cdata));
+    content.begin();
+    content.add(text);
+    content.end();
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+std::string xml_element(const std::string& name, const std::string& text, bool allow_cdata) {
+    std::string out;
+    append_xml_element(out, name, up_to_nul(text), allow_cdata);
+    return out;
+}
+
+void append_xml_number_element(std::string& out, std::string_view name, double value) {
+    out += '<';
+    out += name;
+    if (value == 0) {
+        out += "/>";
+        return;
+    }
+    out += '>';
+    // The range check comes first: converting a value outside int32 is undefined.
+    char digits[32];
+    int length = 0;
+    if (value >= static_cast<double>(INT32_MIN) && value <= static_cast<double>(INT32_MAX) &&
+        static_cast<double>(static_cast<int32_t>(value)) == value) {
+        length = std::snprintf(digits, sizeof digits, "%d", static_cast<int32_t>(value));
+        out.append(digits, static_cast<size_t>(length));
+    } else {
+        // "%f" of a large double runs to hundreds of digits.
+        length = std::snprintf(nullptr, 0, "%f", value);
+        size_t at = out.size();
+        out.resize(at + static_cast<size_t>(length) + 1);
+        std::snprintf(out.data() + at, static_cast<size_t>(length) + 1, "%f", value);
+        out.resize(at + static_cast<size_t>(length));
+    }
+    out += "</";
+    out += name;
+    out += '>';
 }
 
 std::string xml_number_element(const std::string& name, double value) {
-    if (value == 0) return "<" + name + "/>";
-    // The range check comes first: converting a value outside int32 is undefined.
-    if (value >= static_cast<double>(INT32_MIN) && value <= static_cast<double>(INT32_MAX)) {
-        int32_t whole = static_cast<int32_t>(value);
-        if (static_cast<double>(whole) == value) return format_text("<%s>%d</%s>", name.c_str(), whole, name.c_str());
-    }
-    return format_text("<%s>%f</%s>", name.c_str(), value, name.c_str());
+    std::string out;
+    append_xml_number_element(out, name, value);
+    return out;
 }
 
-std::string html_text(const std::string& raw_text) {
-    std::string text = up_to_nul(raw_text);
-    std::string entities;
-    entities.reserve(text.size() * 2);
-    for (char c : text) {
+// Pass one turns each byte into its entity text; pass two splits that into tokens
+// at spaces and tabs. Both run together, character by character.
+void HtmlTextWriter::feed(std::string_view piece) {
+    if (ended_) return;
+    size_t nul = piece.find('\0');
+    if (nul != std::string_view::npos) {
+        piece = piece.substr(0, nul);
+        ended_ = true;
+    }
+    for (char c : piece) {
         switch (c) {
-        case '\n': entities += " <br>\n "; break;
-        case '<': entities += " &lt;"; break;
-        case '>': entities += "&gt; "; break;
-        case '&': entities += "&amp;"; break;
-        case '"': entities += "&quot;"; break;
+        case '\n': put(' '); put('<'); put('b'); put('r'); put('>'); put('\n'); put(' '); break;
+        case '<': put(' '); for (char e : std::string_view("&lt;")) put(e); break;
+        case '>': for (char e : std::string_view("&gt; ")) put(e); break;
+        case '&': for (char e : std::string_view("&amp;")) put(e); break;
+        case '"': for (char e : std::string_view("&quot;")) put(e); break;
         case '\r': break;
-        default: entities += c; break;
+        default: put(c); break;
         }
     }
+}
 
+void HtmlTextWriter::put(char c) {
+    if (c == ' ' || c == '\t')
+        end_token();
+    else
+        token_ += c;
+}
+
+void HtmlTextWriter::end_token() {
+    if (token_.empty()) return;
+    append_linked_token(out_, token_);
+    token_.clear();
+}
+
+void HtmlTextWriter::finish() { end_token(); }
+
+std::string html_text(const std::string& text) {
     std::string out;
-    size_t position = 0;
-    while (position < entities.size()) {
-        size_t start = entities.find_first_not_of(" \t", position);
-        if (start == std::string::npos) break;
-        size_t end = entities.find_first_of(" \t", start);
-        if (end == std::string::npos) end = entities.size();
-        append_linked_token(out, entities.substr(start, end - start));
-        position = end;
-    }
+    HtmlTextWriter writer(out);
+    writer.feed(text);
+    writer.finish();
     return out;
 }
 

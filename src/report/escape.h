@@ -1,6 +1,7 @@
 // Escaping of texts for XML elements and HTML cells.
 #pragma once
 #include <string>
+#include <string_view>
 
 namespace rorarodi {
 
@@ -16,5 +17,55 @@ std::string xml_number_element(const std::string& name, double value);
 // HTML form of a text: entities, line breaks and mail, web and FTP links; every
 // space- or tab-separated token is followed by one space.
 std::string html_text(const std::string& text);
+
+// The same, appended to an output text piece by piece, for texts too long to be
+// held whole (memos) and for output built without a new string per value.
+
+// Appends xml_number_element's text.
+void append_xml_number_element(std::string& out, std::string_view name, double value);
+// Appends xml_element's text for a text without NUL bytes.
+void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata);
+
+// The content of one XML element, given in pieces without NUL bytes. Whether a
+// CDATA section is used is decided beforehand (xml_uses_cdata on the whole text).
+// Inside a CDATA section a "]]>" of the text is split over two sections, so that
+// it cannot end the section early.
+class XmlContentWriter {
+public:
+    XmlContentWriter(std::string& out, bool cdata);
+    void begin();                       // "<![CDATA[" when CDATA is used
+    void add(std::string_view piece);
+    void end();                         // "]]>" when CDATA is used
+
+private:
+    std::string& out_;
+    bool cdata_;
+    int brackets_ = 0;  // ']' just written inside the CDATA section
+};
+
+// True when an element holding the text uses CDATA (allowed and '<', '>' or '&' in it).
+bool xml_uses_cdata(std::string_view text, bool allow_cdata);
+
+// html_text of a text given in pieces: feed the pieces in order, then finish.
+// The text ends at the first NUL byte fed.
+class HtmlTextWriter {
+public:
+    explicit HtmlTextWriter(std::string& out) : out_(out) {}
+    void feed(std::string_view piece);
+    void finish();
+    // Ready for another text (the token buffer is kept).
+    void restart() {
+        token_.clear();
+        ended_ = false;
+    }
+
+private:
+    void put(char c);
+    void end_token();
+
+    std::string& out_;
+    std::string token_;
+    bool ended_ = false;
+};
 
 } // namespace rorarodi

@@ -6,6 +6,8 @@ namespace rorarodi {
 
 struct Session;
 
-void handle_select(Session& session, const std::string& argument);
+// /SELECT and "s:": writes the listed fields ("*" or "!" for all) of the records in
+// range in the output format of /OUT, appending to its file.
+void export_records(Session& session, const std::string& argument);
 
 } // namespace rorarodi

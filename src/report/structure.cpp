@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <optional>
+#include <string_view>
 #include <strings.h>
 #include <vector>
 
@@ -58,6 +59,10 @@ std::optional<StructureFormat> format_for_file_name(const std::string& name) {
     for (const auto& entry : kExtensions)
         if (strcasecmp(ending, entry.extension) == 0) return entry.format;
     return std::nullopt;
+}
+
+std::string_view up_to_first_nul(const std::string& text) {
+    return std::string_view(text.c_str());
 }
 
 const FieldDescriptor& descriptor(const DbfTable& table, int field) {
@@ -134,15 +139,8 @@ void write_foxpro_program(std::FILE* out, DbfTable& table) {
 void write_xml_document(std::FILE* out, DbfTable& table) {
     std::fprintf(out, "<?xml version=\"1.0\"?>\n<!-- Location: %s -->\n", table.table_file_name.c_str());
     std::fputs("   <Structure>\n", out);
-    for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
-        std::string name = xml_element("Field_Name", f.name, false);
-        std::string type = xml_element("Field_Type", field_type_name(table, i), false);
-        std::string length = xml_number_element("Field_Len", field_width(table, i));
-        std::string decimals = xml_number_element("Field_Dec", f.decimals);
-        std::fprintf(out, "      <Field>\n         %s\n         %s\n         %s\n         %s\n      </Field>\n",
-                     name.c_str(), type.c_str(), length.c_str(), decimals.c_str());
-    }
+    std::string entries = xml_field_entries(table);
+    std::fwrite(entries.data(), 1, entries.size(), out);
     std::fputs("   </Structure>\n", out);
     std::fputs("\n", out);
 }
@@ -194,6 +192,23 @@ void write_structure_table(std::FILE* out, DbfTable& table) {
 }
 
 } // namespace
+
+std::string xml_field_entries(const DbfTable& table) {
+    std::string out;
+    for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
+        const FieldDescriptor& f = descriptor(table, i);
+        out += "      <Field>\n         ";
+        append_xml_element(out, "Field_Name", up_to_first_nul(f.name), false);
+        out += "\n         ";
+        append_xml_element(out, "Field_Type", field_type_name(table, i), false);
+        out += "\n         ";
+        append_xml_number_element(out, "Field_Len", field_width(table, i));
+        out += "\n         ";
+        append_xml_number_element(out, "Field_Dec", f.decimals);
+        out += "\n      </Field>\n";
+    }
+    return out;
+}
 
 std::string sql_type_name(const DbfTable& table, int field, bool sql2000) {
     const FieldDescriptor& f = descriptor(table, field);

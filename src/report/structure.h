@@ -14,5 +14,8 @@ struct DbfTable;
 void list_structure(Session& session, const std::string& argument);
 // SQL type text of a field for the SQL statement ("Bit"/"Text" in the SQL 2000 flavour).
 std::string sql_type_name(const DbfTable& table, int field, bool sql2000);
+// The "<Field>" entries of every field of the table, as the XML listing writes them
+// (also the structure block of an XML record export).
+std::string xml_field_entries(const DbfTable& table);
 
 } // namespace rorarodi

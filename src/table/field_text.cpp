@@ -25,6 +25,10 @@ constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
 constexpr uint8_t kSmtVersion = 0xE5;
 constexpr size_t kDateWorkArea = 20;
+constexpr size_t kNumberWorkArea = 256;
+constexpr size_t kFixedTextRoom = 640;
+constexpr size_t kCompactDateTimeWidth = 14;
+constexpr int kCompactMode = 4;
 
 const FieldDescriptor& descriptor(const DbfTable& table, int field) {
     return table.field_table[static_cast<size_t>(field)];
@@ -82,12 +86,61 @@ const char* put_text(DbfTable& table, const std::string& text) {
 }
 
 std::string format_fixed(double number, int width, int decimals) {
+    // Widths and decimals are single bytes: the text nearly always fits here.
+    char text_area[kFixedTextRoom];
+    int fitted = std::snprintf(text_area, sizeof text_area, "%*.*f", width, decimals, number);
+    if (fitted >= 0 && static_cast<size_t>(fitted) < sizeof text_area)
+        return std::string(text_area, static_cast<size_t>(fitted));
     int length = std::snprintf(nullptr, 0, "%*.*f", width, decimals, number);
     if (length <= 0) return std::string();
     std::string text(static_cast<size_t>(length) + 1, '\0');
     std::snprintf(text.data(), text.size(), "%*.*f", width, decimals, number);
     text.resize(static_cast<size_t>(length));
     return text;
+}
+
+// "%*.*f" of a number straight into the text buffer. Widths and decimals come from
+// single bytes, so the text (at most a few hundred characters) always fits.
+const char* put_fixed(DbfTable& table, double number, int width, int decimals) {
+    char* out = text_area(table);
+    std::snprintf(out, table.text_buffer.size(), "%*.*f", width, decimals, number);
+    return out;
+}
+
+// True when the stored characters of a number field are exactly the text that
+// formatting their value gives: optional spaces, an optional '-', integer digits
+// without leading zeros (a lone 0 allowed), and for decimals a '.' and exactly
+// that many digits, filling the whole length; or, when the length leaves no room
+// for an integer digit, '.' and the decimals alone. With at most 15 significant
+// digits the value reads back to the same digits, so the text form is the stored
+// text itself and no conversion is needed.
+bool is_canonical_number(const char* text, size_t length, unsigned decimals) {
+    if (decimals > 0 && length == decimals + 1) {
+        if (text[0] != '.') return false;
+        for (size_t i = 1; i < length; ++i)
+            if (text[i] < '0' || text[i] > '9') return false;
+        return true;
+    }
+    size_t i = 0;
+    while (i < length && text[i] == ' ') ++i;
+    if (i < length && text[i] == '-') ++i;
+    const size_t integer_start = i;
+    while (i < length && text[i] >= '0' && text[i] <= '9') ++i;
+    const size_t integer_digits = i - integer_start;
+    if (integer_digits == 0 || (integer_digits > 1 && text[integer_start] == '0')) return false;
+    size_t significant = text[integer_start] == '0' ? 0 : integer_digits;
+    if (decimals > 0) {
+        if (i >= length || text[i] != '.') return false;
+        ++i;
+        if (length - i != decimals) return false;
+        bool leading = significant == 0;
+        for (; i < length; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            if (text[i] != '0') leading = false;
+            if (!leading) ++significant;
+        }
+    }
+    return i == length && significant <= 15;
 }
 
 // Field bytes up to the first zero byte, with the table's trim mode applied.
@@ -111,12 +164,14 @@ const char* character_copy(DbfTable& table, int field) {
 
 // The field's length-byte characters read as a number; a ',' counts as the point.
 double number_from_text(const DbfTable& table, int field) {
+    // The length is one byte, so the work area always holds the text and its end.
+    char work[kNumberWorkArea];
     size_t length = std::min<size_t>(descriptor(table, field).length, usable_width(table, field));
-    std::string work(reinterpret_cast<const char*>(field_bytes(table, field)), length);
-    work.resize(std::strlen(work.c_str()));
-    size_t comma = work.find(',');
-    if (comma != std::string::npos) work[comma] = '.';
-    return std::strtod(work.c_str(), nullptr);
+    std::memcpy(work, field_bytes(table, field), length);
+    work[length] = 0;
+    char* comma = std::strchr(work, ',');
+    if (comma) *comma = '.';
+    return std::strtod(work, nullptr);
 }
 
 // atoi of the characters [start, start + count) of a text; pieces beyond its end give 0.
@@ -330,7 +385,10 @@ uint32_t field_display_width(const DbfTable& table, int field) {
     case 'B': case 'O': return width == 10 ? 10 : 20;
     case 'I': case '+': case 'G': case 'M': return 10;
     case 'D': return table.date_mode > 0 ? 10 : width;
-    case 'T': case '@': return table.date_mode > 0 ? 19 : width;
+    case 'T': case '@':
+        // Binary values show their compact text as stored.
+        if (table.date_mode > 0) return 19;
+        return width == 8 ? static_cast<uint32_t>(kCompactDateTimeWidth) : width;
     default: return width;
     }
 }
@@ -488,10 +546,18 @@ const char* field_text(DbfTable& table, int field) {
     case 'C': case 'V': case 'Q': case '0':
         return character_copy(table, field);
     case 'N': case 'F': {
-        std::string text = format_fixed(number_from_text(table, field), f.length, f.decimals);
-        if (f.decimals != 0 && f.length - f.decimals == 1 && text.size() >= 2 && text[0] == '0' && text[1] == '.')
-            text.erase(0, 1);
-        return put_text(table, text);
+        const size_t length = std::min<size_t>(f.length, usable_width(table, field));
+        const char* stored = reinterpret_cast<const char*>(field_bytes(table, field));
+        if (length == f.length && length > 0 && is_canonical_number(stored, length, f.decimals)) {
+            std::memcpy(out, stored, length);
+            out[length] = 0;
+            return out;
+        }
+        put_fixed(table, number_from_text(table, field), f.length, f.decimals);
+        // No room for an integer digit: "0.50" shows as ".50".
+        if (f.decimals != 0 && f.length - f.decimals == 1 && out[0] == '0' && out[1] == '.')
+            std::memmove(out, out + 1, std::strlen(out));
+        return out;
     }
     case 'L':
         out[0] = field_holds(table, field, 1) ? static_cast<char>(field_bytes(table, field)[0]) : 0;
@@ -505,10 +571,19 @@ const char* field_text(DbfTable& table, int field) {
     case 'T': {
         DateParts parts = decode_date_parts(table, field);
         if (!date_parts_valid(parts)) return spaces(table, mode ? 19 : 14);
-        return mode ? format_datetime(table, mode, parts) : character_copy(table, field);
+        if (mode) return format_datetime(table, mode, parts);
+        // Binary date-times have no stored text: "as stored" shows their compact text.
+        return field_width(table, field) == 8 ? format_datetime(table, kCompactMode, parts)
+                                              : character_copy(table, field);
     }
     case '@':
-        return mode ? format_datetime(table, mode, timestamp_parts(table, field)) : character_copy(table, field);
+        if (mode) return format_datetime(table, mode, timestamp_parts(table, field));
+        if (field_width(table, field) != 8) return character_copy(table, field);
+        {
+            DateParts parts = timestamp_parts(table, field);
+            if (!date_parts_valid(parts)) return spaces(table, kCompactDateTimeWidth);
+            return format_datetime(table, kCompactMode, parts);
+        }
     case 'I': case '+':
         std::snprintf(out, capacity, "%10d", field_integer(table, field));
         return out;
@@ -519,7 +594,7 @@ const char* field_text(DbfTable& table, int field) {
         std::snprintf(out, capacity, "%20.8f", level7_double(table, field));
         return out;
     case 'B':
-        if (f.length == 8) return put_text(table, format_fixed(binary_double(table, field), 20, f.decimals));
+        if (f.length == 8) return put_fixed(table, binary_double(table, field), 20, f.decimals);
         [[fallthrough]];
     case 'M': case 'G': case 'W':
         std::snprintf(out, capacity, "%-10s", memo_reference_present(table, field) ? "Full memo" : "Empty memo");
@@ -562,11 +637,10 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
     }
     case 'D': {
         // At most 10 characters in a space-filled work area, cut to the mode's length.
-        std::string work(kDateWorkArea, ' ');
-        size_t count = std::min<size_t>(std::strlen(text), 10);
-        work.replace(0, count, text, count);
-        work.resize(effective_date_mode(table) ? 10 : 8);
-        store_date_text(table, field, work.c_str(), work.size());
+        char work[kDateWorkArea];
+        std::memset(work, ' ', sizeof work);
+        std::memcpy(work, text, std::min<size_t>(std::strlen(text), 10));
+        store_date_text(table, field, work, effective_date_mode(table) ? 10 : 8);
         return;
     }
     case 'T': case '@':

@@ -12,8 +12,6 @@ namespace rorarodi {
 
 namespace {
 
-enum class MemoFormat { kNone, kDbase3, kDbase4, kFoxPro, kSmt };
-
 // Memo data must lie within the first 2 GiB of the memo file.
 constexpr uint64_t kMemoDataLimit = 0x80000000ull;
 // New memos never go below the end of the header area (512 bytes in every format).
@@ -167,9 +165,8 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
     return std::to_string(block).size() <= f.length && f.length <= width;
 }
 
-// Appends the memo by format; returns its first block number, or 0 on failure.
-uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::string& data) {
-    FileHandle& file = table.memo_handle;
+// Appends the memo to `file` by format; returns its first block number, or 0 on failure.
+uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFormat format, const std::string& data) {
     uint32_t next_free = 0, block_size = 0;
     std::string stored;
     switch (format) {
@@ -231,6 +228,66 @@ uint32_t append_memo(DbfTable& table, int field, MemoFormat format, const std::s
     return next_free;
 }
 
+// Stores the reference to a memo of `length` bytes at `block` in the field.
+void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t block, size_t length) {
+    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    if (format == MemoFormat::kSmt) {
+        uint8_t* reference = table.record_buffer.data() + f.offset;
+        reference[0] = 0;
+        reference[1] = 0;
+        write_le32(reference + 2, static_cast<uint32_t>(length));
+        write_le32(reference + 6, block);
+    } else if (field_width(table, field) == 4) {
+        store_field_integer(table, field, static_cast<int32_t>(block));
+    } else {
+        store_number_text(table, field, block, f.length, 0);
+    }
+}
+
+// Bytes before a memo's data in its first block, and after it (the dBase III end marker).
+size_t block_header_size(MemoFormat format) {
+    return format == MemoFormat::kDbase4 || format == MemoFormat::kFoxPro ? kBlockHeaderSize : 0;
+}
+
+// The next free block and block size from a memo file's header; false when the
+// header is short.
+bool read_free_block(FileHandle& file, MemoFormat format, uint32_t& next_free, uint32_t& block_size) {
+    uint8_t header[kDbase4HeaderSize];
+    switch (format) {
+    case MemoFormat::kDbase3:
+        if (!read_exact(file, 0, header, 4)) return false;
+        next_free = read_le32(header);
+        block_size = kDbase3BlockSize;
+        return true;
+    case MemoFormat::kDbase4:
+        if (!read_exact(file, 0, header, kDbase4HeaderSize)) return false;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 20);
+        return true;
+    case MemoFormat::kFoxPro:
+        if (!read_exact(file, 0, header, kFoxProHeaderSize)) return false;
+        next_free = read_be32(header);
+        block_size = read_be16(header + 6);
+        return true;
+    case MemoFormat::kSmt:
+        if (!read_exact(file, 0, header, kSmtHeaderSize)) return false;
+        next_free = read_le32(header);
+        block_size = read_le16(header + 4);
+        return true;
+    case MemoFormat::kNone: break;
+    }
+    return false;
+}
+
+// Opens the table's memo file (found by memo_file_path); closed when it is the
+// table file itself.
+FileHandle open_memo_file(const DbfTable& table, bool for_writing) {
+    const std::string name = memo_file_path(table);
+    FileHandle file = for_writing ? open_file_write_access(name) : open_file_read_only(name);
+    if (is_same_file(file, table.table_handle)) file.close();
+    return file;
+}
+
 bool write_memo(DbfTable& table, int field, const std::string& data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
@@ -239,23 +296,39 @@ bool write_memo(DbfTable& table, int field, const std::string& data) {
     {
         MemoSession session(table);
         if (!session.is_open()) return false;
-        block = append_memo(table, field, format, data);
+        block = append_memo(session.file(), table, field, format, data);
     }
     if (block == 0) return false;
-
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    if (format == MemoFormat::kSmt) {
-        uint8_t* reference = table.record_buffer.data() + f.offset;
-        reference[0] = 0;
-        reference[1] = 0;
-        write_le32(reference + 2, static_cast<uint32_t>(data.size()));
-        write_le32(reference + 6, block);
-    } else if (field_width(table, field) == 4) {
-        store_field_integer(table, field, static_cast<int32_t>(block));
-    } else {
-        store_number_text(table, field, block, f.length, 0);
-    }
+    store_reference(table, field, format, block, data.size());
     return true;
+}
+
+// The memo of the record buffer's field read from `file` in `format`: data bytes
+// (text formats up to their end), or nothing.
+std::optional<std::string> read_memo_from(FileHandle& file, DbfTable& table, int field, MemoFormat format) {
+    uint32_t block = 0, length = 0;
+    if (format == MemoFormat::kSmt) {
+        // SMT reference: two zero bytes, the length and the block, little-endian.
+        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+        if (field_width(table, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
+            return std::nullopt;
+        const uint8_t* reference = table.record_buffer.data() + f.offset;
+        length = read_le32(reference + 2);
+        block = read_le32(reference + 6);
+    } else {
+        block = memo_block_number(table, field);
+        if (block == 0) return std::nullopt;
+    }
+    if (!file.is_open()) return std::nullopt;
+    switch (format) {
+    case MemoFormat::kDbase3: return read_dbase3(file, block);
+    case MemoFormat::kDbase4: return read_dbase4(file, block);
+    case MemoFormat::kFoxPro: return read_foxpro(file, block);
+    case MemoFormat::kSmt: return read_smt(file, block, length);
+    case MemoFormat::kNone: break;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -334,32 +407,18 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field) {
 
 std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
     const MemoFormat format = memo_format(table.version());
-    uint32_t block = 0, length = 0;
     if (format == MemoFormat::kSmt) {
-        // SMT reference: two zero bytes, the length and the block, little-endian.
         const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
         if (field_width(table, field) < kSmtReferenceWidth ||
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
             return std::nullopt;
-        const uint8_t* reference = table.record_buffer.data() + f.offset;
-        length = read_le32(reference + 2);
-        block = read_le32(reference + 6);
-    } else {
-        block = memo_block_number(table, field);
-        if (block == 0) return std::nullopt;
+    } else if (memo_block_number(table, field) == 0) {
+        return std::nullopt;
     }
     std::optional<std::string> data;
     {
         MemoSession session(table);
-        if (session.is_open()) {
-            switch (format) {
-            case MemoFormat::kDbase3: data = read_dbase3(session.file(), block); break;
-            case MemoFormat::kDbase4: data = read_dbase4(session.file(), block); break;
-            case MemoFormat::kFoxPro: data = read_foxpro(session.file(), block); break;
-            case MemoFormat::kSmt: data = read_smt(session.file(), block, length); break;
-            case MemoFormat::kNone: break;
-            }
-        }
+        data = read_memo_from(session.file(), table, field, format);
     }
     table.memo_slot.reset();
     return data;
@@ -408,7 +467,7 @@ void MemoTextPass::note_reference(DbfTable& table, int field, bool binary) {
     prepared_ = false;
 }
 
-void MemoTextPass::prepare() {
+void MemoTextPass::prepare(DbfTable& table) {
     std::sort(blocks_.begin(), blocks_.end());
     blocks_.erase(std::unique(blocks_.begin(), blocks_.end()), blocks_.end());
     closed_.resize(blocks_.size(), false);
@@ -418,6 +477,16 @@ void MemoTextPass::prepare() {
     }
     binary_.clear();
     prepared_ = true;
+    if (file_) return;
+    const MemoFormat format = memo_format(table.version());
+    file_ = open_memo_file(table, true);
+    uint8_t header[kDbase4HeaderSize];
+    if (format == MemoFormat::kDbase3)
+        block_size_ = kDbase3BlockSize;
+    else if (format == MemoFormat::kDbase4 && read_exact(file_, 0, header, kDbase4HeaderSize))
+        block_size_ = read_le16(header + 20);
+    else if (format == MemoFormat::kFoxPro && read_exact(file_, 0, header, kFoxProHeaderSize))
+        block_size_ = read_be16(header + 6);
 }
 
 bool MemoTextPass::rewrite(DbfTable& table, int field, const Conversion& conversion) {
@@ -425,27 +494,15 @@ bool MemoTextPass::rewrite(DbfTable& table, int field, const Conversion& convers
     if (format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
     const uint32_t block = memo_block_number(table, field);
     if (block == 0) return false;
-    if (!prepared_) prepare();
+    if (!prepared_) prepare(table);
     auto found = std::lower_bound(blocks_.begin(), blocks_.end(), block);
     if (found == blocks_.end() || *found != block) return false;
     const size_t index = static_cast<size_t>(found - blocks_.begin());
     if (closed_[index]) return false;
     closed_[index] = true;
-
-    MemoSession session(table);
-    if (!session.is_open()) return false;
-    FileHandle& file = session.file();
-    uint32_t block_size = kDbase3BlockSize;
-    if (format == MemoFormat::kDbase4) {
-        uint8_t header[kDbase4HeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return false;
-        block_size = read_le16(header + 20);
-    } else if (format == MemoFormat::kFoxPro) {
-        uint8_t header[kFoxProHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return false;
-        block_size = read_be16(header + 6);
-    }
-    if (block_size == 0) return false;
+    if (!file_ || block_size_ == 0) return false;
+    FileHandle& file = file_;
+    const uint32_t block_size = block_size_;
 
     // The memo's first block, and the end of what it may hold: the end of the
     // readable file, or the next block that a record references.
@@ -507,6 +564,215 @@ bool MemoTextPass::rewrite(DbfTable& table, int field, const Conversion& convers
         from = until;
     }
     return written;
+}
+
+MemoReader::MemoReader(DbfTable& table)
+    : table_(table), format_(memo_format(table.version())), piece_(kPieceSize) {
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, false);
+    file_end_ = readable_end(file_);
+    uint32_t next_free = 0;
+    header_read_ = file_ && read_free_block(file_, format_, next_free, block_size_);
+}
+
+// Most memos are short: the first read takes the block header and this much data.
+constexpr uint64_t kFirstReadSize = 512;
+
+std::span<char> MemoReader::read_piece(uint64_t count) {
+    count = std::min<uint64_t>(count, piece_.size());
+    long long got = -1;
+    if (count > 0 && file_.seek(position_)) got = file_.read(piece_.data(), static_cast<size_t>(count));
+    if (got <= 0) return {};
+    position_ += static_cast<uint64_t>(got);
+    return {piece_.data(), static_cast<size_t>(got)};
+}
+
+bool MemoReader::start(int field) {
+    done_ = true;
+    pending_ = {};
+    if (!file_) return false;
+    uint64_t length = 0;
+    switch (format_) {
+    case MemoFormat::kDbase3: {
+        const uint32_t block = memo_block_number(table_, field);
+        if (block == 0) return false;
+        data_start_ = static_cast<uint64_t>(block) * kDbase3BlockSize;
+        if (data_start_ >= kMemoDataLimit) return false;
+        data_end_ = file_end_;
+        break;
+    }
+    case MemoFormat::kDbase4:
+    case MemoFormat::kFoxPro: {
+        const uint32_t block = memo_block_number(table_, field);
+        if (block == 0 || !header_read_ || block_size_ == 0) return false;
+        const uint64_t offset = static_cast<uint64_t>(block) * block_size_;
+        if (offset >= kMemoDataLimit) return false;
+        // The block header and the first data in one read.
+        position_ = offset;
+        std::span<char> first = read_piece(kFirstReadSize);
+        if (first.size() < kBlockHeaderSize) return false;
+        const auto* block_header = reinterpret_cast<const uint8_t*>(first.data());
+        if (format_ == MemoFormat::kDbase4) {
+            const uint32_t total = read_le32(block_header + 4);
+            if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return false;
+            length = total - kBlockHeaderSize;
+        } else {
+            if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return false;
+            length = read_be32(block_header + 4);
+        }
+        data_start_ = offset + kBlockHeaderSize;
+        data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
+        const uint64_t in_first = std::min<uint64_t>(first.size() - kBlockHeaderSize, data_end_ - data_start_);
+        pending_ = first.subspan(kBlockHeaderSize, static_cast<size_t>(in_first));
+        position_ = data_start_ + in_first;
+        done_ = position_ >= data_end_;
+        return true;
+    }
+    case MemoFormat::kSmt: {
+        const FieldDescriptor& f = table_.field_table[static_cast<size_t>(field)];
+        if (field_width(table_, field) < kSmtReferenceWidth ||
+            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table_.record_buffer.size())
+            return false;
+        const uint8_t* reference = table_.record_buffer.data() + f.offset;
+        length = read_le32(reference + 2);
+        const uint32_t block = read_le32(reference + 6);
+        const uint32_t block_size = header_read_ ? block_size_ : kShortHeaderBlockSize;
+        if (length != 0 && block_size == 0) return false;
+        data_start_ = static_cast<uint64_t>(block) * block_size;
+        if (length != 0 && data_start_ >= kMemoDataLimit) return false;
+        data_end_ = std::min(data_start_ + length, std::max(file_end_, data_start_));
+        break;
+    }
+    case MemoFormat::kNone: return false;
+    }
+    rewind();
+    return true;
+}
+
+void MemoReader::rewind() {
+    pending_ = {};
+    position_ = data_start_;
+    done_ = position_ >= data_end_;
+}
+
+std::span<char> MemoReader::next() {
+    if (!pending_.empty()) {
+        std::span<char> piece = pending_;
+        pending_ = {};
+        return piece;
+    }
+    if (done_) return {};
+    // A dBase III memo ends at its marker: the first read is small, since most
+    // memos are, and the later ones take whole pieces.
+    const bool first = position_ == data_start_;
+    std::span<char> piece = read_piece(std::min<uint64_t>(first ? kFirstReadSize : piece_.size(), data_end_ - position_));
+    if (piece.empty()) {
+        done_ = true;
+        return {};
+    }
+    if (format_ == MemoFormat::kDbase3) {
+        const void* marker = std::memchr(piece.data(), kEndOfFile, piece.size());
+        if (marker) {
+            piece = piece.first(static_cast<size_t>(static_cast<const char*>(marker) - piece.data()));
+            done_ = true;
+        }
+    }
+    if (position_ >= data_end_) done_ = true;
+    return piece;
+}
+
+MemoWriter::MemoWriter(DbfTable& table) : table_(table), format_(memo_format(table.version())) {
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, true);
+}
+
+bool MemoWriter::start(int field) {
+    failed_ = true;
+    written_ = 0;
+    field_ = field;
+    uint32_t next_free = 0;
+    if (!file_ || !read_free_block(file_, format_, next_free, block_size_)) return false;
+    offset_ = append_offset(next_free, block_size_, 0);
+    if (offset_ == 0 || !reference_fits(table_, field, format_, next_free)) return false;
+    block_ = next_free;
+    failed_ = false;
+    return true;
+}
+
+bool MemoWriter::add(std::string_view data) {
+    if (failed_) return false;
+    if (data.empty()) return true;
+    // The memo, its block header and a dBase III end marker must end within 2 GiB.
+    const uint64_t end = offset_ + block_header_size(format_) + written_ + data.size() + 1;
+    if (end > kMemoDataLimit || !file_.seek(offset_ + block_header_size(format_) + written_) ||
+        !file_.write(data.data(), data.size())) {
+        failed_ = true;
+        return false;
+    }
+    written_ += data.size();
+    return true;
+}
+
+bool MemoWriter::finish() {
+    if (failed_ || written_ == 0) return false;
+    failed_ = true;
+    uint8_t block_header[kBlockHeaderSize];
+    uint64_t stored = written_ + block_header_size(format_);
+    bool ok = true;
+    switch (format_) {
+    case MemoFormat::kDbase3: {
+        const uint8_t marker = kEndOfFile;
+        ok = file_.seek(offset_ + written_) && file_.write(&marker, 1);
+        stored += 1;
+        break;
+    }
+    case MemoFormat::kDbase4:
+        std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
+        write_le32(block_header + 4, static_cast<uint32_t>(stored));
+        ok = file_.seek(offset_) && file_.write(block_header, sizeof block_header);
+        break;
+    case MemoFormat::kFoxPro:
+        write_be32(block_header, kFoxProTextBlock);
+        write_be32(block_header + 4, static_cast<uint32_t>(written_));
+        ok = file_.seek(offset_) && file_.write(block_header, sizeof block_header);
+        break;
+    case MemoFormat::kSmt:
+    case MemoFormat::kNone: break;
+    }
+    const uint64_t new_next_free = static_cast<uint64_t>(block_) + block_count(stored, block_size_);
+    if (!ok || new_next_free > UINT32_MAX) return false;
+    uint8_t next[4];
+    if (format_ == MemoFormat::kFoxPro)
+        write_be32(next, static_cast<uint32_t>(new_next_free));
+    else
+        write_le32(next, static_cast<uint32_t>(new_next_free));
+    if (!file_.seek(0) || !file_.write(next, sizeof next)) return false;
+    store_reference(table_, field_, format_, block_, static_cast<size_t>(written_));
+    return true;
+}
+
+int memo_kind_for_version(uint8_t version) {
+    switch (memo_format(version)) {
+    case MemoFormat::kDbase3: return kKindDbase3;
+    case MemoFormat::kDbase4: return kKindDbase4;
+    case MemoFormat::kFoxPro: return kKindFoxPro;
+    case MemoFormat::kSmt: return kKindSmt;
+    case MemoFormat::kNone: break;
+    }
+    return -1;
+}
+
+MemoCopier::MemoCopier(DbfTable& table, const std::string& source_name, const std::string& target_name)
+    : table_(table), source_(open_file_read_only(source_name)), target_(open_file_write_access(target_name)) {}
+
+bool MemoCopier::copy_field(int field) {
+    const MemoFormat format = memo_format(table_.version());
+    std::optional<std::string> data = read_memo_from(source_, table_, field, format);
+    blank_field(table_, field);
+    if (!data || data->empty()) return true;
+    if (data->size() >= kMemoDataLimit) return false;
+    uint32_t block = append_memo(target_, table_, field, format, *data);
+    if (block == 0) return false;
+    store_reference(table_, field, format, block, data->size());
+    return true;
 }
 
 } // namespace rorarodi

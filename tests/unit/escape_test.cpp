@@ -7,6 +7,8 @@
 using rorarodi::html_text;
 using rorarodi::xml_element;
 using rorarodi::xml_number_element;
+using rorarodi::HtmlTextWriter;
+using rorarodi::XmlContentWriter;
 
 namespace {
 
@@ -39,6 +41,9 @@ TEST(EscapeXmlElement, EntitiesCdataAndCharacterReferences) {
         // The text ends at its first NUL byte.
         {std::string("ab\0cd", 5), false, "<NOTE>ab</NOTE>"},
         {std::string("\0cd", 3), false, "<NOTE/>"},
+        // "]]>" never closes a CDATA section early.
+        {"a]]>b<", true, "<NOTE><![CDATA[a]]]]><![CDATA[>b<]]></NOTE>"},
+        {"]]>", false, "<NOTE>]]&gt;</NOTE>"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(xml_element("NOTE", c.text, c.allow_cdata), c.expected) << c.text;
@@ -126,6 +131,41 @@ TEST(EscapeHtmlText, LongTextIsBuiltWhole) {
         expected += "<a href=\"http://www.a.b\">www.a.b</a> <br>\n ";
     }
     EXPECT_EQ(html_text(text), expected);
+}
+
+// Texts given in pieces come out as the whole text does, wherever the pieces end.
+TEST(EscapeInPieces, SameResultForEverySplit) {
+    const std::string text = "Mail <ann@example.com> or see www.example.com/x]]>y\r\n& \"done\"";
+    const std::string html = html_text(text);
+    const std::string xml = xml_element("N", text, true);
+    for (size_t cut = 0; cut <= text.size(); ++cut) {
+        for (size_t second = cut; second <= text.size(); second += 7) {
+            std::string out;
+            HtmlTextWriter writer(out);
+            writer.feed(text.substr(0, cut));
+            writer.feed(text.substr(cut, second - cut));
+            writer.feed(text.substr(second));
+            writer.finish();
+            EXPECT_EQ(out, html) << cut << " " << second;
+
+            std::string content = "<N>";
+            XmlContentWriter element(content, true);
+            element.begin();
+            element.add(text.substr(0, cut));
+            element.add(text.substr(cut, second - cut));
+            element.add(text.substr(second));
+            element.end();
+            EXPECT_EQ(content + "</N>", xml) << cut << " " << second;
+        }
+    }
+    // The text ends at the first NUL, in whichever piece it comes.
+    std::string out;
+    HtmlTextWriter writer(out);
+    writer.feed("one ");
+    writer.feed(std::string("two\0three", 9));
+    writer.feed("four");
+    writer.finish();
+    EXPECT_EQ(out, "one two ");
 }
 
 } // namespace

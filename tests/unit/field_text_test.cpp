@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -87,6 +89,32 @@ TEST(FieldText, NumericTextForms) {
     put(t, 2, "  -42x");
     EXPECT_EQ(text_of(t, 2), "   -42");
     EXPECT_DOUBLE_EQ(field_number(t, 2), -42);
+}
+
+// Stored number texts that are already in their formatted shape are shown as they
+// are; every text must come out as formatting its value would give it.
+TEST(FieldText, NumberTextsMatchTheirFormattedValue) {
+    const std::pair<unsigned, unsigned> shapes[] = {{5, 2}, {3, 2}, {2, 1}, {4, 0}, {1, 0}, {20, 4}, {18, 0}};
+    const char* samples[] = {" 3.14", "03.14", "-0.00", ".50", "0.5", " .50", "-.5", "  -12", "0012", "  0",
+                             "-0", "7", "12345678901234.5678", "999999999999999999", "1e3", " 1 2", "-",
+                             "   ", "12,50", " 99.9", "123456789012345678"};
+    for (auto [length, decimals] : shapes) {
+        DbfTable t;
+        setup(t, {{"N", 'N', length, decimals}});
+        for (const char* sample : samples) {
+            std::string bytes = std::string(sample).substr(0, length);
+            bytes.insert(0, length - bytes.size(), ' ');
+            put(t, 0, bytes);
+            std::string work = bytes;
+            if (work.find(',') != std::string::npos) work[work.find(',')] = '.';
+            char expected[400];
+            std::snprintf(expected, sizeof expected, "%*.*f", static_cast<int>(length), static_cast<int>(decimals),
+                          std::strtod(work.c_str(), nullptr));
+            std::string want = expected;
+            if (decimals != 0 && length - decimals == 1 && want.rfind("0.", 0) == 0) want.erase(0, 1);
+            EXPECT_EQ(text_of(t, 0), want) << "[" << bytes << "] " << length << "," << decimals;
+        }
+    }
 }
 
 TEST(FieldText, NumberAsTextFitsOrLeavesFieldUnchanged) {
@@ -222,6 +250,8 @@ TEST(FieldText, BinaryAndTextDateTimes) {
     set_field(t, 0, "01.13.2016", 0);
     EXPECT_EQ(stored(t, 0), before);
 
+    // As stored, a binary date-time shows its compact text.
+    EXPECT_EQ(text_of(t, 0, 0), "20160229123456");
     put(t, 0, std::string(8, '\0'));
     EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
     EXPECT_EQ(text_of(t, 0, 0), std::string(14, ' '));
@@ -246,8 +276,10 @@ TEST(FieldText, TimestampValues) {
     setup(t, {{"TS", '@', 8}});
     put(t, 0, le(2457448, 4) + le(45296000, 4));
     EXPECT_EQ(text_of(t, 0, 1), "29.02.2016 12:34:56");
+    EXPECT_EQ(text_of(t, 0, 0), "20160229123456");
     put(t, 0, le(0, 4) + le(45296000, 4));
     EXPECT_EQ(text_of(t, 0, 1), "00.01.0000 12:34:56");
+    EXPECT_EQ(text_of(t, 0, 0), std::string(14, ' '));
     EXPECT_EQ(text_of(t, 0, 4), "00000100123456");
     put(t, 0, le(0xFFFFFFFFu, 4) + le(0xFFFFFFFFu, 4));
     EXPECT_EQ(text_of(t, 0, 3), "0000.01.00 1193:02:47");
@@ -421,7 +453,7 @@ TEST(FieldText, WidthsNamesAndKinds) {
     DbfTable t;
     setup(t, {{"C", 'C', 300}, {"Y", 'Y', 8}, {"B8", 'B', 8}, {"B10", 'B', 10}, {"O", 'O', 8}, {"I", 'I', 4},
               {"M", 'M', 4}, {"D", 'D', 8}, {"T", 'T', 8}, {"TS", '@', 8}, {"N", 'N', 7, 2}, {"P", 'P', 3}});
-    const uint32_t mode0[] = {300, 24, 20, 10, 20, 10, 10, 8, 8, 8, 7, 3};
+    const uint32_t mode0[] = {300, 24, 20, 10, 20, 10, 10, 8, 14, 14, 7, 3};
     const uint32_t mode1[] = {300, 24, 20, 10, 20, 10, 10, 10, 19, 19, 7, 3};
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(field_display_width(t, i), mode0[i]) << i;

@@ -1,0 +1,49 @@
+// New, empty table files and memo files: header, field descriptors and terminator
+// for a chosen table kind, and the header block of an empty memo file.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "table/table.h"
+
+namespace rorarodi {
+
+// The three date bytes of a header: year - 1900 (less 100 while above 255), month, day.
+struct HeaderDate {
+    uint8_t year = 0, month = 0, day = 0;
+};
+
+// The header date bytes of a calendar date.
+HeaderDate header_date_for(int year, int month, int day);
+// Today's date in universal time, as header date bytes.
+HeaderDate current_header_date();
+// Writes today's date into bytes 1..3 of a header image.
+void stamp_header_date(uint8_t* header);
+
+// Version byte a new table of `kind` gets when it has memo fields, and without.
+uint8_t new_table_version(int kind, bool has_memo_fields);
+
+// Writes an empty table (no records, no end-of-file byte) of `kind` with the fields
+// (name, type, length and decimals as the length word, the carried bytes), lengths
+// normalised as the kind fixes them; the caller's list is not changed. Header byte
+// 29 gets `code_page_mark`; a Visual FoxPro table with memo fields gets 3 in bytes
+// 28 and 29 (29 only when the mark is 0). With `make_memo` and memo fields, an
+// empty memo file of `memo_block_size` (0: 512) is created too; its result does not
+// count. False when the file cannot be created or written, or when the fields need
+// a header or record longer than 65535 bytes (then no file is made).
+bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, int kind,
+                       uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark = 0);
+
+// The header block of an empty memo file for a table of `kind` (block size 0 means
+// 512; dBase III always uses 512). False when the block size does not fit the
+// header's 16 bits or the file cannot be created and written.
+bool create_memo_file(const std::string& table_file_name, int kind, uint32_t block_size);
+// The same under a given memo file name (a pack rebuilds the memo file under the
+// name it was found by).
+bool create_memo_file_at(const std::string& memo_file_name, int kind, uint32_t block_size);
+
+// The bytes create_memo_file writes.
+std::string memo_header_block(int kind, uint32_t block_size);
+
+} // namespace rorarodi

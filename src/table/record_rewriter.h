@@ -1,0 +1,52 @@
+// Reading records at view positions and writing them back in place, with runs of
+// physically consecutive records served from one block read and written back
+// with one block write.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "table/table.h"
+
+namespace rorarodi {
+
+// Every read and write behaves as read_view_record and write_view_record would
+// (hooks, backup before the first write, a later read sees an earlier write),
+// except that the record buffer keeps its plain values after a write; the file
+// itself is written when the block changes and at finish(). Positions that do not
+// form runs are read and written one record at a time.
+class RecordRewriter {
+public:
+    explicit RecordRewriter(DbfTable& table);
+    ~RecordRewriter();
+    RecordRewriter(const RecordRewriter&) = delete;
+    RecordRewriter& operator=(const RecordRewriter&) = delete;
+
+    // The record at a view position into the record buffer; false when it could
+    // not be read.
+    bool read(uint32_t position);
+    // The record buffer as the record at a view position; false when the write
+    // failed (a block write failure is reported by the write that flushes it).
+    bool write(uint32_t position);
+    // Writes what is pending; false when that write failed.
+    bool finish();
+
+private:
+    bool store(uint32_t position);
+    bool load_block(uint32_t position, uint32_t physical);
+    bool flush();
+    bool in_block(uint64_t physical) const { return physical >= first_ && physical < first_ + records_; }
+
+    DbfTable& table_;
+    const uint32_t length_;
+    uint32_t max_run_ = 1;
+    std::vector<uint8_t> block_;
+    std::vector<uint8_t> plain_;
+    uint64_t first_ = 0;
+    uint64_t records_ = 0;
+    // Changed records of the block, as a range of record indexes within it.
+    uint64_t dirty_begin_ = 0;
+    uint64_t dirty_end_ = 0;
+};
+
+} // namespace rorarodi

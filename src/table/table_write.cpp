@@ -1,0 +1,309 @@
+#include "table/table_write.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "platform/file.h"
+#include "platform/paths.h"
+#include "table/create.h"
+#include "table/dbf_format.h"
+#include "table/field_text.h"
+#include "table/memo.h"
+
+namespace rorarodi {
+
+namespace {
+
+// Sequential passes read and write this many bytes of records at a time.
+constexpr size_t kBlockBytes = 512 * 1024;
+constexpr uint32_t kMaxRecordCount = std::numeric_limits<uint32_t>::max();
+
+uint32_t records_per_block(const DbfTable& table) {
+    return std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / std::max<uint32_t>(1, table.record_length())));
+}
+
+uint64_t record_offset(const DbfTable& table, uint64_t index) {
+    return static_cast<uint64_t>(table.header_length()) + index * table.record_length();
+}
+
+bool has_view_or_order(const DbfTable& table) { return table.filter.view_list || table.order_list; }
+
+bool has_record_hooks(const DbfTable& table) { return table.after_record_read || table.before_record_write; }
+
+// The bytes of the record buffer as a record write stores them (the write hook
+// applied to a copy: the buffer keeps its plain values).
+std::vector<uint8_t> stored_record_image(DbfTable& table) {
+    const uint32_t length = table.record_length();
+    std::vector<uint8_t> plain(table.record_buffer.begin(), table.record_buffer.begin() + length);
+    if (!table.before_record_write) return plain;
+    table.before_record_write(table);
+    std::vector<uint8_t> stored(table.record_buffer.begin(), table.record_buffer.begin() + length);
+    std::copy(plain.begin(), plain.end(), table.record_buffer.begin());
+    return stored;
+}
+
+// New view and order lists for `added` records appended after the last one; false
+// when memory runs out.
+struct GrownLists {
+    std::optional<std::vector<uint32_t>> view_list;
+    std::optional<std::vector<int32_t>> order_list;
+};
+
+bool grow_lists(const DbfTable& table, uint32_t added, GrownLists& grown) {
+    try {
+        if (table.order_list) {
+            grown.order_list = *table.order_list;
+            const uint32_t view_size = view_record_count(table);
+            grown.order_list->reserve(grown.order_list->size() + added);
+            for (uint32_t i = 0; i < added; ++i) grown.order_list->push_back(static_cast<int32_t>(view_size + i));
+        }
+        if (table.filter.view_list) {
+            grown.view_list = *table.filter.view_list;
+            const uint32_t count = table.record_count();
+            grown.view_list->reserve(grown.view_list->size() + added);
+            for (uint32_t i = 0; i < added; ++i) grown.view_list->push_back(count + i);
+        }
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+void install_lists(DbfTable& table, GrownLists& grown) {
+    if (grown.order_list) table.order_list = std::move(grown.order_list);
+    if (grown.view_list) table.filter.view_list = std::move(grown.view_list);
+}
+
+// Moves the live records together: record j goes to position k, the number of live
+// records before it. Reads and writes in blocks; records that stay where they are
+// are not written.
+bool pack_records(DbfTable& table) {
+    const uint32_t count = table.record_count();
+    const uint32_t length = table.record_length();
+    const uint32_t run = records_per_block(table);
+    const bool hooks = has_record_hooks(table);
+    std::vector<uint8_t> block(static_cast<size_t>(std::min(run, std::max<uint32_t>(count, 1))) * length);
+    FileHandle& file = table.table_handle;
+    uint64_t kept = 0;
+    for (uint64_t first = 0; first < count;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(run, count - first));
+        const size_t bytes = static_cast<size_t>(n) * length;
+        if (!file.seek(record_offset(table, first)) || file.read(block.data(), bytes) != static_cast<long long>(bytes))
+            return false;
+        // Compact the block in place; records before the first move stay put.
+        uint32_t out = 0;
+        std::optional<uint32_t> first_moved;
+        for (uint32_t i = 0; i < n; ++i) {
+            uint8_t* record = block.data() + static_cast<size_t>(i) * length;
+            const bool moves = kept + out != first + i;
+            if (hooks) {
+                // The record passes the hooks as a read and a write would.
+                std::memcpy(table.record_buffer.data(), record, length);
+                if (table.after_record_read) table.after_record_read(table);
+                if (table.record_buffer[0] == kDeletedMark) continue;
+                if (moves) {
+                    if (table.before_record_write) table.before_record_write(table);
+                    std::memcpy(record, table.record_buffer.data(), length);
+                }
+            } else if (record[0] == kDeletedMark) {
+                continue;
+            }
+            if (moves) {
+                if (!first_moved) first_moved = out;
+                if (out != i) std::memmove(block.data() + static_cast<size_t>(out) * length, record, length);
+            }
+            ++out;
+        }
+        if (first_moved) {
+            if (table.backup_option) backup_before_write(table);
+            const size_t from = static_cast<size_t>(*first_moved) * length;
+            if (!file.seek(record_offset(table, kept + *first_moved)) ||
+                !file.write(block.data() + from, static_cast<size_t>(out) * length - from))
+                return false;
+        }
+        kept += out;
+        first += n;
+    }
+    if (kept != count) return truncate_records(table, static_cast<uint32_t>(kept));
+    return true;
+}
+
+// Rebuilds the memo file: the old one is renamed to its "~" name and every memo
+// that a record references is copied into a new, empty one, renumbered.
+bool rebuild_memo_file(DbfTable& table) {
+    if (table.first_memo_field < 0) return true;
+    const int kind = memo_kind_for_version(table.version());
+    if (kind < 0) return true;
+    const std::string memo_name = memo_file_path(table);
+    const std::string old_name = pack_memo_name(memo_name);
+    // A memo name (or "~" name) that is the table itself is never renamed or removed.
+    if (!file_exists(memo_name) || names_open_file(memo_name, table.table_handle) ||
+        names_open_file(old_name, table.table_handle))
+        return true;
+    const uint32_t block_size = memo_block_size(table);
+    std::remove(old_name.c_str());
+    if (std::rename(memo_name.c_str(), old_name.c_str()) != 0) return true;
+    if (!create_memo_file_at(memo_name, kind, block_size)) {
+        // Without a new memo file the old one goes back under its name.
+        std::remove(memo_name.c_str());
+        std::rename(old_name.c_str(), memo_name.c_str());
+        return false;
+    }
+    MemoCopier copier(table, old_name, memo_name);
+    if (!copier.is_open()) return false;
+
+    std::vector<int> memo_fields;
+    for (size_t f = 0; f < table.field_table.size(); ++f)
+        if (field_is_memo(table, static_cast<int>(f))) memo_fields.push_back(static_cast<int>(f));
+
+    const uint32_t count = table.record_count();
+    const uint32_t length = table.record_length();
+    const uint32_t run = records_per_block(table);
+    std::vector<uint8_t> block(static_cast<size_t>(std::min(run, std::max<uint32_t>(count, 1))) * length);
+    FileHandle& file = table.table_handle;
+    for (uint64_t first = 0; first < count;) {
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(run, count - first));
+        const size_t bytes = static_cast<size_t>(n) * length;
+        if (!file.seek(record_offset(table, first)) || file.read(block.data(), bytes) != static_cast<long long>(bytes))
+            return false;
+        bool copied = true;
+        for (uint32_t i = 0; i < n && copied; ++i) {
+            uint8_t* record = block.data() + static_cast<size_t>(i) * length;
+            std::memcpy(table.record_buffer.data(), record, length);
+            if (table.after_record_read) table.after_record_read(table);
+            for (int field : memo_fields)
+                if (copied) copied = copier.copy_field(field);
+            if (table.before_record_write) table.before_record_write(table);
+            std::memcpy(record, table.record_buffer.data(), length);
+        }
+        if (table.backup_option) backup_before_write(table);
+        if (!file.seek(record_offset(table, first)) || !file.write(block.data(), bytes) || !copied) return false;
+        first += n;
+    }
+    return true;
+}
+
+} // namespace
+
+bool table_writable(const DbfTable& table) { return table.table_handle.is_writable(); }
+
+bool write_header(DbfTable& table) {
+    if (!table_writable(table)) return false;
+    stamp_header_date(table.header_image.data());
+    FileHandle& file = table.table_handle;
+    const bool written = file.seek(0) && file.write(table.header_image.data(), table.header_size);
+    const uint8_t marker = kEndOfFile;
+    if (file.seek(record_offset(table, table.record_count()))) file.write(&marker, 1);
+    return written;
+}
+
+bool truncate_records(DbfTable& table, uint32_t count) {
+    if (has_view_or_order(table) || !table_writable(table)) return false;
+    if (table.backup_option) backup_before_write(table);
+    // Added records read as zeros: the old end marker and any partial record after
+    // the last whole one go first.
+    const bool grows = count > table.record_count();
+    const uint64_t records_end = record_offset(table, table.record_count());
+    if (grows && !table.table_handle.truncate(records_end)) return false;
+    if (!table.table_handle.truncate(record_offset(table, count))) {
+        // A file that could not grow keeps its records and gets its end marker back.
+        const uint8_t marker = kEndOfFile;
+        if (grows && table.table_handle.seek(records_end)) table.table_handle.write(&marker, 1);
+        return false;
+    }
+    table.set_record_count(count);
+    return write_header(table);
+}
+
+bool pack_table(DbfTable& table, int mode) {
+    if (has_view_or_order(table) || !table_writable(table) || table.record_length() == 0) return false;
+    table.view_enabled = false;
+    bool result = true;
+    if (mode == kPackBoth || mode == kPackTable) result = pack_records(table);
+    if (result && (mode == kPackBoth || mode == kPackMemo)) result = rebuild_memo_file(table);
+    table.view_enabled = true;
+    return result;
+}
+
+bool append_record(DbfTable& table, bool blank) {
+    const uint32_t count = table.record_count();
+    if (!table_writable(table) || table.record_buffer.empty() || count == kMaxRecordCount) return false;
+    if (blank) blank_record_buffer(table);
+    GrownLists grown;
+    if (!grow_lists(table, 1, grown)) return false;
+    // The write hook works on a copy, so that further copies carry the same values.
+    std::vector<uint8_t> plain(table.record_buffer.begin(), table.record_buffer.begin() + table.record_length());
+    table.view_enabled = false;
+    const bool written = write_physical_record(table, count);
+    table.view_enabled = true;
+    std::copy(plain.begin(), plain.end(), table.record_buffer.begin());
+    if (!written) return false;
+    install_lists(table, grown);
+    table.set_record_count(count + 1);
+    write_header(table);
+    return true;
+}
+
+uint32_t append_records(DbfTable& table, uint32_t count) {
+    const uint32_t old_count = table.record_count();
+    if (!table_writable(table) || table.record_buffer.empty() || count == 0) return 0;
+    count = std::min(count, kMaxRecordCount - old_count);
+    if (count == 0) return 0;
+    GrownLists grown;
+    if (!grow_lists(table, count, grown)) return 0;
+
+    const uint32_t length = table.record_length();
+    const std::vector<uint8_t> image = stored_record_image(table);
+    const uint32_t run = std::min(records_per_block(table), count);
+    std::vector<uint8_t> block;
+    block.reserve(static_cast<size_t>(run) * length);
+    for (uint32_t i = 0; i < run; ++i) block.insert(block.end(), image.begin(), image.end());
+
+    if (table.backup_option) backup_before_write(table);
+    FileHandle& file = table.table_handle;
+    const uint64_t start = record_offset(table, old_count);
+    uint64_t written = 0;
+    bool complete = true;
+    while (written < count) {
+        const uint64_t n = std::min<uint64_t>(run, count - written);
+        if (!file.seek(start + written * length) || !file.write(block.data(), static_cast<size_t>(n * length))) {
+            // A full disk: count the whole records that reached the file.
+            long long size = file.size();
+            uint64_t reached = size > 0 && static_cast<uint64_t>(size) > start ? (static_cast<uint64_t>(size) - start) / length : 0;
+            written = std::clamp(reached, written, written + n);
+            complete = false;
+            break;
+        }
+        written += n;
+    }
+    const auto appended = static_cast<uint32_t>(written);
+    if (!complete) {
+        // The file ends after the last whole record; the lists keep what was written.
+        file.truncate(start + written * length);
+        if (grown.order_list) grown.order_list->resize(grown.order_list->size() - (count - appended));
+        if (grown.view_list) grown.view_list->resize(grown.view_list->size() - (count - appended));
+    }
+    install_lists(table, grown);
+    table.set_record_count(old_count + appended);
+    write_header(table);
+    return appended;
+}
+
+std::string pack_memo_name(const std::string& memo_file_name) {
+    std::string name = memo_file_name;
+    const size_t separator = last_separator(name);
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return name + ".~";
+    if (dot + 1 < name.size())
+        name[dot + 1] = '~';
+    else
+        name += '~';
+    return name;
+}
+
+} // namespace rorarodi

@@ -1,0 +1,49 @@
+// Changes to a whole table file: the header rewrite, truncation, appending records
+// and the pack with its memo file rebuild.
+#pragma once
+#include <cstdint>
+#include <string>
+
+#include "table/table.h"
+
+namespace rorarodi {
+
+// Pack modes: table and memo file, the table only, the memo file only.
+constexpr int kPackBoth = 0;
+constexpr int kPackTable = 1;
+constexpr int kPackMemo = 2;
+
+// True when the table's file was opened for writing; nothing below writes (or
+// changes the table in memory) otherwise.
+bool table_writable(const DbfTable& table);
+
+// Stamps today's date into the header, writes the fixed header part at offset 0
+// and the end-of-file marker after the last record. True when the header part was
+// written in full.
+bool write_header(DbfTable& table);
+
+// Cuts the file after `count` records (or lengthens it with zero bytes), sets the
+// record count and rewrites the header. False, and nothing changed, under a view
+// or an order list, or when the file cannot be cut.
+bool truncate_records(DbfTable& table, uint32_t count);
+
+// Removes the records marked deleted (modes 0 and 1) and rebuilds the memo file
+// (modes 0 and 2), the old one kept under its "~" name. False under a view or an
+// order list, or when a read or write failed.
+bool pack_table(DbfTable& table, int mode);
+
+// Appends the record buffer (blanked first with `blank`) after the last record; an
+// active view and order grow by the new record. False, nothing written, when the
+// write fails or memory runs out.
+bool append_record(DbfTable& table, bool blank);
+
+// Appends `count` copies of the record buffer, written in blocks, the header once
+// at the end. Stops at the largest record count the header can hold and at a full
+// disk; the header then counts the records really written. Returns that number.
+uint32_t append_records(DbfTable& table, uint32_t count);
+
+// The name a pack keeps the old memo file under: the first character of its
+// extension replaced by '~' (".fpt" becomes ".~pt").
+std::string pack_memo_name(const std::string& memo_file_name);
+
+} // namespace rorarodi

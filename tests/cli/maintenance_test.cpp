@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "cli_test_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+std::string zeros(size_t count) { return std::string(count, '\0'); }
+
+// Today's UTC date as header bytes.
+std::string today() {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    return {static_cast<char>(utc.tm_year), static_cast<char>(utc.tm_mon + 1), static_cast<char>(utc.tm_mday)};
+}
+
+// `expected` with the date bytes the program stamped into `actual`, which must be today's.
+std::string stamped(std::string expected, const std::string& actual) {
+    EXPECT_EQ(actual.substr(1, 3), today()) << "header date";
+    expected.replace(1, 3, actual.substr(1, 3));
+    return expected;
+}
+
+TableLayout people() {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 6}, {"PRICE", 'N', 6, 1}};
+    const char* names[] = {"Ann", "Bob", "Cid", "Dee"};
+    const char* prices[] = {"1.5", "2.0", "", "-4.0"};
+    for (int i = 0; i < 4; ++i) layout.records.push_back(make_record(layout, {names[i], prices[i]}, i == 1));
+    return layout;
+}
+
+TEST(Maintenance, ZapTruncAndRefusals) {
+    TempDir dir;
+    TableLayout layout = people();
+    const std::string original = build_table(layout);
+    write_file(dir / "t.dbf", original);
+
+    // Under a view or an order nothing is cut; a negative or non-numeric count is refused.
+    RunResult refused = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/FILTER:NAME=Ann", "/ZAP", "/TRUNC:1", "/CLEAR",
+                                           "/ORDER:NAME", "/PACK", "/CLEAR", "/TRUNC:-1", "/TRUNC:abc", "/TRUNC:"});
+    EXPECT_NE(refused.output.find("Enter Zap\nLeave Zap\n"), std::string::npos);
+    EXPECT_NE(refused.output.find("Enter Trunc\nInvalid trunc parameter...\nLeave Trunc\n"
+                                  "Processing of parameter [/TRUNC:abc]\nEnter Trunc\nInvalid trunc parameter...\n"
+                                  "Leave Trunc\nProcessing of parameter [/TRUNC:]\nEnter Trunc\n"
+                                  "Parameter required for trunc...\nLeave Trunc\n"),
+              std::string::npos);
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
+
+    RunResult cut = run_rorarodi(dir, {"t.dbf", "/TRUNC:2", "/COUNT"});
+    EXPECT_EQ(cut.output, "2\n");
+    TableLayout two = layout;
+    two.records.resize(2);
+    std::string after = read_file(dir / "t.dbf");
+    EXPECT_EQ(after, stamped(build_table(two), after));
+
+    // Lengthening adds records of zero bytes.
+    run_rorarodi(dir, {"t.dbf", "/TRUNC:4"});
+    two.records.push_back(zeros(record_length(layout)));
+    two.records.push_back(zeros(record_length(layout)));
+    after = read_file(dir / "t.dbf");
+    EXPECT_EQ(after, stamped(build_table(two), after));
+
+    run_rorarodi(dir, {"t.dbf", "/ZAP"});
+    TableLayout empty = layout;
+    empty.records.clear();
+    after = read_file(dir / "t.dbf");
+    EXPECT_EQ(after, stamped(build_table(empty), after));
+}
+
+TEST(Maintenance, AppendForms) {
+    TempDir dir;
+    TableLayout layout = people();
+    layout.records.resize(1);
+    write_file(dir / "t.dbf", build_table(layout));
+    // The buffer is blank after opening; /FIELD applies once before the copies, not
+    // to the blank form; a filter's view grows by the appended records (the filter
+    // left the last record read, a blank one, in the buffer).
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/APPEND:2", "/APPEND:0", "/APPEND:-3", "/APPEND:x", "/APPENDX",
+                                     "/FIELD:NAME='Zed';PRICE=PRICE+1", "/APPEND:2", "/APPEND", "/APPEND:BLANK",
+                                     "/FILTER:NAME=Zed", "/APPEND", "/COUNT"});
+    EXPECT_EQ(r.output, "4\n");
+    TableLayout expected = layout;
+    const std::string blank = make_record(layout, {});
+    expected.records.insert(expected.records.end(), {blank, blank});
+    expected.records.insert(expected.records.end(), 2, make_record(layout, {"Zed", "1.0"}));
+    expected.records.push_back(make_record(layout, {"Zed", "2.0"}));
+    expected.records.push_back(blank);
+    expected.records.push_back(make_record(layout, {"Zed", "1.0"}));
+    const std::string after = read_file(dir / "t.dbf");
+    EXPECT_EQ(after, stamped(build_table(expected), after));
+}
+
+TEST(Maintenance, HeaderBytesWrittenOnlyOnChange) {
+    TempDir dir;
+    TableLayout layout = people();
+    layout.code_page_mark = 201;
+    std::string original = build_table(layout);
+    write_file(dir / "t.dbf", original);
+    RunResult same = run_rorarodi(dir, {"t.dbf", "/BAK", "/CPZERO:201", "/CPZERO:457", "/CDX", "/CHECK", "/PACK:memo"});
+    EXPECT_EQ(same.output, "");
+    EXPECT_FALSE(file_exists(dir / "t.bak")) << "no change, no backup";
+    EXPECT_EQ(read_file(dir / "t.dbf").substr(0, 4), original.substr(0, 4));
+
+    original[28] = 1;
+    write_file(dir / "t.dbf", original);
+    run_rorarodi(dir, {"t.dbf", "/BAK", "/CDX", "/CPZERO:259"});
+    EXPECT_FALSE(file_exists(dir / "t.bak")) << "header writes make no backup";
+    std::string expected = original;
+    expected[28] = 0;
+    expected[29] = 3;
+    std::string after = read_file(dir / "t.dbf");
+    EXPECT_EQ(after, stamped(expected, after));
+    run_rorarodi(dir, {"t.dbf", "/CPZERO"});
+    EXPECT_EQ(read_file(dir / "t.dbf")[29], 0);
+
+    // /CHECK after each kind of header problem writes the count and version computed.
+    struct Case {
+        uint8_t version;
+        uint32_t header_count;
+        char type;
+        uint8_t written_version;
+    };
+    for (const Case& c : {Case{0x00, 4, 'C', 0x03}, Case{0x03, 9, 'C', 0x03}, Case{0x03, 4, 'P', 0x03}}) {
+        TableLayout damaged = people();
+        damaged.fields.push_back({"MORE", 'C', 1});
+        damaged.fields.push_back({"PIC", c.type, 1});
+        for (std::string& record : damaged.records) record += "xy";
+        damaged.version = c.version;
+        damaged.header_record_count = c.header_count;
+        write_file(dir / "d.dbf", build_table(damaged));
+        run_rorarodi(dir, {"d.dbf", "/CHECK"});
+        TableLayout repaired = damaged;
+        repaired.version = c.written_version;
+        repaired.header_record_count.reset();
+        after = read_file(dir / "d.dbf");
+        EXPECT_EQ(after, stamped(build_table(repaired), after)) << c.type << c.header_count;
+    }
+}
+
+TEST(Maintenance, BackupOnceBeforeTheFirstChange) {
+    TempDir dir;
+    const std::string original = build_table(people());
+    write_file(dir / "t.dbf", original);
+    run_rorarodi(dir, {"t.dbf", "/BAK", "/APPEND", "/PACK", "/ZAP"});
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+    // Without /BAK (or after /BAK-) no copy is made.
+    write_file(dir / "u.dbf", original);
+    run_rorarodi(dir, {"u.dbf", "/BAK-", "/ZAP"});
+    EXPECT_FALSE(file_exists(dir / "u.bak"));
+}
+
+TEST(Maintenance, ReadOnlyTablesAreNeverWritten) {
+    TempDir dir;
+    TableLayout layout = people();
+    layout.version = 0x83;
+    layout.fields.push_back({"NOTE", 'M', 10});
+    std::vector<uint32_t> blocks;
+    const std::string memo = build_dbase3_memo({"text"}, blocks);
+    for (std::string& record : layout.records) record += memo_reference_text(blocks[0]);
+    layout.code_page_mark = 7;
+    std::string original = build_table(layout);
+    original[28] = 1;  // a flags byte that /CDX would clear
+    write_file(dir / "t.dbf", original);
+    write_file(dir / "t.dbt", memo);
+    RunResult r = run_rorarodi(dir, {"#t.dbf", "/BAK", "/FIELD:NOTE='new';PRICE=1", "/UPDATE", "/APPEND:2", "/PACK",
+                                     "/ZAP", "/TRUNC:1", "/CPZERO:5", "/CDX", "/CHECK", "/APPEND:blank", "/COUNT"});
+    EXPECT_EQ(r.output, "4\n");
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
+    EXPECT_EQ(read_file(dir / "t.dbt"), memo);
+    EXPECT_FALSE(file_exists(dir / "t.bak"));
+    EXPECT_FALSE(file_exists(dir / "t.~bt"));
+}
+
+TEST(Maintenance, MakeCopiesTheStructure) {
+    TempDir dir;
+    TableLayout layout = people();
+    layout.version = 0xF5;
+    layout.code_page_mark = 0x65;
+    layout.fields.push_back({"NOTE", 'M', 10});
+    for (std::string& record : layout.records) record += std::string(10, ' ');
+    std::vector<uint32_t> blocks;
+    const std::string memo_file = build_foxpro_memo({"kept"}, blocks);
+    write_file(dir / "t.dbf", build_table(layout));
+    write_file(dir / "t.fpt", memo_file);
+    // Neither the open table nor its memo file is replaced by a new one.
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/MAKE:", "/MAKE:copy.dbf", "/MAKE:t.dbf", "/MAKE:t.dbc",
+                                     "/MAKE:none/x.dbf", "/MAKE:t.xyz"});
+    EXPECT_EQ(r.output,
+              "Processing of parameter [/MAKE:]\nEnter Make\nFilename required for make...\nLeave Make\n"
+              "Processing of parameter [/MAKE:copy.dbf]\nEnter Make\nLeave Make\n"
+              "Processing of parameter [/MAKE:t.dbf]\nEnter Make\nCan't create \"t.dbf\"\nLeave Make\n"
+              "Processing of parameter [/MAKE:t.dbc]\nEnter Make\nLeave Make\n"
+              "Processing of parameter [/MAKE:none/x.dbf]\nEnter Make\nCan't create \"none/x.dbf\"\nLeave Make\n"
+              "Processing of parameter [/MAKE:t.xyz]\nEnter Make\nCan't create \"t.xyz\"\nLeave Make\n");
+    TableLayout empty = layout;
+    empty.records.clear();
+    empty.end_marker = false;
+    std::string copy = read_file(dir / "copy.dbf");
+    // New descriptors carry the field offsets in bytes 12 and 13, as the builder writes them.
+    EXPECT_EQ(copy, stamped(build_table(empty), copy));
+    EXPECT_EQ(read_file(dir / "copy.fpt"), be32(4) + zeros(2) + std::string("\x00\x80", 2) + zeros(504));
+    EXPECT_TRUE(file_exists(dir / "t.dct"));
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
+    EXPECT_EQ(read_file(dir / "t.fpt"), memo_file);
+}
+
+TEST(Maintenance, AppendStopsCleanlyAtAFullDisk) {
+    TempDir dir;
+    TableLayout layout = people();
+    write_file(dir / "t.dbf", build_table(layout));
+    run_rorarodi(dir, {"t.dbf", "/COUNT"});  // makes the program's link in the directory
+    // A file size limit stands in for a full disk.
+    RunResult r = run_command("/bin/sh", {"-c", "ulimit -f 40; trap '' XFSZ; exec ./rorarodi t.dbf /APPEND:100000 /COUNT"},
+                              dir.path());
+    EXPECT_EQ(r.errors, "");
+    const std::string file = read_file(dir / "t.dbf");
+    const size_t header = 32 + 2 * 32 + 1, length = record_length(layout);
+    const uint32_t count = static_cast<uint8_t>(file[4]) | static_cast<uint8_t>(file[5]) << 8 |
+                           static_cast<uint8_t>(file[6]) << 16;
+    EXPECT_GT(count, 4u);
+    EXPECT_LT(count, 100004u);
+    EXPECT_EQ(r.output, std::to_string(count) + "\n");
+    // The file ends after the last counted record (and its end marker when it fit).
+    EXPECT_GE(file.size(), header + count * length);
+    EXPECT_LE(file.size(), header + count * length + 1);
+    EXPECT_EQ(file.substr(header + (count - 1) * length, length), make_record(layout, {}));
+}
+
+} // namespace

@@ -1,0 +1,84 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli_test_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+TableLayout goods() {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 6}, {"CITY", 'C', 5}, {"PRICE", 'N', 7, 2}, {"ZONE", 'N', 2}};
+    const char* rows[][3] = {{"pear", "Paris", "1.50"}, {"fig", "Rome", "2.00"}, {"apple", "Paris", "-3.25"}};
+    for (const auto& row : rows) layout.records.push_back(make_record(layout, {row[0], row[1], row[2], ""}));
+    return layout;
+}
+
+std::string with_records(TableLayout layout, const std::vector<std::vector<std::string>>& rows) {
+    layout.records.clear();
+    for (const auto& row : rows) layout.records.push_back(make_record(layout, row));
+    return build_table(layout);
+}
+
+TEST(Update, AssignmentsOverRangeViewAndOrder) {
+    TempDir dir;
+    const TableLayout layout = goods();
+    write_file(dir / "t.dbf", build_table(layout));
+    // Self-reference, then a field used after an earlier assignment changed it; only
+    // records 1 and 3 of the range; the header is not rewritten by /UPDATE.
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/UPDATE", "/FIELD:NAME", "/RANGE:1,3",
+                                     "/FIELD:PRICE=PRICE*2;NAME=UPPER(NAME);ZONE=PRICE", "/UPDATE", "/RANGE:all",
+                                     "/FILTER:CITY=Paris", "/FIELD:CITY=NAME;NAME=CITY", "/UPDATE"});
+    EXPECT_EQ(r.output,
+              "Processing of parameter [/UPDATE]\nEnter Update\nFields must be specified...\n"
+              "Processing of parameter [/FIELD:NAME]\nEnter Field\nInvalid condition...\n"
+              "Processing of parameter [/RANGE:1,3]\nEnter Range\nLeave Range\n"
+              "Processing of parameter [/FIELD:PRICE=PRICE*2;NAME=UPPER(NAME);ZONE=PRICE]\nEnter Field\nLeave Field\n"
+              "Processing of parameter [/UPDATE]\nEnter Update\nLeave Update\n"
+              "Processing of parameter [/RANGE:all]\nEnter Range\nLeave Range\n"
+              "Processing of parameter [/FILTER:CITY=Paris]\nEnter Filter\nLeave Filter\n"
+              "Processing of parameter [/FIELD:CITY=NAME;NAME=CITY]\nEnter Field\nLeave Field\n"
+              "Processing of parameter [/UPDATE]\nEnter Update\nLeave Update\n");
+    // ZONE gets the doubled price without decimals.
+    EXPECT_EQ(read_file(dir / "t.dbf"), with_records(layout, {{"PEAR", "PEAR", "3.00", "3"},
+                                                             {"fig", "Rome", "2.00", ""},
+                                                             {"APPLE", "APPLE", "-6.50", "-6"}}));
+
+    // Errors are printed once per record processed, in the order of the view; the
+    // other assignments still take effect.
+    write_file(dir / "t.dbf", build_table(layout));
+    RunResult errors = run_rorarodi(dir, {"t.dbf", "/ORDER:NAME", "/FIELD:NOSUCH=1;ZONE=NAME;PRICE=1/0;CITY='x'",
+                                          "/UPDATE"});
+    EXPECT_EQ(errors.output,
+              "Invalid field: NOSUCH\nError in: apple \nError in: 1/0\n"
+              "Invalid field: NOSUCH\nError in: fig   \nError in: 1/0\n"
+              "Invalid field: NOSUCH\nError in: pear  \nError in: 1/0\n");
+    EXPECT_EQ(read_file(dir / "t.dbf"),
+              with_records(layout, {{"pear", "x", "", ""}, {"fig", "x", "", ""}, {"apple", "x", "", ""}}));
+}
+
+TEST(Update, MemoFieldsAndBackup) {
+    TempDir dir;
+    TableLayout layout;
+    layout.version = 0x83;
+    layout.fields = {{"NAME", 'C', 4}, {"NOTE", 'M', 10}};
+    layout.records = {" ann " + std::string(10, ' '), " bob " + std::string(10, ' ')};
+    const std::string original = build_table(layout);
+    write_file(dir / "t.dbf", original);
+    std::vector<uint32_t> blocks;
+    write_file(dir / "t.dbt", build_dbase3_memo({}, blocks));
+    // An assignment that leaves every record as it was writes nothing: no backup.
+    run_rorarodi(dir, {"t.dbf", "/BAK", "/FIELD:NAME=NAME", "/UPDATE"});
+    EXPECT_FALSE(file_exists(dir / "t.bak"));
+    run_rorarodi(dir, {"t.dbf", "/BAK", "/FIELD:NOTE=NAME'!'", "/UPDATE"});
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+    layout.records = {" ann " + memo_reference_text(1), " bob " + memo_reference_text(2)};
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
+    EXPECT_EQ(read_file(dir / "t.dbt"),
+              le32(3) + std::string(508, '\0') + "ann !\x1A" + std::string(506, '\0') + "bob !\x1A");
+}
+
+} // namespace

@@ -1,0 +1,185 @@
+#include <gtest/gtest.h>
+
+#include "cli_support.h"
+#include "table/create.h"
+#include "table/dbf_format.h"
+#include "table/memo.h"
+#include "table/table.h"
+#include "table_builder.h"
+
+using namespace rorarodi;
+using namespace testing_support;
+
+namespace {
+
+FieldDescriptor field(const std::string& name, char type, unsigned length, unsigned decimals = 0,
+                      uint8_t carried = 0) {
+    FieldDescriptor f;
+    f.name = name;
+    f.type = type;
+    f.length = static_cast<uint8_t>(length);
+    f.decimals = static_cast<uint8_t>(decimals);
+    f.carried = carried;
+    return f;
+}
+
+std::string zeros(size_t count) { return std::string(count, '\0'); }
+
+// The date bytes a file created now carries (either side of midnight).
+bool has_today(const std::string& bytes, const HeaderDate& before) {
+    HeaderDate after = current_header_date();
+    for (const HeaderDate& d : {before, after})
+        if (static_cast<uint8_t>(bytes[1]) == d.year && static_cast<uint8_t>(bytes[2]) == d.month &&
+            static_cast<uint8_t>(bytes[3]) == d.day)
+            return true;
+    return false;
+}
+
+// A 32-byte descriptor as a new standard table holds it.
+std::string descriptor(const std::string& name, char type, uint16_t offset, uint8_t length, uint8_t decimals,
+                       uint8_t carried = 0) {
+    std::string d = name + zeros(11 - name.size()) + type + le16(offset) + zeros(2);
+    d += static_cast<char>(length);
+    d += static_cast<char>(decimals);
+    d += zeros(2) + static_cast<char>(carried) + zeros(11);
+    return d;
+}
+
+std::string header_tail(uint32_t header_length, uint32_t record_length, uint8_t flags = 0, uint8_t mark = 0) {
+    return le32(0) + le16(static_cast<uint16_t>(header_length)) + le16(static_cast<uint16_t>(record_length)) +
+           zeros(16) + static_cast<char>(flags) + static_cast<char>(mark) + zeros(2);
+}
+
+TEST(CreateTable, FoxProWithMemoByteForByte) {
+    TempDir dir;
+    std::vector<FieldDescriptor> fields = {field("NAME", 'C', 20), field("BORN", 'D', 10), field("NOTES", 'M', 4, 0, 7)};
+    const std::vector<FieldDescriptor> original = fields;
+    HeaderDate today = current_header_date();
+    ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, kKindFoxPro, 256, true, 0x65));
+    std::string bytes = read_file(dir / "t.dbf");
+    ASSERT_EQ(bytes.size(), 129u);
+    EXPECT_TRUE(has_today(bytes, today));
+    std::string expected = std::string("\xF5", 1) + bytes.substr(1, 3) + header_tail(129, 39, 0, 0x65) +
+                           descriptor("NAME", 'C', 1, 20, 0) + descriptor("BORN", 'D', 21, 8, 0) +
+                           descriptor("NOTES", 'M', 29, 10, 0, 7) + "\x0D";
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(read_file(dir / "t.fpt"), zeros(3) + "\x02" + zeros(2) + std::string("\x01\x00", 2) + zeros(504));
+    // The caller's field list keeps its own lengths.
+    EXPECT_EQ(fields[1].length, original[1].length);
+    EXPECT_EQ(fields[2].length, 4);
+
+    // The same fields without the memo: version 3, no memo file.
+    fields.pop_back();
+    ASSERT_TRUE(create_table_file(dir / "n.dbf", fields, kKindFoxPro, 256, true));
+    bytes = read_file(dir / "n.dbf");
+    EXPECT_EQ(bytes[0], '\x03');
+    EXPECT_EQ(bytes.substr(4, 8), le32(0) + le16(97) + le16(29));
+    EXPECT_FALSE(testing_support::file_exists(dir / "n.fpt"));
+}
+
+// Each kind: version bytes, normalised lengths, header and record lengths.
+TEST(CreateTable, EveryKind) {
+    struct Case {
+        int kind;
+        uint8_t version;
+        std::vector<uint8_t> lengths;  // of D, L, I, T, M, Y, B, @
+        unsigned record_length;
+        size_t extra;
+        uint8_t flags, mark;
+        const char* memo_name;
+    };
+    const Case cases[] = {
+        {kKindDbase3, 0x83, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbt"},
+        {kKindFoxPro, 0xF5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.fpt"},
+        {kKindDbase4, 0x8B, {8, 1, 4, 14, 10, 8, 10, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 10 + 14, 0, 0, 0, "t.dbt"},
+        {kKindVisualFoxPro, 0x30, {8, 1, 4, 8, 4, 8, 8, 8}, 1 + 5 + 8 + 1 + 4 + 8 + 4 + 8 + 8 + 8, 263, 3, 3, "t.fpt"},
+        {kKindSmt, 0xE5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.smt"},
+        {9, 0x03, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbv"},
+    };
+    const std::vector<FieldDescriptor> fields = {field("C", 'C', 5),  field("D", 'D', 10), field("L", 'L', 5),
+                                                 field("I", 'I', 9),  field("T", 'T', 3),  field("M", 'M', 2),
+                                                 field("Y", 'Y', 1),  field("B", 'B', 3, 2), field("AT", '@', 0)};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.kind);
+        TempDir dir;
+        ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, c.kind, 64, true));
+        std::string bytes = read_file(dir / "t.dbf");
+        const size_t header_length = 32 * fields.size() + 33 + c.extra;
+        ASSERT_EQ(bytes.size(), header_length);
+        EXPECT_EQ(static_cast<uint8_t>(bytes[0]), c.version);
+        EXPECT_EQ(bytes.substr(8, 4), le16(static_cast<uint16_t>(header_length)) + le16(c.record_length));
+        EXPECT_EQ(static_cast<uint8_t>(bytes[28]), c.flags);
+        EXPECT_EQ(static_cast<uint8_t>(bytes[29]), c.mark);
+        for (size_t i = 1; i < fields.size(); ++i)
+            EXPECT_EQ(static_cast<uint8_t>(bytes[32 + 32 * i + 16]), c.lengths[i - 1]) << fields[i].name;
+        // B keeps its decimal byte unless it becomes a 10-byte memo reference.
+        EXPECT_EQ(bytes[32 + 32 * 7 + 17], c.kind == kKindDbase4 ? 0 : 2);
+        EXPECT_EQ(bytes.substr(header_length - 1 - c.extra), "\x0D" + zeros(c.extra));
+        EXPECT_TRUE(testing_support::file_exists(dir / c.memo_name));
+
+        // The table opens as a table of its kind.
+        DbfTable table;
+        ASSERT_EQ(open_table(table, dir / "t.dbf", false), OpenResult::opened);
+        EXPECT_EQ(table.record_length(), c.record_length);
+        EXPECT_EQ(table.record_count(), 0u);
+        EXPECT_EQ(table.header_problems, 0);
+        EXPECT_EQ(table.table_kind, c.kind == 9 ? kKindDbase3 : c.kind);
+    }
+}
+
+TEST(CreateTable, Level7ByteForByte) {
+    TempDir dir;
+    FieldDescriptor long_name = field("A_VERY_LONG_FIELD_NAME_OF_31_CHARS_AND_MORE", 'C', 300 & 0xFF, 300 >> 8);
+    long_name.level7_tail[0] = 0x11;
+    const std::vector<FieldDescriptor> fields = {long_name, field("COUNT", 'N', 10, 2), field("MEMO", 'M', 4)};
+    ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, kKindLevel7, 1024, true, 0x57));
+    std::string bytes = read_file(dir / "t.dbf");
+    std::string expected = "\x8C" + bytes.substr(1, 3) + header_tail(68 + 3 * 48 + 1, 1 + 300 + 10 + 10, 0, 0x57) +
+                           zeros(36);
+    expected += long_name.name.substr(0, 31) + zeros(1) + "C" + static_cast<char>(300 & 0xFF) +
+                static_cast<char>(300 >> 8) + zeros(2) + "\x11" + zeros(10);
+    expected += "COUNT" + zeros(27) + "N\x0A\x02" + zeros(13);
+    expected += "MEMO" + zeros(28) + "M\x0A" + zeros(14);
+    expected += "\x0D";
+    EXPECT_EQ(bytes, expected);
+    EXPECT_EQ(read_file(dir / "t.dbt"), le32(1) + zeros(14) + le16(0x0102) + le16(1024) + zeros(1002));
+
+    // Without memo fields a level 7 table has version 4.
+    ASSERT_TRUE(create_table_file(dir / "n.dbf", {fields[1]}, kKindLevel7, 0, true));
+    EXPECT_EQ(read_file(dir / "n.dbf")[0], '\x04');
+}
+
+TEST(CreateTable, RefusesWhatTheHeaderCannotHold) {
+    TempDir dir;
+    // Two 40000-byte character fields make a record longer than 65535 bytes.
+    std::vector<FieldDescriptor> wide = {field("A", 'C', 40000 & 0xFF, 40000 >> 8),
+                                         field("B", 'C', 40000 & 0xFF, 40000 >> 8)};
+    EXPECT_FALSE(create_table_file(dir / "w.dbf", wide, kKindDbase3, 0, false));
+    EXPECT_FALSE(testing_support::file_exists(dir / "w.dbf"));
+    // 1400 level 7 descriptors need a header longer than 65535 bytes.
+    std::vector<FieldDescriptor> many(1400, field("F", 'C', 1));
+    EXPECT_FALSE(create_table_file(dir / "m.dbf", many, kKindLevel7, 0, false));
+    EXPECT_FALSE(testing_support::file_exists(dir / "m.dbf"));
+    EXPECT_FALSE(create_table_file(dir / "missing/t.dbf", {field("A", 'C', 1)}, kKindDbase3, 0, false));
+}
+
+TEST(CreateMemo, HeadersOfEveryFormat) {
+    // dBase III: 512-byte blocks and next free block 1 whatever is asked for.
+    EXPECT_EQ(memo_header_block(kKindDbase3, 64), le32(1) + zeros(508));
+    EXPECT_EQ(memo_header_block(kKindDbase3, 1024), le32(1) + zeros(1020));
+    EXPECT_EQ(memo_header_block(kKindFoxPro, 64), be32(8) + zeros(2) + std::string("\x00\x40", 2) + zeros(504));
+    EXPECT_EQ(memo_header_block(kKindVisualFoxPro, 0), be32(1) + zeros(2) + std::string("\x02\x00", 2) + zeros(504));
+    EXPECT_EQ(memo_header_block(kKindDbase4, 512), le32(1) + zeros(14) + le16(0x0102) + le16(512) + zeros(490));
+    EXPECT_EQ(memo_header_block(kKindSmt, 32), le32(16) + le16(32) + std::string("SIxMemo", 8) + zeros(498));
+    EXPECT_EQ(memo_header_block(9, 128), zeros(512));
+    // A block size that does not divide the header puts the first free block past it.
+    EXPECT_EQ(memo_header_block(kKindFoxPro, 300).substr(0, 4), be32(2));
+
+    TempDir dir;
+    ASSERT_TRUE(create_memo_file(dir / "a.dbc", kKindVisualFoxPro, 64));
+    EXPECT_EQ(read_file(dir / "a.dct"), memo_header_block(kKindVisualFoxPro, 64));
+    EXPECT_FALSE(create_memo_file(dir / "b.dbf", kKindFoxPro, 70000));
+    EXPECT_FALSE(testing_support::file_exists(dir / "b.fpt"));
+}
+
+} // namespace
