@@ -1,11 +1,20 @@
 # Quick start: `make run` builds the program and shows the sample table;
-# `make test` builds a sanitizer configuration and runs every test.
+# `make test` builds a sanitizer configuration and runs every test;
+# `make bench` measures the Release build on generated tables (see README).
 BUILD_DIR   ?= build
 TEST_DIR    ?= build-test
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= /usr/local
 
-.PHONY: all build run test clean sample tools install fuzz
+# Benchmark: table sizes, timed runs per job, the clock (wall or cpu), the job list.
+BENCH_RECORDS      ?= 1000000
+BENCH_MEMO_RECORDS ?= 200000
+BENCH_RUNS         ?= 5
+BENCH_CLOCK        ?= wall
+BENCH_JOBS         ?= bench/jobs.txt
+BENCH_DIR          ?= $(BUILD_DIR)/bench/$(BENCH_RECORDS)-$(BENCH_MEMO_RECORDS)
+
+.PHONY: all build run test clean sample tools install bench fuzz
 
 all: build
 
@@ -37,6 +46,14 @@ test: tools
 FUZZ_SECONDS ?= 60
 fuzz: tools
 	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) sh tests/fuzz/run_fuzzers.sh $(FUZZ_TARGETS)
+
+bench: build
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target bench_tools
+	@mkdir -p $(BENCH_DIR)
+	@test -f $(BENCH_DIR)/done || { echo "Writing the benchmark tables into $(BENCH_DIR)"; \
+		./$(BUILD_DIR)/bench_make_tables $(BENCH_DIR) $(BENCH_RECORDS) $(BENCH_MEMO_RECORDS) && touch $(BENCH_DIR)/done; }
+	./$(BUILD_DIR)/bench_run_bench $(BENCH_JOBS) $(BENCH_RUNS) $(BENCH_CLOCK) bin=./$(BUILD_DIR)/rorarodi \
+		floor=./$(BUILD_DIR)/bench_floor dir=$(BENCH_DIR)
 
 # Installs the program and its manual page under $(DESTDIR)$(PREFIX).
 install: build

@@ -1,7 +1,34 @@
 #include "commands/duplicates.h"
 
+#include <cstdio>
+#include <new>
+#include <vector>
+
+#include "session/session.h"
+#include "table/duplicates.h"
+#include "table/table_write.h"
+
 namespace rorarodi {
 
-void handle_deldupes(Session& session, const std::string&) {}
+void handle_deldupes(Session& session, const std::string&) {
+    DbfTable& table = session.table();
+    // Like every other change, nothing happens to a table that cannot be written;
+    // reporting records as deleted that are not would be wrong.
+    if (view_record_count(table) < 2 || !table_writable(table)) return;
+    std::vector<uint32_t> duplicates;
+    try {
+        duplicates = find_duplicate_positions(table);
+    } catch (const std::bad_alloc&) {
+        return;  // without the memory to compare, nothing is marked and nothing said
+    }
+    const uint32_t marked = mark_positions_deleted(table, duplicates);
+    if (session.settings.show_names) std::printf("%-18s : ", table.table_file_name.c_str());
+    if (marked == 1)
+        std::printf("%d record has been deleted.\n", static_cast<int>(marked));
+    else if (marked > 1)
+        std::printf("%d records have been deleted.\n", static_cast<int>(marked));
+    else
+        std::printf("Duplicated records not found.\n");
+}
 
 } // namespace rorarodi

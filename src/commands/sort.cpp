@@ -1,10 +1,157 @@
 #include "commands/sort.h"
 
+#include <cstdio>
+#include <memory>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
+
+#include "commands/record_lists.h"
+#include "expr/field_list.h"
+#include "expr/filter.h"
+#include "platform/file.h"
+#include "platform/paths.h"
 #include "session/console.h"
 #include "session/session.h"
-#include "expr/field_list.h"
+#include "table/cipher.h"
+#include "table/create.h"
+#include "table/dbf_format.h"
+#include "table/field_text.h"
+#include "table/record_appender.h"
+#include "table/table_write.h"
 
 namespace rorarodi {
+
+namespace {
+
+constexpr size_t kCopyBlockBytes = 1024 * 1024;
+
+void print_cannot_create(const std::string& name) { std::printf("Can't create \"%s\"\n", name.c_str()); }
+
+// True when the new table's records are laid out as the old table's, so that
+// whole records can be copied: creation fixes some lengths by type, and a table
+// with unusual ones would come out different.
+bool same_record_layout(const DbfTable& a, const DbfTable& b) {
+    if (a.record_length() != b.record_length() || a.field_count() != b.field_count()) return false;
+    for (size_t i = 0; i < a.field_count(); ++i) {
+        const int field = static_cast<int>(i);
+        if (a.field_table[i].offset != b.field_table[i].offset || a.field_table[i].type != b.field_table[i].type ||
+            field_width(a, field) != field_width(b, field))
+            return false;
+    }
+    return true;
+}
+
+// The per-table options and conversion hooks the reopened table keeps.
+void carry_table_options(const DbfTable& from, DbfTable& to) {
+    to.date_mode = from.date_mode;
+    to.date_formats = from.date_formats;
+    to.datetime_formats = from.datetime_formats;
+    to.trim_mode = from.trim_mode;
+    to.new_memo_block_size = from.new_memo_block_size;
+    to.ansi = from.ansi;
+    to.case_insensitive = from.case_insensitive;
+    to.descending = from.descending;
+    to.field_layout = from.field_layout;
+    to.hide_deleted = from.hide_deleted;
+    to.backup_option = from.backup_option;
+    to.to_oem_hook = from.to_oem_hook;
+    to.from_oem_hook = from.from_oem_hook;
+    to.upper_case_hook = from.upper_case_hook;
+    to.code_pages = from.code_pages;
+    to.expression_quotes = from.expression_quotes;
+    // The password too: the reopened table reads and writes as before the sort.
+    copy_password(from, to);
+}
+
+// Copies the whole file behind `from` into a new file `name`; false when a read or
+// write fails.
+bool copy_file(FileHandle& from, const std::string& name) {
+    FileHandle to = create_file(name);
+    if (!to || !from.seek(0)) return false;
+    std::vector<uint8_t> block(kCopyBlockBytes);
+    for (;;) {
+        const long long got = from.read(block.data(), block.size());
+        if (got < 0) return false;
+        if (got == 0) return true;
+        if (!to.write(block.data(), static_cast<size_t>(got))) return false;
+    }
+}
+
+// Writes the records of `table` in `order` into a new table `temp_name` of the
+// same fields and kind (no memo file: the memo references stay valid). False,
+// with the message printed and no temporary file left, when that fails; a
+// temporary table that cannot be read back is fatal.
+bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
+    if (!create_table_file(temp_name, table.field_table, table.table_kind, table.new_memo_block_size, false,
+                           table.header_image[kCodePageMarkOffset])) {
+        ::unlink(temp_name.c_str());
+        print_cannot_create(temp_name);
+        return false;
+    }
+    DbfTable temp;
+    switch (open_table(temp, temp_name, false)) {
+    case OpenResult::opened: break;
+    case OpenResult::cannot_open:
+        ::unlink(temp_name.c_str());
+        print_line("Can''t open temporary file...");
+        return false;
+    default:
+        close_table(temp);
+        ::unlink(temp_name.c_str());
+        fail_with_name("Can't create output file:", temp_name);
+    }
+    bool written = true;
+    if (!same_record_layout(table, temp)) {
+        // Creation fixes some lengths by type (a date of width 10, a dBase III
+        // date-time of 8 bytes), and a new level 7 table too short to show its layout
+        // reads as a standard one. Records are copied whole, so the temporary table
+        // then starts as a copy of the table file, its own header and layout kept,
+        // and the sorted records are written over the old ones.
+        close_table(temp);
+        written = copy_file(table.table_handle, temp_name) && open_table(temp, temp_name, false) == OpenResult::opened &&
+                  same_record_layout(table, temp);
+        if (written) temp.set_record_count(0);
+    }
+    if (written) {
+        // The sorted file takes the place of the table: it gets its permissions.
+        struct stat status {};
+        if (fstat(table.table_handle.fd(), &status) == 0) (void)fchmod(temp.table_handle.fd(), status.st_mode & 07777);
+        // The sorted file is written enciphered when the table has a password.
+        copy_password(table, temp);
+        written = copy_records_in_order(table, temp, order);
+    }
+    close_table(temp);
+    if (!written) {
+        ::unlink(temp_name.c_str());
+        print_cannot_create(temp_name);
+    }
+    return written;
+}
+
+// Keeps the table file under the backup name and puts the temporary file in its
+// place. The backup is made as a second name of the file where the file system
+// allows it, so that the table's name never stands empty. False, with the message
+// printed and the table file as it was, when either step fails.
+bool swap_in_sorted_file(const std::string& table_name, const std::string& backup_name, const std::string& temp_name) {
+    ::unlink(backup_name.c_str());
+    const bool linked = ::link(table_name.c_str(), backup_name.c_str()) == 0;
+    if (!linked && std::rename(table_name.c_str(), backup_name.c_str()) != 0) {
+        ::unlink(temp_name.c_str());
+        print_cannot_create(backup_name);
+        return false;
+    }
+    if (std::rename(temp_name.c_str(), table_name.c_str()) != 0) {
+        if (!linked) std::rename(backup_name.c_str(), table_name.c_str());
+        ::unlink(temp_name.c_str());
+        print_cannot_create(table_name);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
 
 void handle_order(Session& session, const std::string& argument) {
     trace_enter(session, "Order");
@@ -18,7 +165,56 @@ void handle_order(Session& session, const std::string& argument) {
     trace_leave(session, "Order");
 }
 
-// Recognised now; rewriting the file in order comes with the sort command.
-void handle_sort(Session& session, const std::string&) {}
+void handle_sort(Session& session, const std::string& argument) {
+    trace_enter(session, "Sort");
+    if (argument.empty()) {
+        print_line("Field[s] required for sort...");
+        return;
+    }
+    DbfTable& table = session.table();
+    // Names past the 22nd are ignored.
+    std::vector<int> fields;
+    if (!parse_field_list(table, argument, fields, kSortFieldLimit)) {
+        print_line("Invalid field[s]...");
+        return;
+    }
+    handle_clear(session, "");
+    // A table opened read-only is never rewritten.
+    if (!table_writable(table)) {
+        trace_leave(session, "Sort");
+        return;
+    }
+    const std::string table_name = table.table_file_name;
+    const std::string backup_name = table.backup_file_name;
+    const PathParts parts = split_path(table_name);
+    const std::string temp_name = parts.directory + parts.name + ".tmp";
+    // A table named like its temporary file or its backup (extension ".tmp" or
+    // ".bak") would be overwritten by the one or replaced by the other.
+    for (const std::string* name : {&temp_name, &backup_name}) {
+        if (names_open_file(*name, table.table_handle)) {
+            print_cannot_create(*name);
+            return;
+        }
+    }
+
+    table.order_fields = fields;
+    std::optional<std::vector<int32_t>> order;
+    build_order(table, order);
+    if (!write_sorted_copy(table, *order, temp_name)) return;
+    order.reset();
+
+    close_table(table);
+    const bool swapped = swap_in_sorted_file(table_name, backup_name, temp_name);
+
+    auto reopened = std::make_unique<DbfTable>();
+    if (open_table(*reopened, table_name, false) != OpenResult::opened) fail_with_name("Can't reopen file:", table_name);
+    carry_table_options(table, *reopened);
+    // The backup just made holds the table as it was before the sort; a later
+    // write under /BAK must not replace it with the sorted file.
+    reopened->backup_done = swapped && reopened->backup_option;
+    if (reopened->hide_deleted) apply_filter(*reopened, kResetMarker);
+    session.current_table = std::move(reopened);
+    trace_leave(session, "Sort");
+}
 
 } // namespace rorarodi

@@ -1,20 +1,21 @@
 #include "expr/field_list.h"
 
 #include <algorithm>
+#include <array>
+#include <memory>
 #include <bitset>
-#include <cstdio>
 #include <cstring>
-#include <numeric>
 #include <strings.h>
 
+#include "expr/row_sort.h"
+#include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
 namespace {
-
-constexpr size_t kPositionSuffixWidth = 10;
 
 // Integers, currency and doubles enter a sort key as their text right-aligned in
 // a width that holds the whole value, not as their stored bytes.
@@ -85,35 +86,203 @@ std::vector<size_t> sort_key_widths(const DbfTable& table) {
     return widths;
 }
 
+namespace {
+
+// The compact date form, which a date part of a key always takes.
+constexpr const char* kCompactDateFormat = "%04d%02d%02d";
+constexpr size_t kCompactDateLength = 8;
+constexpr size_t kPositionBytes = 4;
+
+// The width a part takes: at most what a text form can hold.
+size_t part_width(size_t width) { return std::min(width, kTextBufferSize - 1); }
+
+// Writes a key part from the field's text form (dates in the compact form).
+// Integers, currency and doubles are right-aligned and raise `longest` to their
+// length; other texts are filled with spaces to the width, which puts back the
+// spaces that trimming cut off, whichever side they were cut from.
+void write_text_part(DbfTable& table, int field, size_t width, size_t* longest, char* out) {
+    const int saved_mode = table.date_mode;
+    table.date_mode = 4;
+    const char* text = field_text(table, field);
+    table.date_mode = saved_mode;
+    const size_t length = std::strlen(text);
+    const size_t shown = std::min(length, width);
+    if (aligned_in_key(table, field)) {
+        if (longest && length > *longest) *longest = length;
+        std::memset(out, ' ', width - shown);
+        std::memcpy(out + (width - shown), text, shown);
+    } else {
+        std::memcpy(out, text, shown);
+        std::memset(out + shown, ' ', width - shown);
+    }
+}
+
+// Negative numbers sort below all others, larger magnitudes first: a part with a
+// '-' has its spaces and sign made '0', then every character but the point made
+// the one whose code is 58 minus its code.
+void invert_negative_part(char* part, size_t width) {
+    if (!std::memchr(part, '-', width)) return;
+    for (size_t i = 0; i < width; ++i) {
+        char& c = part[i];
+        if (c == ' ' || c == '-') c = '0';
+        if (c != '.') c = static_cast<char>(58 - static_cast<unsigned char>(c));
+    }
+}
+
+// Where a key part comes from. Stored bytes serve whenever they equal what the
+// text form would give; any other record goes through the text form.
+enum class KeySource {
+    stored_characters,  // C, V, Q, 0: the bytes up to a zero byte
+    stored_number,      // N, F: the bytes when they are the formatted number
+    stored_date,        // D: eight digits of a valid date
+    text_form,
+};
+
+struct KeyPart {
+    int field = -1;
+    size_t width = 0;         // in the key
+    size_t key_offset = 0;    // of the part in the key
+    size_t field_offset = 0;  // of the field in the record buffer
+    size_t stored_width = 0;
+    unsigned decimals = 0;
+    bool numeric = false;
+    KeySource source = KeySource::text_form;
+};
+
+std::vector<KeyPart> plan_key_parts(const DbfTable& table, const std::vector<size_t>& widths) {
+    std::vector<KeyPart> parts;
+    size_t key_offset = 0;
+    for (size_t k = 0; k < table.order_fields.size(); ++k) {
+        KeyPart part;
+        part.field = table.order_fields[k];
+        part.width = part_width(widths[k]);
+        part.key_offset = key_offset;
+        key_offset += part.width;
+        part.numeric = field_is_numeric(table, part.field);
+        const FieldDescriptor& f = table.field_table[static_cast<size_t>(part.field)];
+        part.field_offset = f.offset;
+        part.stored_width = field_width(table, part.field);
+        part.decimals = f.decimals;
+        // Stored bytes are read where the whole field lies within the record.
+        const bool in_record = part.field_offset + part.stored_width <= table.record_length();
+        switch (f.type) {
+        case 'C':
+        case 'V':
+        case 'Q':
+        case '0':
+            if (in_record && part.stored_width == part.width) part.source = KeySource::stored_characters;
+            break;
+        case 'N':
+        case 'F':
+            if (in_record && part.stored_width == part.width) part.source = KeySource::stored_number;
+            break;
+        case 'D':
+            if (in_record && part.stored_width >= kCompactDateLength && part.width == kCompactDateLength &&
+                table.date_formats[4] == kCompactDateFormat)
+                part.source = KeySource::stored_date;
+            break;
+        default: break;
+        }
+        parts.push_back(part);
+    }
+    return parts;
+}
+
+// Writes the key of a record, before case folding.
+void write_key(DbfTable& table, const std::vector<KeyPart>& parts, FetchedRecord& record, std::vector<size_t>* longest,
+               char* key) {
+    for (size_t k = 0; k < parts.size(); ++k) {
+        const KeyPart& part = parts[k];
+        char* out = key + part.key_offset;
+        const uint8_t* stored = record.bytes + part.field_offset;
+        switch (part.source) {
+        case KeySource::stored_characters: {
+            const void* zero = std::memchr(stored, 0, part.stored_width);
+            size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - stored) : part.stored_width;
+            if (table.trim_mode & 2)
+                while (length > 0 && *stored == ' ') ++stored, --length;
+            std::memcpy(out, stored, length);
+            std::memset(out + length, ' ', part.width - length);
+            continue;
+        }
+        case KeySource::stored_number:
+            if (is_canonical_number(reinterpret_cast<const char*>(stored), part.stored_width, part.decimals)) {
+                std::memcpy(out, stored, part.width);
+                invert_negative_part(out, part.width);
+                continue;
+            }
+            break;
+        case KeySource::stored_date:
+            if (is_compact_date(stored)) {
+                std::memcpy(out, stored, kCompactDateLength);
+                continue;
+            }
+            break;
+        case KeySource::text_form: break;
+        }
+        record.into_buffer(table);
+        write_text_part(table, part.field, part.width, longest ? &(*longest)[k] : nullptr, out);
+        if (part.numeric) invert_negative_part(out, part.width);
+    }
+}
+
+// The byte each key byte becomes under the table's case folding (upper_case_key,
+// which works byte by byte and never makes a zero byte of another).
+std::array<uint8_t, 256> key_case_map(const DbfTable& table) {
+    std::array<uint8_t, 256> map{};
+    for (size_t b = 0; b < 256; ++b) {
+        char text[2] = {static_cast<char>(b), 0};
+        upper_case_key(table, text);
+        map[b] = static_cast<uint8_t>(text[0]);
+    }
+    return map;
+}
+
+// One row per view position: the case-folded key, then the position as four
+// big-endian bytes. Rows in memcmp order are thus the keys in order with equal
+// keys in view order.
+struct KeyRows {
+    std::unique_ptr<uint8_t[]> bytes;
+    size_t row_size = 0;
+    size_t key_size = 0;
+    uint32_t count = 0;
+};
+
+// Builds the rows of every view position with the part widths given; `longest` is
+// raised to the longest aligned text of each part.
+KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>& longest) {
+    const std::vector<KeyPart> parts = plan_key_parts(table, widths);
+    KeyRows rows;
+    for (const KeyPart& part : parts) rows.key_size += part.width;
+    rows.row_size = rows.key_size + kPositionBytes;
+    rows.count = view_record_count(table);
+    rows.bytes = std::make_unique_for_overwrite<uint8_t[]>(size_t{rows.count} * rows.row_size);
+    const bool fold = table.case_insensitive;
+    const std::array<uint8_t, 256> case_map = fold ? key_case_map(table) : std::array<uint8_t, 256>{};
+    ViewReader reader(table, rows.count);
+    FetchedRecord record;
+    for (uint32_t position = 0; position < rows.count; ++position) {
+        record = reader.fetch(position);
+        uint8_t* row = rows.bytes.get() + size_t{position} * rows.row_size;
+        write_key(table, parts, record, &longest, reinterpret_cast<char*>(row));
+        if (fold)
+            for (size_t i = 0; i < rows.key_size; ++i) row[i] = case_map[row[i]];
+        write_be32(row + rows.key_size, position);
+    }
+    if (record.bytes) record.into_buffer(table);
+    reader.finish();
+    return rows;
+}
+
+} // namespace
+
 std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>* longest) {
     std::string key;
     for (size_t k = 0; k < table.order_fields.size(); ++k) {
         const int field = table.order_fields[k];
-        const int saved_mode = table.date_mode;
-        table.date_mode = 4;
-        const char* text = field_text(table, field);
-        table.date_mode = saved_mode;
-        const size_t width = std::min(widths[k], table.text_buffer.size() - 1);
-        std::string part;
-        if (aligned_in_key(table, field)) {
-            const size_t length = std::strlen(text);
-            if (longest && length > (*longest)[k]) (*longest)[k] = length;
-            if (length < width) part.assign(width - length, ' ');
-            part.append(text, std::min(length, width));
-        } else {
-            // The text form filled with spaces to the key width: this puts back the
-            // spaces that trimming cut off, whichever side they were cut from.
-            const size_t length = std::min(std::strlen(text), width);
-            part.assign(text, length);
-            part.append(width - length, ' ');
-        }
-        if (field_is_numeric(table, field) && part.find('-') != std::string::npos) {
-            // Negative numbers sort below all others, larger magnitudes first.
-            for (char& c : part) {
-                if (c == ' ' || c == '-') c = '0';
-                if (c != '.') c = static_cast<char>(58 - static_cast<unsigned char>(c));
-            }
-        }
+        std::string part(part_width(widths[k]), ' ');
+        write_text_part(table, field, part.size(), longest ? &(*longest)[k] : nullptr, part.data());
+        if (field_is_numeric(table, field)) invert_negative_part(part.data(), part.size());
         key += part;
     }
     return key;
@@ -121,46 +290,26 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
 
 std::string build_sort_key(DbfTable& table) { return build_sort_key(table, sort_key_widths(table)); }
 
-namespace {
-
-// The keys of every view position, case-folded and ended by the position, with the
-// part widths given; `longest` is raised to the longest aligned text of each part.
-std::vector<std::string> view_keys(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>& longest) {
-    const uint32_t count = view_record_count(table);
-    std::vector<std::string> keys(count);
-    char suffix[32];
-    for (uint32_t position = 0; position < count; ++position) {
-        read_view_record(table, position);
-        std::string key = build_sort_key(table, widths, &longest);
-        upper_case_key(table, key.data());
-        std::snprintf(suffix, sizeof suffix, "%10d", static_cast<int>(position));
-        key.append(suffix, kPositionSuffixWidth);
-        keys[position] = std::move(key);
-    }
-    return keys;
-}
-
-} // namespace
-
 void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
     slot.reset();
-    // Each record is read and its key built once; keys have one length, end with
-    // the position, and are therefore all distinct. A value too long for its part
-    // makes the keys be built again with that part widened.
+    // Each record is read and its key built once, into one block of rows that is
+    // sorted in place. A value too long for its part makes the keys be built again
+    // with that part widened.
     std::vector<size_t> widths = sort_key_widths(table);
     std::vector<size_t> longest = widths;
-    std::vector<std::string> keys = view_keys(table, widths, longest);
-    if (longest != widths) keys = view_keys(table, longest, longest);
-    const uint32_t count = static_cast<uint32_t>(keys.size());
-    std::vector<int32_t> order(count);
-    std::iota(order.begin(), order.end(), 0);
-    const bool descending = table.descending;
-    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
-        const std::string& ka = keys[static_cast<size_t>(a)];
-        const std::string& kb = keys[static_cast<size_t>(b)];
-        int result = std::strncmp(ka.c_str(), kb.c_str(), ka.size());
-        return descending ? result > 0 : result < 0;
-    });
+    KeyRows rows = build_key_rows(table, widths, longest);
+    if (longest != widths) {
+        rows = KeyRows();
+        rows = build_key_rows(table, longest, longest);
+    }
+    sort_rows(rows.bytes.get(), rows.count, rows.row_size);
+    // Descending order compares every key the other way round, the positions
+    // included: it is the ascending order reversed.
+    std::vector<int32_t> order(rows.count);
+    for (uint32_t k = 0; k < rows.count; ++k) {
+        const uint32_t position = read_be32(rows.bytes.get() + size_t{k} * rows.row_size + rows.key_size);
+        order[table.descending ? rows.count - 1 - k : k] = static_cast<int32_t>(position);
+    }
     slot = std::move(order);
 }
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "expr/calculator.h"
+#include "expr/comparison.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
 
@@ -13,109 +14,14 @@ namespace rorarodi {
 
 namespace {
 
-// Comparison operators after the pairs are identified.
-enum class Operator {
-    equal,          // =
-    exact,          // ==
-    contains,       // ~
-    lacks,          // ^
-    less,           // < <<
-    greater,        // > >>
-    less_equal,     // <= =<
-    greater_equal,  // >= =>
-    not_equal,      // <> ><
-    tilde_less,     // ~<
-    tilde_greater,  // ~>
-    tilde_equal,    // ~=
-    other,          // + - / * ( )
-};
-
-// The operator at `position` of `text`, and the length it takes (1 or 2).
-Operator identify_operator(const std::string& text, size_t position, size_t& length) {
-    char first = text[position];
-    char second = position + 1 < text.size() ? text[position + 1] : 0;
-    length = 1;
-    bool pair = (second == '>' || second == '<' || second == '=') &&
-                (first == '=' || first == '~' || first == '>' || first == '<');
-    if (pair) {
-        length = 2;
-        if (first == '=' && second == '=') return Operator::exact;
-        // Other pairs are known by the 8-bit sum of their codes, so <= and =< agree.
-        switch (static_cast<uint8_t>(first + second)) {
-        case '<' + '<': return Operator::less;
-        case '<' + '=': return Operator::less_equal;
-        case '<' + '>': return Operator::not_equal;
-        case '>' + '=': return Operator::greater_equal;
-        case '>' + '>': return Operator::greater;
-        case '~' + '<': return Operator::tilde_less;
-        case '~' + '=': return Operator::tilde_equal;
-        case '~' + '>': return Operator::tilde_greater;
-        default: return Operator::other;
-        }
-    }
-    switch (first) {
-    case '=': return Operator::equal;
-    case '~': return Operator::contains;
-    case '^': return Operator::lacks;
-    case '<': return Operator::less;
-    case '>': return Operator::greater;
-    default: return Operator::other;
-    }
-}
-
-bool compare_numbers(Operator op, double left, double right) {
-    switch (op) {
-    case Operator::equal:
-    case Operator::exact:
-    case Operator::contains:
-    case Operator::lacks: return left == right;
-    case Operator::less: return left < right;
-    case Operator::greater: return left > right;
-    case Operator::less_equal:
-    case Operator::tilde_less: return left <= right;
-    case Operator::greater_equal:
-    case Operator::tilde_greater: return left >= right;
-    case Operator::not_equal: return left != right;
-    default: return false;
-    }
-}
-
-// Compares the texts over the length of the shorter one, as unsigned bytes.
-int prefix_comparison(const std::string& left, const std::string& right) {
-    size_t length = std::min(std::strlen(left.c_str()), std::strlen(right.c_str()));
-    return std::strncmp(left.c_str(), right.c_str(), length);
-}
-
-bool compare_texts(Operator op, const std::string& left, const std::string& right) {
-    switch (op) {
-    case Operator::contains: return std::strstr(left.c_str(), right.c_str()) != nullptr;
-    case Operator::lacks: return std::strstr(left.c_str(), right.c_str()) == nullptr;
-    case Operator::exact: return std::strcmp(left.c_str(), right.c_str()) == 0;
-    case Operator::equal: return prefix_comparison(left, right) == 0;
-    case Operator::less: return prefix_comparison(left, right) < 0;
-    case Operator::greater: return prefix_comparison(left, right) > 0;
-    case Operator::less_equal: return prefix_comparison(left, right) <= 0;
-    case Operator::greater_equal: return prefix_comparison(left, right) >= 0;
-    case Operator::not_equal: return prefix_comparison(left, right) != 0;
-    default: return false;
-    }
-}
-
-// Upper-cases a comparison text: the table's upper-casing hook, else the ANSI page.
-void upper_case_operand(DbfTable& table, std::string& text) {
-    if (table.upper_case_hook)
-        table.upper_case_hook(reinterpret_cast<unsigned char*>(text.data()));
-    else
-        upper_case_ansi(table, text.data());
-}
-
 // The comparison of a substituted simple condition held in `work.substituted`.
 char compare_substituted(DbfTable& table, int operator_position, bool numeric, FilterWork& work) {
     if (operator_position < 0) return '0';
     const std::string& text = work.substituted;
     size_t position = static_cast<size_t>(operator_position);
     size_t length = 1;
-    Operator op = identify_operator(text, position, length);
+    const char second = position + 1 < text.size() ? text[position + 1] : 0;
+    const ComparisonOperator op = identify_operator(text[position], second, length);
     work.left.assign(text, 0, position);
     work.right.assign(text, position + length);
     strip_unbalanced_parens(work.left);
@@ -133,7 +39,7 @@ char compare_substituted(DbfTable& table, int operator_position, bool numeric, F
     }
     apply_string_functions(work.left, table, work.scratch);
     apply_string_functions(work.right, table, work.scratch);
-    return compare_texts(op, work.left, work.right) ? '1' : '0';
+    return compare_texts(op, work.left.c_str(), work.right.c_str()) ? '1' : '0';
 }
 
 char evaluate_simple_condition(DbfTable& table, const std::string& piece, FilterWork& work) {
@@ -146,6 +52,16 @@ char evaluate_planned_condition(DbfTable& table, const SubstitutionPlan& plan, F
     bool numeric = false;
     int position = substitute_planned(table, plan, work.substituted, numeric);
     return compare_substituted(table, position, numeric, work);
+}
+
+// A compiled piece's result: the prepared comparison where it decides the record,
+// else substitution from the record buffer.
+char evaluate_compiled_piece(DbfTable& table, const CompiledCondition::Piece& piece, FilterWork& work,
+                             FetchedRecord& record) {
+    const int verdict = evaluate_prepared(table, piece.prepared, work.prepared, record);
+    if (verdict >= 0) return verdict ? '1' : '0';
+    record.into_buffer(table);
+    return evaluate_planned_condition(table, piece.condition, work);
 }
 
 int parenthesis_balance(std::string_view text) {
@@ -175,6 +91,14 @@ constexpr size_t kRememberedPieces = 16;
 bool deleted_and_hidden(const DbfTable& table) {
     return table.hide_deleted && !table.record_buffer.empty() && table.record_buffer[0] == '*';
 }
+
+bool deleted_and_hidden(const DbfTable& table, const FetchedRecord& record) {
+    if (record.in_buffer) return deleted_and_hidden(table);
+    return table.hide_deleted && record.bytes[0] == '*';
+}
+
+// record_passes for a compiled condition and a fetched record.
+bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record);
 
 } // namespace
 
@@ -255,7 +179,7 @@ void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::s
     if (char written = logic_joiner(joiner)) logic += written;
 }
 
-CompiledCondition compile_condition(const DbfTable& table, const FilterCondition& condition) {
+CompiledCondition compile_condition(DbfTable& table, const FilterCondition& condition) {
     CompiledCondition compiled;
     if (!condition) {
         compiled.reset = true;
@@ -269,7 +193,9 @@ CompiledCondition compile_condition(const DbfTable& table, const FilterCondition
     }
     if (joiners->empty()) {
         compiled.single = true;
-        compiled.pieces.push_back({std::string(), plan_substitution(table, text), std::string()});
+        SubstitutionPlan plan = plan_substitution(table, text);
+        PreparedComparison prepared = prepare_comparison(table, plan);
+        compiled.pieces.push_back({std::string(), std::move(plan), std::move(prepared), std::string()});
         return compiled;
     }
     size_t start = 0;
@@ -277,7 +203,9 @@ CompiledCondition compile_condition(const DbfTable& table, const FilterCondition
         size_t end = k < joiners->size() ? (*joiners)[k] : text.size();
         char joiner = k < joiners->size() ? text[end] : 0;
         PieceLayout layout = lay_out_piece(text.substr(start, end - start));
-        CompiledCondition::Piece piece{std::string(layout.opening), plan_substitution(table, layout.condition),
+        SubstitutionPlan plan = plan_substitution(table, layout.condition);
+        PreparedComparison prepared = prepare_comparison(table, plan);
+        CompiledCondition::Piece piece{std::string(layout.opening), std::move(plan), std::move(prepared),
                                        std::string(layout.closing)};
         if (char written = logic_joiner(joiner)) piece.closing += written;
         compiled.pieces.push_back(std::move(piece));
@@ -287,16 +215,23 @@ CompiledCondition compile_condition(const DbfTable& table, const FilterCondition
 }
 
 bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work) {
-    if (deleted_and_hidden(table)) return false;
+    FetchedRecord record{table.record_buffer.data(), true};
+    return fetched_record_passes(table, condition, work, record);
+}
+
+namespace {
+
+bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record) {
+    if (deleted_and_hidden(table, record)) return false;
     if (condition.reset) return true;
     if (!condition.balanced) return false;
     const std::vector<CompiledCondition::Piece>& pieces = condition.pieces;
-    if (condition.single) return evaluate_planned_condition(table, pieces[0].condition, work) != '0';
+    if (condition.single) return evaluate_compiled_piece(table, pieces[0], work, record) != '0';
     work.logic.clear();
     if (pieces.size() > kRememberedPieces) {
         for (const CompiledCondition::Piece& piece : pieces) {
             work.logic += piece.opening;
-            work.logic += evaluate_planned_condition(table, piece.condition, work);
+            work.logic += evaluate_compiled_piece(table, piece, work, record);
             work.logic += piece.closing;
         }
         return logic_holds(work.logic);
@@ -305,7 +240,7 @@ bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& wo
     // verdict is worked out once for every combination that occurs.
     uint32_t results = 0;
     for (size_t k = 0; k < pieces.size(); ++k)
-        if (evaluate_planned_condition(table, pieces[k].condition, work) == '1') results |= uint32_t{1} << k;
+        if (evaluate_compiled_piece(table, pieces[k], work, record) == '1') results |= uint32_t{1} << k;
     if (condition.verdicts.empty()) condition.verdicts.assign(size_t{1} << pieces.size(), -1);
     int8_t& verdict = condition.verdicts[results];
     if (verdict < 0) {
@@ -318,6 +253,8 @@ bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& wo
     }
     return verdict == 1;
 }
+
+} // namespace
 
 bool record_passes(DbfTable& table, const FilterCondition& condition) {
     if (deleted_and_hidden(table)) return false;
@@ -352,11 +289,15 @@ void apply_filter(DbfTable& table, const FilterCondition& condition) {
     std::vector<uint32_t> view;
     view.reserve(count);
     FilterWork work;
+    // Records are tested where the reader holds them; the record buffer receives a
+    // record only when a comparison needs its text form, and the last one at the end.
     ViewReader reader(table, count);
+    FetchedRecord record;
     for (uint32_t j = 0; j < count; ++j) {
-        reader.read(j);
-        if (record_passes(table, compiled, work)) view.push_back(old_view ? (*old_view)[j] : j);
+        record = reader.fetch(j);
+        if (fetched_record_passes(table, compiled, work, record)) view.push_back(old_view ? (*old_view)[j] : j);
     }
+    if (record.bytes) record.into_buffer(table);
     reader.finish();
     table.filter.view_list = std::move(view);
 }

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "expr/prepared_condition.h"
 #include "expr/substitute.h"
 #include "table/table.h"
 
@@ -47,6 +48,7 @@ struct FilterWork {
     std::string right;
     std::string logic;
     std::string scratch;
+    PreparedWork prepared;
 };
 
 // '1' when the simple condition `piece` holds for the record in the record buffer,
@@ -61,11 +63,13 @@ void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::s
 // while more close than open.
 void strip_unbalanced_parens(std::string& text);
 
-// A condition split once, for testing many records.
+// A condition split once, for testing many records: each piece's simple condition
+// is planned for substitution and prepared for direct evaluation.
 struct CompiledCondition {
     struct Piece {
         std::string opening;
         SubstitutionPlan condition;
+        PreparedComparison prepared;
         std::string closing;  // including the joiner written as '*' or '+'
     };
     bool reset = false;     // every record passes
@@ -77,7 +81,8 @@ struct CompiledCondition {
     std::vector<int8_t> verdicts;
 };
 
-CompiledCondition compile_condition(const DbfTable& table, const FilterCondition& condition);
+// Splits and prepares a condition for the table's current options.
+CompiledCondition compile_condition(DbfTable& table, const FilterCondition& condition);
 
 // record_passes for a compiled condition (which remembers logic verdicts).
 bool record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work);

@@ -85,25 +85,6 @@ void scan_source(const DbfTable& table, std::string_view source, Sink& sink) {
     }
 }
 
-// Appends the text form of a field as substitution shows it.
-void append_field_text(DbfTable& table, int field, std::string& output, bool& numeric) {
-    char type = table.field_table[static_cast<size_t>(field)].type;
-    size_t start = output.size();
-    if (is_date_type(type)) {
-        int saved_mode = table.date_mode;
-        table.date_mode = 4;
-        output += field_text(table, field);
-        table.date_mode = saved_mode;
-    } else if (field_is_numeric(table, field)) {
-        numeric = true;
-        output += field_text(table, field);
-    } else {
-        output += field_text(table, field);
-        if (!table.ansi && output.size() > start)
-            from_oem(table, reinterpret_cast<unsigned char*>(output.data() + start), output.size() - start);
-    }
-}
-
 struct DirectSink {
     DbfTable& table;
     std::string& output;
@@ -112,7 +93,7 @@ struct DirectSink {
 
     void copy(char c) { output += c; }
     void mark_operator() { operator_position = static_cast<int>(output.size()); }
-    void field(int index) { append_field_text(table, index, output, numeric); }
+    void field(int index) { append_substituted_field(table, index, output, numeric); }
 };
 
 struct PlanSink {
@@ -285,6 +266,24 @@ bool starts_with_ignoring_case(std::string_view text, size_t at, std::string_vie
 
 } // namespace
 
+void append_substituted_field(DbfTable& table, int field, std::string& output, bool& numeric) {
+    char type = table.field_table[static_cast<size_t>(field)].type;
+    size_t start = output.size();
+    if (is_date_type(type)) {
+        int saved_mode = table.date_mode;
+        table.date_mode = 4;
+        output += field_text(table, field);
+        table.date_mode = saved_mode;
+    } else if (field_is_numeric(table, field)) {
+        numeric = true;
+        output += field_text(table, field);
+    } else {
+        output += field_text(table, field);
+        if (!table.ansi && output.size() > start)
+            from_oem(table, reinterpret_cast<unsigned char*>(output.data() + start), output.size() - start);
+    }
+}
+
 int substitute_fields(DbfTable& table, const std::string& source, std::string& output, bool& numeric) {
     output.clear();
     numeric = false;
@@ -309,7 +308,7 @@ int substitute_planned(DbfTable& table, const SubstitutionPlan& plan, std::strin
         if (plan.has_operator && k == plan.operator_part)
             operator_position = static_cast<int>(output.size() + plan.operator_offset);
         if (part.field >= 0)
-            append_field_text(table, part.field, output, numeric);
+            append_substituted_field(table, part.field, output, numeric);
         else
             output += part.text;
     }

@@ -18,6 +18,11 @@ namespace rorarodi {
 // converted from OEM to ANSI unless the table is ANSI.
 int substitute_fields(DbfTable& table, const std::string& source, std::string& output, bool& numeric);
 
+// Appends a field's text as substitution writes it: dates and date-times in the
+// compact form, numeric fields as formatted (setting `numeric`), other fields
+// converted from OEM to ANSI unless the table is ANSI.
+void append_substituted_field(DbfTable& table, int field, std::string& output, bool& numeric);
+
 // A source text split once into copied text and field references, so that the same
 // text can be substituted for many records without scanning it again. Expanding a
 // plan gives exactly what substitute_fields gives for its source.

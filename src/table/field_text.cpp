@@ -25,6 +25,7 @@ constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
 constexpr uint8_t kSmtVersion = 0xE5;
 constexpr size_t kDateWorkArea = 20;
+constexpr size_t kCompactDateLength = 8;
 constexpr size_t kNumberWorkArea = 256;
 constexpr size_t kFixedTextRoom = 640;
 constexpr size_t kCompactDateTimeWidth = 14;
@@ -105,42 +106,6 @@ const char* put_fixed(DbfTable& table, double number, int width, int decimals) {
     char* out = text_area(table);
     std::snprintf(out, table.text_buffer.size(), "%*.*f", width, decimals, number);
     return out;
-}
-
-// True when the stored characters of a number field are exactly the text that
-// formatting their value gives: optional spaces, an optional '-', integer digits
-// without leading zeros (a lone 0 allowed), and for decimals a '.' and exactly
-// that many digits, filling the whole length; or, when the length leaves no room
-// for an integer digit, '.' and the decimals alone. With at most 15 significant
-// digits the value reads back to the same digits, so the text form is the stored
-// text itself and no conversion is needed.
-bool is_canonical_number(const char* text, size_t length, unsigned decimals) {
-    if (decimals > 0 && length == decimals + 1) {
-        if (text[0] != '.') return false;
-        for (size_t i = 1; i < length; ++i)
-            if (text[i] < '0' || text[i] > '9') return false;
-        return true;
-    }
-    size_t i = 0;
-    while (i < length && text[i] == ' ') ++i;
-    if (i < length && text[i] == '-') ++i;
-    const size_t integer_start = i;
-    while (i < length && text[i] >= '0' && text[i] <= '9') ++i;
-    const size_t integer_digits = i - integer_start;
-    if (integer_digits == 0 || (integer_digits > 1 && text[integer_start] == '0')) return false;
-    size_t significant = text[integer_start] == '0' ? 0 : integer_digits;
-    if (decimals > 0) {
-        if (i >= length || text[i] != '.') return false;
-        ++i;
-        if (length - i != decimals) return false;
-        bool leading = significant == 0;
-        for (; i < length; ++i) {
-            if (text[i] < '0' || text[i] > '9') return false;
-            if (text[i] != '0') leading = false;
-            if (!leading) ++significant;
-        }
-    }
-    return i == length && significant <= 15;
 }
 
 // Field bytes up to the first zero byte, with the table's trim mode applied.
@@ -391,6 +356,60 @@ uint32_t field_display_width(const DbfTable& table, int field) {
         return width == 8 ? static_cast<uint32_t>(kCompactDateTimeWidth) : width;
     default: return width;
     }
+}
+
+bool is_compact_date(const uint8_t* digits) {
+    for (size_t i = 0; i < kCompactDateLength; ++i)
+        if (digits[i] < '0' || digits[i] > '9') return false;
+    auto number = [digits](size_t at, size_t count) {
+        int value = 0;
+        for (size_t i = 0; i < count; ++i) value = value * 10 + (digits[at + i] - '0');
+        return value;
+    };
+    DateParts parts;
+    parts.year = number(0, 4);
+    parts.month = number(4, 2);
+    parts.day = number(6, 2);
+    return date_parts_valid(parts);
+}
+
+// True when the stored characters of a number field are exactly the text that
+// formatting their value gives: optional spaces, an optional '-', integer digits
+// without leading zeros (a lone 0 allowed), and for decimals a '.' and exactly
+// that many digits, filling the whole length; or, when the length leaves no room
+// for an integer digit, '.' and the decimals alone. With at most 15 significant
+// digits the value reads back to the same digits, so the text form is the stored
+// text itself and no conversion is needed.
+bool is_canonical_number(const char* text, size_t length, unsigned decimals) {
+    if (decimals > 0 && length == decimals + 1) {
+        if (text[0] != '.') return false;
+        size_t significant = 0;
+        for (size_t i = 1; i < length; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            if (significant > 0 || text[i] != '0') ++significant;
+        }
+        return significant <= 15;
+    }
+    size_t i = 0;
+    while (i < length && text[i] == ' ') ++i;
+    if (i < length && text[i] == '-') ++i;
+    const size_t integer_start = i;
+    while (i < length && text[i] >= '0' && text[i] <= '9') ++i;
+    const size_t integer_digits = i - integer_start;
+    if (integer_digits == 0 || (integer_digits > 1 && text[integer_start] == '0')) return false;
+    size_t significant = text[integer_start] == '0' ? 0 : integer_digits;
+    if (decimals > 0) {
+        if (i >= length || text[i] != '.') return false;
+        ++i;
+        if (length - i != decimals) return false;
+        bool leading = significant == 0;
+        for (; i < length; ++i) {
+            if (text[i] < '0' || text[i] > '9') return false;
+            if (text[i] != '0') leading = false;
+            if (!leading) ++significant;
+        }
+    }
+    return i == length && significant <= 15;
 }
 
 bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }

@@ -39,6 +39,14 @@ void set_field(DbfTable& table, int field, const char* text, double number);
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
 
+// True when eight stored bytes are the digits of a valid date: a date field holding
+// them shows them unchanged in the compact form ("%04d%02d%02d").
+bool is_compact_date(const uint8_t* digits);
+// True when the stored characters of an N or F field of `length` characters with
+// `decimals` decimals are exactly its text form (the formatted value), so that the
+// text form is the stored text itself.
+bool is_canonical_number(const char* text, size_t length, unsigned decimals);
+
 bool is_leap_year(int year);
 DateParts decode_date_parts(DbfTable& table, int field);
 bool date_parts_valid(const DateParts& parts);

@@ -1,72 +1,185 @@
 #include "table/record_appender.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
+#include <new>
 
+#include "table/dbf_format.h"
 #include "table/table_write.h"
 
 namespace rorarodi {
 
 namespace {
-constexpr size_t kBlockBytes = 1024 * 1024;
-constexpr uint32_t kMostRecords = std::numeric_limits<uint32_t>::max();
+
+// Records are written this many bytes at a time.
+constexpr size_t kBlockBytes = 512 * 1024;
+// A copy reads the source's records in pieces of this size.
+constexpr uint64_t kReadBytes = 4 * 1024 * 1024;
+constexpr uint32_t kMaxRecordCount = std::numeric_limits<uint32_t>::max();
+
+uint64_t record_offset(const DbfTable& table, uint64_t index) {
+    return static_cast<uint64_t>(table.header_length()) + index * table.record_length();
+}
+
 } // namespace
 
 RecordAppender::RecordAppender(DbfTable& table)
-    : table_(table), length_(table.record_length()), first_(table.record_count()), writable_(table_writable(table)) {
-    const size_t per_block = length_ > 0 ? std::max<size_t>(1, kBlockBytes / length_) : 1;
-    block_.reserve(per_block * length_);
+    : table_(table), length_(table.record_length()), first_index_(table.record_count()),
+      view_size_(view_record_count(table)) {
+    writable_ = length_ > 0 && !table.record_buffer.empty() && table_writable(table);
+    if (writable_) {
+        const long long size = table.table_handle.size();
+        original_size_ = size > 0 ? static_cast<uint64_t>(size) : 0;
+        uint8_t byte = 0;
+        had_end_marker_ = table.table_handle.seek(record_offset(table, first_index_)) &&
+                          table.table_handle.read(&byte, 1) == 1 && byte == kEndOfFile;
+    }
+    if (length_ > 0) block_capacity_ = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length_));
+}
+
+RecordAppender::~RecordAppender() { finish(); }
+
+uint8_t* RecordAppender::next_slot() {
+    if (!writable_ || failed_ || finished_ || appended_ == kMaxRecordCount - first_index_) return nullptr;
+    if (pending_ == block_capacity_ && !flush()) return nullptr;
+    const size_t needed = (static_cast<size_t>(pending_) + 1) * length_;
+    if (block_.size() < needed) block_.resize(std::min<size_t>(static_cast<size_t>(block_capacity_) * length_, needed * 2));
+    uint8_t* slot = block_.data() + static_cast<size_t>(pending_) * length_;
+    ++pending_;
+    ++appended_;
+    return slot;
 }
 
 bool RecordAppender::append() {
-    if (failed_ || finished_ || length_ == 0 || !writable_ || table_.record_buffer.size() < length_ ||
-        uint64_t{first_} + written_ + queued_ >= kMostRecords)
-        return false;
-    if (block_.size() + length_ > block_.capacity() && !flush()) return false;
-    const uint8_t* record = table_.record_buffer.data();
-    if (table_.before_record_write) {
-        // The hook changes the record buffer: the block takes its result and the
-        // buffer gets its plain record back.
-        std::vector<uint8_t> plain(record, record + length_);
-        table_.before_record_write(table_);
-        block_.insert(block_.end(), record, record + length_);
-        std::copy(plain.begin(), plain.end(), table_.record_buffer.begin());
-    } else {
-        block_.insert(block_.end(), record, record + length_);
+    uint8_t* slot = next_slot();
+    if (!slot) return false;
+    if (!table_.before_record_write) {
+        std::memcpy(slot, table_.record_buffer.data(), length_);
+        return true;
     }
-    ++queued_;
+    plain_.assign(table_.record_buffer.begin(), table_.record_buffer.begin() + length_);
+    table_.before_record_write(table_);
+    std::memcpy(slot, table_.record_buffer.data(), length_);
+    std::copy(plain_.begin(), plain_.end(), table_.record_buffer.begin());
+    return true;
+}
+
+bool RecordAppender::append_stored(const uint8_t* record) {
+    uint8_t* slot = next_slot();
+    if (!slot) return false;
+    std::memcpy(slot, record, length_);
     return true;
 }
 
 bool RecordAppender::flush() {
-    if (queued_ == 0) return !failed_;
+    if (pending_ == 0) return true;
+    if (written_ == 0 && table_.backup_option) backup_before_write(table_);
     FileHandle& file = table_.table_handle;
-    const uint64_t start = record_file_offset(length_, first_ + written_, table_.header_length());
-    if (!file.seek(start) || !file.write(block_.data(), block_.size())) {
-        // Keep the whole records that reached the file, and no part of another.
-        const long long size = file.size();
-        uint64_t reached = size > 0 && static_cast<uint64_t>(size) > start ? (static_cast<uint64_t>(size) - start) / length_ : 0;
-        reached = std::min<uint64_t>(reached, queued_);
-        written_ += static_cast<uint32_t>(reached);
-        file.truncate(start + reached * length_);
-        failed_ = true;
-    } else {
-        written_ += queued_;
+    const uint64_t start = record_offset(table_, first_index_);
+    const uint64_t offset = start + static_cast<uint64_t>(written_) * length_;
+    if (file.seek(offset) && file.write(block_.data(), static_cast<size_t>(pending_) * length_)) {
+        written_ += pending_;
+        pending_ = 0;
+        return true;
     }
-    queued_ = 0;
-    block_.clear();
-    return !failed_;
+    // A full disk: keep the whole records that reached the file, cut the rest.
+    const long long size = file.size();
+    uint64_t reached = size > 0 && static_cast<uint64_t>(size) > start ? (static_cast<uint64_t>(size) - start) / length_ : 0;
+    reached = std::clamp<uint64_t>(reached, written_, static_cast<uint64_t>(written_) + pending_);
+    written_ = static_cast<uint32_t>(reached);
+    if (written_ > 0) {
+        // The header rewrite puts the end marker after the last whole record.
+        file.truncate(start + reached * length_);
+    } else {
+        // Nothing appended: the file keeps its old end, end marker included.
+        file.truncate(std::max<uint64_t>(start, original_size_));
+        uint8_t byte = 0;
+        const uint8_t marker = kEndOfFile;
+        if (had_end_marker_ && !(file.seek(start) && file.read(&byte, 1) == 1 && byte == kEndOfFile) && file.seek(start))
+            file.write(&marker, 1);
+    }
+    pending_ = 0;
+    appended_ = written_;
+    failed_ = true;
+    return false;
 }
 
 bool RecordAppender::finish() {
     if (finished_) return !failed_;
-    flush();
     finished_ = true;
-    if (written_ > 0) {
-        table_.set_record_count(first_ + written_);
-        if (!write_header(table_)) failed_ = true;
+    if (!writable_) return appended_ == 0;
+    flush();
+    if (written_ == 0) return !failed_;
+    try {
+        // Room first, so that the view and the order grow together or not at all.
+        if (table_.order_list) table_.order_list->reserve(table_.order_list->size() + written_);
+        if (table_.filter.view_list) table_.filter.view_list->reserve(table_.filter.view_list->size() + written_);
+        for (uint32_t i = 0; i < written_; ++i) {
+            if (table_.order_list) table_.order_list->push_back(static_cast<int32_t>(view_size_ + i));
+            if (table_.filter.view_list) table_.filter.view_list->push_back(first_index_ + i);
+        }
+    } catch (const std::bad_alloc&) {
+        // The records are in the file; a view that cannot grow leaves them out.
     }
-    return !failed_;
+    table_.set_record_count(first_index_ + written_);
+    const bool header = write_header(table_);
+    return header && !failed_;
+}
+
+bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<int32_t>& order,
+                           uint64_t in_memory_bytes) {
+    const uint32_t length = source.record_length();
+    if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())
+        return false;
+    const uint32_t count = source.record_count();
+    const bool hooks = source.after_record_read || target.before_record_write;
+    const uint64_t total = static_cast<uint64_t>(count) * length;
+
+    // The whole record area at once when it fits, read in large blocks.
+    std::vector<uint8_t> records;
+    bool in_memory = total <= in_memory_bytes;
+    if (in_memory) {
+        try {
+            records.resize(static_cast<size_t>(total));
+        } catch (const std::bad_alloc&) {
+            in_memory = false;  // one record at a time instead
+        }
+    }
+    if (in_memory) {
+        for (uint64_t done = 0; done < total;) {
+            const size_t bytes = static_cast<size_t>(std::min<uint64_t>(kReadBytes, total - done));
+            if (!source.table_handle.seek(record_offset(source, 0) + done) ||
+                source.table_handle.read(records.data() + done, bytes) != static_cast<long long>(bytes))
+                return false;
+            done += bytes;
+        }
+    }
+
+    RecordAppender out(target);
+    for (int32_t index : order) {
+        if (index < 0 || static_cast<uint32_t>(index) >= count) return false;
+        const uint8_t* record = nullptr;
+        if (in_memory) {
+            record = records.data() + static_cast<size_t>(index) * length;
+        } else {
+            if (!seek_physical_record(source, static_cast<uint32_t>(index)) ||
+                source.table_handle.read(source.record_buffer.data(), length) != static_cast<long long>(length))
+                return false;
+            record = source.record_buffer.data();
+        }
+        bool accepted = false;
+        if (hooks) {
+            if (record != source.record_buffer.data()) std::memcpy(source.record_buffer.data(), record, length);
+            if (source.after_record_read) source.after_record_read(source);
+            std::memcpy(target.record_buffer.data(), source.record_buffer.data(), length);
+            accepted = out.append();
+        } else {
+            accepted = out.append_stored(record);
+        }
+        if (!accepted) return false;
+    }
+    return out.finish();
 }
 
 } // namespace rorarodi

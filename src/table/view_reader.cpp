@@ -23,6 +23,22 @@ bool ViewReader::read(uint32_t position) {
     return true;
 }
 
+FetchedRecord ViewReader::fetch(uint32_t position) {
+    if (table_.after_record_read) {
+        read(position);
+        return {table_.record_buffer.data(), true};
+    }
+    uint64_t physical = physical_index(table_, position);
+    if (!(physical >= block_first_ && physical < block_first_ + block_records_) && !load_block(position, physical)) {
+        last_from_block_ = false;
+        read_view_record(table_, position);
+        return {table_.record_buffer.data(), true};
+    }
+    last_from_block_ = true;
+    last_physical_ = physical;
+    return {block_.data() + (physical - block_first_) * length_, false};
+}
+
 void ViewReader::finish() {
     if (last_from_block_)
         table_.table_handle.seek(

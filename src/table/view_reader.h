@@ -3,11 +3,26 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "table/table.h"
 
 namespace rorarodi {
+
+// A record fetched to be looked at: its bytes where they lie, and whether the
+// table's record buffer holds them. Field text forms are made from the record
+// buffer, so whoever needs one puts the record there first.
+struct FetchedRecord {
+    const uint8_t* bytes = nullptr;
+    bool in_buffer = false;
+
+    void into_buffer(DbfTable& table) {
+        if (in_buffer) return;
+        std::memcpy(table.record_buffer.data(), bytes, table.record_length());
+        in_buffer = true;
+    }
+};
 
 // Reads the records of a view in order, serving runs of physically consecutive
 // records from one block read. Every record reaches the record buffer and the read
@@ -20,6 +35,12 @@ public:
     // Reads the record at a view position into the record buffer; false when it
     // could not be read.
     bool read(uint32_t position);
+
+    // The record at a view position, for a reader that mostly looks at its bytes:
+    // a record the block serves, and that no read hook has to see, is left in the
+    // block and the record buffer keeps what it held; any other record is read as
+    // read() reads it, into the record buffer.
+    FetchedRecord fetch(uint32_t position);
 
     // Leaves the file position after the last record, as a single read would.
     void finish();

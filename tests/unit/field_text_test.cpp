@@ -94,10 +94,10 @@ TEST(FieldText, NumericTextForms) {
 // Stored number texts that are already in their formatted shape are shown as they
 // are; every text must come out as formatting its value would give it.
 TEST(FieldText, NumberTextsMatchTheirFormattedValue) {
-    const std::pair<unsigned, unsigned> shapes[] = {{5, 2}, {3, 2}, {2, 1}, {4, 0}, {1, 0}, {20, 4}, {18, 0}};
+    const std::pair<unsigned, unsigned> shapes[] = {{5, 2}, {3, 2}, {2, 1}, {4, 0}, {1, 0}, {20, 4}, {18, 0}, {20, 19}};
     const char* samples[] = {" 3.14", "03.14", "-0.00", ".50", "0.5", " .50", "-.5", "  -12", "0012", "  0",
                              "-0", "7", "12345678901234.5678", "999999999999999999", "1e3", " 1 2", "-",
-                             "   ", "12,50", " 99.9", "123456789012345678"};
+                             "   ", "12,50", " 99.9", "123456789012345678", ".1234567890123456789"};
     for (auto [length, decimals] : shapes) {
         DbfTable t;
         setup(t, {{"N", 'N', length, decimals}});

@@ -95,7 +95,9 @@ TEST(MemoStream, ReaderGivesWhatReadingWholeGives) {
             std::optional<std::string> whole = read_memo_bytes(m.table, 0);
             std::optional<std::string> pieces = read_pieces(reader);
             ASSERT_EQ(whole.has_value(), pieces.has_value());
-            if (whole) EXPECT_EQ(*pieces, *whole);
+            if (whole) {
+                EXPECT_EQ(*pieces, *whole);
+            }
         }
         // A memo read again from its start.
         m.put_reference(format.references[1]);
