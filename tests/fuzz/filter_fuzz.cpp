@@ -1,6 +1,7 @@
-// Filter conditions over a small table of every common field type. The direct walk
-// of a condition and its compiled form agree on every record, and applying the
-// condition keeps exactly the records that pass.
+// Filter conditions over a small table of every common field type. The general walk
+// of a condition (substitution, then comparison) and its compiled form (prepared
+// comparisons where they apply) agree on every record, and applying the condition
+// keeps exactly the records that pass.
 #include <memory>
 
 #include "expr/filter.h"
@@ -42,8 +43,9 @@ std::vector<uint32_t> passing_records(DbfTable& table, const FilterCondition& co
 
 } // namespace
 
-// Input: condition, options (flags: case-insensitive, ANSI text, hidden deleted
-// records, no expression quotes; date mode), second condition.
+// Input: condition, options (flags: 1 case-insensitive, 2 ANSI text, 4 hidden
+// deleted records, 8 no expression quotes, 16 and 32 the trim mode; date mode;
+// code-page pair), second condition.
 RORARODI_FUZZ_TARGET(filter) {
     static const bool silenced = (fuzzing::silence_standard_output(), true);
     (void)silenced;
@@ -56,7 +58,10 @@ RORARODI_FUZZ_TARGET(filter) {
     table.ansi = flags & 2;
     table.hide_deleted = flags & 4;
     table.expression_quotes = flags & 8 ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
+    table.trim_mode = (flags >> 4) & 3;
     table.date_mode = parts.size() > 1 && parts[1].size() > 1 ? static_cast<uint8_t>(parts[1][1]) % 4 : 0;
+    static constexpr CodePagePair kPairs[] = {{866, 1251}, {437, 1252}, {850, 1252}, {852, 1250}};
+    table.code_pages = kPairs[parts.size() > 1 && parts[1].size() > 2 ? static_cast<uint8_t>(parts[1][2]) % 4 : 0];
 
     const std::vector<uint32_t> first = passing_records(table, parts[0]);
     apply_filter(table, parts[0]);

@@ -138,6 +138,7 @@ Seeds filter_seeds() {
         "SUBSTR(NAME,2,3)=ohn", "LEFT(CITY,2)=Pa", "RIGHT(NAME,2)=hn", "DTOS(BORN)>1990", "CAP(NAME)=John",
         "LOWER(NAME)=john", "LTRIM(RTRIM(NAME))=John", "NOTES~note", "OK=T", "CODE=a&b", "CODE='a&b'",
         "ABS(AGE)>SQRT(PRICE)", "(AGE=42", "AGE=42)", "AGE=42&", "AGE=42|", "PRICE<0|PRICE>99999",
+        "QTY>10", "COST<=0", "RATE=1.25", "QTY*2>AGE", "COST>QTY", "NAME>CITY", "CITY<>''", "NAME==john",
     };
     Seeds seeds;
     int n = 0;
