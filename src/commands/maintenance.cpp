@@ -100,7 +100,7 @@ void handle_append(Session& session, const std::string& argument) {
     }
     if (copies > 0 && table_writable(table) && !table.record_buffer.empty()) {
         // Assignments are applied once; every copy carries the same values.
-        if (session.field_assignments) apply_assignments(table, *session.field_assignments);
+        if (session.field_assignments) apply_assignments(table, session_assignments(session, table));
         append_records(table, static_cast<uint32_t>(copies));
     }
     trace_leave(session, "Append");

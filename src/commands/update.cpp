@@ -10,6 +10,7 @@
 #include "table/field_text.h"
 #include "table/record_rewriter.h"
 #include "table/table_write.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -27,11 +28,16 @@ struct AssignmentWork {
     std::string scratch;
 };
 
+// Table text for a message.
+std::string shown(const AssignmentList& list, const std::string& text) {
+    return list.messages_utf8 ? list.messages_utf8->to_utf8(text) : text;
+}
+
 bool apply_with(DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
     bool all = true;
     for (const AssignmentList::Assignment& assignment : list.assignments) {
         if (assignment.field < 0) {
-            std::printf("Invalid field: %s\n", assignment.name.c_str());
+            std::printf("Invalid field: %s\n", shown(list, assignment.name).c_str());
             all = false;
             continue;
         }
@@ -44,7 +50,7 @@ bool apply_with(DbfTable& table, const AssignmentList& list, AssignmentWork& wor
             if (ok) {
                 set_field(table, assignment.field, work.value.c_str(), number);
             } else {
-                std::printf("Error in: %s\n", work.value.c_str());
+                std::printf("Error in: %s\n", shown(list, work.value).c_str());
                 all = false;
             }
         } else {
@@ -86,6 +92,15 @@ bool apply_assignments(DbfTable& table, const std::string& text) {
     return apply_assignments(table, parse_assignments(table, text));
 }
 
+AssignmentList session_assignments(const Session& session, const DbfTable& table) {
+    if (!session.field_assignments) return AssignmentList{};
+    const Utf8Page& page = text_utf8_page(table);
+    AssignmentList list = parse_assignments(
+        table, session.field_assignments_utf8 ? page.from_utf8(*session.field_assignments) : *session.field_assignments);
+    if (session.settings.utf8) list.messages_utf8 = &page;
+    return list;
+}
+
 bool update_record(DbfTable& table, uint32_t position, const AssignmentList& list) {
     if (!read_view_record(table, position)) return false;
     apply_assignments(table, list);
@@ -99,6 +114,7 @@ void handle_field(Session& session, const std::string& argument) {
         return;
     }
     session.field_assignments = argument;
+    session.field_assignments_utf8 = session.settings.utf8;
     trace_leave(session, "Field");
 }
 
@@ -111,7 +127,7 @@ void handle_update(Session& session, const std::string&) {
     DbfTable& table = session.table();
     // A table opened read-only is left as it is, its memo file included.
     if (table_writable(table) && !table.record_buffer.empty()) {
-        const AssignmentList list = parse_assignments(table, *session.field_assignments);
+        const AssignmentList list = session_assignments(session, table);
         AssignmentWork work;
         RecordRewriter records(table);
         const uint32_t length = table.record_length();

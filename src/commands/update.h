@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "expr/substitute.h"
+#include "platform/code_pages.h"
 #include "table/table.h"
 
 namespace rorarodi {
@@ -23,6 +24,8 @@ struct AssignmentList {
         SubstitutionPlan value;
     };
     std::vector<Assignment> assignments;
+    // Messages show names and values in UTF-8 through this page's tables (/UTF8).
+    const Utf8Page* messages_utf8 = nullptr;
 };
 
 // Splits "f1=value;f2=value" at every ';' (inside quotes too); pieces without '='
@@ -34,6 +37,11 @@ AssignmentList parse_assignments(const DbfTable& table, const std::string& text)
 // assignments that fail. True when every assignment succeeded.
 bool apply_assignments(DbfTable& table, const AssignmentList& list);
 bool apply_assignments(DbfTable& table, const std::string& text);
+
+// The /FIELD assignments of the session split for a table. Assignments given under
+// /UTF8 are taken from UTF-8 into the table's page ('?' for a character it lacks);
+// under /UTF8 the messages show UTF-8.
+AssignmentList session_assignments(const Session& session, const DbfTable& table);
 
 // Reads the record at a view position, applies the assignments and writes the
 // whole record back there (also when an assignment failed); false when the read or

@@ -52,21 +52,21 @@ struct KeywordRow {
 };
 
 constexpr KeywordRow kKeywords[] = {
-    {"ignorequotes", ArgumentStart::none, handle_ignorequotes, false, "/IGNOREQUOTES", 26, 0},
-    {"oem2ansi", ArgumentStart::none, handle_oem2ansi, false, "/OEM2ANSI", 24, 0},
-    {"ansi2oem", ArgumentStart::none, handle_ansi2oem, false, "/ANSI2OEM", 24, 1},
-    {"deldupes", ArgumentStart::none, handle_deldupes, false, "/DELDUPES", 26, 1},
+    {"ignorequotes", ArgumentStart::none, handle_ignorequotes, false, "/IGNOREQUOTES", 27, 0},
+    {"oem2ansi", ArgumentStart::none, handle_oem2ansi, false, "/OEM2ANSI", 25, 0},
+    {"ansi2oem", ArgumentStart::none, handle_ansi2oem, false, "/ANSI2OEM", 25, 1},
+    {"deldupes", ArgumentStart::none, handle_deldupes, false, "/DELDUPES", 27, 1},
     {"version", ArgumentStart::none, handle_version, false, "/VERSION", 10, 1},
     {"verbose", ArgumentStart::none, handle_verbose, false, "/VERBOSE", 21, 0},
     // Creating a table is a form of the first argument only; as a parameter it is
     // unknown, so its row has no handler and serves the usage text alone.
-    {"create:", ArgumentStart::none, nullptr, false, "/CREATE:struct.txt file.dbf", 28, 0},
-    {"modify:", ArgumentStart::after_keyword, handle_modify, false, "/MODIFY:struct.txt", 28, 1},
+    {"create:", ArgumentStart::none, nullptr, false, "/CREATE:struct.txt file.dbf", 29, 0},
+    {"modify:", ArgumentStart::after_keyword, handle_modify, false, "/MODIFY:struct.txt", 29, 1},
     {"delete:", ArgumentStart::after_keyword, handle_delete, false, "/DELETE:N1,N2-N3,all", 15, 0},
-    {"deletedonly", ArgumentStart::none, handle_deletedonly, true, "/DELETEDONLY", 29, 1},
+    {"deletedonly", ArgumentStart::none, handle_deletedonly, true, "/DELETEDONLY", 30, 1},
     {"deleted", ArgumentStart::after_keyword, handle_deleted, false, "/DELETED[+|-]", 6, 0},
     {"sql2000", ArgumentStart::none, handle_sql2000, false, "/SQL2000", 22, 1},
-    {"quotes:", ArgumentStart::after_keyword, handle_quotes, false, "/QUOTES:[single|double]", 27, 0},
+    {"quotes:", ArgumentStart::after_keyword, handle_quotes, false, "/QUOTES:[single|double]", 28, 0},
     {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0},
     {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1},
     {"recall:", ArgumentStart::after_keyword, handle_recall, false, "/RECALL:N1,N2-N3,all", 15, 1},
@@ -75,14 +75,14 @@ constexpr KeywordRow kKeywords[] = {
     {"update", ArgumentStart::none, handle_update, false, "/UPDATE", 16, 1},
     {"browse", ArgumentStart::none, handle_browse, false, "/BROWSE", 11, 0},
     {"fields", ArgumentStart::none, handle_fields, false, "/FIELDS", 11, 1},
-    {"struct", ArgumentStart::after_keyword, list_structure, false, "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", 30, 0},
+    {"struct", ArgumentStart::after_keyword, list_structure, false, "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", 31, 0},
     {"select:", ArgumentStart::after_keyword, export_records, false, "/SELECT:field1;field2;...", 19, 0},
     {"filter:", ArgumentStart::after_keyword, handle_filter, false, "/FILTER:condition", 14, 0},
     {"trunc:", ArgumentStart::after_keyword, handle_trunc, false, "/TRUNC:N", 9, 0},
-    {"field:", ArgumentStart::after_keyword, handle_field, false, "/FIELD:field1=value;field2=value;...", 25, 0},
+    {"field:", ArgumentStart::after_keyword, handle_field, false, "/FIELD:field1=value;field2=value;...", 26, 0},
     {"range:", ArgumentStart::after_keyword, handle_range, false, "/RANGE:N1,N2-N3,all", 13, 1},
     {"order:", ArgumentStart::after_keyword, handle_order, false, "/ORDER:field1;field2;...", 18, 1},
-    {"escape:", ArgumentStart::after_keyword, handle_escape, false, "/ESCAPE:char", 27, 1},
+    {"escape:", ArgumentStart::after_keyword, handle_escape, false, "/ESCAPE:char", 28, 1},
     {"check", ArgumentStart::none, handle_check, false, "/CHECK", 4, 0},
     {"clear", ArgumentStart::none, handle_clear, false, "/CLEAR", 4, 1},
     {"blank", ArgumentStart::none, handle_blank, false, "/BLANK", 9, 1},
@@ -91,8 +91,11 @@ constexpr KeywordRow kKeywords[] = {
     {"sort:", ArgumentStart::after_keyword, handle_sort, false, "/SORT:field1;field2;...", 18, 0},
     {"make:", ArgumentStart::after_keyword, handle_make, false, "/MAKE:filename.dbf", 14, 1},
     {"calc:", ArgumentStart::after_keyword, handle_calc, false, "/CALC:condition", 12, 1},
-    {"crlf:", ArgumentStart::after_keyword, handle_crlf, false, "/CRLF:[keep|kill]", 29, 0},
+    {"crlf:", ArgumentStart::after_keyword, handle_crlf, false, "/CRLF:[keep|kill]", 30, 0},
     {"2oem", ArgumentStart::none, handle_2oem, false, "/2OEM", 23, 1},
+    // No keyword begins with "utf8" and "utf8" begins no keyword, so this row takes
+    // no parameter text from another one wherever it stands.
+    {"utf8", ArgumentStart::none, handle_utf8, false, "/UTF8", 24, 0},
     {"pack", ArgumentStart::after_keyword, handle_pack, false, "/PACK:[dbf|memo]", 5, 0},
     {"type", ArgumentStart::after_keyword, handle_type, false, "/TYPE:db3|db4|fox|vfp|db7", 22, 0},
     {"trim", ArgumentStart::after_keyword, handle_trim, false, "/TRIM:left|right|all", 17, 0},
@@ -107,13 +110,13 @@ constexpr KeywordRow kKeywords[] = {
     {"del", ArgumentStart::after_keyword, handle_del, false, "/DEL[+|-]", 6, 1},
     {"bak", ArgumentStart::after_keyword, handle_bak, false, "/BAK[+|-]", 21, 1},
     {"hdr", ArgumentStart::after_keyword, handle_hdr, false, "/HDR[+|-]", 17, 1},
-    {"out", ArgumentStart::after_keyword, handle_out, false, "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", 31, 0},
+    {"out", ArgumentStart::after_keyword, handle_out, false, "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", 32, 0},
     {"psw", ArgumentStart::after_keyword, handle_psw, false, "/PSW[:password]", 7, 1},
     {"oem", ArgumentStart::none, handle_oem, false, "/OEM", 1, 1},
     {"zap", ArgumentStart::none, handle_zap, false, "/ZAP", 5, 1},
     {"asc", ArgumentStart::none, handle_asc, false, "/ASC", 2, 0},
     {"cdx", ArgumentStart::none, handle_cdx, false, "/CDX", 3, 0},
-    {"cmp", ArgumentStart::after_keyword, handle_cmp, false, "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", 32, 0},
+    {"cmp", ArgumentStart::after_keyword, handle_cmp, false, "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", 33, 0},
     {"s:", ArgumentStart::after_keyword, export_records, false},
     {"f:", ArgumentStart::after_keyword, handle_filter, false},
     {"l:", ArgumentStart::after_keyword, handle_field, false},
@@ -140,6 +143,18 @@ std::string argument_of(const std::string& text, size_t keyword_length, Argument
     case ArgumentStart::after_four: from = 4; break;
     }
     return from < text.size() ? text.substr(from) : std::string();
+}
+
+// The first row whose keyword the text begins with; none when no row matches.
+const KeywordRow* row_for(const std::string& text) {
+    for (const KeywordRow& row : kKeywords) {
+        if (!row.handler) continue;
+        size_t length = std::char_traits<char>::length(row.keyword);
+        bool matches = row.whole ? strcasecmp(text.c_str(), row.keyword) == 0
+                                 : strncasecmp(text.c_str(), row.keyword, length) == 0;
+        if (matches) return &row;
+    }
+    return nullptr;
 }
 
 } // namespace
@@ -173,16 +188,21 @@ void print_usage() {
 
 bool parse_flag_form(const std::string& argument) { return argument.empty() || argument[0] == '+'; }
 
+std::vector<KeywordUsage> keyword_usages() {
+    std::vector<KeywordUsage> rows;
+    for (const KeywordRow& row : kKeywords) rows.push_back({row.keyword, row.usage ? row.usage : "", row.handler != nullptr});
+    return rows;
+}
+
+std::string matched_keyword(const std::string& text) {
+    const KeywordRow* row = row_for(text);
+    return row ? row->keyword : std::string();
+}
+
 void dispatch_parameter(Session& session, const std::string& text) {
-    for (const KeywordRow& row : kKeywords) {
-        if (!row.handler) continue;
-        size_t length = std::char_traits<char>::length(row.keyword);
-        bool matches = row.whole ? strcasecmp(text.c_str(), row.keyword) == 0
-                                 : strncasecmp(text.c_str(), row.keyword, length) == 0;
-        if (matches) {
-            row.handler(session, argument_of(text, length, row.start));
-            return;
-        }
+    if (const KeywordRow* row = row_for(text)) {
+        row->handler(session, argument_of(text, std::char_traits<char>::length(row->keyword), row->start));
+        return;
     }
     if (!text.empty() && text[0] == '+') {
         handle_append_from(session, text.substr(1));

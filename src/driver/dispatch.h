@@ -1,6 +1,7 @@
 // The parameter dispatcher: keywords matched by prefix in a fixed order.
 #pragma once
 #include <string>
+#include <vector>
 
 namespace rorarodi {
 
@@ -11,6 +12,18 @@ void dispatch_parameter(Session& session, const std::string& text);
 
 // The usage text of the program, made from the rows of the keyword table.
 void print_usage();
+
+// The keyword rows in dispatch order: keyword, the usage text's entry for it (empty
+// when the usage text does not list it) and whether a parameter can reach it.
+struct KeywordUsage {
+    std::string keyword;
+    std::string usage;
+    bool dispatched;
+};
+std::vector<KeywordUsage> keyword_usages();
+// The keyword of the row a parameter text (without its '/' or '-') reaches; empty
+// when it reaches none.
+std::string matched_keyword(const std::string& text);
 
 // Flag form: on for '+' or nothing after the keyword, off for anything else.
 bool parse_flag_form(const std::string& argument);

@@ -9,6 +9,7 @@
 #include "session/session.h"
 #include "expr/calculator.h"
 #include "expr/filter.h"
+#include "expr/substitute.h"
 #include "table/field_text.h"
 
 namespace rorarodi {
@@ -56,8 +57,12 @@ void handle_filter(Session& session, const std::string& argument) {
         else if (c == '{') c = '<';
         else if (c == ';') c = '|';
     }
-    apply_filter(session.table(), condition);
-    if (session.comparison_table) apply_filter(*session.comparison_table, condition);
+    // Under /UTF8 the condition is typed in UTF-8: each table gets it in its own page.
+    auto in_page_of = [&](const DbfTable& table) {
+        return session.settings.utf8 ? condition_from_utf8(table, condition) : condition;
+    };
+    apply_filter(session.table(), in_page_of(session.table()));
+    if (session.comparison_table) apply_filter(*session.comparison_table, in_page_of(*session.comparison_table));
     trace_leave(session, "Filter");
 }
 
@@ -174,6 +179,7 @@ void handle_fields(Session& session, const std::string&) { session.table().field
 void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
 void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
 void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }
+void handle_utf8(Session& session, const std::string&) { session.settings.utf8 = true; }
 void handle_desc(Session& session, const std::string&) { session.table().descending = true; }
 void handle_asc(Session& session, const std::string&) { session.table().descending = false; }
 void handle_ansi(Session& session, const std::string&) { session.table().ansi = true; }

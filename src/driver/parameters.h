@@ -32,6 +32,7 @@ void handle_fields(Session& session, const std::string& argument);
 void handle_escape(Session& session, const std::string& argument);
 void handle_2ansi(Session& session, const std::string& argument);
 void handle_2oem(Session& session, const std::string& argument);
+void handle_utf8(Session& session, const std::string& argument);
 void handle_desc(Session& session, const std::string& argument);
 void handle_asc(Session& session, const std::string& argument);
 void handle_ansi(Session& session, const std::string& argument);

@@ -348,4 +348,48 @@ void apply_string_functions(std::string& text, DbfTable& table) {
     apply_string_functions(text, table, scratch);
 }
 
+std::string condition_from_utf8(const DbfTable& table, std::string_view utf8) {
+    std::string text = text_utf8_page(table).from_utf8(utf8);
+    if (table.ansi) return text;
+    // The words scan_source would take for field names stay; everything else is text.
+    auto to_ansi = [&](size_t i) {
+        if (static_cast<unsigned char>(text[i]) >= 128) from_oem(table, reinterpret_cast<unsigned char*>(&text[i]), 1);
+    };
+    const std::array<char, 2>& quotes = table.expression_quotes;
+    char open_quote = 0;
+    bool in_word = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (open_quote) {
+            if (c == open_quote)
+                open_quote = 0;
+            else
+                to_ansi(i);
+            continue;
+        }
+        if (c != 0 && (c == quotes[0] || c == quotes[1])) {
+            open_quote = c;
+            continue;
+        }
+        if (!is_word_character(static_cast<unsigned char>(c))) {
+            in_word = false;
+            continue;
+        }
+        if (!in_word) {
+            size_t length = 0;
+            while (length < kWordCompareLength && i + length < text.size() &&
+                   is_word_character(static_cast<unsigned char>(text[i + length])))
+                ++length;
+            if (find_field(table, std::string_view(text).substr(i, length)) >= 0) {
+                i += length - 1;
+                in_word = true;
+                continue;
+            }
+        }
+        to_ansi(i);
+        in_word = true;
+    }
+    return text;
+}
+
 } // namespace rorarodi

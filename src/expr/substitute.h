@@ -45,6 +45,12 @@ SubstitutionPlan plan_substitution(const DbfTable& table, std::string_view sourc
 // substitute_fields.
 int substitute_planned(DbfTable& table, const SubstitutionPlan& plan, std::string& output, bool& numeric);
 
+// A condition typed in UTF-8 (/FILTER under /UTF8), ready for a table: taken into
+// the table's page, so that field names match; then, for a table not marked ANSI,
+// every other character above 127 gets the OEM-to-ANSI conversion that substitution
+// gives field texts, so that both sides of a comparison are in the same page.
+std::string condition_from_utf8(const DbfTable& table, std::string_view utf8);
+
 // Rewrites `text` with the string functions applied. A call's argument ends at the
 // first ')' after its name (or at the end of the text), so calls do not nest.
 void apply_string_functions(std::string& text, DbfTable& table);

@@ -17,6 +17,27 @@ namespace {
 
 constexpr int kOemPages[] = {437, 850, 852, 866};
 constexpr int kAnsiPages[] = {1250, 1251, 1252};
+// Single-byte pages that table text may be in, beyond those of a pair.
+constexpr int kOtherTextPages[] = {737, 857, 860, 861, 863, 865, 874, 1253, 1254, 1255, 1256, 1257};
+
+// Code-page marks (header byte 29) of the known text pages, as the DOS and Windows
+// database programs write them.
+struct MarkPage {
+    uint8_t mark;
+    int page;
+};
+constexpr MarkPage kMarkPages[] = {
+    {0x01, 437},  {0x02, 850},  {0x03, 1252}, {0x08, 865},  {0x09, 437},  {0x0A, 850},  {0x0B, 437},
+    {0x0D, 437},  {0x0E, 850},  {0x0F, 437},  {0x10, 850},  {0x11, 437},  {0x12, 850},  {0x14, 850},
+    {0x15, 437},  {0x16, 850},  {0x17, 865},  {0x18, 437},  {0x19, 437},  {0x1A, 850},  {0x1B, 437},
+    {0x1C, 863},  {0x1D, 850},  {0x1F, 852},  {0x22, 852},  {0x23, 852},  {0x24, 860},  {0x25, 850},
+    {0x26, 866},  {0x37, 850},  {0x40, 852},  {0x57, 1252}, {0x58, 1252}, {0x59, 1252}, {0x64, 852},
+    {0x65, 866},  {0x66, 865},  {0x67, 861},  {0x6A, 737},  {0x6B, 857},  {0x6C, 863},  {0x7C, 874},
+    {0x7D, 1255}, {0x7E, 1256}, {0x86, 737},  {0x87, 852},  {0x88, 857},  {0xC8, 1250}, {0xC9, 1251},
+    {0xCA, 1254}, {0xCB, 1253}, {0xCC, 1257},
+};
+
+constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
 using ByteTable = std::array<uint8_t, 256>;
 // Unicode character of every byte of a page; kNoCharacter where the page has none.
@@ -230,6 +251,17 @@ bool is_supported_ansi_page(int page) {
     return std::find(std::begin(kAnsiPages), std::end(kAnsiPages), page) != std::end(kAnsiPages);
 }
 
+bool is_known_text_page(int page) {
+    return is_supported_oem_page(page) || is_supported_ansi_page(page) ||
+           std::find(std::begin(kOtherTextPages), std::end(kOtherTextPages), page) != std::end(kOtherTextPages);
+}
+
+int page_of_code_page_mark(uint8_t mark) {
+    for (const MarkPage& entry : kMarkPages)
+        if (entry.mark == mark) return entry.page;
+    return 0;
+}
+
 bool is_supported_pair(const CodePagePair& pages) {
     return is_supported_oem_page(pages.oem) && is_supported_ansi_page(pages.ansi);
 }
@@ -245,6 +277,110 @@ void upper_case_ansi_page(const CodePagePair& pages, unsigned char* text) {
 }
 void upper_case_oem_page(const CodePagePair& pages, unsigned char* text) {
     apply_up_to_nul(tables_of(pages).oem_upper, text);
+}
+
+Utf8Page::Utf8Page(int page) : page_(page) {
+    const CharacterTable characters = decode_page(page);
+    for (size_t b = 0; b < 256; ++b) {
+        uint32_t c = characters[b] == kNoCharacter || characters[b] > 0x10FFFF ? kReplacementCharacter : characters[b];
+        Encoded& encoded = utf8_[b];
+        auto put = [&](uint32_t byte) { encoded.bytes[encoded.length++] = static_cast<char>(byte); };
+        if (c < 0x80) {
+            put(c);
+        } else if (c < 0x800) {
+            put(0xC0 | c >> 6);
+            put(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            put(0xE0 | c >> 12);
+            put(0x80 | (c >> 6 & 0x3F));
+            put(0x80 | (c & 0x3F));
+        } else {
+            put(0xF0 | c >> 18);
+            put(0x80 | (c >> 12 & 0x3F));
+            put(0x80 | (c >> 6 & 0x3F));
+            put(0x80 | (c & 0x3F));
+        }
+        if (b >= 128 && characters[b] != kNoCharacter) bytes_.emplace_back(characters[b], static_cast<uint8_t>(b));
+    }
+    // Sorted by character and then byte, so that a character two bytes share
+    // finds the lower one.
+    std::sort(bytes_.begin(), bytes_.end());
+}
+
+void Utf8Page::append_utf8(std::string& out, std::string_view text) const {
+    size_t i = 0;
+    while (i < text.size()) {
+        // ASCII runs are copied whole.
+        size_t run = i;
+        while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80) ++run;
+        out.append(text.data() + i, run - i);
+        for (i = run; i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80; ++i) {
+            const Encoded& encoded = utf8_[static_cast<unsigned char>(text[i])];
+            out.append(encoded.bytes.data(), encoded.length);
+        }
+    }
+}
+
+std::string Utf8Page::to_utf8(std::string_view text) const {
+    std::string out;
+    out.reserve(text.size());
+    append_utf8(out, text);
+    return out;
+}
+
+std::string Utf8Page::from_utf8(std::string_view text) const {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        if (lead < 0x80) {
+            out += static_cast<char>(lead);
+            ++i;
+            continue;
+        }
+        // The length of the sequence and the smallest character it may carry.
+        size_t length = 0;
+        uint32_t character = 0, smallest = 0;
+        if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+            character = lead & 0x1F;
+            smallest = 0x80;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            character = lead & 0x0F;
+            smallest = 0x800;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            character = lead & 0x07;
+            smallest = 0x10000;
+        }
+        size_t taken = 1;
+        while (length != 0 && taken < length && i + taken < text.size() &&
+               (static_cast<unsigned char>(text[i + taken]) & 0xC0) == 0x80) {
+            character = character << 6 | (static_cast<unsigned char>(text[i + taken]) & 0x3F);
+            ++taken;
+        }
+        const bool whole = length != 0 && taken == length && character >= smallest && character <= 0x10FFFF &&
+                           !(character >= 0xD800 && character <= 0xDFFF);
+        char byte = '?';
+        if (whole) {
+            auto found = std::lower_bound(bytes_.begin(), bytes_.end(), std::make_pair(character, uint8_t{0}));
+            if (found != bytes_.end() && found->first == character) byte = static_cast<char>(found->second);
+        }
+        out += byte;
+        // A broken sequence gives one '?' for its lead byte; what follows is read anew.
+        i += whole ? length : 1;
+    }
+    return out;
+}
+
+const Utf8Page& utf8_page(int page) {
+    static std::vector<std::unique_ptr<Utf8Page>> built;
+    for (const auto& tables : built)
+        if (tables->page() == page) return *tables;
+    built.push_back(std::make_unique<Utf8Page>(page));
+    return *built.back();
 }
 
 } // namespace rorarodi

@@ -2,7 +2,12 @@
 // upper-casing by the letters of a page. The byte tables of a pair are built from
 // iconv the first time the pair is used and kept for the rest of the process.
 #pragma once
+#include <array>
 #include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 namespace rorarodi {
 
@@ -36,5 +41,42 @@ void oem_to_ansi_buffer(const CodePagePair& pages, unsigned char* text, size_t l
 void upper_case_ansi_page(const CodePagePair& pages, unsigned char* text);
 // The same by the letters of the OEM page.
 void upper_case_oem_page(const CodePagePair& pages, unsigned char* text);
+
+// UTF-8 forms of the single-byte pages that table text comes in. Besides the pages
+// of a pair these are the other single-byte DOS and Windows pages that code-page
+// marks name (737, 857, 860, 861, 863, 865, 874, 1253 to 1257).
+bool is_known_text_page(int page);
+
+// The page that a table's code-page mark (header byte 29) names; 0 when the mark
+// names none of the known text pages (0 itself, multi-byte and Macintosh pages).
+int page_of_code_page_mark(uint8_t mark);
+
+// Conversion between one single-byte page and UTF-8, by tables built once from
+// iconv: bytes 0-127 are ASCII, a byte the page leaves undefined reads as U+FFFD.
+class Utf8Page {
+public:
+    explicit Utf8Page(int page);
+
+    int page() const { return page_; }
+    // Appends the UTF-8 form of text in the page.
+    void append_utf8(std::string& out, std::string_view text) const;
+    std::string to_utf8(std::string_view text) const;
+    // The page's bytes for a UTF-8 text; a character the page lacks, and every byte
+    // that is no part of a well-formed UTF-8 sequence, becomes '?'.
+    std::string from_utf8(std::string_view text) const;
+
+private:
+    struct Encoded {
+        std::array<char, 4> bytes{};
+        uint8_t length = 0;
+    };
+    int page_;
+    std::array<Encoded, 256> utf8_{};
+    // (character, byte) for the bytes 128-255, ordered by character.
+    std::vector<std::pair<uint32_t, uint8_t>> bytes_;
+};
+
+// The tables of a page, built the first time the page is asked for.
+const Utf8Page& utf8_page(int page);
 
 } // namespace rorarodi

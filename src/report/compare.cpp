@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 #include <strings.h>
+#include <vector>
 
 #include "expr/filter.h"
 #include "platform/paths.h"
@@ -12,6 +13,8 @@
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/text_convert.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
@@ -95,17 +98,24 @@ const char* marker_for(int score) {
     }
 }
 
-void report_structures(const DbfTable& current, const DbfTable& other) {
+// The UTF-8 tables of the two tables' pages under /UTF8; none otherwise.
+struct ReportPages {
+    const Utf8Page* current = nullptr;
+    const Utf8Page* other = nullptr;
+};
+
+void report_structures(const DbfTable& current, const DbfTable& other, const ReportPages& pages) {
     bool missing = false;
     for (int i = 0; i < static_cast<int>(current.field_count()); ++i) {
         int found = -1;
         int score = match_field(current, i, other, found);
         if (score == 0) {
-            std::printf("%-30s  |%2s| %-30s", describe_field(current, i).c_str(), "--", "-");
+            std::printf("%s  |%2s| %-30s", listed_text(pages.current, describe_field(current, i), 30).c_str(), "--",
+                        "-");
             missing = true;
         } else {
-            std::printf("%-32s  |%2s| %-32s", describe_field(current, i).c_str(), marker_for(score),
-                        describe_field(other, found).c_str());
+            std::printf("%s  |%2s| %s", listed_text(pages.current, describe_field(current, i), 32).c_str(),
+                        marker_for(score), listed_text(pages.other, describe_field(other, found), 32).c_str());
         }
         std::printf("\n");
     }
@@ -113,31 +123,79 @@ void report_structures(const DbfTable& current, const DbfTable& other) {
         for (int j = 0; j < static_cast<int>(other.field_count()); ++j) {
             int found = -1;
             if (match_field(other, j, current, found) != 0) continue;
-            std::printf("%-32s  |%2s| %-32s\n", "-", "--", describe_field(other, j).c_str());
+            std::printf("%-32s  |%2s| %s\n", "-", "--", listed_text(pages.other, describe_field(other, j), 32).c_str());
         }
     }
 }
 
-void compare_memos(DbfTable& current, int f, DbfTable& other, int g) {
+void compare_memos(DbfTable& current, int f, DbfTable& other, int g, const ReportPages& pages) {
     std::optional<std::string> left = read_memo_text(current, f);
     std::optional<std::string> right = read_memo_text(other, g);
     if (!left && !right) return;
     const std::string left_name = short_name(current), right_name = short_name(other);
-    const std::string left_text = left ? cut(*left) : "<empty>", right_text = right ? cut(*right) : "<empty>";
-    const char* left_field = descriptor(current, f).name.c_str();
-    const char* right_field = descriptor(other, g).name.c_str();
+    const std::string left_text = left ? listed_text(pages.current, cut(*left)) : "<empty>";
+    const std::string right_text = right ? listed_text(pages.other, cut(*right)) : "<empty>";
+    const std::string left_field = listed_text(pages.current, descriptor(current, f).name);
+    const std::string right_field = listed_text(pages.other, descriptor(other, g).name);
     if (!left || !right)
-        std::printf("%-12s: %s - '%s' <> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field, left_text.c_str(),
-                    right_name.c_str(), right_field, right_text.c_str());
+        std::printf("%-12s: %s - '%s' <> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field.c_str(),
+                    left_text.c_str(), right_name.c_str(), right_field.c_str(), right_text.c_str());
     else if (std::strcmp(left->c_str(), right->c_str()) != 0)
-        std::printf("  %-12s: %s - '%s'\n<> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field, left_text.c_str(),
-                    right_name.c_str(), right_field, right_text.c_str());
+        std::printf("  %-12s: %s - '%s'\n<> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field.c_str(),
+                    left_text.c_str(), right_name.c_str(), right_field.c_str(), right_text.c_str());
 }
 
-void report_records(DbfTable& current, DbfTable& other) {
+// How one field of the current table is compared with its namesake.
+struct FieldPair {
+    int field;        // in the current table
+    int other_field;  // in the comparison table
+    enum class Kind { memos, mixed, numbers, texts } kind;
+    // Same type and size in tables that format alike: equal bytes give equal
+    // values, so such fields need no text forms when their bytes agree.
+    bool same_shape;
+};
+
+std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& other) {
+    const bool same_formatting = current.level7 == other.level7 && current.date_mode == other.date_mode &&
+                                 current.trim_mode == other.trim_mode && current.date_formats == other.date_formats &&
+                                 current.datetime_formats == other.datetime_formats;
+    std::vector<FieldPair> pairs;
+    for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
+        int g = -1;
+        if (match_field(current, f, other, g) == 0) continue;
+        const FieldDescriptor& left = descriptor(current, f);
+        const FieldDescriptor& right = descriptor(other, g);
+        const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
+        FieldPair pair{f, g, FieldPair::Kind::texts, false};
+        if (left_memo && right_memo)
+            pair.kind = FieldPair::Kind::memos;
+        else if (left_memo || right_memo)
+            pair.kind = FieldPair::Kind::mixed;
+        else if (field_is_numeric(current, f) && field_is_numeric(other, g))
+            pair.kind = FieldPair::Kind::numbers;
+        pair.same_shape = same_formatting && left.type == right.type && left.length == right.length &&
+                          left.decimals == right.decimals;
+        pairs.push_back(pair);
+    }
+    return pairs;
+}
+
+bool same_bytes(const DbfTable& current, const FieldPair& pair, const DbfTable& other) {
+    const FieldDescriptor& left = descriptor(current, pair.field);
+    const FieldDescriptor& right = descriptor(other, pair.other_field);
+    const size_t width = field_width(current, pair.field);
+    if (left.offset + width > current.record_buffer.size() || right.offset + width > other.record_buffer.size())
+        return false;
+    return std::memcmp(current.record_buffer.data() + left.offset, other.record_buffer.data() + right.offset, width) == 0;
+}
+
+void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages) {
     const uint32_t current_count = view_record_count(current);
     const uint32_t other_count = view_record_count(other);
     const std::string current_name = short_name(current), other_name = short_name(other);
+    const std::vector<FieldPair> pairs = pair_fields(current, other);
+    ViewReader current_reader(current, current_count);
+    ViewReader other_reader(other, other_count);
     bool mixed_reported = false;
     uint32_t k = 0;
     for (; k < current_count; ++k) {
@@ -145,37 +203,47 @@ void report_records(DbfTable& current, DbfTable& other) {
             std::printf("EOF found: %s\n", other.table_file_name.c_str());
             return;
         }
-        read_view_record(current, k);
-        read_view_record(other, k);
+        current_reader.read(k);
+        other_reader.read(k);
         const int current_number = shown_record_number(current, k);
         const int other_number = shown_record_number(other, k);
-        for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
-            int g = -1;
-            if (match_field(current, f, other, g) == 0) continue;
+        for (const FieldPair& pair : pairs) {
+            const int f = pair.field, g = pair.other_field;
             const FieldDescriptor& left = descriptor(current, f);
             const FieldDescriptor& right = descriptor(other, g);
-            const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
-            if (left_memo && right_memo) {
-                compare_memos(current, f, other, g);
-            } else if (left_memo || right_memo) {
+            if (pair.kind != FieldPair::Kind::memos && pair.kind != FieldPair::Kind::mixed && pair.same_shape &&
+                same_bytes(current, pair, other))
+                continue;
+            switch (pair.kind) {
+            case FieldPair::Kind::memos: compare_memos(current, f, other, g, pages); break;
+            case FieldPair::Kind::mixed:
                 if (!mixed_reported)
                     std::printf("Can't compare %s: %s (%s) with %s: %s (%s)\n\n", current_name.c_str(),
-                                left.name.c_str(), field_type_name(current, f), other_name.c_str(), right.name.c_str(),
+                                listed_text(pages.current, left.name).c_str(), field_type_name(current, f),
+                                other_name.c_str(), listed_text(pages.other, right.name).c_str(),
                                 field_type_name(other, g));
                 mixed_reported = true;
-            } else if (field_is_numeric(current, f) && field_is_numeric(other, g)) {
+                break;
+            case FieldPair::Kind::numbers: {
                 double a = field_number(current, f), b = field_number(other, g);
                 if (a != b)
-                    std::printf("  %-12s %5d: %-10s (%c) %f\n<>%-12s %5d: %-10s (%c) %f\n\n", current_name.c_str(),
-                                current_number, left.name.c_str(), left.type, a, other_name.c_str(), other_number,
-                                right.name.c_str(), right.type, b);
-            } else {
+                    std::printf("  %-12s %5d: %s (%c) %f\n<>%-12s %5d: %s (%c) %f\n\n", current_name.c_str(),
+                                current_number, listed_text(pages.current, left.name, 10).c_str(), left.type, a,
+                                other_name.c_str(), other_number, listed_text(pages.other, right.name, 10).c_str(),
+                                right.type, b);
+                break;
+            }
+            case FieldPair::Kind::texts: {
                 std::string a = without_trailing_spaces(field_text(current, f));
                 std::string b = without_trailing_spaces(field_text(other, g));
                 if (std::strcmp(a.c_str(), b.c_str()) != 0)
-                    std::printf("  %-12s %5d: %-10s (%c) '%s'\n<>%-12s %5d: %-10s (%c) '%s'\n\n", current_name.c_str(),
-                                current_number, left.name.c_str(), left.type, cut(a).c_str(), other_name.c_str(),
-                                other_number, right.name.c_str(), right.type, cut(b).c_str());
+                    std::printf("  %-12s %5d: %s (%c) '%s'\n<>%-12s %5d: %s (%c) '%s'\n\n", current_name.c_str(),
+                                current_number, listed_text(pages.current, left.name, 10).c_str(), left.type,
+                                listed_text(pages.current, cut(a)).c_str(), other_name.c_str(), other_number,
+                                listed_text(pages.other, right.name, 10).c_str(), right.type,
+                                listed_text(pages.other, cut(b)).c_str());
+                break;
+            }
             }
         }
     }
@@ -193,9 +261,11 @@ void run_comparison(Session& session, const std::string& options) {
     }
     if (!other.filter.filter_text && other.hide_deleted) apply_filter(other, kResetMarker);
     DbfTable& current = session.table();
+    ReportPages pages;
+    if (session.settings.utf8) pages = {&text_utf8_page(current), &text_utf8_page(other)};
     if (headers) report_headers(current, other);
-    if (structures) report_structures(current, other);
-    if (records) report_records(current, other);
+    if (structures) report_structures(current, other, pages);
+    if (records) report_records(current, other, pages);
     close_table(other);
     session.comparison_table.reset();
 }

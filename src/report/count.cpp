@@ -1,5 +1,6 @@
 #include "report/count.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <vector>
 
@@ -7,6 +8,7 @@
 #include "session/console.h"
 #include "session/session.h"
 #include "table/field_text.h"
+#include "table/text_convert.h"
 #include "table/view_reader.h"
 
 namespace rorarodi {
@@ -65,19 +67,23 @@ void sum_fields(Session& session, const std::string& argument, SumMode mode) {
     reader.finish();
 
     const bool header = session.settings.header_line;
+    const Utf8Page* utf8 = session.settings.utf8 ? &text_utf8_page(table) : nullptr;
+    auto name_column = [&](int field, int width) {
+        return listed_text(utf8, table.field_table[static_cast<size_t>(field)].name, static_cast<size_t>(std::max(width, 0)));
+    };
     auto shown = [&](size_t i) {
         if (mode == SumMode::sum) return totals[i];
         return counted == 0 ? 0.0 : totals[i] / static_cast<double>(counted);
     };
     if (table.field_layout == kFieldsLayout) {
         for (size_t i = 0; i < fields.size(); ++i) {
-            if (header) std::printf("%-10s|", table.field_table[static_cast<size_t>(fields[i])].name.c_str());
+            if (header) std::printf("%s|", name_column(fields[i], 10).c_str());
             std::printf("%*.*f\n", column_width(table, fields[i]), decimal_count(table, fields[i]), shown(i));
         }
     } else {
         if (header) {
             for (int field : fields)
-                std::printf("%-*s|", column_width(table, field), table.field_table[static_cast<size_t>(field)].name.c_str());
+                std::printf("%s|", name_column(field, column_width(table, field)).c_str());
             std::printf("\n");
         }
         for (size_t i = 0; i < fields.size(); ++i)

@@ -17,13 +17,19 @@ std::string_view up_to_nul(std::string_view text) {
 }
 
 // Character references for control bytes (hexadecimal) and bytes above 127
-// (four decimal digits); false for every other byte.
-bool append_character_reference(std::string& out, unsigned char byte) {
+// (four decimal digits); false for every other byte. A UTF-8 text keeps its bytes
+// above 127, and its control characters that XML cannot hold in any form (all
+// but tab, line feed and carriage return) become U+FFFD.
+bool append_character_reference(std::string& out, unsigned char byte, bool utf8) {
     char reference[16];
     int length = 0;
     if (byte >= 1 && byte <= 31) {
+        if (utf8 && byte != '\t' && byte != '\n' && byte != '\r') {
+            out += "\xEF\xBF\xBD";
+            return true;
+        }
         length = std::snprintf(reference, sizeof reference, "&#x%X;", static_cast<unsigned>(byte));
-    } else if (byte >= 128) {
+    } else if (byte >= 128 && !utf8) {
         length = std::snprintf(reference, sizeof reference, "&#%04u;", static_cast<unsigned>(byte));
     } else {
         return false;
@@ -72,7 +78,7 @@ void append_linked_token(std::string& out, std::string_view token) {
 
 } // namespace
 
-XmlContentWriter::XmlContentWriter(std::string& out, bool cdata) : out_(out), cdata_(cdata) {}
+XmlContentWriter::XmlContentWriter(std::string& out, bool cdata, bool utf8) : out_(out), cdata_(cdata), utf8_(utf8) {}
 
 void XmlContentWriter::begin() {
     if (cdata_) out_ += "<![CDATA[";
@@ -82,7 +88,7 @@ void XmlContentWriter::begin() {
 void XmlContentWriter::add(std::string_view piece) {
     for (char c : piece) {
         unsigned char byte = static_cast<unsigned char>(c);
-        if (append_character_reference(out_, byte)) {
+        if (append_character_reference(out_, byte, utf8_)) {
             brackets_ = 0;
             continue;
         }
@@ -108,7 +114,7 @@ bool xml_uses_cdata(std::string_view text, bool allow_cdata) {
     return allow_cdata && text.find_first_of("<>&") != std::string_view::npos;
 }
 
-void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata) {
+void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata, bool utf8) {
     if (text.empty()) {
         out += '<';
         out += name;
@@ -118,7 +124,7 @@ void append_xml_element(std::string& out, std::string_view name, std::string_vie
     out += '<';
     out += name;
     out += '>';
-    XmlContentWriter content(out, xml_uses_cdata(text, allow_cdata));
+    XmlContentWriter content(out, xml_uses_cdata(text, allow_cdata), utf8);
     content.begin();
     content.add(text);
     content.end();

@@ -23,16 +23,20 @@ std::string html_text(const std::string& text);
 
 // Appends xml_number_element's text.
 void append_xml_number_element(std::string& out, std::string_view name, double value);
-// Appends xml_element's text for a text without NUL bytes.
-void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata);
+// Appends xml_element's text for a text without NUL bytes. A `utf8` text keeps its
+// characters above 127 as they are (see XmlContentWriter).
+void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata,
+                        bool utf8 = false);
 
 // The content of one XML element, given in pieces without NUL bytes. Whether a
 // CDATA section is used is decided beforehand (xml_uses_cdata on the whole text).
 // Inside a CDATA section a "]]>" of the text is split over two sections, so that
-// it cannot end the section early.
+// it cannot end the section early. For a UTF-8 text (`utf8`) bytes above 127 are
+// copied, and control characters other than tab, line feed and carriage return,
+// which no XML 1.0 document may hold, become U+FFFD.
 class XmlContentWriter {
 public:
-    XmlContentWriter(std::string& out, bool cdata);
+    XmlContentWriter(std::string& out, bool cdata, bool utf8 = false);
     void begin();                       // "<![CDATA[" when CDATA is used
     void add(std::string_view piece);
     void end();                         // "]]>" when CDATA is used
@@ -40,6 +44,7 @@ public:
 private:
     std::string& out_;
     bool cdata_;
+    bool utf8_;
     int brackets_ = 0;  // ']' just written inside the CDATA section
 };
 

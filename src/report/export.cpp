@@ -161,7 +161,12 @@ public:
           out_(out),
           output_(output),
           fields_layout_(table_.field_layout == kFieldsLayout),
-          memo_contents_(settings_.memo_as_text || format_ == OutputFormat::table) {
+          memo_contents_(settings_.memo_as_text || format_ == OutputFormat::table),
+          // A table receives the source's own bytes; every other format UTF-8 under /UTF8.
+          own_bytes_(settings_.utf8 && format_ == OutputFormat::table),
+          utf8_(settings_.utf8 && format_ != OutputFormat::table ? &text_utf8_page(table_) : nullptr) {
+        if (utf8_)
+            for (const FieldDescriptor& f : table_.field_table) names_.push_back(utf8_->to_utf8(f.name));
         const bool reads_memos =
             memo_contents_ && std::any_of(fields_.begin(), fields_.end(), [&](int f) { return field_is_memo(table_, f); });
         if (reads_memos) memos_ = std::make_unique<MemoReader>(table_);
@@ -174,11 +179,20 @@ public:
 
 private:
     std::string& text() { return out_->text(); }
-    const std::string& name_of(int field) const { return table_.field_table[static_cast<size_t>(field)].name; }
+    // A field's name as the output shows it (in UTF-8 under /UTF8).
+    const std::string& name_of(int field) const {
+        return utf8_ ? names_[static_cast<size_t>(field)] : table_.field_table[static_cast<size_t>(field)].name;
+    }
+    // The name filled with spaces to `width` characters.
+    void append_padded_name(std::string& out, int field, size_t width) const {
+        const size_t characters = table_.field_table[static_cast<size_t>(field)].name.size();
+        out += name_of(field);
+        if (characters < width) out.append(width - characters, ' ');
+    }
     char type_of(int field) const { return table_.field_table[static_cast<size_t>(field)].type; }
 
     void load_value(int field);
-    void convert(std::span<char> piece, bool memo_text);
+    std::span<char> convert(std::span<char> piece, bool memo_text);
     // Calls visit(piece) for every piece of the value, converted; `again` starts a
     // memo from its first byte once more.
     template <typename Visit>
@@ -224,16 +238,28 @@ private:
     TableOutput* output_;
     const bool fields_layout_;
     const bool memo_contents_;
+    const bool own_bytes_;
+    const Utf8Page* utf8_;
+    std::vector<std::string> names_;  // field names in UTF-8 under /UTF8
+    std::string converted_;           // the UTF-8 form of the current value or memo piece
     std::unique_ptr<MemoReader> memos_;
     FieldValue value_;
     std::string scratch_;
     HtmlTextWriter html_{out_->text()};
 };
 
-void RecordExport::convert(std::span<char> piece, bool memo_text) {
+// Returns the text to write: the piece itself, converted in place by /2ANSI, /2OEM
+// or for the console, or its UTF-8 form under /UTF8.
+std::span<char> RecordExport::convert(std::span<char> piece, bool memo_text) {
     if (memo_text && settings_.line_break_mode == LineBreakMode::kill)
         for (char& c : piece)
             if (c == '\r' || c == '\n') c = ' ';
+    if (own_bytes_) return piece;
+    if (utf8_) {
+        converted_.clear();
+        utf8_->append_utf8(converted_, std::string_view(piece.data(), piece.size()));
+        return std::span<char>(converted_.data(), converted_.size());
+    }
     auto* bytes = reinterpret_cast<unsigned char*>(piece.data());
     switch (settings_.output_conversion) {
     case OutputConversion::oem_to_ansi: from_oem(table_, bytes, piece.size()); break;
@@ -242,6 +268,7 @@ void RecordExport::convert(std::span<char> piece, bool memo_text) {
         if (table_.ansi && format_ == OutputFormat::console) to_oem(table_, bytes, piece.size());
         break;
     }
+    return piece;
 }
 
 void RecordExport::load_value(int field) {
@@ -251,14 +278,13 @@ void RecordExport::load_value(int field) {
         if (memos_ && memos_->start(field)) {
             value_.first = memos_->next();
             value_.present = !value_.first.empty();
-            convert(value_.first, true);
+            value_.first = convert(value_.first, true);
         }
         return;
     }
     // The text form lives in the table's text buffer, which is this export's to change.
     char* text = const_cast<char*>(field_text(table_, field));
-    value_.first = std::span<char>(text, std::strlen(text));
-    convert(value_.first, false);
+    value_.first = convert(std::span<char>(text, std::strlen(text)), false);
 }
 
 template <typename Visit>
@@ -271,14 +297,12 @@ void RecordExport::each_piece(Visit&& visit, bool again) {
     std::span<char> piece = value_.first;
     if (again) {
         memos_->rewind();
-        piece = memos_->next();
-        convert(piece, true);
+        piece = convert(memos_->next(), true);
     }
     while (!piece.empty()) {
         visit(std::string_view(piece.data(), piece.size()));
         out_->maybe_flush();
-        piece = memos_->next();
-        convert(piece, true);
+        piece = convert(memos_->next(), true);
     }
 }
 
@@ -300,7 +324,7 @@ void RecordExport::write_opening() {
         break;
     case OutputFormat::xml:
         out += "<?xml version=\"1.0\"?>\n<!-- Location: " + file_name + " -->\n";
-        if (settings_.header_line) out += "   <Structure>\n" + xml_field_entries(table_) + "   </Structure>\n";
+        if (settings_.header_line) out += "   <Structure>\n" + xml_field_entries(table_, utf8_) + "   </Structure>\n";
         break;
     default: break;
     }
@@ -312,7 +336,7 @@ void RecordExport::write_header_line() {
         !fields_layout_) {
         if (settings_.show_deletion_marks) out += "*|";
         for (size_t i = 0; i < fields_.size(); ++i) {
-            append_padded(out, name_of(fields_[i]), field_display_width(table_, fields_[i]));
+            append_padded_name(out, fields_[i], field_display_width(table_, fields_[i]));
             if (i + 1 < fields_.size()) out += '|';
         }
         out += '\n';
@@ -460,7 +484,7 @@ void RecordExport::write_field(size_t index, bool last) {
 void RecordExport::console_field(int field, bool last) {
     std::string& out = text();
     if (fields_layout_) {
-        append_padded(out, name_of(field), kNameColumn);
+        append_padded_name(out, field, kNameColumn);
         out += '|';
     }
     each_piece([&](std::string_view piece) { append_without_cr(out, piece); });
@@ -586,7 +610,7 @@ void RecordExport::html_field(int field) {
         out += trimmed;
         out += "</td>";
     } else {
-        const bool to_ansi = !table_.ansi && settings_.output_conversion == OutputConversion::none;
+        const bool to_ansi = !table_.ansi && settings_.output_conversion == OutputConversion::none && !utf8_;
         out += "<td>";
         html_.restart();
         each_piece([&](std::string_view piece) {
@@ -661,7 +685,7 @@ void RecordExport::xml_field(int field) {
     if (field_is_numeric(table_, field)) {
         append_xml_number_element(out, name, field_number(table_, field));
     } else if (!value_.from_memo) {
-        append_xml_element(out, name, std::string_view(value_.first.data(), value_.first.size()), true);
+        append_xml_element(out, name, std::string_view(value_.first.data(), value_.first.size()), true, utf8_ != nullptr);
     } else {
         // The memo text ends at its first NUL. A first pass decides between the
         // empty element and CDATA; the second writes the content.
@@ -684,7 +708,7 @@ void RecordExport::xml_field(int field) {
             out += '<';
             out += name;
             out += '>';
-            XmlContentWriter content(out, cdata);
+            XmlContentWriter content(out, cdata, utf8_ != nullptr);
             content.begin();
             ended = false;
             each_piece(

@@ -15,6 +15,7 @@
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/table.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -65,11 +66,16 @@ std::string_view up_to_first_nul(const std::string& text) {
     return std::string_view(text.c_str());
 }
 
+// A field's name filled to `width` characters, in UTF-8 under /UTF8.
+std::string name_column(const Utf8Page* utf8, const FieldDescriptor& f, size_t width = 0) {
+    return listed_text(utf8, f.name, width);
+}
+
 const FieldDescriptor& descriptor(const DbfTable& table, int field) {
     return table.field_table[static_cast<size_t>(field)];
 }
 
-void write_text_listing(std::FILE* out, DbfTable& table) {
+void write_text_listing(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
     const auto& header = table.header_image;
     std::fprintf(out,
                  "\nDatabase name\t\t:\t%s\nType\t\t\t:\t%s\nLast updated (m-d-y)\t:\t%02d-%02d-%04d\n"
@@ -83,63 +89,65 @@ void write_text_listing(std::FILE* out, DbfTable& table) {
         const FieldDescriptor& f = descriptor(table, i);
         bool show_decimals = ((f.type == 'N' || f.type == 'F') && f.length != 0) || (f.type == 'D' && f.decimals == 8);
         if (show_decimals)
-            std::fprintf(out, "%-11s %-11s %5d %2d\n", f.name.c_str(), field_type_name(table, i), f.length,
-                         f.decimals);
+            std::fprintf(out, "%s %-11s %5d %2d\n", name_column(utf8, f, 11).c_str(), field_type_name(table, i),
+                         f.length, f.decimals);
         else
-            std::fprintf(out, "%-11s %-11s %5d\n", f.name.c_str(), field_type_name(table, i), f.length);
+            std::fprintf(out, "%s %-11s %5d\n", name_column(utf8, f, 11).c_str(), field_type_name(table, i), f.length);
     }
 }
 
-void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000) {
+void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000, const Utf8Page* utf8) {
     std::fprintf(out, "CREATE TABLE \"%s\" (\n", table.table_file_name.c_str());
     int count = static_cast<int>(table.field_count());
     for (int i = 0; i < count; ++i) {
         const FieldDescriptor& f = descriptor(table, i);
         std::string type = sql_type_name(table, i, sql2000);
+        const std::string name = name_column(utf8, f, 11);
         bool numeric = f.type == 'N' || f.type == 'F';
         if (numeric && f.decimals != 0)
-            std::fprintf(out, "\t%-11s %s(%d,%d)", f.name.c_str(), type.c_str(), f.length, f.decimals);
+            std::fprintf(out, "\t%s %s(%d,%d)", name.c_str(), type.c_str(), f.length, f.decimals);
         else if (numeric || f.type == 'C')
-            std::fprintf(out, "\t%-11s %s(%d)", f.name.c_str(), type.c_str(), f.length);
+            std::fprintf(out, "\t%s %s(%d)", name.c_str(), type.c_str(), f.length);
         else
-            std::fprintf(out, "\t%-11s %s", f.name.c_str(), type.c_str());
+            std::fprintf(out, "\t%s %s", name.c_str(), type.c_str());
         std::fputs(i + 1 < count ? ",\n" : "\n", out);
     }
     std::fputs("\t);\n\n", out);
 }
 
-void write_dbase_program(std::FILE* out, DbfTable& table) {
+void write_dbase_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
     std::fprintf(out, "DBCREATE(\"%s\", {;\n", table.table_file_name.c_str());
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
         const FieldDescriptor& f = descriptor(table, i);
         std::string spaces(f.name.size() <= 9 ? 12 - f.name.size() : 2, ' ');
-        std::fprintf(out, "\t{ \"%s\",%s\"%c\", %3d, %3d },;\n", f.name.c_str(), spaces.c_str(), f.type, f.length,
-                     f.decimals);
+        std::fprintf(out, "\t{ \"%s\",%s\"%c\", %3d, %3d },;\n", name_column(utf8, f).c_str(), spaces.c_str(), f.type,
+                     f.length, f.decimals);
     }
     std::fputs("\t})\n\n", out);
 }
 
-void write_foxpro_program(std::FILE* out, DbfTable& table) {
+void write_foxpro_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
     std::fprintf(out, "CREATE TABLE \"%s\" ( ;\n", table.table_file_name.c_str());
     int count = static_cast<int>(table.field_count());
     for (int i = 0; i < count; ++i) {
         const FieldDescriptor& f = descriptor(table, i);
+        const std::string name = name_column(utf8, f, 11);
         bool numeric = f.type == 'N' || f.type == 'F';
         if (numeric && f.decimals != 0)
-            std::fprintf(out, "\t%-11s %c(%d,%d)", f.name.c_str(), f.type, f.length, f.decimals);
+            std::fprintf(out, "\t%s %c(%d,%d)", name.c_str(), f.type, f.length, f.decimals);
         else if (numeric || f.type == 'C')
-            std::fprintf(out, "\t%-11s %c(%d)", f.name.c_str(), f.type, f.length);
+            std::fprintf(out, "\t%s %c(%d)", name.c_str(), f.type, f.length);
         else
-            std::fprintf(out, "\t%-11s %c", f.name.c_str(), f.type);
+            std::fprintf(out, "\t%s %c", name.c_str(), f.type);
         std::fputs(i + 1 < count ? ", ;\n" : " ;\n", out);
     }
     std::fputs("\t)\n\n", out);
 }
 
-void write_xml_document(std::FILE* out, DbfTable& table) {
+void write_xml_document(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
     std::fprintf(out, "<?xml version=\"1.0\"?>\n<!-- Location: %s -->\n", table.table_file_name.c_str());
     std::fputs("   <Structure>\n", out);
-    std::string entries = xml_field_entries(table);
+    std::string entries = xml_field_entries(table, utf8);
     std::fwrite(entries.data(), 1, entries.size(), out);
     std::fputs("   </Structure>\n", out);
     std::fputs("\n", out);
@@ -193,12 +201,15 @@ void write_structure_table(std::FILE* out, DbfTable& table) {
 
 } // namespace
 
-std::string xml_field_entries(const DbfTable& table) {
+std::string xml_field_entries(const DbfTable& table, const Utf8Page* utf8) {
     std::string out;
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
         const FieldDescriptor& f = descriptor(table, i);
         out += "      <Field>\n         ";
-        append_xml_element(out, "Field_Name", up_to_first_nul(f.name), false);
+        if (utf8)
+            append_xml_element(out, "Field_Name", name_column(utf8, f), false, true);
+        else
+            append_xml_element(out, "Field_Name", up_to_first_nul(f.name), false);
         out += "\n         ";
         append_xml_element(out, "Field_Type", field_type_name(table, i), false);
         out += "\n         ";
@@ -252,13 +263,15 @@ void list_structure(Session& session, const std::string& argument) {
         out = file.get();
     }
 
+    // Listings show field names in UTF-8 under /UTF8; the structure table keeps the bytes.
+    const Utf8Page* utf8 = session.settings.utf8 ? &text_utf8_page(table) : nullptr;
     switch (format) {
     case StructureFormat::console:
-    case StructureFormat::text: write_text_listing(out, table); break;
-    case StructureFormat::sql: write_sql_statement(out, table, session.settings.sql2000); break;
-    case StructureFormat::dbase_program: write_dbase_program(out, table); break;
-    case StructureFormat::foxpro_program: write_foxpro_program(out, table); break;
-    case StructureFormat::xml: write_xml_document(out, table); break;
+    case StructureFormat::text: write_text_listing(out, table, utf8); break;
+    case StructureFormat::sql: write_sql_statement(out, table, session.settings.sql2000, utf8); break;
+    case StructureFormat::dbase_program: write_dbase_program(out, table, utf8); break;
+    case StructureFormat::foxpro_program: write_foxpro_program(out, table, utf8); break;
+    case StructureFormat::xml: write_xml_document(out, table, utf8); break;
     case StructureFormat::table: write_structure_table(out, table); break;
     }
     file.reset();

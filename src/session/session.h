@@ -37,6 +37,9 @@ struct RunSettings {
     char output_quote = '"';
     char escape_character = 0;
     OutputConversion output_conversion = OutputConversion::none;
+    // /UTF8: table text reaches exports, listings and the console as UTF-8, and
+    // /FILTER and /FIELD texts are taken as UTF-8 (see text_convert.h for the page).
+    bool utf8 = false;
     LineBreakMode line_break_mode = LineBreakMode::keep;
     OutputFormat output_format = OutputFormat::console;
     std::optional<std::string> output_file_name;
@@ -71,6 +74,7 @@ struct Session {
     std::unique_ptr<DbfTable> current_table;
     RangeList range_list;
     std::optional<std::string> field_assignments;
+    bool field_assignments_utf8 = false;  // given under /UTF8, so in UTF-8
     TranslationTables translation_tables;
     CodePagePair code_pages;
     bool code_pages_given = false;

@@ -1,6 +1,7 @@
 #include "table/text_convert.h"
 
 #include "platform/code_pages.h"
+#include "table/dbf_format.h"
 
 namespace rorarodi {
 
@@ -22,6 +23,21 @@ void from_oem(const DbfTable& table, unsigned char* text, size_t length) {
         table.from_oem_hook(text, length);
     else
         oem_to_ansi_buffer(table.code_pages, text, length);
+}
+
+int text_code_page(const DbfTable& table) {
+    if (int marked = page_of_code_page_mark(table.header_image[kCodePageMarkOffset])) return marked;
+    const CodePagePair pages = is_supported_pair(table.code_pages) ? table.code_pages : CodePagePair{};
+    return table.ansi ? pages.ansi : pages.oem;
+}
+
+const Utf8Page& text_utf8_page(const DbfTable& table) { return utf8_page(text_code_page(table)); }
+
+std::string listed_text(const Utf8Page* utf8, std::string_view text, size_t width) {
+    text = text.substr(0, text.find('\0'));
+    std::string filled(text);
+    if (filled.size() < width) filled.append(width - filled.size(), ' ');
+    return utf8 ? utf8->to_utf8(filled) : filled;
 }
 
 void upper_case_ansi(const DbfTable& table, char* text) {

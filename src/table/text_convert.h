@@ -3,7 +3,10 @@
 // case-insensitive keys and comparisons.
 #pragma once
 #include <cstddef>
+#include <string>
+#include <string_view>
 
+#include "platform/code_pages.h"
 #include "table/table.h"
 
 namespace rorarodi {
@@ -11,6 +14,18 @@ namespace rorarodi {
 // In-place conversions through the table's hooks, else its code-page pair.
 void to_oem(const DbfTable& table, unsigned char* text, size_t length);
 void from_oem(const DbfTable& table, unsigned char* text, size_t length);
+// The code page of the table's text: the page its code-page mark names when it is a
+// known text page, otherwise the ANSI page of its pair for ANSI text (/ANSI), else
+// the pair's OEM page. Follows the mark as it is now (/CPZERO changes it).
+int text_code_page(const DbfTable& table);
+// The UTF-8 conversion tables of that page.
+const Utf8Page& text_utf8_page(const DbfTable& table);
+
+// Table text as a listing shows it: up to its first NUL, filled with spaces to
+// `width` characters, then converted to UTF-8 when `utf8` is given (the filling
+// counts characters, so columns stay aligned in UTF-8 too).
+std::string listed_text(const Utf8Page* utf8, std::string_view text, size_t width = 0);
+
 // Upper-cases a NUL-terminated text when the table's case-insensitive option is on.
 void upper_case_key(const DbfTable& table, char* text);
 // Upper-cases a NUL-terminated text by the letters of the table's ANSI page.

@@ -45,6 +45,7 @@ const char* const kUsage =
     "\t/VERBOSE\t\t\t/BAK[+|-]\n"
     "\t/TYPE:db3|db4|fox|vfp|db7\t/SQL2000\n"
     "\t/2ANSI\t\t\t\t/2OEM\n"
+    "\t/UTF8\n"
     "\t/OEM2ANSI\t\t\t/ANSI2OEM\n"
     "\t/FIELD:field1=value;field2=value;...\n"
     "\t/IGNOREQUOTES\t\t\t/DELDUPES\n"

@@ -27,6 +27,8 @@ std::optional<uint32_t> decode_byte(int page, unsigned char byte) {
     char* out_ptr = reinterpret_cast<char*>(out);
     size_t in_left = 1, out_left = 4;
     size_t result = iconv(cd, &in_ptr, &in_left, &out_ptr, &out_left);
+    // A page with combining marks (1255) holds a letter back until the end is flushed.
+    if (result != static_cast<size_t>(-1)) result = iconv(cd, nullptr, nullptr, &out_ptr, &out_left);
     iconv_close(cd);
     if (result == static_cast<size_t>(-1) || out_left != 0) return std::nullopt;
     return static_cast<uint32_t>(out[0]) | static_cast<uint32_t>(out[1]) << 8 | static_cast<uint32_t>(out[2]) << 16 |
@@ -249,6 +251,78 @@ TEST_F(CodePages, UpperCasingByTheOemRuleAndTheAnsiPage) {
     // 850 by its own letters: e acute 0x82 to 0x90, a grave 0x85 to 0xB7.
     table.ansi = false;
     EXPECT_EQ(key_of(table, "e\x82\x85\xA0"), "E\x90\xB7\xB5");
+}
+
+std::string utf8_of(uint32_t c) {
+    std::string out;
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | c >> 6);
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xE0 | c >> 12);
+        out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+    return out;
+}
+
+TEST_F(CodePages, Utf8FormsOfEveryTextPageFollowIconv) {
+    for (int page : {437, 737, 850, 852, 857, 860, 861, 863, 865, 866, 874, 1250, 1251, 1252, 1253, 1254, 1255, 1256,
+                     1257}) {
+        ASSERT_TRUE(is_known_text_page(page));
+        const Utf8Page& tables = utf8_page(page);
+        EXPECT_EQ(&tables, &utf8_page(page)) << "built once";
+        for (int b = 1; b < 256; ++b) {
+            const std::string byte(1, static_cast<char>(b));
+            const std::optional<uint32_t> character = b < 128 ? uint32_t(b) : page_characters(page)[b];
+            const std::string utf8 = tables.to_utf8(byte);
+            EXPECT_EQ(utf8, utf8_of(character.value_or(0xFFFD))) << page << " " << b;
+            // Back to a byte of the same character (the lowest, when two share it).
+            if (character) {
+                EXPECT_EQ(page_characters(page)[static_cast<unsigned char>(tables.from_utf8(utf8)[0])].value_or(
+                                         static_cast<unsigned char>(tables.from_utf8(utf8)[0])),
+                                     *character)
+                << page << " " << b;
+            }
+        }
+    }
+    EXPECT_FALSE(is_known_text_page(932));
+    EXPECT_FALSE(is_known_text_page(0));
+}
+
+TEST_F(CodePages, Utf8TextsTheyCannotHoldBecomeQuestionMarks) {
+    const Utf8Page& cp866 = utf8_page(866);
+    EXPECT_EQ(cp866.from_utf8("\xD0\x9C\xD0\xBE\xD1\x81\xD0\xBA\xD0\xB2\xD0\xB0 7"), "\x8C\xAE\xE1\xAA\xA2\xA0 7");
+    EXPECT_EQ(cp866.from_utf8("Z\xC3\xBCrich \xF0\x9F\x98\x80!"), "Z?rich ?!");
+    // Broken sequences: a lone lead byte, a cut one, an overlong form, a surrogate,
+    // a character past U+10FFFF, a lone continuation byte.
+    EXPECT_EQ(cp866.from_utf8("\xD0"), "?");
+    EXPECT_EQ(cp866.from_utf8("\xD0" "a\xE2\x94"), "?a??");
+    EXPECT_EQ(cp866.from_utf8("\xC0\x80\xE0\x80\x80"), "?????");
+    EXPECT_EQ(cp866.from_utf8("\xED\xA0\x80\xF4\x90\x80\x80\x80"), "????????");
+    EXPECT_EQ(cp866.to_utf8(std::string("a\0\x8C", 3)), std::string("a\0\xD0\x9C", 4));
+}
+
+TEST_F(CodePages, TheMarkNamesTheTextPageBeforeThePair) {
+    // Marks written by the table kinds of the corpus and the usual DOS and Windows ones.
+    const std::pair<uint8_t, int> marks[] = {{0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x1B, 437}, {0x26, 866},
+                                             {0x57, 1252}, {0x59, 1252}, {0x64, 852}, {0x65, 866}, {0x7C, 874},
+                                             {0xC8, 1250}, {0xC9, 1251}, {0x00, 0},   {0x4D, 0},    {0x69, 0},
+                                             {0x7A, 0},    {0x7F, 0},    {0xF0, 0}};
+    for (const auto& [mark, page] : marks) EXPECT_EQ(page_of_code_page_mark(mark), page) << int(mark);
+
+    DbfTable table;
+    table.code_pages = CodePagePair{437, 1252};
+    EXPECT_EQ(text_code_page(table), 437);
+    table.ansi = true;
+    EXPECT_EQ(text_code_page(table), 1252);
+    table.header_image[29] = 0x69;  // a page this program does not know
+    EXPECT_EQ(text_code_page(table), 1252);
+    table.header_image[29] = 0x65;
+    EXPECT_EQ(text_code_page(table), 866);
+    EXPECT_EQ(text_utf8_page(table).page(), 866);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "report/escape.h"
 
+using rorarodi::append_xml_element;
 using rorarodi::html_text;
 using rorarodi::xml_element;
 using rorarodi::xml_number_element;
@@ -166,6 +167,21 @@ TEST(EscapeInPieces, SameResultForEverySplit) {
     writer.feed("four");
     writer.finish();
     EXPECT_EQ(out, "one two ");
+}
+
+TEST(Escape, Utf8TextsKeepTheirCharacters) {
+    // Bytes above 127 stay; tab and line breaks keep their references, the other
+    // control characters become U+FFFD in and out of CDATA.
+    const std::string text = "\xD0\x81\xD0\xB6\t\r\n\x1B\x7F";
+    std::string plain, cdata;
+    append_xml_element(plain, "\xD0\x81", text, false, true);
+    append_xml_element(cdata, "N", text + "<&", true, true);
+    EXPECT_EQ(plain, "<\xD0\x81>\xD0\x81\xD0\xB6&#x9;&#xD;&#xA;\xEF\xBF\xBD\x7F</\xD0\x81>");
+    EXPECT_EQ(cdata, "<N><![CDATA[\xD0\x81\xD0\xB6&#x9;&#xD;&#xA;\xEF\xBF\xBD\x7F<&]]></N>");
+    // Without UTF-8 the same bytes are references to their values.
+    std::string bytes;
+    append_xml_element(bytes, "N", "\xD0\x1B", false);
+    EXPECT_EQ(bytes, "<N>&#0208;&#x1B;</N>");
 }
 
 } // namespace
