@@ -68,10 +68,14 @@ void remove_entries(const std::string& directory) {
 struct ScratchDirectory {
     std::string path;
     ScratchDirectory() {
+        // Under RORARODI_FUZZ_SCRATCH when set (the fuzz script sets it and removes
+        // it afterwards: libFuzzer ends without running destructors), else /dev/shm.
         struct stat status {};
+        const char* chosen = std::getenv("RORARODI_FUZZ_SCRATCH");
         const char* tmp = std::getenv("TMPDIR");
         const bool shm = ::stat("/dev/shm", &status) == 0 && S_ISDIR(status.st_mode) && ::access("/dev/shm", W_OK) == 0;
-        path = std::string(shm ? "/dev/shm" : (tmp && *tmp ? tmp : "/tmp")) + "/rorarodi-fuzz-XXXXXX";
+        const std::string base = chosen && *chosen ? chosen : shm ? "/dev/shm" : (tmp && *tmp ? tmp : "/tmp");
+        path = base + "/rorarodi-fuzz-XXXXXX";
         if (!::mkdtemp(path.data())) {
             std::perror("mkdtemp");
             std::abort();

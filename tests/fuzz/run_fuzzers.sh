@@ -31,6 +31,13 @@ cmake --build "$FUZZ_DIR" -j "$JOBS"
 rm -rf "$FUZZ_DIR/seeds"
 "$FUZZ_DIR/tests/fuzz/fuzz_seeds" "$FUZZ_DIR/seeds"
 
+# The targets' scratch files go to one directory of this run, removed at its end.
+scratch_base=/tmp
+[ -d /dev/shm ] && [ -w /dev/shm ] && scratch_base=/dev/shm
+RORARODI_FUZZ_SCRATCH=$(mktemp -d "$scratch_base/rorarodi-fuzz-run-XXXXXX")
+export RORARODI_FUZZ_SCRATCH
+trap 'rm -rf "$RORARODI_FUZZ_SCRATCH"' EXIT
+
 targets=${*:-"table_open calculator filter list_file convert"}
 for target in $targets; do
     mkdir -p "$FUZZ_DIR/corpus/$target" "$FUZZ_DIR/artifacts/$target"
