@@ -3,7 +3,6 @@
 #include <cctype>
 #include <cstdlib>
 #include <string>
-#include <strings.h>
 #include <vector>
 
 #include "platform/file.h"
@@ -59,12 +58,7 @@ void trim_spaces(std::string& text) {
 // (letter case ignored), or -1.
 std::vector<int> match_fields(const DbfTable& target, const DbfTable& source) {
     std::vector<int> matches(target.field_count(), -1);
-    for (size_t t = 0; t < target.field_count(); ++t)
-        for (size_t s = 0; s < source.field_count(); ++s)
-            if (strcasecmp(target.field_table[t].name.c_str(), source.field_table[s].name.c_str()) == 0) {
-                matches[t] = static_cast<int>(s);
-                break;
-            }
+    for (size_t t = 0; t < target.field_count(); ++t) matches[t] = find_field(source, target.field_table[t].name);
     return matches;
 }
 
@@ -121,7 +115,7 @@ void append_from_table(DbfTable& target, const std::string& name) {
             // A memo target stores that many bytes of the text: only a memo's own
             // length may say how many, any other text is stored up to its end.
             if (field_is_memo(target, field) && !memo_source) number = 0;
-            set_field(target, field, text.c_str(), number);
+            set_field(target, field, text, number);
         }
         if (!out.append()) break;
     }

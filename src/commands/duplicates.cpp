@@ -21,6 +21,8 @@ void handle_deldupes(Session& session, const std::string&) {
     } catch (const std::bad_alloc&) {
         return;  // without the memory to compare, nothing is marked and nothing said
     }
+    // A backup that cannot be made leaves the table unchanged, and nothing is said.
+    if (!duplicates.empty() && !backup_before_write(table)) return;
     const uint32_t marked = mark_positions_deleted(table, duplicates);
     if (session.settings.show_names) std::printf("%-18s : ", table.table_file_name.c_str());
     if (marked == 1)

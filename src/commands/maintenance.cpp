@@ -1,12 +1,10 @@
 #include "commands/maintenance.h"
 
-#include <climits>
 #include <cstdio>
-#include <cstdlib>
 #include <optional>
-#include <strings.h>
 
 #include "commands/update.h"
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "table/create.h"
@@ -18,30 +16,9 @@ namespace rorarodi {
 
 namespace {
 
-// A number as atoi reads it (leading blanks, a sign, digits), held within the int
-// range; nothing when the text does not begin with one.
-std::optional<long> read_count(const std::string& text) {
-    const char* start = text.c_str();
-    char* end = nullptr;
-    long value = std::strtol(start, &end, 10);
-    if (end == start) return std::nullopt;
-    if (value > INT_MAX) value = INT_MAX;
-    if (value < INT_MIN) value = INT_MIN;
-    return value;
-}
-
-int pack_mode_code(PackMode mode) {
-    switch (mode) {
-    case PackMode::table_only: return kPackTable;
-    case PackMode::memo_only: return kPackMemo;
-    case PackMode::table_and_memo: break;
-    }
-    return kPackBoth;
-}
-
 // True when creating `file_name` (and a memo file beside it) would replace the
 // open table or its memo file.
-bool would_replace_open_table(DbfTable& table, const std::string& file_name, int kind) {
+bool would_replace_open_table(DbfTable& table, const std::string& file_name, TableKind kind) {
     if (names_open_file(file_name, table.table_handle)) return true;
     if (table.first_memo_field < 0) return false;
     const std::string new_memo = make_memo_file_name(file_name, kind);
@@ -53,15 +30,15 @@ bool would_replace_open_table(DbfTable& table, const std::string& file_name, int
 
 void handle_pack(Session& session, const std::string& argument) {
     trace_enter(session, "Pack");
-    if (strcasecmp(argument.c_str(), ":dbf") == 0) {
+    if (equals_ignoring_case(argument.c_str(), ":dbf")) {
         session.settings.pack_mode = PackMode::table_only;
-    } else if (strcasecmp(argument.c_str(), ":memo") == 0) {
+    } else if (equals_ignoring_case(argument.c_str(), ":memo")) {
         session.settings.pack_mode = PackMode::memo_only;
     } else if (!argument.empty()) {
         print_line("Invalid pack parameter...");
         return;
     }
-    pack_table(session.table(), pack_mode_code(session.settings.pack_mode));
+    pack_table(session.table(), session.settings.pack_mode);
     trace_leave(session, "Pack");
 }
 
@@ -75,7 +52,7 @@ void handle_trunc(Session& session, const std::string& argument) {
     trace_enter(session, "Trunc");
     if (argument.empty()) {
         print_line("Parameter required for trunc...");
-    } else if (std::optional<long> count = read_count(argument); !count || *count < 0) {
+    } else if (std::optional<int32_t> count = read_leading_int32(argument.c_str()); !count || *count < 0) {
         // A negative count would name an end far beyond the file; a text that is no
         // number would zap the table.
         print_line("Invalid trunc parameter...");
@@ -93,10 +70,10 @@ void handle_append(Session& session, const std::string& argument) {
         copies = 1;
     } else if (argument[0] == ':') {
         const std::string rest = argument.substr(1);
-        if (strncasecmp(rest.c_str(), "blank", 5) == 0)
+        if (starts_with_ignoring_case(rest.c_str(), "blank"))
             append_record(table, true);
         else
-            copies = read_count(rest).value_or(0);
+            copies = leading_int32(rest.c_str());
     }
     if (copies > 0 && table_writable(table) && !table.record_buffer.empty()) {
         // Assignments are applied once; every copy carries the same values.
@@ -115,7 +92,7 @@ void handle_blank(Session& session, const std::string&) {
 void handle_cpzero(Session& session, const std::string& argument) {
     trace_enter(session, "CPZero");
     DbfTable& table = session.table();
-    long number = argument.empty() ? 0 : read_count(argument.substr(1)).value_or(0);
+    long number = argument.empty() ? 0 : leading_int32(argument.c_str() + 1);
     const auto mark = static_cast<uint8_t>(number & 0xFF);
     if (table.header_image[kCodePageMarkOffset] != mark && table_writable(table)) {
         table.header_image[kCodePageMarkOffset] = mark;

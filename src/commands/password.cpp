@@ -41,7 +41,8 @@ void transform_all_records(DbfTable& table) {
         if (got <= 0) continue;
         const size_t whole = static_cast<size_t>(got) / length;
         for (size_t r = 0; r < whole; ++r) apply_keystream(block.data() + r * length, keystream);
-        if (table.backup_option) backup_before_write(table);
+        // Without the backup nothing is written (the first write makes it).
+        if (!backup_before_write(table)) return;
         if (!seek_physical_record(table, first)) continue;
         table.table_handle.write(block.data(), whole * length);
     }

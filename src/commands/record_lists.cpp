@@ -2,11 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <optional>
-#include <strings.h>
 #include <vector>
 
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "expr/filter.h"
@@ -16,13 +15,7 @@ namespace rorarodi {
 
 namespace {
 
-bool begins_with_all(const std::string& argument) { return strncasecmp(argument.c_str(), "all", 3) == 0; }
-
-// atoi: leading blanks, a sign and digits, held within the 32-bit range.
-long long read_number(const char* text) {
-    long long value = std::strtoll(text, nullptr, 10);
-    return std::clamp<long long>(value, INT32_MIN, INT32_MAX);
-}
+bool begins_with_all(const std::string& argument) { return starts_with_ignoring_case(argument.c_str(), "all"); }
 
 // The tokens of a list, separated by runs of ';' and ','.
 std::vector<std::string> list_tokens(const std::string& argument) {
@@ -42,11 +35,11 @@ std::vector<std::string> list_tokens(const std::string& argument) {
 // number is read like atoi. A first number of 0 or below, or N2 below N1, names
 // nothing.
 std::optional<RangeSegment> token_segment(const std::string& token) {
-    long long first = read_number(token.c_str());
+    long long first = leading_int32(token.c_str());
     if (first <= 0) return std::nullopt;
     long long last = first;
     size_t hyphen = token.find('-');
-    if (hyphen != std::string::npos) last = read_number(token.c_str() + hyphen + 1);
+    if (hyphen != std::string::npos) last = leading_int32(token.c_str() + hyphen + 1);
     if (last < first) return std::nullopt;
     return RangeSegment{static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last - 1)};
 }
@@ -58,7 +51,9 @@ std::vector<RangeSegment> parse_record_list(const std::string& argument) {
     return segments;
 }
 
-// /DELETE and /RECALL: one routine marking the listed view positions.
+// /DELETE and /RECALL: one routine marking the listed view positions. A mark that
+// cannot be read or written (a read-only table, a backup that cannot be made) ends
+// the work: the later marks would fail the same way.
 void mark_listed_records(Session& session, const std::string& argument, const char* trace_name, const char* required_message,
                          bool (*operation)(DbfTable&, uint32_t)) {
     trace_enter(session, trace_name);
@@ -68,20 +63,21 @@ void mark_listed_records(Session& session, const std::string& argument, const ch
     }
     DbfTable& table = session.table();
     const uint32_t view_size = view_record_count(table);
+    bool marked = true;
     if (begins_with_all(argument))
-        for (uint32_t position = 0; position < view_size; ++position) operation(table, position);
+        for (uint32_t position = 0; marked && position < view_size; ++position) marked = operation(table, position);
     for (const RangeSegment& segment : parse_record_list(argument))
-        for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position)
-            operation(table, static_cast<uint32_t>(position));
+        for (uint64_t position = segment.first; marked && position <= segment.last && position < view_size; ++position)
+            marked = operation(table, static_cast<uint32_t>(position));
     trace_leave(session, trace_name);
 }
 
 bool set_mark(DbfTable& table, uint32_t position, uint8_t wanted, bool only_when_deleted) {
-    if (!read_mark_byte(table, position)) return false;
-    if (table.mark_byte == wanted) return true;
-    if (only_when_deleted && table.mark_byte != kDeletedMark) return true;
-    table.mark_byte = wanted;
-    return write_mark_byte(table, position);
+    const std::optional<uint8_t> mark = read_mark_byte(table, position);
+    if (!mark) return false;
+    if (*mark == wanted) return true;
+    if (only_when_deleted && *mark != kDeletedMark) return true;
+    return write_mark_byte(table, position, wanted);
 }
 
 } // namespace
@@ -133,7 +129,7 @@ void handle_deletedonly(Session& session, const std::string&) {
     std::vector<uint32_t> deleted;
     const uint32_t count = table.record_count();
     for (uint32_t index = 0; index < count; ++index) {
-        if (read_mark_byte(table, index) && table.mark_byte == kDeletedMark) deleted.push_back(index);
+        if (read_mark_byte(table, index) == kDeletedMark) deleted.push_back(index);
     }
     table.filter.view_list = std::move(deleted);
 }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
@@ -20,6 +19,7 @@
 #include "expr/substitute.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "table/cipher.h"
@@ -74,18 +74,11 @@ struct NewField {
     bool from_structure = false;  // defined or renamed by the structure file
 };
 
-bool same_name(const std::string& a, const std::string& b) { return strcasecmp(a.c_str(), b.c_str()) == 0; }
+bool same_name(const std::string& a, const std::string& b) { return equals_ignoring_case(a.c_str(), b.c_str()); }
 
 // The integer at the start of a text as atoi reads it, kept within a sane range.
 long long leading_integer(const std::string& text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-    long long value = 0;
-    for (; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i)
-        value = std::min(value * 10 + (text[i] - '0'), kNumberLimit);
-    return negative ? -value : value;
+    return std::clamp<long long>(read_leading_integer(text.c_str()).value_or(0), -kNumberLimit, kNumberLimit);
 }
 
 // The decimal number a text begins with ("12.5 kg" reads 12.5; 0 when it begins
@@ -322,7 +315,7 @@ std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& e
     std::unordered_map<std::string, size_t> seen;
     for (size_t i = 0; i < fields.size(); ++i) {
         std::string key = fields[i].descriptor.name;
-        for (char& c : key) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : key) c = ascii_upper(c);
         auto [it, inserted] = seen.emplace(key, i);
         if (!inserted && (fields[i].from_structure || fields[it->second].from_structure)) {
             std::printf("Duplicate field name: %s\n", fields[i].descriptor.name.c_str());
@@ -454,7 +447,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         plan.same_number.push_back(same_number);
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
-        plan.compact_date.push_back(current.date_mode == 0 &&
+        plan.compact_date.push_back(current.date_mode == DateMode::as_stored &&
                                     (source.type == '@' || (source.type == 'T' && field_width(current, si) == 8)));
     }
     for (int t = 0; t < target_count; ++t) {
@@ -496,10 +489,7 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
                         field_width(current, si));
             continue;
         }
-        const int saved_mode = current.date_mode;
-        if (plan.compact_date[s]) current.date_mode = 4;
-        const char* text = field_text(current, si);
-        current.date_mode = saved_mode;
+        const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.date_mode);
         const size_t length = std::strlen(text);
         if (plan.same_number[s]) {
             // A number field of the same layout stores exactly its own text form (the
@@ -658,9 +648,9 @@ void create_new_table(Session& session, std::vector<StructureEntry>& entries, co
         std::printf("No name was specified.\n");
         return;
     }
-    const int kind = session.settings.new_table_kind;
+    const TableKind kind = session.settings.new_table_kind.value_or(TableKind::foxpro);
     std::vector<std::string> source_names;
-    const size_t name_length = kind == kKindLevel7 ? kLevel7NameLength : kStandardNameLength;
+    const size_t name_length = kind == TableKind::level7 ? kLevel7NameLength : kStandardNameLength;
     std::optional<std::vector<NewField>> fields = merge_fields(entries, nullptr, name_length, source_names);
     if (!fields) return;
     if (!create_table_file(table_name, descriptors_of(*fields), kind, kNewMemoBlockSize, true))
@@ -671,7 +661,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     DbfTable& current = session.table();
     const std::string table_name = current.table_file_name;
     const std::string temp_name = temp_table_name(table_name);
-    const int kind = derive_table_kind(current);
+    const TableKind kind = derive_table_kind(current);
     const std::string old_memo = memo_file_path(current);
 
     if (!current.table_handle.is_writable()) {
@@ -718,8 +708,8 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     target->from_oem_hook = current.from_oem_hook;
     target->upper_case_hook = current.upper_case_hook;
     copy_password(current, *target);
-    const int saved_trim = current.trim_mode;
-    current.trim_mode = 0;
+    const TrimMode saved_trim = current.trim_mode;
+    current.trim_mode = TrimMode::none;
 
     CopyPlan plan = plan_copy(current, *target, source_names, entries, name_length);
     const bool copied = copy_records(current, *target, plan);
@@ -735,7 +725,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     }
 
     const std::string new_memo = target->memo_file_name;
-    const int new_kind = target->table_kind;
+    const TableKind new_kind = target->table_kind;
     target.reset();
     std::string memo_target = make_memo_file_name(table_name, new_kind);
     if (file_exists(old_memo) && same_name(memo_target, old_memo)) memo_target = old_memo;

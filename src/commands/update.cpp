@@ -2,7 +2,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "expr/calculator.h"
 #include "session/console.h"
@@ -15,12 +14,6 @@
 namespace rorarodi {
 
 namespace {
-
-int field_named(const DbfTable& table, const std::string& name) {
-    for (size_t f = 0; f < table.field_table.size(); ++f)
-        if (strcasecmp(table.field_table[f].name.c_str(), name.c_str()) == 0) return static_cast<int>(f);
-    return -1;
-}
 
 // Work texts kept across assignments and records.
 struct AssignmentWork {
@@ -74,7 +67,7 @@ AssignmentList parse_assignments(const DbfTable& table, const std::string& text)
         if (equals != std::string::npos) {
             AssignmentList::Assignment assignment;
             assignment.name = piece.substr(0, equals);
-            assignment.field = field_named(table, assignment.name);
+            assignment.field = find_field(table, assignment.name.c_str());
             assignment.value = plan_substitution(table, std::string_view(piece).substr(equals + 1));
             list.assignments.push_back(std::move(assignment));
         }

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
 #include "commands/append_from.h"
 #include "commands/code_pages.h"
@@ -15,6 +14,7 @@
 #include "commands/sort.h"
 #include "commands/update.h"
 #include "driver/parameters.h"
+#include "platform/text.h"
 #include "report/compare.h"
 #include "report/count.h"
 #include "report/export.h"
@@ -149,9 +149,8 @@ std::string argument_of(const std::string& text, size_t keyword_length, Argument
 const KeywordRow* row_for(const std::string& text) {
     for (const KeywordRow& row : kKeywords) {
         if (!row.handler) continue;
-        size_t length = std::char_traits<char>::length(row.keyword);
-        bool matches = row.whole ? strcasecmp(text.c_str(), row.keyword) == 0
-                                 : strncasecmp(text.c_str(), row.keyword, length) == 0;
+        bool matches = row.whole ? equals_ignoring_case(text.c_str(), row.keyword)
+                                 : starts_with_ignoring_case(text.c_str(), row.keyword);
         if (matches) return &row;
     }
     return nullptr;

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 
+#include "platform/text.h"
 #include "session/console.h"
 #include "driver/dispatch.h"
 #include "session/session.h"
@@ -14,16 +14,6 @@
 
 namespace rorarodi {
 
-namespace {
-
-bool equals_ignoring_case(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
-
-bool ends_with_ignoring_case(const std::string& text, const char* ending) {
-    size_t length = std::strlen(ending);
-    return text.size() >= length && strcasecmp(text.c_str() + text.size() - length, ending) == 0;
-}
-
-} // namespace
 
 void print_version_line() {
     std::printf("Version %d.%02d compiled at %s\n", kVersionNumber / 256, kVersionNumber % 256, __DATE__ " " __TIME__);
@@ -37,9 +27,9 @@ void handle_usage(Session& session, const std::string&) { print_usage(); }
 
 void handle_quotes(Session& session, const std::string& argument) {
     trace_enter(session, "SetQuotes");
-    if (equals_ignoring_case(argument, "single"))
+    if (equals_ignoring_case(argument.c_str(), "single"))
         session.settings.output_quote = '\'';
-    else if (equals_ignoring_case(argument, "double"))
+    else if (equals_ignoring_case(argument.c_str(), "double"))
         session.settings.output_quote = '"';
     trace_leave(session, "SetQuotes");
 }
@@ -80,25 +70,26 @@ void handle_calc(Session& session, const std::string& argument) {
 
 void handle_crlf(Session& session, const std::string& argument) {
     trace_enter(session, "Crlf");
-    if (argument.empty() || equals_ignoring_case(argument, "keep"))
+    if (argument.empty() || equals_ignoring_case(argument.c_str(), "keep"))
         session.settings.line_break_mode = LineBreakMode::keep;
-    else if (equals_ignoring_case(argument, "kill"))
+    else if (equals_ignoring_case(argument.c_str(), "kill"))
         session.settings.line_break_mode = LineBreakMode::kill;
     trace_leave(session, "Crlf");
 }
 
 void handle_type(Session& session, const std::string& argument) {
     if (argument.empty() || argument[0] != ':') {
-        session.settings.new_table_kind = -1;
+        session.settings.new_table_kind.reset();
         return;
     }
     static constexpr struct {
         const char* name;
-        int kind;
-    } kKinds[] = {{"db3", 0}, {"db4", 2}, {"fox", 1}, {"vfp", 3}, {"db7", 7}, {"smt", 4}};
+        TableKind kind;
+    } kKinds[] = {{"db3", TableKind::dbase3},        {"db4", TableKind::dbase4}, {"fox", TableKind::foxpro},
+                  {"vfp", TableKind::visual_foxpro}, {"db7", TableKind::level7}, {"smt", TableKind::smt}};
     std::string name = argument.substr(1);
     for (const auto& entry : kKinds) {
-        if (equals_ignoring_case(name, entry.name)) {
+        if (equals_ignoring_case(name.c_str(), entry.name)) {
             session.settings.new_table_kind = entry.kind;
             return;
         }
@@ -110,27 +101,27 @@ void handle_trim(Session& session, const std::string& argument) {
     trace_enter(session, "Trim");
     DbfTable& table = session.table();
     if (argument.empty())
-        table.trim_mode = 0;
-    else if (equals_ignoring_case(argument, ":right"))
-        table.trim_mode = 1;
-    else if (equals_ignoring_case(argument, ":left"))
-        table.trim_mode = 2;
-    else if (equals_ignoring_case(argument, ":all"))
-        table.trim_mode = 3;
+        table.trim_mode = TrimMode::none;
+    else if (equals_ignoring_case(argument.c_str(), ":right"))
+        table.trim_mode = TrimMode::right;
+    else if (equals_ignoring_case(argument.c_str(), ":left"))
+        table.trim_mode = TrimMode::left;
+    else if (equals_ignoring_case(argument.c_str(), ":all"))
+        table.trim_mode = TrimMode::both;
     trace_leave(session, "Trim");
 }
 
 void handle_date(Session& session, const std::string& argument) {
     trace_enter(session, "Date");
     DbfTable& table = session.table();
-    if (equals_ignoring_case(argument, "dmy"))
-        table.date_mode = 1;
-    else if (equals_ignoring_case(argument, "mdy"))
-        table.date_mode = 2;
-    else if (equals_ignoring_case(argument, "ymd"))
-        table.date_mode = 3;
-    else if (equals_ignoring_case(argument, "asis"))
-        table.date_mode = 0;
+    if (equals_ignoring_case(argument.c_str(), "dmy"))
+        table.date_mode = DateMode::day_month_year;
+    else if (equals_ignoring_case(argument.c_str(), "mdy"))
+        table.date_mode = DateMode::month_day_year;
+    else if (equals_ignoring_case(argument.c_str(), "ymd"))
+        table.date_mode = DateMode::year_month_day;
+    else if (equals_ignoring_case(argument.c_str(), "asis"))
+        table.date_mode = DateMode::as_stored;
     else if (argument.size() == 1)
         set_date_separator(table, argument[0]);
     else {
@@ -174,8 +165,8 @@ void handle_sql2000(Session& session, const std::string&) {
     session.settings.sql2000 = true;
     session.settings.output_quote = '\'';
 }
-void handle_browse(Session& session, const std::string&) { session.table().field_layout = 0; }
-void handle_fields(Session& session, const std::string&) { session.table().field_layout = 1; }
+void handle_browse(Session& session, const std::string&) { session.table().field_layout = FieldLayout::browse; }
+void handle_fields(Session& session, const std::string&) { session.table().field_layout = FieldLayout::fields; }
 void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
 void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
 void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }
@@ -186,7 +177,7 @@ void handle_ansi(Session& session, const std::string&) { session.table().ansi = 
 void handle_oem(Session& session, const std::string&) { session.table().ansi = false; }
 void handle_case(Session& session, const std::string& argument) { session.table().case_insensitive = parse_flag_form(argument); }
 void handle_name(Session& session, const std::string& argument) { session.settings.show_names = parse_flag_form(argument); }
-void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument, "text"); }
+void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument.c_str(), "text"); }
 void handle_del(Session& session, const std::string& argument) { session.settings.show_deletion_marks = parse_flag_form(argument); }
 void handle_bak(Session& session, const std::string& argument) { session.table().backup_option = parse_flag_form(argument); }
 void handle_hdr(Session& session, const std::string& argument) { session.settings.header_line = parse_flag_form(argument); }

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <strings.h>
 #include <sys/stat.h>
 #include <vector>
 
 #include "commands/code_pages.h"
 #include "commands/restructure.h"
+#include "platform/text.h"
 #include "session/console.h"
 #include "driver/dispatch.h"
 #include "driver/parameters.h"
@@ -104,11 +104,11 @@ bool read_list_file(Session& session, const std::string& path, std::vector<ListF
 int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
     handled = true;
     const char* text = argv[1] + 1;
-    if (strncasecmp(text, "version", 7) == 0) {
+    if (starts_with_ignoring_case(text, "version")) {
         print_version_line();
         return 0;
     }
-    if (strncasecmp(text, "calc:", 5) == 0) {
+    if (starts_with_ignoring_case(text, "calc:")) {
         handle_calc(session, text + 5);
         return 0;
     }
@@ -116,8 +116,8 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
         print_usage();
         return 0;
     }
-    if (strncasecmp(text, "create:", 7) == 0) {
-        session.settings.new_table_kind = 1;
+    if (starts_with_ignoring_case(text, "create:")) {
+        session.settings.new_table_kind = TableKind::foxpro;
         std::string structure = text + 7;
         size_t comma = structure.rfind(',');
         if (comma != std::string::npos) {
@@ -125,10 +125,12 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
             structure.erase(comma);
             static constexpr struct {
                 const char* name;
-                int kind;
-            } kKinds[] = {{"dbase3", 0}, {"foxpro", 1}, {"dbase4", 2}, {"vfp", 3}, {"smt", 4}, {"level7", 7}};
+                TableKind kind;
+            } kKinds[] = {{"dbase3", TableKind::dbase3}, {"foxpro", TableKind::foxpro},
+                          {"dbase4", TableKind::dbase4}, {"vfp", TableKind::visual_foxpro},
+                          {"smt", TableKind::smt},       {"level7", TableKind::level7}};
             for (const auto& entry : kKinds)
-                if (strcasecmp(kind.c_str(), entry.name) == 0) session.settings.new_table_kind = entry.kind;
+                if (equals_ignoring_case(kind.c_str(), entry.name)) session.settings.new_table_kind = entry.kind;
         }
         create_table_from_structure(session, structure, argc > 2 ? argv[2] : "");
         return 0;

@@ -1,4 +1,5 @@
 #include "expr/calculator.h"
+#include "platform/text.h"
 
 #include <array>
 #include <cmath>
@@ -148,7 +149,6 @@ constexpr FunctionName kFunctions[] = {
     {"TRUNC", [](double x) { return to_int32(x); }},
 };
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 struct Scanned {
@@ -183,7 +183,7 @@ public:
     }
 
 private:
-    char at(size_t i) const { return i < text_.size() ? upper(text_[i]) : 0; }
+    char at(size_t i) const { return i < text_.size() ? ascii_upper(text_[i]) : 0; }
 
     // Digits with at most one '.', then 'E', an optional sign and up to three digits.
     Scanned number() {
@@ -304,7 +304,7 @@ double calculate(std::string& text, bool& ok) {
         ok = false;
         return 0;
     }
-    for (char& c : text) c = upper(c);
+    for (char& c : text) c = ascii_upper(c);
     return value;
 }
 

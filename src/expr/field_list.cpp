@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
 #include <bitset>
 #include <cstring>
-#include <strings.h>
+#include <memory>
+#include <string_view>
 
 #include "expr/row_sort.h"
 #include "table/dbf_format.h"
@@ -67,13 +67,7 @@ bool parse_field_list(const DbfTable& table, const std::string& text, std::vecto
     TokenReader tokens(text);
     for (auto token = tokens.next(kFieldListDelimiters); token && indexes.size() < max_fields;
          token = tokens.next(kFieldListDelimiters)) {
-        int found = -1;
-        for (size_t i = 0; i < table.field_table.size(); ++i) {
-            if (strcasecmp(table.field_table[i].name.c_str(), token->c_str()) == 0) {
-                found = static_cast<int>(i);
-                break;
-            }
-        }
+        const int found = find_field(table, token->c_str());
         if (found < 0) break;
         indexes.push_back(found);
     }
@@ -96,15 +90,32 @@ constexpr size_t kPositionBytes = 4;
 // The width a part takes: at most what a text form can hold.
 size_t part_width(size_t width) { return std::min(width, kTextBufferSize - 1); }
 
-// Writes a key part from the field's text form (dates in the compact form).
-// Integers, currency and doubles are right-aligned and raise `longest` to their
-// length; other texts are filled with spaces to the width, which puts back the
-// spaces that trimming cut off, whichever side they were cut from.
+// Writes the key part of a character field: all of its stored bytes, every zero
+// byte taken as a space (the text form would end at the first one). Under a left
+// trim the leading spaces go, as they go from the text form; the part is filled
+// with spaces to its width, so trimmed values order by their value.
+void write_character_part(const uint8_t* stored, size_t stored_width, size_t width, TrimMode trim, char* out) {
+    size_t start = 0;
+    const size_t end = std::min(stored_width, width);
+    if (trims_left(trim))
+        while (start < end && (stored[start] == ' ' || stored[start] == 0)) ++start;
+    const size_t length = end - start;
+    std::memcpy(out, stored + start, length);
+    std::replace(out, out + length, '\0', ' ');
+    std::memset(out + length, ' ', width - length);
+}
+
+// Writes a key part from the record buffer: a character field's stored bytes, or
+// the field's text form (dates in the compact form). Integers, currency and
+// doubles are right-aligned and raise `longest` to their length; other texts are
+// filled with spaces to the width.
 void write_text_part(DbfTable& table, int field, size_t width, size_t* longest, char* out) {
-    const int saved_mode = table.date_mode;
-    table.date_mode = 4;
-    const char* text = field_text(table, field);
-    table.date_mode = saved_mode;
+    if (field_is_character_copy(table, field)) {
+        const std::string_view stored = field_stored_bytes(table, field);
+        write_character_part(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), width, table.trim_mode, out);
+        return;
+    }
+    const char* text = field_text(table, field, DateMode::compact);
     const size_t length = std::strlen(text);
     const size_t shown = std::min(length, width);
     if (aligned_in_key(table, field)) {
@@ -132,7 +143,7 @@ void invert_negative_part(char* part, size_t width) {
 // Where a key part comes from. Stored bytes serve whenever they equal what the
 // text form would give; any other record goes through the text form.
 enum class KeySource {
-    stored_characters,  // C, V, Q, 0: the bytes up to a zero byte
+    stored_characters,  // C, V, Q, 0: the bytes, zero bytes as spaces
     stored_number,      // N, F: the bytes when they are the formatted number
     stored_date,        // D: eight digits of a valid date
     text_form,
@@ -178,7 +189,7 @@ std::vector<KeyPart> plan_key_parts(const DbfTable& table, const std::vector<siz
             break;
         case 'D':
             if (in_record && part.stored_width >= kCompactDateLength && part.width == kCompactDateLength &&
-                table.date_formats[4] == kCompactDateFormat)
+                table.date_formats[static_cast<size_t>(DateMode::compact)] == kCompactDateFormat)
                 part.source = KeySource::stored_date;
             break;
         default: break;
@@ -196,15 +207,9 @@ void write_key(DbfTable& table, const std::vector<KeyPart>& parts, FetchedRecord
         char* out = key + part.key_offset;
         const uint8_t* stored = record.bytes + part.field_offset;
         switch (part.source) {
-        case KeySource::stored_characters: {
-            const void* zero = std::memchr(stored, 0, part.stored_width);
-            size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - stored) : part.stored_width;
-            if (table.trim_mode & 2)
-                while (length > 0 && *stored == ' ') ++stored, --length;
-            std::memcpy(out, stored, length);
-            std::memset(out + length, ' ', part.width - length);
+        case KeySource::stored_characters:
+            write_character_part(stored, part.stored_width, part.width, table.trim_mode, out);
             continue;
-        }
         case KeySource::stored_number:
             if (is_canonical_number(reinterpret_cast<const char*>(stored), part.stored_width, part.decimals)) {
                 std::memcpy(out, stored, part.width);

@@ -271,9 +271,9 @@ bool stored_characters(const DbfTable& table, const PreparedOperand& operand, co
                        const uint8_t*& bytes, size_t& length) {
     bytes = record.bytes + operand.offset;
     if (!scan_stored_characters(bytes, operand.width, length)) return false;
-    if (table.trim_mode & 1)
+    if (trims_right(table.trim_mode))
         while (length > 0 && bytes[length - 1] == ' ') --length;
-    if (table.trim_mode & 2)
+    if (trims_left(table.trim_mode))
         while (length > 0 && bytes[0] == ' ') ++bytes, --length;
     return true;
 }

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include <climits>
 #include <cstring>
 
+#include "platform/text.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 
@@ -17,23 +17,6 @@ constexpr size_t kWordCompareLength = 10;
 
 bool is_word_character(unsigned char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_' || c >= 128;
-}
-
-char ascii_upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (ascii_lower(a[i]) != ascii_lower(b[i])) return false;
-    return true;
-}
-
-// The first field whose name equals `word` ignoring case, or -1.
-int find_field(const DbfTable& table, std::string_view word) {
-    for (size_t f = 0; f < table.field_table.size(); ++f)
-        if (equals_ignoring_case(table.field_table[f].name, word)) return static_cast<int>(f);
-    return -1;
 }
 
 bool is_date_type(char type) { return type == 'D' || type == 'T' || type == '@'; }
@@ -118,24 +101,6 @@ struct PlanSink {
     }
 };
 
-// atoi: leading white space, a sign and digits; values beyond the 32-bit range are
-// held at its ends.
-long long text_to_int(std::string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    long long value = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-        if (value <= INT_MAX) value = value * 10 + (text[i] - '0');
-        ++i;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    if (value < INT_MIN) return INT_MIN;
-    return value;
-}
-
 // Unsigned view of a 32-bit integer, as a length comparison of C sees it.
 uint32_t as_unsigned(long long value) { return static_cast<uint32_t>(static_cast<int32_t>(value)); }
 
@@ -173,11 +138,11 @@ void op_substr(std::string& out, std::string_view arg, DbfTable&) {
     uint32_t length = static_cast<uint32_t>(text.size());
     uint32_t taken = length;
     if (second != std::string_view::npos) {
-        uint32_t count = as_unsigned(text_to_int(rest.substr(second + 1)));
+        uint32_t count = as_unsigned(leading_int32(rest.substr(second + 1)));
         if (count < length) taken = count;
         rest = rest.substr(0, second);
     }
-    uint32_t start = as_unsigned(text_to_int(rest));
+    uint32_t start = as_unsigned(leading_int32(rest));
     if (start >= length) return;
     out.append(text.substr(start, taken));
 }
@@ -185,7 +150,7 @@ void op_substr(std::string& out, std::string_view arg, DbfTable&) {
 void op_left(std::string& out, std::string_view arg, DbfTable&) {
     std::string_view text, rest;
     if (!split_argument(out, arg, text, rest)) return;
-    long long count = text_to_int(rest);
+    long long count = leading_int32(rest);
     if (count < 0 || static_cast<size_t>(count) >= text.size())
         out.append(text);
     else
@@ -195,7 +160,7 @@ void op_left(std::string& out, std::string_view arg, DbfTable&) {
 void op_right(std::string& out, std::string_view arg, DbfTable&) {
     std::string_view text, rest;
     if (!split_argument(out, arg, text, rest)) return;
-    long long count = text_to_int(rest);
+    long long count = leading_int32(rest);
     if (count < 0) return;
     if (static_cast<size_t>(count) >= text.size())
         out.append(text);
@@ -216,8 +181,10 @@ void op_dtos(std::string& out, std::string_view arg, DbfTable& table) {
         {6, 0, 3, 11, 14, 17},   // month-day-year
         {0, 5, 8, 11, 14, 17},   // year-month-day
     };
-    int mode = table.date_mode;
-    const Layout& layout = kLayouts[(mode >= 1 && mode <= 3) ? mode : 0];
+    const DateMode mode = table.date_mode;
+    const bool ordered = mode == DateMode::day_month_year || mode == DateMode::month_day_year ||
+                         mode == DateMode::year_month_day;
+    const Layout& layout = kLayouts[ordered ? static_cast<size_t>(mode) : 0];
     auto part = [&](size_t offset, size_t length) {
         if (offset < arg.size()) out.append(arg.substr(offset, length));
     };
@@ -259,21 +226,13 @@ constexpr StringFunction kStringFunctions[] = {
     {"REPLICATE(", op_unchanged}, {"UPPER(", op_upper},     {"LOWER(", op_lower},     {"CAP(", op_cap},
 };
 
-bool starts_with_ignoring_case(std::string_view text, size_t at, std::string_view name) {
-    if (text.size() - at < name.size()) return false;
-    return equals_ignoring_case(text.substr(at, name.size()), name);
-}
-
 } // namespace
 
 void append_substituted_field(DbfTable& table, int field, std::string& output, bool& numeric) {
     char type = table.field_table[static_cast<size_t>(field)].type;
     size_t start = output.size();
     if (is_date_type(type)) {
-        int saved_mode = table.date_mode;
-        table.date_mode = 4;
-        output += field_text(table, field);
-        table.date_mode = saved_mode;
+        output += field_text(table, field, DateMode::compact);
     } else if (field_is_numeric(table, field)) {
         numeric = true;
         output += field_text(table, field);
@@ -326,7 +285,7 @@ void apply_string_functions(std::string& text, DbfTable& table, std::string& scr
         const StringFunction* call = nullptr;
         const char first = ascii_upper(source[i]);
         for (const StringFunction& function : kStringFunctions) {
-            if (first == function.name[0] && starts_with_ignoring_case(source, i, function.name)) {
+            if (first == function.name[0] && starts_with_ignoring_case(source.substr(i), function.name)) {
                 call = &function;
                 break;
             }

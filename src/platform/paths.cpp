@@ -3,11 +3,11 @@
 #include <algorithm>
 #include <cctype>
 #include <dirent.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "platform/file.h"
+#include "platform/text.h"
 
 namespace rorarodi {
 
@@ -40,9 +40,7 @@ PathParts split_path(const std::string& path) {
 bool wildcard_match(const std::string& pattern, const std::string& name) {
     // Iterative matcher with single-star backtracking: linear in practice.
     size_t p = 0, n = 0, star = std::string::npos, mark = 0;
-    auto same = [](char a, char b) {
-        return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-    };
+    auto same = [](char a, char b) { return ascii_lower(a) == ascii_lower(b); };
     while (n < name.size()) {
         if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
             ++p;
@@ -90,7 +88,7 @@ std::vector<std::string> find_matches(const std::string& pattern) {
             return matches;
         }
         for (const std::string& name : directory_entries(directory)) {
-            if (strcasecmp(name.c_str(), last.c_str()) == 0) {
+            if (equals_ignoring_case(name.c_str(), last.c_str())) {
                 matches.push_back(directory + name);
                 break;
             }
@@ -119,14 +117,14 @@ std::string resolve_companion_name(const std::string& name, const std::string& o
     auto another_table_named = [&](const std::string& base) {
         for (const std::string& entry : entries) {
             PathParts parts = split_path(entry);
-            if (parts.name == base && strcasecmp(parts.extension.c_str(), owner_extension.c_str()) == 0 &&
+            if (parts.name == base && equals_ignoring_case(parts.extension.c_str(), owner_extension.c_str()) &&
                 directory + entry != owner)
                 return true;
         }
         return false;
     };
     for (const std::string& entry : entries) {
-        if (strcasecmp(entry.c_str(), last.c_str()) != 0) continue;
+        if (!equals_ignoring_case(entry.c_str(), last.c_str())) continue;
         const std::string base = split_path(entry).name;
         if (!owner.empty() && base != wanted_base && another_table_named(base)) continue;
         return directory + entry;

@@ -5,10 +5,9 @@
 
 namespace rorarodi {
 
-// The parts of a path as the table code names them. There are no drive letters
-// here, so `drive` is always empty; `directory` keeps its trailing separator.
+// The parts of a path as the table code names them; `directory` keeps its
+// trailing separator.
 struct PathParts {
-    std::string drive;
     std::string directory;
     std::string name;
     std::string extension; // with its leading '.', or empty

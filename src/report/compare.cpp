@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <strings.h>
 #include <vector>
 
 #include "expr/filter.h"
@@ -78,8 +77,8 @@ void report_headers(DbfTable& current, DbfTable& other) {
                 "Record count: %10d             | Record count: %10d\n"
                 "Field count: %11d             | Field count: %11d\n"
                 "Record length: %9d             | Record length: %9d\n\n",
-                short_name(current).c_str(), short_name(other).c_str(), kind_name(static_cast<int>(current.table_kind)),
-                kind_name(static_cast<int>(other.table_kind)), a[kDateOffset + 1], a[kDateOffset + 2],
+                short_name(current).c_str(), short_name(other).c_str(), kind_name(current.table_kind),
+                kind_name(other.table_kind), a[kDateOffset + 1], a[kDateOffset + 2],
                 a[kDateOffset] + 1900, b[kDateOffset + 1], b[kDateOffset + 2], b[kDateOffset] + 1900,
                 static_cast<int>(current.table_handle.size()), static_cast<int>(other.table_handle.size()),
                 static_cast<int>(current.header_length()), static_cast<int>(other.header_length()),
@@ -275,12 +274,7 @@ void run_comparison(Session& session, const std::string& options) {
 int match_field(const DbfTable& x, int field, const DbfTable& y, int& found) {
     found = -1;
     const FieldDescriptor& mine = descriptor(x, field);
-    for (int j = 0; j < static_cast<int>(y.field_count()); ++j) {
-        if (strcasecmp(descriptor(y, j).name.c_str(), mine.name.c_str()) == 0) {
-            found = j;
-            break;
-        }
-    }
+    found = find_field(y, mine.name);
     if (found < 0) return 0;
     const FieldDescriptor& theirs = descriptor(y, found);
     int score = 1;

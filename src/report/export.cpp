@@ -9,7 +9,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <strings.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -36,7 +35,6 @@ constexpr const char* kTraceName = "Select";
 constexpr size_t kOutputBlock = 1024 * 1024;
 // A field list stops once it holds this many entries.
 constexpr size_t kMostSelectedFields = 65534;
-constexpr int kFieldsLayout = 1;
 constexpr size_t kNameColumn = 10;
 // Longest text a field of the output table takes from a memo (the widest field).
 constexpr size_t kLongestFieldText = 65535;
@@ -160,7 +158,7 @@ public:
           fields_(std::move(fields)),
           out_(out),
           output_(output),
-          fields_layout_(table_.field_layout == kFieldsLayout),
+          fields_layout_(table_.field_layout == FieldLayout::fields),
           memo_contents_(settings_.memo_as_text || format_ == OutputFormat::table),
           // A table receives the source's own bytes; every other format UTF-8 under /UTF8.
           own_bytes_(settings_.utf8 && format_ == OutputFormat::table),
@@ -777,14 +775,14 @@ void RecordExport::table_field(size_t index, int field) {
 // The type and length a selected field gets in a new output table of `kind`:
 // older kinds take the types they lack as character fields wide enough for the
 // field's whole text.
-FieldDescriptor new_output_field(const DbfTable& table, int field, int kind) {
+FieldDescriptor new_output_field(const DbfTable& table, int field, TableKind kind) {
     FieldDescriptor described = table.field_table[static_cast<size_t>(field)];
     described.offset = 0;
     described.carried = 0;
     described.level7_tail = {};
     unsigned width = 0;
-    const bool oldest = kind == kKindDbase3 || kind == kKindDbase4;
-    if (kind == kKindDbase3 || kind == kKindFoxPro || kind == kKindDbase4) {
+    const bool oldest = kind == TableKind::dbase3 || kind == TableKind::dbase4;
+    if (oldest || kind == TableKind::foxpro) {
         if (described.type == 'I') width = kIntegerAsText;
         if (described.type == '0') width = field_width(table, field);
     }
@@ -806,13 +804,9 @@ FieldDescriptor new_output_field(const DbfTable& table, int field, int kind) {
 // case; a long name also finds its first ten characters in a table whose names
 // hold no more. -1 for none.
 int output_field_for(const DbfTable& output, const std::string& name) {
-    for (size_t i = 0; i < output.field_table.size(); ++i)
-        if (strcasecmp(output.field_table[i].name.c_str(), name.c_str()) == 0) return static_cast<int>(i);
-    if (output.level7 || name.size() <= kStandardNameLength) return -1;
-    const std::string cut = name.substr(0, kStandardNameLength);
-    for (size_t i = 0; i < output.field_table.size(); ++i)
-        if (strcasecmp(output.field_table[i].name.c_str(), cut.c_str()) == 0) return static_cast<int>(i);
-    return -1;
+    const int found = find_field(output, name.c_str());
+    if (found >= 0 || output.level7 || name.size() <= kStandardNameLength) return found;
+    return find_field(output, name.substr(0, kStandardNameLength).c_str());
 }
 
 // Opens the output table of the table format, creating it from the selected
@@ -828,7 +822,7 @@ std::unique_ptr<DbfTable> open_table_output(Session& session, const std::vector<
     output->date_formats = table.date_formats;
     output->datetime_formats = table.datetime_formats;
     if (!file_exists(name)) {
-        const int kind = session.settings.new_table_kind >= 0 ? session.settings.new_table_kind : table.table_kind;
+        const TableKind kind = session.settings.new_table_kind.value_or(table.table_kind);
         if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;
         std::vector<FieldDescriptor> described;
         for (int field : fields) described.push_back(new_output_field(table, field, kind));

@@ -5,9 +5,9 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <strings.h>
 #include <vector>
 
+#include "platform/text.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "platform/file.h"
@@ -55,10 +55,8 @@ std::optional<StructureFormat> format_for_file_name(const std::string& name) {
     } kExtensions[] = {{".xml", StructureFormat::xml},           {".fox", StructureFormat::foxpro_program},
                        {".prg", StructureFormat::dbase_program}, {".dbf", StructureFormat::table},
                        {".sql", StructureFormat::sql},           {".txt", StructureFormat::text}};
-    if (name.size() < 4) return std::nullopt;
-    const char* ending = name.c_str() + name.size() - 4;
     for (const auto& entry : kExtensions)
-        if (strcasecmp(ending, entry.extension) == 0) return entry.format;
+        if (ends_with_ignoring_case(name, entry.extension)) return entry.format;
     return std::nullopt;
 }
 
@@ -190,13 +188,15 @@ std::string structure_table_record(const FieldDescriptor& f) {
     return record;
 }
 
-void write_structure_table(std::FILE* out, DbfTable& table) {
+// False when a write fails; everything is flushed to the file before true.
+bool write_structure_table(std::FILE* out, DbfTable& table) {
     std::vector<uint8_t> header = structure_table_header(static_cast<uint32_t>(table.field_count()));
-    std::fwrite(header.data(), 1, header.size(), out);
+    if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
     for (const FieldDescriptor& f : table.field_table) {
         std::string record = structure_table_record(f);
-        std::fwrite(record.data(), 1, record.size(), out);
+        if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return false;
     }
+    return std::fflush(out) == 0;
 }
 
 } // namespace
@@ -272,7 +272,14 @@ void list_structure(Session& session, const std::string& argument) {
     case StructureFormat::dbase_program: write_dbase_program(out, table, utf8); break;
     case StructureFormat::foxpro_program: write_foxpro_program(out, table, utf8); break;
     case StructureFormat::xml: write_xml_document(out, table, utf8); break;
-    case StructureFormat::table: write_structure_table(out, table); break;
+    case StructureFormat::table:
+        // A structure table cut short is no table: it goes, as a file never created.
+        if (!write_structure_table(out, table)) {
+            file.reset();
+            std::remove(file_name.c_str());
+            fail_with_name("Can't create file:", file_name);
+        }
+        break;
     }
     file.reset();
     trace_leave(session, "Struct");

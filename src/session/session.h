@@ -11,13 +11,12 @@
 
 #include "platform/code_pages.h"
 #include "table/table.h"
+#include "table/table_write.h"
 
 namespace rorarodi {
 
 enum class OutputFormat { console, text, sql, table, program, html, csv, xml };
 
-// What /PACK rebuilds.
-enum class PackMode { table_and_memo, table_only, memo_only };
 
 // How exported texts are converted on output (/2ANSI, /2OEM).
 enum class OutputConversion { none, oem_to_ansi, ansi_to_oem };
@@ -32,7 +31,7 @@ struct RunSettings {
     bool memo_as_text = false;
     bool show_names = false;
     bool header_line = false;
-    int new_table_kind = -1;  // -1: as the source table
+    std::optional<TableKind> new_table_kind;  // nothing: as the source table
     bool sql2000 = false;
     char output_quote = '"';
     char escape_character = 0;

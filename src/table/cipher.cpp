@@ -37,7 +37,7 @@ void transform_record(DbfTable& table) {
 
 // The deletion mark is never enciphered; the mark hooks are there so that every
 // byte passing through the table meets the password, and leave it as it is.
-void leave_mark(DbfTable&) {}
+void leave_mark(DbfTable&, uint8_t&) {}
 
 void attach_hooks(DbfTable& table) {
     table.after_record_read = transform_record;

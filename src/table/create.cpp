@@ -97,25 +97,25 @@ void stamp_header_date(uint8_t* header) {
     header[kDateOffset + 2] = date.day;
 }
 
-uint8_t new_table_version(int kind, bool has_memo_fields) {
-    if (!has_memo_fields) return kind == kKindLevel7 ? 0x04 : 0x03;
+uint8_t new_table_version(TableKind kind, bool has_memo_fields) {
+    if (!has_memo_fields) return kind == TableKind::level7 ? 0x04 : 0x03;
     switch (kind) {
-    case kKindDbase3: return 0x83;
-    case kKindFoxPro: return 0xF5;
-    case kKindDbase4: return 0x8B;
-    case kKindVisualFoxPro: return 0x30;
-    case kKindSmt: return 0xE5;
-    case kKindLevel7: return 0x8C;
+    case TableKind::dbase3: return 0x83;
+    case TableKind::foxpro: return 0xF5;
+    case TableKind::dbase4: return 0x8B;
+    case TableKind::visual_foxpro: return 0x30;
+    case TableKind::smt: return 0xE5;
+    case TableKind::level7: return 0x8C;
     default: return 0x03;
     }
 }
 
-bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, int kind,
+bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, TableKind kind,
                        uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark) {
-    const bool level7 = kind == kKindLevel7;
+    const bool level7 = kind == TableKind::level7;
     const size_t header_base = level7 ? kLevel7HeaderSize : kStandardHeaderSize;
     const size_t descriptor_size = level7 ? kLevel7DescriptorSize : kStandardDescriptorSize;
-    const size_t extra_area = kind == kKindVisualFoxPro ? kVisualFoxProArea : 0;
+    const size_t extra_area = kind == TableKind::visual_foxpro ? kVisualFoxProArea : 0;
     const uint8_t memo_version = new_table_version(kind, true);
 
     const uint64_t header_length = fields.size() * descriptor_size + header_base + 1 + extra_area;
@@ -139,7 +139,7 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
     write_le16(image.data() + kHeaderLengthOffset, static_cast<uint16_t>(header_length));
     write_le16(image.data() + kRecordLengthOffset, static_cast<uint16_t>(record_length));
     image[kCodePageMarkOffset] = code_page_mark;
-    if (has_memo_fields && kind == kKindVisualFoxPro) {
+    if (has_memo_fields && kind == TableKind::visual_foxpro) {
         image[kTableFlagsOffset] = kVisualFoxProMemoMark;
         if (code_page_mark == 0) image[kCodePageMarkOffset] = kVisualFoxProMemoMark;
     }
@@ -174,29 +174,29 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
     return written;
 }
 
-std::string memo_header_block(int kind, uint32_t block_size) {
+std::string memo_header_block(TableKind kind, uint32_t block_size) {
     if (block_size == 0) block_size = kDefaultMemoBlockSize;
-    const uint32_t memo_block = kind == kKindDbase3 ? kDbase3MemoBlockSize : block_size;
+    const uint32_t memo_block = kind == TableKind::dbase3 ? kDbase3MemoBlockSize : block_size;
     std::string block(std::max(block_size, kMinimumMemoHeader), '\0');
     auto* h = reinterpret_cast<uint8_t*>(block.data());
     // The first free block lies past the header; a block size that does not divide
     // the header's length rounds up, so new memos never overwrite the header.
     const auto first_free = static_cast<uint32_t>((block.size() + memo_block - 1) / memo_block);
     switch (kind) {
-    case kKindDbase3: write_le32(h, 1); break;
-    case kKindFoxPro:
-    case kKindVisualFoxPro:
+    case TableKind::dbase3: write_le32(h, 1); break;
+    case TableKind::foxpro:
+    case TableKind::visual_foxpro:
         // FoxPro memo headers are big-endian.
         write_be32(h, first_free);
         write_be16(h + 6, static_cast<uint16_t>(memo_block));
         break;
-    case kKindDbase4:
-    case kKindLevel7:
+    case TableKind::dbase4:
+    case TableKind::level7:
         write_le32(h, first_free);
         write_le16(h + 18, kDbase4MemoSignature);
         write_le16(h + 20, static_cast<uint16_t>(memo_block));
         break;
-    case kKindSmt: {
+    case TableKind::smt: {
         write_le32(h, first_free);
         write_le16(h + 4, static_cast<uint16_t>(block_size));
         static constexpr char kSignature[] = "SIxMemo";  // with its zero byte: 8 bytes
@@ -208,11 +208,11 @@ std::string memo_header_block(int kind, uint32_t block_size) {
     return block;
 }
 
-bool create_memo_file(const std::string& table_file_name, int kind, uint32_t block_size) {
+bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size) {
     return create_memo_file_at(make_memo_file_name(table_file_name, kind), kind, block_size);
 }
 
-bool create_memo_file_at(const std::string& memo_file_name, int kind, uint32_t block_size) {
+bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size) {
     if (block_size > 0xFFFF) return false;
     const std::string block = memo_header_block(kind, block_size);
     FileHandle file = create_file(memo_file_name);

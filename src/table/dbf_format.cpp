@@ -12,23 +12,24 @@ bool is_accepted_version(uint8_t version) {
     return false;
 }
 
-int kind_for_version(uint8_t version) {
+TableKind kind_for_version(uint8_t version) {
     switch (version) {
-    case 0xF5: return kKindFoxPro;
+    case 0xF5: return TableKind::foxpro;
     case 0x04:
-    case 0x8B: return kKindDbase4;
+    case 0x8B: return TableKind::dbase4;
     case 0x30:
     case 0x31:
-    case 0x32: return kKindVisualFoxPro;
-    case 0xE5: return kKindSmt;
-    case 0x8C: return kKindLevel7;
-    default: return kKindDbase3;
+    case 0x32: return TableKind::visual_foxpro;
+    case 0xE5: return TableKind::smt;
+    case 0x8C: return TableKind::level7;
+    default: return TableKind::dbase3;
     }
 }
 
-const char* kind_name(int kind) {
+const char* kind_name(TableKind kind) {
     static const char* const kNames[] = {"dBase III", "FoxPro", "dBase IV", "Visual FoxPro", "Unknown"};
-    if (kind >= 0 && kind <= 4) return kNames[kind];
+    const int number = static_cast<int>(kind);
+    if (number >= 0 && number <= 4) return kNames[number];
     return "Unknown";
 }
 

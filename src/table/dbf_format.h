@@ -27,13 +27,9 @@ constexpr size_t kRecordLengthOffset = 10;
 constexpr size_t kTableFlagsOffset = 28;
 constexpr size_t kCodePageMarkOffset = 29;
 
-// Table kinds, as derived from the version byte and as chosen for new tables.
-constexpr int kKindDbase3 = 0;
-constexpr int kKindFoxPro = 1;
-constexpr int kKindDbase4 = 2;
-constexpr int kKindVisualFoxPro = 3;
-constexpr int kKindSmt = 4;
-constexpr int kKindLevel7 = 7;
+// Table kinds, as derived from the version byte and as chosen for new tables, with
+// the numbers the kinds have always had.
+enum class TableKind : int { dbase3 = 0, foxpro = 1, dbase4 = 2, visual_foxpro = 3, smt = 4, level7 = 7 };
 
 inline uint16_t read_le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 inline uint32_t read_le32(const uint8_t* p) {
@@ -68,11 +64,11 @@ constexpr uint8_t kBinaryFieldFlag = 0x04;
 bool is_accepted_version(uint8_t version);
 
 // Table kind for a version byte (every unlisted byte is dBase III).
-int kind_for_version(uint8_t version);
+TableKind kind_for_version(uint8_t version);
 
 // Display name of a table kind: "dBase III", "FoxPro", "dBase IV", "Visual FoxPro",
 // and "Unknown" for every other kind.
-const char* kind_name(int kind);
+const char* kind_name(TableKind kind);
 
 // True for the eighteen known type letters and for a type byte of 0.
 bool is_known_field_type(char type);

@@ -181,7 +181,8 @@ uint32_t mark_positions_deleted(DbfTable& table, const std::vector<uint32_t>& po
     physical.erase(std::unique(physical.begin(), physical.end()), physical.end());
     if (physical.empty()) return 0;
 
-    if (table.backup_option) backup_before_write(table);
+    // Without the backup no mark is written.
+    if (!backup_before_write(table)) return 0;
     FileHandle& file = table.table_handle;
     const uint32_t run = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length));
     std::vector<uint8_t> block;
@@ -196,17 +197,17 @@ uint32_t mark_positions_deleted(DbfTable& table, const std::vector<uint32_t>& po
         block.resize(span);
         if (file.seek(offset) && file.read(block.data(), span) == static_cast<long long>(span)) {
             for (size_t k = i; k < end; ++k) {
-                table.mark_byte = kDeletedMark;
-                if (table.before_mark_write) table.before_mark_write(table);
-                block[static_cast<size_t>(physical[k] - first) * length] = table.mark_byte;
+                uint8_t mark = kDeletedMark;
+                if (table.before_mark_write) table.before_mark_write(table, mark);
+                block[static_cast<size_t>(physical[k] - first) * length] = mark;
             }
             if (file.seek(offset) && file.write(block.data(), span)) marked += static_cast<uint32_t>(end - i);
         } else {
             // The block cannot be read whole: one mark at a time.
             for (size_t k = i; k < end; ++k) {
-                table.mark_byte = kDeletedMark;
-                if (table.before_mark_write) table.before_mark_write(table);
-                if (seek_physical_record(table, physical[k]) && file.write(&table.mark_byte, 1)) ++marked;
+                uint8_t mark = kDeletedMark;
+                if (table.before_mark_write) table.before_mark_write(table, mark);
+                if (seek_physical_record(table, physical[k]) && file.write(&mark, 1)) ++marked;
             }
         }
         i = end;

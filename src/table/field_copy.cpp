@@ -1,9 +1,9 @@
 #include "table/field_copy.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
+#include "platform/text.h"
 #include "table/field_text.h"
 
 namespace rorarodi {
@@ -44,26 +44,6 @@ bool in_formatted_form(const uint8_t* text, size_t length, unsigned decimals) {
     return (zero_integer ? 0 : integer_digits) + decimals <= kExactDigits;
 }
 
-// The number of the digits text[start, start + count).
-int digits_value(const uint8_t* text, size_t start, size_t count) {
-    int value = 0;
-    for (size_t i = start; i < start + count; ++i) value = value * 10 + (text[i] - '0');
-    return value;
-}
-
-// True for a valid date written as eight digits "yyyymmdd": its text form in any
-// date mode is read back as the same year, month and day, which are stored as
-// these same digits.
-bool valid_digit_date(const uint8_t* text) {
-    for (size_t i = 0; i < 8; ++i)
-        if (!is_digit(text[i])) return false;
-    DateParts parts;
-    parts.year = digits_value(text, 0, 4);
-    parts.month = digits_value(text, 4, 2);
-    parts.day = digits_value(text, 6, 2);
-    return date_parts_valid(parts);
-}
-
 } // namespace
 
 FieldTransfer plan_field_transfer(const DbfTable& source, int source_field, const DbfTable& target, int target_field) {
@@ -92,7 +72,7 @@ bool transfer_field_directly(FieldTransfer transfer, const DbfTable& source, int
         return true;
     }
     case FieldTransfer::logical: {
-        const int c = std::toupper(from[0]);
+        const char c = ascii_upper(static_cast<char>(from[0]));
         to[0] = c != 0 && std::strchr("YNFT01", c) ? static_cast<uint8_t>(c) : ' ';
         return true;
     }
@@ -103,7 +83,9 @@ bool transfer_field_directly(FieldTransfer transfer, const DbfTable& source, int
         return true;
     }
     case FieldTransfer::date:
-        if (!valid_digit_date(from)) return false;
+        // A valid date as eight digits: its text form in any date mode reads back
+        // as the same year, month and day, stored as these same digits.
+        if (!is_compact_date(from)) return false;
         std::memcpy(to, from, 8);
         return true;
     case FieldTransfer::text_and_number: break;

@@ -1,13 +1,13 @@
 #include "table/field_text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/memo.h"
 
@@ -29,7 +29,6 @@ constexpr size_t kCompactDateLength = 8;
 constexpr size_t kNumberWorkArea = 256;
 constexpr size_t kFixedTextRoom = 640;
 constexpr size_t kCompactDateTimeWidth = 14;
-constexpr int kCompactMode = 4;
 
 const FieldDescriptor& descriptor(const DbfTable& table, int field) {
     return table.field_table[static_cast<size_t>(field)];
@@ -115,11 +114,11 @@ const char* character_copy(DbfTable& table, int field) {
     std::memcpy(out, field_bytes(table, field), width);
     out[width] = 0;
     size_t length = std::strlen(out);
-    if (table.trim_mode & 1) {
+    if (trims_right(table.trim_mode)) {
         while (length > 0 && out[length - 1] == ' ') --length;
         out[length] = 0;
     }
-    if (table.trim_mode & 2) {
+    if (trims_left(table.trim_mode)) {
         size_t start = 0;
         while (out[start] == ' ') ++start;
         std::memmove(out, out + start, length - start + 1);
@@ -142,14 +141,7 @@ double number_from_text(const DbfTable& table, int field) {
 // atoi of the characters [start, start + count) of a text; pieces beyond its end give 0.
 int text_piece(const char* text, size_t length, size_t start, size_t count) {
     if (start >= length) return 0;
-    size_t end = std::min(length, start + count);
-    size_t i = start;
-    while (i < end && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
-    bool negative = false;
-    if (i < end && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    int value = 0;
-    while (i < end && text[i] >= '0' && text[i] <= '9') value = value * 10 + (text[i++] - '0');
-    return negative ? -value : value;
+    return leading_int32(std::string_view(text, length).substr(start, count));
 }
 
 int month_length(int month, int year) {
@@ -171,21 +163,16 @@ int64_t day_number_of(int year, int month, int day) {
     return days + days_before_year(year) + kDayBeforeYearZero;
 }
 
-// Date mode used for formatting: 1 to 4, or 0 for "as stored".
-int effective_date_mode(const DbfTable& table) {
-    return table.date_mode >= 1 && table.date_mode <= 4 ? table.date_mode : 0;
-}
-
 // The three date arguments in the order of a mode's format.
-void date_arguments(int mode, const DateParts& parts, int& a, int& b, int& c) {
+void date_arguments(DateMode mode, const DateParts& parts, int& a, int& b, int& c) {
     switch (mode) {
-    case 1: a = parts.day, b = parts.month, c = parts.year; break;
-    case 2: a = parts.month, b = parts.day, c = parts.year; break;
+    case DateMode::day_month_year: a = parts.day, b = parts.month, c = parts.year; break;
+    case DateMode::month_day_year: a = parts.month, b = parts.day, c = parts.year; break;
     default: a = parts.year, b = parts.month, c = parts.day; break;
     }
 }
 
-const char* format_date(DbfTable& table, int mode, const DateParts& parts) {
+const char* format_date(DbfTable& table, DateMode mode, const DateParts& parts) {
     int a, b, c;
     date_arguments(mode, parts, a, b, c);
     char* out = text_area(table);
@@ -193,7 +180,7 @@ const char* format_date(DbfTable& table, int mode, const DateParts& parts) {
     return out;
 }
 
-const char* format_datetime(DbfTable& table, int mode, const DateParts& parts) {
+const char* format_datetime(DbfTable& table, DateMode mode, const DateParts& parts) {
     int a, b, c;
     date_arguments(mode, parts, a, b, c);
     char* out = text_area(table);
@@ -257,11 +244,11 @@ struct DatePositions {
     size_t day, month, year, hour, minute, second;
 };
 
-DatePositions date_positions(int mode) {
+DatePositions date_positions(DateMode mode) {
     switch (mode) {
-    case 1: return {0, 3, 6, 11, 14, 17};
-    case 2: return {3, 0, 6, 11, 14, 17};
-    case 3: return {8, 5, 0, 11, 14, 17};
+    case DateMode::day_month_year: return {0, 3, 6, 11, 14, 17};
+    case DateMode::month_day_year: return {3, 0, 6, 11, 14, 17};
+    case DateMode::year_month_day: return {8, 5, 0, 11, 14, 17};
     default: return {6, 4, 0, 8, 10, 12};
     }
 }
@@ -270,7 +257,7 @@ DatePositions date_positions(int mode) {
 // or day of 0 blanks the field. '@' fields are only ever blanked.
 void store_date_text(DbfTable& table, int field, const char* text, size_t length) {
     const char type = descriptor(table, field).type;
-    DatePositions at = date_positions(effective_date_mode(table));
+    DatePositions at = date_positions(table.date_mode);
     int day = text_piece(text, length, at.day, 2);
     int month = text_piece(text, length, at.month, 2);
     int year = text_piece(text, length, at.year, 4);
@@ -288,17 +275,30 @@ void store_date_text(DbfTable& table, int field, const char* text, size_t length
     store_date_parts(table, field, year, month, day, hour, minute, second);
 }
 
-void store_memo_value(DbfTable& table, int field, const char* text, double number) {
+// A number above 0 stores that many bytes of the data (never more than it holds);
+// otherwise the data is a text that ends at its first zero byte.
+void store_memo_value(DbfTable& table, int field, std::string_view data, double number) {
     if (number > 0) {
-        double count = std::trunc(number);
+        const double count = std::trunc(number);
         if (count >= 2147483648.0) return;
-        write_memo_bytes(table, field, std::string(text, static_cast<size_t>(count)));
+        write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
     } else {
-        write_memo_text(table, field, text);
+        write_memo_text(table, field, data);
     }
 }
 
 } // namespace
+
+std::string_view field_stored_bytes(const DbfTable& table, int field) {
+    return std::string_view(reinterpret_cast<const char*>(field_bytes(table, field)), usable_width(table, field));
+}
+
+bool field_is_character_copy(const DbfTable& table, int field) {
+    switch (descriptor(table, field).type) {
+    case 'C': case 'V': case 'Q': case '0': return true;
+    default: return false;
+    }
+}
 
 uint32_t field_width(const DbfTable& table, int field) {
     const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
@@ -349,10 +349,10 @@ uint32_t field_display_width(const DbfTable& table, int field) {
     case 'Y': return 24;
     case 'B': case 'O': return width == 10 ? 10 : 20;
     case 'I': case '+': case 'G': case 'M': return 10;
-    case 'D': return table.date_mode > 0 ? 10 : width;
+    case 'D': return table.date_mode != DateMode::as_stored ? 10 : width;
     case 'T': case '@':
         // Binary values show their compact text as stored.
-        if (table.date_mode > 0) return 19;
+        if (table.date_mode != DateMode::as_stored) return 19;
         return width == 8 ? static_cast<uint32_t>(kCompactDateTimeWidth) : width;
     default: return width;
     }
@@ -362,9 +362,7 @@ bool is_compact_date(const uint8_t* digits) {
     for (size_t i = 0; i < kCompactDateLength; ++i)
         if (digits[i] < '0' || digits[i] > '9') return false;
     auto number = [digits](size_t at, size_t count) {
-        int value = 0;
-        for (size_t i = 0; i < count; ++i) value = value * 10 + (digits[at + i] - '0');
-        return value;
+        return leading_int32(std::string_view(reinterpret_cast<const char*>(digits) + at, count));
     };
     DateParts parts;
     parts.year = number(0, 4);
@@ -470,6 +468,8 @@ DateParts decode_date_parts(DbfTable& table, int field) {
 }
 
 bool date_parts_valid(const DateParts& parts) {
+    // Negative parts come from negative milliseconds of a binary value.
+    if (parts.second < 0 || parts.minute < 0 || parts.hour < 0) return false;
     if (parts.second > 59 || parts.minute > 59 || parts.hour > 23) return false;
     if (parts.month < 1 || parts.month > 12 || parts.day < 1 || parts.year > 9999) return false;
     return parts.day <= month_length(parts.month, parts.year);
@@ -515,7 +515,7 @@ void store_field_integer(DbfTable& table, int field, int32_t value) {
         write_le32(p, static_cast<uint32_t>(value));
 }
 
-bool memo_reference_present(DbfTable& table, int field) {
+bool memo_reference_present(const DbfTable& table, int field) {
     if (table.version() == kSmtVersion) {
         size_t count = std::min(usable_width(table, field), kSmtReferenceWidth);
         const uint8_t* p = field_bytes(table, field);
@@ -526,7 +526,7 @@ bool memo_reference_present(DbfTable& table, int field) {
     return !std::isnan(number) && number != 0;
 }
 
-uint32_t memo_block_number(DbfTable& table, int field) {
+uint32_t memo_block_number(const DbfTable& table, int field) {
     if (table.version() == kSmtVersion) {
         if (!field_holds(table, field, kSmtReferenceWidth)) return 0;
         return read_le32(field_bytes(table, field) + 6);
@@ -556,13 +556,15 @@ bool store_number_text(DbfTable& table, int field, double number, unsigned lengt
     return true;
 }
 
-const char* field_text(DbfTable& table, int field) {
+const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.date_mode); }
+
+const char* field_text(DbfTable& table, int field, DateMode mode) {
     char* out = text_area(table);
     const size_t capacity = table.text_buffer.size();
     const FieldDescriptor& f = descriptor(table, field);
-    const int mode = effective_date_mode(table);
+    const bool formatted = mode != DateMode::as_stored;
     switch (f.type) {
-    case 'C': case 'V': case 'Q': case '0':
+    case 'C': case 'V': case 'Q': case '0':  // field_is_character_copy
         return character_copy(table, field);
     case 'N': case 'F': {
         const size_t length = std::min<size_t>(f.length, usable_width(table, field));
@@ -584,24 +586,24 @@ const char* field_text(DbfTable& table, int field) {
         return out;
     case 'D': {
         DateParts parts = decode_date_parts(table, field);
-        if (!date_parts_valid(parts)) return spaces(table, mode ? 10 : 8);
-        return mode ? format_date(table, mode, parts) : character_copy(table, field);
+        if (!date_parts_valid(parts)) return spaces(table, formatted ? 10 : 8);
+        return formatted ? format_date(table, mode, parts) : character_copy(table, field);
     }
     case 'T': {
         DateParts parts = decode_date_parts(table, field);
-        if (!date_parts_valid(parts)) return spaces(table, mode ? 19 : 14);
-        if (mode) return format_datetime(table, mode, parts);
+        if (!date_parts_valid(parts)) return spaces(table, formatted ? 19 : 14);
+        if (formatted) return format_datetime(table, mode, parts);
         // Binary date-times have no stored text: "as stored" shows their compact text.
-        return field_width(table, field) == 8 ? format_datetime(table, kCompactMode, parts)
+        return field_width(table, field) == 8 ? format_datetime(table, DateMode::compact, parts)
                                               : character_copy(table, field);
     }
     case '@':
-        if (mode) return format_datetime(table, mode, timestamp_parts(table, field));
+        if (formatted) return format_datetime(table, mode, timestamp_parts(table, field));
         if (field_width(table, field) != 8) return character_copy(table, field);
         {
             DateParts parts = timestamp_parts(table, field);
             if (!date_parts_valid(parts)) return spaces(table, kCompactDateTimeWidth);
-            return format_datetime(table, kCompactMode, parts);
+            return format_datetime(table, DateMode::compact, parts);
         }
     case 'I': case '+':
         std::snprintf(out, capacity, "%10d", field_integer(table, field));
@@ -636,13 +638,14 @@ double field_number(DbfTable& table, int field) {
     }
 }
 
-void set_field(DbfTable& table, int field, const char* text, double number) {
-    if (!text) text = "";
+void set_field(DbfTable& table, int field, std::string_view data, double number) {
+    // Every type but the memo types takes the data as a text ending at its first zero byte.
+    const std::string_view text = data.substr(0, data.find('\0'));
     const FieldDescriptor& f = descriptor(table, field);
     switch (f.type) {
     case 'C': case 'Q': case 'V': {
-        size_t count = std::min(std::strlen(text), usable_width(table, field));
-        std::memcpy(field_bytes(table, field), text, count);
+        size_t count = std::min(text.size(), usable_width(table, field));
+        std::memcpy(field_bytes(table, field), text.data(), count);
         return;
     }
     case 'N': case 'F':
@@ -650,7 +653,7 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
         return;
     case 'L': {
         if (!field_holds(table, field, 1)) return;
-        char c = static_cast<char>(std::toupper(static_cast<unsigned char>(text[0])));
+        const char c = text.empty() ? '\0' : ascii_upper(text[0]);
         field_bytes(table, field)[0] = std::strchr("YNFT01", c) && c != 0 ? static_cast<uint8_t>(c) : ' ';
         return;
     }
@@ -658,12 +661,12 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
         // At most 10 characters in a space-filled work area, cut to the mode's length.
         char work[kDateWorkArea];
         std::memset(work, ' ', sizeof work);
-        std::memcpy(work, text, std::min<size_t>(std::strlen(text), 10));
-        store_date_text(table, field, work, effective_date_mode(table) ? 10 : 8);
+        std::memcpy(work, text.data(), std::min<size_t>(text.size(), 10));
+        store_date_text(table, field, work, table.date_mode != DateMode::as_stored ? 10 : 8);
         return;
     }
     case 'T': case '@':
-        store_date_text(table, field, text, std::strlen(text));
+        store_date_text(table, field, text.data(), text.size());
         return;
     case 'I': case '+': {
         int32_t value = 0;
@@ -690,13 +693,13 @@ void set_field(DbfTable& table, int field, const char* text, double number) {
     }
     case 'B':
         if (field_is_memo(table, field)) {
-            store_memo_value(table, field, text, number);
+            store_memo_value(table, field, data, number);
         } else if (field_holds(table, field, 8)) {
             write_le64(field_bytes(table, field), double_to_bits(number));
         }
         return;
     case 'M': case 'G': case 'W':
-        store_memo_value(table, field, text, number);
+        store_memo_value(table, field, data, number);
         return;
     default:
         return;

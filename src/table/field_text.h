@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "table/table.h"
 
@@ -14,8 +15,14 @@ struct DateParts {
 };
 
 // Text form of a field of `record_buffer`, written into the table's text buffer
-// (NUL-terminated) and returned; the next formatting overwrites it.
+// (NUL-terminated) and returned; the next formatting overwrites it. Dates and
+// date-times show in the table's date mode, or in the mode given.
 const char* field_text(DbfTable& table, int field);
+const char* field_text(DbfTable& table, int field, DateMode mode);
+// The field's stored bytes in `record_buffer`: its storage width, clipped to the buffer.
+std::string_view field_stored_bytes(const DbfTable& table, int field);
+// True for the types whose text form is the character copy: C, V, Q and 0.
+bool field_is_character_copy(const DbfTable& table, int field);
 // Numeric value of a field (0 for types without one).
 double field_number(DbfTable& table, int field);
 // N, F, Y, I, '+', O, and B with length byte 8.
@@ -31,11 +38,12 @@ const char* field_type_name(const DbfTable& table, int field);
 // Blank byte of the field's type, and filling the field with it.
 uint8_t field_blank_byte(const DbfTable& table, int field);
 void blank_field(DbfTable& table, int field);
-// Stores a value; the text or the number counts depending on the type. Memo fields
-// append a new memo to the memo file: the text up to its zero byte, or, when the
-// number is above 0, that many bytes of it (the caller's buffer must hold them).
-// Returns nothing; a value that does not fit leaves the field unchanged.
-void set_field(DbfTable& table, int field, const char* text, double number);
+// Stores a value; the text or the number counts depending on the type, and the
+// text ends at the first zero byte of `data`. Memo fields append a new memo to the
+// memo file: that text, or, when the number is above 0, the first that-many bytes
+// of `data` (zero bytes included, never more than it holds). Returns nothing; a
+// value that does not fit leaves the field unchanged.
+void set_field(DbfTable& table, int field, std::string_view data, double number);
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
 
@@ -49,6 +57,8 @@ bool is_canonical_number(const char* text, size_t length, unsigned decimals);
 
 bool is_leap_year(int year);
 DateParts decode_date_parts(DbfTable& table, int field);
+// True for a calendar date of years up to 9999 and a time of day from 00:00:00 to
+// 23:59:59 (no part negative).
 bool date_parts_valid(const DateParts& parts);
 void store_date_parts(DbfTable& table, int field, int year, int month, int day, int hour, int minute, int second);
 // Julian day number of a proleptic Gregorian date (day before 1 January of year 0
@@ -58,10 +68,10 @@ void julian_day_to_date(int32_t day_number, int& year, int& month, int& day);
 
 // True when the memo reference of a memo-type field is not empty (SMT tables: any
 // of the 10 bytes is not zero).
-bool memo_reference_present(DbfTable& table, int field);
+bool memo_reference_present(const DbfTable& table, int field);
 // Block number of the current record's memo field (0 for none, and for a negative
 // or unrepresentable number).
-uint32_t memo_block_number(DbfTable& table, int field);
+uint32_t memo_block_number(const DbfTable& table, int field);
 
 // Signed 32-bit integer of an I/'+' field (or a width-4 memo reference); level 7
 // tables hold it big-endian with the sign bit inverted. 0 when the field is narrower.

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <strings.h>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 
@@ -18,6 +18,7 @@ constexpr uint64_t kMemoDataLimit = 0x80000000ull;
 constexpr uint64_t kHeaderArea = 512;
 constexpr uint32_t kDbase3BlockSize = 512;
 constexpr uint32_t kShortHeaderBlockSize = 256;
+constexpr size_t kDbase3HeaderSize = 4;
 constexpr size_t kDbase4HeaderSize = 22;
 constexpr size_t kFoxProHeaderSize = 8;
 constexpr size_t kSmtHeaderSize = 14;
@@ -38,14 +39,29 @@ MemoFormat memo_format(uint8_t version) {
     }
 }
 
-// Opens the table's memo file into `memo_handle` for one operation and closes it
-// at the end. A file whose name differs only in letter case is found too. A table
-// named like its own memo file is not its memo file: it counts as missing.
+enum class MemoAccess { read, write };
+
+// Opens the table's memo file for one kind of access. A file whose name differs
+// only in letter case is found too. A table named like its own memo file is not its
+// memo file: it counts as missing. Reading opens the file for reading only; writing
+// opens it only when the table itself is open for writing, so a table opened
+// read-only leaves its memo file as it is.
+FileHandle open_memo_file(const DbfTable& table, MemoAccess access) {
+    const std::string name = memo_file_path(table);
+    FileHandle file;
+    if (access == MemoAccess::read)
+        file = open_file_read_only(name);
+    else if (table.table_handle.is_writable())
+        file = open_file_write_access(name);
+    if (is_same_file(file, table.table_handle)) file.close();
+    return file;
+}
+
+// The memo file in `memo_handle` for one operation, closed at its end.
 class MemoSession {
 public:
-    explicit MemoSession(DbfTable& table) : table_(table) {
-        table_.memo_handle = open_file_read_write(memo_file_path(table_));
-        if (is_same_file(table_.memo_handle, table_.table_handle)) table_.memo_handle.close();
+    MemoSession(DbfTable& table, MemoAccess access) : table_(table) {
+        table_.memo_handle = open_memo_file(table_, access);
     }
     ~MemoSession() { table_.memo_handle.close(); }
     MemoSession(const MemoSession&) = delete;
@@ -81,6 +97,43 @@ std::string read_available(FileHandle& file, uint64_t offset, uint64_t count) {
     return data;
 }
 
+// The header fields of a memo file that the engine uses.
+struct MemoHeader {
+    uint32_t next_free = 0;   // first block past the last memo
+    uint32_t block_size = 0;  // dBase III keeps none: its blocks are 512 bytes
+};
+
+// Reads the memo file's header: the next free block number at offset 0 (big-endian
+// in FoxPro files) and the block size (dBase IV at 20, FoxPro big-endian at 6, SMT at
+// 4). Nothing when the file is shorter than the format's header.
+std::optional<MemoHeader> read_memo_header(FileHandle& file, MemoFormat format) {
+    uint8_t header[kDbase4HeaderSize];  // the longest of the four
+    switch (format) {
+    case MemoFormat::kDbase3:
+        if (!read_exact(file, 0, header, kDbase3HeaderSize)) return std::nullopt;
+        return MemoHeader{read_le32(header), kDbase3BlockSize};
+    case MemoFormat::kDbase4:
+        if (!read_exact(file, 0, header, kDbase4HeaderSize)) return std::nullopt;
+        return MemoHeader{read_le32(header), read_le16(header + 20)};
+    case MemoFormat::kFoxPro:
+        if (!read_exact(file, 0, header, kFoxProHeaderSize)) return std::nullopt;
+        return MemoHeader{read_be32(header), read_be16(header + 6)};
+    case MemoFormat::kSmt:
+        if (!read_exact(file, 0, header, kSmtHeaderSize)) return std::nullopt;
+        return MemoHeader{read_le32(header), read_le16(header + 4)};
+    case MemoFormat::kNone: break;
+    }
+    return std::nullopt;
+}
+
+// Block size as the readers take it: 512 for dBase III whatever the file holds,
+// the header's value otherwise, and 256 when the header is cut short.
+uint32_t block_size_for_reading(FileHandle& file, MemoFormat format) {
+    if (format == MemoFormat::kDbase3) return kDbase3BlockSize;
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    return header ? header->block_size : kShortHeaderBlockSize;
+}
+
 // dBase III: the text runs from the block to the first 0x1A, or to the end of the file.
 std::optional<std::string> read_dbase3(FileHandle& file, uint32_t block) {
     uint64_t position = static_cast<uint64_t>(block) * kDbase3BlockSize;
@@ -101,39 +154,32 @@ std::optional<std::string> read_dbase3(FileHandle& file, uint32_t block) {
     return text;
 }
 
-// dBase IV: block header FF FF 08 00 and the total length (header included), little-endian.
-std::optional<std::string> read_dbase4(FileHandle& file, uint32_t block) {
-    uint8_t header[kDbase4HeaderSize];
-    if (!read_exact(file, 0, header, sizeof header)) return std::nullopt;
-    uint32_t block_size = read_le16(header + 20);
-    if (block_size == 0) return std::nullopt;
-    uint64_t offset = static_cast<uint64_t>(block) * block_size;
+// dBase IV and FoxPro: an 8-byte block header before the data. dBase IV: FF FF 08 00
+// and the total length (block header included), little-endian. FoxPro: the type
+// (below 256) and the data length, big-endian.
+std::optional<std::string> read_with_block_header(FileHandle& file, MemoFormat format, uint32_t block) {
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    if (!header || header->block_size == 0) return std::nullopt;
+    uint64_t offset = static_cast<uint64_t>(block) * header->block_size;
     if (offset >= kMemoDataLimit) return std::nullopt;
     uint8_t block_header[kBlockHeaderSize];
     if (!read_exact(file, offset, block_header, sizeof block_header)) return std::nullopt;
-    uint32_t total = read_le32(block_header + 4);
-    if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return std::nullopt;
-    return read_available(file, offset + kBlockHeaderSize, total - kBlockHeaderSize);
-}
-
-// FoxPro: big-endian header; block header of type (below 256) and data length.
-std::optional<std::string> read_foxpro(FileHandle& file, uint32_t block) {
-    uint8_t header[kFoxProHeaderSize];
-    if (!read_exact(file, 0, header, sizeof header)) return std::nullopt;
-    uint32_t block_size = read_be16(header + 6);
-    if (block_size == 0) return std::nullopt;
-    uint64_t offset = static_cast<uint64_t>(block) * block_size;
-    if (offset >= kMemoDataLimit) return std::nullopt;
-    uint8_t block_header[kBlockHeaderSize];
-    if (!read_exact(file, offset, block_header, sizeof block_header)) return std::nullopt;
-    if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return std::nullopt;
-    return read_available(file, offset + kBlockHeaderSize, read_be32(block_header + 4));
+    uint64_t length = 0;
+    if (format == MemoFormat::kDbase4) {
+        uint32_t total = read_le32(block_header + 4);
+        if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7)
+            return std::nullopt;
+        length = total - kBlockHeaderSize;
+    } else {
+        if (block_header[0] != 0 || block_header[1] != 0 || block_header[2] != 0) return std::nullopt;
+        length = read_be32(block_header + 4);
+    }
+    return read_available(file, offset + kBlockHeaderSize, length);
 }
 
 // SMT: the length comes from the field's reference; the block holds the data alone.
 std::optional<std::string> read_smt(FileHandle& file, uint32_t block, uint32_t length) {
-    uint8_t header[kSmtHeaderSize];
-    uint32_t block_size = read_exact(file, 0, header, sizeof header) ? read_le16(header + 4) : kShortHeaderBlockSize;
+    const uint32_t block_size = block_size_for_reading(file, MemoFormat::kSmt);
     if (length == 0) return std::string();
     if (block_size == 0) return std::nullopt;
     uint64_t offset = static_cast<uint64_t>(block) * block_size;
@@ -166,50 +212,30 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
 }
 
 // Appends the memo to `file` by format; returns its first block number, or 0 on failure.
-uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFormat format, const std::string& data) {
-    uint32_t next_free = 0, block_size = 0;
+uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFormat format, std::string_view data) {
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    if (!header) return 0;
+    const uint32_t next_free = header->next_free, block_size = header->block_size;
     std::string stored;
+    uint8_t block_header[kBlockHeaderSize];
     switch (format) {
-    case MemoFormat::kDbase3: {
-        uint8_t header[4];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_le32(header);
-        block_size = kDbase3BlockSize;
-        stored = data + static_cast<char>(kEndOfFile);
+    case MemoFormat::kDbase3:
+        stored.assign(data);
+        stored += static_cast<char>(kEndOfFile);
         break;
-    }
-    case MemoFormat::kDbase4: {
-        uint8_t header[kDbase4HeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_le32(header);
-        block_size = read_le16(header + 20);
-        uint8_t block_header[kBlockHeaderSize];
+    case MemoFormat::kDbase4:
         std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
         write_le32(block_header + 4, static_cast<uint32_t>(data.size() + kBlockHeaderSize));
         stored.assign(reinterpret_cast<const char*>(block_header), sizeof block_header);
         stored += data;
         break;
-    }
-    case MemoFormat::kFoxPro: {
-        uint8_t header[kFoxProHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_be32(header);
-        block_size = read_be16(header + 6);
-        uint8_t block_header[kBlockHeaderSize];
+    case MemoFormat::kFoxPro:
         write_be32(block_header, kFoxProTextBlock);
         write_be32(block_header + 4, static_cast<uint32_t>(data.size()));
         stored.assign(reinterpret_cast<const char*>(block_header), sizeof block_header);
         stored += data;
         break;
-    }
-    case MemoFormat::kSmt: {
-        uint8_t header[kSmtHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return 0;
-        next_free = read_le32(header);
-        block_size = read_le16(header + 4);
-        stored = data;
-        break;
-    }
+    case MemoFormat::kSmt: stored.assign(data); break;
     case MemoFormat::kNone: return 0;
     }
 
@@ -224,7 +250,8 @@ uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFor
         write_be32(next, static_cast<uint32_t>(new_next_free));
     else
         write_le32(next, static_cast<uint32_t>(new_next_free));
-    if (file.seek(0)) file.write(next, sizeof next);
+    // Without the new pointer the next append would overwrite this memo.
+    if (!file.seek(0) || !file.write(next, sizeof next)) return 0;
     return next_free;
 }
 
@@ -249,52 +276,13 @@ size_t block_header_size(MemoFormat format) {
     return format == MemoFormat::kDbase4 || format == MemoFormat::kFoxPro ? kBlockHeaderSize : 0;
 }
 
-// The next free block and block size from a memo file's header; false when the
-// header is short.
-bool read_free_block(FileHandle& file, MemoFormat format, uint32_t& next_free, uint32_t& block_size) {
-    uint8_t header[kDbase4HeaderSize];
-    switch (format) {
-    case MemoFormat::kDbase3:
-        if (!read_exact(file, 0, header, 4)) return false;
-        next_free = read_le32(header);
-        block_size = kDbase3BlockSize;
-        return true;
-    case MemoFormat::kDbase4:
-        if (!read_exact(file, 0, header, kDbase4HeaderSize)) return false;
-        next_free = read_le32(header);
-        block_size = read_le16(header + 20);
-        return true;
-    case MemoFormat::kFoxPro:
-        if (!read_exact(file, 0, header, kFoxProHeaderSize)) return false;
-        next_free = read_be32(header);
-        block_size = read_be16(header + 6);
-        return true;
-    case MemoFormat::kSmt:
-        if (!read_exact(file, 0, header, kSmtHeaderSize)) return false;
-        next_free = read_le32(header);
-        block_size = read_le16(header + 4);
-        return true;
-    case MemoFormat::kNone: break;
-    }
-    return false;
-}
-
-// Opens the table's memo file (found by memo_file_path); closed when it is the
-// table file itself.
-FileHandle open_memo_file(const DbfTable& table, bool for_writing) {
-    const std::string name = memo_file_path(table);
-    FileHandle file = for_writing ? open_file_write_access(name) : open_file_read_only(name);
-    if (is_same_file(file, table.table_handle)) file.close();
-    return file;
-}
-
-bool write_memo(DbfTable& table, int field, const std::string& data) {
+bool write_memo(DbfTable& table, int field, std::string_view data) {
     if (data.empty() || data.size() >= kMemoDataLimit) return false;
     const MemoFormat format = memo_format(table.version());
     if (format == MemoFormat::kNone) return false;
     uint32_t block = 0;
     {
-        MemoSession session(table);
+        MemoSession session(table, MemoAccess::write);
         if (!session.is_open()) return false;
         block = append_memo(session.file(), table, field, format, data);
     }
@@ -303,10 +291,13 @@ bool write_memo(DbfTable& table, int field, const std::string& data) {
     return true;
 }
 
-// The memo of the record buffer's field read from `file` in `format`: data bytes
-// (text formats up to their end), or nothing.
-std::optional<std::string> read_memo_from(FileHandle& file, DbfTable& table, int field, MemoFormat format) {
-    uint32_t block = 0, length = 0;
+// Where the memo of the record buffer's field lies: its first block and, for SMT
+// tables, its length. Nothing when the field holds no reference.
+struct MemoLocation {
+    uint32_t block = 0;
+    uint32_t length = 0;
+};
+std::optional<MemoLocation> memo_location(const DbfTable& table, int field, MemoFormat format) {
     if (format == MemoFormat::kSmt) {
         // SMT reference: two zero bytes, the length and the block, little-endian.
         const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
@@ -314,18 +305,24 @@ std::optional<std::string> read_memo_from(FileHandle& file, DbfTable& table, int
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
             return std::nullopt;
         const uint8_t* reference = table.record_buffer.data() + f.offset;
-        length = read_le32(reference + 2);
-        block = read_le32(reference + 6);
-    } else {
-        block = memo_block_number(table, field);
-        if (block == 0) return std::nullopt;
+        // A reference of zeros reads an empty memo.
+        return MemoLocation{read_le32(reference + 6), read_le32(reference + 2)};
     }
-    if (!file.is_open()) return std::nullopt;
+    const uint32_t block = memo_block_number(table, field);
+    if (block == 0) return std::nullopt;
+    return MemoLocation{block, 0};
+}
+
+// The memo of the record buffer's field read from `file` in `format`: data bytes
+// (text formats up to their end), or nothing.
+std::optional<std::string> read_memo_from(FileHandle& file, const DbfTable& table, int field, MemoFormat format) {
+    std::optional<MemoLocation> location = memo_location(table, field, format);
+    if (!location || !file.is_open()) return std::nullopt;
     switch (format) {
-    case MemoFormat::kDbase3: return read_dbase3(file, block);
-    case MemoFormat::kDbase4: return read_dbase4(file, block);
-    case MemoFormat::kFoxPro: return read_foxpro(file, block);
-    case MemoFormat::kSmt: return read_smt(file, block, length);
+    case MemoFormat::kDbase3: return read_dbase3(file, location->block);
+    case MemoFormat::kDbase4:
+    case MemoFormat::kFoxPro: return read_with_block_header(file, format, location->block);
+    case MemoFormat::kSmt: return read_smt(file, location->block, location->length);
     case MemoFormat::kNone: break;
     }
     return std::nullopt;
@@ -333,17 +330,17 @@ std::optional<std::string> read_memo_from(FileHandle& file, DbfTable& table, int
 
 } // namespace
 
-std::string make_memo_file_name(const std::string& table_file_name, int kind) {
+std::string make_memo_file_name(const std::string& table_file_name, TableKind kind) {
     PathParts parts = split_path(table_file_name);
-    std::string base = parts.drive + parts.directory + parts.name;
+    std::string base = parts.directory + parts.name;
     switch (kind) {
-    case kKindDbase3:
-    case kKindDbase4:
-    case kKindLevel7: return base + ".dbt";
-    case kKindFoxPro:
-    case kKindVisualFoxPro: return base + (strcasecmp(parts.extension.c_str(), ".dbc") == 0 ? ".dct" : ".fpt");
-    case kKindSmt: return base + ".smt";
-    default: return base + ".dbv";
+    case TableKind::dbase3:
+    case TableKind::dbase4:
+    case TableKind::level7: return base + ".dbt";
+    case TableKind::foxpro:
+    case TableKind::visual_foxpro: return base + (equals_ignoring_case(parts.extension.c_str(), ".dbc") ? ".dct" : ".fpt");
+    case TableKind::smt: return base + ".smt";
+    default: return base + ".dbv";  // a number that names no kind
     }
 }
 
@@ -351,55 +348,26 @@ std::string memo_file_path(const DbfTable& table) {
     return resolve_companion_name(table.memo_file_name, table.table_file_name);
 }
 
-int derive_table_kind(DbfTable& table) {
-    int kind = table.level7 ? kKindLevel7 : kind_for_version(table.version());
+TableKind derive_table_kind(DbfTable& table) {
+    const TableKind kind = table.level7 ? TableKind::level7 : kind_for_version(table.version());
     table.table_kind = kind;
     table.memo_file_name = make_memo_file_name(table.table_file_name, kind);
-    table.memo_slot.reset();
     return kind;
 }
 
 uint32_t memo_block_size(DbfTable& table) {
     const MemoFormat format = memo_format(table.version());
     if (format == MemoFormat::kNone) return 0;
-    MemoSession session(table);
+    MemoSession session(table, MemoAccess::read);
     if (!session.is_open()) return 0;
-    FileHandle& file = session.file();
-    switch (format) {
-    case MemoFormat::kDbase3: return kDbase3BlockSize;
-    case MemoFormat::kDbase4: {
-        uint8_t header[kDbase4HeaderSize];
-        return read_exact(file, 0, header, sizeof header) ? read_le16(header + 20) : kShortHeaderBlockSize;
-    }
-    case MemoFormat::kFoxPro: {
-        uint8_t header[kFoxProHeaderSize];
-        return read_exact(file, 0, header, sizeof header) ? read_be16(header + 6) : kShortHeaderBlockSize;
-    }
-    case MemoFormat::kSmt: {
-        uint8_t header[kSmtHeaderSize];
-        return read_exact(file, 0, header, sizeof header) ? read_le16(header + 4) : kShortHeaderBlockSize;
-    }
-    case MemoFormat::kNone: break;
-    }
-    return 0;
+    return block_size_for_reading(session.file(), format);
 }
 
 std::optional<std::string> read_memo_text(DbfTable& table, int field) {
-    uint32_t block = memo_block_number(table, field);
-    if (block == 0) return std::nullopt;
-    std::optional<std::string> text;
-    {
-        MemoSession session(table);
-        if (session.is_open()) {
-            switch (memo_format(table.version())) {
-            case MemoFormat::kDbase3: text = read_dbase3(session.file(), block); break;
-            case MemoFormat::kDbase4: text = read_dbase4(session.file(), block); break;
-            case MemoFormat::kFoxPro: text = read_foxpro(session.file(), block); break;
-            default: break;
-            }
-        }
-    }
-    table.memo_slot.reset();
+    // SMT memos keep their length in the reference only: they are read as bytes.
+    const MemoFormat format = memo_format(table.version());
+    if (format == MemoFormat::kSmt) return std::nullopt;
+    std::optional<std::string> text = read_memo_bytes(table, field);
     // The text ends at its first zero byte.
     if (text) text->resize(std::strlen(text->c_str()));
     return text;
@@ -407,52 +375,30 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field) {
 
 std::optional<std::string> read_memo_bytes(DbfTable& table, int field) {
     const MemoFormat format = memo_format(table.version());
-    if (format == MemoFormat::kSmt) {
-        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-        if (field_width(table, field) < kSmtReferenceWidth ||
-            static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
-            return std::nullopt;
-    } else if (memo_block_number(table, field) == 0) {
-        return std::nullopt;
-    }
-    std::optional<std::string> data;
-    {
-        MemoSession session(table);
-        data = read_memo_from(session.file(), table, field, format);
-    }
-    table.memo_slot.reset();
-    return data;
+    if (!memo_location(table, field, format)) return std::nullopt;
+    MemoSession session(table, MemoAccess::read);
+    return read_memo_from(session.file(), table, field, format);
 }
 
-bool write_memo_text(DbfTable& table, int field, const std::string& text) {
-    return write_memo(table, field, text.substr(0, std::strlen(text.c_str())));
+bool write_memo_text(DbfTable& table, int field, std::string_view text) {
+    return write_memo(table, field, text.substr(0, text.find('\0')));
 }
 
-bool write_memo_bytes(DbfTable& table, int field, const std::string& data) { return write_memo(table, field, data); }
+bool write_memo_bytes(DbfTable& table, int field, std::string_view data) { return write_memo(table, field, data); }
 
-bool overwrite_memo_text(DbfTable& table, int field, const std::string& text) {
+bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
     const MemoFormat format = memo_format(table.version());
     if (text.empty() || format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
     uint32_t block = memo_block_number(table, field);
     if (block == 0) return false;
-    MemoSession session(table);
+    MemoSession session(table, MemoAccess::write);
     if (!session.is_open()) return false;
     FileHandle& file = session.file();
-    // Block size, and where the data starts within the memo's first block.
-    uint32_t block_size = kDbase3BlockSize;
-    uint64_t data_offset = 0;
-    if (format == MemoFormat::kDbase4) {
-        uint8_t header[kDbase4HeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return false;
-        block_size = read_le16(header + 20);
-        data_offset = kBlockHeaderSize;
-    } else if (format == MemoFormat::kFoxPro) {
-        uint8_t header[kFoxProHeaderSize];
-        if (!read_exact(file, 0, header, sizeof header)) return false;
-        block_size = read_be16(header + 6);
-        data_offset = kBlockHeaderSize;
-    }
-    if (block_size == 0) return false;
+    std::optional<MemoHeader> header = read_memo_header(file, format);
+    if (!header || header->block_size == 0) return false;
+    const uint32_t block_size = header->block_size;
+    // dBase IV and FoxPro data follow the block header.
+    const uint64_t data_offset = format == MemoFormat::kDbase3 ? 0 : kBlockHeaderSize;
     const uint64_t offset = static_cast<uint64_t>(block) * block_size + data_offset;
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
@@ -568,10 +514,11 @@ bool MemoTextPass::rewrite(DbfTable& table, int field, const Conversion& convers
 
 MemoReader::MemoReader(DbfTable& table)
     : table_(table), format_(memo_format(table.version())), piece_(kPieceSize) {
-    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, false);
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, MemoAccess::read);
     file_end_ = readable_end(file_);
-    uint32_t next_free = 0;
-    header_read_ = file_ && read_free_block(file_, format_, next_free, block_size_);
+    const std::optional<MemoHeader> header = file_ ? read_memo_header(file_, format_) : std::nullopt;
+    header_read_ = header.has_value();
+    if (header) block_size_ = header->block_size;
 }
 
 // Most memos are short: the first read takes the block header and this much data.
@@ -681,15 +628,17 @@ std::span<char> MemoReader::next() {
 }
 
 MemoWriter::MemoWriter(DbfTable& table) : table_(table), format_(memo_format(table.version())) {
-    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, true);
+    if (format_ != MemoFormat::kNone) file_ = open_memo_file(table, MemoAccess::write);
 }
 
 bool MemoWriter::start(int field) {
     failed_ = true;
     written_ = 0;
     field_ = field;
-    uint32_t next_free = 0;
-    if (!file_ || !read_free_block(file_, format_, next_free, block_size_)) return false;
+    const std::optional<MemoHeader> header = file_ ? read_memo_header(file_, format_) : std::nullopt;
+    if (!header) return false;
+    const uint32_t next_free = header->next_free;
+    block_size_ = header->block_size;
     offset_ = append_offset(next_free, block_size_, 0);
     if (offset_ == 0 || !reference_fits(table_, field, format_, next_free)) return false;
     block_ = next_free;
@@ -749,15 +698,15 @@ bool MemoWriter::finish() {
     return true;
 }
 
-int memo_kind_for_version(uint8_t version) {
+std::optional<TableKind> memo_kind_for_version(uint8_t version) {
     switch (memo_format(version)) {
-    case MemoFormat::kDbase3: return kKindDbase3;
-    case MemoFormat::kDbase4: return kKindDbase4;
-    case MemoFormat::kFoxPro: return kKindFoxPro;
-    case MemoFormat::kSmt: return kKindSmt;
+    case MemoFormat::kDbase3: return TableKind::dbase3;
+    case MemoFormat::kDbase4: return TableKind::dbase4;
+    case MemoFormat::kFoxPro: return TableKind::foxpro;
+    case MemoFormat::kSmt: return TableKind::smt;
     case MemoFormat::kNone: break;
     }
-    return -1;
+    return std::nullopt;
 }
 
 MemoCopier::MemoCopier(DbfTable& table, const std::string& source_name, const std::string& target_name)

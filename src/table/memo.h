@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "table/dbf_format.h"
 #include "table/table.h"
 
 namespace rorarodi {
@@ -17,11 +18,11 @@ namespace rorarodi {
 enum class MemoFormat { kNone, kDbase3, kDbase4, kFoxPro, kSmt };
 
 // Memo file name for a table file name and kind (".dbt", ".fpt"/".dct", ".smt", ".dbv").
-std::string make_memo_file_name(const std::string& table_file_name, int kind);
+std::string make_memo_file_name(const std::string& table_file_name, TableKind kind);
 
 // Derives the table kind from the version byte (7 for the level 7 layout), stores
-// the memo file name and kind in the table, clears `memo_slot`; returns the kind.
-int derive_table_kind(DbfTable& table);
+// the memo file name and kind in the table; returns the kind.
+TableKind derive_table_kind(DbfTable& table);
 
 // Name of the memo file on disk: `memo_file_name`, or when no file has exactly that
 // name, a file of the same directory whose name differs only in letter case and
@@ -38,16 +39,19 @@ std::optional<std::string> read_memo_text(DbfTable& table, int field);
 std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
 
 // Appends a new memo and stores its reference in the field of `record_buffer`;
-// false (field unchanged) for empty data or when the memo file cannot be written.
-bool write_memo_text(DbfTable& table, int field, const std::string& text);
-bool write_memo_bytes(DbfTable& table, int field, const std::string& data);
+// false (field unchanged) for empty data, for a table not open for writing, or when
+// the memo file cannot be written.
+// The text form ends at the first zero byte of `text`.
+bool write_memo_text(DbfTable& table, int field, std::string_view text);
+bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
 
 // Writes `text` over the data of the current record's memo, in place and with the
 // same length (dBase III, dBase IV and FoxPro formats). False, and nothing written,
-// when there is no memo, the format keeps no text in place, the memo file's header
+// when there is no memo, the table is not open for writing, the format keeps no
+// text in place, the memo file's header
 // is short or its block size 0, or the text would reach into the header area or past
 // the end of the file.
-bool overwrite_memo_text(DbfTable& table, int field, const std::string& text);
+bool overwrite_memo_text(DbfTable& table, int field, std::string_view text);
 
 // One pass of in-place rewrites of the memo texts of a table (the code-page
 // conversions). All references are noted first; then each text is rewritten from
@@ -118,7 +122,8 @@ private:
 };
 
 // Appends memos to a table's memo file piece by piece, the file opened once for
-// the writer's life. A finished memo is stored as write_memo_bytes stores it.
+// the writer's life (never for a table not open for writing). A finished memo is
+// stored as write_memo_bytes stores it.
 class MemoWriter {
 public:
     explicit MemoWriter(DbfTable& table);
@@ -148,8 +153,8 @@ private:
 };
 
 // The table kind whose new memo file has the format that a version byte selects
-// (0 dBase III, 2 dBase IV, 1 FoxPro, 4 SMT), or -1 when it selects none.
-int memo_kind_for_version(uint8_t version);
+// (dBase III, dBase IV, FoxPro, SMT), or nothing when it selects none.
+std::optional<TableKind> memo_kind_for_version(uint8_t version);
 
 // Copies memos from one memo file into another of the table's format, both held
 // open for a whole pass over the records (the memo file rebuild of a pack).

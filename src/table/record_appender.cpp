@@ -74,7 +74,13 @@ bool RecordAppender::append_stored(const uint8_t* record) {
 
 bool RecordAppender::flush() {
     if (pending_ == 0) return true;
-    if (written_ == 0 && table_.backup_option) backup_before_write(table_);
+    if (written_ == 0 && !backup_before_write(table_)) {
+        // Without the backup nothing is appended: the file stays as it was.
+        appended_ = 0;
+        pending_ = 0;
+        failed_ = true;
+        return false;
+    }
     FileHandle& file = table_.table_handle;
     const uint64_t start = record_offset(table_, first_index_);
     const uint64_t offset = start + static_cast<uint64_t>(written_) * length_;

@@ -72,7 +72,11 @@ bool RecordRewriter::store(uint32_t position) {
 
 bool RecordRewriter::flush() {
     if (dirty_end_ == dirty_begin_) return true;
-    if (table_.backup_option) backup_before_write(table_);
+    if (!backup_before_write(table_)) {
+        // Without the backup the changed records are not written.
+        dirty_begin_ = dirty_end_ = 0;
+        return false;
+    }
     const uint64_t offset = static_cast<uint64_t>(table_.header_length()) + (first_ + dirty_begin_) * length_;
     bool written = table_.table_handle.seek(offset) &&
                    table_.table_handle.write(block_.data() + dirty_begin_ * length_, (dirty_end_ - dirty_begin_) * length_);

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
-#include <sys/stat.h>
 
 #include "platform/paths.h"
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
@@ -21,8 +21,6 @@ constexpr uint8_t kVersionWithMemo = 0xF5;
 constexpr uint8_t kVersionWithoutMemo = 0x03;
 } // namespace
 
-DbfTable::DbfTable() { table_init(*this); }
-
 uint32_t DbfTable::record_count() const { return read_le32(header_image.data() + kRecordCountOffset); }
 
 void DbfTable::set_record_count(uint32_t count) { write_le32(header_image.data() + kRecordCountOffset, count); }
@@ -34,57 +32,7 @@ void DbfTable::set_record_length(uint32_t length) {
     write_le16(header_image.data() + kRecordLengthOffset, static_cast<uint16_t>(length));
 }
 
-void reset_date_formats(DbfTable& table) {
-    table.date_formats = {"", "%02d.%02d.%04d", "%02d.%02d.%04d", "%04d.%02d.%02d", "%04d%02d%02d"};
-    table.datetime_formats = {"", "%02d.%02d.%04d %02d:%02d:%02d", "%02d.%02d.%04d %02d:%02d:%02d",
-                              "%04d.%02d.%02d %02d:%02d:%02d", "%04d%02d%02d%02d%02d%02d"};
-}
-
-void table_init(DbfTable& table) {
-    table.table_handle.close();
-    table.memo_handle.close();
-    table.table_file_name.clear();
-    table.memo_file_name.clear();
-    table.backup_file_name.clear();
-    table.header_image.fill(0);
-    table.level7 = false;
-    table.header_size = kStandardHeaderSize;
-    table.descriptor_size = kStandardDescriptorSize;
-    table.header_problems = 0;
-    table.table_kind = 0;
-    table.field_table.clear();
-    table.first_memo_field = -1;
-    table.narrow_character_fields = false;
-    table.field_map.clear();
-    table.record_buffer.clear();
-    table.text_buffer.clear();
-    table.mark_byte = ' ';
-    table.memo_slot.reset();
-    table.filter = RecordFilter{};
-    table.order_list.reset();
-    table.view_enabled = true;
-    table.order_fields.clear();
-    table.date_mode = 0;
-    reset_date_formats(table);
-    table.trim_mode = 0;
-    table.new_memo_block_size = 128;
-    table.ansi = false;
-    table.case_insensitive = false;
-    table.descending = false;
-    table.field_layout = 0;
-    table.hide_deleted = false;
-    table.backup_option = false;
-    table.backup_done = false;
-    table.to_oem_hook = nullptr;
-    table.from_oem_hook = nullptr;
-    table.upper_case_hook = nullptr;
-    table.after_record_read = nullptr;
-    table.before_record_write = nullptr;
-    table.after_mark_read = nullptr;
-    table.before_mark_write = nullptr;
-    table.password_key.clear();
-    table.set_record_length(0);
-}
+void table_init(DbfTable& table) { table = DbfTable(); }
 
 bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
@@ -148,7 +96,7 @@ void finish_open(DbfTable& table) {
     table.set_record_count(static_cast<uint32_t>(count));
 
     PathParts parts = split_path(table.table_file_name);
-    table.backup_file_name = parts.drive + parts.directory + parts.name + ".bak";
+    table.backup_file_name = parts.directory + parts.name + ".bak";
 }
 
 } // namespace
@@ -159,7 +107,6 @@ bool read_field_descriptors(DbfTable& table) {
     table.table_handle.seek(table.header_size);
     long long got = table.table_handle.read(area.data(), area.size());
     table.field_table.clear();
-    table.field_map.clear();
     table.first_memo_field = -1;
     table.narrow_character_fields = false;
     if (got <= 0) {
@@ -168,19 +115,14 @@ bool read_field_descriptors(DbfTable& table) {
     }
     const size_t bytes = static_cast<size_t>(got);
     const size_t header_length = table.header_length();
-    bool truncated = false;
 
-    // Walk: the terminator, a descriptor that would not lie wholly inside the
-    // header length, or the end of what was read ends the field list.
+    // Walk: a descriptor that begins with the terminator, the descriptor whose index
+    // times the descriptor size exceeds the header length, or the end of what was
+    // read ends the field list. A descriptor that the end of the file cuts off is
+    // not a field; the ones read whole before it are.
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
-        size_t start = i * size;
-        if (start >= bytes || area[start] == kHeaderTerminator) break;
-        if (table.header_size + start + size > header_length) break;
-        if (start + size > bytes) {
-            // The file ends inside a descriptor: the field definition is cut off.
-            truncated = true;
-            break;
-        }
+        const size_t start = i * size;
+        if (start + size > bytes || area[start] == kHeaderTerminator || start > header_length) break;
         table.field_table.push_back(table.level7 ? level7_descriptor(&area[start]) : standard_descriptor(&area[start]));
     }
 
@@ -207,14 +149,13 @@ bool read_field_descriptors(DbfTable& table) {
         if (is_known_field_type(field.type)) ++known;
         if (table.first_memo_field < 0 && is_memo_type(field.type, character_width(field)))
             table.first_memo_field = static_cast<int>(i);
-        table.field_map.push_back(static_cast<int32_t>(i));
     }
     // A record longer than the 16-bit record length cannot be addressed.
     bool fits = offset <= kMaxRecordLength;
     table.set_record_length(static_cast<uint32_t>(fits ? offset : 0));
 
     size_t unknown = table.field_table.size() - known;
-    bool accepted = fits && !truncated;
+    bool accepted = fits;
     if (accepted && !(table.field_table.size() > 0 && unknown == 0)) {
         if (known >= unknown)
             table.header_problems |= kUnknownFieldTypes;
@@ -259,6 +200,12 @@ uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uin
     return static_cast<uint64_t>(record_length) * static_cast<uint64_t>(physical_index) + base;
 }
 
+int find_field(const DbfTable& table, std::string_view name) {
+    for (size_t f = 0; f < table.field_table.size(); ++f)
+        if (equals_ignoring_case(table.field_table[f].name, name)) return static_cast<int>(f);
+    return -1;
+}
+
 uint32_t physical_index(const DbfTable& table, uint32_t position) {
     constexpr uint32_t kBeyond = std::numeric_limits<uint32_t>::max();
     uint32_t k = position;
@@ -286,21 +233,18 @@ bool seek_view_record(DbfTable& table, uint32_t position) {
     return seek_physical_record(table, physical_index(table, position));
 }
 
-bool seek_view_field(DbfTable& table, uint32_t position, int field) {
-    uint64_t base = table.header_length() + table.field_table[static_cast<size_t>(field)].offset;
-    return table.table_handle.seek(record_file_offset(table.record_length(), physical_index(table, position), base));
-}
-
 bool read_view_record(DbfTable& table, uint32_t position) {
     if (!seek_view_record(table, position)) return false;
-    long long got = table.table_handle.read(table.record_buffer.data(), table.record_length());
+    const long long got = table.table_handle.read(table.record_buffer.data(), table.record_length());
+    // A short or empty read holds no record: the hook never sees such bytes.
+    if (got != static_cast<long long>(table.record_length())) return false;
     if (table.after_record_read) table.after_record_read(table);
-    return got >= 0;
+    return true;
 }
 
 namespace {
 bool write_record_at(DbfTable& table, uint32_t physical) {
-    if (table.backup_option) backup_before_write(table);
+    if (!backup_before_write(table)) return false;
     if (!seek_physical_record(table, physical)) return false;
     if (table.before_record_write) table.before_record_write(table);
     return table.table_handle.write(table.record_buffer.data(), table.record_length());
@@ -313,18 +257,19 @@ bool write_view_record(DbfTable& table, uint32_t position) {
 
 bool write_physical_record(DbfTable& table, uint32_t index) { return write_record_at(table, index); }
 
-bool read_mark_byte(DbfTable& table, uint32_t position) {
-    if (!seek_view_record(table, position)) return false;
-    long long got = table.table_handle.read(&table.mark_byte, 1);
-    if (table.after_mark_read) table.after_mark_read(table);
-    return got >= 0;
+std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position) {
+    if (!seek_view_record(table, position)) return std::nullopt;
+    uint8_t mark = 0;
+    if (table.table_handle.read(&mark, 1) != 1) return std::nullopt;
+    if (table.after_mark_read) table.after_mark_read(table, mark);
+    return mark;
 }
 
-bool write_mark_byte(DbfTable& table, uint32_t position) {
-    if (table.backup_option) backup_before_write(table);
+bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark) {
+    if (!backup_before_write(table)) return false;
     if (!seek_view_record(table, position)) return false;
-    if (table.before_mark_write) table.before_mark_write(table);
-    return table.table_handle.write(&table.mark_byte, 1);
+    if (table.before_mark_write) table.before_mark_write(table, mark);
+    return table.table_handle.write(&mark, 1);
 }
 
 void blank_record_buffer(DbfTable& table) {
@@ -333,27 +278,44 @@ void blank_record_buffer(DbfTable& table) {
     for (size_t i = 0; i < table.field_table.size(); ++i) blank_field(table, static_cast<int>(i));
 }
 
-void backup_before_write(DbfTable& table) {
-    if (!table.backup_option || table.backup_done) return;
-    // A table named like its own backup (extension ".bak") is not replaced by its copy.
-    struct stat backup_status {}, table_status {};
-    if (stat(table.backup_file_name.c_str(), &backup_status) == 0 && table.table_handle &&
-        fstat(table.table_handle.fd(), &table_status) == 0 && backup_status.st_dev == table_status.st_dev &&
-        backup_status.st_ino == table_status.st_ino)
-        return;
+namespace {
+// Copies the whole table file into `backup`; false when a read or a write fails.
+bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
+    std::vector<uint8_t> block(kBackupBlockSize);
+    const uint64_t saved = table_file.position();
+    table_file.seek(0);
+    bool copied = true;
+    for (;;) {
+        const long long got = table_file.read(block.data(), block.size());
+        if (got == 0) break;
+        if (got < 0 || !backup.write(block.data(), static_cast<size_t>(got))) {
+            copied = false;
+            break;
+        }
+    }
+    table_file.seek(saved);
+    return copied;
+}
+} // namespace
+
+bool backup_before_write(DbfTable& table) {
+    if (!table.backup_option || table.backup_done) return true;
+    // A table that cannot be written gets no copy: the write would fail anyway.
+    if (!table.table_handle.is_writable()) return false;
+    // A table named like its own backup (extension ".bak") cannot have one: copying
+    // would replace the table by itself.
+    if (names_open_file(table.backup_file_name, table.table_handle)) return false;
     std::remove(table.backup_file_name.c_str());
     FileHandle backup = create_file(table.backup_file_name);
-    if (!backup) return;
-    std::vector<uint8_t> block(kBackupBlockSize);
-    uint64_t saved = table.table_handle.position();
-    table.table_handle.seek(0);
-    for (;;) {
-        long long got = table.table_handle.read(block.data(), block.size());
-        if (got <= 0) break;
-        backup.write(block.data(), static_cast<size_t>(got));
+    if (!backup) return false;
+    if (!copy_table_file(table.table_handle, backup)) {
+        // A partial copy is no backup: it goes, and the write it protects waits.
+        backup.close();
+        std::remove(table.backup_file_name.c_str());
+        return false;
     }
-    table.table_handle.seek(saved);
     table.backup_done = true;
+    return true;
 }
 
 void clear_view(DbfTable& table) {

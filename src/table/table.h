@@ -7,10 +7,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/code_pages.h"
 #include "platform/file.h"
+#include "table/dbf_format.h"
 
 namespace rorarodi {
 
@@ -36,6 +38,7 @@ struct RecordFilter {
 };
 
 using TableHook = void (*)(DbfTable& table);
+using MarkHook = void (*)(DbfTable& table, uint8_t& mark);
 using ConversionHook = std::function<void(unsigned char* text, size_t length)>;
 using UpperCaseHook = std::function<void(unsigned char* text)>;
 
@@ -43,6 +46,27 @@ using UpperCaseHook = std::function<void(unsigned char* text)>;
 constexpr int kDamagedVersion = 1;
 constexpr int kUnknownFieldTypes = 2;
 constexpr int kRecordCountMismatch = 4;
+
+// Format texts of the date modes 1 to 4 (index 0 unused): day, month and year in the
+// order of the mode, and the time of day after them.
+inline const std::array<std::string, 5> kDefaultDateFormats = {"", "%02d.%02d.%04d", "%02d.%02d.%04d",
+                                                              "%04d.%02d.%02d", "%04d%02d%02d"};
+inline const std::array<std::string, 5> kDefaultDateTimeFormats = {
+    "", "%02d.%02d.%04d %02d:%02d:%02d", "%02d.%02d.%04d %02d:%02d:%02d", "%04d.%02d.%02d %02d:%02d:%02d",
+    "%04d%02d%02d%02d%02d%02d"};
+
+// How dates and date-times show (/DATE): as stored, in one of three orders of day,
+// month and year with separators, or compact (digits only, for keys and substitution).
+enum class DateMode : int { as_stored = 0, day_month_year = 1, month_day_year = 2, year_month_day = 3, compact = 4 };
+
+// Which spaces the text form of a character field loses (/TRIM).
+enum class TrimMode : int { none = 0, right = 1, left = 2, both = 3 };
+constexpr bool trims_right(TrimMode mode) { return mode == TrimMode::right || mode == TrimMode::both; }
+constexpr bool trims_left(TrimMode mode) { return mode == TrimMode::left || mode == TrimMode::both; }
+
+// How record exports lay out a record: one line per record (/BROWSE) or one line
+// per field (/FIELDS).
+enum class FieldLayout : int { browse = 0, fields = 1 };
 
 constexpr size_t kTextBufferSize = 65536;
 constexpr size_t kRecordBufferSize = 65536;
@@ -61,19 +85,16 @@ struct DbfTable {
     size_t header_size = 32;
     size_t descriptor_size = 32;
     int header_problems = 0;
-    int table_kind = 0;
+    TableKind table_kind = TableKind::dbase3;
 
     // Fields.
     std::vector<FieldDescriptor> field_table;
     int first_memo_field = -1;
     bool narrow_character_fields = false;
-    std::vector<int32_t> field_map;  // field_map[i] = i for every field read
 
     // Buffers: one record in file form, and the text of the field last formatted.
     std::vector<uint8_t> record_buffer;
     std::vector<char> text_buffer;
-    uint8_t mark_byte = ' ';
-    std::optional<std::string> memo_slot;
 
     // Record view.
     RecordFilter filter;
@@ -82,15 +103,15 @@ struct DbfTable {
     std::vector<int> order_fields;  // key fields of the order being built
 
     // Per-table options.
-    int date_mode = 0;
-    std::array<std::string, 5> date_formats;      // index 1..4
-    std::array<std::string, 5> datetime_formats;  // index 1..4
-    int trim_mode = 0;
+    DateMode date_mode = DateMode::as_stored;
+    std::array<std::string, 5> date_formats = kDefaultDateFormats;          // by date mode, 1..4
+    std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // by date mode, 1..4
+    TrimMode trim_mode = TrimMode::none;
     int new_memo_block_size = 128;
     bool ansi = false;
     bool case_insensitive = false;
     bool descending = false;
-    int field_layout = 0;
+    FieldLayout field_layout = FieldLayout::browse;
     bool hide_deleted = false;
     bool backup_option = false;
     bool backup_done = false;
@@ -109,11 +130,9 @@ struct DbfTable {
     // Password hooks and their key state.
     TableHook after_record_read = nullptr;
     TableHook before_record_write = nullptr;
-    TableHook after_mark_read = nullptr;
-    TableHook before_mark_write = nullptr;
+    MarkHook after_mark_read = nullptr;
+    MarkHook before_mark_write = nullptr;
     std::vector<uint8_t> password_key;
-
-    DbfTable();
 
     // Header values as held in memory after opening.
     uint8_t version() const { return header_image[0]; }
@@ -128,19 +147,18 @@ private:
     uint32_t record_length_ = 0;
 };
 
-// Resets every member to its state after initialisation (default formats, empty
-// lists, options at their defaults).
+// Resets every member to its default (closing any open file): a fresh table.
 void table_init(DbfTable& table);
-
-// Sets the table's date and date-time formats to their defaults.
-void reset_date_formats(DbfTable& table);
 
 // True when the header is accepted: all bytes read and the header length exceeds
 // header size plus descriptor size. Detects the layout first.
 bool read_table_header(DbfTable& table);
 
-// Reads the field descriptors; true when the fields are accepted. Computes the
-// record count from the file size and the backup name in every case.
+// Reads the field descriptors; true when the fields are accepted, false when
+// nothing could be read after the header, when the record would be longer than
+// 65535 bytes, or when unknown field types outnumber known ones. Computes the record
+// count from the file size (0 when the file ends before the header length) and the
+// backup name in every case.
 bool read_field_descriptors(DbfTable& table);
 
 // Outcome of opening a table file.
@@ -157,24 +175,41 @@ void close_table(DbfTable& table);
 // Record length x physical index + base, in 64 bits.
 uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base);
 
+// The first field, in record order, whose name equals `name` ignoring ASCII letter
+// case; -1 when no field has it.
+int find_field(const DbfTable& table, std::string_view name);
+
 // Physical record index of a view position (through order list and view list).
 uint32_t physical_index(const DbfTable& table, uint32_t position);
 
 uint32_t view_record_count(const DbfTable& table);
 bool seek_view_record(DbfTable& table, uint32_t position);
-bool seek_view_field(DbfTable& table, uint32_t position, int field);
 bool seek_physical_record(DbfTable& table, uint32_t index);
+// Reads the record at a view position into `record_buffer` and runs the read hook;
+// false, without the hook, when the seek fails or fewer than record-length bytes
+// come back (the buffer then holds no valid record).
 bool read_view_record(DbfTable& table, uint32_t position);
+// Writes `record_buffer` at a view position or physical index, after the backup
+// copy and the write hook; false (nothing written) when the backup cannot be made,
+// false also when the seek or the write fails.
 bool write_view_record(DbfTable& table, uint32_t position);
 bool write_physical_record(DbfTable& table, uint32_t index);
-bool read_mark_byte(DbfTable& table, uint32_t position);
-bool write_mark_byte(DbfTable& table, uint32_t position);
+// The deletion flag of the record at a view position, passed through its hook;
+// nothing, without the hook, when the seek fails or no byte could be read.
+std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position);
+// Writes `mark` as the deletion flag, under the same rules as record writes.
+bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark);
 
 // Fills `record_buffer` with the blank record: mark ' ' and each field's blank byte.
 void blank_record_buffer(DbfTable& table);
 
-// Makes the ".bak" copy once per open table when the backup option is on.
-void backup_before_write(DbfTable& table);
+// Makes the ".bak" copy once per open table when the backup option is on. True when
+// the write it precedes may go on: the option is off, or the whole table is copied
+// (now or earlier). False when the copy cannot be made (the table is not open for
+// writing or is its own backup name, the file cannot be created, a read or write
+// fails); the backup-done flag then stays off, no partial copy is left, and the
+// next write tries again.
+bool backup_before_write(DbfTable& table);
 
 // Drops the view list and the order list.
 void clear_view(DbfTable& table);

@@ -120,7 +120,8 @@ bool pack_records(DbfTable& table) {
             ++out;
         }
         if (first_moved) {
-            if (table.backup_option) backup_before_write(table);
+            // The first write makes the backup; without one nothing is written.
+            if (!backup_before_write(table)) return false;
             const size_t from = static_cast<size_t>(*first_moved) * length;
             if (!file.seek(record_offset(table, kept + *first_moved)) ||
                 !file.write(block.data() + from, static_cast<size_t>(out) * length - from))
@@ -137,18 +138,20 @@ bool pack_records(DbfTable& table) {
 // that a record references is copied into a new, empty one, renumbered.
 bool rebuild_memo_file(DbfTable& table) {
     if (table.first_memo_field < 0) return true;
-    const int kind = memo_kind_for_version(table.version());
-    if (kind < 0) return true;
+    const std::optional<TableKind> kind = memo_kind_for_version(table.version());
+    if (!kind) return true;
     const std::string memo_name = memo_file_path(table);
     const std::string old_name = pack_memo_name(memo_name);
     // A memo name (or "~" name) that is the table itself is never renamed or removed.
     if (!file_exists(memo_name) || names_open_file(memo_name, table.table_handle) ||
         names_open_file(old_name, table.table_handle))
         return true;
+    // The records are rewritten below: their backup comes before the memo file changes.
+    if (table.record_count() > 0 && !backup_before_write(table)) return false;
     const uint32_t block_size = memo_block_size(table);
     std::remove(old_name.c_str());
     if (std::rename(memo_name.c_str(), old_name.c_str()) != 0) return true;
-    if (!create_memo_file_at(memo_name, kind, block_size)) {
+    if (!create_memo_file_at(memo_name, *kind, block_size)) {
         // Without a new memo file the old one goes back under its name.
         std::remove(memo_name.c_str());
         std::rename(old_name.c_str(), memo_name.c_str());
@@ -181,7 +184,6 @@ bool rebuild_memo_file(DbfTable& table) {
             if (table.before_record_write) table.before_record_write(table);
             std::memcpy(record, table.record_buffer.data(), length);
         }
-        if (table.backup_option) backup_before_write(table);
         if (!file.seek(record_offset(table, first)) || !file.write(block.data(), bytes) || !copied) return false;
         first += n;
     }
@@ -204,7 +206,7 @@ bool write_header(DbfTable& table) {
 
 bool truncate_records(DbfTable& table, uint32_t count) {
     if (has_view_or_order(table) || !table_writable(table)) return false;
-    if (table.backup_option) backup_before_write(table);
+    if (!backup_before_write(table)) return false;
     // Added records read as zeros: the old end marker and any partial record after
     // the last whole one go first.
     const bool grows = count > table.record_count();
@@ -220,12 +222,12 @@ bool truncate_records(DbfTable& table, uint32_t count) {
     return write_header(table);
 }
 
-bool pack_table(DbfTable& table, int mode) {
+bool pack_table(DbfTable& table, PackMode mode) {
     if (has_view_or_order(table) || !table_writable(table) || table.record_length() == 0) return false;
     table.view_enabled = false;
     bool result = true;
-    if (mode == kPackBoth || mode == kPackTable) result = pack_records(table);
-    if (result && (mode == kPackBoth || mode == kPackMemo)) result = rebuild_memo_file(table);
+    if (mode != PackMode::memo_only) result = pack_records(table);
+    if (result && mode != PackMode::table_only) result = rebuild_memo_file(table);
     table.view_enabled = true;
     return result;
 }
@@ -264,7 +266,7 @@ uint32_t append_records(DbfTable& table, uint32_t count) {
     block.reserve(static_cast<size_t>(run) * length);
     for (uint32_t i = 0; i < run; ++i) block.insert(block.end(), image.begin(), image.end());
 
-    if (table.backup_option) backup_before_write(table);
+    if (!backup_before_write(table)) return 0;
     FileHandle& file = table.table_handle;
     const uint64_t start = record_offset(table, old_count);
     uint64_t written = 0;

@@ -8,10 +8,8 @@
 
 namespace rorarodi {
 
-// Pack modes: table and memo file, the table only, the memo file only.
-constexpr int kPackBoth = 0;
-constexpr int kPackTable = 1;
-constexpr int kPackMemo = 2;
+// What a pack rebuilds: table and memo file, the table only, the memo file only.
+enum class PackMode : int { table_and_memo = 0, table_only = 1, memo_only = 2 };
 
 // True when the table's file was opened for writing; nothing below writes (or
 // changes the table in memory) otherwise.
@@ -27,10 +25,10 @@ bool write_header(DbfTable& table);
 // or an order list, or when the file cannot be cut.
 bool truncate_records(DbfTable& table, uint32_t count);
 
-// Removes the records marked deleted (modes 0 and 1) and rebuilds the memo file
-// (modes 0 and 2), the old one kept under its "~" name. False under a view or an
+// Removes the records marked deleted (all modes but memo_only) and rebuilds the
+// memo file (all modes but table_only), the old one kept under its "~" name. False under a view or an
 // order list, or when a read or write failed.
-bool pack_table(DbfTable& table, int mode);
+bool pack_table(DbfTable& table, PackMode mode);
 
 // Appends the record buffer (blanked first with `blank`) after the last record; an
 // active view and order grow by the new record. False, nothing written, when the

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "cli_test_util.h"
 
 using namespace testing_support;
@@ -169,12 +171,37 @@ TEST(Maintenance, ReadOnlyTablesAreNeverWritten) {
     original[28] = 1;  // a flags byte that /CDX would clear
     write_file(dir / "t.dbf", original);
     write_file(dir / "t.dbt", memo);
-    RunResult r = run_rorarodi(dir, {"#t.dbf", "/BAK", "/FIELD:NOTE='new';PRICE=1", "/UPDATE", "/APPEND:2", "/PACK",
-                                     "/ZAP", "/TRUNC:1", "/CPZERO:5", "/CDX", "/CHECK", "/APPEND:blank", "/COUNT"});
+    RunResult r = run_rorarodi(dir, {"#t.dbf", "/BAK", "/DELETE:1", "/RECALL:2", "/FIELD:NOTE='new';PRICE=1", "/UPDATE",
+                                     "/APPEND:2", "/PACK", "/ZAP", "/TRUNC:1", "/CPZERO:5", "/CDX", "/CHECK",
+                                     "/APPEND:blank", "/COUNT"});
     EXPECT_EQ(r.output, "4\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);
     EXPECT_FALSE(file_exists(dir / "t.bak"));
+    EXPECT_FALSE(file_exists(dir / "t.~bt"));
+}
+
+TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
+    TempDir dir;
+    TableLayout layout = people();
+    layout.version = 0x83;
+    layout.fields.push_back({"NOTE", 'M', 10});
+    std::vector<uint32_t> blocks;
+    const std::string memo = build_dbase3_memo({"text"}, blocks);
+    for (std::string& record : layout.records) record += memo_reference_text(blocks[0]);
+    layout.records.push_back(layout.records[0]);  // a duplicate for /DELDUPES
+    const std::string original = build_table(layout);
+    write_file(dir / "t.dbf", original);
+    write_file(dir / "t.dbt", memo);
+    // A directory holding a file where the backup would go: no copy can be created.
+    ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
+    write_file(dir / "t.bak/keep", "x");
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/BAK", "/FIELD:PRICE=7", "/UPDATE", "/APPEND:2", "/APPEND",
+                                     "/APPEND:blank", "/DELETE:1", "/RECALL:2", "/ENCODE:key", "/PACK", "/PACK:memo",
+                                     "/DELDUPES", "/TRUNC:1", "/ZAP", "/COUNT"});
+    EXPECT_EQ(r.output, "5\n");
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
+    EXPECT_EQ(read_file(dir / "t.dbt"), memo);
     EXPECT_FALSE(file_exists(dir / "t.~bt"));
 }
 

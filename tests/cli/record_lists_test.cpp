@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <sys/stat.h>
+
 #include "cli_test_util.h"
 
 using namespace testing_support;
@@ -45,6 +48,14 @@ TEST(RecordLists, DeleteAndRecallOnPositions) {
     RunResult recall = run_rorarodi(dir, {"t.dbf", "/RECALL:all"});
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(recall.output, "");
+
+    // A backup that cannot be made leaves the table as it was, and says nothing more.
+    std::remove((dir / "t.bak").c_str());
+    ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
+    write_file(dir / "t.bak/keep", "x");
+    RunResult unsaved = run_rorarodi(dir, {"t.dbf", "/BAK", "/DELETE:1-3", "/DELETE:all"});
+    EXPECT_EQ(unsaved.output, "");
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
 }
 
 TEST(RecordLists, DeletedViewsAndCount) {

@@ -374,6 +374,16 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
         EXPECT_EQ(r.status, 1) << name;
     }
 
+    // A structure table that cannot be written whole is reported like one that cannot
+    // be created, and no part of it is left.
+    if (file_exists("/dev/full")) {
+        ASSERT_EQ(::symlink("/dev/full", (dir / "full.dbf").c_str()), 0);
+        RunResult full = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.dbf", "/STRUCT"});
+        EXPECT_EQ(full.output, "Can't create file: full.dbf");
+        EXPECT_EQ(full.status, 1);
+        EXPECT_FALSE(file_exists(dir / "full.dbf"));
+    }
+
     // The open table is never overwritten by its own structure table.
     const std::string original = read_file(dir / "mixed.dbf");
     RunResult self = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:MIXED.DBF"});

@@ -55,7 +55,7 @@ TEST(CreateTable, FoxProWithMemoByteForByte) {
     std::vector<FieldDescriptor> fields = {field("NAME", 'C', 20), field("BORN", 'D', 10), field("NOTES", 'M', 4, 0, 7)};
     const std::vector<FieldDescriptor> original = fields;
     HeaderDate today = current_header_date();
-    ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, kKindFoxPro, 256, true, 0x65));
+    ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, TableKind::foxpro, 256, true, 0x65));
     std::string bytes = read_file(dir / "t.dbf");
     ASSERT_EQ(bytes.size(), 129u);
     EXPECT_TRUE(has_today(bytes, today));
@@ -70,7 +70,7 @@ TEST(CreateTable, FoxProWithMemoByteForByte) {
 
     // The same fields without the memo: version 3, no memo file.
     fields.pop_back();
-    ASSERT_TRUE(create_table_file(dir / "n.dbf", fields, kKindFoxPro, 256, true));
+    ASSERT_TRUE(create_table_file(dir / "n.dbf", fields, TableKind::foxpro, 256, true));
     bytes = read_file(dir / "n.dbf");
     EXPECT_EQ(bytes[0], '\x03');
     EXPECT_EQ(bytes.substr(4, 8), le32(0) + le16(97) + le16(29));
@@ -80,7 +80,7 @@ TEST(CreateTable, FoxProWithMemoByteForByte) {
 // Each kind: version bytes, normalised lengths, header and record lengths.
 TEST(CreateTable, EveryKind) {
     struct Case {
-        int kind;
+        TableKind kind;
         uint8_t version;
         std::vector<uint8_t> lengths;  // of D, L, I, T, M, Y, B, @
         unsigned record_length;
@@ -89,18 +89,18 @@ TEST(CreateTable, EveryKind) {
         const char* memo_name;
     };
     const Case cases[] = {
-        {kKindDbase3, 0x83, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbt"},
-        {kKindFoxPro, 0xF5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.fpt"},
-        {kKindDbase4, 0x8B, {8, 1, 4, 14, 10, 8, 10, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 10 + 14, 0, 0, 0, "t.dbt"},
-        {kKindVisualFoxPro, 0x30, {8, 1, 4, 8, 4, 8, 8, 8}, 1 + 5 + 8 + 1 + 4 + 8 + 4 + 8 + 8 + 8, 263, 3, 3, "t.fpt"},
-        {kKindSmt, 0xE5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.smt"},
-        {9, 0x03, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbv"},
+        {TableKind::dbase3, 0x83, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbt"},
+        {TableKind::foxpro, 0xF5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.fpt"},
+        {TableKind::dbase4, 0x8B, {8, 1, 4, 14, 10, 8, 10, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 10 + 14, 0, 0, 0, "t.dbt"},
+        {TableKind::visual_foxpro, 0x30, {8, 1, 4, 8, 4, 8, 8, 8}, 1 + 5 + 8 + 1 + 4 + 8 + 4 + 8 + 8 + 8, 263, 3, 3, "t.fpt"},
+        {TableKind::smt, 0xE5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.smt"},
+        {static_cast<TableKind>(9), 0x03, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbv"},
     };
     const std::vector<FieldDescriptor> fields = {field("C", 'C', 5),  field("D", 'D', 10), field("L", 'L', 5),
                                                  field("I", 'I', 9),  field("T", 'T', 3),  field("M", 'M', 2),
                                                  field("Y", 'Y', 1),  field("B", 'B', 3, 2), field("AT", '@', 0)};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.kind);
+        SCOPED_TRACE(static_cast<int>(c.kind));
         TempDir dir;
         ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, c.kind, 64, true));
         std::string bytes = read_file(dir / "t.dbf");
@@ -113,7 +113,7 @@ TEST(CreateTable, EveryKind) {
         for (size_t i = 1; i < fields.size(); ++i)
             EXPECT_EQ(static_cast<uint8_t>(bytes[32 + 32 * i + 16]), c.lengths[i - 1]) << fields[i].name;
         // B keeps its decimal byte unless it becomes a 10-byte memo reference.
-        EXPECT_EQ(bytes[32 + 32 * 7 + 17], c.kind == kKindDbase4 ? 0 : 2);
+        EXPECT_EQ(bytes[32 + 32 * 7 + 17], c.kind == TableKind::dbase4 ? 0 : 2);
         EXPECT_EQ(bytes.substr(header_length - 1 - c.extra), "\x0D" + zeros(c.extra));
         EXPECT_TRUE(testing_support::file_exists(dir / c.memo_name));
 
@@ -123,7 +123,7 @@ TEST(CreateTable, EveryKind) {
         EXPECT_EQ(table.record_length(), c.record_length);
         EXPECT_EQ(table.record_count(), 0u);
         EXPECT_EQ(table.header_problems, 0);
-        EXPECT_EQ(table.table_kind, c.kind == 9 ? kKindDbase3 : c.kind);
+        EXPECT_EQ(table.table_kind, c.kind == static_cast<TableKind>(9) ? TableKind::dbase3 : c.kind);
     }
 }
 
@@ -132,7 +132,7 @@ TEST(CreateTable, Level7ByteForByte) {
     FieldDescriptor long_name = field("A_VERY_LONG_FIELD_NAME_OF_31_CHARS_AND_MORE", 'C', 300 & 0xFF, 300 >> 8);
     long_name.level7_tail[0] = 0x11;
     const std::vector<FieldDescriptor> fields = {long_name, field("COUNT", 'N', 10, 2), field("MEMO", 'M', 4)};
-    ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, kKindLevel7, 1024, true, 0x57));
+    ASSERT_TRUE(create_table_file(dir / "t.dbf", fields, TableKind::level7, 1024, true, 0x57));
     std::string bytes = read_file(dir / "t.dbf");
     std::string expected = "\x8C" + bytes.substr(1, 3) + header_tail(68 + 3 * 48 + 1, 1 + 300 + 10 + 10, 0, 0x57) +
                            zeros(36);
@@ -145,7 +145,7 @@ TEST(CreateTable, Level7ByteForByte) {
     EXPECT_EQ(read_file(dir / "t.dbt"), le32(1) + zeros(14) + le16(0x0102) + le16(1024) + zeros(1002));
 
     // Without memo fields a level 7 table has version 4.
-    ASSERT_TRUE(create_table_file(dir / "n.dbf", {fields[1]}, kKindLevel7, 0, true));
+    ASSERT_TRUE(create_table_file(dir / "n.dbf", {fields[1]}, TableKind::level7, 0, true));
     EXPECT_EQ(read_file(dir / "n.dbf")[0], '\x04');
 }
 
@@ -154,31 +154,31 @@ TEST(CreateTable, RefusesWhatTheHeaderCannotHold) {
     // Two 40000-byte character fields make a record longer than 65535 bytes.
     std::vector<FieldDescriptor> wide = {field("A", 'C', 40000 & 0xFF, 40000 >> 8),
                                          field("B", 'C', 40000 & 0xFF, 40000 >> 8)};
-    EXPECT_FALSE(create_table_file(dir / "w.dbf", wide, kKindDbase3, 0, false));
+    EXPECT_FALSE(create_table_file(dir / "w.dbf", wide, TableKind::dbase3, 0, false));
     EXPECT_FALSE(testing_support::file_exists(dir / "w.dbf"));
     // 1400 level 7 descriptors need a header longer than 65535 bytes.
     std::vector<FieldDescriptor> many(1400, field("F", 'C', 1));
-    EXPECT_FALSE(create_table_file(dir / "m.dbf", many, kKindLevel7, 0, false));
+    EXPECT_FALSE(create_table_file(dir / "m.dbf", many, TableKind::level7, 0, false));
     EXPECT_FALSE(testing_support::file_exists(dir / "m.dbf"));
-    EXPECT_FALSE(create_table_file(dir / "missing/t.dbf", {field("A", 'C', 1)}, kKindDbase3, 0, false));
+    EXPECT_FALSE(create_table_file(dir / "missing/t.dbf", {field("A", 'C', 1)}, TableKind::dbase3, 0, false));
 }
 
 TEST(CreateMemo, HeadersOfEveryFormat) {
     // dBase III: 512-byte blocks and next free block 1 whatever is asked for.
-    EXPECT_EQ(memo_header_block(kKindDbase3, 64), le32(1) + zeros(508));
-    EXPECT_EQ(memo_header_block(kKindDbase3, 1024), le32(1) + zeros(1020));
-    EXPECT_EQ(memo_header_block(kKindFoxPro, 64), be32(8) + zeros(2) + std::string("\x00\x40", 2) + zeros(504));
-    EXPECT_EQ(memo_header_block(kKindVisualFoxPro, 0), be32(1) + zeros(2) + std::string("\x02\x00", 2) + zeros(504));
-    EXPECT_EQ(memo_header_block(kKindDbase4, 512), le32(1) + zeros(14) + le16(0x0102) + le16(512) + zeros(490));
-    EXPECT_EQ(memo_header_block(kKindSmt, 32), le32(16) + le16(32) + std::string("SIxMemo", 8) + zeros(498));
-    EXPECT_EQ(memo_header_block(9, 128), zeros(512));
+    EXPECT_EQ(memo_header_block(TableKind::dbase3, 64), le32(1) + zeros(508));
+    EXPECT_EQ(memo_header_block(TableKind::dbase3, 1024), le32(1) + zeros(1020));
+    EXPECT_EQ(memo_header_block(TableKind::foxpro, 64), be32(8) + zeros(2) + std::string("\x00\x40", 2) + zeros(504));
+    EXPECT_EQ(memo_header_block(TableKind::visual_foxpro, 0), be32(1) + zeros(2) + std::string("\x02\x00", 2) + zeros(504));
+    EXPECT_EQ(memo_header_block(TableKind::dbase4, 512), le32(1) + zeros(14) + le16(0x0102) + le16(512) + zeros(490));
+    EXPECT_EQ(memo_header_block(TableKind::smt, 32), le32(16) + le16(32) + std::string("SIxMemo", 8) + zeros(498));
+    EXPECT_EQ(memo_header_block(static_cast<TableKind>(9), 128), zeros(512));
     // A block size that does not divide the header puts the first free block past it.
-    EXPECT_EQ(memo_header_block(kKindFoxPro, 300).substr(0, 4), be32(2));
+    EXPECT_EQ(memo_header_block(TableKind::foxpro, 300).substr(0, 4), be32(2));
 
     TempDir dir;
-    ASSERT_TRUE(create_memo_file(dir / "a.dbc", kKindVisualFoxPro, 64));
-    EXPECT_EQ(read_file(dir / "a.dct"), memo_header_block(kKindVisualFoxPro, 64));
-    EXPECT_FALSE(create_memo_file(dir / "b.dbf", kKindFoxPro, 70000));
+    ASSERT_TRUE(create_memo_file(dir / "a.dbc", TableKind::visual_foxpro, 64));
+    EXPECT_EQ(read_file(dir / "a.dct"), memo_header_block(TableKind::visual_foxpro, 64));
+    EXPECT_FALSE(create_memo_file(dir / "b.dbf", TableKind::foxpro, 70000));
     EXPECT_FALSE(testing_support::file_exists(dir / "b.fpt"));
 }
 

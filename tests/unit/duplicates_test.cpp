@@ -67,15 +67,13 @@ TEST(Duplicates, HashedSearchAgreesWithPairwiseSearch) {
     const std::vector<uint32_t> found = find_duplicate_positions(table);
     std::vector<uint8_t> marks_before;
     for (uint32_t p = 0; p < view_record_count(table); ++p) {
-        read_mark_byte(table, p);
-        marks_before.push_back(table.mark_byte);
+        marks_before.push_back(read_mark_byte(table, p).value_or(0));
     }
     EXPECT_EQ(mark_positions_deleted(table, found), found.size());
     EXPECT_TRUE(find_duplicate_positions(table).empty());
     for (uint32_t p = 0; p < view_record_count(table); ++p) {
-        read_mark_byte(table, p);
         const bool listed = std::binary_search(found.begin(), found.end(), p);
-        EXPECT_EQ(table.mark_byte, listed ? '*' : marks_before[p]) << p;
+        EXPECT_EQ(read_mark_byte(table, p), listed ? '*' : marks_before[p]) << p;
     }
 }
 

@@ -118,7 +118,7 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
             for (size_t k = 1 + pick(random, 3); k > 0; --k) fields += std::string(one_of(random, kFields)) + ";";
             table.descending = chance(random, 40);
             table.case_insensitive = chance(random, 40);
-            table.trim_mode = static_cast<int>(pick(random, 4));
+            table.trim_mode = static_cast<TrimMode>(pick(random, 4));
             table.ansi = chance(random, 50);
             table.upper_case_hook = nullptr;
             if (chance(random, 20))
@@ -137,7 +137,7 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
             const std::vector<int32_t> built = *table.order_list;
             table.order_list.reset();
             ASSERT_EQ(built, reference_order(table)) << fields << " desc " << table.descending << " case "
-                                                     << table.case_insensitive << " trim " << table.trim_mode;
+                                                     << table.case_insensitive << " trim " << static_cast<int>(table.trim_mode);
         }
     }
 }

@@ -51,10 +51,7 @@ std::string stored(const DbfTable& table, int field) {
 }
 
 std::string text_of(DbfTable& table, int field, int mode = 0) {
-    table.date_mode = mode;
-    std::string text = field_text(table, field);
-    table.date_mode = 0;
-    return text;
+    return field_text(table, field, static_cast<DateMode>(mode));
 }
 
 std::string le(uint64_t v, int bytes) {
@@ -212,14 +209,14 @@ TEST(FieldText, StoringDatesByMode) {
     for (const Case& c : cases) {
         DbfTable t;
         setup(t, {{"D", 'D', 8}});
-        t.date_mode = c.mode;
+        t.date_mode = static_cast<DateMode>(c.mode);
         set_field(t, 0, c.text, 0);
         EXPECT_EQ(stored(t, 0), c.expected) << c.mode << " " << c.text;
     }
     DbfTable t;
     setup(t, {{"D", 'D', 8}});
     put(t, 0, "20160229");
-    t.date_mode = 1;
+    t.date_mode = DateMode::day_month_year;
     set_field(t, 0, "  .  .    ", 0);
     EXPECT_EQ(stored(t, 0), "        ");
     put(t, 0, "20160229");
@@ -230,7 +227,7 @@ TEST(FieldText, StoringDatesByMode) {
 TEST(FieldText, BinaryAndTextDateTimes) {
     DbfTable t;
     setup(t, {{"T", 'T', 8}, {"TT", 'T', 14}});
-    t.date_mode = 1;
+    t.date_mode = DateMode::day_month_year;
     set_field(t, 0, "29.02.2016 12:34:56", 0);
     EXPECT_EQ(stored(t, 0), le(2457448, 4) + le(45296000, 4));
     EXPECT_EQ(text_of(t, 0, 1), "29.02.2016 12:34:56");
@@ -246,7 +243,7 @@ TEST(FieldText, BinaryAndTextDateTimes) {
     store_date_parts(t, 0, 2016, 13, 1, 0, 0, 0);
     store_date_parts(t, 0, 2016, -1, 1, 0, 0, 0);
     EXPECT_EQ(stored(t, 0), before);
-    t.date_mode = 1;
+    t.date_mode = DateMode::day_month_year;
     set_field(t, 0, "01.13.2016", 0);
     EXPECT_EQ(stored(t, 0), before);
 
@@ -257,8 +254,15 @@ TEST(FieldText, BinaryAndTextDateTimes) {
     EXPECT_EQ(text_of(t, 0, 0), std::string(14, ' '));
     put(t, 0, le(5373485, 4) + le(0, 4));
     EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
+    // Negative milliseconds give no time of day: the value shows as spaces, never
+    // as a time one character wider than the column.
+    put(t, 0, le(2457448, 4) + le(static_cast<uint32_t>(-36000000), 4));
+    EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
+    EXPECT_EQ(text_of(t, 0, 0), std::string(14, ' '));
+    put(t, 0, le(2457448, 4) + le(static_cast<uint32_t>(-1000), 4));
+    EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
 
-    t.date_mode = 3;
+    t.date_mode = DateMode::year_month_day;
     set_field(t, 1, "2016.02.29 23:59:58", 0);
     EXPECT_EQ(stored(t, 1), "20160229235958");
     EXPECT_EQ(text_of(t, 1, 0), "20160229235958");
@@ -287,7 +291,7 @@ TEST(FieldText, TimestampValues) {
     // Storing only ever blanks the field.
     std::string value = le(2457448, 4) + le(1000, 4);
     put(t, 0, value);
-    t.date_mode = 1;
+    t.date_mode = DateMode::day_month_year;
     set_field(t, 0, "29.02.2016 00:00:01", 0);
     EXPECT_EQ(stored(t, 0), value);
     set_field(t, 0, "00.00.0000", 0);
@@ -393,13 +397,13 @@ TEST(FieldText, CharacterCopyAndTrimModes) {
     put(t, 0, "  ab c  ");
     const char* expected[] = {"  ab c  ", "  ab c", "ab c  ", "ab c"};
     for (int mode = 0; mode < 4; ++mode) {
-        t.trim_mode = mode;
+        t.trim_mode = static_cast<TrimMode>(mode);
         EXPECT_EQ(text_of(t, 0), expected[mode]);
     }
-    t.trim_mode = 3;
+    t.trim_mode = TrimMode::both;
     put(t, 0, "        ");
     EXPECT_EQ(text_of(t, 0), "");
-    t.trim_mode = 0;
+    t.trim_mode = TrimMode::none;
     put(t, 0, std::string("ab\0cdefg", 8));
     EXPECT_EQ(text_of(t, 0), "ab");
 
@@ -457,9 +461,9 @@ TEST(FieldText, WidthsNamesAndKinds) {
     const uint32_t mode1[] = {300, 24, 20, 10, 20, 10, 10, 10, 19, 19, 7, 3};
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(field_display_width(t, i), mode0[i]) << i;
-        t.date_mode = 1;
+        t.date_mode = DateMode::day_month_year;
         EXPECT_EQ(field_display_width(t, i), mode1[i]) << i;
-        t.date_mode = 0;
+        t.date_mode = DateMode::as_stored;
     }
     const bool numeric[] = {false, true, true, false, true, true, false, false, false, false, true, false};
     const bool memo[] = {false, false, false, true, false, false, true, false, false, false, false, false};

@@ -84,32 +84,30 @@ std::string smt_image(uint32_t next_free, uint16_t block_size) {
 }
 
 TEST(MemoFile, NamesByKind) {
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindFoxPro), "ORDERS.fpt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", kKindFoxPro), "ORDERS.dct");
-    EXPECT_EQ(make_memo_file_name("ORDERS.dbc", kKindVisualFoxPro), "ORDERS.dct");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindVisualFoxPro), "ORDERS.fpt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", kKindDbase3), "ORDERS.dbt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindSmt), "ORDERS.smt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindDbase4), "ORDERS.dbt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", kKindLevel7), "ORDERS.dbt");
-    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", 5), "ORDERS.dbv");
-    EXPECT_EQ(make_memo_file_name("/data/v1.2/orders", kKindDbase3), "/data/v1.2/orders.dbt");
-    EXPECT_EQ(make_memo_file_name("a\\b.c/t.x.dbf", kKindFoxPro), "a\\b.c/t.x.fpt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::foxpro), "ORDERS.fpt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", TableKind::foxpro), "ORDERS.dct");
+    EXPECT_EQ(make_memo_file_name("ORDERS.dbc", TableKind::visual_foxpro), "ORDERS.dct");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::visual_foxpro), "ORDERS.fpt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBC", TableKind::dbase3), "ORDERS.dbt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::smt), "ORDERS.smt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::dbase4), "ORDERS.dbt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", TableKind::level7), "ORDERS.dbt");
+    EXPECT_EQ(make_memo_file_name("ORDERS.DBF", static_cast<TableKind>(5)), "ORDERS.dbv");
+    EXPECT_EQ(make_memo_file_name("/data/v1.2/orders", TableKind::dbase3), "/data/v1.2/orders.dbt");
+    EXPECT_EQ(make_memo_file_name("a\\b.c/t.x.dbf", TableKind::foxpro), "a\\b.c/t.x.fpt");
 }
 
 TEST(MemoFile, DeriveTableKind) {
     MemoTable fox(0xF5, "");
-    fox.table.memo_slot = "kept";
-    EXPECT_EQ(derive_table_kind(fox.table), kKindFoxPro);
-    EXPECT_EQ(fox.table.table_kind, kKindFoxPro);
+    EXPECT_EQ(derive_table_kind(fox.table), TableKind::foxpro);
+    EXPECT_EQ(fox.table.table_kind, TableKind::foxpro);
     EXPECT_EQ(fox.table.memo_file_name, fox.dir / "t.fpt");
-    EXPECT_FALSE(fox.table.memo_slot);
 
     MemoTable smt(0xE5, "");
-    EXPECT_EQ(smt.table.table_kind, kKindSmt);
+    EXPECT_EQ(smt.table.table_kind, TableKind::smt);
     EXPECT_EQ(smt.table.memo_file_name, smt.dir / "t.smt");
     smt.table.level7 = true;
-    EXPECT_EQ(derive_table_kind(smt.table), kKindLevel7);
+    EXPECT_EQ(derive_table_kind(smt.table), TableKind::level7);
     EXPECT_EQ(smt.table.memo_file_name, smt.dir / "t.dbt");
 }
 
@@ -260,13 +258,40 @@ TEST(MemoFile, SetFieldWritesMemos) {
     std::vector<uint32_t> blocks;
     MemoTable m(0xF5, build_foxpro_memo({}, blocks, 64));
     const char bytes[] = {'a', '\0', 'b', 'c'};
-    set_field(m.table, 0, bytes, 3);
+    set_field(m.table, 0, std::string_view(bytes, 4), 3);
     EXPECT_EQ(read_memo_bytes(m.table, 0), std::string("a\0b", 3));
+    // A count beyond the data stores the data, and nothing after it.
+    set_field(m.table, 0, std::string_view(bytes, 4), 1000);
+    EXPECT_EQ(read_memo_bytes(m.table, 0), std::string("a\0bc", 4));
     set_field(m.table, 0, "text memo", 0);
     EXPECT_EQ(read_memo_text(m.table, 0), "text memo");
     std::string before = m.reference();
     set_field(m.table, 0, "", 0);
     EXPECT_EQ(m.reference(), before);
+}
+
+TEST(MemoFile, ReadOnlyTableNeverWritesItsMemoFile) {
+    for (uint8_t version : {0x83, 0x8B, 0xF5, 0xE5}) {
+        SCOPED_TRACE(static_cast<int>(version));
+        std::vector<uint32_t> blocks;
+        const std::string image = version == 0x83   ? build_dbase3_memo({"memo"}, blocks)
+                                  : version == 0x8B ? build_dbase4_memo({"memo"}, blocks, 64)
+                                  : version == 0xF5 ? build_foxpro_memo({"memo"}, blocks, 64)
+                                                    : build_smt_memo({"memo"}, blocks, 32);
+        MemoTable m(version, image);
+        DbfTable read_only;
+        ASSERT_EQ(open_table(read_only, m.dir / "t.dbf", true), OpenResult::opened);
+        const std::string reference =
+            version == 0xE5 ? smt_reference(4, blocks[0]) : memo_reference_text(blocks[0]);
+        std::memcpy(read_only.record_buffer.data() + 1, reference.data(), reference.size());
+        EXPECT_EQ(read_memo_bytes(read_only, 0), "memo");
+        EXPECT_FALSE(write_memo_text(read_only, 0, "text"));
+        EXPECT_FALSE(write_memo_bytes(read_only, 0, "bytes"));
+        set_field(read_only, 0, "field", 0);
+        EXPECT_FALSE(overwrite_memo_text(read_only, 0, "MEMO"));
+        EXPECT_EQ(m.memo_file(), image);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(read_only.record_buffer.data()) + 1, 10), reference);
+    }
 }
 
 TEST(MemoFile, EmptyWritesChangeNothing) {

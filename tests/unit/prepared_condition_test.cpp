@@ -161,10 +161,10 @@ TEST(PreparedCondition, AgreesWithSubstitutionOnRandomConditions) {
         for (int c = 0; c < 60; ++c) {
             const std::string condition = random_condition(random, 3);
             table.case_insensitive = chance(random, 30);
-            table.trim_mode = static_cast<int>(pick(random, 4));
+            table.trim_mode = static_cast<TrimMode>(pick(random, 4));
             table.ansi = chance(random, 30);
             table.hide_deleted = chance(random, 20);
-            table.date_mode = static_cast<int>(pick(random, 4));
+            table.date_mode = static_cast<DateMode>(pick(random, 4));
             table.expression_quotes = chance(random, 10) ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
             install_random_hooks(random, table);
             CompiledCondition compiled = compile_condition(table, condition);
@@ -175,7 +175,7 @@ TEST(PreparedCondition, AgreesWithSubstitutionOnRandomConditions) {
                 const bool passes = record_passes(table, FilterCondition(condition));
                 ASSERT_EQ(record_passes(table, compiled, work), passes)
                     << condition << " record " << j << " case " << table.case_insensitive << " trim "
-                    << table.trim_mode << " ansi " << table.ansi;
+                    << static_cast<int>(table.trim_mode) << " ansi " << table.ansi;
                 if (passes) passing.push_back(j);
                 ++compared;
             }

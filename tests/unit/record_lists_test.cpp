@@ -84,15 +84,17 @@ TEST_F(RangeTest, DeleteAndRecallReadTheSameList) {
     dispatch_parameter(session, "DELETE:2 - 3, 5x-6");
     std::string marks;
     for (uint32_t p = 0; p < 10; ++p) {
-        ASSERT_TRUE(read_mark_byte(session.table(), p));
-        marks += static_cast<char>(session.table().mark_byte);
+        const std::optional<uint8_t> mark = read_mark_byte(session.table(), p);
+        ASSERT_TRUE(mark);
+        marks += static_cast<char>(*mark);
     }
     EXPECT_EQ(marks, " ** **    ");
     dispatch_parameter(session, "RECALL:1 - 5");
     marks.clear();
     for (uint32_t p = 0; p < 10; ++p) {
-        ASSERT_TRUE(read_mark_byte(session.table(), p));
-        marks += static_cast<char>(session.table().mark_byte);
+        const std::optional<uint8_t> mark = read_mark_byte(session.table(), p);
+        ASSERT_TRUE(mark);
+        marks += static_cast<char>(*mark);
     }
     EXPECT_EQ(marks, "     *    ");
 }
@@ -121,7 +123,7 @@ std::string level7_double_bytes(double value) {
 }
 
 // The order that /ORDER builds over a one-field table holding `values`.
-std::vector<int32_t> order_of(const FieldLayout& field, const std::vector<std::string>& values, bool descending) {
+std::vector<int32_t> order_of(const testing_support::FieldLayout& field, const std::vector<std::string>& values, bool descending) {
     TableLayout layout;
     layout.fields = {field};
     for (const std::string& value : values) layout.records.push_back(make_record(layout, {value}));
@@ -158,6 +160,23 @@ TEST(OrderTable, DoublesWiderThanTheirColumnOrderByTheirWholeValue) {
     values.clear();
     for (double v : {1e12, -1e12, 5e11, 1.5, -2.25, 0.0}) values.push_back(level7_double_bytes(v));
     EXPECT_EQ(order_of({"D", 'O', 8}, values, false), (std::vector<int32_t>{1, 4, 5, 3, 2, 0}));
+}
+
+TEST(OrderTable, CharacterFieldsKeyByAllTheirStoredBytes) {
+    // Zero bytes key as spaces: "ab\0cd" keys as "ab cd", not as "ab" filled with spaces.
+    TableLayout layout;
+    layout.fields = {{"CODE", 'C', 5}};
+    for (const std::string& value : {std::string("ab\0cd", 5), std::string("ab\0aa", 5), std::string("ab x "),
+                                    std::string("ab   "), std::string("  b\0a", 5)})
+        layout.records.push_back(" " + value);
+    // A left trim drops the leading spaces of "  b a", so that it keys as "b a".
+    const std::vector<int32_t> untrimmed = {4, 3, 1, 0, 2}, left_trimmed = {3, 1, 0, 2, 4};
+    for (int trim = 0; trim <= 3; ++trim) {
+        OpenedTable t(layout);
+        t.table.trim_mode = static_cast<TrimMode>(trim);
+        ASSERT_TRUE(order_table(t.table, "CODE"));
+        EXPECT_EQ(t.table.order_list, trim & 2 ? left_trimmed : untrimmed) << "trim mode " << trim;
+    }
 }
 
 } // namespace

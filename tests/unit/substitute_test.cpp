@@ -81,11 +81,11 @@ TEST(SubstituteFields, BlankNumbersAndDates) {
     EXPECT_EQ(s.text, "    0.00");
     EXPECT_TRUE(s.numeric);
     for (int mode = 0; mode <= 3; ++mode) {
-        t.table.date_mode = mode;
+        t.table.date_mode = static_cast<DateMode>(mode);
         s = substitute(t.table, "BORN>2000");
         EXPECT_EQ(s.text, "20160229>2000") << mode;
         EXPECT_FALSE(s.numeric);
-        EXPECT_EQ(t.table.date_mode, mode);
+        EXPECT_EQ(t.table.date_mode, static_cast<DateMode>(mode));
     }
 }
 
@@ -130,7 +130,7 @@ TEST(SubstituteFields, PlanGivesTheSameAsDirectSubstitution) {
 
 std::string functions(const std::string& text, int date_mode = 0) {
     DbfTable table;
-    table.date_mode = date_mode;
+    table.date_mode = static_cast<DateMode>(date_mode);
     std::string result = text;
     apply_string_functions(result, table);
     return result;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 #include <random>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "cli_support.h"
 #include "table/dbf_format.h"
@@ -163,15 +165,33 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     EXPECT_TRUE(o.header_ok);
     EXPECT_LE(o.table.field_count(), 2047u);
 
-    // A header length that leaves room for one descriptor only.
+    // The walk stops at the descriptor whose index times the descriptor size exceeds
+    // the header length, not at the first one reaching past it: a header length of 90
+    // with three descriptors and the terminator at 128 gives three fields; one of 65
+    // gives two (index 2 starts at 64, the terminator).
+    TableLayout three;
+    three.fields = {{"A", 'C', 2}, {"B", 'C', 2}, {"C", 'N', 3}};
+    three.header_length = 90;
+    Opened h;
+    open_bytes(dir, build_table(three), h, "three.dbf");
+    ASSERT_TRUE(h.fields_ok);
+    EXPECT_EQ(h.table.field_count(), 3u);
+    EXPECT_EQ(h.table.record_length(), 8u);
     TableLayout two;
     two.fields = {{"A", 'C', 2}, {"B", 'C', 2}};
     two.header_length = 65;
-    two.header_record_length = 3;
     Opened t;
     open_bytes(dir, build_table(two), t, "two.dbf");
     ASSERT_TRUE(t.fields_ok);
-    EXPECT_EQ(t.table.field_count(), 1u);
+    EXPECT_EQ(t.table.field_count(), 2u);
+    // Index 3 starts at 96, past a header length of 95: the walk ends before it.
+    three.header_length = 95;
+    std::string no_terminator = build_table(three);
+    no_terminator[32 + 3 * 32] = 'X';
+    Opened n;
+    open_bytes(dir, no_terminator, n, "n.dbf");
+    ASSERT_TRUE(n.fields_ok);
+    EXPECT_EQ(n.table.field_count(), 3u);
 
     // No terminator, a header length that ends after the last descriptor, and a file
     // that ends inside the next descriptor's room: the table opens with its one field.
@@ -186,11 +206,34 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     EXPECT_EQ(u.table.field_count(), 1u);
     EXPECT_EQ(u.table.record_count(), 1u);
 
-    // Descriptors cut off by the end of the file are rejected.
+}
+
+TEST(TableHeader, FileCutInsideADescriptorOpensWithTheWholeOnes) {
+    // A file cut off inside a descriptor opens with the descriptors read whole, and
+    // with no records, since it ends before its header length.
+    TempDir dir;
+    TableLayout full;
+    full.fields = {{"A", 'C', 2}, {"B", 'C', 2}, {"C", 'N', 3}};
+    full.records = {make_record(full, {"a", "b", "1"})};
     Opened cut;
-    open_bytes(dir, build_table(two).substr(0, 40), cut, "cut.dbf");
+    open_bytes(dir, build_table(full).substr(0, 32 + 32 + 40), cut, "cut.dbf");
     EXPECT_TRUE(cut.header_ok);
-    EXPECT_FALSE(cut.fields_ok);
+    ASSERT_TRUE(cut.fields_ok);
+    EXPECT_EQ(cut.table.field_count(), 2u);
+    EXPECT_EQ(cut.table.record_count(), 0u);
+    EXPECT_EQ(cut.table.record_length(), 5u);
+    // Less than one descriptor: no fields, which is accepted with the unknown-types flag.
+    Opened stub;
+    open_bytes(dir, build_table(full).substr(0, 40), stub, "stub.dbf");
+    ASSERT_TRUE(stub.fields_ok);
+    EXPECT_EQ(stub.table.field_count(), 0u);
+    EXPECT_EQ(stub.table.record_count(), 0u);
+    EXPECT_TRUE(stub.table.header_problems & kUnknownFieldTypes);
+    // Nothing at all after the header: the fields are rejected.
+    Opened bare;
+    open_bytes(dir, build_table(full).substr(0, 32), bare, "bare.dbf");
+    EXPECT_TRUE(bare.header_ok);
+    EXPECT_FALSE(bare.fields_ok);
 }
 
 TEST(TableHeader, Level7Layout) {
@@ -251,16 +294,13 @@ TEST(RecordAccess, MarkBytesAndBackupOnce) {
     open_bytes(dir, original, o);
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
-    ASSERT_TRUE(read_mark_byte(t, 1));
-    EXPECT_EQ(t.mark_byte, '*');
-    ASSERT_TRUE(read_mark_byte(t, 0));
-    EXPECT_EQ(t.mark_byte, ' ');
+    EXPECT_EQ(read_mark_byte(t, 1), '*');
+    EXPECT_EQ(read_mark_byte(t, 0), ' ');
 
     t.backup_option = true;
-    t.mark_byte = '*';
-    ASSERT_TRUE(write_mark_byte(t, 0));
+    ASSERT_TRUE(write_mark_byte(t, 0, '*'));
     EXPECT_EQ(read_file(dir / "t.bak"), original);
-    ASSERT_TRUE(write_mark_byte(t, 2));
+    ASSERT_TRUE(write_mark_byte(t, 2, '*'));
     EXPECT_EQ(read_file(dir / "t.bak"), original);
     std::string now = read_file(dir / "t.dbf");
     EXPECT_EQ(now[t.header_length()], '*');
@@ -276,13 +316,67 @@ TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
     EXPECT_EQ(t.backup_file_name, dir / "t.bak");
+    // The table is its own backup name: no copy can be made, so nothing is written.
     t.backup_option = true;
-    t.mark_byte = '*';
-    ASSERT_TRUE(write_mark_byte(t, 1));
-    std::string expected = original;
-    expected[t.header_length() + t.record_length()] = '*';
+    EXPECT_FALSE(write_mark_byte(t, 1, '*'));
+    EXPECT_FALSE(t.backup_done);
     close_table(t);
-    EXPECT_EQ(read_file(dir / "t.bak"), expected);
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+}
+
+int g_read_hook_calls = 0;
+void count_read_hook(DbfTable&) { ++g_read_hook_calls; }
+void count_mark_hook(DbfTable&, uint8_t&) { ++g_read_hook_calls; }
+
+TEST(RecordAccess, ShortReadsFailWithoutTheHook) {
+    TempDir dir;
+    Opened o;
+    open_bytes(dir, build_table(numbered_table(3)), o);
+    ASSERT_TRUE(o.fields_ok);
+    DbfTable& t = o.table;
+    t.after_record_read = count_read_hook;
+    t.after_mark_read = count_mark_hook;
+    g_read_hook_calls = 0;
+    // Another program cuts the file inside the last record.
+    ASSERT_TRUE(t.table_handle.truncate(t.header_length() + 2 * t.record_length() + 3));
+    EXPECT_TRUE(read_view_record(t, 1));
+    EXPECT_EQ(g_read_hook_calls, 1);
+    EXPECT_FALSE(read_view_record(t, 2));
+    EXPECT_FALSE(read_view_record(t, 3));
+    EXPECT_EQ(g_read_hook_calls, 1);
+
+    ASSERT_TRUE(t.table_handle.truncate(t.header_length() + 2 * t.record_length()));
+    EXPECT_FALSE(read_mark_byte(t, 2));
+    EXPECT_EQ(g_read_hook_calls, 1);
+    EXPECT_TRUE(read_mark_byte(t, 1));
+    EXPECT_EQ(g_read_hook_calls, 2);
+}
+
+TEST(RecordAccess, FailedBackupStopsTheWrite) {
+    TempDir dir;
+    const std::string original = build_table(numbered_table(2));
+    Opened o;
+    open_bytes(dir, original, o);
+    ASSERT_TRUE(o.fields_ok);
+    DbfTable& t = o.table;
+    // A directory of the backup's name: the copy cannot be created.
+    ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
+    write_file(dir / "t.bak/keep", "x");
+    t.backup_option = true;
+    EXPECT_FALSE(write_mark_byte(t, 0, '*'));
+    ASSERT_TRUE(read_view_record(t, 0));
+    EXPECT_FALSE(write_view_record(t, 0));
+    EXPECT_FALSE(write_physical_record(t, 2));
+    EXPECT_FALSE(t.backup_done);
+    EXPECT_EQ(read_file(dir / "t.dbf"), original);
+
+    // Once the name is free, the next write makes the copy and goes on.
+    ASSERT_EQ(std::remove((dir / "t.bak/keep").c_str()), 0);
+    ASSERT_EQ(::rmdir((dir / "t.bak").c_str()), 0);
+    EXPECT_TRUE(write_mark_byte(t, 0, '*'));
+    EXPECT_TRUE(t.backup_done);
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+    EXPECT_EQ(read_file(dir / "t.dbf")[t.header_length()], '*');
 }
 
 // Random tables and memo files, damaged at random, opened and read and written field by
@@ -346,8 +440,8 @@ TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
                         store_number_text(t, f, block, t.field_table[f].length, 0);
                 }
                 for (int mode = 0; mode <= 4; ++mode) {
-                    t.date_mode = mode;
-                    t.trim_mode = static_cast<int>(pick(4));
+                    t.date_mode = static_cast<DateMode>(mode);
+                    t.trim_mode = static_cast<TrimMode>(pick(4));
                     EXPECT_LT(std::strlen(field_text(t, f)), kTextBufferSize);
                     decode_date_parts(t, f);
                 }

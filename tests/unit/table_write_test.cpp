@@ -108,7 +108,7 @@ TEST(TableWrite, PackThroughHooksAndLongRuns) {
     OpenedTable opened(layout);
     opened.table.after_record_read = flip;
     opened.table.before_record_write = flip;
-    ASSERT_TRUE(pack_table(opened.table, kPackBoth));
+    ASSERT_TRUE(pack_table(opened.table, PackMode::table_and_memo));
     TableLayout live;
     live.fields = layout.fields;
     for (const std::string& record : layout.records)
