@@ -425,7 +425,7 @@ void MemoTextPass::prepare(DbfTable& table) {
     prepared_ = true;
     if (file_) return;
     const MemoFormat format = memo_format(table.version());
-    file_ = open_memo_file(table, true);
+    file_ = open_memo_file(table, MemoAccess::write);
     uint8_t header[kDbase4HeaderSize];
     if (format == MemoFormat::kDbase3)
         block_size_ = kDbase3BlockSize;

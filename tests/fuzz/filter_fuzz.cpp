@@ -58,8 +58,9 @@ RORARODI_FUZZ_TARGET(filter) {
     table.ansi = flags & 2;
     table.hide_deleted = flags & 4;
     table.expression_quotes = flags & 8 ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
-    table.trim_mode = (flags >> 4) & 3;
-    table.date_mode = parts.size() > 1 && parts[1].size() > 1 ? static_cast<uint8_t>(parts[1][1]) % 4 : 0;
+    table.trim_mode = static_cast<TrimMode>((flags >> 4) & 3);
+    table.date_mode =
+        static_cast<DateMode>(parts.size() > 1 && parts[1].size() > 1 ? static_cast<uint8_t>(parts[1][1]) % 5 : 0);
     static constexpr CodePagePair kPairs[] = {{866, 1251}, {437, 1252}, {850, 1252}, {852, 1250}};
     table.code_pages = kPairs[parts.size() > 1 && parts[1].size() > 2 ? static_cast<uint8_t>(parts[1][2]) % 4 : 0];
 
