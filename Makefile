@@ -14,7 +14,7 @@ BENCH_CLOCK        ?= wall
 BENCH_JOBS         ?= bench/jobs.txt
 BENCH_DIR          ?= $(BUILD_DIR)/bench/$(BENCH_RECORDS)-$(BENCH_MEMO_RECORDS)
 
-.PHONY: all build run test clean sample tools install bench
+.PHONY: all build run test clean sample tools install bench fuzz
 
 all: build
 
@@ -40,6 +40,13 @@ test: tools
 	cd $(TEST_DIR) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 		ctest --output-on-failure -j $(JOBS)
 
+# Builds the fuzz targets with clang (installed when missing) and runs each for
+# FUZZ_SECONDS seconds (FUZZ_TARGETS="filter convert" picks targets); see
+# tests/fuzz/run_fuzzers.sh.
+FUZZ_SECONDS ?= 60
+fuzz: tools
+	FUZZ_SECONDS=$(FUZZ_SECONDS) JOBS=$(JOBS) sh tests/fuzz/run_fuzzers.sh $(FUZZ_TARGETS)
+
 bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target bench_tools
 	@mkdir -p $(BENCH_DIR)
@@ -55,4 +62,4 @@ install: build
 	install -m 644 docs/rorarodi.1 $(DESTDIR)$(PREFIX)/share/man/man1/rorarodi.1
 
 clean:
-	rm -rf $(BUILD_DIR) $(TEST_DIR)
+	rm -rf $(BUILD_DIR) $(TEST_DIR) build-fuzz

@@ -10,9 +10,11 @@
 #include "session/console.h"
 #include "session/session.h"
 #include "platform/code_pages.h"
+#include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/text_convert.h"
+#include "table/view_reader.h"
 
 namespace rorarodi {
 
@@ -61,13 +63,14 @@ bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page
     return parse_number(argument.substr(0, comma), oem_page) && parse_number(argument.substr(comma + 1), ansi_page);
 }
 
-// Converts the memo of the current record's field and writes it over the old text
-// with the same length; a memo that cannot be read or rewritten stays as it was.
-void convert_memo(DbfTable& table, int field, BufferConversion convert) {
-    std::optional<std::string> text = read_memo_text(table, field);
-    if (!text || text->empty()) return;
-    convert(table, reinterpret_cast<unsigned char*>(text->data()), text->size());
-    overwrite_memo_text(table, field, *text);
+// Fields whose bytes are not text: General, blob and binary memo fields, and in
+// Visual FoxPro tables the character and memo fields flagged binary.
+bool field_holds_binary(const DbfTable& table, int field) {
+    const FieldDescriptor& descriptor = table.field_table[static_cast<size_t>(field)];
+    if (descriptor.type != 'C' && descriptor.type != 'M') return true;
+    const uint8_t version = table.version();
+    const bool visual_foxpro = version == 0x30 || version == 0x31 || version == 0x32;
+    return visual_foxpro && (descriptor.flags & kBinaryFieldFlag) != 0;
 }
 
 // Converts a character field's stored bytes in place, up to its first zero byte.
@@ -88,15 +91,31 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
     trace_enter(session, trace_name);
     handle_clear(session, std::string());
     DbfTable& table = session.table();
-    // A table opened read-only keeps its memo file unchanged too.
-    const bool memos_writable = table.table_handle.is_writable();
-    uint32_t count = view_record_count(table);
+    const uint32_t count = view_record_count(table);
+    // A table opened read-only keeps its memo file unchanged too. Every memo
+    // reference is known before the first memo is rewritten, so that no rewrite
+    // runs into another record's memo.
+    const bool memos_writable = table.table_handle.is_writable() && table.first_memo_field >= 0;
+    MemoTextPass memo_pass;
+    if (memos_writable) {
+        ViewReader reader(table, count);
+        for (uint32_t position = 0; position < count; ++position) {
+            if (!reader.read(position)) continue;
+            for (size_t i = 0; i < table.field_count(); ++i) {
+                int field = static_cast<int>(i);
+                if (field_is_memo(table, field)) memo_pass.note_reference(table, field, field_holds_binary(table, field));
+            }
+        }
+        reader.finish();
+    }
+    auto conversion = [&](unsigned char* text, size_t length) { convert(table, text, length); };
     for (uint32_t position = 0; position < count; ++position) {
         if (!read_view_record(table, position)) continue;
         for (size_t i = 0; i < table.field_count(); ++i) {
             int field = static_cast<int>(i);
+            if (field_holds_binary(table, field)) continue;
             if (field_is_memo(table, field)) {
-                if (memos_writable) convert_memo(table, field, convert);
+                if (memos_writable) memo_pass.rewrite(table, field, conversion);
             } else if (table.field_table[i].type == 'C') {
                 convert_character_field(table, field, convert);
             }

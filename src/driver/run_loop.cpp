@@ -1,7 +1,9 @@
 #include "driver/run_loop.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <sys/stat.h>
 #include <vector>
 
 #include "commands/code_pages.h"
@@ -32,19 +34,71 @@ bool starts_parameters(const std::string& argument) {
     return first == '-' || first == '@' || first == '+';
 }
 
-void handle_list_line(Session& session, std::string line, int depth) {
+// A list file is known by its device and inode, so that any name for it is caught.
+struct ListFileIdentity {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const ListFileIdentity&) const = default;
+};
+
+bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
+
+// One line (or one piece of a long parameter line) of a list file.
+void handle_list_line(Session& session, std::string line, std::vector<ListFileIdentity>& reading) {
     if (line.empty()) return;
     char first = line[0];
     if (first == '@') {
         std::string nested = line.substr(1);
         if (!nested.empty() && nested.back() == '\n') nested.pop_back();
-        if (!read_parameter_list(session, nested, depth + 1)) std::printf("Can't open file: %s\n", nested.c_str());
+        if (!read_list_file(session, nested, reading)) std::printf("Can't open file: %s\n", nested.c_str());
         return;
     }
     if (first == ';' || first == '\n' || first == ' ') return;
     if (line.back() == '\n') line.pop_back();
     if (!line.empty() && (line[0] == '-' || line[0] == '/')) line.erase(0, 1);
     dispatch_parameter(session, line);
+}
+
+// Reads a list file unless it is too deeply nested or already being read (a file
+// that includes itself, under any name, would otherwise be read again and again).
+bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
+    if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
+    std::FILE* file = std::fopen(path.c_str(), "r");
+    if (!file) return false;
+    struct stat status {};
+    if (::fstat(::fileno(file), &status) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    const ListFileIdentity identity{status.st_dev, status.st_ino};
+    if (std::find(reading.begin(), reading.end(), identity) != reading.end()) {
+        std::fclose(file);
+        return false;
+    }
+    reading.push_back(identity);
+    std::string line;
+    int c;
+    auto flush = [&](bool at_line_end) {
+        // Lines may end with "\r\n": the carriage return is dropped.
+        if (at_line_end && line.size() >= 2 && line[line.size() - 2] == '\r') line.erase(line.size() - 2, 1);
+        else if (!at_line_end && !line.empty() && line.back() == '\r') line.pop_back();
+        // A parameter line longer than one piece is dispatched piece by piece; the
+        // rest of a skipped line or of a nested file's name is no parameter.
+        const bool whole_line_only = !line.empty() && std::strchr(";@ \n", line[0]) != nullptr;
+        for (size_t from = 0; from < line.size(); from += kListLinePiece) {
+            handle_list_line(session, line.substr(from, kListLinePiece), reading);
+            if (whole_line_only) break;
+        }
+        line.clear();
+    };
+    while ((c = std::fgetc(file)) != EOF) {
+        line.push_back(static_cast<char>(c));
+        if (c == '\n') flush(true);
+    }
+    if (!line.empty()) flush(false);
+    std::fclose(file);
+    reading.pop_back();
+    return true;
 }
 
 int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
@@ -119,27 +173,9 @@ void process_file(Session& session, const std::string& full_name, bool read_only
 
 } // namespace
 
-bool read_parameter_list(Session& session, const std::string& path, int depth) {
-    if (depth > kMaxListNesting) return false;
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return false;
-    std::string line;
-    int c;
-    auto flush = [&](bool at_line_end) {
-        // Lines may end with "\r\n": the carriage return is dropped.
-        if (at_line_end && line.size() >= 2 && line[line.size() - 2] == '\r') line.erase(line.size() - 2, 1);
-        else if (!at_line_end && !line.empty() && line.back() == '\r') line.pop_back();
-        for (size_t from = 0; from < line.size(); from += kListLinePiece)
-            handle_list_line(session, line.substr(from, kListLinePiece), depth);
-        line.clear();
-    };
-    while ((c = std::fgetc(file)) != EOF) {
-        line.push_back(static_cast<char>(c));
-        if (c == '\n') flush(true);
-    }
-    if (!line.empty()) flush(false);
-    std::fclose(file);
-    return true;
+bool read_parameter_list(Session& session, const std::string& path) {
+    std::vector<ListFileIdentity> reading;
+    return read_list_file(session, path, reading);
 }
 
 int run_program(int argc, char** argv) {

@@ -11,7 +11,8 @@ struct Session;
 int run_program(int argc, char** argv);
 
 // Applies every parameter line of a list file; false when it cannot be opened.
-// `depth` counts the list files being read around this one.
-bool read_parameter_list(Session& session, const std::string& path, int depth = 0);
+// Nested list files are read up to a fixed depth, and never one that is already
+// being read around the line that names it.
+bool read_parameter_list(Session& session, const std::string& path);
 
 } // namespace rorarodi

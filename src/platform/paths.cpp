@@ -101,14 +101,33 @@ std::vector<std::string> find_matches(const std::string& pattern) {
     return matches;
 }
 
-std::string resolve_companion_name(const std::string& name) {
+std::string resolve_companion_name(const std::string& name) { return resolve_companion_name(name, std::string()); }
+
+std::string resolve_companion_name(const std::string& name, const std::string& owner) {
     struct stat st {};
     if (::stat(name.c_str(), &st) == 0) return name;
     size_t sep = last_separator(name);
     std::string directory = sep == std::string::npos ? std::string() : name.substr(0, sep + 1);
     std::string last = sep == std::string::npos ? name : name.substr(sep + 1);
-    for (const std::string& entry : directory_entries(directory)) {
-        if (equals_ignoring_case(entry.c_str(), last.c_str())) return directory + entry;
+    const std::vector<std::string> entries = directory_entries(directory);
+    const std::string wanted_base = split_path(last).name;
+    const std::string owner_extension = split_path(owner).extension;
+    // A file whose base name is exactly `base` with the owner's extension (its letter
+    // case ignored) is another table, unless it is the owner itself.
+    auto another_table_named = [&](const std::string& base) {
+        for (const std::string& entry : entries) {
+            PathParts parts = split_path(entry);
+            if (parts.name == base && equals_ignoring_case(parts.extension.c_str(), owner_extension.c_str()) &&
+                directory + entry != owner)
+                return true;
+        }
+        return false;
+    };
+    for (const std::string& entry : entries) {
+        if (!equals_ignoring_case(entry.c_str(), last.c_str())) continue;
+        const std::string base = split_path(entry).name;
+        if (!owner.empty() && base != wanted_base && another_table_named(base)) continue;
+        return directory + entry;
     }
     return name;
 }

@@ -33,6 +33,11 @@ bool wildcard_match(const std::string& pattern, const std::string& name);
 // The name itself when such a file exists; otherwise a file of the same directory
 // whose name differs only in letter case; otherwise the name unchanged.
 std::string resolve_companion_name(const std::string& name);
+// The same for a companion derived from the table file `owner`: a file found by its
+// letter case is passed over when it belongs to another table, that is when the
+// directory holds a table other than `owner` whose base name matches the file's
+// exactly (`A.FPT` beside `A.DBF` is not the memo file of `a.dbf`).
+std::string resolve_companion_name(const std::string& name, const std::string& owner);
 
 // True when an argument beginning with '/' is an absolute table path rather than
 // a parameter: it holds a second '/' and the text before its last '/' is an

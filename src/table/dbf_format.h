@@ -56,6 +56,10 @@ inline void write_be16(uint8_t* p, uint16_t v) {
     p[1] = static_cast<uint8_t>(v);
 }
 
+// Visual FoxPro field flag (descriptor byte 18): the field's bytes are not text and
+// take no code-page conversion.
+constexpr uint8_t kBinaryFieldFlag = 0x04;
+
 // True for the 22 version bytes a table may carry.
 bool is_accepted_version(uint8_t version);
 

@@ -344,7 +344,9 @@ std::string make_memo_file_name(const std::string& table_file_name, TableKind ki
     }
 }
 
-std::string memo_file_path(const DbfTable& table) { return resolve_companion_name(table.memo_file_name); }
+std::string memo_file_path(const DbfTable& table) {
+    return resolve_companion_name(table.memo_file_name, table.table_file_name);
+}
 
 TableKind derive_table_kind(DbfTable& table) {
     const TableKind kind = table.level7 ? TableKind::level7 : kind_for_version(table.version());
@@ -401,6 +403,113 @@ bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
     const long long size = file.size();
     if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
     return file.seek(offset) && file.write(text.data(), text.size());
+}
+
+void MemoTextPass::note_reference(DbfTable& table, int field, bool binary) {
+    uint32_t block = memo_block_number(table, field);
+    if (block == 0) return;
+    blocks_.push_back(block);
+    if (binary) binary_.push_back(block);
+    prepared_ = false;
+}
+
+void MemoTextPass::prepare(DbfTable& table) {
+    std::sort(blocks_.begin(), blocks_.end());
+    blocks_.erase(std::unique(blocks_.begin(), blocks_.end()), blocks_.end());
+    closed_.resize(blocks_.size(), false);
+    for (uint32_t block : binary_) {
+        auto found = std::lower_bound(blocks_.begin(), blocks_.end(), block);
+        closed_[static_cast<size_t>(found - blocks_.begin())] = true;
+    }
+    binary_.clear();
+    prepared_ = true;
+    if (file_) return;
+    const MemoFormat format = memo_format(table.version());
+    file_ = open_memo_file(table, MemoAccess::write);
+    uint8_t header[kDbase4HeaderSize];
+    if (format == MemoFormat::kDbase3)
+        block_size_ = kDbase3BlockSize;
+    else if (format == MemoFormat::kDbase4 && read_exact(file_, 0, header, kDbase4HeaderSize))
+        block_size_ = read_le16(header + 20);
+    else if (format == MemoFormat::kFoxPro && read_exact(file_, 0, header, kFoxProHeaderSize))
+        block_size_ = read_be16(header + 6);
+}
+
+bool MemoTextPass::rewrite(DbfTable& table, int field, const Conversion& conversion) {
+    const MemoFormat format = memo_format(table.version());
+    if (format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
+    const uint32_t block = memo_block_number(table, field);
+    if (block == 0) return false;
+    if (!prepared_) prepare(table);
+    auto found = std::lower_bound(blocks_.begin(), blocks_.end(), block);
+    if (found == blocks_.end() || *found != block) return false;
+    const size_t index = static_cast<size_t>(found - blocks_.begin());
+    if (closed_[index]) return false;
+    closed_[index] = true;
+    if (!file_ || block_size_ == 0) return false;
+    FileHandle& file = file_;
+    const uint32_t block_size = block_size_;
+
+    // The memo's first block, and the end of what it may hold: the end of the
+    // readable file, or the next block that a record references.
+    const uint64_t start = static_cast<uint64_t>(block) * block_size;
+    uint64_t end = readable_end(file);
+    if (index + 1 < blocks_.size()) end = std::min(end, static_cast<uint64_t>(blocks_[index + 1]) * block_size);
+    if (start < std::max<uint64_t>(kHeaderArea, block_size) || start >= end) return false;
+
+    uint64_t data = start;
+    if (format == MemoFormat::kDbase4 || format == MemoFormat::kFoxPro) {
+        uint8_t block_header[kBlockHeaderSize];
+        if (!read_exact(file, start, block_header, sizeof block_header)) return false;
+        uint64_t stated_end = 0;
+        if (format == MemoFormat::kDbase4) {
+            const uint32_t total = read_le32(block_header + 4);
+            if (std::memcmp(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark) != 0 || total <= 7) return false;
+            stated_end = start + total;
+        } else {
+            if (read_be32(block_header) != kFoxProTextBlock) return false;
+            stated_end = start + kBlockHeaderSize + read_be32(block_header + 4);
+        }
+        data = start + kBlockHeaderSize;
+        end = std::min(end, stated_end);
+    }
+
+    // The text ends at its first zero byte (dBase III: also at 0x1A), and a dBase IV
+    // block header met at a block boundary ends it too: that block is another
+    // memo's. The region is read in pieces of whole blocks, each with three bytes
+    // more, so that a block header at a piece's last boundaries can be seen.
+    const uint64_t piece = std::max<uint64_t>(1, kReadChunk / block_size) * block_size;
+    bool written = false;
+    for (uint64_t from = start; from < end;) {
+        const uint64_t until = std::min(end, from + piece);
+        std::string bytes = read_available(file, from, until - from + sizeof kDbase4BlockMark - 1);
+        if (bytes.size() < until - from) return written;
+        auto* text = reinterpret_cast<unsigned char*>(bytes.data());
+        size_t begin = static_cast<size_t>(std::max(from, data) - from);
+        size_t stop = begin;
+        const size_t length = static_cast<size_t>(until - from);
+        bool ended = false;
+        for (; stop < length; ++stop) {
+            if (text[stop] == 0 || (format == MemoFormat::kDbase3 && text[stop] == kEndOfFile)) {
+                ended = true;
+                break;
+            }
+            if (format == MemoFormat::kDbase4 && from + stop != start && (from + stop - start) % block_size == 0 &&
+                stop + sizeof kDbase4BlockMark <= bytes.size() &&
+                std::memcmp(text + stop, kDbase4BlockMark, sizeof kDbase4BlockMark) == 0) {
+                ended = true;
+                break;
+            }
+        }
+        if (stop > begin) {
+            conversion(text + begin, stop - begin);
+            if (!file.seek(from + begin) || !file.write(text + begin, stop - begin)) return written;
+            written = true;
+        }
+        if (ended) break;
+        from = until;
+    }
+    return written;
 }
 
 MemoReader::MemoReader(DbfTable& table)

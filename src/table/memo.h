@@ -2,6 +2,7 @@
 // dBase III, dBase IV (and level 7), FoxPro and SMT formats.
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,7 +25,8 @@ std::string make_memo_file_name(const std::string& table_file_name, TableKind ki
 TableKind derive_table_kind(DbfTable& table);
 
 // Name of the memo file on disk: `memo_file_name`, or when no file has exactly that
-// name, a file of the same directory whose name differs only in letter case.
+// name, a file of the same directory whose name differs only in letter case and
+// that is not the memo file of another table there.
 std::string memo_file_path(const DbfTable& table);
 
 // Block size of the table's memo file, 0 when it cannot be opened or the version
@@ -50,6 +52,36 @@ bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
 // is short or its block size 0, or the text would reach into the header area or past
 // the end of the file.
 bool overwrite_memo_text(DbfTable& table, int field, std::string_view text);
+
+// One pass of in-place rewrites of the memo texts of a table (the code-page
+// conversions). All references are noted first; then each text is rewritten from
+// its data up to its stated length or end, but never past the start of the next
+// block that any record references, never over the header of the memo file or of
+// a block, and each block at most once. Binary blocks are never rewritten: those of
+// fields noted as binary, and FoxPro blocks of any type but text (1). The memo
+// file is held open for the pass.
+class MemoTextPass {
+public:
+    using Conversion = std::function<void(unsigned char* text, size_t length)>;
+
+    // Notes the memo block of the current record's field.
+    void note_reference(DbfTable& table, int field, bool binary);
+    // Rewrites the text of the current record's memo field through `conversion`,
+    // which keeps the length (dBase III, dBase IV and FoxPro formats). False when
+    // nothing was written: no memo, a block not noted, already rewritten or binary,
+    // a damaged block header, or a memo file that cannot be written.
+    bool rewrite(DbfTable& table, int field, const Conversion& conversion);
+
+private:
+    void prepare(DbfTable& table);
+
+    std::vector<uint32_t> blocks_;   // every noted block; ascending once prepared
+    std::vector<uint32_t> binary_;   // blocks of binary fields
+    std::vector<bool> closed_;       // per block: rewritten already, or binary
+    bool prepared_ = false;
+    FileHandle file_;                // the memo file, open from the first rewrite on
+    uint32_t block_size_ = 0;        // from its header; 0 when it gives none
+};
 
 // Reads the memos of a table piece by piece, so that a memo of any length passes
 // through a buffer of fixed size. The memo file is opened once, for the reader's

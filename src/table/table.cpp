@@ -63,6 +63,7 @@ FieldDescriptor standard_descriptor(const uint8_t* d) {
     field.type = static_cast<char>(d[11]);
     field.length = d[16];
     field.decimals = d[17];
+    field.flags = d[18];
     field.carried = d[20];
     return field;
 }

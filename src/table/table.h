@@ -27,6 +27,7 @@ struct FieldDescriptor {
     uint8_t decimals = 0;
     uint16_t offset = 0;  // position within the record
     uint8_t carried = 0;  // byte 20 of a standard descriptor, written back on creation
+    uint8_t flags = 0;    // byte 18 of a standard descriptor (Visual FoxPro field flags)
     std::array<uint8_t, 11> level7_tail{};  // bytes 37..47 of a level 7 descriptor
 };
 

@@ -150,6 +150,124 @@ TEST(CodePagesCli, MemoTextsAreRewrittenInPlace) {
     }
 }
 
+// OEM capitals A, B, V and lower-case a (code page 866) and their ANSI forms (1251).
+const std::string kOemText = "\x80\x81\x82";
+const std::string kAnsiText = "\xC0\xC1\xC2";
+const char kOemA = '\xA0';
+const char kAnsiA = '\xE0';
+
+std::string zeros(size_t count) { return std::string(count, '\0'); }
+std::string be16(uint16_t v) { return std::string{static_cast<char>(v >> 8), static_cast<char>(v & 0xFF)}; }
+std::string dbase4_block(uint32_t stated_total, const std::string& data, size_t block_size) {
+    std::string block = std::string("\xFF\xFF\x08\x00", 4) + le32(stated_total) + data;
+    block.resize(block_size, '\0');
+    return block;
+}
+std::string foxpro_block(uint32_t type, const std::string& data, size_t block_size) {
+    std::string block = be32(type) + be32(static_cast<uint32_t>(data.size())) + data;
+    block.resize(block_size, '\0');
+    return block;
+}
+
+TEST(CodePagesCli, EachMemoByteIsConvertedAtMostOnceAndNoHeaderAtAll) {
+    // dBase III memos without their 0x1A: the first runs on into the second, which
+    // is converted as its own memo only.
+    {
+        TempDir dir;
+        const std::string header = le32(3) + zeros(508);
+        write_file(dir / "t.dbt", header + std::string(512, kOemA) + kOemText);
+        write_file(dir / "t.dbf", build_table(memo_table(kMemoCases[0], "", {1, 2})));
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/OEM2ANSI"});
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(read_file(dir / "t.dbt"), header + std::string(512, kAnsiA) + kAnsiText);
+    }
+    // dBase IV blocks whose stated length runs into the next block: the conversion
+    // stops at that block, whether a record references it (block 9) or not (11).
+    {
+        TempDir dir;
+        const std::string header = (le32(12) + zeros(14) + le16(0x0102) + le16(64)).append(490, '\0');
+        const std::string stale = dbase4_block(11, kOemText, 64);
+        write_file(dir / "t.dbt", header + dbase4_block(164, std::string(56, kOemA), 64) +
+                                      dbase4_block(11, kOemText, 64) + dbase4_block(208, std::string(56, kOemA), 64) +
+                                      stale);
+        write_file(dir / "t.dbf", build_table(memo_table(kMemoCases[1], "", {8, 9, 10})));
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/OEM2ANSI"});
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(read_file(dir / "t.dbt"), header + dbase4_block(164, std::string(56, kAnsiA), 64) +
+                                                dbase4_block(11, kAnsiText, 64) +
+                                                dbase4_block(208, std::string(56, kAnsiA), 64) + stale);
+    }
+    // Two records referencing one FoxPro block: it is converted once.
+    {
+        TempDir dir;
+        std::vector<uint32_t> blocks;
+        write_file(dir / "t.fpt", build_foxpro_memo({kOemText}, blocks));
+        write_file(dir / "t.dbf", build_table(memo_table(kMemoCases[2], "", {blocks[0], blocks[0]})));
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/OEM2ANSI"});
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(read_file(dir / "t.fpt"), build_foxpro_memo({kAnsiText}, blocks));
+    }
+}
+
+TEST(CodePagesCli, BinaryDataIsNeverConverted) {
+    // FoxPro: a General field's block (even one typed as text) and a picture block
+    // (type 0) behind a memo field stay as they are; the text memo is converted.
+    {
+        TempDir dir;
+        const std::string header = (be32(11) + zeros(2) + be16(64)).append(504, '\0');
+        auto memo = [&](const std::string& text) {
+            return header + foxpro_block(1, text, 64) + foxpro_block(1, kOemText, 64) + foxpro_block(0, kOemText, 64);
+        };
+        TableLayout layout;
+        layout.version = 0xF5;
+        layout.fields = {{"NOTES", 'M', 10}, {"PICTURE", 'G', 10}};
+        layout.records = {make_record(layout, {memo_reference_text(8), memo_reference_text(9)}),
+                          make_record(layout, {memo_reference_text(10), ""})};
+        write_file(dir / "t.fpt", memo(kOemText));
+        write_file(dir / "t.dbf", build_table(layout));
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/OEM2ANSI"});
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(read_file(dir / "t.fpt"), memo(kAnsiText));
+    }
+    // Visual FoxPro: character and memo fields flagged binary, and blob fields, stay.
+    {
+        TempDir dir;
+        auto table = [](const std::string& name, const std::string& code) {
+            TableLayout layout;
+            layout.version = 0x30;
+            layout.extra_header = 263;
+            layout.fields = {{"NAME", 'C', 3},     {"CODE", 'C', 3, 0, 0x04}, {"NOTES", 'M', 4},
+                             {"RAW", 'M', 4, 0, 0x04}, {"BLOB", 'W', 4}};
+            layout.records = {make_record(layout, {name, code, le32(8), le32(9), le32(10)})};
+            return build_table(layout);
+        };
+        std::vector<uint32_t> blocks;
+        write_file(dir / "t.fpt", build_foxpro_memo({kOemText, kOemText, kOemText}, blocks));
+        ASSERT_EQ(blocks, (std::vector<uint32_t>{8, 9, 10}));
+        write_file(dir / "t.dbf", table(kOemText, kOemText));
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/OEM2ANSI"});
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(read_file(dir / "t.dbf"), table(kAnsiText, kOemText));
+        EXPECT_EQ(read_file(dir / "t.fpt"), build_foxpro_memo({kAnsiText, kOemText, kOemText}, blocks));
+    }
+}
+
+TEST(CodePagesCli, MemoFileOfAnotherTableIsLeftAlone) {
+    // a.dbf has no memo file; A.FPT beside it is the memo file of A.DBF.
+    TempDir dir;
+    std::vector<uint32_t> blocks;
+    const std::string memo = build_foxpro_memo({kOemText}, blocks);
+    const std::string other = build_table(memo_table(kMemoCases[2], "", blocks));
+    write_file(dir / "A.FPT", memo);
+    write_file(dir / "A.DBF", other);
+    write_file(dir / "a.dbf", build_table(memo_table(kMemoCases[2], kOemText, blocks)));
+    RunResult r = run_rorarodi(dir, {"a.dbf", "/OEM2ANSI"});
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(read_file(dir / "a.dbf"), build_table(memo_table(kMemoCases[2], kAnsiText, blocks)));
+    EXPECT_EQ(read_file(dir / "A.FPT"), memo);
+    EXPECT_EQ(read_file(dir / "A.DBF"), other);
+}
+
 TEST(CodePagesCli, ReadOnlyPatternLeavesTableAndMemoUnchanged) {
     TempDir dir;
     std::vector<uint32_t> blocks;

@@ -315,6 +315,48 @@ TEST(Driver, ListFilesAndIni) {
     EXPECT_EQ(pieces.output, "Unknown function: [" + std::string(1023, 'x') + "].\n3\n");
 }
 
+TEST(Driver, ListFileAlreadyBeingReadIsNotOpenedAgain) {
+    TempDir dir;
+    write_file(dir / "a.dbf", build_table(people_table()));
+    ASSERT_EQ(::mkdir((dir / "sub").c_str(), 0755), 0);
+    // Three inclusions of itself, under its own name and under other names for the
+    // same file; a nested file that names its includer; and a file read twice in a
+    // row, which is not an inclusion of itself.
+    write_file(dir / "s.lst", "@s.lst\n@./s.lst\n@sub/../s.lst\n@n.lst\n@n.lst\n/COUNT\n");
+    write_file(dir / "n.lst", "@s.lst\n/NAME\n");
+    RunResult r = run_rorarodi(dir, {"a.dbf", "@s.lst"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.output,
+              "Can't open file: s.lst\n"
+              "Can't open file: ./s.lst\n"
+              "Can't open file: sub/../s.lst\n"
+              "Can't open file: s.lst\n"
+              "Can't open file: s.lst\n"
+              "       3|a.dbf\n");
+
+    // The INI file is a list file too.
+    write_file(dir / "rorarodi.ini", "@rorarodi.ini\n@s.lst\n");
+    write_file(dir / "s.lst", "@rorarodi.ini\n/COUNT\n");
+    r = run_rorarodi(dir, {"a.dbf", "/HDR"});
+    EXPECT_EQ(r.output, "Can't open file: rorarodi.ini\nCan't open file: rorarodi.ini\n3\n");
+}
+
+TEST(Driver, LongSkippedListLinesSkipTheirContinuation) {
+    TempDir dir;
+    const std::string table = build_table(people_table());
+    write_file(dir / "a.dbf", table);
+    const std::string filler(1022, 'x');
+    // A comment, a line beginning with a space and a nested file name, each with a
+    // parameter right after its first 1023-byte piece: no piece of them is a
+    // parameter. A parameter line still goes in pieces.
+    write_file(dir / "s.lst", ";" + filler + "DELETE:all\n" + " " + filler + "DELETE:all\r\n" + "@" + filler +
+                                  "DELETE:all\n" + std::string(1023, 'y') + "COUNT\n");
+    RunResult r = run_rorarodi(dir, {"a.dbf", "@s.lst"});
+    EXPECT_EQ(r.output, "Can't open file: " + filler + "\n" + "Unknown function: [" +
+                            std::string(1023, 'y') + "].\n3\n");
+    EXPECT_EQ(read_file(dir / "a.dbf"), table);
+}
+
 TEST(Driver, FlagFormsAndReadOnlyPatterns) {
     TempDir dir;
     std::string bytes = build_table(people_table());

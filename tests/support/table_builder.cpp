@@ -77,6 +77,7 @@ std::string build_table(const TableLayout& layout) {
             d.replace(12, 4, le32(offset));
             d[16] = static_cast<char>(length_byte);
             d[17] = static_cast<char>(decimals_byte);
+            d[18] = static_cast<char>(f.flags);
         }
         offset += width;
         descriptors += d;

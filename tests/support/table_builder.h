@@ -12,6 +12,7 @@ struct FieldLayout {
     char type = 'C';
     unsigned length = 10;  // for 'C' wider than 255, the high byte goes to decimals
     unsigned decimals = 0;
+    uint8_t flags = 0;     // descriptor byte 18 (Visual FoxPro: 0x04 binary)
 };
 
 struct TableLayout {

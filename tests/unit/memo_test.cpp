@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "cli_support.h"
@@ -321,6 +322,18 @@ TEST(MemoFile, MissingAndDifferentlyCasedFiles) {
     ASSERT_TRUE(write_memo_text(upper.table, 0, "again"));
     EXPECT_EQ(read_memo_text(upper.table, 0), "again");
     EXPECT_FALSE(testing_support::file_exists(upper.dir / "t.fpt"));
+
+    // T.FPT is found for t.dbf, until a table T.DBF lies beside it: then it is that
+    // table's memo file. A name that differs from t.fpt only in the letter case of its
+    // extension is still t.dbf's own.
+    ASSERT_EQ(std::rename((upper.dir / "t.FPT").c_str(), (upper.dir / "T.FPT").c_str()), 0);
+    EXPECT_EQ(memo_file_path(upper.table), upper.dir / "T.FPT");
+    write_file(upper.dir / "T.DBF", "");
+    EXPECT_EQ(memo_file_path(upper.table), upper.dir / "t.fpt");
+    EXPECT_FALSE(read_memo_text(upper.table, 0));
+    EXPECT_FALSE(write_memo_text(upper.table, 0, "lost"));
+    write_file(upper.dir / "t.fPT", "");
+    EXPECT_EQ(memo_file_path(upper.table), upper.dir / "t.fPT");
 
     MemoTable none(0x43, foxpro_image(8, 64));
     EXPECT_EQ(memo_block_size(none.table), 0u);
