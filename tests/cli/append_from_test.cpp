@@ -8,15 +8,6 @@ using namespace testing_support;
 
 namespace {
 
-void stamp_today(TableLayout& layout) {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    layout.year = static_cast<uint8_t>(utc.tm_year);
-    layout.month = static_cast<uint8_t>(utc.tm_mon + 1);
-    layout.day = static_cast<uint8_t>(utc.tm_mday);
-}
-
 TEST(AppendFrom, FieldsMatchedByNameChangeTypeOnTheWay) {
     TempDir dir;
     const std::string zero_memo("ab\0cd", 5);

@@ -11,12 +11,7 @@ namespace {
 
 // A layout dated today (UTC), as the program dates the tables it writes.
 TableLayout dated_today(TableLayout layout) {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    layout.year = static_cast<uint8_t>(utc.tm_year);
-    layout.month = static_cast<uint8_t>(utc.tm_mon + 1);
-    layout.day = static_cast<uint8_t>(utc.tm_mday);
+    stamp_today(layout);
     return layout;
 }
 

@@ -10,16 +10,6 @@ using namespace testing_support;
 
 namespace {
 
-// Header date bytes of a file written today.
-void stamp_today(TableLayout& layout) {
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    layout.year = static_cast<uint8_t>(utc.tm_year);
-    layout.month = static_cast<uint8_t>(utc.tm_mon + 1);
-    layout.day = static_cast<uint8_t>(utc.tm_mday);
-}
-
 struct People {
     TableLayout layout;
     std::string memo;

@@ -1,10 +1,21 @@
 #include "table_builder.h"
 
+#include <ctime>
+
 #include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 
 namespace testing_support {
+
+void stamp_today(TableLayout& layout) {
+    std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    layout.year = static_cast<uint8_t>(utc.tm_year);
+    layout.month = static_cast<uint8_t>(utc.tm_mon + 1);
+    layout.day = static_cast<uint8_t>(utc.tm_mday);
+}
 
 std::string le16(uint16_t v) { return std::string{static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)}; }
 std::string le32(uint32_t v) {

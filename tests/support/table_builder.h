@@ -29,6 +29,10 @@ struct TableLayout {
     uint8_t code_page_mark = 0;
 };
 
+// Sets the header date of a layout to today (UTC), as the program dates the
+// tables it writes.
+void stamp_today(TableLayout& layout);
+
 // Record length of a table layout: 1 + the sum of widths.
 unsigned record_length(const TableLayout& layout);
 // Width of a field (16-bit for 'C').

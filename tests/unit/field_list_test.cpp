@@ -10,6 +10,7 @@
 #include "expr/field_list.h"
 #include "expr/row_sort.h"
 #include "opened_table.h"
+#include "random_values.h"
 #include "table/text_convert.h"
 #include "table_builder.h"
 
@@ -17,27 +18,6 @@ using namespace rorarodi;
 using namespace testing_support;
 
 namespace {
-
-using Random = std::mt19937;
-
-size_t pick(Random& random, size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); }
-bool chance(Random& random, int percent) { return static_cast<int>(pick(random, 100)) < percent; }
-
-template <typename T, size_t N>
-const T& one_of(Random& random, const T (&items)[N]) {
-    return items[pick(random, N)];
-}
-
-std::string fit(std::string value, size_t width, bool right) {
-    if (value.size() >= width) return value.substr(0, width);
-    return right ? std::string(width - value.size(), ' ') + value : value + std::string(width - value.size(), ' ');
-}
-
-std::string little_endian(uint64_t value, size_t bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return out;
-}
 
 std::string double_bytes(double value) {
     std::string bytes(8, '\0');

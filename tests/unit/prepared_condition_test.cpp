@@ -8,33 +8,13 @@
 #include "expr/filter.h"
 #include "expr/prepared_condition.h"
 #include "opened_table.h"
+#include "random_values.h"
 #include "table_builder.h"
 
 using namespace rorarodi;
 using namespace testing_support;
 
 namespace {
-
-using Random = std::mt19937;
-
-size_t pick(Random& random, size_t count) { return std::uniform_int_distribution<size_t>(0, count - 1)(random); }
-bool chance(Random& random, int percent) { return static_cast<int>(pick(random, 100)) < percent; }
-
-template <typename T, size_t N>
-const T& one_of(Random& random, const T (&items)[N]) {
-    return items[pick(random, N)];
-}
-
-std::string fit(std::string value, size_t width, bool right) {
-    if (value.size() >= width) return value.substr(0, width);
-    return right ? std::string(width - value.size(), ' ') + value : value + std::string(width - value.size(), ' ');
-}
-
-std::string little_endian(uint64_t value, size_t bytes) {
-    std::string out;
-    for (size_t i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
-    return out;
-}
 
 // Stored values that the prepared forms read directly and ones they must leave to
 // substitution: odd numbers, zero bytes, parentheses, operator characters, high bytes.
