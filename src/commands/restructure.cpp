@@ -37,9 +37,8 @@ namespace {
 // A structure-file line is read in pieces of at most this many characters; a longer
 // line counts as several lines, except that an expression runs to the line's end.
 constexpr size_t kLinePiece = 259;
-constexpr size_t kMaxEntryName = 31;
-constexpr size_t kStandardNameLength = 10;
-constexpr size_t kLevel7NameLength = 31;
+// Names in structure files are cut to the longest any layout holds.
+constexpr size_t kMaxEntryName = kLevel7NameLength;
 constexpr uint32_t kNewMemoBlockSize = 256;
 constexpr const char* kTempTableName = "$temp$.dbf";
 constexpr const char* kTokenSeparators = " \t\n()[],;.";

@@ -20,8 +20,6 @@ constexpr uint32_t kDefaultMemoBlockSize = 512;
 constexpr uint32_t kDbase3MemoBlockSize = 512;
 constexpr uint32_t kMinimumMemoHeader = 512;
 constexpr uint16_t kDbase4MemoSignature = 0x0102;
-constexpr size_t kMaxNameLevel7 = 31;
-constexpr size_t kMaxNameStandard = 10;
 
 uint16_t length_word(const FieldDescriptor& field) {
     return static_cast<uint16_t>(field.length | (field.decimals << 8));
@@ -147,13 +145,13 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
     uint8_t* descriptor = image.data() + header_base;
     for (const FieldDescriptor& field : normalised) {
         if (level7) {
-            put_name(descriptor, field.name, kMaxNameLevel7);
+            put_name(descriptor, field.name, kLevel7NameLength);
             descriptor[32] = static_cast<uint8_t>(field.type);
             descriptor[33] = field.length;
             descriptor[34] = field.decimals;
             std::copy(field.level7_tail.begin(), field.level7_tail.end(), descriptor + 37);
         } else {
-            put_name(descriptor, field.name, kMaxNameStandard);
+            put_name(descriptor, field.name, kStandardNameLength);
             descriptor[11] = static_cast<uint8_t>(field.type);
             write_le16(descriptor + 12, field.offset);
             descriptor[16] = field.length;

@@ -27,6 +27,10 @@ constexpr size_t kRecordLengthOffset = 10;
 constexpr size_t kTableFlagsOffset = 28;
 constexpr size_t kCodePageMarkOffset = 29;
 
+// Longest field name a descriptor holds: 10 characters, 31 in level 7 tables.
+constexpr size_t kStandardNameLength = 10;
+constexpr size_t kLevel7NameLength = 31;
+
 // Table kinds, as derived from the version byte and as chosen for new tables, with
 // the numbers the kinds have always had.
 enum class TableKind : int { dbase3 = 0, foxpro = 1, dbase4 = 2, visual_foxpro = 3, smt = 4, level7 = 7 };

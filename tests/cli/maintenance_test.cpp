@@ -38,6 +38,18 @@ TableLayout people() {
     return layout;
 }
 
+// The people as a dBase III table whose records all reference one memo, "text",
+// held in `memo`.
+TableLayout people_with_memo(std::string& memo) {
+    TableLayout layout = people();
+    layout.version = 0x83;
+    layout.fields.push_back({"NOTE", 'M', 10});
+    std::vector<uint32_t> blocks;
+    memo = build_dbase3_memo({"text"}, blocks);
+    for (std::string& record : layout.records) record += memo_reference_text(blocks[0]);
+    return layout;
+}
+
 TEST(Maintenance, ZapTruncAndRefusals) {
     TempDir dir;
     TableLayout layout = people();
@@ -160,12 +172,8 @@ TEST(Maintenance, BackupOnceBeforeTheFirstChange) {
 
 TEST(Maintenance, ReadOnlyTablesAreNeverWritten) {
     TempDir dir;
-    TableLayout layout = people();
-    layout.version = 0x83;
-    layout.fields.push_back({"NOTE", 'M', 10});
-    std::vector<uint32_t> blocks;
-    const std::string memo = build_dbase3_memo({"text"}, blocks);
-    for (std::string& record : layout.records) record += memo_reference_text(blocks[0]);
+    std::string memo;
+    TableLayout layout = people_with_memo(memo);
     layout.code_page_mark = 7;
     std::string original = build_table(layout);
     original[28] = 1;  // a flags byte that /CDX would clear
@@ -183,12 +191,8 @@ TEST(Maintenance, ReadOnlyTablesAreNeverWritten) {
 
 TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
     TempDir dir;
-    TableLayout layout = people();
-    layout.version = 0x83;
-    layout.fields.push_back({"NOTE", 'M', 10});
-    std::vector<uint32_t> blocks;
-    const std::string memo = build_dbase3_memo({"text"}, blocks);
-    for (std::string& record : layout.records) record += memo_reference_text(blocks[0]);
+    std::string memo;
+    TableLayout layout = people_with_memo(memo);
     layout.records.push_back(layout.records[0]);  // a duplicate for /DELDUPES
     const std::string original = build_table(layout);
     write_file(dir / "t.dbf", original);
