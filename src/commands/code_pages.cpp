@@ -131,14 +131,14 @@ void install_conversion_hooks(const Session& session, DbfTable& table) {
     const TranslationTables& tables = session.translation_tables;
     if (tables.table_oem && tables.table_ansi) {
         const std::string oem = *tables.table_oem, ansi = *tables.table_ansi;
-        table.to_oem_hook = [ansi, oem](unsigned char* text, size_t length) { translate(ansi, oem, text, length); };
-        table.from_oem_hook = [ansi, oem](unsigned char* text, size_t length) { translate(oem, ansi, text, length); };
+        table.options.to_oem_hook = [ansi, oem](unsigned char* text, size_t length) { translate(ansi, oem, text, length); };
+        table.options.from_oem_hook = [ansi, oem](unsigned char* text, size_t length) { translate(oem, ansi, text, length); };
     }
     if (tables.normal && tables.uppercase) {
         const std::string normal = *tables.normal, uppercase = *tables.uppercase;
         // 'a' to 'z' always; other bytes through Normal and Uppercase when both have
         // a byte at that position.
-        table.upper_case_hook = [normal, uppercase](unsigned char* text) {
+        table.options.upper_case_hook = [normal, uppercase](unsigned char* text) {
             for (; *text != 0; ++text) {
                 if (*text >= 'a' && *text <= 'z') {
                     *text = static_cast<unsigned char>(*text - 32);

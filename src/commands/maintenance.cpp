@@ -131,7 +131,7 @@ void handle_make(Session& session, const std::string& argument) {
     // The new table carries the code-page mark of the table it copies.
     if (would_replace_open_table(table, argument, table.table_kind) ||
         !create_table_file(argument, table.field_table, table.table_kind,
-                           static_cast<uint32_t>(table.new_memo_block_size), true,
+                           static_cast<uint32_t>(table.options.new_memo_block_size), true,
                            table.header_image[kCodePageMarkOffset]))
         std::printf("Can't create \"%s\"\n", argument.c_str());
     trace_leave(session, "Make");

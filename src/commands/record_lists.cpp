@@ -114,16 +114,16 @@ void handle_recall(Session& session, const std::string& argument) {
 void handle_deleted(Session& session, const std::string& argument) {
     trace_enter(session, "Deleted");
     DbfTable& table = session.table();
-    bool old_hide = table.hide_deleted;
-    table.hide_deleted = !argument.empty() && argument[0] == '-';
-    if (table.hide_deleted != old_hide) apply_filter(table, kResetMarker);
-    if (!table.hide_deleted && !table.filter.filter_text) clear_view(table);
+    bool old_hide = table.options.hide_deleted;
+    table.options.hide_deleted = !argument.empty() && argument[0] == '-';
+    if (table.options.hide_deleted != old_hide) apply_filter(table, kResetMarker);
+    if (!table.options.hide_deleted && !table.filter.filter_text) clear_view(table);
     trace_leave(session, "Deleted");
 }
 
 void handle_deletedonly(Session& session, const std::string&) {
     DbfTable& table = session.table();
-    table.hide_deleted = false;
+    table.options.hide_deleted = false;
     clear_view(table);
     table.filter.filter_text.reset();
     std::vector<uint32_t> deleted;

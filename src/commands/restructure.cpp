@@ -446,7 +446,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         plan.same_number.push_back(same_number);
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
-        plan.compact_date.push_back(current.date_mode == DateMode::as_stored &&
+        plan.compact_date.push_back(current.options.date_mode == DateMode::as_stored &&
                                     (source.type == '@' || (source.type == 'T' && field_width(current, si) == 8)));
     }
     for (int t = 0; t < target_count; ++t) {
@@ -488,7 +488,7 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
                         field_width(current, si));
             continue;
         }
-        const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.date_mode);
+        const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.options.date_mode);
         const size_t length = std::strlen(text);
         if (plan.same_number[s]) {
             // A number field of the same layout stores exactly its own text form (the
@@ -697,23 +697,23 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     }
     // Values travel as texts: both tables read and write dates in the same layout,
     // and texts are converted the same way.
-    target->date_mode = current.date_mode;
-    target->date_formats = current.date_formats;
-    target->datetime_formats = current.datetime_formats;
-    target->ansi = current.ansi;
-    target->code_pages = current.code_pages;
-    target->expression_quotes = current.expression_quotes;
-    target->to_oem_hook = current.to_oem_hook;
-    target->from_oem_hook = current.from_oem_hook;
-    target->upper_case_hook = current.upper_case_hook;
+    target->options.date_mode = current.options.date_mode;
+    target->options.date_formats = current.options.date_formats;
+    target->options.datetime_formats = current.options.datetime_formats;
+    target->options.ansi = current.options.ansi;
+    target->options.code_pages = current.options.code_pages;
+    target->options.expression_quotes = current.options.expression_quotes;
+    target->options.to_oem_hook = current.options.to_oem_hook;
+    target->options.from_oem_hook = current.options.from_oem_hook;
+    target->options.upper_case_hook = current.options.upper_case_hook;
     copy_password(current, *target);
-    const TrimMode saved_trim = current.trim_mode;
-    current.trim_mode = TrimMode::none;
+    const TrimMode saved_trim = current.options.trim_mode;
+    current.options.trim_mode = TrimMode::none;
 
     CopyPlan plan = plan_copy(current, *target, source_names, entries, name_length);
     const bool copied = copy_records(current, *target, plan);
     std::printf("\r    ");
-    current.trim_mode = saved_trim;
+    current.options.trim_mode = saved_trim;
     if (!copied) {
         const std::string temp_memo = target->memo_file_name;
         target.reset();

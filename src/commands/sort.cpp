@@ -62,7 +62,7 @@ bool copy_file(FileHandle& from, const std::string& name) {
 // with the message printed and no temporary file left, when that fails; a
 // temporary table that cannot be read back is fatal.
 bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
-    if (!create_table_file(temp_name, table.field_table, table.table_kind, table.new_memo_block_size, false,
+    if (!create_table_file(temp_name, table.field_table, table.table_kind, table.options.new_memo_block_size, false,
                            table.header_image[kCodePageMarkOffset])) {
         ::unlink(temp_name.c_str());
         print_cannot_create(temp_name);
@@ -186,13 +186,13 @@ void handle_sort(Session& session, const std::string& argument) {
 
     auto reopened = std::make_unique<DbfTable>();
     if (open_table(*reopened, table_name, false) != OpenResult::opened) fail_with_name("Can't reopen file:", table_name);
-    copy_table_options(table, *reopened);
+    reopened->options = table.options;
     // The password too: the reopened table reads and writes as before the sort.
     copy_password(table, *reopened);
     // The backup just made holds the table as it was before the sort; a later
     // write under /BAK must not replace it with the sorted file.
-    reopened->backup_done = swapped && reopened->backup_option;
-    if (reopened->hide_deleted) apply_filter(*reopened, kResetMarker);
+    reopened->backup_done = swapped && reopened->options.backup_option;
+    if (reopened->options.hide_deleted) apply_filter(*reopened, kResetMarker);
     session.current_table = std::move(reopened);
     trace_leave(session, "Sort");
 }

@@ -101,13 +101,13 @@ void handle_trim(Session& session, const std::string& argument) {
     trace_enter(session, "Trim");
     DbfTable& table = session.table();
     if (argument.empty())
-        table.trim_mode = TrimMode::none;
+        table.options.trim_mode = TrimMode::none;
     else if (equals_ignoring_case(argument.c_str(), ":right"))
-        table.trim_mode = TrimMode::right;
+        table.options.trim_mode = TrimMode::right;
     else if (equals_ignoring_case(argument.c_str(), ":left"))
-        table.trim_mode = TrimMode::left;
+        table.options.trim_mode = TrimMode::left;
     else if (equals_ignoring_case(argument.c_str(), ":all"))
-        table.trim_mode = TrimMode::both;
+        table.options.trim_mode = TrimMode::both;
     trace_leave(session, "Trim");
 }
 
@@ -115,13 +115,13 @@ void handle_date(Session& session, const std::string& argument) {
     trace_enter(session, "Date");
     DbfTable& table = session.table();
     if (equals_ignoring_case(argument.c_str(), "dmy"))
-        table.date_mode = DateMode::day_month_year;
+        table.options.date_mode = DateMode::day_month_year;
     else if (equals_ignoring_case(argument.c_str(), "mdy"))
-        table.date_mode = DateMode::month_day_year;
+        table.options.date_mode = DateMode::month_day_year;
     else if (equals_ignoring_case(argument.c_str(), "ymd"))
-        table.date_mode = DateMode::year_month_day;
+        table.options.date_mode = DateMode::year_month_day;
     else if (equals_ignoring_case(argument.c_str(), "asis"))
-        table.date_mode = DateMode::as_stored;
+        table.options.date_mode = DateMode::as_stored;
     else if (argument.size() == 1)
         set_date_separator(table, argument[0]);
     else {
@@ -165,21 +165,21 @@ void handle_sql2000(Session& session, const std::string&) {
     session.settings.sql2000 = true;
     session.settings.output_quote = '\'';
 }
-void handle_browse(Session& session, const std::string&) { session.table().field_layout = FieldLayout::browse; }
-void handle_fields(Session& session, const std::string&) { session.table().field_layout = FieldLayout::fields; }
+void handle_browse(Session& session, const std::string&) { session.table().options.field_layout = FieldLayout::browse; }
+void handle_fields(Session& session, const std::string&) { session.table().options.field_layout = FieldLayout::fields; }
 void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
 void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
 void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }
 void handle_utf8(Session& session, const std::string&) { session.settings.utf8 = true; }
-void handle_desc(Session& session, const std::string&) { session.table().descending = true; }
-void handle_asc(Session& session, const std::string&) { session.table().descending = false; }
-void handle_ansi(Session& session, const std::string&) { session.table().ansi = true; }
-void handle_oem(Session& session, const std::string&) { session.table().ansi = false; }
-void handle_case(Session& session, const std::string& argument) { session.table().case_insensitive = parse_flag_form(argument); }
+void handle_desc(Session& session, const std::string&) { session.table().options.descending = true; }
+void handle_asc(Session& session, const std::string&) { session.table().options.descending = false; }
+void handle_ansi(Session& session, const std::string&) { session.table().options.ansi = true; }
+void handle_oem(Session& session, const std::string&) { session.table().options.ansi = false; }
+void handle_case(Session& session, const std::string& argument) { session.table().options.case_insensitive = parse_flag_form(argument); }
 void handle_name(Session& session, const std::string& argument) { session.settings.show_names = parse_flag_form(argument); }
 void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument.c_str(), "text"); }
 void handle_del(Session& session, const std::string& argument) { session.settings.show_deletion_marks = parse_flag_form(argument); }
-void handle_bak(Session& session, const std::string& argument) { session.table().backup_option = parse_flag_form(argument); }
+void handle_bak(Session& session, const std::string& argument) { session.table().options.backup_option = parse_flag_form(argument); }
 void handle_hdr(Session& session, const std::string& argument) { session.settings.header_line = parse_flag_form(argument); }
 
 } // namespace rorarodi

@@ -92,8 +92,8 @@ bool compare_texts(ComparisonOperator op, std::string_view left, std::string_vie
 }
 
 void upper_case_operand(const DbfTable& table, std::string& text) {
-    if (table.upper_case_hook)
-        table.upper_case_hook(reinterpret_cast<unsigned char*>(text.data()));
+    if (table.options.upper_case_hook)
+        table.options.upper_case_hook(reinterpret_cast<unsigned char*>(text.data()));
     else
         upper_case_ansi(table, text.data());
 }

@@ -112,7 +112,7 @@ void write_character_part(const uint8_t* stored, size_t stored_width, size_t wid
 void write_text_part(DbfTable& table, int field, size_t width, size_t* longest, char* out) {
     if (field_is_character_copy(table, field)) {
         const std::string_view stored = field_stored_bytes(table, field);
-        write_character_part(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), width, table.trim_mode, out);
+        write_character_part(reinterpret_cast<const uint8_t*>(stored.data()), stored.size(), width, table.options.trim_mode, out);
         return;
     }
     const char* text = field_text(table, field, DateMode::compact);
@@ -189,7 +189,7 @@ std::vector<KeyPart> plan_key_parts(const DbfTable& table, const std::vector<siz
             break;
         case 'D':
             if (in_record && part.stored_width >= kCompactDateLength && part.width == kCompactDateLength &&
-                table.date_formats[static_cast<size_t>(DateMode::compact)] == kCompactDateFormat)
+                table.options.date_formats[static_cast<size_t>(DateMode::compact)] == kCompactDateFormat)
                 part.source = KeySource::stored_date;
             break;
         default: break;
@@ -208,7 +208,7 @@ void write_key(DbfTable& table, const std::vector<KeyPart>& parts, FetchedRecord
         const uint8_t* stored = record.bytes + part.field_offset;
         switch (part.source) {
         case KeySource::stored_characters:
-            write_character_part(stored, part.stored_width, part.width, table.trim_mode, out);
+            write_character_part(stored, part.stored_width, part.width, table.options.trim_mode, out);
             continue;
         case KeySource::stored_number:
             if (is_canonical_number(reinterpret_cast<const char*>(stored), part.stored_width, part.decimals)) {
@@ -262,7 +262,7 @@ KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::
     rows.row_size = rows.key_size + kPositionBytes;
     rows.count = view_record_count(table);
     rows.bytes = std::make_unique_for_overwrite<uint8_t[]>(size_t{rows.count} * rows.row_size);
-    const bool fold = table.case_insensitive;
+    const bool fold = table.options.case_insensitive;
     const std::array<uint8_t, 256> case_map = fold ? key_case_map(table) : std::array<uint8_t, 256>{};
     ViewReader reader(table, rows.count);
     FetchedRecord record;
@@ -313,7 +313,7 @@ void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
     std::vector<int32_t> order(rows.count);
     for (uint32_t k = 0; k < rows.count; ++k) {
         const uint32_t position = read_be32(rows.bytes.get() + size_t{k} * rows.row_size + rows.key_size);
-        order[table.descending ? rows.count - 1 - k : k] = static_cast<int32_t>(position);
+        order[table.options.descending ? rows.count - 1 - k : k] = static_cast<int32_t>(position);
     }
     slot = std::move(order);
 }

@@ -33,7 +33,7 @@ char compare_substituted(DbfTable& table, int operator_position, bool numeric, F
         if (!ok) return '0';
         return compare_numbers(op, left, right) ? '1' : '0';
     }
-    if (table.case_insensitive) {
+    if (table.options.case_insensitive) {
         upper_case_operand(table, work.left);
         upper_case_operand(table, work.right);
     }
@@ -89,12 +89,12 @@ bool logic_holds(std::string& logic) {
 constexpr size_t kRememberedPieces = 16;
 
 bool deleted_and_hidden(const DbfTable& table) {
-    return table.hide_deleted && !table.record_buffer.empty() && table.record_buffer[0] == '*';
+    return table.options.hide_deleted && !table.record_buffer.empty() && table.record_buffer[0] == '*';
 }
 
 bool deleted_and_hidden(const DbfTable& table, const FetchedRecord& record) {
     if (record.in_buffer) return deleted_and_hidden(table);
-    return table.hide_deleted && record.bytes[0] == '*';
+    return table.options.hide_deleted && record.bytes[0] == '*';
 }
 
 // record_passes for a compiled condition and a fetched record.

@@ -65,14 +65,14 @@ size_t readable_width(const DbfTable& table, int field) {
 }
 
 uint8_t fold_byte(const DbfTable& table, uint8_t c) {
-    if (!table.case_insensitive || c == 0) return c;
+    if (!table.options.case_insensitive || c == 0) return c;
     std::string text(1, static_cast<char>(c));
     upper_case_operand(table, text);
     return static_cast<uint8_t>(text[0]);
 }
 
 std::string fold_text(const DbfTable& table, std::string text) {
-    if (table.case_insensitive) upper_case_operand(table, text);
+    if (table.options.case_insensitive) upper_case_operand(table, text);
     return text;
 }
 
@@ -147,7 +147,7 @@ bool prepare_text(DbfTable& table, const OperandParts& parts, PreparedOperand& o
     case '0': operand.reading = in_record ? FieldReading::characters : FieldReading::text_form; break;
     case 'D':
         operand.reading = in_record && operand.width >= kCompactDateLength &&
-                                  table.date_formats[4] == kCompactDateFormat
+                                  table.options.date_formats[4] == kCompactDateFormat
                               ? FieldReading::date
                               : FieldReading::text_form;
         break;
@@ -160,7 +160,7 @@ void build_byte_maps(DbfTable& table, PreparedComparison& comparison) {
     for (int b = 0; b < 256; ++b) {
         const uint8_t c = static_cast<uint8_t>(b);
         uint8_t stored = c;
-        if (!table.ansi) from_oem(table, &stored, 1);
+        if (!table.options.ansi) from_oem(table, &stored, 1);
         const uint8_t stored_folded = fold_byte(table, stored);
         comparison.stored_byte[c] = stored_folded;
         comparison.stored_needs_general[c] =
@@ -271,9 +271,9 @@ bool stored_characters(const DbfTable& table, const PreparedOperand& operand, co
                        const uint8_t*& bytes, size_t& length) {
     bytes = record.bytes + operand.offset;
     if (!scan_stored_characters(bytes, operand.width, length)) return false;
-    if (trims_right(table.trim_mode))
+    if (trims_right(table.options.trim_mode))
         while (length > 0 && bytes[length - 1] == ' ') --length;
-    if (trims_left(table.trim_mode))
+    if (trims_left(table.options.trim_mode))
         while (length > 0 && bytes[0] == ' ') ++bytes, --length;
     return true;
 }

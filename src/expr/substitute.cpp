@@ -25,7 +25,7 @@ bool is_date_type(char type) { return type == 'D' || type == 'T' || type == '@';
 // the first operator character (reported right before it is copied) and fields.
 template <typename Sink>
 void scan_source(const DbfTable& table, std::string_view source, Sink& sink) {
-    const std::array<char, 2>& quotes = table.expression_quotes;
+    const std::array<char, 2>& quotes = table.options.expression_quotes;
     char open_quote = 0;
     bool operator_seen = false;
     bool in_word = false;
@@ -181,7 +181,7 @@ void op_dtos(std::string& out, std::string_view arg, DbfTable& table) {
         {6, 0, 3, 11, 14, 17},   // month-day-year
         {0, 5, 8, 11, 14, 17},   // year-month-day
     };
-    const DateMode mode = table.date_mode;
+    const DateMode mode = table.options.date_mode;
     const bool ordered = mode == DateMode::day_month_year || mode == DateMode::month_day_year ||
                          mode == DateMode::year_month_day;
     const Layout& layout = kLayouts[ordered ? static_cast<size_t>(mode) : 0];
@@ -238,7 +238,7 @@ void append_substituted_field(DbfTable& table, int field, std::string& output, b
         output += field_text(table, field);
     } else {
         output += field_text(table, field);
-        if (!table.ansi && output.size() > start)
+        if (!table.options.ansi && output.size() > start)
             from_oem(table, reinterpret_cast<unsigned char*>(output.data() + start), output.size() - start);
     }
 }
@@ -309,12 +309,12 @@ void apply_string_functions(std::string& text, DbfTable& table) {
 
 std::string condition_from_utf8(const DbfTable& table, std::string_view utf8) {
     std::string text = text_utf8_page(table).from_utf8(utf8);
-    if (table.ansi) return text;
+    if (table.options.ansi) return text;
     // The words scan_source would take for field names stay; everything else is text.
     auto to_ansi = [&](size_t i) {
         if (static_cast<unsigned char>(text[i]) >= 128) from_oem(table, reinterpret_cast<unsigned char*>(&text[i]), 1);
     };
-    const std::array<char, 2>& quotes = table.expression_quotes;
+    const std::array<char, 2>& quotes = table.options.expression_quotes;
     char open_quote = 0;
     bool in_word = false;
     for (size_t i = 0; i < text.size(); ++i) {

@@ -51,7 +51,7 @@ void open_comparison_table(Session& session, const std::string& name) {
     auto table = std::make_unique<DbfTable>();
     if (open_table(*table, name, true) != OpenResult::opened) fail_with_name("Can't open", name);
     const DbfTable& current = session.table();
-    copy_table_options(current, *table);
+    table->options = current.options;
     share_run_settings(session, *table);
     session.comparison_table = std::move(table);
 }
@@ -143,9 +143,9 @@ struct FieldPair {
 };
 
 std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& other) {
-    const bool same_formatting = current.level7 == other.level7 && current.date_mode == other.date_mode &&
-                                 current.trim_mode == other.trim_mode && current.date_formats == other.date_formats &&
-                                 current.datetime_formats == other.datetime_formats;
+    const bool same_formatting = current.level7 == other.level7 && current.options.date_mode == other.options.date_mode &&
+                                 current.options.trim_mode == other.options.trim_mode && current.options.date_formats == other.options.date_formats &&
+                                 current.options.datetime_formats == other.options.datetime_formats;
     std::vector<FieldPair> pairs;
     for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
         int g = -1;
@@ -246,7 +246,7 @@ void run_comparison(Session& session, const std::string& options) {
         structures = options.find('s') != std::string::npos;
         records = options.find('c') != std::string::npos;
     }
-    if (!other.filter.filter_text && other.hide_deleted) apply_filter(other, kResetMarker);
+    if (!other.filter.filter_text && other.options.hide_deleted) apply_filter(other, kResetMarker);
     DbfTable& current = session.table();
     ReportPages pages;
     if (session.settings.utf8) pages = {&text_utf8_page(current), &text_utf8_page(other)};

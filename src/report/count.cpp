@@ -74,7 +74,7 @@ void sum_fields(Session& session, const std::string& argument, SumMode mode) {
         if (mode == SumMode::sum) return totals[i];
         return counted == 0 ? 0.0 : totals[i] / static_cast<double>(counted);
     };
-    if (table.field_layout == FieldLayout::fields) {
+    if (table.options.field_layout == FieldLayout::fields) {
         for (size_t i = 0; i < fields.size(); ++i) {
             if (header) std::printf("%s|", name_column(fields[i], 10).c_str());
             std::printf("%*.*f\n", column_width(table, fields[i]), decimal_count(table, fields[i]), shown(i));

@@ -158,7 +158,7 @@ public:
           fields_(std::move(fields)),
           out_(out),
           output_(output),
-          fields_layout_(table_.field_layout == FieldLayout::fields),
+          fields_layout_(table_.options.field_layout == FieldLayout::fields),
           memo_contents_(settings_.memo_as_text || format_ == OutputFormat::table),
           // A table receives the source's own bytes; every other format UTF-8 under /UTF8.
           own_bytes_(settings_.utf8 && format_ == OutputFormat::table),
@@ -263,7 +263,7 @@ std::span<char> RecordExport::convert(std::span<char> piece, bool memo_text) {
     case OutputConversion::oem_to_ansi: from_oem(table_, bytes, piece.size()); break;
     case OutputConversion::ansi_to_oem: to_oem(table_, bytes, piece.size()); break;
     case OutputConversion::none:
-        if (table_.ansi && format_ == OutputFormat::console) to_oem(table_, bytes, piece.size());
+        if (table_.options.ansi && format_ == OutputFormat::console) to_oem(table_, bytes, piece.size());
         break;
     }
     return piece;
@@ -608,7 +608,7 @@ void RecordExport::html_field(int field) {
         out += trimmed;
         out += "</td>";
     } else {
-        const bool to_ansi = !table_.ansi && settings_.output_conversion == OutputConversion::none && !utf8_;
+        const bool to_ansi = !table_.options.ansi && settings_.output_conversion == OutputConversion::none && !utf8_;
         out += "<td>";
         html_.restart();
         each_piece([&](std::string_view piece) {
@@ -818,9 +818,9 @@ std::unique_ptr<DbfTable> open_table_output(Session& session, const std::vector<
     if (is_table_own_file(name, table)) return nullptr;
     auto output = std::make_unique<DbfTable>();
     share_run_settings(session, *output);
-    output->date_mode = table.date_mode;
-    output->date_formats = table.date_formats;
-    output->datetime_formats = table.datetime_formats;
+    output->options.date_mode = table.options.date_mode;
+    output->options.date_formats = table.options.date_formats;
+    output->options.datetime_formats = table.options.datetime_formats;
     if (!file_exists(name)) {
         const TableKind kind = session.settings.new_table_kind.value_or(table.table_kind);
         if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;

@@ -3,8 +3,8 @@
 namespace rorarodi {
 
 void share_run_settings(const Session& session, DbfTable& table) {
-    table.code_pages = session.code_pages;
-    table.expression_quotes = session.settings.expression_quotes;
+    table.options.code_pages = session.code_pages;
+    table.options.expression_quotes = session.settings.expression_quotes;
 }
 
 void set_expression_quotes(Session& session, char first, char second) {

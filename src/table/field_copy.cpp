@@ -53,7 +53,7 @@ FieldTransfer plan_field_transfer(const DbfTable& source, int source_field, cons
     if (s.type == 'L' && t.type == 'L' && s.length >= 1 && t.length >= 1) return FieldTransfer::logical;
     if (is_number_text_type(s.type) && is_number_text_type(t.type) && s.length == t.length && s.decimals == t.decimals)
         return FieldTransfer::number_text;
-    if (s.type == 'D' && t.type == 'D' && s.length == 8 && t.length == 8 && source.date_mode == target.date_mode)
+    if (s.type == 'D' && t.type == 'D' && s.length == 8 && t.length == 8 && source.options.date_mode == target.options.date_mode)
         return FieldTransfer::date;
     return FieldTransfer::text_and_number;
 }

@@ -114,11 +114,11 @@ const char* character_copy(DbfTable& table, int field) {
     std::memcpy(out, field_bytes(table, field), width);
     out[width] = 0;
     size_t length = std::strlen(out);
-    if (trims_right(table.trim_mode)) {
+    if (trims_right(table.options.trim_mode)) {
         while (length > 0 && out[length - 1] == ' ') --length;
         out[length] = 0;
     }
-    if (trims_left(table.trim_mode)) {
+    if (trims_left(table.options.trim_mode)) {
         size_t start = 0;
         while (out[start] == ' ') ++start;
         std::memmove(out, out + start, length - start + 1);
@@ -176,7 +176,7 @@ const char* format_date(DbfTable& table, DateMode mode, const DateParts& parts) 
     int a, b, c;
     date_arguments(mode, parts, a, b, c);
     char* out = text_area(table);
-    std::snprintf(out, table.text_buffer.size(), table.date_formats[static_cast<size_t>(mode)].c_str(), a, b, c);
+    std::snprintf(out, table.text_buffer.size(), table.options.date_formats[static_cast<size_t>(mode)].c_str(), a, b, c);
     return out;
 }
 
@@ -184,7 +184,7 @@ const char* format_datetime(DbfTable& table, DateMode mode, const DateParts& par
     int a, b, c;
     date_arguments(mode, parts, a, b, c);
     char* out = text_area(table);
-    std::snprintf(out, table.text_buffer.size(), table.datetime_formats[static_cast<size_t>(mode)].c_str(), a, b, c,
+    std::snprintf(out, table.text_buffer.size(), table.options.datetime_formats[static_cast<size_t>(mode)].c_str(), a, b, c,
                   parts.hour, parts.minute, parts.second);
     return out;
 }
@@ -257,7 +257,7 @@ DatePositions date_positions(DateMode mode) {
 // or day of 0 blanks the field. '@' fields are only ever blanked.
 void store_date_text(DbfTable& table, int field, const char* text, size_t length) {
     const char type = descriptor(table, field).type;
-    DatePositions at = date_positions(table.date_mode);
+    DatePositions at = date_positions(table.options.date_mode);
     int day = text_piece(text, length, at.day, 2);
     int month = text_piece(text, length, at.month, 2);
     int year = text_piece(text, length, at.year, 4);
@@ -349,10 +349,10 @@ uint32_t field_display_width(const DbfTable& table, int field) {
     case 'Y': return 24;
     case 'B': case 'O': return width == 10 ? 10 : 20;
     case 'I': case '+': case 'G': case 'M': return 10;
-    case 'D': return table.date_mode != DateMode::as_stored ? 10 : width;
+    case 'D': return table.options.date_mode != DateMode::as_stored ? 10 : width;
     case 'T': case '@':
         // Binary values show their compact text as stored.
-        if (table.date_mode != DateMode::as_stored) return 19;
+        if (table.options.date_mode != DateMode::as_stored) return 19;
         return width == 8 ? static_cast<uint32_t>(kCompactDateTimeWidth) : width;
     default: return width;
     }
@@ -556,7 +556,7 @@ bool store_number_text(DbfTable& table, int field, double number, unsigned lengt
     return true;
 }
 
-const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.date_mode); }
+const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.options.date_mode); }
 
 const char* field_text(DbfTable& table, int field, DateMode mode) {
     char* out = text_area(table);
@@ -662,7 +662,7 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         char work[kDateWorkArea];
         std::memset(work, ' ', sizeof work);
         std::memcpy(work, text.data(), std::min<size_t>(text.size(), 10));
-        store_date_text(table, field, work, table.date_mode != DateMode::as_stored ? 10 : 8);
+        store_date_text(table, field, work, table.options.date_mode != DateMode::as_stored ? 10 : 8);
         return;
     }
     case 'T': case '@':
@@ -709,8 +709,8 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
 void set_date_separator(DbfTable& table, char separator) {
     const char c = separator ? separator : '.';
     for (int mode = 1; mode <= 3; ++mode) {
-        for (std::string* format : {&table.date_formats[static_cast<size_t>(mode)],
-                                    &table.datetime_formats[static_cast<size_t>(mode)]}) {
+        for (std::string* format : {&table.options.date_formats[static_cast<size_t>(mode)],
+                                    &table.options.datetime_formats[static_cast<size_t>(mode)]}) {
             if (format->size() > 4) (*format)[4] = c;
             if (format->size() > 9) (*format)[9] = c;
         }

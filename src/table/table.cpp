@@ -299,7 +299,7 @@ bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
 } // namespace
 
 bool backup_before_write(DbfTable& table) {
-    if (!table.backup_option || table.backup_done) return true;
+    if (!table.options.backup_option || table.backup_done) return true;
     // A table that cannot be written gets no copy: the write would fail anyway.
     if (!table.table_handle.is_writable()) return false;
     // A table named like its own backup (extension ".bak") cannot have one: copying
@@ -318,24 +318,6 @@ bool backup_before_write(DbfTable& table) {
     return true;
 }
 
-void copy_table_options(const DbfTable& from, DbfTable& to) {
-    to.date_mode = from.date_mode;
-    to.date_formats = from.date_formats;
-    to.datetime_formats = from.datetime_formats;
-    to.trim_mode = from.trim_mode;
-    to.new_memo_block_size = from.new_memo_block_size;
-    to.ansi = from.ansi;
-    to.case_insensitive = from.case_insensitive;
-    to.descending = from.descending;
-    to.field_layout = from.field_layout;
-    to.hide_deleted = from.hide_deleted;
-    to.backup_option = from.backup_option;
-    to.to_oem_hook = from.to_oem_hook;
-    to.from_oem_hook = from.from_oem_hook;
-    to.upper_case_hook = from.upper_case_hook;
-    to.code_pages = from.code_pages;
-    to.expression_quotes = from.expression_quotes;
-}
 
 void clear_view(DbfTable& table) {
     table.order_list.reset();

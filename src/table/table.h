@@ -68,6 +68,33 @@ constexpr bool trims_left(TrimMode mode) { return mode == TrimMode::left || mode
 // per field (/FIELDS).
 enum class FieldLayout : int { browse = 0, fields = 1 };
 
+// The options a table carries: set by parameters for each file, starting from
+// their defaults, and copied from one table to another as a whole.
+struct TableOptions {
+    DateMode date_mode = DateMode::as_stored;
+    std::array<std::string, 5> date_formats = kDefaultDateFormats;          // by date mode, 1..4
+    std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // by date mode, 1..4
+    TrimMode trim_mode = TrimMode::none;
+    int new_memo_block_size = 128;
+    bool ansi = false;
+    bool case_insensitive = false;
+    bool descending = false;
+    FieldLayout field_layout = FieldLayout::browse;
+    bool hide_deleted = false;
+    bool backup_option = false;
+
+    // Conversion hooks (installed by the run loop from the translation tables).
+    ConversionHook to_oem_hook;
+    ConversionHook from_oem_hook;
+    UpperCaseHook upper_case_hook;
+
+    // Run settings the session keeps in every open table, so that the field
+    // texts, conditions and keys of this table follow them: the code-page pair
+    // and the two quote characters of expression texts (0 when /IGNOREQUOTES).
+    CodePagePair code_pages;
+    std::array<char, 2> expression_quotes{'"', '\''};
+};
+
 constexpr size_t kTextBufferSize = 65536;
 constexpr size_t kRecordBufferSize = 65536;
 
@@ -102,30 +129,12 @@ struct DbfTable {
     bool view_enabled = true;
     std::vector<int> order_fields;  // key fields of the order being built
 
-    // Per-table options.
-    DateMode date_mode = DateMode::as_stored;
-    std::array<std::string, 5> date_formats = kDefaultDateFormats;          // by date mode, 1..4
-    std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // by date mode, 1..4
-    TrimMode trim_mode = TrimMode::none;
-    int new_memo_block_size = 128;
-    bool ansi = false;
-    bool case_insensitive = false;
-    bool descending = false;
-    FieldLayout field_layout = FieldLayout::browse;
-    bool hide_deleted = false;
-    bool backup_option = false;
+    // Per-table options: start from their defaults for every file and are copied
+    // as one value.
+    TableOptions options;
+    // Whether this table's ".bak" copy was made: the state of one open file, not
+    // an option, so it is never copied.
     bool backup_done = false;
-
-    // Conversion hooks (installed by the run loop from the translation tables).
-    ConversionHook to_oem_hook;
-    ConversionHook from_oem_hook;
-    UpperCaseHook upper_case_hook;
-
-    // Run settings the session keeps in every open table, so that the field
-    // texts, conditions and keys of this table follow them: the code-page pair
-    // and the two quote characters of expression texts (0 when /IGNOREQUOTES).
-    CodePagePair code_pages;
-    std::array<char, 2> expression_quotes{'"', '\''};
 
     // Password hooks and their key state.
     TableHook after_record_read = nullptr;
@@ -213,10 +222,5 @@ bool backup_before_write(DbfTable& table);
 
 // Drops the view list and the order list.
 void clear_view(DbfTable& table);
-
-// Gives `to` the per-table options of `from` (date mode and formats, trim, memo
-// block size, ANSI, case, descending, layout, hide-deleted, backup), its
-// conversion hooks and the run settings it keeps; not its password.
-void copy_table_options(const DbfTable& from, DbfTable& to);
 
 } // namespace rorarodi

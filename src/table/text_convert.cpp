@@ -12,23 +12,23 @@ constexpr int kOemRulePage = 866;
 } // namespace
 
 void to_oem(const DbfTable& table, unsigned char* text, size_t length) {
-    if (table.to_oem_hook)
-        table.to_oem_hook(text, length);
+    if (table.options.to_oem_hook)
+        table.options.to_oem_hook(text, length);
     else
-        ansi_to_oem_buffer(table.code_pages, text, length);
+        ansi_to_oem_buffer(table.options.code_pages, text, length);
 }
 
 void from_oem(const DbfTable& table, unsigned char* text, size_t length) {
-    if (table.from_oem_hook)
-        table.from_oem_hook(text, length);
+    if (table.options.from_oem_hook)
+        table.options.from_oem_hook(text, length);
     else
-        oem_to_ansi_buffer(table.code_pages, text, length);
+        oem_to_ansi_buffer(table.options.code_pages, text, length);
 }
 
 int text_code_page(const DbfTable& table) {
     if (int marked = page_of_code_page_mark(table.header_image[kCodePageMarkOffset])) return marked;
-    const CodePagePair pages = is_supported_pair(table.code_pages) ? table.code_pages : CodePagePair{};
-    return table.ansi ? pages.ansi : pages.oem;
+    const CodePagePair pages = is_supported_pair(table.options.code_pages) ? table.options.code_pages : CodePagePair{};
+    return table.options.ansi ? pages.ansi : pages.oem;
 }
 
 const Utf8Page& text_utf8_page(const DbfTable& table) { return utf8_page(text_code_page(table)); }
@@ -41,13 +41,13 @@ std::string listed_text(const Utf8Page* utf8, std::string_view text, size_t widt
 }
 
 void upper_case_ansi(const DbfTable& table, char* text) {
-    upper_case_ansi_page(table.code_pages, reinterpret_cast<unsigned char*>(text));
+    upper_case_ansi_page(table.options.code_pages, reinterpret_cast<unsigned char*>(text));
 }
 
 void upper_case_oem(const DbfTable& table, char* text) {
     auto* bytes = reinterpret_cast<unsigned char*>(text);
-    if (table.code_pages.oem != kOemRulePage) {
-        upper_case_oem_page(table.code_pages, bytes);
+    if (table.options.code_pages.oem != kOemRulePage) {
+        upper_case_oem_page(table.options.code_pages, bytes);
         return;
     }
     // Code page 866: Latin letters, and the Cyrillic lower-case letters а-п
@@ -64,10 +64,10 @@ void upper_case_oem(const DbfTable& table, char* text) {
 }
 
 void upper_case_key(const DbfTable& table, char* text) {
-    if (!table.case_insensitive) return;
-    if (table.upper_case_hook)
-        table.upper_case_hook(reinterpret_cast<unsigned char*>(text));
-    else if (table.ansi)
+    if (!table.options.case_insensitive) return;
+    if (table.options.upper_case_hook)
+        table.options.upper_case_hook(reinterpret_cast<unsigned char*>(text));
+    else if (table.options.ansi)
         upper_case_ansi(table, text);
     else
         upper_case_oem(table, text);

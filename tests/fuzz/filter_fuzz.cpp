@@ -54,15 +54,15 @@ RORARODI_FUZZ_TARGET(filter) {
     table.filter = RecordFilter{};
     table.order_list.reset();
     const uint8_t flags = parts.size() > 1 && !parts[1].empty() ? static_cast<uint8_t>(parts[1][0]) : 0;
-    table.case_insensitive = flags & 1;
-    table.ansi = flags & 2;
-    table.hide_deleted = flags & 4;
-    table.expression_quotes = flags & 8 ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
-    table.trim_mode = static_cast<TrimMode>((flags >> 4) & 3);
-    table.date_mode =
+    table.options.case_insensitive = flags & 1;
+    table.options.ansi = flags & 2;
+    table.options.hide_deleted = flags & 4;
+    table.options.expression_quotes = flags & 8 ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
+    table.options.trim_mode = static_cast<TrimMode>((flags >> 4) & 3);
+    table.options.date_mode =
         static_cast<DateMode>(parts.size() > 1 && parts[1].size() > 1 ? static_cast<uint8_t>(parts[1][1]) % 5 : 0);
     static constexpr CodePagePair kPairs[] = {{866, 1251}, {437, 1252}, {850, 1252}, {852, 1250}};
-    table.code_pages = kPairs[parts.size() > 1 && parts[1].size() > 2 ? static_cast<uint8_t>(parts[1][2]) % 4 : 0];
+    table.options.code_pages = kPairs[parts.size() > 1 && parts[1].size() > 2 ? static_cast<uint8_t>(parts[1][2]) % 4 : 0];
 
     const std::vector<uint32_t> first = passing_records(table, parts[0]);
     apply_filter(table, parts[0]);

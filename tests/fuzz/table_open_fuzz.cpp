@@ -27,8 +27,8 @@ RORARODI_FUZZ_TARGET(table_open) {
     if (parts.size() > 1) fuzzing::write_file(table.memo_file_name, parts[1]);
     const std::string memo_before = parts.size() > 1 ? parts[1] : std::string();
     if (parts.size() > 2 && !parts[2].empty()) {
-        table.date_mode = static_cast<DateMode>(static_cast<uint8_t>(parts[2][0]) % 5);
-        if (parts[2].size() > 1) table.trim_mode = static_cast<TrimMode>(static_cast<uint8_t>(parts[2][1]) % 4);
+        table.options.date_mode = static_cast<DateMode>(static_cast<uint8_t>(parts[2][0]) % 5);
+        if (parts[2].size() > 1) table.options.trim_mode = static_cast<TrimMode>(static_cast<uint8_t>(parts[2][1]) % 4);
     }
 
     memo_block_size(table);

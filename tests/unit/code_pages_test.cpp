@@ -172,7 +172,7 @@ TEST_F(CodePages, TranslationTablesReplaceTheSystemConversions) {
     install_conversion_hooks(session, table);
     EXPECT_EQ(converted(to_oem, table, "\xE9x\xC0\xE9"), "\x82x\xC0\x82");
     EXPECT_EQ(converted(from_oem, table, "\x82x\xC0\x82"), "\xE9x\xC0\xE9");
-    EXPECT_EQ(table.upper_case_hook, nullptr);
+    EXPECT_EQ(table.options.upper_case_hook, nullptr);
 }
 
 TEST_F(CodePages, ShorterOemTableGivesDots) {
@@ -205,9 +205,9 @@ TEST_F(CodePages, EmptyTranslationTablesInstallNoHooks) {
     handle_uppercase_table(session, "");
     DbfTable table;
     install_conversion_hooks(session, table);
-    EXPECT_EQ(table.to_oem_hook, nullptr);
-    EXPECT_EQ(table.from_oem_hook, nullptr);
-    EXPECT_EQ(table.upper_case_hook, nullptr);
+    EXPECT_EQ(table.options.to_oem_hook, nullptr);
+    EXPECT_EQ(table.options.from_oem_hook, nullptr);
+    EXPECT_EQ(table.options.upper_case_hook, nullptr);
     // The system conversion stays: 1251 "a" is 866 0xA0.
     EXPECT_EQ(converted(to_oem, table, "\xE0"), "\xA0");
 }
@@ -216,10 +216,10 @@ TEST_F(CodePages, LowercaseAloneChangesNothing) {
     handle_lowercase_table(session, "\xE0\xE1");
     DbfTable table;
     install_conversion_hooks(session, table);
-    EXPECT_EQ(table.to_oem_hook, nullptr);
-    EXPECT_EQ(table.from_oem_hook, nullptr);
-    EXPECT_EQ(table.upper_case_hook, nullptr);
-    table.case_insensitive = true;
+    EXPECT_EQ(table.options.to_oem_hook, nullptr);
+    EXPECT_EQ(table.options.from_oem_hook, nullptr);
+    EXPECT_EQ(table.options.upper_case_hook, nullptr);
+    table.options.case_insensitive = true;
     EXPECT_EQ(key_of(table, "ab\xA0"), "AB\x80");
 }
 
@@ -228,28 +228,28 @@ TEST_F(CodePages, UpperCasingHookUsesNormalAndUppercase) {
     handle_uppercase_table(session, "\xC9\xC8");
     DbfTable table;
     install_conversion_hooks(session, table);
-    ASSERT_NE(table.upper_case_hook, nullptr);
+    ASSERT_NE(table.options.upper_case_hook, nullptr);
     EXPECT_EQ(key_of(table, "ab\xE9\xE8\xE7"), "ab\xE9\xE8\xE7");  // case option off
-    table.case_insensitive = true;
-    table.ansi = true;
+    table.options.case_insensitive = true;
+    table.options.ansi = true;
     EXPECT_EQ(key_of(table, "az\xE9\xE8\xE7\xE0"), "AZ\xC9\xC8\xE7\xE0");
 }
 
 TEST_F(CodePages, UpperCasingByTheOemRuleAndTheAnsiPage) {
     DbfTable table;
-    table.case_insensitive = true;
+    table.options.case_insensitive = true;
     // 866: a-z, 0xA0-0xAF and 0xE0-0xEF; the yo letter 0xF1 stays.
     EXPECT_EQ(key_of(table, "az\xA0\xAF\xE0\xEF\xF1\x80"), "AZ\x80\x8F\x90\x9F\xF1\x80");
-    table.ansi = true;
+    table.options.ansi = true;
     // 1251: a, ya, yo, ukrainian ie.
     EXPECT_EQ(key_of(table, "a\xE0\xFF\xB8\xBA"), "A\xC0\xDF\xA8\xAA");
     EXPECT_EQ(upper_cased(upper_case_ansi, table, "q\xE0"), "Q\xC0");
 
-    table.code_pages = CodePagePair{850, 1252};
+    table.options.code_pages = CodePagePair{850, 1252};
     // 1252: e acute, y diaeresis, s caron, oe; sharp s has no upper case here.
     EXPECT_EQ(key_of(table, "\xE9\xFF\x9A\x9C\xDF"), "\xC9\x9F\x8A\x8C\xDF");
     // 850 by its own letters: e acute 0x82 to 0x90, a grave 0x85 to 0xB7.
-    table.ansi = false;
+    table.options.ansi = false;
     EXPECT_EQ(key_of(table, "e\x82\x85\xA0"), "E\x90\xB7\xB5");
 }
 
@@ -314,9 +314,9 @@ TEST_F(CodePages, TheMarkNamesTheTextPageBeforeThePair) {
     for (const auto& [mark, page] : marks) EXPECT_EQ(page_of_code_page_mark(mark), page) << int(mark);
 
     DbfTable table;
-    table.code_pages = CodePagePair{437, 1252};
+    table.options.code_pages = CodePagePair{437, 1252};
     EXPECT_EQ(text_code_page(table), 437);
-    table.ansi = true;
+    table.options.ansi = true;
     EXPECT_EQ(text_code_page(table), 1252);
     table.header_image[29] = 0x69;  // a page this program does not know
     EXPECT_EQ(text_code_page(table), 1252);

@@ -39,11 +39,11 @@ int field_index(const DbfTable& table, const std::string& name) {
 }
 
 std::string text(DbfTable& table, const std::string& field, int date_mode = 0, int trim_mode = 0) {
-    table.date_mode = static_cast<DateMode>(date_mode);
-    table.trim_mode = static_cast<TrimMode>(trim_mode);
+    table.options.date_mode = static_cast<DateMode>(date_mode);
+    table.options.trim_mode = static_cast<TrimMode>(trim_mode);
     std::string result = field_text(table, field_index(table, field));
-    table.date_mode = DateMode::as_stored;
-    table.trim_mode = TrimMode::none;
+    table.options.date_mode = DateMode::as_stored;
+    table.options.trim_mode = TrimMode::none;
     return result;
 }
 
@@ -66,8 +66,8 @@ TEST(Corpus, EveryFieldOfEveryTable) {
         const uint32_t count = std::min(view_record_count(*table), kRecordsPerTable);
         for (uint32_t record = 0; record < count; ++record) {
             ASSERT_TRUE(read_view_record(*table, record));
-            table->date_mode = static_cast<DateMode>(record % 5);
-            table->trim_mode = static_cast<TrimMode>(record % 4);
+            table->options.date_mode = static_cast<DateMode>(record % 5);
+            table->options.trim_mode = static_cast<TrimMode>(record % 4);
             for (size_t i = 0; i < table->field_count(); ++i) {
                 const int field = static_cast<int>(i);
                 const char* value = field_text(*table, field);

@@ -50,7 +50,7 @@ TEST(FieldCopy, DirectCopiesGiveWhatTextAndNumberGive) {
     }
     int direct = 0;
     for (int mode = 0; mode <= 4; ++mode) {
-        source.table.date_mode = target.table.date_mode = static_cast<DateMode>(mode);
+        source.table.options.date_mode = target.table.options.date_mode = static_cast<DateMode>(mode);
         for (int field = 0; field < 6; ++field) {
             const FieldTransfer plan = plan_field_transfer(source.table, field, target.table, field);
             EXPECT_NE(plan, FieldTransfer::text_and_number);

@@ -48,7 +48,7 @@ std::vector<int32_t> reference_order(DbfTable& table) {
     std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
         const std::string& ka = keys[static_cast<size_t>(a)];
         int result = std::strncmp(ka.c_str(), keys[static_cast<size_t>(b)].c_str(), ka.size());
-        return table.descending ? result > 0 : result < 0;
+        return table.options.descending ? result > 0 : result < 0;
     });
     return order;
 }
@@ -96,13 +96,13 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
         for (int c = 0; c < 6; ++c) {
             std::string fields;
             for (size_t k = 1 + pick(random, 3); k > 0; --k) fields += std::string(one_of(random, kFields)) + ";";
-            table.descending = chance(random, 40);
-            table.case_insensitive = chance(random, 40);
-            table.trim_mode = static_cast<TrimMode>(pick(random, 4));
-            table.ansi = chance(random, 50);
-            table.upper_case_hook = nullptr;
+            table.options.descending = chance(random, 40);
+            table.options.case_insensitive = chance(random, 40);
+            table.options.trim_mode = static_cast<TrimMode>(pick(random, 4));
+            table.options.ansi = chance(random, 50);
+            table.options.upper_case_hook = nullptr;
             if (chance(random, 20))
-                table.upper_case_hook = [](unsigned char* text) {
+                table.options.upper_case_hook = [](unsigned char* text) {
                     for (; *text; ++text)
                         if (*text == 'b' || *text == 0xE0) *text = 'Z';
                 };
@@ -116,8 +116,8 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
             ASSERT_TRUE(order_table(table, fields));
             const std::vector<int32_t> built = *table.order_list;
             table.order_list.reset();
-            ASSERT_EQ(built, reference_order(table)) << fields << " desc " << table.descending << " case "
-                                                     << table.case_insensitive << " trim " << static_cast<int>(table.trim_mode);
+            ASSERT_EQ(built, reference_order(table)) << fields << " desc " << table.options.descending << " case "
+                                                     << table.options.case_insensitive << " trim " << static_cast<int>(table.options.trim_mode);
         }
     }
 }

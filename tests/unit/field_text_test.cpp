@@ -156,7 +156,7 @@ TEST(FieldText, DatesInEveryMode) {
     EXPECT_EQ(text_of(t, 0, 1), "29-02-2016");
     EXPECT_EQ(text_of(t, 0, 3), "2016-02-29");
     EXPECT_EQ(text_of(t, 0, 4), "20160229");
-    EXPECT_EQ(t.datetime_formats[1], "%02d-%02d-%04d %02d:%02d:%02d");
+    EXPECT_EQ(t.options.datetime_formats[1], "%02d-%02d-%04d %02d:%02d:%02d");
     set_date_separator(t, 0);
     EXPECT_EQ(text_of(t, 0, 2), "02.29.2016");
 }
@@ -209,14 +209,14 @@ TEST(FieldText, StoringDatesByMode) {
     for (const Case& c : cases) {
         DbfTable t;
         setup(t, {{"D", 'D', 8}});
-        t.date_mode = static_cast<DateMode>(c.mode);
+        t.options.date_mode = static_cast<DateMode>(c.mode);
         set_field(t, 0, c.text, 0);
         EXPECT_EQ(stored(t, 0), c.expected) << c.mode << " " << c.text;
     }
     DbfTable t;
     setup(t, {{"D", 'D', 8}});
     put(t, 0, "20160229");
-    t.date_mode = DateMode::day_month_year;
+    t.options.date_mode = DateMode::day_month_year;
     set_field(t, 0, "  .  .    ", 0);
     EXPECT_EQ(stored(t, 0), "        ");
     put(t, 0, "20160229");
@@ -227,7 +227,7 @@ TEST(FieldText, StoringDatesByMode) {
 TEST(FieldText, BinaryAndTextDateTimes) {
     DbfTable t;
     setup(t, {{"T", 'T', 8}, {"TT", 'T', 14}});
-    t.date_mode = DateMode::day_month_year;
+    t.options.date_mode = DateMode::day_month_year;
     set_field(t, 0, "29.02.2016 12:34:56", 0);
     EXPECT_EQ(stored(t, 0), le(2457448, 4) + le(45296000, 4));
     EXPECT_EQ(text_of(t, 0, 1), "29.02.2016 12:34:56");
@@ -243,7 +243,7 @@ TEST(FieldText, BinaryAndTextDateTimes) {
     store_date_parts(t, 0, 2016, 13, 1, 0, 0, 0);
     store_date_parts(t, 0, 2016, -1, 1, 0, 0, 0);
     EXPECT_EQ(stored(t, 0), before);
-    t.date_mode = DateMode::day_month_year;
+    t.options.date_mode = DateMode::day_month_year;
     set_field(t, 0, "01.13.2016", 0);
     EXPECT_EQ(stored(t, 0), before);
 
@@ -262,7 +262,7 @@ TEST(FieldText, BinaryAndTextDateTimes) {
     put(t, 0, le(2457448, 4) + le(static_cast<uint32_t>(-1000), 4));
     EXPECT_EQ(text_of(t, 0, 1), std::string(19, ' '));
 
-    t.date_mode = DateMode::year_month_day;
+    t.options.date_mode = DateMode::year_month_day;
     set_field(t, 1, "2016.02.29 23:59:58", 0);
     EXPECT_EQ(stored(t, 1), "20160229235958");
     EXPECT_EQ(text_of(t, 1, 0), "20160229235958");
@@ -291,7 +291,7 @@ TEST(FieldText, TimestampValues) {
     // Storing only ever blanks the field.
     std::string value = le(2457448, 4) + le(1000, 4);
     put(t, 0, value);
-    t.date_mode = DateMode::day_month_year;
+    t.options.date_mode = DateMode::day_month_year;
     set_field(t, 0, "29.02.2016 00:00:01", 0);
     EXPECT_EQ(stored(t, 0), value);
     set_field(t, 0, "00.00.0000", 0);
@@ -397,13 +397,13 @@ TEST(FieldText, CharacterCopyAndTrimModes) {
     put(t, 0, "  ab c  ");
     const char* expected[] = {"  ab c  ", "  ab c", "ab c  ", "ab c"};
     for (int mode = 0; mode < 4; ++mode) {
-        t.trim_mode = static_cast<TrimMode>(mode);
+        t.options.trim_mode = static_cast<TrimMode>(mode);
         EXPECT_EQ(text_of(t, 0), expected[mode]);
     }
-    t.trim_mode = TrimMode::both;
+    t.options.trim_mode = TrimMode::both;
     put(t, 0, "        ");
     EXPECT_EQ(text_of(t, 0), "");
-    t.trim_mode = TrimMode::none;
+    t.options.trim_mode = TrimMode::none;
     put(t, 0, std::string("ab\0cdefg", 8));
     EXPECT_EQ(text_of(t, 0), "ab");
 
@@ -461,9 +461,9 @@ TEST(FieldText, WidthsNamesAndKinds) {
     const uint32_t mode1[] = {300, 24, 20, 10, 20, 10, 10, 10, 19, 19, 7, 3};
     for (int i = 0; i < 12; ++i) {
         EXPECT_EQ(field_display_width(t, i), mode0[i]) << i;
-        t.date_mode = DateMode::day_month_year;
+        t.options.date_mode = DateMode::day_month_year;
         EXPECT_EQ(field_display_width(t, i), mode1[i]) << i;
-        t.date_mode = DateMode::as_stored;
+        t.options.date_mode = DateMode::as_stored;
     }
     const bool numeric[] = {false, true, true, false, true, true, false, false, false, false, true, false};
     const bool memo[] = {false, false, false, true, false, false, true, false, false, false, false, false};

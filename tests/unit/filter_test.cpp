@@ -34,7 +34,7 @@ std::vector<uint32_t> view_of(const DbfTable& table) {
 
 std::vector<uint32_t> filtered(const std::string& condition, bool case_insensitive = false) {
     OpenedTable t(people_table());
-    t.table.case_insensitive = case_insensitive;
+    t.table.options.case_insensitive = case_insensitive;
     apply_filter(t.table, condition);
     return view_of(t.table);
 }
@@ -124,16 +124,16 @@ void upper_with_table(unsigned char* text) {
 TEST(EvaluateSimpleCondition, CaseFoldingUsesTheHookWhenInstalled) {
     DbfTable table;
     EXPECT_EQ(evaluate_simple_condition(table, "abc=ABC"), '0');
-    table.case_insensitive = true;
-    table.upper_case_hook = upper_with_table;
+    table.options.case_insensitive = true;
+    table.options.upper_case_hook = upper_with_table;
     EXPECT_EQ(evaluate_simple_condition(table, "abc=ABC"), '1');
     EXPECT_EQ(evaluate_simple_condition(table, "\xe9=\xc9"), '1');
 }
 
 TEST(EvaluateSimpleCondition, CaseFoldingWithoutHookUsesTheAnsiPage) {
     DbfTable table;
-    table.case_insensitive = true;
-    table.ansi = false;  // also for a table marked OEM
+    table.options.case_insensitive = true;
+    table.options.ansi = false;  // also for a table marked OEM
     EXPECT_EQ(evaluate_simple_condition(table, "abc=ABC"), '1');
     EXPECT_EQ(evaluate_simple_condition(table, "abc~B"), '1');
 }
@@ -161,10 +161,10 @@ TEST(RecordPasses, DeletedRecordsResetMarkerAndLogic) {
     ASSERT_TRUE(read_view_record(t.table, 2));  // Mary, deleted
     EXPECT_TRUE(record_passes(t.table, kResetMarker));
     EXPECT_TRUE(record_passes(t.table, FilterCondition("CITY=Paris")));
-    t.table.hide_deleted = true;
+    t.table.options.hide_deleted = true;
     EXPECT_FALSE(record_passes(t.table, kResetMarker));
     EXPECT_FALSE(record_passes(t.table, FilterCondition("CITY=Paris")));
-    t.table.hide_deleted = false;
+    t.table.options.hide_deleted = false;
     EXPECT_FALSE(record_passes(t.table, FilterCondition("(CITY=Paris")));
     EXPECT_TRUE(record_passes(t.table, FilterCondition("CITY=Rome|AGE=31")));
     EXPECT_FALSE(record_passes(t.table, FilterCondition("CITY=Rome&AGE=31")));
@@ -185,7 +185,7 @@ TEST(RecordPasses, CompiledConditionAgreesWithTheDirectWalk) {
     for (const char* condition : conditions) {
         CompiledCondition compiled = compile_condition(t.table, FilterCondition(condition));
         for (bool hide : {false, true}) {
-            t.table.hide_deleted = hide;
+            t.table.options.hide_deleted = hide;
             for (uint32_t j = 0; j < t.table.record_count(); ++j) {
                 ASSERT_TRUE(read_view_record(t.table, j));
                 EXPECT_EQ(record_passes(t.table, compiled, work), record_passes(t.table, FilterCondition(condition)))
@@ -238,16 +238,16 @@ TEST(ApplyFilter, ResetMarkerHidesDeletedAndKeepsTheView) {
     OpenedTable t(people_table());
     apply_filter(t.table, std::string("CITY=Paris"));
     EXPECT_EQ(view_of(t.table), (View{0, 2}));
-    t.table.hide_deleted = true;
+    t.table.options.hide_deleted = true;
     apply_filter(t.table, kResetMarker);
     EXPECT_EQ(view_of(t.table), (View{0}));
     EXPECT_EQ(*t.table.filter.filter_text, "CITY=Paris");
-    t.table.hide_deleted = false;
+    t.table.options.hide_deleted = false;
     apply_filter(t.table, kResetMarker);
     EXPECT_EQ(view_of(t.table), (View{0}));
 
     OpenedTable fresh(people_table());
-    fresh.table.hide_deleted = true;
+    fresh.table.options.hide_deleted = true;
     apply_filter(fresh.table, kResetMarker);
     EXPECT_EQ(view_of(fresh.table), (View{0, 1, 3, 4}));
     EXPECT_FALSE(fresh.table.filter.filter_text);

@@ -117,15 +117,15 @@ std::string random_condition(Random& random, int depth) {
 
 // Translation-table hooks as the run loop installs them: byte-for-byte maps.
 void install_random_hooks(Random& random, DbfTable& table) {
-    table.upper_case_hook = nullptr;
-    table.from_oem_hook = nullptr;
+    table.options.upper_case_hook = nullptr;
+    table.options.from_oem_hook = nullptr;
     if (chance(random, 20))
-        table.upper_case_hook = [](unsigned char* text) {
+        table.options.upper_case_hook = [](unsigned char* text) {
             for (; *text; ++text)
                 if ((*text >= 'a' && *text <= 'z') || *text == 0xA0) *text = static_cast<unsigned char>(*text - 32);
         };
     if (chance(random, 20))
-        table.from_oem_hook = [](unsigned char* text, size_t length) {
+        table.options.from_oem_hook = [](unsigned char* text, size_t length) {
             for (size_t i = 0; i < length; ++i)
                 if (text[i] == 0x80) text[i] = '(';
                 else if (text[i] == 0xA8) text[i] = 'e';
@@ -140,12 +140,12 @@ TEST(PreparedCondition, AgreesWithSubstitutionOnRandomConditions) {
         DbfTable& table = t.table;
         for (int c = 0; c < 60; ++c) {
             const std::string condition = random_condition(random, 3);
-            table.case_insensitive = chance(random, 30);
-            table.trim_mode = static_cast<TrimMode>(pick(random, 4));
-            table.ansi = chance(random, 30);
-            table.hide_deleted = chance(random, 20);
-            table.date_mode = static_cast<DateMode>(pick(random, 4));
-            table.expression_quotes = chance(random, 10) ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
+            table.options.case_insensitive = chance(random, 30);
+            table.options.trim_mode = static_cast<TrimMode>(pick(random, 4));
+            table.options.ansi = chance(random, 30);
+            table.options.hide_deleted = chance(random, 20);
+            table.options.date_mode = static_cast<DateMode>(pick(random, 4));
+            table.options.expression_quotes = chance(random, 10) ? std::array<char, 2>{0, 0} : std::array<char, 2>{'"', '\''};
             install_random_hooks(random, table);
             CompiledCondition compiled = compile_condition(table, condition);
             FilterWork work;
@@ -154,8 +154,8 @@ TEST(PreparedCondition, AgreesWithSubstitutionOnRandomConditions) {
                 ASSERT_TRUE(read_view_record(table, j));
                 const bool passes = record_passes(table, FilterCondition(condition));
                 ASSERT_EQ(record_passes(table, compiled, work), passes)
-                    << condition << " record " << j << " case " << table.case_insensitive << " trim "
-                    << static_cast<int>(table.trim_mode) << " ansi " << table.ansi;
+                    << condition << " record " << j << " case " << table.options.case_insensitive << " trim "
+                    << static_cast<int>(table.options.trim_mode) << " ansi " << table.options.ansi;
                 if (passes) passing.push_back(j);
                 ++compared;
             }

@@ -128,7 +128,7 @@ std::vector<int32_t> order_of(const testing_support::FieldLayout& field, const s
     layout.fields = {field};
     for (const std::string& value : values) layout.records.push_back(make_record(layout, {value}));
     OpenedTable t(layout);
-    t.table.descending = descending;
+    t.table.options.descending = descending;
     EXPECT_TRUE(order_table(t.table, field.name));
     return t.table.order_list.value_or(std::vector<int32_t>{});
 }
@@ -173,7 +173,7 @@ TEST(OrderTable, CharacterFieldsKeyByAllTheirStoredBytes) {
     const std::vector<int32_t> untrimmed = {4, 3, 1, 0, 2}, left_trimmed = {3, 1, 0, 2, 4};
     for (int trim = 0; trim <= 3; ++trim) {
         OpenedTable t(layout);
-        t.table.trim_mode = static_cast<TrimMode>(trim);
+        t.table.options.trim_mode = static_cast<TrimMode>(trim);
         ASSERT_TRUE(order_table(t.table, "CODE"));
         EXPECT_EQ(t.table.order_list, trim & 2 ? left_trimmed : untrimmed) << "trim mode " << trim;
     }

@@ -81,17 +81,17 @@ TEST(SubstituteFields, BlankNumbersAndDates) {
     EXPECT_EQ(s.text, "    0.00");
     EXPECT_TRUE(s.numeric);
     for (int mode = 0; mode <= 3; ++mode) {
-        t.table.date_mode = static_cast<DateMode>(mode);
+        t.table.options.date_mode = static_cast<DateMode>(mode);
         s = substitute(t.table, "BORN>2000");
         EXPECT_EQ(s.text, "20160229>2000") << mode;
         EXPECT_FALSE(s.numeric);
-        EXPECT_EQ(t.table.date_mode, static_cast<DateMode>(mode));
+        EXPECT_EQ(t.table.options.date_mode, static_cast<DateMode>(mode));
     }
 }
 
 TEST(SubstituteFields, IgnoredQuotesAreOrdinaryCharacters) {
     OpenedTable t(shop_table("John", "1"), true);
-    t.table.expression_quotes = {0, 0};
+    t.table.options.expression_quotes = {0, 0};
     Substituted s = substitute(t.table, "'NAME'=\"x\"");
     EXPECT_EQ(s.text, "'John      '=\"x\"");
     EXPECT_EQ(s.position, 12);
@@ -105,9 +105,9 @@ void hash_for_j(unsigned char* text, size_t length) {
 
 TEST(SubstituteFields, CharacterFieldsAreConvertedFromOemUnlessAnsi) {
     OpenedTable t(shop_table("John", "1"), true);
-    t.table.from_oem_hook = hash_for_j;
+    t.table.options.from_oem_hook = hash_for_j;
     EXPECT_EQ(substitute(t.table, "NAME='J'").text, "#ohn      =J");
-    t.table.ansi = true;
+    t.table.options.ansi = true;
     EXPECT_EQ(substitute(t.table, "NAME='J'").text, "John      =J");
 }
 
@@ -130,7 +130,7 @@ TEST(SubstituteFields, PlanGivesTheSameAsDirectSubstitution) {
 
 std::string functions(const std::string& text, int date_mode = 0) {
     DbfTable table;
-    table.date_mode = static_cast<DateMode>(date_mode);
+    table.options.date_mode = static_cast<DateMode>(date_mode);
     std::string result = text;
     apply_string_functions(result, table);
     return result;

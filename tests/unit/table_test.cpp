@@ -297,7 +297,7 @@ TEST(RecordAccess, MarkBytesAndBackupOnce) {
     EXPECT_EQ(read_mark_byte(t, 1), '*');
     EXPECT_EQ(read_mark_byte(t, 0), ' ');
 
-    t.backup_option = true;
+    t.options.backup_option = true;
     ASSERT_TRUE(write_mark_byte(t, 0, '*'));
     EXPECT_EQ(read_file(dir / "t.bak"), original);
     ASSERT_TRUE(write_mark_byte(t, 2, '*'));
@@ -317,7 +317,7 @@ TEST(RecordAccess, BackupNeverReplacesTheTableItself) {
     DbfTable& t = o.table;
     EXPECT_EQ(t.backup_file_name, dir / "t.bak");
     // The table is its own backup name: no copy can be made, so nothing is written.
-    t.backup_option = true;
+    t.options.backup_option = true;
     EXPECT_FALSE(write_mark_byte(t, 1, '*'));
     EXPECT_FALSE(t.backup_done);
     close_table(t);
@@ -362,7 +362,7 @@ TEST(RecordAccess, FailedBackupStopsTheWrite) {
     // A directory of the backup's name: the copy cannot be created.
     ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
     write_file(dir / "t.bak/keep", "x");
-    t.backup_option = true;
+    t.options.backup_option = true;
     EXPECT_FALSE(write_mark_byte(t, 0, '*'));
     ASSERT_TRUE(read_view_record(t, 0));
     EXPECT_FALSE(write_view_record(t, 0));
@@ -440,8 +440,8 @@ TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
                         store_number_text(t, f, block, t.field_table[f].length, 0);
                 }
                 for (int mode = 0; mode <= 4; ++mode) {
-                    t.date_mode = static_cast<DateMode>(mode);
-                    t.trim_mode = static_cast<TrimMode>(pick(4));
+                    t.options.date_mode = static_cast<DateMode>(mode);
+                    t.options.trim_mode = static_cast<TrimMode>(pick(4));
                     EXPECT_LT(std::strlen(field_text(t, f)), kTextBufferSize);
                     decode_date_parts(t, f);
                 }

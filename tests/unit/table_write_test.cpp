@@ -58,7 +58,7 @@ TEST(RecordRewriter, BehavesAsSingleRecordReadsAndWrites) {
 
     // Consecutive records come from one block; the backup is made before the first write.
     OpenedTable sequential(numbered(5));
-    sequential.table.backup_option = true;
+    sequential.table.options.backup_option = true;
     {
         RecordRewriter records(sequential.table);
         for (uint32_t position = 0; position < 5; ++position) {
