@@ -219,7 +219,7 @@ int run_program(int argc, char** argv) {
         }
     }
     std::fflush(stdout);
-    return 0;
+    return session.parameter_failed ? 2 : 0;
 }
 
 } // namespace rorarodi

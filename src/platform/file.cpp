@@ -135,4 +135,10 @@ bool is_directory(const std::string& name) {
     return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool names_same_file(const std::string& a, const std::string& b) {
+    struct stat first {}, second {};
+    return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&
+           first.st_ino == second.st_ino;
+}
+
 } // namespace rorarodi

@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 
 namespace rorarodi {
@@ -51,6 +53,14 @@ FileHandle open_file_write_access(const std::string& name);
 // Creates (or truncates) a file for reading and writing.
 FileHandle create_file(const std::string& name);
 
+// A stdio stream that closes itself.
+struct StdioCloser {
+    void operator()(std::FILE* file) const { (void)std::fclose(file); }  // read streams: nothing to lose
+};
+using StdioFile = std::unique_ptr<std::FILE, StdioCloser>;
+
+// True when both names exist and denote the same file (any spelling, any link).
+bool names_same_file(const std::string& a, const std::string& b);
 // True when both handles are open on the same file (device and inode).
 bool is_same_file(const FileHandle& a, const FileHandle& b);
 // True when `name` is an existing file that `handle` has open.

@@ -11,6 +11,8 @@ void fail_with_name(const std::string& message, const std::string& name) {
     std::exit(1);
 }
 
+void mark_failed(Session& session) { session.parameter_failed = true; }
+
 void trace_enter(const Session& session, const char* name) {
     if (session.settings.verbose) std::printf("Enter %s\n", name);
 }

@@ -79,6 +79,9 @@ struct Session {
     bool code_pages_given = false;
     std::unique_ptr<DbfTable> comparison_table;
     std::string ini_path;
+    // Set when a parameter reported a failure: the run goes on and ends with
+    // exit status 2.
+    bool parameter_failed = false;
 
     // The table every handler works on; handlers are only called while one is open.
     DbfTable& table() { return *current_table; }
