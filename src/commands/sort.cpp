@@ -10,6 +10,7 @@
 #include "commands/record_lists.h"
 #include "expr/field_list.h"
 #include "expr/filter.h"
+#include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "session/console.h"
@@ -62,9 +63,10 @@ bool copy_file(FileHandle& from, const std::string& name) {
 // with the message printed and no temporary file left, when that fails; a
 // temporary table that cannot be read back is fatal.
 bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
+    // The temporary table never replaces a file of that name; what this parameter
+    // created is removed when it fails.
     if (!create_table_file(temp_name, table.field_table, table.table_kind, table.options.new_memo_block_size, false,
-                           table.header_image[kCodePageMarkOffset])) {
-        ::unlink(temp_name.c_str());
+                           table.header_image[kCodePageMarkOffset], true)) {
         print_cannot_create(temp_name);
         return false;
     }
@@ -72,12 +74,11 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
     switch (open_table(temp, temp_name, false)) {
     case OpenResult::opened: break;
     case OpenResult::cannot_open:
-        ::unlink(temp_name.c_str());
         print_line("Can''t open temporary file...");
         return false;
     default:
         close_table(temp);
-        ::unlink(temp_name.c_str());
+        (void)remove_new_file(temp_name);  // the program ends: its own file goes
         fail_with_name("Can't create output file:", temp_name);
     }
     bool written = true;
@@ -101,28 +102,19 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
         written = copy_records_in_order(table, temp, order);
     }
     close_table(temp);
-    if (!written) {
-        ::unlink(temp_name.c_str());
-        print_cannot_create(temp_name);
-    }
+    if (!written) print_cannot_create(temp_name);
     return written;
 }
 
 // Keeps the table file under the backup name and puts the temporary file in its
-// place. The backup is made as a second name of the file where the file system
-// allows it, so that the table's name never stands empty. False, with the message
-// printed and the table file as it was, when either step fails.
+// place in one step. False, with the message printed, when either step fails; the
+// change of the parameter then puts everything back.
 bool swap_in_sorted_file(const std::string& table_name, const std::string& backup_name, const std::string& temp_name) {
-    ::unlink(backup_name.c_str());
-    const bool linked = ::link(table_name.c_str(), backup_name.c_str()) == 0;
-    if (!linked && std::rename(table_name.c_str(), backup_name.c_str()) != 0) {
-        ::unlink(temp_name.c_str());
+    if (!keep_file_as(table_name, backup_name)) {
         print_cannot_create(backup_name);
         return false;
     }
-    if (std::rename(temp_name.c_str(), table_name.c_str()) != 0) {
-        if (!linked) std::rename(backup_name.c_str(), table_name.c_str());
-        ::unlink(temp_name.c_str());
+    if (!replace_file(temp_name, table_name)) {
         print_cannot_create(table_name);
         return false;
     }

@@ -13,6 +13,7 @@
 #include "commands/restructure.h"
 #include "commands/sort.h"
 #include "commands/update.h"
+#include "driver/all_or_nothing.h"
 #include "driver/parameters.h"
 #include "platform/text.h"
 #include "report/compare.h"
@@ -200,11 +201,12 @@ std::string matched_keyword(const std::string& text) {
 
 void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
-        row->handler(session, argument_of(text, std::char_traits<char>::length(row->keyword), row->start));
+        const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
+        run_as_change(session, [&] { row->handler(session, argument); });
         return;
     }
     if (!text.empty() && text[0] == '+') {
-        handle_append_from(session, text.substr(1));
+        run_as_change(session, [&] { handle_append_from(session, text.substr(1)); });
         return;
     }
     std::printf("Unknown function: [%s].\n", text.c_str());

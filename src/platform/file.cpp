@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/change.h"
+#include "platform/disk.h"
+
 namespace rorarodi {
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -12,6 +15,7 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
         close();
         fd_ = other.fd_;
         position_ = other.position_;
+        path_ = std::move(other.path_);
         other.fd_ = -1;
     }
     return *this;
@@ -57,19 +61,14 @@ long long FileHandle::read(void* buffer, size_t count) {
 
 bool FileHandle::write(const void* buffer, size_t count) {
     if (fd_ < 0) return false;
-    size_t done = 0;
-    auto* in = static_cast<const unsigned char*>(buffer);
-    while (done < count) {
-        ssize_t put = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position_ + done));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (put == 0) break;
-        done += static_cast<size_t>(put);
+    if (!before_file_write(*this, position_, count)) return false;
+    if (!disk::write_at(fd_, buffer, count, position_)) {
+        // A file open for reading only refuses writes: that is no failure of the disk.
+        if (errno != EBADF) note_disk_failure(DiskOp::write, path_, errno);
+        return false;
     }
-    position_ += done;
-    return done == count;
+    position_ += count;
+    return true;
 }
 
 long long FileHandle::size() const {
@@ -81,7 +80,12 @@ long long FileHandle::size() const {
 
 bool FileHandle::truncate(uint64_t length) {
     if (fd_ < 0) return false;
-    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+    if (!before_file_truncate(*this, length)) return false;
+    if (!disk::truncate(fd_, length)) {
+        if (errno != EBADF && errno != EINVAL) note_disk_failure(DiskOp::truncate, path_, errno);
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -93,7 +97,7 @@ FileHandle open_regular(const std::string& name, int flags) {
         ::close(fd);
         return FileHandle();
     }
-    return FileHandle(fd);
+    return FileHandle(fd, name);
 }
 } // namespace
 
@@ -108,9 +112,13 @@ FileHandle open_file_read_write(const std::string& name) {
 }
 
 FileHandle create_file(const std::string& name) {
-    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return FileHandle();
-    return FileHandle(fd);
+    int fd = disk::create(name, false, 0644);
+    if (fd < 0) {
+        if (is_disk_fault(errno)) note_disk_failure(DiskOp::create, name, errno);
+        return FileHandle();
+    }
+    note_file_written(name);
+    return FileHandle(fd, name);
 }
 
 bool is_same_file(const FileHandle& a, const FileHandle& b) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "expr/field_list.h"
+#include "platform/change.h"
 #include "platform/file.h"
 #include "report/escape.h"
 #include "report/structure.h"
@@ -831,6 +832,8 @@ std::unique_ptr<DbfTable> open_table_output(Session& session, const std::vector<
     if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
         is_table_own_file(memo_file_path(*output), table))
         return nullptr;
+    // The output table changes all or nothing too.
+    guard_table(name, memo_file_path(*output));
     return output;
 }
 

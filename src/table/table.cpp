@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/change.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "table/dbf_format.h"
@@ -305,13 +306,16 @@ bool backup_before_write(DbfTable& table) {
     // A table named like its own backup (extension ".bak") cannot have one: copying
     // would replace the table by itself.
     if (names_open_file(table.backup_file_name, table.table_handle)) return false;
-    std::remove(table.backup_file_name.c_str());
-    FileHandle backup = create_file(table.backup_file_name);
+    // The copy is made under a temporary name and renamed over an older backup
+    // when complete: the backup name holds the old backup or the whole new one.
+    const std::string temporary = temporary_name_for(table.backup_file_name);
+    FileHandle backup = create_new_file(temporary);
     if (!backup) return false;
-    if (!copy_table_file(table.table_handle, backup)) {
+    const bool copied = copy_table_file(table.table_handle, backup);
+    backup.close();
+    if (!copied || !replace_file(temporary, table.backup_file_name)) {
         // A partial copy is no backup: it goes, and the write it protects waits.
-        backup.close();
-        std::remove(table.backup_file_name.c_str());
+        (void)remove_new_file(temporary);  // the failure that matters is noted already
         return false;
     }
     table.backup_done = true;
