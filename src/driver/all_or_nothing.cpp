@@ -84,6 +84,9 @@ bool settle_interrupted_change(Session& session, const std::string& table_name, 
     case RecoveryResult::rolled_back:
         std::printf("Rolled back an interrupted change of %s\n", table_name.c_str());
         return true;
+    case RecoveryResult::completed:
+        std::printf("Completed an interrupted change of %s\n", table_name.c_str());
+        return true;
     case RecoveryResult::failed: break;
     }
     std::printf("Can't roll back the interrupted change of %s: %s\n", table_name.c_str(),

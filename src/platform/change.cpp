@@ -35,6 +35,7 @@ enum EntryKind : uint8_t {
     kRenamed = 4,   // from, to: rename `to` back to `from`
     kReplaced = 5,  // to, saved: `saved` is the old `to`
     kVoid = 6,      // path: a kCreated entry whose creation did not happen
+    kCommit = 7,    // the change is complete: only the old files' second names remain to go
 };
 // Original bytes are saved in pieces of at most this size; a large write saves
 // this much ahead, so that a pass over a big file syncs the journal seldom.
@@ -76,6 +77,12 @@ uint64_t get_le(const unsigned char* p, int bytes) {
 std::string directory_of(const std::string& path) {
     const size_t slash = path.rfind('/');
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The directory that holds `path`, as messages name it.
+std::string directory_name(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 std::string absolute_path(const std::string& path) {
@@ -369,7 +376,8 @@ bool sync_path(const std::string& path) {
 }
 
 // Reads a journal and undoes what it records, newest first; then removes it.
-bool play_back(const std::string& journal_path, std::optional<DiskFailure>& failure) {
+bool play_back(const std::string& journal_path, std::optional<DiskFailure>& failure, bool* completed = nullptr,
+               bool roll_back_anyway = false) {
     auto fail = [&](DiskOp op, const std::string& path) {
         if (!failure) failure = DiskFailure{op, path, errno};
         return false;
@@ -435,6 +443,7 @@ bool play_back(const std::string& journal_path, std::optional<DiskFailure>& fail
                 break;
             case kCreated:
             case kVoid: parsed = text(entry.a); break;
+            case kCommit: break;
             case kRenamed:
             case kReplaced: parsed = text(entry.a) && text(entry.b); break;
             default: parsed = false;
@@ -446,8 +455,25 @@ bool play_back(const std::string& journal_path, std::optional<DiskFailure>& fail
     }
 
     std::set<std::string> voided, synced_paths, directories;
-    for (const Entry& entry : entries)
+    bool committed = false;
+    for (const Entry& entry : entries) {
         if (entry.kind == kVoid) voided.insert(resolve(entry.a));
+        if (entry.kind == kCommit) committed = !roll_back_anyway;
+    }
+    if (completed) *completed = committed;
+    if (committed) {
+        // Complete: what remains is removing the second names of replaced files.
+        for (const Entry& entry : entries) {
+            const std::string saved = resolve(entry.b);
+            if (entry.kind != kReplaced || !exists(saved)) continue;
+            if (!disk::remove(saved)) {
+                close_fd(fd);
+                return fail(DiskOp::remove, saved);
+            }
+        }
+        entries.clear();
+        directories.insert(journal_path);
+    }
     std::map<std::string, int> open_files;
     auto file_fd = [&](const std::string& path) {
         auto found = open_files.find(path);
@@ -522,11 +548,11 @@ bool play_back(const std::string& journal_path, std::optional<DiskFailure>& fail
         close_fd(target);
     }
     for (const std::string& path : directories)
-        if (ok && !disk::sync_directory_of(path)) ok = fail(DiskOp::sync, path);
+        if (ok && !disk::sync_directory_of(path)) ok = fail(DiskOp::sync, directory_name(path));
     close_fd(fd);
     if (!ok) return false;
     if (!disk::remove(journal_path)) return fail(DiskOp::remove, journal_path);
-    if (!disk::sync_directory_of(journal_path)) return fail(DiskOp::sync, journal_path);
+    if (!disk::sync_directory_of(journal_path)) return fail(DiskOp::sync, directory_name(journal_path));
     return true;
 }
 
@@ -627,7 +653,7 @@ ChangeOutcome finish_change(bool keep) {
         }
         for (const std::string& path : s.directories) {
             if (commit && !disk::sync_directory_of(path)) {
-                note(DiskOp::sync, path);
+                note(DiskOp::sync, directory_name(path));
                 commit = false;
             }
         }
@@ -635,17 +661,42 @@ ChangeOutcome finish_change(bool keep) {
     if (commit) {
         for (auto& guard : s.guards) {
             if (guard->journal_fd < 0) continue;
+            // The commit: a commit entry when second names of old files are to go
+            // (a journal that ends with one is completed, never rolled back), then
+            // the journal's removal.
+            bool done = false;
+            if (!guard->saved_names.empty()) {
+                if (!append_entry(*guard, kCommit, {}) || !sync_journal(*guard)) {
+                    // A commit entry that may not be on the disk does not count.
+                    close_fd(guard->journal_fd);
+                    (void)play_back(guard->journal_path, outcome.rollback_failure, nullptr, true);  // in the outcome
+                    continue;
+                }
+                done = true;
+                bool removed = true;
+                for (const std::string& name : guard->saved_names) {
+                    if (!disk::remove(name)) {
+                        note(DiskOp::remove, name);
+                        removed = false;
+                    }
+                }
+                // A name left behind stays recorded: the next open removes it.
+                if (!removed) {
+                    close_fd(guard->journal_fd);
+                    outcome.committed = true;
+                    continue;
+                }
+            }
             close_fd(guard->journal_fd);
-            // Removing the journal is the commit.
             if (!disk::remove(guard->journal_path)) {
                 note(DiskOp::remove, guard->journal_path);
-                (void)play_back(guard->journal_path, outcome.rollback_failure);  // kept in the outcome
-                continue;
+                // Without a commit entry the journal must not outlive the change.
+                if (!done) (void)play_back(guard->journal_path, outcome.rollback_failure);  // kept in the outcome
+            } else {
+                done = true;
+                if (!disk::sync_directory_of(guard->journal_path)) note(DiskOp::sync, directory_name(guard->journal_path));
             }
-            outcome.committed = true;
-            if (!disk::sync_directory_of(guard->journal_path)) note(DiskOp::sync, guard->journal_path);
-            for (const std::string& name : guard->saved_names)
-                if (!disk::remove(name)) note(DiskOp::remove, name);
+            outcome.committed = outcome.committed || done;
         }
         if (!outcome.wrote) outcome.committed = true;
     } else {
@@ -783,8 +834,25 @@ bool remove_new_file(const std::string& path) {
 
 std::string journal_name(const std::string& table_path) { return table_path + ".journal"; }
 
+namespace {
+// True when the journal ends with its commit entry: the change it records is
+// complete, and the files hold it.
+bool journal_committed(const std::string& journal_path) {
+    int fd = ::open(journal_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    unsigned char tail[9];
+    const bool read = ::fstat(fd, &st) == 0 && st.st_size >= 17 &&
+                      ::pread(fd, tail, sizeof tail, st.st_size - static_cast<off_t>(sizeof tail)) == 9;
+    close_fd(fd);
+    const unsigned char kind = kCommit;
+    return read && get_le(tail, 4) == 0 && tail[4] == kCommit && get_le(tail + 5, 4) == crc32_update(0, &kind, 1);
+}
+} // namespace
+
 bool has_interrupted_change(const std::string& table_path) {
-    if (!exists(journal_name(table_path))) return false;
+    const std::string journal = journal_name(table_path);
+    if (!exists(journal) || journal_committed(journal)) return false;
     // A journal under a live lock belongs to a change in progress.
     int fd = ::open(table_path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return true;
@@ -818,7 +886,10 @@ Recovery recover_interrupted_change(const std::string& table_path) {
         close_fd(unused);
         return recovery;
     }
-    recovery.result = play_back(journal, recovery.failure) ? RecoveryResult::rolled_back : RecoveryResult::failed;
+    bool completed = false;
+    recovery.result = !play_back(journal, recovery.failure, &completed) ? RecoveryResult::failed
+                      : completed                                       ? RecoveryResult::completed
+                                                                        : RecoveryResult::rolled_back;
     int held = fd;
     close_fd(held);
     return recovery;

@@ -71,14 +71,16 @@ std::string journal_name(const std::string& table_path);
 // process is changing the table now.
 bool has_interrupted_change(const std::string& table_path);
 
-enum class RecoveryResult { nothing, rolled_back, failed };
+enum class RecoveryResult { nothing, rolled_back, completed, failed };
 struct Recovery {
     RecoveryResult result = RecoveryResult::nothing;
     std::optional<DiskFailure> failure;
 };
 // Plays back the journal of an interrupted change of the table, if any, under the
 // table's lock: every guarded file gets its original bytes and length back, and
-// files created or renamed by the change are removed or renamed back.
+// files created or renamed by the change are removed or renamed back. A change
+// that had committed (only the old files' second names were left to remove) is
+// completed instead.
 Recovery recover_interrupted_change(const std::string& table_path);
 
 } // namespace rorarodi

@@ -78,7 +78,7 @@ constexpr bool may_proceed() { return true; }
 
 bool syncs_disabled() {
     static const bool disabled = [] {
-        const char* value = std::getenv("RORARODI_BENCH_NO_SYNC");
+        const char* value = std::getenv("RORARODI_UNSAFE_NO_SYNC");
         return value && value[0] == '1';
     }();
     return disabled;

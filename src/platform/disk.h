@@ -50,7 +50,7 @@ namespace disk {
 // report with their own messages.
 bool is_disk_fault(int error);
 
-// True when syncs are skipped (RORARODI_BENCH_NO_SYNC=1): a measurement aid only.
+// True when syncs are skipped (RORARODI_UNSAFE_NO_SYNC=1): a measurement aid only.
 bool syncs_disabled();
 
 } // namespace rorarodi

@@ -822,7 +822,8 @@ std::unique_ptr<DbfTable> open_table_output(Session& session, const std::vector<
     output->options.date_mode = table.options.date_mode;
     output->options.date_formats = table.options.date_formats;
     output->options.datetime_formats = table.options.datetime_formats;
-    if (!file_exists(name)) {
+    const bool existed = file_exists(name);
+    if (!existed) {
         const TableKind kind = session.settings.new_table_kind.value_or(table.table_kind);
         if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;
         std::vector<FieldDescriptor> described;
@@ -832,8 +833,9 @@ std::unique_ptr<DbfTable> open_table_output(Session& session, const std::vector<
     if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
         is_table_own_file(memo_file_path(*output), table))
         return nullptr;
-    // The output table changes all or nothing too.
-    guard_table(name, memo_file_path(*output));
+    // An existing output table changes all or nothing too (a new one is removed
+    // whole when the parameter fails).
+    if (existed) guard_table(name, memo_file_path(*output));
     return output;
 }
 
