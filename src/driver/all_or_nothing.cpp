@@ -53,6 +53,7 @@ void run_as_change(Session& session, const std::function<void()>& step) {
     }
     const ChangeOutcome outcome = finish_change(!out_of_memory);
     if (!outcome.failure && !out_of_memory) return;
+    // The reason is all the message a memory shortage has: no file is to blame.
     if (out_of_memory)
         std::printf("Not enough memory");
     else

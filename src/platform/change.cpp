@@ -150,6 +150,8 @@ struct GuardedFile {
     bool known = false;  // the file existed when guarded
     dev_t device = 0;
     ino_t inode = 0;
+    off_t size = 0;  // size and time of the last change when guarded
+    struct timespec modified {};
     int number = -1;  // its number in the journal, once declared
     uint64_t original_length = 0;
     SavedRanges saved;
@@ -256,9 +258,12 @@ bool start_journal(TableGuard& guard) {
         const int fd = lock_file(file.path);
         if (fd == -1) return false;
         if (fd >= 0) guard.lock_fds.push_back(fd);
-        // A file replaced by another process since it was opened here is not ours to change.
+        // A file that another process replaced or changed while this one waited is
+        // not as this process read it: it is not changed on that reading.
         struct stat st {};
-        if (fd >= 0 && file.known && (::fstat(fd, &st) != 0 || st.st_ino != file.inode || st.st_dev != file.device)) {
+        if (fd >= 0 && file.known &&
+            (::fstat(fd, &st) != 0 || st.st_ino != file.inode || st.st_dev != file.device || st.st_size != file.size ||
+             st.st_mtim.tv_sec != file.modified.tv_sec || st.st_mtim.tv_nsec != file.modified.tv_nsec)) {
             note_disk_failure(DiskOp::lock, file.path, EAGAIN);
             return false;
         }
@@ -590,6 +595,8 @@ void guard_table(const std::string& table_path, const std::string& memo_path) {
             file.known = true;
             file.device = st.st_dev;
             file.inode = st.st_ino;
+            file.size = st.st_size;
+            file.modified = st.st_mtim;
         }
         guard->files.push_back(std::move(file));
     }
