@@ -303,6 +303,19 @@ TEST(Utf8, DoubleByteTablesKeepCharactersWholeAndTakeUtf8Input) {
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/UTF8", "/S:名字,CITY"}).output, "广州 |誥    \n广州 |誂    \nx    |上海  \n");
     EXPECT_NE(read_file(dir / "t.dbf").find(in_page("广州 誂", 936)), std::string::npos);
 
+    // Memo pieces end between characters: the first piece here ends inside one.
+    std::string memo = "a";
+    for (int i = 0; i < 400; ++i) memo += "中";
+    std::vector<uint32_t> blocks;
+    write_file(dir / "m.fpt", build_foxpro_memo({in_page(memo, 936)}, blocks));
+    TableLayout memo_table;
+    memo_table.version = 0xF5;
+    memo_table.code_page_mark = 0x7A;
+    memo_table.fields = {{"NOTE", 'M', 10}};
+    memo_table.records = {make_record(memo_table, {memo_reference_text(blocks[0])})};
+    write_file(dir / "m.dbf", build_table(memo_table));
+    EXPECT_EQ(run_rorarodi(dir, {"m.dbf", "/UTF8", "/MEMO:text", "/S:NOTE"}).output, memo + "\n");
+
     // Field lists typed in UTF-8 find the names of a single-byte page too.
     write_page_table(dir, {866, "cp866", 0x65}, "c");
     EXPECT_EQ(run_rorarodi(dir, {"c.dbf", "/UTF8", "/ORDER:ГОРОД", "/S:ГОРОД;NAME", "/SUM:СУММА"}).output,
