@@ -23,9 +23,9 @@ namespace rorarodi {
 namespace {
 
 // Journal layout: the 8-byte magic, then entries of
-//   u32 payload length, u8 kind, payload, u32 CRC-32 of kind and payload
+//   u32 payload length, u8 kind, payload, u32 check value of kind and payload
 // (little-endian). An entry is synced before the action it undoes, so playing
-// back stops at the first entry that is cut short or fails its checksum: its
+// back stops at the first entry that is cut short or fails its check value: its
 // action never happened.
 constexpr char kMagic[8] = {'R', 'R', 'J', 'O', 'U', 'R', '1', '\n'};
 enum EntryKind : uint8_t {
@@ -43,19 +43,23 @@ constexpr size_t kPiece = 1 << 20;
 constexpr uint64_t kSaveAhead = 8u << 20;
 constexpr size_t kLargeWrite = 64 * 1024;
 
-uint32_t crc32_update(uint32_t crc, const unsigned char* data, size_t size) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> t{};
-        for (uint32_t i = 0; i < 256; ++i) {
-            uint32_t c = i;
-            for (int k = 0; k < 8; ++k) c = c & 1 ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+// The check value of an entry: a 32-bit hash of its bytes, eight at a time (an
+// entry may hold a megabyte of original bytes; this keeps up with the copy).
+uint32_t entry_check(const unsigned char* data, size_t size) {
+    constexpr uint64_t kMultiplier = 0x9E3779B97F4A7C15ull;
+    uint64_t hash = 0x6A09E667F3BCC908ull ^ (size * kMultiplier);
+    size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+        uint64_t word;
+        std::memcpy(&word, data + i, 8);
+        hash = (hash ^ word) * kMultiplier;
+        hash ^= hash >> 29;
+    }
+    uint64_t tail = 0;
+    for (size_t k = 0; i + k < size; ++k) tail |= static_cast<uint64_t>(data[i + k]) << (8 * k);
+    hash = (hash ^ tail) * kMultiplier;
+    hash ^= hash >> 32;
+    return static_cast<uint32_t>(hash);
 }
 
 void put_u32(std::string& out, uint32_t v) {
@@ -228,7 +232,7 @@ bool append_entry(TableGuard& guard, EntryKind kind, const std::string& payload)
     put_u32(entry, static_cast<uint32_t>(payload.size()));
     entry.push_back(static_cast<char>(kind));
     entry += payload;
-    const uint32_t crc = crc32_update(0, reinterpret_cast<const unsigned char*>(entry.data()) + 4, payload.size() + 1);
+    const uint32_t crc = entry_check(reinterpret_cast<const unsigned char*>(entry.data()) + 4, payload.size() + 1);
     put_u32(entry, crc);
     if (!disk::write_at(guard.journal_fd, entry.data(), entry.size(), guard.journal_end)) {
         note(DiskOp::write, guard.journal_path);
@@ -415,7 +419,7 @@ bool play_back(const std::string& journal_path, std::optional<DiskFailure>& fail
             body.resize(static_cast<size_t>(length) + 5);
             if (::pread(fd, body.data(), body.size(), static_cast<off_t>(at + 4)) != static_cast<ssize_t>(body.size()))
                 break;
-            if (crc32_update(0, body.data(), static_cast<size_t>(length) + 1) != get_le(body.data() + length + 1, 4))
+            if (entry_check(body.data(), static_cast<size_t>(length) + 1) != get_le(body.data() + length + 1, 4))
                 break;
             const unsigned char* p = body.data() + 1;
             const unsigned char* end = p + length;
@@ -853,7 +857,7 @@ bool journal_committed(const std::string& journal_path) {
                       ::pread(fd, tail, sizeof tail, st.st_size - static_cast<off_t>(sizeof tail)) == 9;
     close_fd(fd);
     const unsigned char kind = kCommit;
-    return read && get_le(tail, 4) == 0 && tail[4] == kCommit && get_le(tail + 5, 4) == crc32_update(0, &kind, 1);
+    return read && get_le(tail, 4) == 0 && tail[4] == kCommit && get_le(tail + 5, 4) == entry_check(&kind, 1);
 }
 } // namespace
 
