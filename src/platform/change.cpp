@@ -41,6 +41,7 @@ enum EntryKind : uint8_t {
 // this much ahead, so that a pass over a big file syncs the journal seldom.
 constexpr size_t kPiece = 1 << 20;
 constexpr uint64_t kSaveAhead = 8u << 20;
+constexpr uint64_t kSmallSaveAhead = 256u << 10;  // a run of record writes syncs every 256 KiB
 constexpr size_t kLargeWrite = 64 * 1024;
 
 // The check value of an entry: a 32-bit hash of its bytes, eight at a time (an
@@ -159,6 +160,18 @@ struct GuardedFile {
     int number = -1;  // its number in the journal, once declared
     uint64_t original_length = 0;
     SavedRanges saved;
+    std::unique_ptr<struct Replacement> replacement;
+};
+
+// A guarded file rewritten whole: its changes go into a new file beside it, which
+// takes its place when the change commits. The original is never written.
+struct Replacement {
+    std::string path;
+    int fd = -1;
+    int handle_fd = -1;      // the descriptor the rewriting goes through
+    SavedRanges written;     // ranges the new file holds
+    uint64_t length = 0;     // the file's length as the rewriting sees it
+    uint64_t original_limit = 0;  // below this, ranges not written come from the original
 };
 
 // One guarded table: its files, journal and locks.
@@ -177,6 +190,7 @@ struct TableGuard {
 
 struct ChangeState {
     bool open = false;
+    int replacements = 0;
     std::vector<std::unique_ptr<TableGuard>> guards;
     std::optional<DiskFailure> failure;
     std::set<std::string> touched;
@@ -226,14 +240,13 @@ int lock_file(const std::string& path) {
     }
 }
 
-bool append_entry(TableGuard& guard, EntryKind kind, const std::string& payload) {
-    std::string entry;
-    entry.reserve(payload.size() + 9);
-    put_u32(entry, static_cast<uint32_t>(payload.size()));
-    entry.push_back(static_cast<char>(kind));
-    entry += payload;
-    const uint32_t crc = entry_check(reinterpret_cast<const unsigned char*>(entry.data()) + 4, payload.size() + 1);
-    put_u32(entry, crc);
+// Completes an entry laid out in `entry` (4 bytes for the length, the kind, the
+// payload, 4 bytes for the check value) and appends it to the journal.
+bool write_entry(TableGuard& guard, std::string& entry) {
+    const size_t payload = entry.size() - 9;
+    for (int i = 0; i < 4; ++i) entry[i] = static_cast<char>(payload >> (8 * i));
+    const uint32_t check = entry_check(reinterpret_cast<const unsigned char*>(entry.data()) + 4, payload + 1);
+    for (int i = 0; i < 4; ++i) entry[payload + 5 + i] = static_cast<char>(check >> (8 * i));
     if (!disk::write_at(guard.journal_fd, entry.data(), entry.size(), guard.journal_end)) {
         note(DiskOp::write, guard.journal_path);
         return false;
@@ -241,6 +254,14 @@ bool append_entry(TableGuard& guard, EntryKind kind, const std::string& payload)
     guard.journal_end += entry.size();
     guard.unsynced = true;
     return true;
+}
+
+bool append_entry(TableGuard& guard, EntryKind kind, const std::string& payload) {
+    std::string entry(4, '\0');
+    entry.push_back(static_cast<char>(kind));
+    entry += payload;
+    entry.append(4, '\0');
+    return write_entry(guard, entry);
 }
 
 // Makes what the journal holds durable before the action it undoes.
@@ -332,25 +353,27 @@ bool save_original(TableGuard& guard, GuardedFile& file, int fd, uint64_t begin,
         file.number = guard.declared++;
     }
     end = std::min(end, file.original_length);
-    std::vector<unsigned char> piece;
+    // Each piece is read straight into its entry: file number, offset, bytes.
+    constexpr size_t kBytesAt = 5 + 12;
+    std::string entry;
     for (const auto& [gap_begin, gap_end] : file.saved.missing(begin, end)) {
         for (uint64_t at = gap_begin; at < gap_end;) {
             const size_t size = static_cast<size_t>(std::min<uint64_t>(kPiece, gap_end - at));
-            piece.resize(size);
+            entry.assign(4, '\0');
+            entry.push_back(static_cast<char>(kBytes));
+            put_u32(entry, static_cast<uint32_t>(file.number));
+            put_u64(entry, at);
+            entry.resize(kBytesAt + size + 4);
             size_t got = 0;
             while (got < size) {
-                const ssize_t n = ::pread(fd, piece.data() + got, size - got, static_cast<off_t>(at + got));
+                const ssize_t n = ::pread(fd, entry.data() + kBytesAt + got, size - got, static_cast<off_t>(at + got));
                 if (n < 0 && errno == EINTR) continue;
                 if (n <= 0) break;
                 got += static_cast<size_t>(n);
             }
             if (got == 0) break;  // the file is shorter than it was: nothing more to save
-            std::string payload;
-            payload.reserve(got + 12);
-            put_u32(payload, static_cast<uint32_t>(file.number));
-            put_u64(payload, at);
-            payload.append(reinterpret_cast<const char*>(piece.data()), got);
-            if (!append_entry(guard, kBytes, payload)) return false;
+            entry.resize(kBytesAt + got + 4);
+            if (!write_entry(guard, entry)) return false;
             file.saved.add(at, at + got);
             at += got;
         }
@@ -619,33 +642,149 @@ void note_file_written(const std::string& path) {
     if (s.open && !path.empty()) s.touched.insert(path);
 }
 
-bool before_file_write(const FileHandle& file, uint64_t offset, size_t count) {
+namespace {
+// The replacement that `fd` writes into, if any.
+Replacement* replacement_of(int fd) {
     ChangeState& s = state();
-    if (!s.open) return true;
-    if (s.failure) {
-        errno = s.failure->error;
-        return false;
-    }
-    note_file_written(file.path());
-    auto [guard, guarded] = guarded_file_of(file.fd());
-    if (!guard) return true;
-    uint64_t end = offset + count;
-    if (count >= kLargeWrite) end = std::max(end, offset + kSaveAhead);
-    return save_original(*guard, *guarded, file.fd(), offset, end);
+    if (s.replacements == 0 || fd < 0) return nullptr;
+    for (auto& guard : s.guards)
+        for (GuardedFile& file : guard->files)
+            if (file.replacement && file.replacement->handle_fd == fd) return file.replacement.get();
+    return nullptr;
 }
 
-bool before_file_truncate(const FileHandle& file, uint64_t length) {
+bool fail_if_failed() {
+    const ChangeState& s = state();
+    if (!s.failure) return false;
+    errno = s.failure->error;
+    return true;
+}
+} // namespace
+
+int before_file_write(const FileHandle& file, uint64_t offset, size_t count) {
     ChangeState& s = state();
-    if (!s.open) return true;
-    if (s.failure) {
-        errno = s.failure->error;
+    if (!s.open) return file.fd();
+    if (fail_if_failed()) return -1;
+    note_file_written(file.path());
+    if (Replacement* replacement = replacement_of(file.fd())) {
+        replacement->written.add(offset, offset + count);
+        replacement->length = std::max<uint64_t>(replacement->length, offset + count);
+        return replacement->fd;
+    }
+    auto [guard, guarded] = guarded_file_of(file.fd());
+    if (!guard) return file.fd();
+    const uint64_t end = offset + std::max<uint64_t>(count, count >= kLargeWrite ? kSaveAhead : kSmallSaveAhead);
+    return save_original(*guard, *guarded, file.fd(), offset, end) ? file.fd() : -1;
+}
+
+int before_file_truncate(const FileHandle& file, uint64_t length) {
+    ChangeState& s = state();
+    if (!s.open) return file.fd();
+    if (fail_if_failed()) return -1;
+    note_file_written(file.path());
+    if (Replacement* replacement = replacement_of(file.fd())) {
+        replacement->length = length;
+        replacement->original_limit = std::min(replacement->original_limit, length);
+        return replacement->fd;
+    }
+    auto [guard, guarded] = guarded_file_of(file.fd());
+    if (!guard) return file.fd();
+    return save_original(*guard, *guarded, file.fd(), length, UINT64_MAX) ? file.fd() : -1;
+}
+
+long long read_through_replacement(const FileHandle& file, void* buffer, size_t count, uint64_t offset) {
+    Replacement* replacement = replacement_of(file.fd());
+    if (!replacement) return -2;
+    auto* out = static_cast<unsigned char*>(buffer);
+    const uint64_t end = std::min<uint64_t>(offset + count, replacement->length);
+    auto read_from = [&](int fd, uint64_t from, uint64_t to) {
+        while (from < to) {
+            const ssize_t n = ::pread(fd, out + (from - offset), static_cast<size_t>(to - from), static_cast<off_t>(from));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return false;
+            if (n == 0) {  // a hole past the end of what was written reads as zeros
+                std::memset(out + (from - offset), 0, static_cast<size_t>(to - from));
+                break;
+            }
+            from += static_cast<uint64_t>(n);
+        }
+        return true;
+    };
+    uint64_t at = offset;
+    const uint64_t original_end = std::min(end, replacement->original_limit);
+    for (const auto& [gap_begin, gap_end] : replacement->written.missing(std::min(offset, original_end), original_end)) {
+        if (gap_begin > at && !read_from(replacement->fd, at, gap_begin)) return -1;
+        if (!read_from(file.fd(), gap_begin, gap_end)) return -1;
+        at = gap_end;
+    }
+    if (at < end && !read_from(replacement->fd, at, end)) return -1;
+    return end > offset ? static_cast<long long>(end - offset) : 0;
+}
+
+std::optional<uint64_t> replaced_size(const FileHandle& file) {
+    Replacement* replacement = replacement_of(file.fd());
+    if (!replacement) return std::nullopt;
+    return replacement->length;
+}
+
+void rewrite_by_replacement(const FileHandle& file) {
+    ChangeState& s = state();
+    if (!s.open || s.failure || replacement_of(file.fd())) return;
+    auto [guard, guarded] = guarded_file_of(file.fd());
+    // A file already written in place in this change goes on that way.
+    if (!guard || guarded->number >= 0) return;
+    struct stat st {};
+    if (::fstat(file.fd(), &st) != 0) return;
+    auto replacement = std::make_unique<Replacement>();
+    replacement->path = temporary_name_for(guarded->path);
+    FileHandle created = create_new_file(replacement->path);
+    if (!created) return;  // the failure is noted: the change rolls back
+    replacement->fd = ::dup(created.fd());
+    if (replacement->fd < 0) {
+        note(DiskOp::create, replacement->path);
+        return;
+    }
+    replacement->handle_fd = file.fd();
+    replacement->length = replacement->original_limit = static_cast<uint64_t>(st.st_size);
+    guarded->replacement = std::move(replacement);
+    ++s.replacements;
+}
+
+namespace {
+// Completes a replacement (the ranges never rewritten copied from the original)
+// and renames it over the original; the handle that rewrote the file then refers
+// to the new one.
+bool put_replacement_in_place(GuardedFile& file) {
+    Replacement& r = *file.replacement;
+    std::vector<unsigned char> block;
+    for (const auto& [gap_begin, gap_end] : r.written.missing(0, std::min(r.length, r.original_limit))) {
+        for (uint64_t at = gap_begin; at < gap_end;) {
+            block.resize(static_cast<size_t>(std::min<uint64_t>(kPiece, gap_end - at)));
+            const ssize_t got = ::pread(r.handle_fd, block.data(), block.size(), static_cast<off_t>(at));
+            if (got <= 0) {
+                note(DiskOp::write, r.path);
+                return false;
+            }
+            if (!disk::write_at(r.fd, block.data(), static_cast<size_t>(got), at)) {
+                note(DiskOp::write, r.path);
+                return false;
+            }
+            at += static_cast<uint64_t>(got);
+        }
+    }
+    struct stat st {};
+    if (::fstat(r.fd, &st) == 0 && static_cast<uint64_t>(st.st_size) != r.length && !disk::truncate(r.fd, r.length)) {
+        note(DiskOp::truncate, r.path);
         return false;
     }
-    note_file_written(file.path());
-    auto [guard, guarded] = guarded_file_of(file.fd());
-    if (!guard) return true;
-    return save_original(*guard, *guarded, file.fd(), length, UINT64_MAX);
+    if (!replace_file(r.path, file.path)) return false;
+    state().touched.insert(file.path);
+    // The handle is the same descriptor number, now on the new file.
+    if (::fstat(r.handle_fd, &st) == 0 && st.st_ino == file.inode && st.st_dev == file.device)
+        (void)::dup2(r.fd, r.handle_fd);  // cannot fail for two open descriptors
+    return true;
 }
+} // namespace
 
 ChangeOutcome finish_change(bool keep) {
     ChangeState& s = state();
@@ -653,6 +792,9 @@ ChangeOutcome finish_change(bool keep) {
     if (!s.open) return outcome;
     for (auto& guard : s.guards) outcome.wrote = outcome.wrote || guard->journal_fd >= 0;
     bool commit = keep && !s.failure;
+    for (auto& guard : s.guards)
+        for (GuardedFile& file : guard->files)
+            if (commit && file.replacement && !put_replacement_in_place(file)) commit = false;
     if (commit) {
         // Everything the change wrote reaches the disk before the journal goes.
         for (const std::string& path : s.touched) {
@@ -718,8 +860,11 @@ ChangeOutcome finish_change(bool keep) {
         }
     }
     outcome.failure = s.failure;
-    for (auto& guard : s.guards)
+    for (auto& guard : s.guards) {
         for (int& fd : guard->lock_fds) close_fd(fd);
+        for (GuardedFile& file : guard->files)
+            if (file.replacement) close_fd(file.replacement->fd);
+    }
     s = ChangeState{};
     return outcome;
 }

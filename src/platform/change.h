@@ -43,10 +43,22 @@ struct ChangeOutcome {
 // Commits the open change, or rolls it back when a call failed or `keep` is false.
 ChangeOutcome finish_change(bool keep = true);
 
-// Hooks of FileHandle: false (the failure noted) when the original bytes cannot be
-// saved first, so the write must not happen.
-bool before_file_write(const FileHandle& file, uint64_t offset, size_t count);
-bool before_file_truncate(const FileHandle& file, uint64_t length);
+// Hooks of FileHandle. The descriptor a write or truncation goes to (the file's
+// own, or the new file that replaces it), after the original bytes are saved; -1
+// (the failure noted) when they cannot be, so the write must not happen.
+int before_file_write(const FileHandle& file, uint64_t offset, size_t count);
+int before_file_truncate(const FileHandle& file, uint64_t length);
+// A read of a file being rewritten into its replacement: what the rewriting wrote,
+// the original elsewhere. -2 when the file has no replacement.
+long long read_through_replacement(const FileHandle& file, void* buffer, size_t count, uint64_t offset);
+// The length of a file being rewritten, as the rewriting sees it.
+std::optional<uint64_t> replaced_size(const FileHandle& file);
+
+// Asks that the guarded file behind `file`, about to be rewritten whole, be written
+// into a new file beside it that takes its place when the change commits (its
+// original bytes then need no saving; links to the old file keep the old content).
+// Nothing when the file is not guarded or was already written in this change.
+void rewrite_by_replacement(const FileHandle& file);
 // Notes a file written in the open change, to be synced when it commits.
 void note_file_written(const std::string& path);
 
