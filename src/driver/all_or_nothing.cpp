@@ -38,6 +38,11 @@ void reload_current_table(Session& session) {
 } // namespace
 
 void run_as_change(Session& session, const std::function<void()>& step) {
+    // A table that another process replaced since it was opened here is read again
+    // from its name, so that this parameter changes the file the name stands for.
+    if (session.has_table() && table_writable(session.table()) && file_exists(session.table().table_file_name) &&
+        !names_open_file(session.table().table_file_name, session.table().table_handle))
+        reload_current_table(session);
     begin_change();
     std::string table_name;
     if (session.has_table()) {
