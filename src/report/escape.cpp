@@ -9,13 +9,6 @@ namespace rorarodi {
 
 namespace {
 
-// The texts handled here are zero-terminated byte strings: whatever follows an
-// embedded NUL is not part of the text.
-std::string_view up_to_nul(std::string_view text) {
-    size_t end = text.find('\0');
-    return end == std::string_view::npos ? text : text.substr(0, end);
-}
-
 // Character references for control bytes (hexadecimal) and bytes above 127
 // (four decimal digits); false for every other byte. A UTF-8 text keeps its bytes
 // above 127, and its control characters that XML cannot hold in any form (all
@@ -133,12 +126,6 @@ void append_xml_element(std::string& out, std::string_view name, std::string_vie
     out += '>';
 }
 
-std::string xml_element(const std::string& name, const std::string& text, bool allow_cdata) {
-    std::string out;
-    append_xml_element(out, name, up_to_nul(text), allow_cdata);
-    return out;
-}
-
 void append_xml_number_element(std::string& out, std::string_view name, double value) {
     out += '<';
     out += name;
@@ -165,12 +152,6 @@ void append_xml_number_element(std::string& out, std::string_view name, double v
     out += "</";
     out += name;
     out += '>';
-}
-
-std::string xml_number_element(const std::string& name, double value) {
-    std::string out;
-    append_xml_number_element(out, name, value);
-    return out;
 }
 
 // Pass one turns each byte into its entity text; pass two splits that into tokens
@@ -209,13 +190,5 @@ void HtmlTextWriter::end_token() {
 }
 
 void HtmlTextWriter::finish() { end_token(); }
-
-std::string html_text(const std::string& text) {
-    std::string out;
-    HtmlTextWriter writer(out);
-    writer.feed(text);
-    writer.finish();
-    return out;
-}
 
 } // namespace rorarodi

@@ -1,0 +1,108 @@
+// CSV: one line per record, values separated by ','.
+#include <cstdlib>
+
+#include "report/record_writer.h"
+#include "table/field_text.h"
+
+namespace rorarodi {
+
+namespace {
+
+// True when the text reads as the number 0, as atof reads it.
+bool reads_as_zero(std::string_view text, const char* terminated) {
+    bool plain = true;
+    for (char c : text) {
+        if (c >= '1' && c <= '9') return false;
+        if (c != '0' && c != '.' && c != '-' && c != '+') plain = false;
+    }
+    return plain || std::strtod(terminated, nullptr) == 0;
+}
+
+class CsvWriter : public RecordWriter {
+public:
+    using RecordWriter::RecordWriter;
+
+    void header_line() override {
+        if (!run_.settings.header_line) return;
+        for (size_t i = 0; i < run_.fields.size(); ++i) {
+            if (i > 0) out() += ',';
+            out() += run_.name_of(run_.fields[i]);
+        }
+        out() += '\n';
+    }
+
+    void field(size_t, int field, bool last) override {
+        if (run_.type_of(field) == 'C' || field_is_memo(run_.table, field))
+            text_value();
+        else
+            other_value(field);
+        if (!last) out() += ',';
+    }
+
+    void end_record() override { out() += '\n'; }
+
+private:
+    void text_value();
+    void other_value(int field);
+};
+
+// CR removed; nothing for an empty or all-space text, else the text in double
+// quotes with each double quote doubled. Spaces are held back until a character
+// shows that the text is not all spaces.
+void CsvWriter::text_value() {
+    std::string& out = run_.text();
+    const std::string_view value = run_.value();
+    if (!run_.from_memo() && trim_spaces(value).empty()) return;
+    if (!run_.from_memo() && !holds_any(value, "\"\r")) {
+        out += '"';
+        out += value;
+        out += '"';
+        return;
+    }
+    bool opened = false;
+    size_t held_spaces = 0;
+    run_.each_piece([&](std::string_view piece) {
+        size_t i = 0;
+        if (!opened) {
+            for (; i < piece.size() && (piece[i] == ' ' || piece[i] == '\r'); ++i)
+                if (piece[i] == ' ') ++held_spaces;
+            if (i == piece.size()) return;
+            out += '"';
+            out.append(held_spaces, ' ');
+            opened = true;
+        }
+        size_t run = i;
+        for (; i < piece.size(); ++i) {
+            if (piece[i] != '"' && piece[i] != '\r') continue;
+            out.append(piece.data() + run, i - run);
+            if (piece[i] == '"') out += "\"\"";
+            run = i + 1;
+        }
+        out.append(piece.data() + run, piece.size() - run);
+    });
+    if (opened) out += '"';
+}
+
+void CsvWriter::other_value(int field) {
+    std::string& out = run_.text();
+    const std::string_view trimmed = trim_spaces(run_.value());
+    if (field_is_numeric(run_.table, field) && reads_as_zero(trimmed, trimmed.data())) return;
+    if (!holds_any(trimmed, ",\"\r\n")) {
+        out += trimmed;
+        return;
+    }
+    // A text holding the separator, a quote or a line break is quoted, so that it
+    // stays one value.
+    out += '"';
+    for (char c : trimmed) {
+        if (c == '"') out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+} // namespace
+
+std::unique_ptr<RecordWriter> make_csv_writer(ExportRun& run) { return std::make_unique<CsvWriter>(run); }
+
+} // namespace rorarodi
