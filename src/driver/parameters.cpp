@@ -10,7 +10,7 @@
 #include "expr/calculator.h"
 #include "expr/filter.h"
 #include "expr/substitute.h"
-#include "report/output_formats.h"
+#include "report/export.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

@@ -42,64 +42,61 @@ public:
     void end_record() override { out() += '\n'; }
 
 private:
-    void text_value();
-    void other_value(int field);
-};
-
-// CR removed; nothing for an empty or all-space text, else the text in double
-// quotes with each double quote doubled. Spaces are held back until a character
-// shows that the text is not all spaces.
-void CsvWriter::text_value() {
-    std::string& out = run_.text();
-    const std::string_view value = run_.value();
-    if (!run_.from_memo() && trim_spaces(value).empty()) return;
-    if (!run_.from_memo() && !holds_any(value, "\"\r")) {
-        out += '"';
-        out += value;
-        out += '"';
-        return;
-    }
-    bool opened = false;
-    size_t held_spaces = 0;
-    run_.each_piece([&](std::string_view piece) {
-        size_t i = 0;
-        if (!opened) {
-            for (; i < piece.size() && (piece[i] == ' ' || piece[i] == '\r'); ++i)
-                if (piece[i] == ' ') ++held_spaces;
-            if (i == piece.size()) return;
+    // CR removed; nothing for an empty or all-space text, else the text in double
+    // quotes with each double quote doubled. Spaces are held back until a character
+    // shows that the text is not all spaces.
+    void text_value() {
+        std::string& out = run_.text();
+        const std::string_view value = run_.value();
+        if (!run_.from_memo() && trim_spaces(value).empty()) return;
+        if (!run_.from_memo() && !holds_any(value, "\"\r")) {
             out += '"';
-            out.append(held_spaces, ' ');
-            opened = true;
+            out += value;
+            out += '"';
+            return;
         }
-        size_t run = i;
-        for (; i < piece.size(); ++i) {
-            if (piece[i] != '"' && piece[i] != '\r') continue;
-            out.append(piece.data() + run, i - run);
-            if (piece[i] == '"') out += "\"\"";
-            run = i + 1;
-        }
-        out.append(piece.data() + run, piece.size() - run);
-    });
-    if (opened) out += '"';
-}
+        bool opened = false;
+        size_t held_spaces = 0;
+        run_.each_piece([&](std::string_view piece) {
+            size_t i = 0;
+            if (!opened) {
+                for (; i < piece.size() && (piece[i] == ' ' || piece[i] == '\r'); ++i)
+                    if (piece[i] == ' ') ++held_spaces;
+                if (i == piece.size()) return;
+                out += '"';
+                out.append(held_spaces, ' ');
+                opened = true;
+            }
+            size_t run = i;
+            for (; i < piece.size(); ++i) {
+                if (piece[i] != '"' && piece[i] != '\r') continue;
+                out.append(piece.data() + run, i - run);
+                if (piece[i] == '"') out += "\"\"";
+                run = i + 1;
+            }
+            out.append(piece.data() + run, piece.size() - run);
+        });
+        if (opened) out += '"';
+    }
 
-void CsvWriter::other_value(int field) {
-    std::string& out = run_.text();
-    const std::string_view trimmed = trim_spaces(run_.value());
-    if (field_is_numeric(run_.table, field) && reads_as_zero(trimmed, trimmed.data())) return;
-    if (!holds_any(trimmed, ",\"\r\n")) {
-        out += trimmed;
-        return;
+    void other_value(int field) {
+        std::string& out = run_.text();
+        const std::string_view trimmed = trim_spaces(run_.value());
+        if (field_is_numeric(run_.table, field) && reads_as_zero(trimmed, trimmed.data())) return;
+        if (!holds_any(trimmed, ",\"\r\n")) {
+            out += trimmed;
+            return;
+        }
+        // A text holding the separator, a quote or a line break is quoted, so that it
+        // stays one value.
+        out += '"';
+        for (char c : trimmed) {
+            if (c == '"') out += '"';
+            out += c;
+        }
+        out += '"';
     }
-    // A text holding the separator, a quote or a line break is quoted, so that it
-    // stays one value.
-    out += '"';
-    for (char c : trimmed) {
-        if (c == '"') out += '"';
-        out += c;
-    }
-    out += '"';
-}
+};
 
 } // namespace
 

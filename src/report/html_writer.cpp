@@ -40,7 +40,42 @@ public:
         if (fields_layout) out += "</tr>\n";
     }
 
-    void field(size_t, int field, bool) override;
+    void field(size_t, int field, bool) override {
+        std::string& out = run_.text();
+        DbfTable& table = run_.table;
+        const bool fields_layout = run_.fields_layout;
+        if (fields_layout) {
+            out += "<tr valign=top><td valign=top>";
+            out += run_.name_of(field);
+            out += "</td>";
+        }
+        const std::string_view trimmed = trim_spaces(run_.value());
+        const bool memo_text = run_.from_memo() && run_.memo_present();
+        if (!memo_text && trimmed.empty()) {
+            out += "<td>&nbsp;</td>";
+        } else if (!fields_layout && !run_.from_memo() && is_date_or_time(run_.type_of(field))) {
+            out += "<td align=center>";
+            out += trimmed;
+            out += "</td>";
+        } else if (!fields_layout && !run_.from_memo() && field_is_numeric(table, field)) {
+            out += "<td align=right>";
+            out += trimmed;
+            out += "</td>";
+        } else {
+            const bool to_ansi =
+                !table.options.ansi && run_.settings.output_conversion == OutputConversion::none && !run_.utf8();
+            out += "<td>";
+            html_.restart();
+            run_.each_piece([&](std::string_view piece) {
+                if (to_ansi)
+                    from_oem(table, reinterpret_cast<unsigned char*>(const_cast<char*>(piece.data())), piece.size());
+                html_.feed(piece);
+            });
+            html_.finish();
+            out += "</td>";
+        }
+        if (fields_layout) out += "</tr>\n";
+    }
 
     void end_record() override {
         if (run_.settings.show_names) {
@@ -59,43 +94,6 @@ public:
 private:
     HtmlTextWriter html_{run_.text()};
 };
-
-void HtmlWriter::field(size_t, int field, bool) {
-    std::string& out = run_.text();
-    DbfTable& table = run_.table;
-    const bool fields_layout = run_.fields_layout;
-    if (fields_layout) {
-        out += "<tr valign=top><td valign=top>";
-        out += run_.name_of(field);
-        out += "</td>";
-    }
-    const std::string_view trimmed = trim_spaces(run_.value());
-    const bool memo_text = run_.from_memo() && run_.memo_present();
-    if (!memo_text && trimmed.empty()) {
-        out += "<td>&nbsp;</td>";
-    } else if (!fields_layout && !run_.from_memo() && is_date_or_time(run_.type_of(field))) {
-        out += "<td align=center>";
-        out += trimmed;
-        out += "</td>";
-    } else if (!fields_layout && !run_.from_memo() && field_is_numeric(table, field)) {
-        out += "<td align=right>";
-        out += trimmed;
-        out += "</td>";
-    } else {
-        const bool to_ansi =
-            !table.options.ansi && run_.settings.output_conversion == OutputConversion::none && !run_.utf8();
-        out += "<td>";
-        html_.restart();
-        run_.each_piece([&](std::string_view piece) {
-            if (to_ansi)
-                from_oem(table, reinterpret_cast<unsigned char*>(const_cast<char*>(piece.data())), piece.size());
-            html_.feed(piece);
-        });
-        html_.finish();
-        out += "</td>";
-    }
-    if (fields_layout) out += "</tr>\n";
-}
 
 } // namespace
 

@@ -1,6 +1,5 @@
 #include "report/record_writer.h"
 
-#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -98,19 +97,6 @@ void ExportRun::load_value(int field) {
 
 bool is_table_own_file(const std::string& name, const DbfTable& table) {
     return names_open_file(name, table.table_handle) || names_same_file(name, memo_file_path(table));
-}
-
-std::string_view trim_spaces(std::string_view text) {
-    size_t start = 0, end = text.size();
-    while (start < end && text[start] == ' ') ++start;
-    while (end > start && text[end - 1] == ' ') --end;
-    return text.substr(start, end - start);
-}
-
-bool holds_any(std::string_view text, std::string_view set) {
-    for (char c : set)
-        if (std::memchr(text.data(), c, text.size())) return true;
-    return false;
 }
 
 } // namespace rorarodi

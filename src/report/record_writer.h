@@ -6,6 +6,7 @@
 // the output text, and the value of the field being written.
 #pragma once
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -52,14 +53,14 @@ public:
     // not be written (a full disk).
     bool finish_text_output();
 
-    // Names as the output shows them (in UTF-8 under /UTF8); the UTF-8 page of
-    // the table's text, or nothing without /UTF8.
+    // The UTF-8 page of the table's text under /UTF8, otherwise nothing.
+    const Utf8Page* utf8() const { return utf8_; }
+    // A field's name as the output shows it (in UTF-8 under /UTF8).
     const std::string& name_of(int field) const {
         return utf8_ ? names_[static_cast<size_t>(field)] : table.field_table[static_cast<size_t>(field)].name;
     }
     // The name filled with spaces to `width` characters.
     void append_padded_name(std::string& out, int field, size_t width) const;
-    const Utf8Page* utf8() const { return utf8_; }
     char type_of(int field) const { return table.field_table[static_cast<size_t>(field)].type; }
 
     // Loads the value of a field of the record buffer, converted for the output.
@@ -105,8 +106,6 @@ class RecordWriter {
 public:
     explicit RecordWriter(ExportRun& run, ValueRules rules = {}) : run_(run) { run.rules = rules; }
     virtual ~RecordWriter() = default;
-    RecordWriter(const RecordWriter&) = delete;
-    RecordWriter& operator=(const RecordWriter&) = delete;
 
     // Opens (or creates) the output and writes what comes first; false when it
     // cannot be opened.
@@ -133,9 +132,18 @@ bool is_table_own_file(const std::string& name, const DbfTable& table);
 
 // The scans below run over every value of every record: plain loops, since the
 // library's character-set searches look up each character with a call of its own.
-std::string_view trim_spaces(std::string_view text);
+inline std::string_view trim_spaces(std::string_view text) {
+    size_t start = 0, end = text.size();
+    while (start < end && text[start] == ' ') ++start;
+    while (end > start && text[end - 1] == ' ') --end;
+    return text.substr(start, end - start);
+}
 // True when the text holds one of the characters of `set` (a few of them).
-bool holds_any(std::string_view text, std::string_view set);
+inline bool holds_any(std::string_view text, std::string_view set) {
+    for (char c : set)
+        if (std::memchr(text.data(), c, text.size())) return true;
+    return false;
+}
 // Dates and date-times, which several formats write apart from other texts.
 inline bool is_date_or_time(char type) { return type == 'D' || type == 'T'; }
 // A logical value's text that counts as true.

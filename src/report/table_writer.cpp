@@ -2,7 +2,6 @@
 // stored into the field of the same name, or to a new table made from the
 // selected fields.
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 
 #include "report/record_writer.h"
@@ -17,8 +16,6 @@ namespace {
 
 // Longest text a field of the output table takes from a memo (the widest field).
 constexpr size_t kLongestFieldText = 65535;
-// Room for "%f" of any double (DBL_MAX has 309 integer digits).
-constexpr size_t kPrintedNumberRoom = 400;
 
 // Widths a field converted to 'C' for an older table kind gets, so that its text
 // fits whole: "%f" of any 32-bit integer, of any currency value, of doubles below
@@ -112,7 +109,48 @@ public:
         output_->record_buffer[0] = flag;
     }
 
-    void field(size_t index, int field, bool) override;
+    void field(size_t index, int field, bool) override {
+        const int target = target_[index];
+        if (target < 0) return;
+        DbfTable& table = run_.table;
+        DbfTable& output = *output_;
+        const char* text = run_.value().data();
+        double number = 0;
+        std::string printed;
+        if (field_is_numeric(table, field)) {
+            number = field_number(table, field);
+            if (!field_is_numeric(output, target)) {
+                printed = std::to_string(number);  // "%f", whole whatever its size
+                text = printed.c_str();
+            }
+        } else if (!run_.from_memo()) {
+            number = std::atof(text);
+        }
+        if (field_is_memo(output, target)) {
+            // A memo takes the whole memo, or a text up to its end; an empty one
+            // leaves the field blank.
+            if (!memos_->start(target)) return;
+            if (run_.from_memo())
+                run_.each_piece([&](std::string_view piece) { memos_->add(piece); });
+            else
+                memos_->add(text);
+            memos_->finish();
+            return;
+        }
+        if (run_.from_memo()) {
+            // The memo's length is the number; its first bytes are all a field can hold.
+            scratch_.clear();
+            uint64_t length = 0;
+            run_.each_piece([&](std::string_view piece) {
+                length += piece.size();
+                if (scratch_.size() < kLongestFieldText)
+                    scratch_.append(piece.substr(0, std::min(piece.size(), kLongestFieldText - scratch_.size())));
+            });
+            set_field(output, target, scratch_.c_str(), static_cast<double>(length));
+        } else {
+            set_field(output, target, text, number);
+        }
+    }
     void end_record() override { appender_->append(); }
     bool close() override { return appender_->finish(); }
 
@@ -124,49 +162,6 @@ private:
     std::unique_ptr<RecordAppender> appender_;
     std::string scratch_;
 };
-
-void TableWriter::field(size_t index, int field, bool) {
-    const int target = target_[index];
-    if (target < 0) return;
-    DbfTable& table = run_.table;
-    DbfTable& output = *output_;
-    const char* text = run_.value().data();
-    double number = 0;
-    char printed[kPrintedNumberRoom];
-    if (field_is_numeric(table, field)) {
-        number = field_number(table, field);
-        if (!field_is_numeric(output, target)) {
-            std::snprintf(printed, sizeof printed, "%f", number);
-            text = printed;
-        }
-    } else if (!run_.from_memo()) {
-        number = std::atof(text);
-    }
-    if (field_is_memo(output, target)) {
-        // A memo takes the whole memo, or a text up to its end; an empty one
-        // leaves the field blank.
-        if (!memos_->start(target)) return;
-        if (run_.from_memo())
-            run_.each_piece([&](std::string_view piece) { memos_->add(piece); });
-        else
-            memos_->add(text);
-        memos_->finish();
-        return;
-    }
-    if (run_.from_memo()) {
-        // The memo's length is the number; its first bytes are all a field can hold.
-        scratch_.clear();
-        uint64_t length = 0;
-        run_.each_piece([&](std::string_view piece) {
-            length += piece.size();
-            if (scratch_.size() < kLongestFieldText)
-                scratch_.append(piece.substr(0, std::min(piece.size(), kLongestFieldText - scratch_.size())));
-        });
-        set_field(output, target, scratch_.c_str(), static_cast<double>(length));
-    } else {
-        set_field(output, target, text, number);
-    }
-}
 
 } // namespace
 

@@ -43,7 +43,19 @@ public:
         }
     }
 
-    void field(size_t, int field, bool) override;
+    void field(size_t, int field, bool) override {
+        std::string& out = run_.text();
+        const std::string& name = run_.name_of(field);
+        out += "         ";
+        if (field_is_numeric(run_.table, field))
+            append_xml_number_element(out, name, field_number(run_.table, field));
+        else if (!run_.from_memo())
+            append_xml_element(out, name, run_.value(), true, run_.utf8() != nullptr);
+        else
+            memo_element(name);
+        out += '\n';
+    }
+
     void end_record() override { out() += "      </Record>\n"; }
 
     bool close() override {
@@ -52,53 +64,34 @@ public:
     }
 
 private:
-    void memo_element(const std::string& name);
-};
-
-void XmlWriter::field(size_t, int field, bool) {
-    std::string& out = run_.text();
-    const std::string& name = run_.name_of(field);
-    out += "         ";
-    if (field_is_numeric(run_.table, field))
-        append_xml_number_element(out, name, field_number(run_.table, field));
-    else if (!run_.from_memo())
-        append_xml_element(out, name, run_.value(), true, run_.utf8() != nullptr);
-    else
-        memo_element(name);
-    out += '\n';
-}
-
-// The memo text ends at its first NUL. A first pass decides between the empty
-// element and CDATA; the second writes the content.
-void XmlWriter::memo_element(const std::string& name) {
-    std::string& out = run_.text();
-    bool empty = true, cdata = false, ended = false;
-    run_.each_piece([&](std::string_view piece) {
-        if (ended) return;
-        piece = up_to_nul(piece, ended);
-        if (!piece.empty()) empty = false;
-        if (xml_uses_cdata(piece, true)) cdata = true;
-    });
-    out += '<';
-    out += name;
-    if (empty) {
-        out += "/>";
-        return;
+    // The memo text ends at its first NUL. A first pass decides between the empty
+    // element and CDATA; the second writes the content.
+    void memo_element(const std::string& name) {
+        std::string& out = run_.text();
+        bool empty = true, cdata = false, ended = false;
+        run_.each_piece([&](std::string_view piece) {
+            if (ended) return;
+            piece = up_to_nul(piece, ended);
+            if (!piece.empty()) empty = false;
+            if (xml_uses_cdata(piece, true)) cdata = true;
+        });
+        out += '<';
+        out += name;
+        if (empty) {
+            out += "/>";
+            return;
+        }
+        out += '>';
+        XmlContentWriter content(out, cdata, run_.utf8() != nullptr);
+        content.begin();
+        ended = false;
+        run_.each_piece([&](std::string_view piece) { if (!ended) content.add(up_to_nul(piece, ended)); }, true);
+        content.end();
+        out += "</";
+        out += name;
+        out += '>';
     }
-    out += '>';
-    XmlContentWriter content(out, cdata, run_.utf8() != nullptr);
-    content.begin();
-    ended = false;
-    run_.each_piece(
-        [&](std::string_view piece) {
-            if (!ended) content.add(up_to_nul(piece, ended));
-        },
-        true);
-    content.end();
-    out += "</";
-    out += name;
-    out += '>';
-}
+};
 
 } // namespace
 
