@@ -23,83 +23,83 @@ public:
     using RecordWriter::RecordWriter;
 
     void header_line() override {
-        if (!run_.settings.header_line) return;
-        for (size_t i = 0; i < run_.fields.size(); ++i) {
-            if (i > 0) out() += ',';
-            out() += run_.name_of(run_.fields[i]);
+        if (!settings.header_line) return;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) out_ += ',';
+            out_ += name_of(fields[i]);
         }
-        out() += '\n';
+        out_ += '\n';
     }
 
     void field(size_t, int field, bool last) override {
-        if (run_.type_of(field) == 'C' || field_is_memo(run_.table, field))
+        if (type_of(field) == 'C' || field_is_memo(table, field))
             text_value();
         else
             other_value(field);
-        if (!last) out() += ',';
+        if (!last) out_ += ',';
     }
 
-    void end_record() override { out() += '\n'; }
+    void end_record() override { out_ += '\n'; }
 
 private:
     // CR removed; nothing for an empty or all-space text, else the text in double
     // quotes with each double quote doubled. Spaces are held back until a character
     // shows that the text is not all spaces.
     void text_value() {
-        std::string& out = run_.text();
-        const std::string_view value = run_.value();
-        if (!run_.from_memo() && trim_spaces(value).empty()) return;
-        if (!run_.from_memo() && !holds_any(value, "\"\r")) {
-            out += '"';
-            out += value;
-            out += '"';
+        const std::string_view value = value_text();
+        if (!from_memo() && trim_spaces(value).empty()) return;
+        if (!from_memo() && !holds_any(value, "\"\r")) {
+            out_ += '"';
+            out_ += value;
+            out_ += '"';
             return;
         }
         bool opened = false;
         size_t held_spaces = 0;
-        run_.each_piece([&](std::string_view piece) {
+        each_piece([&](std::string_view piece) {
             size_t i = 0;
             if (!opened) {
                 for (; i < piece.size() && (piece[i] == ' ' || piece[i] == '\r'); ++i)
                     if (piece[i] == ' ') ++held_spaces;
                 if (i == piece.size()) return;
-                out += '"';
-                out.append(held_spaces, ' ');
+                out_ += '"';
+                out_.append(held_spaces, ' ');
                 opened = true;
             }
             size_t run = i;
             for (; i < piece.size(); ++i) {
                 if (piece[i] != '"' && piece[i] != '\r') continue;
-                out.append(piece.data() + run, i - run);
-                if (piece[i] == '"') out += "\"\"";
+                out_.append(piece.data() + run, i - run);
+                if (piece[i] == '"') out_ += "\"\"";
                 run = i + 1;
             }
-            out.append(piece.data() + run, piece.size() - run);
+            out_.append(piece.data() + run, piece.size() - run);
         });
-        if (opened) out += '"';
+        if (opened) out_ += '"';
     }
 
     void other_value(int field) {
-        std::string& out = run_.text();
-        const std::string_view trimmed = trim_spaces(run_.value());
-        if (field_is_numeric(run_.table, field) && reads_as_zero(trimmed, trimmed.data())) return;
+        const std::string_view trimmed = trim_spaces(value_text());
+        if (field_is_numeric(table, field) && reads_as_zero(trimmed, trimmed.data())) return;
         if (!holds_any(trimmed, ",\"\r\n")) {
-            out += trimmed;
+            out_ += trimmed;
             return;
         }
         // A text holding the separator, a quote or a line break is quoted, so that it
         // stays one value.
-        out += '"';
+        out_ += '"';
         for (char c : trimmed) {
-            if (c == '"') out += '"';
-            out += c;
+            if (c == '"') out_ += '"';
+            out_ += c;
         }
-        out += '"';
+        out_ += '"';
     }
 };
 
 } // namespace
 
-std::unique_ptr<RecordWriter> make_csv_writer(ExportRun& run) { return std::make_unique<CsvWriter>(run); }
+std::unique_ptr<RecordWriter> make_csv_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<CsvWriter>(session, std::move(fields));
+}
 
 } // namespace rorarodi

@@ -13,13 +13,8 @@
 namespace rorarodi {
 
 // Each writer's file defines its factory.
-std::unique_ptr<RecordWriter> make_text_writer(ExportRun& run);
-std::unique_ptr<RecordWriter> make_csv_writer(ExportRun& run);
-std::unique_ptr<RecordWriter> make_html_writer(ExportRun& run);
-std::unique_ptr<RecordWriter> make_program_writer(ExportRun& run);
-std::unique_ptr<RecordWriter> make_xml_writer(ExportRun& run);
-std::unique_ptr<RecordWriter> make_table_writer(ExportRun& run);
-std::unique_ptr<RecordWriter> make_sql_writer(ExportRun& run);
+MakeWriter make_text_writer, make_csv_writer, make_html_writer, make_program_writer, make_xml_writer,
+    make_table_writer, make_sql_writer;
 
 namespace {
 
@@ -40,23 +35,24 @@ constexpr size_t kMostSelectedFields = 65534;
 
 // Writes the records of the range or view through the writer; false when some of
 // the output could not be written.
-bool write_records(ExportRun& run, RecordWriter& writer) {
-    DbfTable& table = run.table;
+bool write_records(RecordWriter& writer) {
+    DbfTable& table = writer.table;
+    const std::vector<int>& fields = writer.fields;
     writer.header_line();
     ViewReader reader(table, view_record_count(table));
-    visit_range_positions(run.session, table, [&](uint32_t position) {
+    visit_range_positions(writer.session, table, [&](uint32_t position) {
         reader.read(position);
         writer.begin_record(table.record_buffer[0], position);
-        for (size_t i = 0; i < run.fields.size(); ++i) {
-            run.load_value(run.fields[i]);
-            writer.field(i, run.fields[i], i + 1 == run.fields.size());
+        for (size_t i = 0; i < fields.size(); ++i) {
+            writer.load_value(fields[i]);
+            writer.field(i, fields[i], i + 1 == fields.size());
         }
         writer.end_record();
-        run.maybe_flush();
+        writer.maybe_flush();
     });
     reader.finish();
     const bool closed = writer.close();
-    return run.finish_text_output() && closed;
+    return writer.finish_text_output() && closed;
 }
 
 } // namespace
@@ -87,16 +83,16 @@ void export_records(Session& session, const std::string& argument) {
         return;
     }
 
-    ExportRun run(session, std::move(fields));
     // /OUT took the name only when a format takes it.
-    std::unique_ptr<RecordWriter> writer = output_format_for(session.settings.output_file_name)->make_writer(run);
+    const std::optional<std::string>& name = session.settings.output_file_name;
+    std::unique_ptr<RecordWriter> writer = output_format_for(name)->make_writer(session, std::move(fields));
     if (!writer->open()) {
-        std::printf("Can't open %s\n", run.output_name.c_str());
+        std::printf("Can't open %s\n", name.value_or("").c_str());
         return;
     }
-    const bool written = write_records(run, *writer);
+    const bool written = write_records(*writer);
     writer.reset();
-    if (!written) std::printf("Can't write %s\n", run.output_name.c_str());
+    if (!written) std::printf("Can't write %s\n", name.value_or("").c_str());
     trace_leave(session, kTraceName);
 }
 

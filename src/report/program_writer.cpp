@@ -12,59 +12,60 @@ public:
 
     bool open() override {
         if (!RecordWriter::open()) return false;
-        out() += "use " + run_.table.table_file_name + "\n";
+        out_ += "use " + table.table_file_name + "\n";
         return true;
     }
-    void begin_record(uint8_t, uint32_t) override { out() += "append blank\nreplace ;\n"; }
+    void begin_record(uint8_t, uint32_t) override { out_ += "append blank\nreplace ;\n"; }
     void field(size_t, int field, bool last) override {
-        std::string& out = run_.text();
-        const std::string_view value = run_.value();
-        out += '\t';
-        out += run_.name_of(field);
-        const char type = run_.type_of(field);
-        if (field_is_numeric(run_.table, field)) {
-            out += " with ";
-            out += value;
+        const std::string_view value = value_text();
+        out_ += '\t';
+        out_ += name_of(field);
+        const char type = type_of(field);
+        if (field_is_numeric(table, field)) {
+            out_ += " with ";
+            out_ += value;
         } else if (is_date_or_time(type)) {
-            out += " with ctod(\"";
-            out += value;
-            out += "\")";
-        } else if (field_is_memo(run_.table, field)) {
-            out += " with ;\n";
-            if (run_.from_memo()) {
+            out_ += " with ctod(\"";
+            out_ += value;
+            out_ += "\")";
+        } else if (field_is_memo(table, field)) {
+            out_ += " with ;\n";
+            if (from_memo()) {
                 bool in_line = false;
-                run_.each_line_part(
+                each_line_part(
                     [&](std::string_view part) {
-                        if (!in_line) out += "\t\t\"";
+                        if (!in_line) out_ += "\t\t\"";
                         in_line = true;
-                        out += part;
+                        out_ += part;
                     },
                     [&] {
-                        if (in_line) out += "\" + chr(13) + chr(10) +;\n";
+                        if (in_line) out_ += "\" + chr(13) + chr(10) +;\n";
                         in_line = false;
                     });
-                if (in_line) out += "\" + chr(13) + chr(10) +;\n";
+                if (in_line) out_ += "\" + chr(13) + chr(10) +;\n";
             }
-            out += "\t\t\"\"";
+            out_ += "\t\t\"\"";
         } else if (type == 'L') {
-            out += " with .";
-            out += reads_true(value) ? 'T' : 'F';
-            out += '.';
+            out_ += " with .";
+            out_ += reads_true(value) ? 'T' : 'F';
+            out_ += '.';
         } else {
-            out += " with \"";
-            out += value;
-            out += '"';
+            out_ += " with \"";
+            out_ += value;
+            out_ += '"';
         }
-        out += last ? "\n" : ", ;\n";
+        out_ += last ? "\n" : ", ;\n";
     }
     bool close() override {
-        out() += "use\t&&\t" + run_.table.table_file_name + "\n\n";
+        out_ += "use\t&&\t" + table.table_file_name + "\n\n";
         return true;
     }
 };
 
 } // namespace
 
-std::unique_ptr<RecordWriter> make_program_writer(ExportRun& run) { return std::make_unique<ProgramWriter>(run); }
+std::unique_ptr<RecordWriter> make_program_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<ProgramWriter>(session, std::move(fields));
+}
 
 } // namespace rorarodi

@@ -7,20 +7,21 @@
 
 namespace rorarodi {
 
-ExportRun::ExportRun(Session& session, std::vector<int> fields)
+RecordWriter::RecordWriter(Session& session, std::vector<int> fields, ValueRules rules)
     : session(session),
       table(session.table()),
       settings(session.settings),
       fields(std::move(fields)),
       output_name(settings.output_file_name.value_or(std::string())),
       fields_layout(table.options.field_layout == FieldLayout::fields),
+      rules_(rules),
       utf8_(settings.utf8 ? &text_utf8_page(table) : nullptr) {
     if (utf8_)
         for (const FieldDescriptor& f : table.field_table) names_.push_back(utf8_->to_utf8(f.name));
 }
 
-bool ExportRun::open_text_output() {
-    text_.reserve(2 * kOutputBlock);
+bool RecordWriter::open_text_output() {
+    out_.reserve(2 * kOutputBlock);
     if (output_name.empty()) {
         stream_ = stdout;
         return true;
@@ -33,13 +34,13 @@ bool ExportRun::open_text_output() {
     return true;
 }
 
-void ExportRun::flush() {
-    if (stream_ && !text_.empty() && std::fwrite(text_.data(), 1, text_.size(), stream_) != text_.size())
+void RecordWriter::flush() {
+    if (stream_ && !out_.empty() && std::fwrite(out_.data(), 1, out_.size(), stream_) != out_.size())
         write_failed_ = true;
-    text_.clear();
+    out_.clear();
 }
 
-bool ExportRun::finish_text_output() {
+bool RecordWriter::finish_text_output() {
     flush();
     // Only an output file is checked: the console has no name to report.
     const bool failed = file_ && (write_failed_ || std::fflush(stream_) != 0);
@@ -48,19 +49,19 @@ bool ExportRun::finish_text_output() {
     return !failed;
 }
 
-void ExportRun::append_padded_name(std::string& out, int field, size_t width) const {
+void RecordWriter::append_padded_name(int field, size_t width) {
     const size_t characters = table.field_table[static_cast<size_t>(field)].name.size();
-    out += name_of(field);
-    if (characters < width) out.append(width - characters, ' ');
+    out_ += name_of(field);
+    if (characters < width) out_.append(width - characters, ' ');
 }
 
 // Returns the text to write: the piece itself, converted in place by /2ANSI, /2OEM
 // or for the console, or its UTF-8 form under /UTF8.
-std::span<char> ExportRun::convert(std::span<char> piece, bool memo_text) {
+std::span<char> RecordWriter::convert(std::span<char> piece, bool memo_text) {
     if (memo_text && settings.line_break_mode == LineBreakMode::kill)
         for (char& c : piece)
             if (c == '\r' || c == '\n') c = ' ';
-    if (utf8_ && rules.stored_bytes) return piece;
+    if (utf8_ && rules_.stored_bytes) return piece;
     if (utf8_) {
         converted_.clear();
         utf8_->append_utf8(converted_, std::string_view(piece.data(), piece.size()));
@@ -77,10 +78,10 @@ std::span<char> ExportRun::convert(std::span<char> piece, bool memo_text) {
     return piece;
 }
 
-void ExportRun::load_value(int field) {
+void RecordWriter::load_value(int field) {
     from_memo_ = present_ = false;
     first_ = {};
-    if ((settings.memo_as_text || rules.memo_contents) && field_is_memo(table, field)) {
+    if ((settings.memo_as_text || rules_.memo_contents) && field_is_memo(table, field)) {
         from_memo_ = true;
         if (!memos_) memos_ = std::make_unique<MemoReader>(table);
         if (memos_->start(field)) {

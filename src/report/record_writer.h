@@ -1,9 +1,7 @@
 // Record export: what the writers of the output formats share. The export walks
 // the records and hands each one to the writer of the output format, field by
-// field; the writer turns them into its format. ExportRun holds the records of one
-// export as a writer sees them: the table (the record being written in its record
-// buffer, field descriptors in its field table), the settings, the selected fields,
-// the output text, and the value of the field being written.
+// field; the writer turns them into its format, reading the values, names and
+// settings through its base class.
 #pragma once
 #include <cstdint>
 #include <cstring>
@@ -26,90 +24,17 @@ struct ValueRules {
     bool stored_bytes = false;   // texts keep the table's bytes under /UTF8
 };
 
-class ExportRun {
-public:
-    ExportRun(Session& session, std::vector<int> fields);
-
-    Session& session;
-    DbfTable& table;
-    const RunSettings& settings;
-    const std::vector<int> fields;
-    const std::string output_name;  // empty for the console
-    const bool fields_layout;
-    ValueRules rules;  // set by the writer
-
-    // The output of the formats written as text: standard output for the console,
-    // otherwise the file, appended to. False when the file cannot be opened or is
-    // the table's own file.
-    bool open_text_output();
-    // True when the output file held nothing before this export.
-    bool output_was_empty() const { return output_was_empty_; }
-    // The output text, collected here and written in large blocks.
-    std::string& text() { return text_; }
-    void maybe_flush() {
-        if (text_.size() >= kOutputBlock) flush();
-    }
-    // Writes what is collected and closes the file; false when some text could
-    // not be written (a full disk).
-    bool finish_text_output();
-
-    // The UTF-8 page of the table's text under /UTF8, otherwise nothing.
-    const Utf8Page* utf8() const { return utf8_; }
-    // A field's name as the output shows it (in UTF-8 under /UTF8).
-    const std::string& name_of(int field) const {
-        return utf8_ ? names_[static_cast<size_t>(field)] : table.field_table[static_cast<size_t>(field)].name;
-    }
-    // The name filled with spaces to `width` characters.
-    void append_padded_name(std::string& out, int field, size_t width) const;
-    char type_of(int field) const { return table.field_table[static_cast<size_t>(field)].type; }
-
-    // Loads the value of a field of the record buffer, converted for the output.
-    void load_value(int field);
-    // The value's text form, or the first piece of its memo's contents.
-    std::string_view value() const { return std::string_view(first_.data(), first_.size()); }
-    bool from_memo() const { return from_memo_; }
-    bool memo_present() const { return present_; }  // the memo's contents are not empty
-
-    // Calls visit(piece) for every piece of the value, converted; `again` starts a
-    // memo from its first byte once more. The pieces may be changed in place.
-    template <typename Visit>
-    void each_piece(Visit&& visit, bool again = false);
-    // Splits the value at CR and LF: part(text) for each run of other characters
-    // (a line may come in several parts), line_break() for each CR or LF.
-    template <typename Part, typename LineBreak>
-    void each_line_part(Part&& part, LineBreak&& line_break);
-
-private:
-    static constexpr size_t kOutputBlock = 1024 * 1024;
-
-    void flush();
-    std::span<char> convert(std::span<char> piece, bool memo_text);
-
-    StdioFile file_;
-    std::FILE* stream_ = nullptr;
-    bool output_was_empty_ = false;
-    bool write_failed_ = false;
-    std::string text_;
-    const Utf8Page* utf8_;
-    std::vector<std::string> names_;  // field names in UTF-8 under /UTF8
-    std::string converted_;           // the UTF-8 form of the current value or memo piece
-    std::unique_ptr<MemoReader> memos_;
-    bool from_memo_ = false;
-    bool present_ = false;
-    std::span<char> first_;
-};
-
-// The writer of one output format. The export calls open, header_line, then for
-// every record begin_record, field for each selected field (its value loaded) and
-// end_record, then close.
+// The writer of one output format, and what every writer reads and writes through.
+// The export calls open, header_line, then for every record begin_record, field for
+// each selected field (its value loaded by load_value) and end_record, then close.
 class RecordWriter {
 public:
-    explicit RecordWriter(ExportRun& run, ValueRules rules = {}) : run_(run) { run.rules = rules; }
+    RecordWriter(Session& session, std::vector<int> fields, ValueRules rules = {});
     virtual ~RecordWriter() = default;
 
     // Opens (or creates) the output and writes what comes first; false when it
     // cannot be opened.
-    virtual bool open() { return run_.open_text_output(); }
+    virtual bool open() { return open_text_output(); }
     // The line of field names (/HDR).
     virtual void header_line() {}
     // `flag` is the record's deletion flag, `position` its view position.
@@ -121,10 +46,74 @@ public:
     // could not be written.
     virtual bool close() { return true; }
 
-protected:
-    std::string& out() { return run_.text(); }
+    // Loads the value of a field of the record buffer, converted for the output.
+    void load_value(int field);
+    void maybe_flush() {
+        if (out_.size() >= kOutputBlock) flush();
+    }
+    // Writes the text collected and closes the file; false when some of it could
+    // not be written (a full disk).
+    bool finish_text_output();
 
-    ExportRun& run_;
+    Session& session;
+    DbfTable& table;  // the record being written in its record buffer
+    const RunSettings& settings;
+    const std::vector<int> fields;
+    const std::string output_name;  // empty for the console
+    const bool fields_layout;
+
+protected:
+    // The output of the formats written as text: standard output for the console,
+    // otherwise the file, appended to. False when the file cannot be opened or is
+    // the table's own file.
+    bool open_text_output();
+    // True when the output file held nothing before this export.
+    bool output_was_empty() const { return output_was_empty_; }
+
+    // The UTF-8 page of the table's text under /UTF8, otherwise nothing.
+    const Utf8Page* utf8() const { return utf8_; }
+    // A field's name as the output shows it (in UTF-8 under /UTF8).
+    const std::string& name_of(int field) const {
+        return utf8_ ? names_[static_cast<size_t>(field)] : table.field_table[static_cast<size_t>(field)].name;
+    }
+    // The name filled with spaces to `width` characters.
+    void append_padded_name(int field, size_t width);
+    char type_of(int field) const { return table.field_table[static_cast<size_t>(field)].type; }
+
+    // The value's text form, or the first piece of its memo's contents.
+    std::string_view value_text() const { return std::string_view(first_.data(), first_.size()); }
+    bool from_memo() const { return from_memo_; }
+    bool memo_present() const { return present_; }  // the memo's contents are not empty
+    // Calls visit(piece) for every piece of the value, converted; `again` starts a
+    // memo from its first byte once more. The pieces may be changed in place.
+    template <typename Visit>
+    void each_piece(Visit&& visit, bool again = false);
+    // Splits the value at CR and LF: part(text) for each run of other characters
+    // (a line may come in several parts), line_break() for each CR or LF.
+    template <typename Part, typename LineBreak>
+    void each_line_part(Part&& part, LineBreak&& line_break);
+
+    // The output text, collected here and written in large blocks.
+    std::string out_;
+
+private:
+    static constexpr size_t kOutputBlock = 1024 * 1024;
+
+    void flush();
+    std::span<char> convert(std::span<char> piece, bool memo_text);
+
+    const ValueRules rules_;
+    StdioFile file_;
+    std::FILE* stream_ = nullptr;
+    bool output_was_empty_ = false;
+    bool write_failed_ = false;
+    const Utf8Page* utf8_;
+    std::vector<std::string> names_;  // field names in UTF-8 under /UTF8
+    std::string converted_;           // the UTF-8 form of the current value or memo piece
+    std::unique_ptr<MemoReader> memos_;
+    bool from_memo_ = false;
+    bool present_ = false;
+    std::span<char> first_;
 };
 
 // True when writing to `name` would write into the table's own file or its memo file.
@@ -150,9 +139,9 @@ inline bool is_date_or_time(char type) { return type == 'D' || type == 'T'; }
 inline bool reads_true(std::string_view text) { return !text.empty() && (text[0] == 'T' || text[0] == 'Y'); }
 
 template <typename Visit>
-void ExportRun::each_piece(Visit&& visit, bool again) {
+void RecordWriter::each_piece(Visit&& visit, bool again) {
     if (!from_memo_) {
-        visit(value());
+        visit(value_text());
         return;
     }
     if (!present_) return;
@@ -169,7 +158,7 @@ void ExportRun::each_piece(Visit&& visit, bool again) {
 }
 
 template <typename Part, typename LineBreak>
-void ExportRun::each_line_part(Part&& part, LineBreak&& line_break) {
+void RecordWriter::each_line_part(Part&& part, LineBreak&& line_break) {
     each_piece([&](std::string_view piece) {
         size_t i = 0;
         while (i < piece.size()) {

@@ -2,6 +2,7 @@
 // stored into the field of the same name, or to a new table made from the
 // selected fields.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 
 #include "report/record_writer.h"
@@ -16,6 +17,8 @@ namespace {
 
 // Longest text a field of the output table takes from a memo (the widest field).
 constexpr size_t kLongestFieldText = 65535;
+// Room for "%f" of any double (DBL_MAX has 309 integer digits).
+constexpr size_t kPrintedNumberRoom = 400;
 
 // Widths a field converted to 'C' for an older table kind gets, so that its text
 // fits whole: "%f" of any 32-bit integer, of any currency value, of doubles below
@@ -64,22 +67,22 @@ int output_field_for(const DbfTable& output, const std::string& name) {
 // Opens the output table, creating it from the selected fields when the file does
 // not exist. Nothing when it cannot be opened or created, or when it would be the
 // current table or share its files.
-std::unique_ptr<DbfTable> open_table_output(ExportRun& run) {
-    DbfTable& table = run.table;
-    const std::string& name = run.output_name;
+std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
+    DbfTable& table = writer.table;
+    const std::string& name = writer.output_name;
     if (is_table_own_file(name, table)) return nullptr;
     auto output = std::make_unique<DbfTable>();
-    // The source's options, so that dates are read as the source writes them.
-    // Not its /BAK: that asks for a copy of the table being changed, and the
-    // source is not.
+    // The source's options, so that dates are read as the source writes them;
+    // but not /BAK, which is for the tables the parameters change: the output
+    // table gets no ".bak" copy.
     output->options = table.options;
     output->options.backup_option = false;
-    share_run_settings(run.session, *output);
+    share_run_settings(writer.session, *output);
     if (!file_exists(name)) {
-        const TableKind kind = run.settings.new_table_kind.value_or(table.table_kind);
+        const TableKind kind = writer.settings.new_table_kind.value_or(table.table_kind);
         if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;
         std::vector<FieldDescriptor> described;
-        for (int field : run.fields) described.push_back(new_output_field(table, field, kind));
+        for (int field : writer.fields) described.push_back(new_output_field(table, field, kind));
         if (!create_table_file(name, described, kind, memo_block_size(table), true)) return nullptr;
     }
     if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
@@ -93,12 +96,12 @@ constexpr ValueRules kTableValues{.memo_contents = true, .stored_bytes = true};
 
 class TableWriter : public RecordWriter {
 public:
-    explicit TableWriter(ExportRun& run) : RecordWriter(run, kTableValues) {}
+    TableWriter(Session& session, std::vector<int> fields) : RecordWriter(session, std::move(fields), kTableValues) {}
 
     bool open() override {
-        output_ = open_table_output(run_);
+        output_ = open_table_output(*this);
         if (!output_) return false;
-        for (int field : run_.fields) target_.push_back(output_field_for(*output_, run_.table.field_table[field].name));
+        for (int field : fields) target_.push_back(output_field_for(*output_, table.field_table[field].name));
         memos_ = std::make_unique<MemoWriter>(*output_);
         appender_ = std::make_unique<RecordAppender>(*output_);
         return true;
@@ -112,36 +115,35 @@ public:
     void field(size_t index, int field, bool) override {
         const int target = target_[index];
         if (target < 0) return;
-        DbfTable& table = run_.table;
         DbfTable& output = *output_;
-        const char* text = run_.value().data();
+        const char* text = value_text().data();
         double number = 0;
-        std::string printed;
+        char printed[kPrintedNumberRoom];
         if (field_is_numeric(table, field)) {
             number = field_number(table, field);
             if (!field_is_numeric(output, target)) {
-                printed = std::to_string(number);  // "%f", whole whatever its size
-                text = printed.c_str();
+                std::snprintf(printed, sizeof printed, "%f", number);
+                text = printed;
             }
-        } else if (!run_.from_memo()) {
+        } else if (!from_memo()) {
             number = std::atof(text);
         }
         if (field_is_memo(output, target)) {
             // A memo takes the whole memo, or a text up to its end; an empty one
             // leaves the field blank.
             if (!memos_->start(target)) return;
-            if (run_.from_memo())
-                run_.each_piece([&](std::string_view piece) { memos_->add(piece); });
+            if (from_memo())
+                each_piece([&](std::string_view piece) { memos_->add(piece); });
             else
                 memos_->add(text);
             memos_->finish();
             return;
         }
-        if (run_.from_memo()) {
+        if (from_memo()) {
             // The memo's length is the number; its first bytes are all a field can hold.
             scratch_.clear();
             uint64_t length = 0;
-            run_.each_piece([&](std::string_view piece) {
+            each_piece([&](std::string_view piece) {
                 length += piece.size();
                 if (scratch_.size() < kLongestFieldText)
                     scratch_.append(piece.substr(0, std::min(piece.size(), kLongestFieldText - scratch_.size())));
@@ -151,6 +153,7 @@ public:
             set_field(output, target, text, number);
         }
     }
+
     void end_record() override { appender_->append(); }
     bool close() override { return appender_->finish(); }
 
@@ -165,6 +168,8 @@ private:
 
 } // namespace
 
-std::unique_ptr<RecordWriter> make_table_writer(ExportRun& run) { return std::make_unique<TableWriter>(run); }
+std::unique_ptr<RecordWriter> make_table_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<TableWriter>(session, std::move(fields));
+}
 
 } // namespace rorarodi

@@ -13,55 +13,55 @@ public:
     using RecordWriter::RecordWriter;
 
     void header_line() override {
-        if (!run_.settings.header_line || run_.fields_layout) return;
-        if (run_.settings.show_deletion_marks) out() += "*|";
-        const std::vector<int>& fields = run_.fields;
+        if (!settings.header_line || fields_layout) return;
+        if (settings.show_deletion_marks) out_ += "*|";
         for (size_t i = 0; i < fields.size(); ++i) {
-            run_.append_padded_name(out(), fields[i], field_display_width(run_.table, fields[i]));
-            if (i + 1 < fields.size()) out() += '|';
+            append_padded_name(fields[i], field_display_width(table, fields[i]));
+            if (i + 1 < fields.size()) out_ += '|';
         }
-        out() += '\n';
+        out_ += '\n';
     }
 
     void begin_record(uint8_t flag, uint32_t) override {
-        if (!run_.settings.show_deletion_marks) return;
-        if (run_.fields_layout) out() += "*" + std::string(kNameColumn - 1, ' ') + "|";
-        out() += static_cast<char>(flag);
-        out() += run_.fields_layout ? '\n' : '|';
+        if (!settings.show_deletion_marks) return;
+        if (fields_layout) out_ += "*" + std::string(kNameColumn - 1, ' ') + "|";
+        out_ += static_cast<char>(flag);
+        out_ += fields_layout ? '\n' : '|';
     }
 
     void field(size_t, int field, bool last) override {
-        std::string& out = run_.text();
-        if (run_.fields_layout) {
-            run_.append_padded_name(out, field, kNameColumn);
-            out += '|';
+        if (fields_layout) {
+            append_padded_name(field, kNameColumn);
+            out_ += '|';
         }
         // Without CR: a line break in a value is its LF alone.
-        run_.each_piece([&](std::string_view piece) {
+        each_piece([&](std::string_view piece) {
             if (piece.find('\r') == std::string_view::npos) {
-                out += piece;
+                out_ += piece;
                 return;
             }
             for (char c : piece)
-                if (c != '\r') out += c;
+                if (c != '\r') out_ += c;
         });
-        if (run_.fields_layout)
-            out += '\n';
+        if (fields_layout)
+            out_ += '\n';
         else if (!last)
-            out += '|';
+            out_ += '|';
     }
 
     void end_record() override {
-        if (run_.settings.show_names) {
-            out() += run_.table.table_file_name;
-            if (run_.fields_layout) out() += '\n';
+        if (settings.show_names) {
+            out_ += table.table_file_name;
+            if (fields_layout) out_ += '\n';
         }
-        out() += '\n';
+        out_ += '\n';
     }
 };
 
 } // namespace
 
-std::unique_ptr<RecordWriter> make_text_writer(ExportRun& run) { return std::make_unique<TextWriter>(run); }
+std::unique_ptr<RecordWriter> make_text_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<TextWriter>(session, std::move(fields));
+}
 
 } // namespace rorarodi

@@ -22,44 +22,41 @@ public:
 
     bool open() override {
         if (!RecordWriter::open()) return false;
-        std::string& out = run_.text();
-        out += "<?xml version=\"1.0\"?>\n<!-- Location: " + run_.table.table_file_name + " -->\n";
-        if (run_.settings.header_line)
-            out += "   <Structure>\n" + xml_field_entries(run_.table, run_.utf8()) + "   </Structure>\n";
-        out += "   <Information>\n";
+        out_ += "<?xml version=\"1.0\"?>\n<!-- Location: " + table.table_file_name + " -->\n";
+        if (settings.header_line)
+            out_ += "   <Structure>\n" + xml_field_entries(table, utf8()) + "   </Structure>\n";
+        out_ += "   <Information>\n";
         return true;
     }
 
     void begin_record(uint8_t flag, uint32_t position) override {
-        std::string& out = run_.text();
-        out += "      <Record>\n         ";
-        append_xml_number_element(out, "RecNo", static_cast<double>(position) + 1);
-        out += '\n';
-        if (run_.settings.show_deletion_marks) {
-            out += "         ";
+        out_ += "      <Record>\n         ";
+        append_xml_number_element(out_, "RecNo", static_cast<double>(position) + 1);
+        out_ += '\n';
+        if (settings.show_deletion_marks) {
+            out_ += "         ";
             const char flag_text[2] = {flag == ' ' ? '\0' : static_cast<char>(flag), '\0'};
-            append_xml_element(out, "DeletedFlag", std::string_view(flag_text), false);
-            out += '\n';
+            append_xml_element(out_, "DeletedFlag", std::string_view(flag_text), false);
+            out_ += '\n';
         }
     }
 
     void field(size_t, int field, bool) override {
-        std::string& out = run_.text();
-        const std::string& name = run_.name_of(field);
-        out += "         ";
-        if (field_is_numeric(run_.table, field))
-            append_xml_number_element(out, name, field_number(run_.table, field));
-        else if (!run_.from_memo())
-            append_xml_element(out, name, run_.value(), true, run_.utf8() != nullptr);
+        const std::string& name = name_of(field);
+        out_ += "         ";
+        if (field_is_numeric(table, field))
+            append_xml_number_element(out_, name, field_number(table, field));
+        else if (!from_memo())
+            append_xml_element(out_, name, value_text(), true, utf8() != nullptr);
         else
             memo_element(name);
-        out += '\n';
+        out_ += '\n';
     }
 
-    void end_record() override { out() += "      </Record>\n"; }
+    void end_record() override { out_ += "      </Record>\n"; }
 
     bool close() override {
-        out() += "   </Information>\n\n";
+        out_ += "   </Information>\n\n";
         return true;
     }
 
@@ -67,34 +64,35 @@ private:
     // The memo text ends at its first NUL. A first pass decides between the empty
     // element and CDATA; the second writes the content.
     void memo_element(const std::string& name) {
-        std::string& out = run_.text();
         bool empty = true, cdata = false, ended = false;
-        run_.each_piece([&](std::string_view piece) {
+        each_piece([&](std::string_view piece) {
             if (ended) return;
             piece = up_to_nul(piece, ended);
             if (!piece.empty()) empty = false;
             if (xml_uses_cdata(piece, true)) cdata = true;
         });
-        out += '<';
-        out += name;
+        out_ += '<';
+        out_ += name;
         if (empty) {
-            out += "/>";
+            out_ += "/>";
             return;
         }
-        out += '>';
-        XmlContentWriter content(out, cdata, run_.utf8() != nullptr);
+        out_ += '>';
+        XmlContentWriter content(out_, cdata, utf8() != nullptr);
         content.begin();
         ended = false;
-        run_.each_piece([&](std::string_view piece) { if (!ended) content.add(up_to_nul(piece, ended)); }, true);
+        each_piece([&](std::string_view piece) { if (!ended) content.add(up_to_nul(piece, ended)); }, true);
         content.end();
-        out += "</";
-        out += name;
-        out += '>';
+        out_ += "</";
+        out_ += name;
+        out_ += '>';
     }
 };
 
 } // namespace
 
-std::unique_ptr<RecordWriter> make_xml_writer(ExportRun& run) { return std::make_unique<XmlWriter>(run); }
+std::unique_ptr<RecordWriter> make_xml_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<XmlWriter>(session, std::move(fields));
+}
 
 } // namespace rorarodi
