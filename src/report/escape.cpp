@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 namespace rorarodi {
 
@@ -31,8 +30,6 @@ bool append_character_reference(std::string& out, unsigned char byte, bool utf8)
     return true;
 }
 
-bool starts_with(std::string_view text, const char* prefix) { return text.substr(0, std::strlen(prefix)) == prefix; }
-
 // One token of the link pass, followed by its single space.
 void append_linked_token(std::string& out, std::string_view token) {
     size_t at = token.find('@');
@@ -51,9 +48,9 @@ void append_linked_token(std::string& out, std::string_view token) {
         return;
     }
     const char* scheme = nullptr;
-    if (starts_with(token, "http://") || starts_with(token, "ftp://"))
+    if (token.starts_with("http://") || token.starts_with("ftp://"))
         scheme = "";
-    else if (token.size() > 4 && (starts_with(token, "www.") || starts_with(token, "ftp.")) &&
+    else if (token.size() > 4 && (token.starts_with("www.") || token.starts_with("ftp.")) &&
              token.find('.', 4) != std::string_view::npos)
         scheme = token[0] == 'w' ? "http://" : "ftp://";
     if (scheme) {

@@ -87,11 +87,42 @@ protected:
     // Calls visit(piece) for every piece of the value, converted; `again` starts a
     // memo from its first byte once more. The pieces may be changed in place.
     template <typename Visit>
-    void each_piece(Visit&& visit, bool again = false);
+    void each_piece(Visit&& visit, bool again = false) {
+        if (!from_memo_) {
+            visit(value_text());
+            return;
+        }
+        if (!present_) return;
+        std::span<char> piece = first_;
+        if (again) {
+            memos_->rewind();
+            piece = convert(memos_->next(), true);
+        }
+        while (!piece.empty()) {
+            visit(std::string_view(piece.data(), piece.size()));
+            maybe_flush();
+            piece = convert(memos_->next(), true);
+        }
+    }
     // Splits the value at CR and LF: part(text) for each run of other characters
     // (a line may come in several parts), line_break() for each CR or LF.
     template <typename Part, typename LineBreak>
-    void each_line_part(Part&& part, LineBreak&& line_break);
+    void each_line_part(Part&& part, LineBreak&& line_break) {
+        each_piece([&](std::string_view piece) {
+            size_t i = 0;
+            while (i < piece.size()) {
+                if (piece[i] == '\r' || piece[i] == '\n') {
+                    line_break();
+                    ++i;
+                    continue;
+                }
+                size_t end = i;
+                while (end < piece.size() && piece[end] != '\r' && piece[end] != '\n') ++end;
+                part(piece.substr(i, end - i));
+                i = end;
+            }
+        });
+    }
 
     // The output text, collected here and written in large blocks.
     std::string out_;
@@ -137,42 +168,5 @@ inline bool holds_any(std::string_view text, std::string_view set) {
 inline bool is_date_or_time(char type) { return type == 'D' || type == 'T'; }
 // A logical value's text that counts as true.
 inline bool reads_true(std::string_view text) { return !text.empty() && (text[0] == 'T' || text[0] == 'Y'); }
-
-template <typename Visit>
-void RecordWriter::each_piece(Visit&& visit, bool again) {
-    if (!from_memo_) {
-        visit(value_text());
-        return;
-    }
-    if (!present_) return;
-    std::span<char> piece = first_;
-    if (again) {
-        memos_->rewind();
-        piece = convert(memos_->next(), true);
-    }
-    while (!piece.empty()) {
-        visit(std::string_view(piece.data(), piece.size()));
-        maybe_flush();
-        piece = convert(memos_->next(), true);
-    }
-}
-
-template <typename Part, typename LineBreak>
-void RecordWriter::each_line_part(Part&& part, LineBreak&& line_break) {
-    each_piece([&](std::string_view piece) {
-        size_t i = 0;
-        while (i < piece.size()) {
-            if (piece[i] == '\r' || piece[i] == '\n') {
-                line_break();
-                ++i;
-                continue;
-            }
-            size_t end = i;
-            while (end < piece.size() && piece[end] != '\r' && piece[end] != '\n') ++end;
-            part(piece.substr(i, end - i));
-            i = end;
-        }
-    });
-}
 
 } // namespace rorarodi
