@@ -220,6 +220,25 @@ TEST(Export, OwnFilesAreNeverOutput) {
     EXPECT_EQ(read_file(dir / "mix.fpt"), memo);
 }
 
+// Output that a full disk refuses is reported, in every format.
+TEST(Export, FullDiskReported) {
+    TempDir dir;
+    write_mixed_table(dir);
+    if (!file_exists("/dev/full")) GTEST_SKIP() << "/dev/full is missing";
+    for (std::string name : {"f.csv", "f.txt", "f.htm", "f.xml", "f.sql", "f.prg"}) {
+        ASSERT_EQ(::symlink("/dev/full", (dir / name).c_str()), 0);
+        EXPECT_EQ(export_run(dir, {"/OUT:" + name, "/S:*"}).output, "Can't write " + name + "\n");
+    }
+    // A file size limit stands in for a full disk under the output table.
+    TableLayout layout;
+    layout.fields = {{"T", 'C', 200}};
+    layout.records.assign(20, make_record(layout, {"x"}));
+    write_file(dir / "t.dbf", build_table(layout));
+    RunResult r = run_command("/bin/sh", {"-c", "ulimit -f 2; trap '' XFSZ; exec ./rorarodi t.dbf /OUT:c.dbf /S:*"},
+                              dir.path());
+    EXPECT_EQ(r.output, "Can't write c.dbf\n");
+}
+
 TEST(Export, CodePagesOnOutput) {
     TempDir dir;
     TableLayout layout;
