@@ -232,6 +232,8 @@ int lock_file(const std::string& path) {
     for (;;) {
         if (disk::try_lock(fd)) return fd;
         if ((errno != EAGAIN && errno != EACCES) || std::chrono::steady_clock::now() >= deadline) {
+            // Both say that another open file holds a lock.
+            if (errno == EACCES) errno = EAGAIN;
             note(DiskOp::lock, path);
             close_fd(fd);
             return -1;

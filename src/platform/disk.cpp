@@ -107,7 +107,7 @@ const char* disk_op_verb(DiskOp op) {
 }
 
 std::string describe_failure(const DiskFailure& failure) {
-    const char* reason = failure.op == DiskOp::lock && (failure.error == EAGAIN || failure.error == EACCES)
+    const char* reason = failure.op == DiskOp::lock && failure.error == EAGAIN
                              ? "another process is changing it"
                              : std::strerror(failure.error);
     return std::string("Can't ") + disk_op_verb(failure.op) + " " + failure.path + ": " + reason;
