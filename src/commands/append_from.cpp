@@ -76,10 +76,8 @@ void append_from_table(DbfTable& target, const std::string& name) {
         copy_password(target, source);
     }
     // Dates travel as text in the target's date mode, and are read back in it.
-    source.options.date_mode = target.options.date_mode;
-    source.options.date_formats = target.options.date_formats;
-    source.options.datetime_formats = target.options.datetime_formats;
-    source.options.code_pages = target.options.code_pages;
+    source.options = target.options;
+    source.options.trim_mode = TrimMode::none;  // values travel whole
 
     const std::vector<int> matches = match_fields(target, source);
     std::vector<FieldTransfer> transfers(matches.size(), FieldTransfer::text_and_number);

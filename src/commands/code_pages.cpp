@@ -68,9 +68,7 @@ bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page
 bool field_holds_binary(const DbfTable& table, int field) {
     const FieldDescriptor& descriptor = table.field_table[static_cast<size_t>(field)];
     if (descriptor.type != 'C' && descriptor.type != 'M') return true;
-    const uint8_t version = table.version();
-    const bool visual_foxpro = version == 0x30 || version == 0x31 || version == 0x32;
-    return visual_foxpro && (descriptor.flags & kBinaryFieldFlag) != 0;
+    return kind_for_version(table.version()) == TableKind::visual_foxpro && (descriptor.flags & kBinaryFieldFlag) != 0;
 }
 
 // Converts a character field's stored bytes in place, up to its first zero byte.

@@ -697,15 +697,9 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     }
     // Values travel as texts: both tables read and write dates in the same layout,
     // and texts are converted the same way.
-    target->options.date_mode = current.options.date_mode;
-    target->options.date_formats = current.options.date_formats;
-    target->options.datetime_formats = current.options.datetime_formats;
-    target->options.ansi = current.options.ansi;
-    target->options.code_pages = current.options.code_pages;
-    target->options.expression_quotes = current.options.expression_quotes;
-    target->options.to_oem_hook = current.options.to_oem_hook;
-    target->options.from_oem_hook = current.options.from_oem_hook;
-    target->options.upper_case_hook = current.options.upper_case_hook;
+    target->options = current.options;
+    target->options.backup_option = false;       // a new work file: nothing to keep a copy of
+    target->options.trim_mode = TrimMode::none;  // computed fields see whole field texts
     copy_password(current, *target);
     const TrimMode saved_trim = current.options.trim_mode;
     current.options.trim_mode = TrimMode::none;

@@ -143,9 +143,8 @@ struct FieldPair {
 };
 
 std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& other) {
-    const bool same_formatting = current.level7 == other.level7 && current.options.date_mode == other.options.date_mode &&
-                                 current.options.trim_mode == other.options.trim_mode && current.options.date_formats == other.options.date_formats &&
-                                 current.options.datetime_formats == other.options.datetime_formats;
+    const bool same_formatting =
+        current.level7 == other.level7 && current.options.text_form() == other.options.text_form();
     std::vector<FieldPair> pairs;
     for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
         int g = -1;

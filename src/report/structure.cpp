@@ -153,7 +153,7 @@ void write_xml_document(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
 
 std::vector<uint8_t> structure_table_header(uint32_t record_count) {
     std::vector<uint8_t> header(kStructureHeaderLength, 0);
-    header[kVersionOffset] = 0x03;
+    header[kVersionOffset] = kVersionDbase3;
     // A fixed date of last update: 13 September 2000.
     header[kDateOffset] = 100;
     header[kDateOffset + 1] = 9;
@@ -164,9 +164,9 @@ std::vector<uint8_t> structure_table_header(uint32_t record_count) {
     size_t at = kStandardHeaderSize;
     for (const StructureColumn& column : kStructureColumns) {
         for (size_t i = 0; column.name[i] != '\0'; ++i) header[at + i] = static_cast<uint8_t>(column.name[i]);
-        header[at + 11] = static_cast<uint8_t>(column.type);
-        write_le32(&header[at + 12], column.offset);
-        header[at + 16] = column.length;
+        header[at + kStandardDescriptor.type] = static_cast<uint8_t>(column.type);
+        write_le32(&header[at + kStandardFieldOffset], column.offset);
+        header[at + kStandardDescriptor.length] = column.length;
         at += kStandardDescriptorSize;
     }
     header[at] = kHeaderTerminator;

@@ -23,7 +23,6 @@ constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 3
 constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
 constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
-constexpr uint8_t kSmtVersion = 0xE5;
 constexpr size_t kDateWorkArea = 20;
 constexpr size_t kCompactDateLength = 8;
 constexpr size_t kNumberWorkArea = 256;
@@ -315,7 +314,7 @@ uint8_t field_blank_byte(const DbfTable& table, int field) {
     const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
     switch (f.type) {
     case 'C': case 'D': case 'F': case 'L': case 'N': case 'V': return ' ';
-    case 'G': case 'M': return (f.length == 10 && table.version() != 0xE5) ? ' ' : 0;
+    case 'G': case 'M': return (f.length == 10 && table.version() != kVersionSmt) ? ' ' : 0;
     case 'T': case '@': return f.length == 14 ? ' ' : 0;
     case 'B': return (f.length == 8 || f.length == 4) ? 0 : ' ';
     default: return 0;
@@ -516,7 +515,7 @@ void store_field_integer(DbfTable& table, int field, int32_t value) {
 }
 
 bool memo_reference_present(const DbfTable& table, int field) {
-    if (table.version() == kSmtVersion) {
+    if (table.version() == kVersionSmt) {
         size_t count = std::min(usable_width(table, field), kSmtReferenceWidth);
         const uint8_t* p = field_bytes(table, field);
         return std::any_of(p, p + count, [](uint8_t b) { return b != 0; });
@@ -527,7 +526,7 @@ bool memo_reference_present(const DbfTable& table, int field) {
 }
 
 uint32_t memo_block_number(const DbfTable& table, int field) {
-    if (table.version() == kSmtVersion) {
+    if (table.version() == kVersionSmt) {
         if (!field_holds(table, field, kSmtReferenceWidth)) return 0;
         return read_le32(field_bytes(table, field) + 6);
     }

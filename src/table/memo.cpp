@@ -31,10 +31,11 @@ constexpr uint32_t kFoxProTextBlock = 1;
 // The format follows the version byte, not the table kind.
 MemoFormat memo_format(uint8_t version) {
     switch (version) {
-    case 0x03: case 0x83: return MemoFormat::kDbase3;
-    case 0x04: case 0x8B: case 0x8C: return MemoFormat::kDbase4;
-    case 0x30: case 0x31: case 0x32: case 0xF5: return MemoFormat::kFoxPro;
-    case 0xE5: return MemoFormat::kSmt;
+    case kVersionDbase3: case kVersionDbase3Memo: return MemoFormat::kDbase3;
+    case kVersionDbase4: case kVersionDbase4Memo: case kVersionLevel7Memo: return MemoFormat::kDbase4;
+    case kVersionVisualFoxPro: case kVersionVisualFoxProAutoincrement: case kVersionVisualFoxProVarchar:
+    case kVersionFoxProMemo: return MemoFormat::kFoxPro;
+    case kVersionSmt: return MemoFormat::kSmt;
     default: return MemoFormat::kNone;
     }
 }

@@ -17,8 +17,6 @@ namespace {
 constexpr size_t kLayoutProbeSize = 128;
 constexpr size_t kLevel7ProbeOffset = 64;
 constexpr size_t kBackupBlockSize = 32768;
-constexpr uint8_t kVersionWithMemo = 0xF5;
-constexpr uint8_t kVersionWithoutMemo = 0x03;
 } // namespace
 
 uint32_t DbfTable::record_count() const { return read_le32(header_image.data() + kRecordCountOffset); }
@@ -55,28 +53,21 @@ bool read_table_header(DbfTable& table) {
 
 namespace {
 
-FieldDescriptor standard_descriptor(const uint8_t* d) {
+FieldDescriptor read_descriptor(const uint8_t* d, bool level7) {
+    const DescriptorLayout& layout = level7 ? kLevel7Descriptor : kStandardDescriptor;
     FieldDescriptor field;
     size_t name_length = 0;
-    while (name_length < 10 && d[name_length] != 0) ++name_length;
+    while (name_length < layout.name_length && d[name_length] != 0) ++name_length;
     field.name.assign(reinterpret_cast<const char*>(d), name_length);
-    field.type = static_cast<char>(d[11]);
-    field.length = d[16];
-    field.decimals = d[17];
-    field.flags = d[18];
-    field.carried = d[20];
-    return field;
-}
-
-FieldDescriptor level7_descriptor(const uint8_t* d) {
-    FieldDescriptor field;
-    size_t name_length = 0;
-    while (name_length < 31 && d[name_length] != 0) ++name_length;
-    field.name.assign(reinterpret_cast<const char*>(d), name_length);
-    field.type = static_cast<char>(d[32]);
-    field.length = d[33];
-    field.decimals = d[34];
-    std::copy(d + 37, d + 48, field.level7_tail.begin());
+    field.type = static_cast<char>(d[layout.type]);
+    field.length = d[layout.length];
+    field.decimals = d[layout.decimals];
+    if (level7) {
+        std::copy(d + kLevel7TailOffset, d + layout.size, field.level7_tail.begin());
+    } else {
+        field.flags = d[kStandardFlagsOffset];
+        field.carried = d[kStandardCarriedOffset];
+    }
     return field;
 }
 
@@ -123,7 +114,7 @@ bool read_field_descriptors(DbfTable& table) {
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
         const size_t start = i * size;
         if (start + size > bytes || area[start] == kHeaderTerminator || start > header_length) break;
-        table.field_table.push_back(table.level7 ? level7_descriptor(&area[start]) : standard_descriptor(&area[start]));
+        table.field_table.push_back(read_descriptor(&area[start], table.level7));
     }
 
     // Wide character fields: the header's record length tells whether the
@@ -164,7 +155,7 @@ bool read_field_descriptors(DbfTable& table) {
     }
 
     if (table.header_problems & kDamagedVersion)
-        table.header_image[kVersionOffset] = table.first_memo_field >= 0 ? kVersionWithMemo : kVersionWithoutMemo;
+        table.header_image[kVersionOffset] = table.first_memo_field >= 0 ? kVersionFoxProMemo : kVersionDbase3;
 
     if (accepted) {
         table.record_buffer.assign(kRecordBufferSize, 0);

@@ -68,13 +68,23 @@ constexpr bool trims_left(TrimMode mode) { return mode == TrimMode::left || mode
 // per field (/FIELDS).
 enum class FieldLayout : int { browse = 0, fields = 1 };
 
-// The options a table carries: set by parameters for each file, starting from
-// their defaults, and copied from one table to another as a whole.
-struct TableOptions {
+// The options that shape the text form of a field: two tables alike in these show
+// equal field bytes as equal texts.
+struct TextFormOptions {
     DateMode date_mode = DateMode::as_stored;
     std::array<std::string, 5> date_formats = kDefaultDateFormats;          // by date mode, 1..4
     std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // by date mode, 1..4
     TrimMode trim_mode = TrimMode::none;
+    bool operator==(const TextFormOptions&) const = default;
+};
+
+// The options a table carries: set by parameters for each file, starting from
+// their defaults, and copied from one table to another as a whole. The hooks make
+// them incomparable as a whole; text_form() is the part that compares.
+struct TableOptions : TextFormOptions {
+    const TextFormOptions& text_form() const { return *this; }
+    bool operator==(const TableOptions&) const = delete;
+
     int new_memo_block_size = 128;
     bool ansi = false;
     bool case_insensitive = false;
