@@ -81,10 +81,6 @@ bool apply_assignments(DbfTable& table, const AssignmentList& list) {
     return apply_with(table, list, work);
 }
 
-bool apply_assignments(DbfTable& table, const std::string& text) {
-    return apply_assignments(table, parse_assignments(table, text));
-}
-
 AssignmentList session_assignments(const Session& session, const DbfTable& table) {
     if (!session.field_assignments) return AssignmentList{};
     const Utf8Page& page = text_utf8_page(table);
@@ -92,12 +88,6 @@ AssignmentList session_assignments(const Session& session, const DbfTable& table
         table, session.field_assignments_utf8 ? page.from_utf8(*session.field_assignments) : *session.field_assignments);
     if (session.settings.utf8) list.messages_utf8 = &page;
     return list;
-}
-
-bool update_record(DbfTable& table, uint32_t position, const AssignmentList& list) {
-    if (!read_view_record(table, position)) return false;
-    apply_assignments(table, list);
-    return write_view_record(table, position);
 }
 
 void handle_field(Session& session, const std::string& argument) {

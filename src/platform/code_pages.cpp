@@ -17,8 +17,6 @@ namespace {
 
 constexpr int kOemPages[] = {437, 850, 852, 866};
 constexpr int kAnsiPages[] = {1250, 1251, 1252};
-// Single-byte pages that table text may be in, beyond those of a pair.
-constexpr int kOtherTextPages[] = {737, 857, 860, 861, 863, 865, 874, 1253, 1254, 1255, 1256, 1257};
 
 // Code-page marks (header byte 29) of the known text pages, as the DOS and Windows
 // database programs write them.
@@ -249,11 +247,6 @@ bool is_supported_oem_page(int page) { return std::find(std::begin(kOemPages), s
 
 bool is_supported_ansi_page(int page) {
     return std::find(std::begin(kAnsiPages), std::end(kAnsiPages), page) != std::end(kAnsiPages);
-}
-
-bool is_known_text_page(int page) {
-    return is_supported_oem_page(page) || is_supported_ansi_page(page) ||
-           std::find(std::begin(kOtherTextPages), std::end(kOtherTextPages), page) != std::end(kOtherTextPages);
 }
 
 int page_of_code_page_mark(uint8_t mark) {

@@ -45,8 +45,6 @@ void upper_case_oem_page(const CodePagePair& pages, unsigned char* text);
 // UTF-8 forms of the single-byte pages that table text comes in. Besides the pages
 // of a pair these are the other single-byte DOS and Windows pages that code-page
 // marks name (737, 857, 860, 861, 863, 865, 874, 1253 to 1257).
-bool is_known_text_page(int page);
-
 // The page that a table's code-page mark (header byte 29) names; 0 when the mark
 // names none of the known text pages (0 itself, multi-byte and Macintosh pages).
 int page_of_code_page_mark(uint8_t mark);

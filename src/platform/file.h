@@ -66,7 +66,7 @@ bool is_same_file(const FileHandle& a, const FileHandle& b);
 // True when `name` is an existing file that `handle` has open.
 bool names_open_file(const std::string& name, const FileHandle& handle);
 
-// Whole-file helpers for small text files (parameter lists, structure files).
+// True when `name` names an existing regular file, or an existing directory.
 bool file_exists(const std::string& name);
 bool is_directory(const std::string& name);
 

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -22,11 +21,6 @@ namespace rorarodi {
 namespace {
 
 enum class StructureFormat { console, text, sql, dbase_program, foxpro_program, xml, table };
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The structure table: five fields describing one field of the listed table per record.
 constexpr size_t kStructureHeaderLength = 193;
@@ -252,7 +246,7 @@ void list_structure(Session& session, const std::string& argument) {
         format = *chosen;
     }
 
-    OutputFile file;
+    StdioFile file;
     std::FILE* out = stdout;
     if (format != StructureFormat::console) {
         // Text formats collect the listings of several tables; the table format replaces the
@@ -280,6 +274,11 @@ void list_structure(Session& session, const std::string& argument) {
             fail_with_name("Can't create file:", file_name);
         }
         break;
+    }
+    // A listing cut short by a full disk is reported as an export's would be.
+    if (file && (std::fflush(out) != 0 || std::ferror(out))) {
+        std::printf("Can't write %s\n", file_name.c_str());
+        mark_failed(session);
     }
     file.reset();
     trace_leave(session, "Struct");

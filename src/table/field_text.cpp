@@ -156,12 +156,6 @@ int64_t days_before_year(int64_t year) {
     return 365 * year + (year + 3) / 4 - (year + 99) / 100 + (year + 399) / 400;
 }
 
-int64_t day_number_of(int year, int month, int day) {
-    int64_t days = day;
-    for (int m = 1; m < month && m <= 12; ++m) days += month_length(m, year);
-    return days + days_before_year(year) + kDayBeforeYearZero;
-}
-
 // The three date arguments in the order of a mode's format.
 void date_arguments(DateMode mode, const DateParts& parts, int& a, int& b, int& c) {
     switch (mode) {
@@ -413,7 +407,9 @@ bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year 
 
 int32_t julian_day_number(int year, int month, int day) {
     if (month < 1 || month > 12) return 0;
-    return static_cast<int32_t>(static_cast<uint32_t>(day_number_of(year, month, day)));
+    int64_t days = day + days_before_year(year) + kDayBeforeYearZero;
+    for (int m = 1; m < month; ++m) days += month_length(m, year);
+    return static_cast<int32_t>(static_cast<uint32_t>(days));
 }
 
 void julian_day_to_date(int32_t day_number, int& year, int& month, int& day) {
@@ -480,10 +476,9 @@ void store_date_parts(DbfTable& table, int field, int year, int month, int day, 
     if (f.type == 'T' && width == 8) {
         // Months outside the year have no length to sum: the field stays as it is.
         if (month < 1 || month > 12 || !field_holds(table, field, 8)) return;
-        int64_t day_number = day_number_of(year, month, day);
         int64_t milliseconds = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000;
         uint8_t* p = field_bytes(table, field);
-        write_le32(p, static_cast<uint32_t>(day_number));
+        write_le32(p, static_cast<uint32_t>(julian_day_number(year, month, day)));
         write_le32(p + 4, static_cast<uint32_t>(milliseconds));
         return;
     }

@@ -45,14 +45,6 @@ std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
 bool write_memo_text(DbfTable& table, int field, std::string_view text);
 bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
 
-// Writes `text` over the data of the current record's memo, in place and with the
-// same length (dBase III, dBase IV and FoxPro formats). False, and nothing written,
-// when there is no memo, the table is not open for writing, the format keeps no
-// text in place, the memo file's header
-// is short or its block size 0, or the text would reach into the header area or past
-// the end of the file.
-bool overwrite_memo_text(DbfTable& table, int field, std::string_view text);
-
 // One pass of in-place rewrites of the memo texts of a table (the code-page
 // conversions). All references are noted first; then each text is rewritten from
 // its data up to its stated length or end, but never past the start of the next

@@ -30,8 +30,6 @@ void DbfTable::set_record_length(uint32_t length) {
     write_le16(header_image.data() + kRecordLengthOffset, static_cast<uint16_t>(length));
 }
 
-void table_init(DbfTable& table) { table = DbfTable(); }
-
 bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
     table.table_handle.seek(0);
@@ -86,8 +84,7 @@ void finish_open(DbfTable& table) {
     if (count != table.record_count()) table.header_problems |= kRecordCountMismatch;
     table.set_record_count(static_cast<uint32_t>(count));
 
-    PathParts parts = split_path(table.table_file_name);
-    table.backup_file_name = parts.directory + parts.name + ".bak";
+    table.backup_file_name = with_extension(table.table_file_name, ".bak");
 }
 
 } // namespace

@@ -166,9 +166,6 @@ private:
     uint32_t record_length_ = 0;
 };
 
-// Resets every member to its default (closing any open file): a fresh table.
-void table_init(DbfTable& table);
-
 // True when the header is accepted: all bytes read and the header length exceeds
 // header size plus descriptor size. Detects the layout first.
 bool read_table_header(DbfTable& table);

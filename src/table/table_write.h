@@ -30,14 +30,14 @@ bool truncate_records(DbfTable& table, uint32_t count);
 // order list, or when a read or write failed.
 bool pack_table(DbfTable& table, PackMode mode);
 
-// Appends the record buffer (blanked first with `blank`) after the last record; an
-// active view and order grow by the new record. False, nothing written, when the
-// write fails or memory runs out.
+// Appends the record buffer (blanked first with `blank`) after the last record, as
+// a RecordAppender does; an active view and order grow by the new record. False,
+// nothing written, when the write fails.
 bool append_record(DbfTable& table, bool blank);
 
-// Appends `count` copies of the record buffer, written in blocks, the header once
-// at the end. Stops at the largest record count the header can hold and at a full
-// disk; the header then counts the records really written. Returns that number.
+// Appends `count` copies of the record buffer through a RecordAppender. Stops at
+// the largest record count the header can hold and at a full disk; the header then
+// counts the records really written. Returns that number.
 uint32_t append_records(DbfTable& table, uint32_t count);
 
 // The name a pack keeps the old memo file under: the first character of its
