@@ -115,14 +115,16 @@ void handle_update(Session& session, const std::string&) {
         RecordRewriter records(table);
         const uint32_t length = table.record_length();
         std::vector<uint8_t> before(length);
+        bool written = true;
         visit_range_positions(session, table, [&](uint32_t position) {
             if (!records.read(position)) return;
             std::memcpy(before.data(), table.record_buffer.data(), length);
             apply_with(table, list, work);
             // A record the assignments left as it was needs no write.
-            if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0) records.write(position);
+            if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0 && !records.write(position))
+                written = false;
         });
-        records.finish();
+        if (!records.finish() || !written) mark_failed(session);
     }
     trace_leave(session, "Update");
 }

@@ -27,17 +27,17 @@ public:
     void close();
 
     // Moves the position; false only when the handle is closed.
-    bool seek(uint64_t offset);
+    [[nodiscard]] bool seek(uint64_t offset);
     uint64_t position() const { return position_; }
     // Reads up to `count` bytes at the position and advances it; returns the number
     // read, or -1 on an error. Reading at or past the end returns 0.
-    long long read(void* buffer, size_t count);
+    [[nodiscard]] long long read(void* buffer, size_t count);
     // Writes all `count` bytes at the position; false when not all could be written.
-    bool write(const void* buffer, size_t count);
+    [[nodiscard]] bool write(const void* buffer, size_t count);
     // Size of the file in bytes, or -1.
     long long size() const;
     // Cuts or extends the file to `length` bytes.
-    bool truncate(uint64_t length);
+    [[nodiscard]] bool truncate(uint64_t length);
 
 private:
     int fd_ = -1;
@@ -45,13 +45,13 @@ private:
 };
 
 // Opens an existing regular file for reading; a closed handle on failure.
-FileHandle open_file_read_only(const std::string& name);
+[[nodiscard]] FileHandle open_file_read_only(const std::string& name);
 // Opens an existing regular file for reading and writing, falling back to reading only.
-FileHandle open_file_read_write(const std::string& name);
+[[nodiscard]] FileHandle open_file_read_write(const std::string& name);
 // Opens an existing regular file for reading and writing only (no fallback).
-FileHandle open_file_write_access(const std::string& name);
+[[nodiscard]] FileHandle open_file_write_access(const std::string& name);
 // Creates (or truncates) a file for reading and writing.
-FileHandle create_file(const std::string& name);
+[[nodiscard]] FileHandle create_file(const std::string& name);
 
 // A stdio stream that closes itself.
 struct StdioCloser {

@@ -269,14 +269,15 @@ void store_date_text(DbfTable& table, int field, const char* text, size_t length
 }
 
 // A number above 0 stores that many bytes of the data (never more than it holds);
-// otherwise the data is a text that ends at its first zero byte.
+// otherwise the data is a text that ends at its first zero byte. A memo that cannot
+// be written leaves the field as it was.
 void store_memo_value(DbfTable& table, int field, std::string_view data, double number) {
     if (number > 0) {
         const double count = std::trunc(number);
         if (count >= 2147483648.0) return;
-        write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
+        (void)write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
     } else {
-        write_memo_text(table, field, data);
+        (void)write_memo_text(table, field, data);
     }
 }
 
@@ -643,7 +644,7 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         return;
     }
     case 'N': case 'F':
-        store_number_text(table, field, number, f.length, f.decimals);
+        (void)store_number_text(table, field, number, f.length, f.decimals);  // too long: field unchanged
         return;
     case 'L': {
         if (!field_holds(table, field, 1)) return;

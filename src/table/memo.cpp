@@ -268,7 +268,7 @@ void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t blo
     } else if (field_width(table, field) == 4) {
         store_field_integer(table, field, static_cast<int32_t>(block));
     } else {
-        store_number_text(table, field, block, f.length, 0);
+        (void)store_number_text(table, field, block, f.length, 0);  // too narrow: field unchanged
     }
 }
 

@@ -32,12 +32,12 @@ void DbfTable::set_record_length(uint32_t length) {
 
 bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
-    table.table_handle.seek(0);
+    if (!table.table_handle.seek(0)) return false;
     long long got = table.table_handle.read(probe, sizeof probe);
     table.level7 = got == static_cast<long long>(kLayoutProbeSize) && probe[kLevel7ProbeOffset] == 0;
     table.header_size = table.level7 ? kLevel7HeaderSize : kStandardHeaderSize;
     table.descriptor_size = table.level7 ? kLevel7DescriptorSize : kStandardDescriptorSize;
-    table.table_handle.seek(0);
+    (void)table.table_handle.seek(0);  // open: the seek above succeeded
 
     table.header_problems = 0;
     table.header_image.fill(0);
@@ -92,8 +92,8 @@ void finish_open(DbfTable& table) {
 bool read_field_descriptors(DbfTable& table) {
     const size_t size = table.descriptor_size;
     std::vector<uint8_t> area(kMaxFieldsRead * size, 0);
-    table.table_handle.seek(table.header_size);
-    long long got = table.table_handle.read(area.data(), area.size());
+    const long long got =
+        table.table_handle.seek(table.header_size) ? table.table_handle.read(area.data(), area.size()) : -1;
     table.field_table.clear();
     table.first_memo_field = -1;
     table.narrow_character_fields = false;
@@ -271,7 +271,7 @@ namespace {
 bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
     std::vector<uint8_t> block(kBackupBlockSize);
     const uint64_t saved = table_file.position();
-    table_file.seek(0);
+    if (!table_file.seek(0)) return false;
     bool copied = true;
     for (;;) {
         const long long got = table_file.read(block.data(), block.size());
@@ -281,8 +281,7 @@ bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
             break;
         }
     }
-    table_file.seek(saved);
-    return copied;
+    return table_file.seek(saved) && copied;
 }
 } // namespace
 

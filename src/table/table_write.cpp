@@ -165,8 +165,9 @@ bool write_header(DbfTable& table) {
     stamp_header_date(table.header_image.data());
     FileHandle& file = table.table_handle;
     const bool written = file.seek(0) && file.write(table.header_image.data(), table.header_size);
+    // The end marker is for other readers: the header's record count is what counts.
     const uint8_t marker = kEndOfFile;
-    if (file.seek(record_offset(table, table.record_count()))) file.write(&marker, 1);
+    if (file.seek(record_offset(table, table.record_count()))) (void)file.write(&marker, 1);
     return written;
 }
 
@@ -181,7 +182,7 @@ bool truncate_records(DbfTable& table, uint32_t count) {
     if (!table.table_handle.truncate(record_offset(table, count))) {
         // A file that could not grow keeps its records and gets its end marker back.
         const uint8_t marker = kEndOfFile;
-        if (grows && table.table_handle.seek(records_end)) table.table_handle.write(&marker, 1);
+        if (grows && table.table_handle.seek(records_end)) (void)table.table_handle.write(&marker, 1);
         return false;
     }
     table.set_record_count(count);

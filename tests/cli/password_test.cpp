@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ctime>
 
 #include "cli_test_util.h"
 

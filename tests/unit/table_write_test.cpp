@@ -62,9 +62,9 @@ TEST(RecordRewriter, BehavesAsSingleRecordReadsAndWrites) {
     {
         RecordRewriter records(sequential.table);
         for (uint32_t position = 0; position < 5; ++position) {
-            records.read(position);
+            EXPECT_TRUE(records.read(position));
             sequential.table.record_buffer[2] = 'x';
-            records.write(position);
+            EXPECT_TRUE(records.write(position));
         }
     }
     EXPECT_EQ(read_file(sequential.dir / "t.bak"), build_table(numbered(5)));
