@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 #include "opened_table.h"
 #include "table/record_rewriter.h"
@@ -71,6 +73,19 @@ TEST(RecordRewriter, BehavesAsSingleRecordReadsAndWrites) {
     TableLayout marked = numbered(5);
     for (std::string& record : marked.records) record[2] = 'x';
     EXPECT_EQ(read_file(sequential.dir / "t.dbf"), build_table(marked));
+}
+
+TEST(RecordRewriter, ABlockWrittenOnTheWayReportsItsFailure) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to stand in for a full disk";
+    OpenedTable opened(numbered(5));
+    DbfTable& table = opened.table;
+    table.filter.view_list = std::vector<uint32_t>{0, 4};                // two blocks of one record
+    table.table_handle = FileHandle(::open("/dev/full", O_RDWR));  // reads zeros, writes fail
+    RecordRewriter records(table);
+    ASSERT_TRUE(records.read(0));
+    ASSERT_TRUE(records.write(0));  // kept in the block
+    ASSERT_TRUE(records.read(1));   // the block is written on the way, and fails
+    EXPECT_FALSE(records.finish());
 }
 
 TEST(TableWrite, AppendGrowsListsAndCopiesCarryTheSameValues) {
