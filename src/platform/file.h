@@ -53,9 +53,10 @@ private:
 // Creates (or truncates) a file for reading and writing.
 [[nodiscard]] FileHandle create_file(const std::string& name);
 
-// A stdio stream that closes itself.
+// A stdio stream that closes itself. Closing reports nothing: a writer flushes and
+// checks the stream for errors before it lets go.
 struct StdioCloser {
-    void operator()(std::FILE* file) const { (void)std::fclose(file); }  // read streams: nothing to lose
+    void operator()(std::FILE* file) const { (void)std::fclose(file); }
 };
 using StdioFile = std::unique_ptr<std::FILE, StdioCloser>;
 
