@@ -19,7 +19,7 @@ namespace {
 // count, header, lists): it is read again, keeping its options, password, and its
 // view when the record count is the same.
 void reload_current_table(Session& session) {
-    if (!session.has_table()) return;
+    if (!session.current_table) return;
     DbfTable& old = session.table();
     const std::string name = old.table_file_name;
     auto fresh = std::make_unique<DbfTable>();
@@ -40,12 +40,12 @@ void reload_current_table(Session& session) {
 void run_as_change(Session& session, const std::function<void()>& step) {
     // A table that another process replaced since it was opened here is read again
     // from its name, so that this parameter changes the file the name stands for.
-    if (session.has_table() && table_writable(session.table()) && file_exists(session.table().table_file_name) &&
+    if (session.current_table && table_writable(session.table()) && file_exists(session.table().table_file_name) &&
         !names_open_file(session.table().table_file_name, session.table().table_handle))
         reload_current_table(session);
     begin_change();
     std::string table_name;
-    if (session.has_table()) {
+    if (session.current_table) {
         DbfTable& table = session.table();
         table_name = table.table_file_name;
         if (table_writable(table)) guard_table(table.table_file_name, memo_file_path(table));

@@ -36,19 +36,19 @@ uint8_t new_table_version(TableKind kind, bool has_memo_fields);
 // name is replaced in one step (it holds the old file or the whole new one); with
 // `exclusive`, existing files are never replaced and the creation fails instead
 // (work files beside a table).
-bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, TableKind kind,
-                       uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark = 0,
-                       bool exclusive = false);
+[[nodiscard]] bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields,
+                                     TableKind kind, uint32_t memo_block_size, bool make_memo,
+                                     uint8_t code_page_mark = 0, bool exclusive = false);
 
 // The header block of an empty memo file for a table of `kind` (block size 0 means
 // 512; dBase III always uses 512). False when the block size does not fit the
 // header's 16 bits or the file cannot be created and written.
-bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size,
-                      bool exclusive = false);
+[[nodiscard]] bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size,
+                                    bool exclusive = false);
 // The same under a given memo file name (a pack rebuilds the memo file under the
 // name it was found by).
-bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size,
-                         bool exclusive = false);
+[[nodiscard]] bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size,
+                                       bool exclusive = false);
 
 // The bytes create_memo_file writes.
 std::string memo_header_block(TableKind kind, uint32_t block_size);

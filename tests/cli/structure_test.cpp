@@ -394,6 +394,26 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
     EXPECT_EQ(read_file(dir / "mixed.dbf"), original);
 }
 
+TEST(Structure, ListingsToAFullDisk) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to stand in for a full disk";
+    TempDir dir;
+    write_file(dir / "mixed.dbf", build_table(mixed_table()));
+    ASSERT_EQ(::symlink("/dev/full", (dir / "full.dbf").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/full", (dir / "full.txt").c_str()), 0);
+    // A structure table never replaces what is not a regular file: that is reported
+    // like a table that cannot be created, and the name stays as it was.
+    RunResult table = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.dbf", "/COUNT"});
+    EXPECT_EQ(table.output, "Can't create file: full.dbf");
+    EXPECT_EQ(table.status, 1);
+    char target[32] = {};
+    EXPECT_EQ(::readlink((dir / "full.dbf").c_str(), target, sizeof target - 1), 9);
+    EXPECT_STREQ(target, "/dev/full");
+    // A listing is reported as an export would be, and the run goes on.
+    RunResult text = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.txt", "/COUNT"});
+    EXPECT_EQ(text.output, "Can't write full.txt\n1\n");
+    EXPECT_EQ(text.status, 2);
+}
+
 TEST(Structure, VerboseTrace) {
     TempDir dir;
     TableLayout layout;
