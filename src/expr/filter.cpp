@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "expr/calculator.h"
 #include "expr/comparison.h"
@@ -97,6 +98,50 @@ bool deleted_and_hidden(const DbfTable& table, const FetchedRecord& record) {
     return table.options.hide_deleted && record.bytes[0] == '*';
 }
 
+// Compiles the pieces of `text` onto those of `compiled`, joined to them by '&'.
+void add_pieces(DbfTable& table, CompiledCondition& compiled, std::string_view text) {
+    if (!compiled.pieces.empty()) compiled.pieces.back().closing += logic_joiner('&');
+    compiled.balance += parenthesis_balance(text);
+    compiled.verdicts.clear();
+    for (size_t start = 0;;) {
+        const size_t end = std::min(text.find_first_of("&|", start), text.size());
+        PieceLayout layout = lay_out_piece(text.substr(start, end - start));
+        SubstitutionPlan plan = plan_substitution(table, layout.condition);
+        PreparedComparison prepared = prepare_comparison(table, plan, compiled.maps);
+        compiled.pieces.push_back({std::string(layout.opening), std::move(plan), std::move(prepared),
+                                   std::string(layout.closing)});
+        if (end == text.size()) return;
+        compiled.pieces.back().closing += logic_joiner(text[end]);
+        start = end + 1;
+    }
+}
+
+// The options a compiled condition depends on (the conversion hooks stay those
+// the table was opened with).
+auto compile_options(const TableOptions& o) {
+    return std::tie(o.date_mode, o.date_formats, o.datetime_formats, o.trim_mode, o.ansi, o.case_insensitive,
+                    o.code_pages, o.expression_quotes);
+}
+
+// Joins `condition` to the table's filter text and compiles the whole text, reusing
+// the pieces compiled for the text before while the options are the same.
+CompiledCondition& join_and_compile(DbfTable& table, const std::string& condition) {
+    std::shared_ptr<CompiledFilter>& cache = table.filter.compiled;
+    std::optional<std::string>& text = table.filter.filter_text;
+    if (cache && text && cache->text == *text && compile_options(cache->options) == compile_options(table.options)) {
+        add_pieces(table, cache->condition, condition);
+        cache->text += '&';
+        cache->text += condition;
+    } else {
+        cache = std::make_shared<CompiledFilter>();
+        cache->text = text ? *text + "&" + condition : condition;
+        cache->options = table.options;
+        cache->condition = compile_condition(table, cache->text);
+    }
+    text = cache->text;
+    return cache->condition;
+}
+
 // record_passes for a compiled condition and a fetched record.
 bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record);
 
@@ -181,36 +226,8 @@ void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::s
 
 CompiledCondition compile_condition(DbfTable& table, const FilterCondition& condition) {
     CompiledCondition compiled;
-    if (!condition) {
-        compiled.reset = true;
-        return compiled;
-    }
-    const std::string_view text = *condition;
-    std::optional<std::vector<size_t>> joiners = split_condition(text);
-    if (!joiners) {
-        compiled.balanced = false;
-        return compiled;
-    }
-    if (joiners->empty()) {
-        compiled.single = true;
-        SubstitutionPlan plan = plan_substitution(table, text);
-        PreparedComparison prepared = prepare_comparison(table, plan);
-        compiled.pieces.push_back({std::string(), std::move(plan), std::move(prepared), std::string()});
-        return compiled;
-    }
-    size_t start = 0;
-    for (size_t k = 0; k <= joiners->size(); ++k) {
-        size_t end = k < joiners->size() ? (*joiners)[k] : text.size();
-        char joiner = k < joiners->size() ? text[end] : 0;
-        PieceLayout layout = lay_out_piece(text.substr(start, end - start));
-        SubstitutionPlan plan = plan_substitution(table, layout.condition);
-        PreparedComparison prepared = prepare_comparison(table, plan);
-        CompiledCondition::Piece piece{std::string(layout.opening), std::move(plan), std::move(prepared),
-                                       std::string(layout.closing)};
-        if (char written = logic_joiner(joiner)) piece.closing += written;
-        compiled.pieces.push_back(std::move(piece));
-        start = end + 1;
-    }
+    compiled.reset = !condition;
+    if (condition) add_pieces(table, compiled, *condition);
     return compiled;
 }
 
@@ -224,9 +241,9 @@ namespace {
 bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record) {
     if (deleted_and_hidden(table, record)) return false;
     if (condition.reset) return true;
-    if (!condition.balanced) return false;
+    if (condition.balance != 0) return false;
     const std::vector<CompiledCondition::Piece>& pieces = condition.pieces;
-    if (condition.single) return evaluate_compiled_piece(table, pieces[0], work, record) != '0';
+    if (pieces.size() == 1) return evaluate_compiled_piece(table, pieces[0], work, record) != '0';
     work.logic.clear();
     if (pieces.size() > kRememberedPieces) {
         for (const CompiledCondition::Piece& piece : pieces) {
@@ -275,15 +292,9 @@ bool record_passes(DbfTable& table, const FilterCondition& condition) {
 }
 
 void apply_filter(DbfTable& table, const FilterCondition& condition) {
-    if (condition) {
-        if (table.filter.filter_text)
-            table.filter.filter_text = *table.filter.filter_text + "&" + *condition;
-        else
-            table.filter.filter_text = *condition;
-    }
     table.order_list.reset();
-    CompiledCondition compiled =
-        compile_condition(table, condition ? table.filter.filter_text : FilterCondition(kResetMarker));
+    CompiledCondition reset = compile_condition(table, kResetMarker);
+    CompiledCondition& compiled = condition ? join_and_compile(table, *condition) : reset;
     const uint32_t count = view_record_count(table);
     const std::optional<std::vector<uint32_t>>& old_view = table.filter.view_list;
     std::vector<uint32_t> view;

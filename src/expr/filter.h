@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,13 +73,21 @@ struct CompiledCondition {
         PreparedComparison prepared;
         std::string closing;  // including the joiner written as '*' or '+'
     };
-    bool reset = false;     // every record passes
-    bool balanced = true;   // false: no record passes
-    bool single = false;    // one piece, compared whole without a logic text
+    bool reset = false;  // every record passes
+    int balance = 0;     // of the parentheses of the whole text: unless 0, no record passes
     std::vector<Piece> pieces;
+    std::shared_ptr<const TextByteMaps> maps;  // shared by the pieces' text comparisons
     // Verdicts of the logic text by the pieces' results (bit k set: piece k true),
     // -1 until computed; kept for conditions of up to 16 pieces.
     std::vector<int8_t> verdicts;
+};
+
+// A table's filter text as last compiled, with the options it was compiled for, so
+// that a condition joined to the text compiles only its own pieces.
+struct CompiledFilter {
+    std::string text;
+    TableOptions options;
+    CompiledCondition condition;
 };
 
 // Splits and prepares a condition for the table's current options.

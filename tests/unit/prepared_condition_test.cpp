@@ -186,11 +186,12 @@ TEST(PreparedCondition, FormsOfCommonComparisons) {
         {"NAME=BORN", PreparedForm::text},   {"NAME=NAME", PreparedForm::general}, {"NAME>=NAME", PreparedForm::text},
         {"NAME=(NAME", PreparedForm::general}, {"TRIM(NAME)=Jo", PreparedForm::fixed},
     };
+    std::shared_ptr<const TextByteMaps> maps;
     for (const auto& c : cases) {
-        PreparedComparison prepared = prepare_comparison(t.table, plan_substitution(t.table, c.condition));
+        PreparedComparison prepared = prepare_comparison(t.table, plan_substitution(t.table, c.condition), maps);
         EXPECT_EQ(prepared.form, c.form) << c.condition;
     }
-    PreparedComparison direct = prepare_comparison(t.table, plan_substitution(t.table, "NAME=Jo"));
+    PreparedComparison direct = prepare_comparison(t.table, plan_substitution(t.table, "NAME=Jo"), maps);
     EXPECT_TRUE(direct.direct);
     PreparedWork work;
     EXPECT_EQ(evaluate_prepared(t.table, direct, work), 1);
