@@ -90,7 +90,7 @@ bool logic_holds(std::string& logic) {
 
 constexpr size_t kRememberedPieces = 16;
 // The most record bytes a filter keeps to test a joined condition on new pieces only.
-constexpr uint64_t kKeptRecordBytes = uint64_t{64} << 20;
+constexpr uint64_t kKeptRecordBytes = uint64_t{16} << 20;
 
 bool deleted_and_hidden(const DbfTable& table) {
     return table.options.hide_deleted && !table.record_buffer.empty() && table.record_buffer[0] == '*';
@@ -138,14 +138,14 @@ CompiledFilter& join_and_compile(DbfTable& table, const std::string& condition) 
     if (cache && text && cache->text == *text && compile_options(cache->options) == compile_options(table.options)) {
         if (cache->known_pieces != cache->condition.pieces.size()) cache->known_pieces = 0;
         add_pieces(table, cache->condition, condition);
-        cache->text += '&';
-        cache->text += condition;
-    } else {
-        cache = std::make_shared<CompiledFilter>();
-        cache->text = text ? *text + "&" + condition : condition;
-        cache->options = table.options;
-        cache->condition = compile_condition(table, cache->text);
+        cache->text.append("&").append(condition);
+        text->append("&").append(condition);
+        return *cache;
     }
+    cache = std::make_shared<CompiledFilter>();
+    cache->text = text ? *text + "&" + condition : condition;
+    cache->options = table.options;
+    cache->condition = compile_condition(table, cache->text);
     text = cache->text;
     return *cache;
 }
