@@ -432,6 +432,9 @@ PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& p
         comparison.verdict = compare_texts(comparison.op, comparison.left.text, comparison.right.text);
         return comparison;
     }
+    // A byte map cannot tell the second byte of a double-byte character from a
+    // letter, which upper-casing must leave alone.
+    if (table.options.case_insensitive && double_byte_page(table)) return comparison;
     if (!maps) maps = build_byte_maps(table);
     comparison.maps = maps;
     comparison.form = PreparedForm::text;

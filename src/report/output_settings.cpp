@@ -73,7 +73,7 @@ void handle_sql2000(Session& session, const std::string&) {
 void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
 void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
 void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }
-void handle_utf8(Session& session, const std::string&) { session.settings.utf8 = true; }
+void handle_utf8(Session& session, const std::string&) { set_utf8(session); }
 void handle_name(Session& session, const std::string& argument) { session.settings.show_names = parse_flag_form(argument); }
 void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument.c_str(), "text"); }
 void handle_del(Session& session, const std::string& argument) { session.settings.show_deletion_marks = parse_flag_form(argument); }
