@@ -127,7 +127,7 @@ void add_pieces(DbfTable& table, CompiledCondition& compiled, std::string_view t
 // the table was opened with).
 auto compile_options(const TableOptions& o) {
     return std::tie(o.date_mode, o.date_formats, o.datetime_formats, o.trim_mode, o.ansi, o.case_insensitive,
-                    o.code_pages, o.expression_quotes);
+                    o.code_pages, o.expression_quotes, o.utf8_field_names);
 }
 
 // Joins `condition` to the table's filter text and compiles the whole text, reusing
