@@ -175,11 +175,11 @@ bool is_narrow_integer(const DbfTable& table, int field) {
 }
 
 TypedReader::TypedReader(DbfTable& table) : table_(table), page_(text_utf8_page(table)) {
-    for (int field = 0; field < static_cast<int>(table.field_count()); ++field)
-        if (field_is_memo(table, field)) {
-            memos_ = std::make_unique<MemoReader>(table);
-            break;
-        }
+    for (int field = 0; field < static_cast<int>(table.field_count()); ++field) {
+        kinds_.push_back(column_kind(table, field));
+        memo_.push_back(field_is_memo(table, field));
+    }
+    if (std::find(memo_.begin(), memo_.end(), true) != memo_.end()) memos_ = std::make_unique<MemoReader>(table);
 }
 
 TypedReader::~TypedReader() = default;
@@ -190,17 +190,18 @@ std::string TypedReader::name(int field) const {
 }
 
 // Text in UTF-8 with every NUL dropped (a NUL never occurs inside the UTF-8 form
-// of another character) and, for character fields, the padding spaces removed.
+// of another character) and, for character fields, the padding spaces removed:
+// trailing spaces and NULs go before the conversion, since both are dropped.
 void TypedReader::read_text(std::string_view stored, bool trim) {
+    if (trim) {
+        size_t end = stored.size();
+        while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
+        stored = stored.substr(0, end);
+    }
     std::string& out = value_.text;
     out.clear();
     page_.append_utf8(out, stored);
-    if (out.find('\0') != std::string::npos) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
-    if (trim) {
-        size_t end = out.size();
-        while (end > 0 && out[end - 1] == ' ') --end;
-        out.resize(end);
-    }
+    if (std::memchr(out.data(), '\0', out.size())) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
     value_.type = ValueType::text;
 }
 
@@ -222,9 +223,9 @@ const TypedValue& TypedReader::read(int field) {
     v.type = ValueType::null;
     v.text.clear();
     const FieldDescriptor& f = descriptor(table_, field);
-    const ColumnKind kind = column_kind(table_, field);
+    const ColumnKind kind = kinds_[static_cast<size_t>(field)];
     const std::string_view stored = field_stored_bytes(table_, field);
-    if (field_is_memo(table_, field)) {
+    if (memo_[static_cast<size_t>(field)]) {
         read_memo(field, kind == ColumnKind::text);
         return v;
     }

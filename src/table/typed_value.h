@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/code_pages.h"
 #include "table/table.h"
@@ -68,6 +69,8 @@ private:
     DbfTable& table_;
     const Utf8Page& page_;
     std::unique_ptr<MemoReader> memos_;
+    std::vector<ColumnKind> kinds_;  // per field
+    std::vector<bool> memo_;         // per field: its value lives in the memo file
     TypedValue value_;
     std::string raw_;
 };
