@@ -132,6 +132,15 @@ void append_sqlite_literal(std::string& out, const TypedValue& value) {
     case ValueType::text:
     case ValueType::date:
     case ValueType::datetime:
+        // Carriage returns do not survive every way an SQL file travels (the
+        // sqlite3 shell drops those before line feeds): such a text goes as the
+        // hex of its UTF-8 bytes.
+        if (value.text.find('\r') != std::string::npos) {
+            out += "CAST(X'";
+            append_hex(out, value.text);
+            out += "' AS TEXT)";
+            break;
+        }
         out += '\'';
         for (char c : value.text) {
             if (c == '\'') out += '\'';

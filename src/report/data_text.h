@@ -22,7 +22,8 @@ void append_copy_value(std::string& out, const TypedValue& value);
 // An SQL identifier in double quotes, a double quote inside written twice.
 void append_sql_identifier(std::string& out, std::string_view name);
 // A value as an SQLite literal: NULL, a number, 1 or 0, 'text' with a quote
-// written twice, X'hex' for bytes.
+// written twice (a text holding a carriage return as CAST(X'hex' AS TEXT)), X'hex'
+// for bytes.
 void append_sqlite_literal(std::string& out, const TypedValue& value);
 
 void append_base64(std::string& out, std::string_view bytes);

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <cstdlib>
+
 #include "platform/text.h"
 #include "report/data_text.h"
 
@@ -46,7 +48,7 @@ bool SqliteTableWriter::execute(const std::string& sql) {
 bool SqliteTableWriter::open(const std::string& file_name, const std::string& table_name, const DbfTable& table,
                              const std::vector<DataColumn>& columns) {
     sqlite3* raw = nullptr;
-    const int status = sqlite3_open_v2(file_name.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int status = sqlite3_open_v2(file_name.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(raw);
     if (status != SQLITE_OK) {
         error_ = raw ? sqlite3_errmsg(raw) : "out of memory";
@@ -63,6 +65,7 @@ bool SqliteTableWriter::open(const std::string& file_name, const std::string& ta
 
     std::string names, values;
     parameter_.assign(columns.size(), 0);
+    held_.assign(columns.size(), std::string());
     int parameters = 0;
     for (size_t i = 0; i < columns.size(); ++i) {
         bool present = existing.empty();
@@ -96,16 +99,23 @@ bool SqliteTableWriter::bind(size_t column, const TypedValue& value) {
     case ValueType::null: status = sqlite3_bind_null(s, at); break;
     case ValueType::integer:
     case ValueType::logical: status = sqlite3_bind_int64(s, at, value.integer); break;
-    case ValueType::number: status = sqlite3_bind_double(s, at, value.real); break;
+    // The double nearest to the exact value (the shortest text of a double reads
+    // back as that very double).
+    case ValueType::number: status = sqlite3_bind_double(s, at, std::strtod(value.text.c_str(), nullptr)); break;
     case ValueType::bytes:
         // An empty blob is a blob of no bytes, never NULL.
-        status = value.text.empty() ? sqlite3_bind_zeroblob(s, at, 0)
-                                    : sqlite3_bind_blob64(s, at, value.text.data(), value.text.size(), SQLITE_TRANSIENT);
+        if (value.text.empty()) {
+            status = sqlite3_bind_zeroblob(s, at, 0);
+            break;
+        }
+        held_[column] = value.text;
+        status = sqlite3_bind_blob64(s, at, held_[column].data(), held_[column].size(), SQLITE_STATIC);
         break;
     case ValueType::text:
     case ValueType::date:
     case ValueType::datetime:
-        status = sqlite3_bind_text64(s, at, value.text.data(), value.text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        held_[column] = value.text;
+        status = sqlite3_bind_text64(s, at, held_[column].data(), held_[column].size(), SQLITE_STATIC, SQLITE_UTF8);
         break;
     }
     return status == SQLITE_OK || fail();

@@ -48,6 +48,9 @@ private:
     std::unique_ptr<sqlite3, Closer> db_;
     std::unique_ptr<sqlite3_stmt, Closer> insert_;
     std::vector<int> parameter_;  // per column: its parameter number, 0 when left out
+    // Per column: the text or bytes bound, kept until the row is inserted (the
+    // buffers are reused from row to row).
+    std::vector<std::string> held_;
     bool in_transaction_ = false;
     std::string error_;
 };

@@ -245,29 +245,28 @@ const TypedValue& TypedReader::read(int field) {
         }
         if (!exact_number_text(stored, v.text)) break;
         v.type = ValueType::number;
-        v.real = std::strtod(v.text.c_str(), nullptr);
         if (is_integer_text(v.text) && v.text.size() - (v.text[0] == '-') <= kInt64Digits) {
-            v.integer = std::strtoll(v.text.c_str(), nullptr, 10);
+            std::from_chars(v.text.data(), v.text.data() + v.text.size(), v.integer);
             v.type = ValueType::integer;
-        } else if (kind == ColumnKind::integer && std::trunc(v.real) == v.real &&
-                   std::fabs(v.real) <= kExactDoubleIntegers) {
+        } else if (kind == ColumnKind::integer) {
             // A whole number written with a point or an exponent in a field
             // without decimals is that integer.
-            v.integer = static_cast<int64_t>(v.real);
-            v.text = std::to_string(v.integer);
-            v.type = ValueType::integer;
+            const double real = std::strtod(v.text.c_str(), nullptr);
+            if (std::trunc(real) == real && std::fabs(real) <= kExactDoubleIntegers) {
+                v.integer = static_cast<int64_t>(real);
+                v.text = std::to_string(v.integer);
+                v.type = ValueType::integer;
+            }
         }
         break;
     case ColumnKind::real:
-        v.real = field_number(table_, field);
-        if (shortest_double_text(v.real, v.text)) v.type = ValueType::number;
+        if (shortest_double_text(field_number(table_, field), v.text)) v.type = ValueType::number;
         break;
     case ColumnKind::currency: {
         if (stored.size() < 8) break;
         int64_t raw = 0;
         for (int i = 7; i >= 0; --i) raw = static_cast<int64_t>(static_cast<uint64_t>(raw) << 8 | static_cast<uint8_t>(stored[i]));
         currency_text(raw, v.text);
-        v.real = std::strtod(v.text.c_str(), nullptr);
         v.type = ValueType::number;
         break;
     }

@@ -39,8 +39,6 @@ struct TypedValue {
     ValueType type = ValueType::null;
     // integer: the value; logical: 1 or 0.
     int64_t integer = 0;
-    // number: the double nearest to the exact value.
-    double real = 0;
     // integer and number: the exact value as a JSON number ("-0.5", "1.25E+02");
     // text: UTF-8 without NUL bytes; bytes: the stored bytes; date: "YYYY-MM-DD";
     // datetime: "YYYY-MM-DDTHH:MM:SS".
