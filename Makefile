@@ -50,7 +50,7 @@ fuzz: tools
 bench: build
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target bench_tools
 	@mkdir -p $(BENCH_DIR)
-	@test -f $(BENCH_DIR)/done || { echo "Writing the benchmark tables into $(BENCH_DIR)"; \
+	@test -f $(BENCH_DIR)/done -a -f $(BENCH_DIR)/people_936.dbf || { echo "Writing the benchmark tables into $(BENCH_DIR)"; \
 		./$(BUILD_DIR)/bench_make_tables $(BENCH_DIR) $(BENCH_RECORDS) $(BENCH_MEMO_RECORDS) && touch $(BENCH_DIR)/done; }
 	./$(BUILD_DIR)/bench_run_bench $(BENCH_JOBS) $(BENCH_RUNS) $(BENCH_CLOCK) bin=./$(BUILD_DIR)/rorarodi \
 		floor=./$(BUILD_DIR)/bench_floor dir=$(BENCH_DIR)

@@ -6,6 +6,10 @@
 //                   salaries and dates, a few negative salaries
 //   memo_fox.dbf    FoxPro table (.fpt memo file) of `memo_records` records
 //   memo_db3.dbf    dBase III table (.dbt memo file) with the same records
+//   people_866.dbf, people_936.dbf
+//                   people.dbf with the letters of NAME, CITY and NOTE turned into
+//                   Cyrillic letters of code page 866 (mark 0x65), or two by two
+//                   into Chinese characters of GBK (mark 0x4D), for /UTF8
 //   name.keys, salary.keys, born.keys
 //                   the raw NAME, SALARY and BORN bytes of people.dbf, one per
 //                   line, for the sort program the order jobs are measured against
@@ -338,6 +342,52 @@ bool write_memo_tables(const std::string& dir, uint32_t records) {
     return fox_table.close() & fox_memo.close() & db3_table.close() & db3_memo.close();
 }
 
+bool is_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Cyrillic letters of code page 866: A-Z to 0x80-0x99, a-p to 0xA0-0xAF, q-z to 0xE0-0xE9.
+void to_cp866(char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const char c = text[i];
+        if (c >= 'A' && c <= 'Z') text[i] = static_cast<char>(0x80 + (c - 'A'));
+        else if (c >= 'a' && c <= 'p') text[i] = static_cast<char>(0xA0 + (c - 'a'));
+        else if (c >= 'q' && c <= 'z') text[i] = static_cast<char>(0xE0 + (c - 'q'));
+    }
+}
+
+// Two letters in a row become one GBK character (first byte 0xB0-0xD6, second 0xA1-0xFE).
+void to_gbk(char* text, size_t length) {
+    for (size_t i = 0; i + 1 < length; ++i) {
+        if (!is_letter(text[i]) || !is_letter(text[i + 1])) continue;
+        text[i] = static_cast<char>(0xB0 + static_cast<unsigned char>(text[i]) % 39);
+        text[i + 1] = static_cast<char>(0xA1 + static_cast<unsigned char>(text[i + 1]) % 94);
+        ++i;
+    }
+}
+
+// Copies people.dbf with its text fields recoded and the code-page mark set.
+bool write_recoded(const std::string& dir, const char* name, uint8_t mark, void (*recode)(char*, size_t)) {
+    std::FILE* in = std::fopen((dir + "/people.dbf").c_str(), "rb");
+    if (!in) return false;
+    Output out(dir + "/" + name);
+    constexpr size_t kHeader = 32 + 7 * 32 + 1, kRecord = 140;
+    std::string header(kHeader, '\0');
+    bool ok = std::fread(header.data(), 1, kHeader, in) == kHeader;
+    header[29] = static_cast<char>(mark);
+    out.write(header);
+    std::string block(kRecord * 8192, '\0');
+    size_t got = 0;
+    while (ok && (got = std::fread(block.data(), 1, block.size(), in)) > 0) {
+        for (size_t r = 0; r + kRecord <= got; r += kRecord) {
+            recode(&block[r + 9], 30);   // NAME
+            recode(&block[r + 39], 20);  // CITY
+            recode(&block[r + 80], 60);  // NOTE
+        }
+        out.write(block.substr(0, got));
+    }
+    std::fclose(in);
+    return out.close() && ok;
+}
+
 bool parse_count(const char* text, uint32_t& value) {
     char* end = nullptr;
     unsigned long long v = std::strtoull(text, &end, 10);
@@ -355,6 +405,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    bool ok = write_people(dir, records) && write_memo_tables(dir, memo_records);
+    bool ok = write_people(dir, records) && write_memo_tables(dir, memo_records) &&
+              write_recoded(dir, "people_866.dbf", 0x65, to_cp866) && write_recoded(dir, "people_936.dbf", 0x4D, to_gbk);
     return ok ? 0 : 1;
 }

@@ -172,8 +172,7 @@ void handle_table_ansi(Session& session, const std::string& argument) {
 
 void handle_code_pages(Session& session, const std::string& argument) {
     int oem_page = 0, ansi_page = 0;
-    if (!parse_code_pages(argument, oem_page, ansi_page) || !is_supported_oem_page(oem_page) ||
-        !is_supported_ansi_page(ansi_page)) {
+    if (!parse_code_pages(argument, oem_page, ansi_page) || !is_supported_pair(CodePagePair{oem_page, ansi_page})) {
         print_line("Invalid code page...");
         return;
     }

@@ -170,7 +170,7 @@ void handle_fields(Session& session, const std::string&) { session.table().optio
 void handle_escape(Session& session, const std::string& argument) { session.settings.escape_character = argument.empty() ? 0 : argument[0]; }
 void handle_2ansi(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::oem_to_ansi; }
 void handle_2oem(Session& session, const std::string&) { session.settings.output_conversion = OutputConversion::ansi_to_oem; }
-void handle_utf8(Session& session, const std::string&) { session.settings.utf8 = true; }
+void handle_utf8(Session& session, const std::string&) { set_utf8(session); }
 void handle_desc(Session& session, const std::string&) { session.table().options.descending = true; }
 void handle_asc(Session& session, const std::string&) { session.table().options.descending = false; }
 void handle_ansi(Session& session, const std::string&) { session.table().options.ansi = true; }

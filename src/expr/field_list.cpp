@@ -64,7 +64,8 @@ std::optional<std::string> TokenReader::next(const char* delimiters) {
 
 bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields) {
     indexes.clear();
-    TokenReader tokens(text);
+    // Names typed in UTF-8 are looked up in the table's page.
+    TokenReader tokens(table.options.utf8_field_names ? text_utf8_page(table).from_utf8(text) : text);
     for (auto token = tokens.next(kFieldListDelimiters); token && indexes.size() < max_fields;
          token = tokens.next(kFieldListDelimiters)) {
         const int found = find_field(table, token->c_str());
@@ -243,6 +244,21 @@ std::array<uint8_t, 256> key_case_map(const DbfTable& table) {
     return map;
 }
 
+// Folds the case of a key row. Each part of a key in a double-byte page is read
+// character by character, so that no second byte of a character changes.
+void fold_key_row(const std::vector<KeyPart>& parts, const Utf8Page* pairs, const std::array<uint8_t, 256>& case_map,
+                  uint8_t* row, size_t key_size) {
+    if (!pairs) {
+        for (size_t i = 0; i < key_size; ++i) row[i] = case_map[row[i]];
+        return;
+    }
+    for (const KeyPart& part : parts) {
+        uint8_t* bytes = row + part.key_offset;
+        const std::string_view text(reinterpret_cast<const char*>(bytes), part.width);
+        for (size_t i = 0; i < text.size(); i += pairs->character_length(text, i)) bytes[i] = case_map[bytes[i]];
+    }
+}
+
 // One row per view position: the case-folded key, then the position as four
 // big-endian bytes. Rows in memcmp order are thus the keys in order with equal
 // keys in view order.
@@ -264,14 +280,14 @@ KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::
     rows.bytes = std::make_unique_for_overwrite<uint8_t[]>(size_t{rows.count} * rows.row_size);
     const bool fold = table.options.case_insensitive;
     const std::array<uint8_t, 256> case_map = fold ? key_case_map(table) : std::array<uint8_t, 256>{};
+    const Utf8Page* pairs = double_byte_page(table);
     ViewReader reader(table, rows.count);
     FetchedRecord record;
     for (uint32_t position = 0; position < rows.count; ++position) {
         record = reader.fetch(position);
         uint8_t* row = rows.bytes.get() + size_t{position} * rows.row_size;
         write_key(table, parts, record, &longest, reinterpret_cast<char*>(row));
-        if (fold)
-            for (size_t i = 0; i < rows.key_size; ++i) row[i] = case_map[row[i]];
+        if (fold) fold_key_row(parts, pairs, case_map, row, rows.key_size);
         write_be32(row + rows.key_size, position);
     }
     if (record.bytes) record.into_buffer(table);

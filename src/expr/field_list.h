@@ -31,6 +31,7 @@ private:
 
 // Field indexes of a list of names (case ignored), at most `max_fields` of them. A
 // name that no field has ends the list; false when there is no first valid name.
+// Under /UTF8 the names are taken from UTF-8 into the table's page.
 bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields);
 
 // Widths of the parts of a sort key, one per key field (`order_fields`).

@@ -425,6 +425,9 @@ PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& p
         comparison.verdict = compare_texts(comparison.op, comparison.left.text, comparison.right.text);
         return comparison;
     }
+    // A byte map cannot tell the second byte of a double-byte character from a
+    // letter, which upper-casing must leave alone.
+    if (table.options.case_insensitive && double_byte_page(table)) return comparison;
     build_byte_maps(table, comparison);
     comparison.form = PreparedForm::text;
     const PreparedOperand& field = comparison.left.field >= 0 ? comparison.left : comparison.right;

@@ -198,20 +198,35 @@ void op_dtos(std::string& out, std::string_view arg, DbfTable& table) {
     }
 }
 
-void op_upper(std::string& out, std::string_view arg, DbfTable&) {
-    for (char c : arg) out += ascii_upper(c);
-}
-
-void op_lower(std::string& out, std::string_view arg, DbfTable&) {
-    for (char c : arg) out += ascii_lower(c);
-}
-
-void op_cap(std::string& out, std::string_view arg, DbfTable&) {
+// Appends the text with change(byte, previous byte) applied to its ASCII letters;
+// in a double-byte page the characters of two bytes are copied as they are.
+template <typename Change>
+void change_case(std::string& out, std::string_view arg, const DbfTable& table, Change change) {
+    const Utf8Page* pairs = double_byte_page(table);
     char previous = ' ';
-    for (char c : arg) {
-        out += (previous == ' ' || previous == '\t') ? ascii_upper(c) : ascii_lower(c);
-        previous = c;
+    for (size_t i = 0; i < arg.size(); ++i) {
+        if (pairs && pairs->character_length(arg, i) == 2) {
+            out.append(arg.substr(i, 2));
+            previous = arg[++i];
+            continue;
+        }
+        out += change(arg[i], previous);
+        previous = arg[i];
     }
+}
+
+void op_upper(std::string& out, std::string_view arg, DbfTable& table) {
+    change_case(out, arg, table, [](char c, char) { return ascii_upper(c); });
+}
+
+void op_lower(std::string& out, std::string_view arg, DbfTable& table) {
+    change_case(out, arg, table, [](char c, char) { return ascii_lower(c); });
+}
+
+void op_cap(std::string& out, std::string_view arg, DbfTable& table) {
+    change_case(out, arg, table, [](char c, char previous) {
+        return (previous == ' ' || previous == '\t') ? ascii_upper(c) : ascii_lower(c);
+    });
 }
 
 struct StringFunction {

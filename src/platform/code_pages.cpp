@@ -1,6 +1,7 @@
 #include "platform/code_pages.h"
 
 #include <algorithm>
+#include <cstring>
 #include <array>
 #include <cstdint>
 #include <cwctype>
@@ -19,6 +20,9 @@ constexpr int kOemPages[] = {437, 850, 852, 866};
 constexpr int kAnsiPages[] = {1250, 1251, 1252};
 // Single-byte pages that table text may be in, beyond those of a pair.
 constexpr int kOtherTextPages[] = {737, 857, 860, 861, 863, 865, 874, 1253, 1254, 1255, 1256, 1257};
+// Double-byte pages: Japanese (Shift-JIS), Simplified Chinese (GBK), Korean, and
+// Traditional Chinese (Big5).
+constexpr int kDoubleBytePages[] = {932, 936, 949, 950};
 
 // Code-page marks (header byte 29) of the known text pages, as the DOS and Windows
 // database programs write them.
@@ -34,8 +38,16 @@ constexpr MarkPage kMarkPages[] = {
     {0x26, 866},  {0x37, 850},  {0x40, 852},  {0x57, 1252}, {0x58, 1252}, {0x59, 1252}, {0x64, 852},
     {0x65, 866},  {0x66, 865},  {0x67, 861},  {0x6A, 737},  {0x6B, 857},  {0x6C, 863},  {0x7C, 874},
     {0x7D, 1255}, {0x7E, 1256}, {0x86, 737},  {0x87, 852},  {0x88, 857},  {0xC8, 1250}, {0xC9, 1251},
-    {0xCA, 1254}, {0xCB, 1253}, {0xCC, 1257},
+    {0xCA, 1254}, {0xCB, 1253}, {0xCC, 1257}, {0x13, 932},  {0x7B, 932},  {0x4D, 936},  {0x7A, 936},
+    {0x4E, 949},  {0x79, 949},  {0x4F, 950},  {0x78, 950},
 };
+
+// The page of every mark, 0 for none: looked up on every conversion of a field.
+constexpr std::array<int, 256> kPageOfMark = [] {
+    std::array<int, 256> pages{};
+    for (const MarkPage& entry : kMarkPages) pages[entry.mark] = entry.page;
+    return pages;
+}();
 
 constexpr uint32_t kReplacementCharacter = 0xFFFD;
 
@@ -97,6 +109,7 @@ public:
     Converter(const Converter&) = delete;
     Converter& operator=(const Converter&) = delete;
     bool valid() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+    iconv_t get() const { return cd_; }
 
     // Converts the whole input; nothing when iconv reports an error.
     std::optional<std::string> convert(const std::string& input) {
@@ -222,11 +235,22 @@ const PairTables& tables_of(const CodePagePair& requested) {
     CodePagePair pages = is_supported_pair(requested) ? requested : CodePagePair{};
     for (const auto& tables : built)
         if (tables->oem_page == pages.oem && tables->ansi_page == pages.ansi) return *tables;
-    CharacterTable oem = decode_page(pages.oem);
-    CharacterTable ansi = decode_page(pages.ansi);
     auto tables = std::make_unique<PairTables>();
     tables->oem_page = pages.oem;
     tables->ansi_page = pages.ansi;
+    if (is_double_byte_page(pages.oem)) {
+        // One double-byte page serves as both: nothing to convert, and only ASCII
+        // letters have a case that a byte table may change.
+        for (size_t b = 0; b < 256; ++b) {
+            const auto byte = static_cast<uint8_t>(b);
+            tables->ansi_to_oem[b] = tables->oem_to_ansi[b] = byte;
+            tables->ansi_upper[b] = tables->oem_upper[b] = byte >= 'a' && byte <= 'z' ? byte - 32 : byte;
+        }
+        built.push_back(std::move(tables));
+        return *built.back();
+    }
+    CharacterTable oem = decode_page(pages.oem);
+    CharacterTable ansi = decode_page(pages.ansi);
     tables->ansi_to_oem = build_conversion(ansi, oem, pages.oem);
     tables->oem_to_ansi = build_conversion(oem, ansi, pages.ansi);
     tables->ansi_upper = build_upper_case(ansi);
@@ -251,18 +275,19 @@ bool is_supported_ansi_page(int page) {
     return std::find(std::begin(kAnsiPages), std::end(kAnsiPages), page) != std::end(kAnsiPages);
 }
 
+bool is_double_byte_page(int page) {
+    return std::find(std::begin(kDoubleBytePages), std::end(kDoubleBytePages), page) != std::end(kDoubleBytePages);
+}
+
 bool is_known_text_page(int page) {
-    return is_supported_oem_page(page) || is_supported_ansi_page(page) ||
+    return is_supported_oem_page(page) || is_supported_ansi_page(page) || is_double_byte_page(page) ||
            std::find(std::begin(kOtherTextPages), std::end(kOtherTextPages), page) != std::end(kOtherTextPages);
 }
 
-int page_of_code_page_mark(uint8_t mark) {
-    for (const MarkPage& entry : kMarkPages)
-        if (entry.mark == mark) return entry.page;
-    return 0;
-}
+int page_of_code_page_mark(uint8_t mark) { return kPageOfMark[mark]; }
 
 bool is_supported_pair(const CodePagePair& pages) {
+    if (is_double_byte_page(pages.oem) || is_double_byte_page(pages.ansi)) return pages.oem == pages.ansi;
     return is_supported_oem_page(pages.oem) && is_supported_ansi_page(pages.ansi);
 }
 
@@ -279,46 +304,104 @@ void upper_case_oem_page(const CodePagePair& pages, unsigned char* text) {
     apply_up_to_nul(tables_of(pages).oem_upper, text);
 }
 
+namespace {
+
+Utf8Page::Encoded encode_utf8(uint32_t c) {
+    Utf8Page::Encoded encoded;
+    auto put = [&](uint32_t byte) { encoded.bytes[encoded.length++] = static_cast<char>(byte); };
+    if (c < 0x80) {
+        put(c);
+    } else if (c < 0x800) {
+        put(0xC0 | c >> 6);
+        put(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        put(0xE0 | c >> 12);
+        put(0x80 | (c >> 6 & 0x3F));
+        put(0x80 | (c & 0x3F));
+    } else {
+        put(0xF0 | c >> 18);
+        put(0x80 | (c >> 12 & 0x3F));
+        put(0x80 | (c >> 6 & 0x3F));
+        put(0x80 | (c & 0x3F));
+    }
+    return encoded;
+}
+
+// The one character that the whole of `bytes` forms in the page of `decoder`
+// (to UCS-4LE); nothing when they form none, or more than one.
+std::optional<uint32_t> decode_character(iconv_t decoder, const char* bytes, size_t length) {
+    char in[2];
+    std::memcpy(in, bytes, length);
+    unsigned char out[8];
+    char* in_ptr = in;
+    char* out_ptr = reinterpret_cast<char*>(out);
+    size_t in_left = length, out_left = sizeof out;
+    iconv(decoder, nullptr, nullptr, nullptr, nullptr);
+    if (iconv(decoder, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<size_t>(-1) || in_left != 0 ||
+        sizeof out - out_left != 4)
+        return std::nullopt;
+    const uint32_t character = static_cast<uint32_t>(out[0]) | static_cast<uint32_t>(out[1]) << 8 |
+                               static_cast<uint32_t>(out[2]) << 16 | static_cast<uint32_t>(out[3]) << 24;
+    if (character > 0x10FFFF || (character >= 0xD800 && character <= 0xDFFF)) return std::nullopt;
+    return character;
+}
+
+} // namespace
+
 Utf8Page::Utf8Page(int page) : page_(page) {
     const CharacterTable characters = decode_page(page);
     for (size_t b = 0; b < 256; ++b) {
-        uint32_t c = characters[b] == kNoCharacter || characters[b] > 0x10FFFF ? kReplacementCharacter : characters[b];
-        Encoded& encoded = utf8_[b];
-        auto put = [&](uint32_t byte) { encoded.bytes[encoded.length++] = static_cast<char>(byte); };
-        if (c < 0x80) {
-            put(c);
-        } else if (c < 0x800) {
-            put(0xC0 | c >> 6);
-            put(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            put(0xE0 | c >> 12);
-            put(0x80 | (c >> 6 & 0x3F));
-            put(0x80 | (c & 0x3F));
-        } else {
-            put(0xF0 | c >> 18);
-            put(0x80 | (c >> 12 & 0x3F));
-            put(0x80 | (c >> 6 & 0x3F));
-            put(0x80 | (c & 0x3F));
-        }
-        if (b >= 128 && characters[b] != kNoCharacter) bytes_.emplace_back(characters[b], static_cast<uint8_t>(b));
+        const bool defined = characters[b] != kNoCharacter && characters[b] <= 0x10FFFF;
+        utf8_[b] = encode_utf8(defined ? characters[b] : kReplacementCharacter);
+        if (b >= 128 && defined) bytes_.emplace_back(characters[b], static_cast<uint16_t>(b));
     }
-    // Sorted by character and then byte, so that a character two bytes share
-    // finds the lower one.
+    if (is_double_byte_page(page)) {
+        // Every byte that is no character of its own is tried as the lead byte of
+        // a pair with every second byte.
+        pairs_.resize(128 * 256);
+        Converter decoder("UCS-4LE", iconv_name(page));
+        for (size_t lead = 128; lead < 256 && decoder.valid(); ++lead) {
+            if (characters[lead] != kNoCharacter) continue;
+            for (size_t trail = 1; trail < 256; ++trail) {
+                const char pair[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+                const std::optional<uint32_t> character = decode_character(decoder.get(), pair, 2);
+                if (!character) continue;
+                lead_[lead] = true;
+                pairs_[(lead - 128) << 8 | trail] = encode_utf8(*character);
+                bytes_.emplace_back(*character, static_cast<uint16_t>(lead << 8 | trail));
+            }
+        }
+    }
+    // Sorted by character and then bytes, so that a character two byte forms share
+    // finds the lower one (a single byte before any pair).
     std::sort(bytes_.begin(), bytes_.end());
 }
 
 void Utf8Page::append_utf8(std::string& out, std::string_view text) const {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
     size_t i = 0;
-    while (i < text.size()) {
+    while (i < size) {
         // ASCII runs are copied whole.
         size_t run = i;
-        while (run < text.size() && static_cast<unsigned char>(text[run]) < 0x80) ++run;
+        while (run < size && bytes[run] < 0x80) ++run;
         out.append(text.data() + i, run - i);
-        for (i = run; i < text.size() && static_cast<unsigned char>(text[i]) >= 0x80; ++i) {
-            const Encoded& encoded = utf8_[static_cast<unsigned char>(text[i])];
-            out.append(encoded.bytes.data(), encoded.length);
+        for (i = run; i < size && bytes[i] >= 0x80;) {
+            const Encoded* encoded = &utf8_[bytes[i]];
+            if (lead_[bytes[i]] && i + 1 < size && pairs_[(bytes[i] - 128u) << 8 | bytes[i + 1]].length != 0) {
+                encoded = &pairs_[(bytes[i] - 128u) << 8 | bytes[i + 1]];
+                ++i;
+            }
+            out.append(encoded->bytes.data(), encoded->length);
+            ++i;
         }
     }
+}
+
+size_t Utf8Page::character_length(std::string_view text, size_t i) const {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (!lead_[lead] || i + 1 >= text.size()) return 1;
+    return pairs_[(lead - 128u) << 8 | static_cast<unsigned char>(text[i + 1])].length != 0 ? 2 : 1;
 }
 
 std::string Utf8Page::to_utf8(std::string_view text) const {
@@ -363,12 +446,13 @@ std::string Utf8Page::from_utf8(std::string_view text) const {
         }
         const bool whole = length != 0 && taken == length && character >= smallest && character <= 0x10FFFF &&
                            !(character >= 0xD800 && character <= 0xDFFF);
-        char byte = '?';
+        uint16_t form = '?';
         if (whole) {
-            auto found = std::lower_bound(bytes_.begin(), bytes_.end(), std::make_pair(character, uint8_t{0}));
-            if (found != bytes_.end() && found->first == character) byte = static_cast<char>(found->second);
+            auto found = std::lower_bound(bytes_.begin(), bytes_.end(), std::make_pair(character, uint16_t{0}));
+            if (found != bytes_.end() && found->first == character) form = found->second;
         }
-        out += byte;
+        if (form > 0xFF) out += static_cast<char>(form >> 8);
+        out += static_cast<char>(form & 0xFF);
         // A broken sequence gives one '?' for its lead byte; what follows is read anew.
         i += whole ? length : 1;
     }

@@ -96,8 +96,11 @@ struct Session {
     void reset() { *this = Session{}; }
 };
 
-// Gives a table the session's code-page pair and expression quotes.
+// Gives a table the session's code-page pair, expression quotes and /UTF8.
 void share_run_settings(const Session& session, DbfTable& table);
+
+// Turns /UTF8 on and passes it on to the open tables.
+void set_utf8(Session& session);
 
 // Sets the expression quote characters and passes them on to the open tables.
 void set_expression_quotes(Session& session, char first, char second);

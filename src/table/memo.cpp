@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -572,6 +573,7 @@ bool MemoReader::start(int field) {
         pending_ = first.subspan(kBlockHeaderSize, static_cast<size_t>(in_first));
         position_ = data_start_ + in_first;
         done_ = position_ >= data_end_;
+        pending_ = whole_characters(pending_);
         return true;
     }
     case MemoFormat::kSmt: {
@@ -624,7 +626,20 @@ std::span<char> MemoReader::next() {
         }
     }
     if (position_ >= data_end_) done_ = true;
-    return piece;
+    return whole_characters(piece);
+}
+
+std::span<char> MemoReader::whole_characters(std::span<char> piece) {
+    if (done_ || piece.size() < 2) return piece;
+    const Utf8Page* pairs = double_byte_page(table_);
+    if (!pairs) return piece;
+    const std::string_view text(piece.data(), piece.size());
+    size_t i = 0;
+    while (i + 1 < text.size()) i += pairs->character_length(text, i);
+    if (i + 1 != text.size() || !pairs->is_lead_byte(static_cast<unsigned char>(text[i]))) return piece;
+    // The lead byte is read again with the next piece.
+    --position_;
+    return piece.first(piece.size() - 1);
 }
 
 MemoWriter::MemoWriter(DbfTable& table) : table_(table), format_(memo_format(table.version())) {

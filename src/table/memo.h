@@ -99,7 +99,8 @@ public:
     // none (empty reference, no memo file, no memo at that block).
     bool start(int field);
     // The next piece of the memo started last, in a buffer the caller may change
-    // until the next call; empty at the memo's end.
+    // until the next call; empty at the memo's end. In a double-byte page pieces
+    // end between characters.
     std::span<char> next();
     // Back to the first byte of the memo started last.
     void rewind();
@@ -109,6 +110,9 @@ private:
     FileHandle file_;
     MemoFormat format_;
     std::span<char> read_piece(uint64_t count);
+    // The piece without a lead byte of a double-byte character that ends it, when
+    // more follows: a character is never split between two pieces.
+    std::span<char> whole_characters(std::span<char> piece);
 
     uint64_t file_end_ = 0;      // readable end: the file size, at most 2 GiB
     uint32_t block_size_ = 0;    // from the memo file's header, read once

@@ -89,10 +89,12 @@ struct TableOptions {
     UpperCaseHook upper_case_hook;
 
     // Run settings the session keeps in every open table, so that the field
-    // texts, conditions and keys of this table follow them: the code-page pair
-    // and the two quote characters of expression texts (0 when /IGNOREQUOTES).
+    // texts, conditions and keys of this table follow them: the code-page pair,
+    // the two quote characters of expression texts (0 when /IGNOREQUOTES), and
+    // whether field lists are typed in UTF-8 (/UTF8).
     CodePagePair code_pages;
     std::array<char, 2> expression_quotes{'"', '\''};
+    bool utf8_field_names = false;
 };
 
 constexpr size_t kTextBufferSize = 65536;

@@ -9,19 +9,26 @@ namespace {
 
 constexpr int kOemRulePage = 866;
 
+// Upper-cases the ASCII letters of a NUL-terminated text in a double-byte page.
+void upper_case_ascii_letters(const Utf8Page& page, char* text) {
+    const std::string_view view(text);
+    for (size_t i = 0; i < view.size(); i += page.character_length(view, i))
+        if (text[i] >= 'a' && text[i] <= 'z') text[i] = static_cast<char>(text[i] - 32);
+}
+
 } // namespace
 
 void to_oem(const DbfTable& table, unsigned char* text, size_t length) {
     if (table.options.to_oem_hook)
         table.options.to_oem_hook(text, length);
-    else
+    else if (!is_double_byte_page(text_code_page(table)))
         ansi_to_oem_buffer(table.options.code_pages, text, length);
 }
 
 void from_oem(const DbfTable& table, unsigned char* text, size_t length) {
     if (table.options.from_oem_hook)
         table.options.from_oem_hook(text, length);
-    else
+    else if (!is_double_byte_page(text_code_page(table)))
         oem_to_ansi_buffer(table.options.code_pages, text, length);
 }
 
@@ -33,6 +40,11 @@ int text_code_page(const DbfTable& table) {
 
 const Utf8Page& text_utf8_page(const DbfTable& table) { return utf8_page(text_code_page(table)); }
 
+const Utf8Page* double_byte_page(const DbfTable& table) {
+    const int page = text_code_page(table);
+    return is_double_byte_page(page) ? &utf8_page(page) : nullptr;
+}
+
 std::string listed_text(const Utf8Page* utf8, std::string_view text, size_t width) {
     text = text.substr(0, text.find('\0'));
     std::string filled(text);
@@ -41,10 +53,12 @@ std::string listed_text(const Utf8Page* utf8, std::string_view text, size_t widt
 }
 
 void upper_case_ansi(const DbfTable& table, char* text) {
+    if (const Utf8Page* page = double_byte_page(table)) return upper_case_ascii_letters(*page, text);
     upper_case_ansi_page(table.options.code_pages, reinterpret_cast<unsigned char*>(text));
 }
 
 void upper_case_oem(const DbfTable& table, char* text) {
+    if (const Utf8Page* page = double_byte_page(table)) return upper_case_ascii_letters(*page, text);
     auto* bytes = reinterpret_cast<unsigned char*>(text);
     if (table.options.code_pages.oem != kOemRulePage) {
         upper_case_oem_page(table.options.code_pages, bytes);

@@ -11,7 +11,9 @@
 
 namespace rorarodi {
 
-// In-place conversions through the table's hooks, else its code-page pair.
+// In-place conversions through the table's hooks, else its code-page pair. Text
+// in a double-byte page (text_code_page) stays as it is: such a page serves as
+// both OEM and ANSI page.
 void to_oem(const DbfTable& table, unsigned char* text, size_t length);
 void from_oem(const DbfTable& table, unsigned char* text, size_t length);
 // The code page of the table's text: the page its code-page mark names when it is a
@@ -20,11 +22,16 @@ void from_oem(const DbfTable& table, unsigned char* text, size_t length);
 int text_code_page(const DbfTable& table);
 // The UTF-8 conversion tables of that page.
 const Utf8Page& text_utf8_page(const DbfTable& table);
+// Those tables when the page is a double-byte one, else nothing.
+const Utf8Page* double_byte_page(const DbfTable& table);
 
 // Table text as a listing shows it: up to its first NUL, filled with spaces to
 // `width` characters, then converted to UTF-8 when `utf8` is given (the filling
 // counts characters, so columns stay aligned in UTF-8 too).
 std::string listed_text(const Utf8Page* utf8, std::string_view text, size_t width = 0);
+
+// The upper-casings below change only ASCII letters of text in a double-byte page,
+// never the second byte of a character.
 
 // Upper-cases a NUL-terminated text when the table's case-insensitive option is on.
 void upper_case_key(const DbfTable& table, char* text);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <iconv.h>
 #include <string>
 #include <vector>
@@ -29,12 +30,17 @@ struct PageTable {
     int page;
     const char* codec;  // Python's name of the page
     uint8_t mark;
+    const char* corpus = nullptr;  // a corpus table taken instead of a generated one
 };
 
 // A table of the page whose names and texts are not ASCII: CITY (in the page's
 // letters), NAME, SUM (in the page's letters) and, for 866, a memo field.
 void write_page_table(const TempDir& dir, const PageTable& kind, const std::string& name = "t") {
     const int page = kind.page;
+    if (kind.corpus) {
+        write_file(dir / (name + ".dbf"), read_file(std::string(CORPUS_DIR) + "/" + kind.corpus));
+        return;
+    }
     TableLayout layout;
     layout.code_page_mark = kind.mark;
     std::vector<std::vector<std::string>> values;
@@ -91,7 +97,9 @@ for name in sys.argv[2:]:
 TEST(Utf8, EveryTextFormatIsPythonsDecodingOfTheTableBytes) {
     if (!have_python()) GTEST_SKIP() << "python3 not installed";
     for (const PageTable& kind : {PageTable{866, "cp866", 0x65}, PageTable{1251, "cp1251", 0xC9},
-                                  PageTable{437, "cp437", 0x01}}) {
+                                  PageTable{437, "cp437", 0x01}, PageTable{936, "gbk", 0x4D, "dbase-rs/cp936.dbf"},
+                                  PageTable{936, "gbk", 0x7A, "javadbf/gbk.dbf"}}) {
+        if (kind.corpus && !std::filesystem::exists(std::string(CORPUS_DIR) + "/" + kind.corpus)) continue;
         TempDir dir;
         write_page_table(dir, kind);
         std::vector<std::string> files;
@@ -122,7 +130,7 @@ TEST(Utf8, EveryTextFormatIsPythonsDecodingOfTheTableBytes) {
         std::vector<std::string> arguments = {kind.codec};
         arguments.insert(arguments.end(), files.begin(), files.end());
         RunResult r = python(dir, kCompareScript, arguments);
-        EXPECT_EQ(r.output, "") << kind.codec;
+        EXPECT_EQ(r.output, "") << kind.codec << " " << (kind.corpus ? kind.corpus : "");
         EXPECT_EQ(r.status, 0) << r.errors;
         if (kind.page == 866) {
             // Without /UTF8 the bytes are as they always were: the table's own bytes in
@@ -275,6 +283,44 @@ TEST(Utf8, TablesAndComparisonsKeepTheirBytes) {
               "<>u.dbf            1: NAME       (C) 'a,\"b'\n"
               "\n"
               "EOF found: u.dbf\n");
+}
+
+TEST(Utf8, DoubleByteTablesKeepCharactersWholeAndTakeUtf8Input) {
+    TempDir dir;
+    TableLayout layout;
+    layout.code_page_mark = 0x7A;
+    // 5 bytes end inside the third character of 中文字; 誥 is D5 61, 誂 D5 41.
+    layout.fields = {{in_page("名字", 936), 'C', 5}, {"CITY", 'C', 6}};
+    for (const auto& [name, city] : {std::pair{in_page("中文字", 936).substr(0, 5), "誥"}, {"abc", "誂"}, {"x", "上海"}})
+        layout.records.push_back(make_record(layout, {name, in_page(city, 936)}));
+    write_file(dir / "t.dbf", build_table(layout));
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/UTF8", "/HDR", "/S:*"}).output,
+              "名字 |CITY  \n中文\uFFFD|誥    \nabc  |誂    \nx    |上海  \n");
+    // /CASE changes no second byte: 誥 stays apart from 誂, in keys and filters.
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/UTF8", "/CASE", "/ORDER:CITY", "/S:CITY", "/F:CITY=誥", "/COUNT"}).output,
+              "上海  \n誂    \n誥    \n1\n");
+    run_rorarodi(dir, {"t.dbf", "/UTF8", "/FIELD:名字=广州;CITY=UPPER(CITY)", "/F:名字=abc;CITY=誥", "/UPDATE"});
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/UTF8", "/S:名字,CITY"}).output, "广州 |誥    \n广州 |誂    \nx    |上海  \n");
+    EXPECT_NE(read_file(dir / "t.dbf").find(in_page("广州 誂", 936)), std::string::npos);
+
+    // Memo pieces end between characters: the first piece here ends inside one.
+    std::string memo = "a";
+    for (int i = 0; i < 400; ++i) memo += "中";
+    std::vector<uint32_t> blocks;
+    write_file(dir / "m.fpt", build_foxpro_memo({in_page(memo, 936)}, blocks));
+    TableLayout memo_table;
+    memo_table.version = 0xF5;
+    memo_table.code_page_mark = 0x7A;
+    memo_table.fields = {{"NOTE", 'M', 10}};
+    memo_table.records = {make_record(memo_table, {memo_reference_text(blocks[0])})};
+    write_file(dir / "m.dbf", build_table(memo_table));
+    EXPECT_EQ(run_rorarodi(dir, {"m.dbf", "/UTF8", "/MEMO:text", "/S:NOTE"}).output, memo + "\n");
+
+    // Field lists typed in UTF-8 find the names of a single-byte page too.
+    write_page_table(dir, {866, "cp866", 0x65}, "c");
+    EXPECT_EQ(run_rorarodi(dir, {"c.dbf", "/UTF8", "/ORDER:ГОРОД", "/S:ГОРОД;NAME", "/SUM:СУММА"}).output,
+              "Москва      |Ёлка №1   \nТверь       |O'Brien   \nТула        |          \n"
+              "    9.50|\n");
 }
 
 } // namespace

@@ -288,8 +288,35 @@ TEST_F(CodePages, Utf8FormsOfEveryTextPageFollowIconv) {
             }
         }
     }
-    EXPECT_FALSE(is_known_text_page(932));
+    EXPECT_FALSE(is_known_text_page(65001));
     EXPECT_FALSE(is_known_text_page(0));
+}
+
+TEST_F(CodePages, DoubleBytePagesKeepCharactersWhole) {
+    const Utf8Page& gbk = utf8_page(936);
+    ASSERT_TRUE(gbk.double_byte());
+    // 中 is D6 D0 and 文 CE C4; 0x80 alone is the euro sign. A cut pair, and a lead
+    // byte before a byte that makes no pair, read as U+FFFD; the next byte is read anew.
+    EXPECT_EQ(gbk.to_utf8("\xD6\xD0\xCE\xC4 \x80"), "中文 €");
+    EXPECT_EQ(gbk.to_utf8("a\xD6\xD0\xCE"), "a中\uFFFD");
+    EXPECT_EQ(gbk.to_utf8("\xD6 \xFF"), "\uFFFD \uFFFD");
+    EXPECT_EQ(gbk.from_utf8("中文 €Ω😀"), "\xD6\xD0\xCE\xC4 \x80\xA6\xB8?");
+    EXPECT_EQ(utf8_page(932).to_utf8("\x83\x5C\xB1"), "ソｱ");  // a second byte '\'; a half-width kana
+    EXPECT_EQ(utf8_page(949).from_utf8("한"), "\xC7\xD1");
+    EXPECT_EQ(utf8_page(950).to_utf8("\xA4\xA4"), "中");
+
+    // Upper-casing and the OEM/ANSI conversions leave the second bytes alone:
+    // D5 61 is one character in GBK; /CodePages=936,936 chooses the page without a mark.
+    DbfTable table;
+    table.options.case_insensitive = true;
+    table.header_image[29] = 0x7A;
+    EXPECT_EQ(key_of(table, "a\xD5\x61z"), "A\xD5\x61Z");
+    EXPECT_EQ(converted(from_oem, table, "\xD5\x61\xE9"), "\xD5\x61\xE9");
+    table.header_image[29] = 0;
+    EXPECT_FALSE(select_code_pages(936, 1252));
+    EXPECT_TRUE(select_code_pages(936, 936));
+    table.options.code_pages = chosen;
+    EXPECT_EQ(upper_cased(upper_case_ansi, table, "\xD5\x61q"), "\xD5\x61Q");
 }
 
 TEST_F(CodePages, Utf8TextsTheyCannotHoldBecomeQuestionMarks) {
@@ -309,8 +336,8 @@ TEST_F(CodePages, TheMarkNamesTheTextPageBeforeThePair) {
     // Marks written by the table kinds of the corpus and the usual DOS and Windows ones.
     const std::pair<uint8_t, int> marks[] = {{0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x1B, 437}, {0x26, 866},
                                              {0x57, 1252}, {0x59, 1252}, {0x64, 852}, {0x65, 866}, {0x7C, 874},
-                                             {0xC8, 1250}, {0xC9, 1251}, {0x00, 0},   {0x4D, 0},    {0x69, 0},
-                                             {0x7A, 0},    {0x7F, 0},    {0xF0, 0}};
+                                             {0xC8, 1250}, {0xC9, 1251}, {0x00, 0},   {0x4D, 936},  {0x69, 0},
+                                             {0x7A, 936},  {0x13, 932},  {0x78, 950},  {0x7F, 0},    {0xF0, 0}};
     for (const auto& [mark, page] : marks) EXPECT_EQ(page_of_code_page_mark(mark), page) << int(mark);
 
     DbfTable table;
