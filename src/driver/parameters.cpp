@@ -10,6 +10,7 @@
 #include "expr/calculator.h"
 #include "expr/filter.h"
 #include "expr/substitute.h"
+#include "report/export.h"
 #include "table/field_text.h"
 
 namespace rorarodi {
@@ -135,25 +136,15 @@ void handle_out(Session& session, const std::string& argument) {
     trace_enter(session, "Out");
     RunSettings& settings = session.settings;
     if (argument.empty() || argument[0] != ':') {
-        settings.output_format = OutputFormat::console;
         settings.output_file_name.reset();
         trace_leave(session, "Out");
         return;
     }
     std::string name = argument.substr(1);
-    OutputFormat format;
-    if (ends_with_ignoring_case(name, ".csv")) format = OutputFormat::csv;
-    else if (ends_with_ignoring_case(name, ".htm") || ends_with_ignoring_case(name, ".html")) format = OutputFormat::html;
-    else if (ends_with_ignoring_case(name, ".prg") || ends_with_ignoring_case(name, ".fox")) format = OutputFormat::program;
-    else if (ends_with_ignoring_case(name, ".xml")) format = OutputFormat::xml;
-    else if (ends_with_ignoring_case(name, ".dbf")) format = OutputFormat::table;
-    else if (ends_with_ignoring_case(name, ".sql")) format = OutputFormat::sql;
-    else if (ends_with_ignoring_case(name, ".txt")) format = OutputFormat::text;
-    else {
+    if (!output_format_for(name)) {
         print_line("Invalid output format...");
         return;
     }
-    settings.output_format = format;
     settings.output_file_name = name;
     trace_leave(session, "Out");
 }

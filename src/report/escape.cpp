@@ -3,18 +3,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 
 namespace rorarodi {
 
 namespace {
-
-// The texts handled here are zero-terminated byte strings: whatever follows an
-// embedded NUL is not part of the text.
-std::string_view up_to_nul(std::string_view text) {
-    size_t end = text.find('\0');
-    return end == std::string_view::npos ? text : text.substr(0, end);
-}
 
 // Character references for control bytes (hexadecimal) and bytes above 127
 // (four decimal digits); false for every other byte. A UTF-8 text keeps its bytes
@@ -38,8 +30,6 @@ bool append_character_reference(std::string& out, unsigned char byte, bool utf8)
     return true;
 }
 
-bool starts_with(std::string_view text, const char* prefix) { return text.substr(0, std::strlen(prefix)) == prefix; }
-
 // One token of the link pass, followed by its single space.
 void append_linked_token(std::string& out, std::string_view token) {
     size_t at = token.find('@');
@@ -58,9 +48,9 @@ void append_linked_token(std::string& out, std::string_view token) {
         return;
     }
     const char* scheme = nullptr;
-    if (starts_with(token, "http://") || starts_with(token, "ftp://"))
+    if (token.starts_with("http://") || token.starts_with("ftp://"))
         scheme = "";
-    else if (token.size() > 4 && (starts_with(token, "www.") || starts_with(token, "ftp.")) &&
+    else if (token.size() > 4 && (token.starts_with("www.") || token.starts_with("ftp.")) &&
              token.find('.', 4) != std::string_view::npos)
         scheme = token[0] == 'w' ? "http://" : "ftp://";
     if (scheme) {
@@ -133,12 +123,6 @@ void append_xml_element(std::string& out, std::string_view name, std::string_vie
     out += '>';
 }
 
-std::string xml_element(const std::string& name, const std::string& text, bool allow_cdata) {
-    std::string out;
-    append_xml_element(out, name, up_to_nul(text), allow_cdata);
-    return out;
-}
-
 void append_xml_number_element(std::string& out, std::string_view name, double value) {
     out += '<';
     out += name;
@@ -165,12 +149,6 @@ void append_xml_number_element(std::string& out, std::string_view name, double v
     out += "</";
     out += name;
     out += '>';
-}
-
-std::string xml_number_element(const std::string& name, double value) {
-    std::string out;
-    append_xml_number_element(out, name, value);
-    return out;
 }
 
 // Pass one turns each byte into its entity text; pass two splits that into tokens
@@ -209,13 +187,5 @@ void HtmlTextWriter::end_token() {
 }
 
 void HtmlTextWriter::finish() { end_token(); }
-
-std::string html_text(const std::string& text) {
-    std::string out;
-    HtmlTextWriter writer(out);
-    writer.feed(text);
-    writer.finish();
-    return out;
-}
 
 } // namespace rorarodi

@@ -5,26 +5,14 @@
 
 namespace rorarodi {
 
-// Texts are byte strings that end at their first NUL byte.
-
-// "<name>content</name>" with the text escaped (CDATA when allowed and the text holds
-// '<', '>' or '&'), or "<name/>" for an empty text. Control bytes and bytes above 127
-// become character references in either case.
-std::string xml_element(const std::string& name, const std::string& text, bool allow_cdata);
-// "<name>value</name>" as an integer when the value is a whole int32, otherwise with
-// six decimals; "<name/>" for 0 and -0.
-std::string xml_number_element(const std::string& name, double value);
-// HTML form of a text: entities, line breaks and mail, web and FTP links; every
-// space- or tab-separated token is followed by one space.
-std::string html_text(const std::string& text);
-
-// The same, appended to an output text piece by piece, for texts too long to be
-// held whole (memos) and for output built without a new string per value.
-
-// Appends xml_number_element's text.
+// Appends "<name>value</name>", the value as an integer when it is a whole int32,
+// otherwise with six decimals; "<name/>" for 0 and -0.
 void append_xml_number_element(std::string& out, std::string_view name, double value);
-// Appends xml_element's text for a text without NUL bytes. A `utf8` text keeps its
-// characters above 127 as they are (see XmlContentWriter).
+// Appends "<name>content</name>" with the text escaped (CDATA when allowed and the
+// text holds '<', '>' or '&'), or "<name/>" for an empty text. Control bytes and
+// bytes above 127 become character references in either case. The text holds no
+// NUL byte. A `utf8` text keeps its characters above 127 as they are (see
+// XmlContentWriter).
 void append_xml_element(std::string& out, std::string_view name, std::string_view text, bool allow_cdata,
                         bool utf8 = false);
 
@@ -51,8 +39,9 @@ private:
 // True when an element holding the text uses CDATA (allowed and '<', '>' or '&' in it).
 bool xml_uses_cdata(std::string_view text, bool allow_cdata);
 
-// html_text of a text given in pieces: feed the pieces in order, then finish.
-// The text ends at the first NUL byte fed.
+// The HTML form of a text given in pieces (feed them in order, then finish):
+// entities, line breaks and mail, web and FTP links; every space- or tab-separated
+// token is followed by one space. The text ends at the first NUL byte fed.
 class HtmlTextWriter {
 public:
     explicit HtmlTextWriter(std::string& out) : out_(out) {}

@@ -15,9 +15,6 @@
 
 namespace rorarodi {
 
-enum class OutputFormat { console, text, sql, table, program, html, csv, xml };
-
-
 // How exported texts are converted on output (/2ANSI, /2OEM).
 enum class OutputConversion { none, oem_to_ansi, ansi_to_oem };
 
@@ -45,8 +42,7 @@ struct RunSettings {
     // /FILTER and /FIELD texts are taken as UTF-8 (see text_convert.h for the page).
     bool utf8 = false;
     LineBreakMode line_break_mode = LineBreakMode::keep;
-    OutputFormat output_format = OutputFormat::console;
-    std::optional<std::string> output_file_name;
+    std::optional<std::string> output_file_name;  // /OUT; nothing for the console
     // The two characters that quote text in expressions; 0 when /IGNOREQUOTES.
     std::array<char, 2> expression_quotes{'"', '\''};
 };

@@ -220,6 +220,25 @@ TEST(Export, OwnFilesAreNeverOutput) {
     EXPECT_EQ(read_file(dir / "mix.fpt"), memo);
 }
 
+// Output that a full disk refuses is reported, in every format.
+TEST(Export, FullDiskReported) {
+    TempDir dir;
+    write_mixed_table(dir);
+    if (!file_exists("/dev/full")) GTEST_SKIP() << "/dev/full is missing";
+    for (std::string name : {"f.csv", "f.txt", "f.htm", "f.xml", "f.sql", "f.prg"}) {
+        ASSERT_EQ(::symlink("/dev/full", (dir / name).c_str()), 0);
+        EXPECT_EQ(export_run(dir, {"/OUT:" + name, "/S:*"}).output, "Can't write " + name + "\n");
+    }
+    // A file size limit stands in for a full disk under the output table.
+    TableLayout layout;
+    layout.fields = {{"T", 'C', 200}};
+    layout.records.assign(20, make_record(layout, {"x"}));
+    write_file(dir / "t.dbf", build_table(layout));
+    RunResult r = run_command("/bin/sh", {"-c", "ulimit -f 2; trap '' XFSZ; exec ./rorarodi t.dbf /OUT:c.dbf /S:*"},
+                              dir.path());
+    EXPECT_EQ(r.output, "Can't write c.dbf\n");
+}
+
 TEST(Export, CodePagesOnOutput) {
     TempDir dir;
     TableLayout layout;
@@ -322,11 +341,16 @@ TEST(Export, LongMemosWrittenWhole) {
     layout.fields = {{"NOTE", 'M', 10}};
     layout.records = {make_record(layout, {memo_reference_text(blocks[0])})};
     write_file(dir / "m.dbf", build_table(layout));
-    run_rorarodi(dir, {"m.dbf", "/MEMO:text", "/OUT:a.csv", "/S:NOTE", "/OUT:a.txt", "/S:NOTE", "/OUT:a.dbf", "/S:NOTE"});
+    run_rorarodi(dir, {"m.dbf", "/MEMO:text", "/OUT:a.csv", "/S:NOTE", "/OUT:a.txt", "/S:NOTE", "/OUT:a.dbf", "/S:NOTE",
+                       "/OUT:a.xml", "/S:NOTE"});
     std::string quoted;
     for (int i = 0; i < 600000; ++i) quoted += std::string("ab\0\"\"\n", 6);
-    EXPECT_EQ(read_file(dir / "a.csv"), "\"" + quoted + "\"\n");
-    EXPECT_EQ(read_file(dir / "a.txt"), memo + "\n");
+    EXPECT_TRUE(same_bytes(read_file(dir / "a.csv"), "\"" + quoted + "\"\n"));
+    EXPECT_TRUE(same_bytes(read_file(dir / "a.txt"), memo + "\n"));
+    // XML ends the memo's text at its first zero byte.
+    EXPECT_EQ(read_file(dir / "a.xml"), "<?xml version=\"1.0\"?>\n<!-- Location: m.dbf -->\n   <Information>\n"
+                                        "      <Record>\n         <RecNo>1</RecNo>\n         <NOTE>ab</NOTE>\n"
+                                        "      </Record>\n   </Information>\n\n");
     // The new memo file: a 512-byte header, then the block header and the memo.
     EXPECT_EQ(read_file(dir / "a.fpt").find(memo), 512u + 8u);
 }

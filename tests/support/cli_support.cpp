@@ -1,5 +1,7 @@
 #include "cli_support.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -12,6 +14,32 @@
 #include <filesystem>
 
 namespace testing_support {
+
+namespace {
+
+// Up to 48 bytes from `from`, with the unprintable ones as \xNN.
+std::string excerpt(const std::string& text, size_t from) {
+    std::string shown;
+    for (unsigned char c : text.substr(std::min(from, text.size()), 48)) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+        shown += c >= ' ' && c < 0x7F ? std::string(1, static_cast<char>(c)) : escaped;
+    }
+    return shown;
+}
+
+} // namespace
+
+::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected) {
+    if (actual == expected) return ::testing::AssertionSuccess();
+    const size_t at = static_cast<size_t>(
+        std::mismatch(actual.begin(), actual.end(), expected.begin(), expected.end()).first - actual.begin());
+    const size_t from = at < 16 ? 0 : at - 16;
+    return ::testing::AssertionFailure() << "sizes " << actual.size() << " and " << expected.size()
+                                         << ", first difference at offset " << at << "; from offset " << from
+                                         << ": actual [" << excerpt(actual, from) << "], expected ["
+                                         << excerpt(expected, from) << "]";
+}
 
 TempDir::TempDir() {
     const char* base = std::getenv("TMPDIR");

@@ -1,5 +1,7 @@
 // Temporary directories, file helpers and running the program for end-to-end tests.
 #pragma once
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -22,6 +24,11 @@ private:
 void write_file(const std::string& path, const std::string& bytes);
 std::string read_file(const std::string& path);
 bool file_exists(const std::string& path);
+
+// EXPECT_TRUE(same_bytes(actual, expected)) for long texts: on a difference it
+// reports the sizes and the first differing offset with a few bytes around it,
+// not both texts whole.
+::testing::AssertionResult same_bytes(const std::string& actual, const std::string& expected);
 
 struct RunResult {
     std::string output;  // standard output

@@ -1,0 +1,105 @@
+// CSV: one line per record, values separated by ','.
+#include <cstdlib>
+
+#include "report/record_writer.h"
+#include "table/field_text.h"
+
+namespace rorarodi {
+
+namespace {
+
+// True when the text reads as the number 0, as atof reads it.
+bool reads_as_zero(std::string_view text, const char* terminated) {
+    bool plain = true;
+    for (char c : text) {
+        if (c >= '1' && c <= '9') return false;
+        if (c != '0' && c != '.' && c != '-' && c != '+') plain = false;
+    }
+    return plain || std::strtod(terminated, nullptr) == 0;
+}
+
+class CsvWriter : public RecordWriter {
+public:
+    using RecordWriter::RecordWriter;
+
+    void header_line() override {
+        if (!settings.header_line) return;
+        for (size_t i = 0; i < fields.size(); ++i) {
+            if (i > 0) out_ += ',';
+            out_ += name_of(fields[i]);
+        }
+        out_ += '\n';
+    }
+
+    void field(size_t, int field, bool last) override {
+        if (type_of(field) == 'C' || field_is_memo(table, field))
+            text_value();
+        else
+            other_value(field);
+        if (!last) out_ += ',';
+    }
+
+    void end_record() override { out_ += '\n'; }
+
+private:
+    // CR removed; nothing for an empty or all-space text, else the text in double
+    // quotes with each double quote doubled. Spaces are held back until a character
+    // shows that the text is not all spaces.
+    void text_value() {
+        const std::string_view value = value_text();
+        if (!from_memo() && trim_spaces(value).empty()) return;
+        if (!from_memo() && !holds_any(value, "\"\r")) {
+            out_ += '"';
+            out_ += value;
+            out_ += '"';
+            return;
+        }
+        bool opened = false;
+        size_t held_spaces = 0;
+        each_piece([&](std::string_view piece) {
+            size_t i = 0;
+            if (!opened) {
+                for (; i < piece.size() && (piece[i] == ' ' || piece[i] == '\r'); ++i)
+                    if (piece[i] == ' ') ++held_spaces;
+                if (i == piece.size()) return;
+                out_ += '"';
+                out_.append(held_spaces, ' ');
+                opened = true;
+            }
+            size_t run = i;
+            for (; i < piece.size(); ++i) {
+                if (piece[i] != '"' && piece[i] != '\r') continue;
+                out_.append(piece.data() + run, i - run);
+                if (piece[i] == '"') out_ += "\"\"";
+                run = i + 1;
+            }
+            out_.append(piece.data() + run, piece.size() - run);
+        });
+        if (opened) out_ += '"';
+    }
+
+    void other_value(int field) {
+        const std::string_view trimmed = trim_spaces(value_text());
+        if (field_is_numeric(table, field) && reads_as_zero(trimmed, trimmed.data())) return;
+        if (!holds_any(trimmed, ",\"\r\n")) {
+            out_ += trimmed;
+            return;
+        }
+        // A text holding the separator, a quote or a line break is quoted, so that it
+        // stays one value.
+        out_ += '"';
+        for (char c : trimmed) {
+            if (c == '"') out_ += '"';
+            out_ += c;
+        }
+        out_ += '"';
+    }
+};
+
+} // namespace
+
+std::unique_ptr<RecordWriter> make_csv_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<CsvWriter>(session, std::move(fields));
+}
+
+} // namespace rorarodi

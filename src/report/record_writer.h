@@ -1,0 +1,172 @@
+// Record export: what the writers of the output formats share. The export walks
+// the records and hands each one to the writer of the output format, field by
+// field; the writer turns them into its format, reading the values, names and
+// settings through its base class.
+#pragma once
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file.h"
+#include "session/session.h"
+#include "table/memo.h"
+#include "table/text_convert.h"
+
+namespace rorarodi {
+
+// How a writer takes the values of the fields.
+struct ValueRules {
+    bool memo_contents = false;  // memo fields give their contents even without /MEMO:text
+    bool stored_bytes = false;   // texts keep the table's bytes under /UTF8
+};
+
+// The writer of one output format, and what every writer reads and writes through.
+// The export calls open, header_line, then for every record begin_record, field for
+// each selected field (its value loaded by load_value) and end_record, then close.
+class RecordWriter {
+public:
+    RecordWriter(Session& session, std::vector<int> fields, ValueRules rules = {});
+    virtual ~RecordWriter() = default;
+
+    // Opens (or creates) the output and writes what comes first; false when it
+    // cannot be opened.
+    virtual bool open() { return open_text_output(); }
+    // The line of field names (/HDR).
+    virtual void header_line() {}
+    // `flag` is the record's deletion flag, `position` its view position.
+    virtual void begin_record(uint8_t flag, uint32_t position) {}
+    // Selected field number `index`, field `field` of the table.
+    virtual void field(size_t index, int field, bool last) = 0;
+    virtual void end_record() {}
+    // Writes what comes last and closes the output; false when some of the output
+    // could not be written.
+    virtual bool close() { return true; }
+
+    // Loads the value of a field of the record buffer, converted for the output.
+    void load_value(int field);
+    void maybe_flush() {
+        if (out_.size() >= kOutputBlock) flush();
+    }
+    // Writes the text collected and closes the file; false when some of it could
+    // not be written (a full disk).
+    bool finish_text_output();
+
+    Session& session;
+    DbfTable& table;  // the record being written in its record buffer
+    const RunSettings& settings;
+    const std::vector<int> fields;
+    const std::string output_name;  // empty for the console
+    const bool fields_layout;
+
+protected:
+    // The output of the formats written as text: standard output for the console,
+    // otherwise the file, appended to. False when the file cannot be opened or is
+    // the table's own file.
+    bool open_text_output();
+    // True when the output file held nothing before this export.
+    bool output_was_empty() const { return output_was_empty_; }
+
+    // The UTF-8 page of the table's text under /UTF8, otherwise nothing.
+    const Utf8Page* utf8() const { return utf8_; }
+    // A field's name as the output shows it (in UTF-8 under /UTF8).
+    const std::string& name_of(int field) const {
+        return utf8_ ? names_[static_cast<size_t>(field)] : table.field_table[static_cast<size_t>(field)].name;
+    }
+    // The name filled with spaces to `width` characters.
+    void append_padded_name(int field, size_t width);
+    char type_of(int field) const { return table.field_table[static_cast<size_t>(field)].type; }
+
+    // The value's text form, or the first piece of its memo's contents.
+    std::string_view value_text() const { return std::string_view(first_.data(), first_.size()); }
+    bool from_memo() const { return from_memo_; }
+    bool memo_present() const { return present_; }  // the memo's contents are not empty
+    // Calls visit(piece) for every piece of the value, converted; `again` starts a
+    // memo from its first byte once more. The pieces may be changed in place.
+    template <typename Visit>
+    void each_piece(Visit&& visit, bool again = false) {
+        if (!from_memo_) {
+            visit(value_text());
+            return;
+        }
+        if (!present_) return;
+        std::span<char> piece = first_;
+        if (again) {
+            memos_->rewind();
+            piece = convert(memos_->next(), true);
+        }
+        while (!piece.empty()) {
+            visit(std::string_view(piece.data(), piece.size()));
+            maybe_flush();
+            piece = convert(memos_->next(), true);
+        }
+    }
+    // Splits the value at CR and LF: part(text) for each run of other characters
+    // (a line may come in several parts), line_break() for each CR or LF.
+    template <typename Part, typename LineBreak>
+    void each_line_part(Part&& part, LineBreak&& line_break) {
+        each_piece([&](std::string_view piece) {
+            size_t i = 0;
+            while (i < piece.size()) {
+                if (piece[i] == '\r' || piece[i] == '\n') {
+                    line_break();
+                    ++i;
+                    continue;
+                }
+                size_t end = i;
+                while (end < piece.size() && piece[end] != '\r' && piece[end] != '\n') ++end;
+                part(piece.substr(i, end - i));
+                i = end;
+            }
+        });
+    }
+
+    // The output text, collected here and written in large blocks.
+    std::string out_;
+
+private:
+    static constexpr size_t kOutputBlock = 1024 * 1024;
+
+    void flush();
+    std::span<char> convert(std::span<char> piece, bool memo_text);
+
+    const ValueRules rules_;
+    StdioFile file_;
+    std::FILE* stream_ = nullptr;
+    bool output_was_empty_ = false;
+    bool write_failed_ = false;
+    const Utf8Page* utf8_;
+    std::vector<std::string> names_;  // field names in UTF-8 under /UTF8
+    std::string converted_;           // the UTF-8 form of the current value or memo piece
+    std::unique_ptr<MemoReader> memos_;
+    bool from_memo_ = false;
+    bool present_ = false;
+    std::span<char> first_;
+};
+
+// True when writing to `name` would write into the table's own file or its memo file.
+bool is_table_own_file(const std::string& name, const DbfTable& table);
+
+// The scans below run over every value of every record: plain loops, since the
+// library's character-set searches look up each character with a call of its own.
+inline std::string_view trim_spaces(std::string_view text) {
+    size_t start = 0, end = text.size();
+    while (start < end && text[start] == ' ') ++start;
+    while (end > start && text[end - 1] == ' ') --end;
+    return text.substr(start, end - start);
+}
+// True when the text holds one of the characters of `set` (a few of them).
+inline bool holds_any(std::string_view text, std::string_view set) {
+    for (char c : set)
+        if (std::memchr(text.data(), c, text.size())) return true;
+    return false;
+}
+// Dates and date-times, which several formats write apart from other texts.
+inline bool is_date_or_time(char type) { return type == 'D' || type == 'T'; }
+// A logical value's text that counts as true.
+inline bool reads_true(std::string_view text) { return !text.empty() && (text[0] == 'T' || text[0] == 'Y'); }
+
+} // namespace rorarodi

@@ -1,0 +1,175 @@
+// Another table: the records appended to an existing table, each selected field
+// stored into the field of the same name, or to a new table made from the
+// selected fields.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+#include "report/record_writer.h"
+#include "table/create.h"
+#include "table/dbf_format.h"
+#include "table/field_text.h"
+#include "table/record_appender.h"
+
+namespace rorarodi {
+
+namespace {
+
+// Longest text a field of the output table takes from a memo (the widest field).
+constexpr size_t kLongestFieldText = 65535;
+// Room for "%f" of any double (DBL_MAX has 309 integer digits).
+constexpr size_t kPrintedNumberRoom = 400;
+
+// Widths a field converted to 'C' for an older table kind gets, so that its text
+// fits whole: "%f" of any 32-bit integer, of any currency value, of doubles below
+// 10^24.
+constexpr unsigned kIntegerAsText = 18;
+constexpr unsigned kCurrencyAsText = 24;
+constexpr unsigned kDoubleAsText = 32;
+
+// The type and length a selected field gets in a new output table of `kind`:
+// older kinds take the types they lack as character fields wide enough for the
+// field's whole text.
+FieldDescriptor new_output_field(const DbfTable& table, int field, TableKind kind) {
+    FieldDescriptor described = table.field_table[static_cast<size_t>(field)];
+    described.offset = 0;
+    described.carried = 0;
+    described.level7_tail = {};
+    unsigned width = 0;
+    const bool oldest = kind == TableKind::dbase3 || kind == TableKind::dbase4;
+    if (oldest || kind == TableKind::foxpro) {
+        if (described.type == 'I') width = kIntegerAsText;
+        if (described.type == '0') width = field_width(table, field);
+    }
+    if (oldest && !field_is_memo(table, field)) {
+        if (described.type == 'B') width = kDoubleAsText;
+        if (described.type == 'Y') width = kCurrencyAsText;
+        if (described.type == 'T') width = field_display_width(table, field);
+    }
+    if (width > 0) {
+        width = std::max<unsigned>(width, described.length);
+        described.type = 'C';
+        described.length = static_cast<uint8_t>(width & 0xFF);
+        described.decimals = static_cast<uint8_t>(width >> 8);
+    }
+    return described;
+}
+
+// The output field a selected field fills: the first of the same name, ignoring
+// case; a long name also finds its first ten characters in a table whose names
+// hold no more. -1 for none.
+int output_field_for(const DbfTable& output, const std::string& name) {
+    const int found = find_field(output, name.c_str());
+    if (found >= 0 || output.level7 || name.size() <= kStandardNameLength) return found;
+    return find_field(output, name.substr(0, kStandardNameLength).c_str());
+}
+
+// Opens the output table, creating it from the selected fields when the file does
+// not exist. Nothing when it cannot be opened or created, or when it would be the
+// current table or share its files.
+std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
+    DbfTable& table = writer.table;
+    const std::string& name = writer.output_name;
+    if (is_table_own_file(name, table)) return nullptr;
+    auto output = std::make_unique<DbfTable>();
+    // The source's options, so that dates are read as the source writes them;
+    // but not /BAK, which is for the tables the parameters change: the output
+    // table gets no ".bak" copy.
+    output->options = table.options;
+    output->options.backup_option = false;
+    share_run_settings(writer.session, *output);
+    if (!file_exists(name)) {
+        const TableKind kind = writer.settings.new_table_kind.value_or(table.table_kind);
+        if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;
+        std::vector<FieldDescriptor> described;
+        for (int field : writer.fields) described.push_back(new_output_field(table, field, kind));
+        if (!create_table_file(name, described, kind, memo_block_size(table), true)) return nullptr;
+    }
+    if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
+        is_table_own_file(memo_file_path(*output), table))
+        return nullptr;
+    return output;
+}
+
+// Memos always give their contents, and texts keep the source's bytes.
+constexpr ValueRules kTableValues{.memo_contents = true, .stored_bytes = true};
+
+class TableWriter : public RecordWriter {
+public:
+    TableWriter(Session& session, std::vector<int> fields) : RecordWriter(session, std::move(fields), kTableValues) {}
+
+    bool open() override {
+        output_ = open_table_output(*this);
+        if (!output_) return false;
+        for (int field : fields) target_.push_back(output_field_for(*output_, table.field_table[field].name));
+        memos_ = std::make_unique<MemoWriter>(*output_);
+        appender_ = std::make_unique<RecordAppender>(*output_);
+        return true;
+    }
+
+    void begin_record(uint8_t flag, uint32_t) override {
+        blank_record_buffer(*output_);
+        output_->record_buffer[0] = flag;
+    }
+
+    void field(size_t index, int field, bool) override {
+        const int target = target_[index];
+        if (target < 0) return;
+        DbfTable& output = *output_;
+        const char* text = value_text().data();
+        double number = 0;
+        char printed[kPrintedNumberRoom];
+        if (field_is_numeric(table, field)) {
+            number = field_number(table, field);
+            if (!field_is_numeric(output, target)) {
+                std::snprintf(printed, sizeof printed, "%f", number);
+                text = printed;
+            }
+        } else if (!from_memo()) {
+            number = std::atof(text);
+        }
+        if (field_is_memo(output, target)) {
+            // A memo takes the whole memo, or a text up to its end; an empty one
+            // leaves the field blank.
+            if (!memos_->start(target)) return;
+            if (from_memo())
+                each_piece([&](std::string_view piece) { memos_->add(piece); });
+            else
+                memos_->add(text);
+            memos_->finish();
+            return;
+        }
+        if (from_memo()) {
+            // The memo's length is the number; its first bytes are all a field can hold.
+            scratch_.clear();
+            uint64_t length = 0;
+            each_piece([&](std::string_view piece) {
+                length += piece.size();
+                if (scratch_.size() < kLongestFieldText)
+                    scratch_.append(piece.substr(0, std::min(piece.size(), kLongestFieldText - scratch_.size())));
+            });
+            set_field(output, target, scratch_.c_str(), static_cast<double>(length));
+        } else {
+            set_field(output, target, text, number);
+        }
+    }
+
+    void end_record() override { appender_->append(); }
+    bool close() override { return appender_->finish(); }
+
+private:
+    // Declared first, destroyed last: the memo writer and the appender work on it.
+    std::unique_ptr<DbfTable> output_;
+    std::vector<int> target_;  // output field of each selected field, -1 for none
+    std::unique_ptr<MemoWriter> memos_;
+    std::unique_ptr<RecordAppender> appender_;
+    std::string scratch_;
+};
+
+} // namespace
+
+std::unique_ptr<RecordWriter> make_table_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<TableWriter>(session, std::move(fields));
+}
+
+} // namespace rorarodi
