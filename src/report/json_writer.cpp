@@ -48,12 +48,12 @@ public:
         : RecordWriter(session, std::move(fields), kTypedValues), array_(array) {}
 
     bool open() override {
+        if (is_table_own_file(output_name, table)) return false;
         bool empty = true;
         const bool continued = array_ && reopen_array(output_name, empty);
         if (!open_text_output()) return false;
         typed_ = std::make_unique<TypedReader>(table);
-        const std::vector<DataColumn> columns =
-            data_columns(table, fields, settings.show_deletion_marks);
+        const std::vector<DataColumn> columns = data_columns(table, fields, settings.show_deletion_marks);
         // Each selected field's key, written once: a field listed again is left out.
         for (int column : column_of_fields(columns, fields)) {
             std::string key;
@@ -71,30 +71,27 @@ public:
     }
 
     void begin_record(uint8_t flag, uint32_t) override {
-        std::string& text = out_;
-        if (array_) text += first_ ? "\n" : ",\n";
+        if (array_) out_ += first_ ? "\n" : ",\n";
         first_ = false;
-        text += '{';
+        out_ += '{';
         flag_ = flag;
         written_ = 0;
     }
 
     void field(size_t index, int field, bool) override {
         if (keys_[index].empty()) return;
-        std::string& text = out_;
-        if (written_++ > 0) text += ',';
-        text += keys_[index];
-        append_json_value(text, typed_->read(field));
+        if (written_++ > 0) out_ += ',';
+        out_ += keys_[index];
+        append_json_value(out_, typed_->read(field));
     }
 
     void end_record() override {
-        std::string& text = out_;
         if (settings.show_deletion_marks) {
-            if (written_ > 0) text += ',';
-            append_json_string(text, kDeletedColumn);
-            text += flag_ == kLiveMark ? ":false" : ":true";
+            if (written_ > 0) out_ += ',';
+            append_json_string(out_, kDeletedColumn);
+            out_ += flag_ == kLiveMark ? ":false" : ":true";
         }
-        text += array_ ? "}" : "}\n";
+        out_ += array_ ? "}" : "}\n";
     }
 
     bool close() override {

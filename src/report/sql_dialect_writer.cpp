@@ -27,11 +27,10 @@ public:
         const std::vector<DataColumn> columns = data_columns(table, fields, settings.show_deletion_marks);
         column_of_ = column_of_fields(columns, fields);
         const std::string name = data_table_name(table.table_file_name);
-        std::string& text = out_;
         if (output_was_empty()) {
-            text += sql_file_preamble(dialect_);
-            text += create_table_statement(dialect_, table, name, columns);
-            text += '\n';
+            out_ += sql_file_preamble(dialect_);
+            out_ += create_table_statement(dialect_, table, name, columns);
+            out_ += '\n';
         }
         std::string list;
         for (const DataColumn& column : columns) {
@@ -39,11 +38,11 @@ public:
             append_sql_identifier(list, column.name);
         }
         if (dialect_ == SqlDialect::postgres) {
-            text += "COPY ";
-            append_sql_identifier(text, name);
-            text += " (" + list + ") FROM stdin;\n";
+            out_ += "COPY ";
+            append_sql_identifier(out_, name);
+            out_ += " (" + list + ") FROM stdin;\n";
         } else {
-            text += "BEGIN;\n";
+            out_ += "BEGIN;\n";
             row_start_ = "INSERT INTO ";
             append_sql_identifier(row_start_, name);
             row_start_ += " (" + list + ") VALUES (";
@@ -67,16 +66,15 @@ public:
     }
 
     void end_record() override {
-        std::string& text = out_;
         if (settings.show_deletion_marks) {
             separate();
             const bool deleted = flag_ != kLiveMark;
             if (dialect_ == SqlDialect::postgres)
-                text += deleted ? 't' : 'f';
+                out_ += deleted ? 't' : 'f';
             else
-                text += deleted ? '1' : '0';
+                out_ += deleted ? '1' : '0';
         }
-        text += dialect_ == SqlDialect::postgres ? "\n" : ");\n";
+        out_ += dialect_ == SqlDialect::postgres ? "\n" : ");\n";
     }
 
     bool close() override {
