@@ -65,21 +65,19 @@ std::vector<int> match_fields(const DbfTable& target, const DbfTable& source) {
 // Appends every record of the table file `name` (deleted ones included) to
 // `target`, each field taken from the source field of the same name as a text and
 // a number. Nothing happens when the source cannot be opened as a table or the
-// target cannot be written.
-void append_from_table(DbfTable& target, const std::string& name) {
-    if (!table_writable(target) || target.record_buffer.empty()) return;
+// target cannot be written. False when a record could not be appended (a full disk).
+bool append_from_table(DbfTable& target, const std::string& name) {
+    if (!table_writable(target) || target.record_buffer.empty()) return true;
     DbfTable source;
-    if (open_table(source, resolve_companion_name(name), true) != OpenResult::opened) return;
+    if (open_table(source, resolve_companion_name(name), true) != OpenResult::opened) return true;
     if (is_same_file(source.table_handle, target.table_handle)) {
         // The table itself: exactly the records it has now, read as it reads them.
         source.set_record_count(target.record_count());
         copy_password(target, source);
     }
     // Dates travel as text in the target's date mode, and are read back in it.
-    source.options.date_mode = target.options.date_mode;
-    source.options.date_formats = target.options.date_formats;
-    source.options.datetime_formats = target.options.datetime_formats;
-    source.options.code_pages = target.options.code_pages;
+    source.options = target.options;
+    source.options.trim_mode = TrimMode::none;  // values travel whole
 
     const std::vector<int> matches = match_fields(target, source);
     std::vector<FieldTransfer> transfers(matches.size(), FieldTransfer::text_and_number);
@@ -90,7 +88,7 @@ void append_from_table(DbfTable& target, const std::string& name) {
     RecordAppender out(target);
     std::string text;
     for (uint32_t position = 0; position < count; ++position) {
-        reader.read(position);
+        (void)reader.read(position);  // an unreadable record is taken as the buffer holds it
         blank_record_buffer(target);
         target.record_buffer[0] = source.record_buffer[0];
         for (size_t t = 0; t < matches.size(); ++t) {
@@ -119,15 +117,15 @@ void append_from_table(DbfTable& target, const std::string& name) {
         }
         if (!out.append()) break;
     }
-    out.finish();
     close_table(source);
+    return out.finish() && out.appended() == count;
 }
 
 } // namespace
 
 void handle_append_from(Session& session, const std::string& table_name) {
     trace_enter(session, "Append From");
-    append_from_table(session.table(), table_name);
+    if (!append_from_table(session.table(), table_name)) mark_failed(session);
     trace_leave(session, "Append From");
 }
 

@@ -68,9 +68,7 @@ bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page
 bool field_holds_binary(const DbfTable& table, int field) {
     const FieldDescriptor& descriptor = table.field_table[static_cast<size_t>(field)];
     if (descriptor.type != 'C' && descriptor.type != 'M') return true;
-    const uint8_t version = table.version();
-    const bool visual_foxpro = version == 0x30 || version == 0x31 || version == 0x32;
-    return visual_foxpro && (descriptor.flags & kBinaryFieldFlag) != 0;
+    return kind_for_version(table.version()) == TableKind::visual_foxpro && (descriptor.flags & kBinaryFieldFlag) != 0;
 }
 
 // Converts a character field's stored bytes in place, up to its first zero byte.
@@ -95,7 +93,8 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
     // A table opened read-only keeps its memo file unchanged too. Every memo
     // reference is known before the first memo is rewritten, so that no rewrite
     // runs into another record's memo.
-    const bool memos_writable = table.table_handle.is_writable() && table.first_memo_field >= 0;
+    const bool writable = table.table_handle.is_writable();
+    const bool memos_writable = writable && table.first_memo_field >= 0;
     MemoTextPass memo_pass;
     if (memos_writable) {
         ViewReader reader(table, count);
@@ -115,12 +114,13 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
             int field = static_cast<int>(i);
             if (field_holds_binary(table, field)) continue;
             if (field_is_memo(table, field)) {
-                if (memos_writable) memo_pass.rewrite(table, field, conversion);
+                // No memo, or a block rewritten already, is the usual false.
+                if (memos_writable) (void)memo_pass.rewrite(table, field, conversion);
             } else if (table.field_table[i].type == 'C') {
                 convert_character_field(table, field, convert);
             }
         }
-        write_view_record(table, position);
+        if (!write_view_record(table, position) && writable) mark_failed(session);
     }
     trace_leave(session, trace_name);
 }

@@ -38,13 +38,13 @@ void handle_pack(Session& session, const std::string& argument) {
         print_line("Invalid pack parameter...");
         return;
     }
-    pack_table(session.table(), session.settings.pack_mode);
+    if (!pack_table(session.table(), session.settings.pack_mode)) mark_failed(session);
     trace_leave(session, "Pack");
 }
 
 void handle_zap(Session& session, const std::string&) {
     trace_enter(session, "Zap");
-    truncate_records(session.table(), 0);
+    if (!truncate_records(session.table(), 0)) mark_failed(session);
     trace_leave(session, "Zap");
 }
 
@@ -57,7 +57,7 @@ void handle_trunc(Session& session, const std::string& argument) {
         // number would zap the table.
         print_line("Invalid trunc parameter...");
     } else {
-        truncate_records(session.table(), static_cast<uint32_t>(*count));
+        if (!truncate_records(session.table(), static_cast<uint32_t>(*count))) mark_failed(session);
     }
     trace_leave(session, "Trunc");
 }
@@ -70,15 +70,16 @@ void handle_append(Session& session, const std::string& argument) {
         copies = 1;
     } else if (argument[0] == ':') {
         const std::string rest = argument.substr(1);
-        if (starts_with_ignoring_case(rest.c_str(), "blank"))
-            append_record(table, true);
-        else
+        if (starts_with_ignoring_case(rest.c_str(), "blank")) {
+            if (!append_record(table, true)) mark_failed(session);
+        } else {
             copies = leading_int32(rest.c_str());
+        }
     }
     if (copies > 0 && table_writable(table) && !table.record_buffer.empty()) {
         // Assignments are applied once; every copy carries the same values.
         if (session.field_assignments) apply_assignments(table, session_assignments(session, table));
-        append_records(table, static_cast<uint32_t>(copies));
+        if (append_records(table, static_cast<uint32_t>(copies)) < static_cast<uint32_t>(copies)) mark_failed(session);
     }
     trace_leave(session, "Append");
 }
@@ -96,7 +97,7 @@ void handle_cpzero(Session& session, const std::string& argument) {
     const auto mark = static_cast<uint8_t>(number & 0xFF);
     if (table.header_image[kCodePageMarkOffset] != mark && table_writable(table)) {
         table.header_image[kCodePageMarkOffset] = mark;
-        write_header(table);
+        if (!write_header(table)) mark_failed(session);
     }
     trace_leave(session, "CPZero");
 }
@@ -106,7 +107,7 @@ void handle_cdx(Session& session, const std::string&) {
     DbfTable& table = session.table();
     if (table.header_image[kTableFlagsOffset] != 0 && table_writable(table)) {
         table.header_image[kTableFlagsOffset] = 0;
-        write_header(table);
+        if (!write_header(table)) mark_failed(session);
     }
     trace_leave(session, "CDX");
 }

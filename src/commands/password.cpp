@@ -25,27 +25,31 @@ void clear_password_traced(Session& session) {
 // Lays the password's keystream over every record of the file, whatever the view.
 // Enciphering and deciphering are the same XOR, so one routine serves /ENCODE and
 // /DECODE. Records are read and written in large blocks; a block that cannot be
-// read or written is skipped and the rest goes on.
-void transform_all_records(DbfTable& table) {
+// read or written is skipped and the rest goes on; false when one was.
+bool transform_all_records(DbfTable& table) {
     const std::span<const uint8_t> keystream = record_keystream(table);
     const uint32_t length = table.record_length();
     const uint32_t count = table.record_count();
-    if (keystream.empty() || length == 0 || count == 0) return;
+    if (keystream.empty() || length == 0 || count == 0) return true;
+    bool complete = true;
     const uint32_t per_block = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length));
     std::vector<uint8_t> block;
     for (uint32_t first = 0; first < count; first += std::min(per_block, count - first)) {
         const uint32_t records = std::min(per_block, count - first);
         block.resize(size_t{records} * length);
-        if (!seek_physical_record(table, first)) continue;
-        const long long got = table.table_handle.read(block.data(), block.size());
-        if (got <= 0) continue;
+        const long long got = seek_physical_record(table, first) ? table.table_handle.read(block.data(), block.size()) : -1;
+        if (got <= 0) {
+            complete = false;
+            continue;
+        }
         const size_t whole = static_cast<size_t>(got) / length;
         for (size_t r = 0; r < whole; ++r) apply_keystream(block.data() + r * length, keystream);
         // Without the backup nothing is written (the first write makes it).
-        if (!backup_before_write(table)) return;
-        if (!seek_physical_record(table, first)) continue;
-        table.table_handle.write(block.data(), whole * length);
+        if (!backup_before_write(table)) return false;
+        if (!seek_physical_record(table, first) || !table.table_handle.write(block.data(), whole * length))
+            complete = false;
     }
+    return complete;
 }
 
 void encode_or_decode(Session& session, const std::string& argument, const char* trace_name) {
@@ -60,7 +64,7 @@ void encode_or_decode(Session& session, const std::string& argument, const char*
     table.filter.filter_text.reset();
     clear_password_traced(session);
     set_password(table, argument);
-    transform_all_records(table);
+    if (!transform_all_records(table)) mark_failed(session);
     clear_password_traced(session);
     trace_leave(session, trace_name);
 }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <unordered_map>
 #include <vector>
@@ -179,7 +178,7 @@ void add_line(std::string line, std::vector<StructureEntry>& entries) {
 // Reads the structure file; nothing when it cannot be opened.
 std::optional<std::vector<StructureEntry>> read_structure_entries(const std::string& file_name) {
     if (is_directory(file_name)) return std::nullopt;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(file_name.c_str(), "rb"), std::fclose);
+    const StdioFile file(std::fopen(file_name.c_str(), "rb"));
     if (!file) return std::nullopt;
     std::string content;
     char chunk[65536];
@@ -586,23 +585,8 @@ bool copy_records(DbfTable& current, DbfTable& target, CopyPlan& plan) {
     return flush() && finish_table(target, written);
 }
 
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
-// The name with the text from the last '.' of its file-name part replaced.
-std::string with_extension(const std::string& name, const char* extension) {
-    size_t separator = last_separator(name);
-    size_t dot = name.rfind('.');
-    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return name + extension;
-    return name.substr(0, dot) + extension;
-}
-
 std::string temp_table_name(const std::string& table_name) {
-    size_t separator = last_separator(table_name);
-    return (separator == std::string::npos ? std::string() : table_name.substr(0, separator + 1)) + kTempTableName;
+    return split_path(table_name).directory + kTempTableName;
 }
 
 void remove_file(const std::string& name) { ::unlink(name.c_str()); }
@@ -668,14 +652,14 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
         return;
     }
     // The work file and the backups must never be the table or its memo file.
-    if (same_file(temp_name, table_name) || same_file(temp_name, old_memo) ||
-        same_file(make_memo_file_name(temp_name, kind), table_name) ||
-        same_file(make_memo_file_name(temp_name, kind), old_memo)) {
+    if (names_same_file(temp_name, table_name) || names_same_file(temp_name, old_memo) ||
+        names_same_file(make_memo_file_name(temp_name, kind), table_name) ||
+        names_same_file(make_memo_file_name(temp_name, kind), old_memo)) {
         std::printf("Unable to create the target file [%s]", temp_name.c_str());
         return;
     }
-    if (same_file(with_extension(table_name, ".bak"), table_name) ||
-        (file_exists(old_memo) && same_file(with_extension(old_memo, ".bam"), table_name))) {
+    if (names_same_file(with_extension(table_name, ".bak"), table_name) ||
+        (file_exists(old_memo) && names_same_file(with_extension(old_memo, ".bam"), table_name))) {
         std::printf("Can't keep a backup of %s: the backup name is the table's own\n", table_name.c_str());
         return;
     }
@@ -697,15 +681,9 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     }
     // Values travel as texts: both tables read and write dates in the same layout,
     // and texts are converted the same way.
-    target->options.date_mode = current.options.date_mode;
-    target->options.date_formats = current.options.date_formats;
-    target->options.datetime_formats = current.options.datetime_formats;
-    target->options.ansi = current.options.ansi;
-    target->options.code_pages = current.options.code_pages;
-    target->options.expression_quotes = current.options.expression_quotes;
-    target->options.to_oem_hook = current.options.to_oem_hook;
-    target->options.from_oem_hook = current.options.from_oem_hook;
-    target->options.upper_case_hook = current.options.upper_case_hook;
+    target->options = current.options;
+    target->options.backup_option = false;       // a new work file: nothing to keep a copy of
+    target->options.trim_mode = TrimMode::none;  // computed fields see whole field texts
     copy_password(current, *target);
     const TrimMode saved_trim = current.options.trim_mode;
     current.options.trim_mode = TrimMode::none;

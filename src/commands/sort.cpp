@@ -164,8 +164,7 @@ void handle_sort(Session& session, const std::string& argument) {
     }
     const std::string table_name = table.table_file_name;
     const std::string backup_name = table.backup_file_name;
-    const PathParts parts = split_path(table_name);
-    const std::string temp_name = parts.directory + parts.name + ".tmp";
+    const std::string temp_name = with_extension(table_name, ".tmp");
     // A table named like its temporary file or its backup (extension ".tmp" or
     // ".bak") would be overwritten by the one or replaced by the other.
     for (const std::string* name : {&temp_name, &backup_name}) {

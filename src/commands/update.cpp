@@ -81,10 +81,6 @@ bool apply_assignments(DbfTable& table, const AssignmentList& list) {
     return apply_with(table, list, work);
 }
 
-bool apply_assignments(DbfTable& table, const std::string& text) {
-    return apply_assignments(table, parse_assignments(table, text));
-}
-
 AssignmentList session_assignments(const Session& session, const DbfTable& table) {
     if (!session.field_assignments) return AssignmentList{};
     const Utf8Page& page = text_utf8_page(table);
@@ -92,12 +88,6 @@ AssignmentList session_assignments(const Session& session, const DbfTable& table
         table, session.field_assignments_utf8 ? page.from_utf8(*session.field_assignments) : *session.field_assignments);
     if (session.settings.utf8) list.messages_utf8 = &page;
     return list;
-}
-
-bool update_record(DbfTable& table, uint32_t position, const AssignmentList& list) {
-    if (!read_view_record(table, position)) return false;
-    apply_assignments(table, list);
-    return write_view_record(table, position);
 }
 
 void handle_field(Session& session, const std::string& argument) {
@@ -125,14 +115,16 @@ void handle_update(Session& session, const std::string&) {
         RecordRewriter records(table);
         const uint32_t length = table.record_length();
         std::vector<uint8_t> before(length);
+        bool written = true;
         visit_range_positions(session, table, [&](uint32_t position) {
             if (!records.read(position)) return;
             std::memcpy(before.data(), table.record_buffer.data(), length);
             apply_with(table, list, work);
             // A record the assignments left as it was needs no write.
-            if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0) records.write(position);
+            if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0 && !records.write(position))
+                written = false;
         });
-        records.finish();
+        if (!records.finish() || !written) mark_failed(session);
     }
     trace_leave(session, "Update");
 }

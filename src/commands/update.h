@@ -36,16 +36,10 @@ AssignmentList parse_assignments(const DbfTable& table, const std::string& text)
 // the earlier ones left it; prints "Invalid field: %s" and "Error in: %s" for the
 // assignments that fail. True when every assignment succeeded.
 bool apply_assignments(DbfTable& table, const AssignmentList& list);
-bool apply_assignments(DbfTable& table, const std::string& text);
 
 // The /FIELD assignments of the session split for a table. Assignments given under
 // /UTF8 are taken from UTF-8 into the table's page ('?' for a character it lacks);
 // under /UTF8 the messages show UTF-8.
 AssignmentList session_assignments(const Session& session, const DbfTable& table);
-
-// Reads the record at a view position, applies the assignments and writes the
-// whole record back there (also when an assignment failed); false when the read or
-// the write failed.
-bool update_record(DbfTable& table, uint32_t position, const AssignmentList& list);
 
 } // namespace rorarodi

@@ -14,6 +14,7 @@
 #include "driver/parameters.h"
 #include "session/session.h"
 #include "platform/console.h"
+#include "platform/file.h"
 #include "platform/paths.h"
 #include "table/table.h"
 
@@ -63,18 +64,11 @@ void handle_list_line(Session& session, std::string line, std::vector<ListFileId
 // that includes itself, under any name, would otherwise be read again and again).
 bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
     if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
-    std::FILE* file = std::fopen(path.c_str(), "r");
-    if (!file) return false;
+    const StdioFile file(std::fopen(path.c_str(), "r"));
     struct stat status {};
-    if (::fstat(::fileno(file), &status) != 0) {
-        std::fclose(file);
-        return false;
-    }
+    if (!file || ::fstat(::fileno(file.get()), &status) != 0) return false;
     const ListFileIdentity identity{status.st_dev, status.st_ino};
-    if (std::find(reading.begin(), reading.end(), identity) != reading.end()) {
-        std::fclose(file);
-        return false;
-    }
+    if (std::find(reading.begin(), reading.end(), identity) != reading.end()) return false;
     reading.push_back(identity);
     std::string line;
     int c;
@@ -91,12 +85,11 @@ bool read_list_file(Session& session, const std::string& path, std::vector<ListF
         }
         line.clear();
     };
-    while ((c = std::fgetc(file)) != EOF) {
+    while ((c = std::fgetc(file.get())) != EOF) {
         line.push_back(static_cast<char>(c));
         if (c == '\n') flush(true);
     }
     if (!line.empty()) flush(false);
-    std::fclose(file);
     reading.pop_back();
     return true;
 }

@@ -32,7 +32,7 @@ private:
 // Field indexes of a list of names (case ignored), at most `max_fields` of them. A
 // name that no field has ends the list; false when there is no first valid name.
 // Under /UTF8 the names are taken from UTF-8 into the table's page.
-bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields);
+[[nodiscard]] bool parse_field_list(const DbfTable& table, const std::string& text, std::vector<int>& indexes, size_t max_fields);
 
 // Widths of the parts of a sort key, one per key field (`order_fields`).
 std::vector<size_t> sort_key_widths(const DbfTable& table);
@@ -49,6 +49,6 @@ std::string build_sort_key(DbfTable& table);
 void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot);
 
 // /ORDER's work on one table; false when the field list is not valid.
-bool order_table(DbfTable& table, const std::string& text);
+[[nodiscard]] bool order_table(DbfTable& table, const std::string& text);
 
 } // namespace rorarodi

@@ -30,7 +30,7 @@ bool record_passes(DbfTable& table, const FilterCondition& condition);
 
 // Offsets of the joiners ('&' and '|', also inside quotes and parentheses) of a
 // condition; nothing when its parentheses do not balance.
-std::optional<std::vector<size_t>> split_condition(std::string_view condition);
+[[nodiscard]] std::optional<std::vector<size_t>> split_condition(std::string_view condition);
 
 // A piece between joiners as the logic text sees it: opening parentheses that group
 // across joiners, the simple condition, and closing parentheses with what follows.

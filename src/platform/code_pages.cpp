@@ -18,8 +18,6 @@ namespace {
 
 constexpr int kOemPages[] = {437, 850, 852, 866};
 constexpr int kAnsiPages[] = {1250, 1251, 1252};
-// Single-byte pages that table text may be in, beyond those of a pair.
-constexpr int kOtherTextPages[] = {737, 857, 860, 861, 863, 865, 874, 1253, 1254, 1255, 1256, 1257};
 // Double-byte pages: Japanese (Shift-JIS), Simplified Chinese (GBK), Korean, and
 // Traditional Chinese (Big5).
 constexpr int kDoubleBytePages[] = {932, 936, 949, 950};
@@ -277,11 +275,6 @@ bool is_supported_ansi_page(int page) {
 
 bool is_double_byte_page(int page) {
     return std::find(std::begin(kDoubleBytePages), std::end(kDoubleBytePages), page) != std::end(kDoubleBytePages);
-}
-
-bool is_known_text_page(int page) {
-    return is_supported_oem_page(page) || is_supported_ansi_page(page) || is_double_byte_page(page) ||
-           std::find(std::begin(kOtherTextPages), std::end(kOtherTextPages), page) != std::end(kOtherTextPages);
 }
 
 int page_of_code_page_mark(uint8_t mark) { return kPageOfMark[mark]; }

@@ -46,12 +46,10 @@ void upper_case_oem_page(const CodePagePair& pages, unsigned char* text);
 // The double-byte pages 932 (Shift-JIS), 936 (GBK), 949 (Korean), 950 (Big5).
 bool is_double_byte_page(int page);
 
-// The pages that table text comes in and that have UTF-8 forms: besides the
-// single-byte pages of a pair, the other single-byte DOS and Windows pages that
-// code-page marks name (737, 857, 860, 861, 863, 865, 874, 1253 to 1257) and the
-// double-byte pages.
-bool is_known_text_page(int page);
-
+// UTF-8 forms of the pages that table text comes in. Besides the single-byte pages
+// of a pair these are the other single-byte DOS and Windows pages that code-page
+// marks name (737, 857, 860, 861, 863, 865, 874, 1253 to 1257) and the double-byte
+// pages.
 // The page that a table's code-page mark (header byte 29) names; 0 when the mark
 // names none of the known text pages (0 itself, UTF-8 and Macintosh pages).
 int page_of_code_page_mark(uint8_t mark);

@@ -27,17 +27,17 @@ public:
     void close();
 
     // Moves the position; false only when the handle is closed.
-    bool seek(uint64_t offset);
+    [[nodiscard]] bool seek(uint64_t offset);
     uint64_t position() const { return position_; }
     // Reads up to `count` bytes at the position and advances it; returns the number
     // read, or -1 on an error. Reading at or past the end returns 0.
-    long long read(void* buffer, size_t count);
+    [[nodiscard]] long long read(void* buffer, size_t count);
     // Writes all `count` bytes at the position; false when not all could be written.
-    bool write(const void* buffer, size_t count);
+    [[nodiscard]] bool write(const void* buffer, size_t count);
     // Size of the file in bytes, or -1.
     long long size() const;
     // Cuts or extends the file to `length` bytes.
-    bool truncate(uint64_t length);
+    [[nodiscard]] bool truncate(uint64_t length);
 
 private:
     int fd_ = -1;
@@ -45,17 +45,18 @@ private:
 };
 
 // Opens an existing regular file for reading; a closed handle on failure.
-FileHandle open_file_read_only(const std::string& name);
+[[nodiscard]] FileHandle open_file_read_only(const std::string& name);
 // Opens an existing regular file for reading and writing, falling back to reading only.
-FileHandle open_file_read_write(const std::string& name);
+[[nodiscard]] FileHandle open_file_read_write(const std::string& name);
 // Opens an existing regular file for reading and writing only (no fallback).
-FileHandle open_file_write_access(const std::string& name);
+[[nodiscard]] FileHandle open_file_write_access(const std::string& name);
 // Creates (or truncates) a file for reading and writing.
-FileHandle create_file(const std::string& name);
+[[nodiscard]] FileHandle create_file(const std::string& name);
 
-// A stdio stream that closes itself.
+// A stdio stream that closes itself. Closing reports nothing: a writer flushes and
+// checks the stream for errors before it lets go.
 struct StdioCloser {
-    void operator()(std::FILE* file) const { (void)std::fclose(file); }  // read streams: nothing to lose
+    void operator()(std::FILE* file) const { (void)std::fclose(file); }
 };
 using StdioFile = std::unique_ptr<std::FILE, StdioCloser>;
 
@@ -66,7 +67,7 @@ bool is_same_file(const FileHandle& a, const FileHandle& b);
 // True when `name` is an existing file that `handle` has open.
 bool names_open_file(const std::string& name, const FileHandle& handle);
 
-// Whole-file helpers for small text files (parameter lists, structure files).
+// True when `name` names an existing regular file, or an existing directory.
 bool file_exists(const std::string& name);
 bool is_directory(const std::string& name);
 

@@ -37,6 +37,11 @@ PathParts split_path(const std::string& path) {
     return parts;
 }
 
+std::string with_extension(const std::string& path, std::string_view extension) {
+    const PathParts parts = split_path(path);
+    return parts.directory + parts.name + std::string(extension);
+}
+
 bool wildcard_match(const std::string& pattern, const std::string& name) {
     // Iterative matcher with single-star backtracking: linear in practice.
     size_t p = 0, n = 0, star = std::string::npos, mark = 0;

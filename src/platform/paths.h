@@ -1,6 +1,7 @@
 // Path splitting, pattern search and letter-case fallback for companion files.
 #pragma once
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rorarodi {
@@ -16,6 +17,10 @@ struct PathParts {
 // Splits at the last '/' or '\', whichever comes later; the extension starts at
 // the last '.' of the file-name part.
 PathParts split_path(const std::string& path);
+
+// The path with the extension of its file-name part replaced by `extension`
+// (appended when there is none): "dir/a.dbf" with ".bak" gives "dir/a.bak".
+std::string with_extension(const std::string& path, std::string_view extension);
 
 // Position of the last '/' or '\' in `path`, or npos.
 size_t last_separator(const std::string& path);

@@ -21,7 +21,7 @@ bool ends_with_ignoring_case(std::string_view text, std::string_view ending);
 // \t \n \v \f \r), an optional sign, then the decimal digits up to the first other
 // character. A value beyond the 64-bit range is held at its end. Nothing when no
 // digit follows the white space and the sign.
-std::optional<int64_t> read_leading_integer(std::string_view text);
+[[nodiscard]] std::optional<int64_t> read_leading_integer(std::string_view text);
 
 // The same held within the 32-bit range.
 std::optional<int32_t> read_leading_int32(std::string_view text);

@@ -143,9 +143,8 @@ struct FieldPair {
 };
 
 std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& other) {
-    const bool same_formatting = current.level7 == other.level7 && current.options.date_mode == other.options.date_mode &&
-                                 current.options.trim_mode == other.options.trim_mode && current.options.date_formats == other.options.date_formats &&
-                                 current.options.datetime_formats == other.options.datetime_formats;
+    const bool same_formatting =
+        current.level7 == other.level7 && current.options.text_form() == other.options.text_form();
     std::vector<FieldPair> pairs;
     for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
         int g = -1;
@@ -190,8 +189,9 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
             std::printf("EOF found: %s\n", other.table_file_name.c_str());
             return;
         }
-        current_reader.read(k);
-        other_reader.read(k);
+        // An unreadable record is compared as the buffer holds it.
+        (void)current_reader.read(k);
+        (void)other_reader.read(k);
         const int current_number = shown_record_number(current, k);
         const int other_number = shown_record_number(other, k);
         for (const FieldPair& pair : pairs) {

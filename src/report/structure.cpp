@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -23,11 +22,6 @@ namespace rorarodi {
 namespace {
 
 enum class StructureFormat { console, text, sql, dbase_program, foxpro_program, xml, table };
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
 
 // The structure table: five fields describing one field of the listed table per record.
 constexpr size_t kStructureHeaderLength = 193;
@@ -164,7 +158,7 @@ void write_xml_document(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
 
 std::vector<uint8_t> structure_table_header(uint32_t record_count) {
     std::vector<uint8_t> header(kStructureHeaderLength, 0);
-    header[kVersionOffset] = 0x03;
+    header[kVersionOffset] = kVersionDbase3;
     // A fixed date of last update: 13 September 2000.
     header[kDateOffset] = 100;
     header[kDateOffset + 1] = 9;
@@ -175,9 +169,9 @@ std::vector<uint8_t> structure_table_header(uint32_t record_count) {
     size_t at = kStandardHeaderSize;
     for (const StructureColumn& column : kStructureColumns) {
         for (size_t i = 0; column.name[i] != '\0'; ++i) header[at + i] = static_cast<uint8_t>(column.name[i]);
-        header[at + 11] = static_cast<uint8_t>(column.type);
-        write_le32(&header[at + 12], column.offset);
-        header[at + 16] = column.length;
+        header[at + kStandardDescriptor.type] = static_cast<uint8_t>(column.type);
+        write_le32(&header[at + kStandardFieldOffset], column.offset);
+        header[at + kStandardDescriptor.length] = column.length;
         at += kStandardDescriptorSize;
     }
     header[at] = kHeaderTerminator;
@@ -263,7 +257,7 @@ void list_structure(Session& session, const std::string& argument) {
         format = *chosen;
     }
 
-    OutputFile file;
+    StdioFile file;
     std::FILE* out = stdout;
     if (format != StructureFormat::console) {
         // Text formats collect the listings of several tables; the table format replaces the
@@ -296,6 +290,11 @@ void list_structure(Session& session, const std::string& argument) {
             fail_with_name("Can't create file:", file_name);
         }
         break;
+    }
+    // A listing cut short by a full disk is reported as an export's would be.
+    if (file && (std::fflush(out) != 0 || std::ferror(out))) {
+        std::printf("Can't write %s\n", file_name.c_str());
+        mark_failed(session);
     }
     file.reset();
     trace_leave(session, "Struct");

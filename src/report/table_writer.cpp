@@ -129,14 +129,14 @@ public:
             number = std::atof(text);
         }
         if (field_is_memo(output, target)) {
-            // A memo takes the whole memo, or a text up to its end; an empty one
-            // leaves the field blank.
+            // A memo takes the whole memo, or a text up to its end; an empty one, or
+            // one that cannot be written, leaves the field blank as set_field does.
             if (!memos_->start(target)) return;
             if (from_memo())
-                each_piece([&](std::string_view piece) { memos_->add(piece); });
+                each_piece([&](std::string_view piece) { (void)memos_->add(piece); });
             else
-                memos_->add(text);
-            memos_->finish();
+                (void)memos_->add(text);
+            (void)memos_->finish();
             return;
         }
         if (from_memo()) {
@@ -154,7 +154,7 @@ public:
         }
     }
 
-    void end_record() override { appender_->append(); }
+    void end_record() override { (void)appender_->append(); }  // close() tells a failure
     bool close() override { return appender_->finish(); }
 
 private:

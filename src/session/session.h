@@ -86,7 +86,6 @@ struct Session {
 
     // The table every handler works on; handlers are only called while one is open.
     DbfTable& table() { return *current_table; }
-    bool has_table() const { return current_table != nullptr; }
 
     // Back to the state at program start.
     void reset() { *this = Session{}; }

@@ -13,8 +13,6 @@ namespace {
 // A Visual FoxPro table keeps a 263-byte area after the terminator (the path of
 // its database container, empty here).
 constexpr size_t kVisualFoxProArea = 263;
-constexpr uint8_t kVisualFoxProVersion = 0x30;
-constexpr uint8_t kDbase4MemoVersion = 0x8B;
 constexpr uint8_t kVisualFoxProMemoMark = 0x03;
 constexpr uint32_t kDefaultMemoBlockSize = 512;
 constexpr uint32_t kDbase3MemoBlockSize = 512;
@@ -33,7 +31,7 @@ void set_length_word(FieldDescriptor& field, uint16_t word) {
 // Fixes the lengths that the table kind (by its memo version byte) dictates;
 // returns true when the field keeps its value in a memo file.
 bool normalise_length(FieldDescriptor& field, uint8_t memo_version) {
-    const bool visual_foxpro = memo_version == kVisualFoxProVersion;
+    const bool visual_foxpro = memo_version == kVersionVisualFoxPro;
     switch (field.type) {
     case 'D':
     case 'Y': set_length_word(field, 8); return false;
@@ -50,7 +48,7 @@ bool normalise_length(FieldDescriptor& field, uint8_t memo_version) {
     case 'B':
     case 'O':
         if (length_word(field) != 10 && length_word(field) != 8) {
-            if (memo_version == kDbase4MemoVersion)
+            if (memo_version == kVersionDbase4Memo)
                 set_length_word(field, 10);
             else
                 field.length = 8;
@@ -62,11 +60,6 @@ bool normalise_length(FieldDescriptor& field, uint8_t memo_version) {
 
 uint32_t storage_width(const FieldDescriptor& field) {
     return field.type == 'C' ? length_word(field) : field.length;
-}
-
-void put_name(uint8_t* descriptor, const std::string& name, size_t limit) {
-    const size_t length = std::min(name.size(), limit);
-    std::copy(name.begin(), name.begin() + static_cast<std::ptrdiff_t>(length), descriptor);
 }
 
 } // namespace
@@ -96,15 +89,15 @@ void stamp_header_date(uint8_t* header) {
 }
 
 uint8_t new_table_version(TableKind kind, bool has_memo_fields) {
-    if (!has_memo_fields) return kind == TableKind::level7 ? 0x04 : 0x03;
+    if (!has_memo_fields) return kind == TableKind::level7 ? kVersionDbase4 : kVersionDbase3;
     switch (kind) {
-    case TableKind::dbase3: return 0x83;
-    case TableKind::foxpro: return 0xF5;
-    case TableKind::dbase4: return 0x8B;
-    case TableKind::visual_foxpro: return 0x30;
-    case TableKind::smt: return 0xE5;
-    case TableKind::level7: return 0x8C;
-    default: return 0x03;
+    case TableKind::dbase3: return kVersionDbase3Memo;
+    case TableKind::foxpro: return kVersionFoxProMemo;
+    case TableKind::dbase4: return kVersionDbase4Memo;
+    case TableKind::visual_foxpro: return kVersionVisualFoxPro;
+    case TableKind::smt: return kVersionSmt;
+    case TableKind::level7: return kVersionLevel7Memo;
+    default: return kVersionDbase3;
     }
 }
 
@@ -112,11 +105,11 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
                        uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark) {
     const bool level7 = kind == TableKind::level7;
     const size_t header_base = level7 ? kLevel7HeaderSize : kStandardHeaderSize;
-    const size_t descriptor_size = level7 ? kLevel7DescriptorSize : kStandardDescriptorSize;
+    const DescriptorLayout& layout = level7 ? kLevel7Descriptor : kStandardDescriptor;
     const size_t extra_area = kind == TableKind::visual_foxpro ? kVisualFoxProArea : 0;
     const uint8_t memo_version = new_table_version(kind, true);
 
-    const uint64_t header_length = fields.size() * descriptor_size + header_base + 1 + extra_area;
+    const uint64_t header_length = fields.size() * layout.size + header_base + 1 + extra_area;
     if (header_length > 0xFFFF) return false;
 
     // Lengths and offsets are worked out on a copy; the caller's list stays as it was.
@@ -144,21 +137,18 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
 
     uint8_t* descriptor = image.data() + header_base;
     for (const FieldDescriptor& field : normalised) {
+        const size_t name_length = std::min(field.name.size(), layout.name_length);
+        std::copy(field.name.begin(), field.name.begin() + static_cast<std::ptrdiff_t>(name_length), descriptor);
+        descriptor[layout.type] = static_cast<uint8_t>(field.type);
+        descriptor[layout.length] = field.length;
+        descriptor[layout.decimals] = field.decimals;
         if (level7) {
-            put_name(descriptor, field.name, kLevel7NameLength);
-            descriptor[32] = static_cast<uint8_t>(field.type);
-            descriptor[33] = field.length;
-            descriptor[34] = field.decimals;
-            std::copy(field.level7_tail.begin(), field.level7_tail.end(), descriptor + 37);
+            std::copy(field.level7_tail.begin(), field.level7_tail.end(), descriptor + kLevel7TailOffset);
         } else {
-            put_name(descriptor, field.name, kStandardNameLength);
-            descriptor[11] = static_cast<uint8_t>(field.type);
-            write_le16(descriptor + 12, field.offset);
-            descriptor[16] = field.length;
-            descriptor[17] = field.decimals;
-            descriptor[20] = field.carried;
+            write_le16(descriptor + kStandardFieldOffset, field.offset);
+            descriptor[kStandardCarriedOffset] = field.carried;
         }
-        descriptor += descriptor_size;
+        descriptor += layout.size;
     }
     *descriptor = kHeaderTerminator;
 
@@ -168,7 +158,9 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
         if (!file) return false;
         written = file.write(image.data(), image.size());
     }
-    if (make_memo && has_memo_fields) create_memo_file(file_name, kind, memo_block_size);
+    // A table whose memo file could not be made still opens; its memos read as none
+    // and memo writes fail, which their callers report.
+    if (make_memo && has_memo_fields) (void)create_memo_file(file_name, kind, memo_block_size);
     return written;
 }
 

@@ -32,16 +32,16 @@ uint8_t new_table_version(TableKind kind, bool has_memo_fields);
 // empty memo file of `memo_block_size` (0: 512) is created too; its result does not
 // count. False when the file cannot be created or written, or when the fields need
 // a header or record longer than 65535 bytes (then no file is made).
-bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, TableKind kind,
+[[nodiscard]] bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, TableKind kind,
                        uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark = 0);
 
 // The header block of an empty memo file for a table of `kind` (block size 0 means
 // 512; dBase III always uses 512). False when the block size does not fit the
 // header's 16 bits or the file cannot be created and written.
-bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size);
+[[nodiscard]] bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size);
 // The same under a given memo file name (a pack rebuilds the memo file under the
 // name it was found by).
-bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size);
+[[nodiscard]] bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size);
 
 // The bytes create_memo_file writes.
 std::string memo_header_block(TableKind kind, uint32_t block_size);

@@ -14,14 +14,14 @@ bool is_accepted_version(uint8_t version) {
 
 TableKind kind_for_version(uint8_t version) {
     switch (version) {
-    case 0xF5: return TableKind::foxpro;
-    case 0x04:
-    case 0x8B: return TableKind::dbase4;
-    case 0x30:
-    case 0x31:
-    case 0x32: return TableKind::visual_foxpro;
-    case 0xE5: return TableKind::smt;
-    case 0x8C: return TableKind::level7;
+    case kVersionFoxProMemo: return TableKind::foxpro;
+    case kVersionDbase4:
+    case kVersionDbase4Memo: return TableKind::dbase4;
+    case kVersionVisualFoxPro:
+    case kVersionVisualFoxProAutoincrement:
+    case kVersionVisualFoxProVarchar: return TableKind::visual_foxpro;
+    case kVersionSmt: return TableKind::smt;
+    case kVersionLevel7Memo: return TableKind::level7;
     default: return TableKind::dbase3;
     }
 }

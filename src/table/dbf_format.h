@@ -13,8 +13,6 @@ constexpr uint8_t kLiveMark = ' ';
 
 constexpr size_t kStandardHeaderSize = 32;
 constexpr size_t kLevel7HeaderSize = 68;
-constexpr size_t kStandardDescriptorSize = 32;
-constexpr size_t kLevel7DescriptorSize = 48;
 constexpr size_t kMaxFieldsRead = 2047;
 constexpr size_t kMaxRecordLength = 65535;
 
@@ -27,9 +25,44 @@ constexpr size_t kRecordLengthOffset = 10;
 constexpr size_t kTableFlagsOffset = 28;
 constexpr size_t kCodePageMarkOffset = 29;
 
-// Longest field name a descriptor holds: 10 characters, 31 in level 7 tables.
-constexpr size_t kStandardNameLength = 10;
-constexpr size_t kLevel7NameLength = 31;
+// Version bytes the engine writes or tells apart. A table without memo fields is
+// 0x03 (0x04 in level 7); tables with memo fields carry their kind's memo version.
+constexpr uint8_t kVersionDbase3 = 0x03;
+constexpr uint8_t kVersionDbase4 = 0x04;
+constexpr uint8_t kVersionVisualFoxPro = 0x30;
+constexpr uint8_t kVersionVisualFoxProAutoincrement = 0x31;
+constexpr uint8_t kVersionVisualFoxProVarchar = 0x32;
+constexpr uint8_t kVersionDbase3Memo = 0x83;
+constexpr uint8_t kVersionDbase4Memo = 0x8B;
+constexpr uint8_t kVersionLevel7Memo = 0x8C;
+constexpr uint8_t kVersionSmt = 0xE5;
+constexpr uint8_t kVersionFoxProMemo = 0xF5;
+
+// A field descriptor: its size, the longest name it holds (zero-padded after it)
+// and where it keeps type letter, length and decimal count.
+struct DescriptorLayout {
+    size_t size;
+    size_t name_length;
+    size_t type;
+    size_t length;
+    size_t decimals;
+};
+// Standard descriptor; besides, bytes 12-13 hold the field's offset within the
+// record (written on creation, ignored on reading), byte 18 the Visual FoxPro field
+// flags and byte 20 a byte carried through unread.
+constexpr DescriptorLayout kStandardDescriptor{32, 10, 11, 16, 17};
+constexpr size_t kStandardFieldOffset = 12;
+constexpr size_t kStandardFlagsOffset = 18;
+constexpr size_t kStandardCarriedOffset = 20;
+// Level 7 descriptor; bytes 35-36 are reserved (zero on creation) and bytes 37-47
+// are kept as read.
+constexpr DescriptorLayout kLevel7Descriptor{48, 31, 32, 33, 34};
+constexpr size_t kLevel7TailOffset = 37;
+
+constexpr size_t kStandardDescriptorSize = kStandardDescriptor.size;
+constexpr size_t kLevel7DescriptorSize = kLevel7Descriptor.size;
+constexpr size_t kStandardNameLength = kStandardDescriptor.name_length;
+constexpr size_t kLevel7NameLength = kLevel7Descriptor.name_length;
 
 // Table kinds, as derived from the version byte and as chosen for new tables, with
 // the numbers the kinds have always had.

@@ -26,7 +26,7 @@ FieldTransfer plan_field_transfer(const DbfTable& source, int source_field, cons
 // reproduces (a number not written as its own formatting, a date that is not a
 // valid date written in digits), and the caller must
 // store the text and number instead. The target field is blank beforehand.
-bool transfer_field_directly(FieldTransfer transfer, const DbfTable& source, int source_field, DbfTable& target,
+[[nodiscard]] bool transfer_field_directly(FieldTransfer transfer, const DbfTable& source, int source_field, DbfTable& target,
                              int target_field);
 
 } // namespace rorarodi

@@ -23,7 +23,6 @@ constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 3
 constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
 constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
-constexpr uint8_t kSmtVersion = 0xE5;
 constexpr size_t kDateWorkArea = 20;
 constexpr size_t kCompactDateLength = 8;
 constexpr size_t kNumberWorkArea = 256;
@@ -157,12 +156,6 @@ int64_t days_before_year(int64_t year) {
     return 365 * year + (year + 3) / 4 - (year + 99) / 100 + (year + 399) / 400;
 }
 
-int64_t day_number_of(int year, int month, int day) {
-    int64_t days = day;
-    for (int m = 1; m < month && m <= 12; ++m) days += month_length(m, year);
-    return days + days_before_year(year) + kDayBeforeYearZero;
-}
-
 // The three date arguments in the order of a mode's format.
 void date_arguments(DateMode mode, const DateParts& parts, int& a, int& b, int& c) {
     switch (mode) {
@@ -276,14 +269,15 @@ void store_date_text(DbfTable& table, int field, const char* text, size_t length
 }
 
 // A number above 0 stores that many bytes of the data (never more than it holds);
-// otherwise the data is a text that ends at its first zero byte.
+// otherwise the data is a text that ends at its first zero byte. A memo that cannot
+// be written leaves the field as it was.
 void store_memo_value(DbfTable& table, int field, std::string_view data, double number) {
     if (number > 0) {
         const double count = std::trunc(number);
         if (count >= 2147483648.0) return;
-        write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
+        (void)write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
     } else {
-        write_memo_text(table, field, data);
+        (void)write_memo_text(table, field, data);
     }
 }
 
@@ -315,7 +309,7 @@ uint8_t field_blank_byte(const DbfTable& table, int field) {
     const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
     switch (f.type) {
     case 'C': case 'D': case 'F': case 'L': case 'N': case 'V': return ' ';
-    case 'G': case 'M': return (f.length == 10 && table.version() != 0xE5) ? ' ' : 0;
+    case 'G': case 'M': return (f.length == 10 && table.version() != kVersionSmt) ? ' ' : 0;
     case 'T': case '@': return f.length == 14 ? ' ' : 0;
     case 'B': return (f.length == 8 || f.length == 4) ? 0 : ' ';
     default: return 0;
@@ -414,7 +408,9 @@ bool is_leap_year(int year) { return (year % 4 == 0 && year % 100 != 0) || year 
 
 int32_t julian_day_number(int year, int month, int day) {
     if (month < 1 || month > 12) return 0;
-    return static_cast<int32_t>(static_cast<uint32_t>(day_number_of(year, month, day)));
+    int64_t days = day + days_before_year(year) + kDayBeforeYearZero;
+    for (int m = 1; m < month; ++m) days += month_length(m, year);
+    return static_cast<int32_t>(static_cast<uint32_t>(days));
 }
 
 void julian_day_to_date(int32_t day_number, int& year, int& month, int& day) {
@@ -481,10 +477,9 @@ void store_date_parts(DbfTable& table, int field, int year, int month, int day, 
     if (f.type == 'T' && width == 8) {
         // Months outside the year have no length to sum: the field stays as it is.
         if (month < 1 || month > 12 || !field_holds(table, field, 8)) return;
-        int64_t day_number = day_number_of(year, month, day);
         int64_t milliseconds = ((static_cast<int64_t>(hour) * 60 + minute) * 60 + second) * 1000;
         uint8_t* p = field_bytes(table, field);
-        write_le32(p, static_cast<uint32_t>(day_number));
+        write_le32(p, static_cast<uint32_t>(julian_day_number(year, month, day)));
         write_le32(p + 4, static_cast<uint32_t>(milliseconds));
         return;
     }
@@ -516,7 +511,7 @@ void store_field_integer(DbfTable& table, int field, int32_t value) {
 }
 
 bool memo_reference_present(const DbfTable& table, int field) {
-    if (table.version() == kSmtVersion) {
+    if (table.version() == kVersionSmt) {
         size_t count = std::min(usable_width(table, field), kSmtReferenceWidth);
         const uint8_t* p = field_bytes(table, field);
         return std::any_of(p, p + count, [](uint8_t b) { return b != 0; });
@@ -527,7 +522,7 @@ bool memo_reference_present(const DbfTable& table, int field) {
 }
 
 uint32_t memo_block_number(const DbfTable& table, int field) {
-    if (table.version() == kSmtVersion) {
+    if (table.version() == kVersionSmt) {
         if (!field_holds(table, field, kSmtReferenceWidth)) return 0;
         return read_le32(field_bytes(table, field) + 6);
     }
@@ -649,7 +644,7 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         return;
     }
     case 'N': case 'F':
-        store_number_text(table, field, number, f.length, f.decimals);
+        (void)store_number_text(table, field, number, f.length, f.decimals);  // too long: field unchanged
         return;
     case 'L': {
         if (!field_holds(table, field, 1)) return;

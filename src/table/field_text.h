@@ -80,6 +80,6 @@ void store_field_integer(DbfTable& table, int field, int32_t value);
 
 // Stores a number as right-aligned text of `length` characters with `decimals`
 // decimals into the field; false (field unchanged) when it does not fit.
-bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals);
+[[nodiscard]] bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals);
 
 } // namespace rorarodi

@@ -32,10 +32,11 @@ constexpr uint32_t kFoxProTextBlock = 1;
 // The format follows the version byte, not the table kind.
 MemoFormat memo_format(uint8_t version) {
     switch (version) {
-    case 0x03: case 0x83: return MemoFormat::kDbase3;
-    case 0x04: case 0x8B: case 0x8C: return MemoFormat::kDbase4;
-    case 0x30: case 0x31: case 0x32: case 0xF5: return MemoFormat::kFoxPro;
-    case 0xE5: return MemoFormat::kSmt;
+    case kVersionDbase3: case kVersionDbase3Memo: return MemoFormat::kDbase3;
+    case kVersionDbase4: case kVersionDbase4Memo: case kVersionLevel7Memo: return MemoFormat::kDbase4;
+    case kVersionVisualFoxPro: case kVersionVisualFoxProAutoincrement: case kVersionVisualFoxProVarchar:
+    case kVersionFoxProMemo: return MemoFormat::kFoxPro;
+    case kVersionSmt: return MemoFormat::kSmt;
     default: return MemoFormat::kNone;
     }
 }
@@ -268,7 +269,7 @@ void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t blo
     } else if (field_width(table, field) == 4) {
         store_field_integer(table, field, static_cast<int32_t>(block));
     } else {
-        store_number_text(table, field, block, f.length, 0);
+        (void)store_number_text(table, field, block, f.length, 0);  // too narrow: field unchanged
     }
 }
 
@@ -332,17 +333,18 @@ std::optional<std::string> read_memo_from(FileHandle& file, const DbfTable& tabl
 } // namespace
 
 std::string make_memo_file_name(const std::string& table_file_name, TableKind kind) {
-    PathParts parts = split_path(table_file_name);
-    std::string base = parts.directory + parts.name;
+    const char* extension = ".dbv";  // a number that names no kind
     switch (kind) {
     case TableKind::dbase3:
     case TableKind::dbase4:
-    case TableKind::level7: return base + ".dbt";
+    case TableKind::level7: extension = ".dbt"; break;
     case TableKind::foxpro:
-    case TableKind::visual_foxpro: return base + (equals_ignoring_case(parts.extension.c_str(), ".dbc") ? ".dct" : ".fpt");
-    case TableKind::smt: return base + ".smt";
-    default: return base + ".dbv";  // a number that names no kind
+    case TableKind::visual_foxpro:
+        extension = equals_ignoring_case(split_path(table_file_name).extension.c_str(), ".dbc") ? ".dct" : ".fpt";
+        break;
+    case TableKind::smt: extension = ".smt"; break;
     }
+    return with_extension(table_file_name, extension);
 }
 
 std::string memo_file_path(const DbfTable& table) {
@@ -386,25 +388,6 @@ bool write_memo_text(DbfTable& table, int field, std::string_view text) {
 }
 
 bool write_memo_bytes(DbfTable& table, int field, std::string_view data) { return write_memo(table, field, data); }
-
-bool overwrite_memo_text(DbfTable& table, int field, std::string_view text) {
-    const MemoFormat format = memo_format(table.version());
-    if (text.empty() || format == MemoFormat::kNone || format == MemoFormat::kSmt) return false;
-    uint32_t block = memo_block_number(table, field);
-    if (block == 0) return false;
-    MemoSession session(table, MemoAccess::write);
-    if (!session.is_open()) return false;
-    FileHandle& file = session.file();
-    std::optional<MemoHeader> header = read_memo_header(file, format);
-    if (!header || header->block_size == 0) return false;
-    const uint32_t block_size = header->block_size;
-    // dBase IV and FoxPro data follow the block header.
-    const uint64_t data_offset = format == MemoFormat::kDbase3 ? 0 : kBlockHeaderSize;
-    const uint64_t offset = static_cast<uint64_t>(block) * block_size + data_offset;
-    const long long size = file.size();
-    if (offset < kHeaderArea || size < 0 || offset + text.size() > static_cast<uint64_t>(size)) return false;
-    return file.seek(offset) && file.write(text.data(), text.size());
-}
 
 void MemoTextPass::note_reference(DbfTable& table, int field, bool binary) {
     uint32_t block = memo_block_number(table, field);

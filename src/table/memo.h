@@ -34,24 +34,16 @@ std::string memo_file_path(const DbfTable& table);
 uint32_t memo_block_size(DbfTable& table);
 
 // The memo of the current record's field as text (up to its end), or nothing.
-std::optional<std::string> read_memo_text(DbfTable& table, int field);
+[[nodiscard]] std::optional<std::string> read_memo_text(DbfTable& table, int field);
 // The memo's data bytes (may hold zero bytes), or nothing.
-std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
+[[nodiscard]] std::optional<std::string> read_memo_bytes(DbfTable& table, int field);
 
 // Appends a new memo and stores its reference in the field of `record_buffer`;
 // false (field unchanged) for empty data, for a table not open for writing, or when
 // the memo file cannot be written.
 // The text form ends at the first zero byte of `text`.
-bool write_memo_text(DbfTable& table, int field, std::string_view text);
-bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
-
-// Writes `text` over the data of the current record's memo, in place and with the
-// same length (dBase III, dBase IV and FoxPro formats). False, and nothing written,
-// when there is no memo, the table is not open for writing, the format keeps no
-// text in place, the memo file's header
-// is short or its block size 0, or the text would reach into the header area or past
-// the end of the file.
-bool overwrite_memo_text(DbfTable& table, int field, std::string_view text);
+[[nodiscard]] bool write_memo_text(DbfTable& table, int field, std::string_view text);
+[[nodiscard]] bool write_memo_bytes(DbfTable& table, int field, std::string_view data);
 
 // One pass of in-place rewrites of the memo texts of a table (the code-page
 // conversions). All references are noted first; then each text is rewritten from
@@ -70,7 +62,7 @@ public:
     // which keeps the length (dBase III, dBase IV and FoxPro formats). False when
     // nothing was written: no memo, a block not noted, already rewritten or binary,
     // a damaged block header, or a memo file that cannot be written.
-    bool rewrite(DbfTable& table, int field, const Conversion& conversion);
+    [[nodiscard]] bool rewrite(DbfTable& table, int field, const Conversion& conversion);
 
 private:
     void prepare(DbfTable& table);
@@ -97,7 +89,7 @@ public:
 
     // Starts on the memo of a field of the current record; false when there is
     // none (empty reference, no memo file, no memo at that block).
-    bool start(int field);
+    [[nodiscard]] bool start(int field);
     // The next piece of the memo started last, in a buffer the caller may change
     // until the next call; empty at the memo's end. In a double-byte page pieces
     // end between characters.
@@ -136,13 +128,13 @@ public:
 
     // Starts a new memo for a field of the record buffer; false when the memo file
     // cannot take one (none, no free block, a reference the field cannot hold).
-    bool start(int field);
+    [[nodiscard]] bool start(int field);
     // Adds data to the memo being written; false once it cannot be written.
-    bool add(std::string_view data);
+    [[nodiscard]] bool add(std::string_view data);
     // Ends the memo (end marker or block header, next free block) and stores its
     // reference in the field; false, field unchanged, for an empty memo or after a
     // failed write.
-    bool finish();
+    [[nodiscard]] bool finish();
 
 private:
     DbfTable& table_;
@@ -171,7 +163,7 @@ public:
     // (never beyond its end), appended to the target, the reference replaced. A
     // memo that cannot be read or is empty leaves the field blank. False when the
     // target could not take the memo (the field is left blank then as well).
-    bool copy_field(int field);
+    [[nodiscard]] bool copy_field(int field);
 
 private:
     DbfTable& table_;

@@ -38,7 +38,8 @@ RecordAppender::RecordAppender(DbfTable& table)
     if (length_ > 0) block_capacity_ = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length_));
 }
 
-RecordAppender::~RecordAppender() { finish(); }
+// Callers that report a failure call finish() themselves; here it only completes.
+RecordAppender::~RecordAppender() { (void)finish(); }
 
 uint8_t* RecordAppender::next_slot() {
     if (!writable_ || failed_ || finished_ || appended_ == kMaxRecordCount - first_index_) return nullptr;
@@ -89,21 +90,22 @@ bool RecordAppender::flush() {
         pending_ = 0;
         return true;
     }
-    // A full disk: keep the whole records that reached the file, cut the rest.
+    // A full disk: keep the whole records that reached the file, cut the rest. The
+    // repairs below are the best that can be done; the failure is reported anyway.
     const long long size = file.size();
     uint64_t reached = size > 0 && static_cast<uint64_t>(size) > start ? (static_cast<uint64_t>(size) - start) / length_ : 0;
     reached = std::clamp<uint64_t>(reached, written_, static_cast<uint64_t>(written_) + pending_);
     written_ = static_cast<uint32_t>(reached);
     if (written_ > 0) {
         // The header rewrite puts the end marker after the last whole record.
-        file.truncate(start + reached * length_);
+        (void)file.truncate(start + reached * length_);
     } else {
         // Nothing appended: the file keeps its old end, end marker included.
-        file.truncate(std::max<uint64_t>(start, original_size_));
+        (void)file.truncate(std::max<uint64_t>(start, original_size_));
         uint8_t byte = 0;
         const uint8_t marker = kEndOfFile;
         if (had_end_marker_ && !(file.seek(start) && file.read(&byte, 1) == 1 && byte == kEndOfFile) && file.seek(start))
-            file.write(&marker, 1);
+            (void)file.write(&marker, 1);
     }
     pending_ = 0;
     appended_ = written_;

@@ -25,11 +25,11 @@ public:
     // Appends the record buffer as a record write stores it (the write hook works
     // on a copy: the buffer keeps its plain values). False when the record is
     // refused: the table is not writable, full (2^32 - 1 records) or a write failed.
-    bool append();
+    [[nodiscard]] bool append();
     // Appends record-length bytes that are already in stored form (no hook).
-    bool append_stored(const uint8_t* record);
+    [[nodiscard]] bool append_stored(const uint8_t* record);
     // Writes what is pending and the header; false when any write failed.
-    bool finish();
+    [[nodiscard]] bool finish();
     // Records appended so far (those of a failed block write not counted after finish).
     uint32_t appended() const { return appended_; }
 
@@ -62,7 +62,7 @@ private:
 // one at a time. False when the lengths differ, an index lies outside the table, a
 // record cannot be read or a write fails.
 constexpr uint64_t kCopyInMemoryBytes = uint64_t{512} * 1024 * 1024;
-bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<int32_t>& order,
+[[nodiscard]] bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<int32_t>& order,
                            uint64_t in_memory_bytes = kCopyInMemoryBytes);
 
 } // namespace rorarodi

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 namespace rorarodi {
 
@@ -13,7 +14,8 @@ RecordRewriter::RecordRewriter(DbfTable& table) : table_(table), length_(table.r
     if (length_ > 0) max_run_ = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length_));
 }
 
-RecordRewriter::~RecordRewriter() { flush(); }
+// Callers that report a failure call finish() themselves; here it only completes.
+RecordRewriter::~RecordRewriter() { (void)flush(); }
 
 bool RecordRewriter::load_block(uint32_t position, uint32_t physical) {
     first_ = physical;
@@ -35,7 +37,7 @@ bool RecordRewriter::load_block(uint32_t position, uint32_t physical) {
 bool RecordRewriter::read(uint32_t position) {
     const uint32_t physical = physical_index(table_, position);
     if (!in_block(physical)) {
-        flush();
+        if (!flush()) failed_ = true;
         if (!load_block(position, physical)) return read_view_record(table_, position);
     }
     std::memcpy(table_.record_buffer.data(), block_.data() + (physical - first_) * length_, length_);
@@ -46,7 +48,7 @@ bool RecordRewriter::read(uint32_t position) {
 bool RecordRewriter::write(uint32_t position) {
     // The write hook works on the buffer in place; the plain values come back after.
     if (table_.before_record_write) plain_.assign(table_.record_buffer.begin(), table_.record_buffer.begin() + length_);
-    const bool written = store(position);
+    const bool written = store(position) && !std::exchange(failed_, false);
     if (table_.before_record_write) std::copy(plain_.begin(), plain_.end(), table_.record_buffer.begin());
     return written;
 }
@@ -84,6 +86,6 @@ bool RecordRewriter::flush() {
     return written;
 }
 
-bool RecordRewriter::finish() { return flush(); }
+bool RecordRewriter::finish() { return flush() && !std::exchange(failed_, false); }
 
 } // namespace rorarodi

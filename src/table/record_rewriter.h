@@ -13,8 +13,8 @@ namespace rorarodi {
 // Every read and write behaves as read_view_record and write_view_record would
 // (hooks, backup before the first write, a later read sees an earlier write),
 // except that the record buffer keeps its plain values after a write; the file
-// itself is written when the block changes and at finish(). Positions that do not
-// form runs are read and written one record at a time.
+// itself is written when a read or write leaves the block and at finish(). Positions
+// that do not form runs are read and written one record at a time.
 class RecordRewriter {
 public:
     explicit RecordRewriter(DbfTable& table);
@@ -24,12 +24,13 @@ public:
 
     // The record at a view position into the record buffer; false when it could
     // not be read.
-    bool read(uint32_t position);
+    [[nodiscard]] bool read(uint32_t position);
     // The record buffer as the record at a view position; false when the write
-    // failed (a block write failure is reported by the write that flushes it).
-    bool write(uint32_t position);
-    // Writes what is pending; false when that write failed.
-    bool finish();
+    // failed, or a block written on the way failed.
+    [[nodiscard]] bool write(uint32_t position);
+    // Writes what is pending; false when that write, or any block written since the
+    // last write() or finish() reported, failed.
+    [[nodiscard]] bool finish();
 
 private:
     bool store(uint32_t position);
@@ -47,6 +48,7 @@ private:
     // Changed records of the block, as a range of record indexes within it.
     uint64_t dirty_begin_ = 0;
     uint64_t dirty_end_ = 0;
+    bool failed_ = false;  // a block written by a read failed, not yet reported
 };
 
 } // namespace rorarodi

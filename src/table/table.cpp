@@ -17,8 +17,6 @@ namespace {
 constexpr size_t kLayoutProbeSize = 128;
 constexpr size_t kLevel7ProbeOffset = 64;
 constexpr size_t kBackupBlockSize = 32768;
-constexpr uint8_t kVersionWithMemo = 0xF5;
-constexpr uint8_t kVersionWithoutMemo = 0x03;
 } // namespace
 
 uint32_t DbfTable::record_count() const { return read_le32(header_image.data() + kRecordCountOffset); }
@@ -32,16 +30,14 @@ void DbfTable::set_record_length(uint32_t length) {
     write_le16(header_image.data() + kRecordLengthOffset, static_cast<uint16_t>(length));
 }
 
-void table_init(DbfTable& table) { table = DbfTable(); }
-
 bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
-    table.table_handle.seek(0);
+    if (!table.table_handle.seek(0)) return false;
     long long got = table.table_handle.read(probe, sizeof probe);
     table.level7 = got == static_cast<long long>(kLayoutProbeSize) && probe[kLevel7ProbeOffset] == 0;
     table.header_size = table.level7 ? kLevel7HeaderSize : kStandardHeaderSize;
     table.descriptor_size = table.level7 ? kLevel7DescriptorSize : kStandardDescriptorSize;
-    table.table_handle.seek(0);
+    (void)table.table_handle.seek(0);  // open: the seek above succeeded
 
     table.header_problems = 0;
     table.header_image.fill(0);
@@ -55,28 +51,21 @@ bool read_table_header(DbfTable& table) {
 
 namespace {
 
-FieldDescriptor standard_descriptor(const uint8_t* d) {
+FieldDescriptor read_descriptor(const uint8_t* d, bool level7) {
+    const DescriptorLayout& layout = level7 ? kLevel7Descriptor : kStandardDescriptor;
     FieldDescriptor field;
     size_t name_length = 0;
-    while (name_length < 10 && d[name_length] != 0) ++name_length;
+    while (name_length < layout.name_length && d[name_length] != 0) ++name_length;
     field.name.assign(reinterpret_cast<const char*>(d), name_length);
-    field.type = static_cast<char>(d[11]);
-    field.length = d[16];
-    field.decimals = d[17];
-    field.flags = d[18];
-    field.carried = d[20];
-    return field;
-}
-
-FieldDescriptor level7_descriptor(const uint8_t* d) {
-    FieldDescriptor field;
-    size_t name_length = 0;
-    while (name_length < 31 && d[name_length] != 0) ++name_length;
-    field.name.assign(reinterpret_cast<const char*>(d), name_length);
-    field.type = static_cast<char>(d[32]);
-    field.length = d[33];
-    field.decimals = d[34];
-    std::copy(d + 37, d + 48, field.level7_tail.begin());
+    field.type = static_cast<char>(d[layout.type]);
+    field.length = d[layout.length];
+    field.decimals = d[layout.decimals];
+    if (level7) {
+        std::copy(d + kLevel7TailOffset, d + layout.size, field.level7_tail.begin());
+    } else {
+        field.flags = d[kStandardFlagsOffset];
+        field.carried = d[kStandardCarriedOffset];
+    }
     return field;
 }
 
@@ -95,8 +84,7 @@ void finish_open(DbfTable& table) {
     if (count != table.record_count()) table.header_problems |= kRecordCountMismatch;
     table.set_record_count(static_cast<uint32_t>(count));
 
-    PathParts parts = split_path(table.table_file_name);
-    table.backup_file_name = parts.directory + parts.name + ".bak";
+    table.backup_file_name = with_extension(table.table_file_name, ".bak");
 }
 
 } // namespace
@@ -104,8 +92,8 @@ void finish_open(DbfTable& table) {
 bool read_field_descriptors(DbfTable& table) {
     const size_t size = table.descriptor_size;
     std::vector<uint8_t> area(kMaxFieldsRead * size, 0);
-    table.table_handle.seek(table.header_size);
-    long long got = table.table_handle.read(area.data(), area.size());
+    const long long got =
+        table.table_handle.seek(table.header_size) ? table.table_handle.read(area.data(), area.size()) : -1;
     table.field_table.clear();
     table.first_memo_field = -1;
     table.narrow_character_fields = false;
@@ -123,7 +111,7 @@ bool read_field_descriptors(DbfTable& table) {
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
         const size_t start = i * size;
         if (start + size > bytes || area[start] == kHeaderTerminator || start > header_length) break;
-        table.field_table.push_back(table.level7 ? level7_descriptor(&area[start]) : standard_descriptor(&area[start]));
+        table.field_table.push_back(read_descriptor(&area[start], table.level7));
     }
 
     // Wide character fields: the header's record length tells whether the
@@ -164,7 +152,7 @@ bool read_field_descriptors(DbfTable& table) {
     }
 
     if (table.header_problems & kDamagedVersion)
-        table.header_image[kVersionOffset] = table.first_memo_field >= 0 ? kVersionWithMemo : kVersionWithoutMemo;
+        table.header_image[kVersionOffset] = table.first_memo_field >= 0 ? kVersionFoxProMemo : kVersionDbase3;
 
     if (accepted) {
         table.record_buffer.assign(kRecordBufferSize, 0);
@@ -283,7 +271,7 @@ namespace {
 bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
     std::vector<uint8_t> block(kBackupBlockSize);
     const uint64_t saved = table_file.position();
-    table_file.seek(0);
+    if (!table_file.seek(0)) return false;
     bool copied = true;
     for (;;) {
         const long long got = table_file.read(block.data(), block.size());
@@ -293,8 +281,7 @@ bool copy_table_file(FileHandle& table_file, FileHandle& backup) {
             break;
         }
     }
-    table_file.seek(saved);
-    return copied;
+    return table_file.seek(saved) && copied;
 }
 } // namespace
 

@@ -68,13 +68,23 @@ constexpr bool trims_left(TrimMode mode) { return mode == TrimMode::left || mode
 // per field (/FIELDS).
 enum class FieldLayout : int { browse = 0, fields = 1 };
 
-// The options a table carries: set by parameters for each file, starting from
-// their defaults, and copied from one table to another as a whole.
-struct TableOptions {
+// The options that shape the text form of a field: two tables alike in these show
+// equal field bytes as equal texts.
+struct TextFormOptions {
     DateMode date_mode = DateMode::as_stored;
     std::array<std::string, 5> date_formats = kDefaultDateFormats;          // by date mode, 1..4
     std::array<std::string, 5> datetime_formats = kDefaultDateTimeFormats;  // by date mode, 1..4
     TrimMode trim_mode = TrimMode::none;
+    bool operator==(const TextFormOptions&) const = default;
+};
+
+// The options a table carries: set by parameters for each file, starting from
+// their defaults, and copied from one table to another as a whole. The hooks make
+// them incomparable as a whole; text_form() is the part that compares.
+struct TableOptions : TextFormOptions {
+    const TextFormOptions& text_form() const { return *this; }
+    bool operator==(const TableOptions&) const = delete;
+
     int new_memo_block_size = 128;
     bool ansi = false;
     bool case_insensitive = false;
@@ -158,19 +168,16 @@ private:
     uint32_t record_length_ = 0;
 };
 
-// Resets every member to its default (closing any open file): a fresh table.
-void table_init(DbfTable& table);
-
 // True when the header is accepted: all bytes read and the header length exceeds
 // header size plus descriptor size. Detects the layout first.
-bool read_table_header(DbfTable& table);
+[[nodiscard]] bool read_table_header(DbfTable& table);
 
 // Reads the field descriptors; true when the fields are accepted, false when
 // nothing could be read after the header, when the record would be longer than
 // 65535 bytes, or when unknown field types outnumber known ones. Computes the record
 // count from the file size (0 when the file ends before the header length) and the
 // backup name in every case.
-bool read_field_descriptors(DbfTable& table);
+[[nodiscard]] bool read_field_descriptors(DbfTable& table);
 
 // Outcome of opening a table file.
 enum class OpenResult { opened, cannot_open, invalid_header, field_error };
@@ -178,7 +185,7 @@ enum class OpenResult { opened, cannot_open, invalid_header, field_error };
 // Opens a table file as the run loop does: the file (read-only, or read-write
 // falling back to read-only), its header, its name, its field descriptors, and
 // the table kind with the memo file name.
-OpenResult open_table(DbfTable& table, const std::string& name, bool read_only);
+[[nodiscard]] OpenResult open_table(DbfTable& table, const std::string& name, bool read_only);
 
 // Closes the table file and releases the buffers; nothing when already closed.
 void close_table(DbfTable& table);
@@ -194,22 +201,22 @@ int find_field(const DbfTable& table, std::string_view name);
 uint32_t physical_index(const DbfTable& table, uint32_t position);
 
 uint32_t view_record_count(const DbfTable& table);
-bool seek_view_record(DbfTable& table, uint32_t position);
-bool seek_physical_record(DbfTable& table, uint32_t index);
+[[nodiscard]] bool seek_view_record(DbfTable& table, uint32_t position);
+[[nodiscard]] bool seek_physical_record(DbfTable& table, uint32_t index);
 // Reads the record at a view position into `record_buffer` and runs the read hook;
 // false, without the hook, when the seek fails or fewer than record-length bytes
 // come back (the buffer then holds no valid record).
-bool read_view_record(DbfTable& table, uint32_t position);
+[[nodiscard]] bool read_view_record(DbfTable& table, uint32_t position);
 // Writes `record_buffer` at a view position or physical index, after the backup
 // copy and the write hook; false (nothing written) when the backup cannot be made,
 // false also when the seek or the write fails.
-bool write_view_record(DbfTable& table, uint32_t position);
-bool write_physical_record(DbfTable& table, uint32_t index);
+[[nodiscard]] bool write_view_record(DbfTable& table, uint32_t position);
+[[nodiscard]] bool write_physical_record(DbfTable& table, uint32_t index);
 // The deletion flag of the record at a view position, passed through its hook;
 // nothing, without the hook, when the seek fails or no byte could be read.
-std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position);
+[[nodiscard]] std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position);
 // Writes `mark` as the deletion flag, under the same rules as record writes.
-bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark);
+[[nodiscard]] bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark);
 
 // Fills `record_buffer` with the blank record: mark ' ' and each field's blank byte.
 void blank_record_buffer(DbfTable& table);
@@ -220,7 +227,7 @@ void blank_record_buffer(DbfTable& table);
 // writing or is its own backup name, the file cannot be created, a read or write
 // fails); the backup-done flag then stays off, no partial copy is left, and the
 // next write tries again.
-bool backup_before_write(DbfTable& table);
+[[nodiscard]] bool backup_before_write(DbfTable& table);
 
 // Drops the view list and the order list.
 void clear_view(DbfTable& table);

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <limits>
-#include <new>
 #include <optional>
 #include <vector>
 
@@ -14,6 +12,7 @@
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/record_appender.h"
 
 namespace rorarodi {
 
@@ -21,7 +20,6 @@ namespace {
 
 // Sequential passes read and write this many bytes of records at a time.
 constexpr size_t kBlockBytes = 512 * 1024;
-constexpr uint32_t kMaxRecordCount = std::numeric_limits<uint32_t>::max();
 
 uint32_t records_per_block(const DbfTable& table) {
     return std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / std::max<uint32_t>(1, table.record_length())));
@@ -45,38 +43,6 @@ std::vector<uint8_t> stored_record_image(DbfTable& table) {
     std::vector<uint8_t> stored(table.record_buffer.begin(), table.record_buffer.begin() + length);
     std::copy(plain.begin(), plain.end(), table.record_buffer.begin());
     return stored;
-}
-
-// New view and order lists for `added` records appended after the last one; false
-// when memory runs out.
-struct GrownLists {
-    std::optional<std::vector<uint32_t>> view_list;
-    std::optional<std::vector<int32_t>> order_list;
-};
-
-bool grow_lists(const DbfTable& table, uint32_t added, GrownLists& grown) {
-    try {
-        if (table.order_list) {
-            grown.order_list = *table.order_list;
-            const uint32_t view_size = view_record_count(table);
-            grown.order_list->reserve(grown.order_list->size() + added);
-            for (uint32_t i = 0; i < added; ++i) grown.order_list->push_back(static_cast<int32_t>(view_size + i));
-        }
-        if (table.filter.view_list) {
-            grown.view_list = *table.filter.view_list;
-            const uint32_t count = table.record_count();
-            grown.view_list->reserve(grown.view_list->size() + added);
-            for (uint32_t i = 0; i < added; ++i) grown.view_list->push_back(count + i);
-        }
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
-}
-
-void install_lists(DbfTable& table, GrownLists& grown) {
-    if (grown.order_list) table.order_list = std::move(grown.order_list);
-    if (grown.view_list) table.filter.view_list = std::move(grown.view_list);
 }
 
 // Moves the live records together: record j goes to position k, the number of live
@@ -199,8 +165,9 @@ bool write_header(DbfTable& table) {
     stamp_header_date(table.header_image.data());
     FileHandle& file = table.table_handle;
     const bool written = file.seek(0) && file.write(table.header_image.data(), table.header_size);
+    // The end marker is for other readers: the header's record count is what counts.
     const uint8_t marker = kEndOfFile;
-    if (file.seek(record_offset(table, table.record_count()))) file.write(&marker, 1);
+    if (file.seek(record_offset(table, table.record_count()))) (void)file.write(&marker, 1);
     return written;
 }
 
@@ -215,7 +182,7 @@ bool truncate_records(DbfTable& table, uint32_t count) {
     if (!table.table_handle.truncate(record_offset(table, count))) {
         // A file that could not grow keeps its records and gets its end marker back.
         const uint8_t marker = kEndOfFile;
-        if (grows && table.table_handle.seek(records_end)) table.table_handle.write(&marker, 1);
+        if (grows && table.table_handle.seek(records_end)) (void)table.table_handle.write(&marker, 1);
         return false;
     }
     table.set_record_count(count);
@@ -233,79 +200,30 @@ bool pack_table(DbfTable& table, PackMode mode) {
 }
 
 bool append_record(DbfTable& table, bool blank) {
-    const uint32_t count = table.record_count();
-    if (!table_writable(table) || table.record_buffer.empty() || count == kMaxRecordCount) return false;
+    if (table.record_buffer.empty()) return false;
     if (blank) blank_record_buffer(table);
-    GrownLists grown;
-    if (!grow_lists(table, 1, grown)) return false;
-    // The write hook works on a copy, so that further copies carry the same values.
-    std::vector<uint8_t> plain(table.record_buffer.begin(), table.record_buffer.begin() + table.record_length());
-    table.view_enabled = false;
-    const bool written = write_physical_record(table, count);
-    table.view_enabled = true;
-    std::copy(plain.begin(), plain.end(), table.record_buffer.begin());
-    if (!written) return false;
-    install_lists(table, grown);
-    table.set_record_count(count + 1);
-    write_header(table);
-    return true;
+    RecordAppender out(table);
+    return out.append() && out.finish();
 }
 
 uint32_t append_records(DbfTable& table, uint32_t count) {
-    const uint32_t old_count = table.record_count();
-    if (!table_writable(table) || table.record_buffer.empty() || count == 0) return 0;
-    count = std::min(count, kMaxRecordCount - old_count);
-    if (count == 0) return 0;
-    GrownLists grown;
-    if (!grow_lists(table, count, grown)) return 0;
-
-    const uint32_t length = table.record_length();
+    if (table.record_buffer.empty() || !table_writable(table)) return 0;
+    // Every copy is the same stored record: the write hook runs once.
     const std::vector<uint8_t> image = stored_record_image(table);
-    const uint32_t run = std::min(records_per_block(table), count);
-    std::vector<uint8_t> block;
-    block.reserve(static_cast<size_t>(run) * length);
-    for (uint32_t i = 0; i < run; ++i) block.insert(block.end(), image.begin(), image.end());
-
-    if (!backup_before_write(table)) return 0;
-    FileHandle& file = table.table_handle;
-    const uint64_t start = record_offset(table, old_count);
-    uint64_t written = 0;
-    bool complete = true;
-    while (written < count) {
-        const uint64_t n = std::min<uint64_t>(run, count - written);
-        if (!file.seek(start + written * length) || !file.write(block.data(), static_cast<size_t>(n * length))) {
-            // A full disk: count the whole records that reached the file.
-            long long size = file.size();
-            uint64_t reached = size > 0 && static_cast<uint64_t>(size) > start ? (static_cast<uint64_t>(size) - start) / length : 0;
-            written = std::clamp(reached, written, written + n);
-            complete = false;
-            break;
-        }
-        written += n;
+    RecordAppender out(table);
+    for (uint32_t i = 0; i < count && out.append_stored(image.data()); ++i) {
     }
-    const auto appended = static_cast<uint32_t>(written);
-    if (!complete) {
-        // The file ends after the last whole record; the lists keep what was written.
-        file.truncate(start + written * length);
-        if (grown.order_list) grown.order_list->resize(grown.order_list->size() - (count - appended));
-        if (grown.view_list) grown.view_list->resize(grown.view_list->size() - (count - appended));
-    }
-    install_lists(table, grown);
-    table.set_record_count(old_count + appended);
-    write_header(table);
-    return appended;
+    (void)out.finish();  // a full disk shows in the number appended
+    return out.appended();
 }
 
 std::string pack_memo_name(const std::string& memo_file_name) {
-    std::string name = memo_file_name;
-    const size_t separator = last_separator(name);
-    const size_t dot = name.rfind('.');
-    if (dot == std::string::npos || (separator != std::string::npos && dot < separator)) return name + ".~";
-    if (dot + 1 < name.size())
-        name[dot + 1] = '~';
+    std::string extension = split_path(memo_file_name).extension;
+    if (extension.size() > 1)
+        extension[1] = '~';
     else
-        name += '~';
-    return name;
+        extension = ".~";
+    return with_extension(memo_file_name, extension);
 }
 
 } // namespace rorarodi

@@ -18,27 +18,27 @@ bool table_writable(const DbfTable& table);
 // Stamps today's date into the header, writes the fixed header part at offset 0
 // and the end-of-file marker after the last record. True when the header part was
 // written in full.
-bool write_header(DbfTable& table);
+[[nodiscard]] bool write_header(DbfTable& table);
 
 // Cuts the file after `count` records (or lengthens it with zero bytes), sets the
 // record count and rewrites the header. False, and nothing changed, under a view
 // or an order list, or when the file cannot be cut.
-bool truncate_records(DbfTable& table, uint32_t count);
+[[nodiscard]] bool truncate_records(DbfTable& table, uint32_t count);
 
 // Removes the records marked deleted (all modes but memo_only) and rebuilds the
 // memo file (all modes but table_only), the old one kept under its "~" name. False under a view or an
 // order list, or when a read or write failed.
-bool pack_table(DbfTable& table, PackMode mode);
+[[nodiscard]] bool pack_table(DbfTable& table, PackMode mode);
 
-// Appends the record buffer (blanked first with `blank`) after the last record; an
-// active view and order grow by the new record. False, nothing written, when the
-// write fails or memory runs out.
-bool append_record(DbfTable& table, bool blank);
+// Appends the record buffer (blanked first with `blank`) after the last record, as
+// a RecordAppender does; an active view and order grow by the new record. False,
+// nothing written, when the write fails.
+[[nodiscard]] bool append_record(DbfTable& table, bool blank);
 
-// Appends `count` copies of the record buffer, written in blocks, the header once
-// at the end. Stops at the largest record count the header can hold and at a full
-// disk; the header then counts the records really written. Returns that number.
-uint32_t append_records(DbfTable& table, uint32_t count);
+// Appends `count` copies of the record buffer through a RecordAppender. Stops at
+// the largest record count the header can hold and at a full disk; the header then
+// counts the records really written. Returns that number.
+[[nodiscard]] uint32_t append_records(DbfTable& table, uint32_t count);
 
 // The name a pack keeps the old memo file under: the first character of its
 // extension replaced by '~' (".fpt" becomes ".~pt").

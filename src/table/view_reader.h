@@ -34,7 +34,7 @@ public:
 
     // Reads the record at a view position into the record buffer; false when it
     // could not be read.
-    bool read(uint32_t position);
+    [[nodiscard]] bool read(uint32_t position);
 
     // The record at a view position, for a reader that mostly looks at its bytes:
     // a record the block serves, and that no read hook has to see, is left in the

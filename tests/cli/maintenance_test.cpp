@@ -204,6 +204,7 @@ TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
                                      "/APPEND:blank", "/DELETE:1", "/RECALL:2", "/ENCODE:key", "/PACK", "/PACK:memo",
                                      "/DELDUPES", "/TRUNC:1", "/ZAP", "/COUNT"});
     EXPECT_EQ(r.output, "5\n");
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);
     EXPECT_FALSE(file_exists(dir / "t.~bt"));

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <ctime>
 
 #include "cli_test_util.h"
 
@@ -126,12 +125,7 @@ TEST(Password, UpdatesAndAppendsStoreEncipheredRecords) {
 
     run_rorarodi(dir, {"t.dbf", "/DECODE:pw"});
     TableLayout expected = people();
-    std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    expected.year = static_cast<uint8_t>(utc.tm_year);
-    expected.month = static_cast<uint8_t>(utc.tm_mon + 1);
-    expected.day = static_cast<uint8_t>(utc.tm_mday);
+    stamp_today(expected);
     const char* ages[] = {"31", "11", "6", "3", "13"};
     for (int i = 0; i < 5; ++i) expected.records[i].replace(9, 4, std::string(4 - std::strlen(ages[i]), ' ') + ages[i]);
     expected.records.push_back(make_record(expected, {"Zed", "7"}));

@@ -374,16 +374,6 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
         EXPECT_EQ(r.status, 1) << name;
     }
 
-    // A structure table that cannot be written whole is reported like one that cannot
-    // be created, and no part of it is left.
-    if (file_exists("/dev/full")) {
-        ASSERT_EQ(::symlink("/dev/full", (dir / "full.dbf").c_str()), 0);
-        RunResult full = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.dbf", "/STRUCT"});
-        EXPECT_EQ(full.output, "Can't create file: full.dbf");
-        EXPECT_EQ(full.status, 1);
-        EXPECT_FALSE(file_exists(dir / "full.dbf"));
-    }
-
     // The open table is never overwritten by its own structure table.
     const std::string original = read_file(dir / "mixed.dbf");
     RunResult self = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:MIXED.DBF"});
@@ -393,6 +383,24 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
     EXPECT_EQ(same.output, "Can't create file: ./mixed.dbf");
     EXPECT_EQ(same.status, 1);
     EXPECT_EQ(read_file(dir / "mixed.dbf"), original);
+}
+
+TEST(Structure, ListingsToAFullDisk) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to stand in for a full disk";
+    TempDir dir;
+    write_file(dir / "mixed.dbf", build_table(mixed_table()));
+    ASSERT_EQ(::symlink("/dev/full", (dir / "full.dbf").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/full", (dir / "full.txt").c_str()), 0);
+    // A structure table that cannot be written whole is reported like one that cannot
+    // be created, and no part of it is left.
+    RunResult table = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.dbf", "/COUNT"});
+    EXPECT_EQ(table.output, "Can't create file: full.dbf");
+    EXPECT_EQ(table.status, 1);
+    EXPECT_FALSE(file_exists(dir / "full.dbf"));
+    // A listing is reported as an export would be, and the run goes on.
+    RunResult text = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.txt", "/COUNT"});
+    EXPECT_EQ(text.output, "Can't write full.txt\n1\n");
+    EXPECT_EQ(text.status, 2);
 }
 
 TEST(Structure, VerboseTrace) {

@@ -43,7 +43,7 @@ bool is_text_field(const DbfTable& table, const std::string& table_bytes, size_t
     const uint8_t version = table.version();
     // Level 7 descriptors (which a Visual FoxPro version byte may head) hold no flags.
     if ((version != 0x30 && version != 0x31 && version != 0x32) || table.level7) return true;
-    const size_t flags_at = kStandardHeaderSize + field * kStandardDescriptorSize + 18;
+    const size_t flags_at = kStandardHeaderSize + field * kStandardDescriptorSize + kStandardFlagsOffset;
     return flags_at >= table_bytes.size() || (static_cast<uint8_t>(table_bytes[flags_at]) & 0x04) == 0;
 }
 

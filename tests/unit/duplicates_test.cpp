@@ -18,7 +18,7 @@ std::vector<uint32_t> pairwise_duplicates(DbfTable& table) {
     const uint32_t length = table.record_length();
     std::vector<std::string> records(n);
     for (uint32_t i = 0; i < n; ++i) {
-        read_view_record(table, i);
+        EXPECT_TRUE(read_view_record(table, i));
         records[i].assign(reinterpret_cast<const char*>(table.record_buffer.data()), length);
     }
     std::vector<bool> marked(n, false);

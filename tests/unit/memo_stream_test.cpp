@@ -131,7 +131,7 @@ TEST(MemoStream, WriterStoresWhatWritingWholeStores) {
             for (size_t at = 0; at < data.size(); at += 4096) EXPECT_TRUE(writer.add(std::string_view(data).substr(at, 4096)));
             EXPECT_TRUE(writer.finish());
             ASSERT_TRUE(writer.start(0));
-            writer.add("second");
+            EXPECT_TRUE(writer.add("second"));
             EXPECT_TRUE(writer.finish());
             // An empty memo changes nothing.
             const std::string before = pieces.reference();

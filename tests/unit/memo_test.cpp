@@ -220,40 +220,6 @@ TEST(MemoFile, RoundTripsInAllFormats) {
     }
 }
 
-TEST(MemoFile, OverwriteInPlaceKeepsTheFileLength) {
-    struct Format {
-        uint8_t version;
-        std::vector<uint32_t> blocks;
-        std::string image;
-    };
-    Format formats[] = {{0x83, {}, {}}, {0x8B, {}, {}}, {0x30, {}, {}}};
-    formats[0].image = build_dbase3_memo({"first", "second"}, formats[0].blocks);
-    formats[1].image = build_dbase4_memo({"first", "second"}, formats[1].blocks, 64);
-    formats[2].image = build_foxpro_memo({"first", "second"}, formats[2].blocks, 64);
-    for (const Format& format : formats) {
-        SCOPED_TRACE(static_cast<int>(format.version));
-        const std::vector<uint32_t>& blocks = format.blocks;
-        MemoTable m(format.version, format.image);
-        m.put_reference(memo_reference_text(blocks[1]));
-        ASSERT_TRUE(overwrite_memo_text(m.table, 0, "SECOND"));
-        EXPECT_EQ(read_memo_text(m.table, 0), "SECOND");
-        EXPECT_EQ(m.memo_file().size(), format.image.size());
-        m.put_reference(memo_reference_text(blocks[0]));
-        EXPECT_EQ(read_memo_text(m.table, 0), "first");
-        // Past the end of the file, or without a memo: nothing is written.
-        m.put_reference(memo_reference_text(blocks[1]));
-        EXPECT_FALSE(overwrite_memo_text(m.table, 0, std::string(100000, 'x')));
-        m.put_reference(memo_reference_text(0));
-        EXPECT_FALSE(overwrite_memo_text(m.table, 0, "x"));
-        EXPECT_EQ(m.memo_file().substr(0, 512), format.image.substr(0, 512));
-    }
-    // SMT memos keep their length in the record: no in-place text.
-    std::vector<uint32_t> blocks;
-    MemoTable smt(0xE5, build_smt_memo({"abc"}, blocks));
-    smt.put_reference(smt_reference(3, blocks[0]));
-    EXPECT_FALSE(overwrite_memo_text(smt.table, 0, "xyz"));
-}
-
 TEST(MemoFile, SetFieldWritesMemos) {
     std::vector<uint32_t> blocks;
     MemoTable m(0xF5, build_foxpro_memo({}, blocks, 64));
@@ -288,7 +254,6 @@ TEST(MemoFile, ReadOnlyTableNeverWritesItsMemoFile) {
         EXPECT_FALSE(write_memo_text(read_only, 0, "text"));
         EXPECT_FALSE(write_memo_bytes(read_only, 0, "bytes"));
         set_field(read_only, 0, "field", 0);
-        EXPECT_FALSE(overwrite_memo_text(read_only, 0, "MEMO"));
         EXPECT_EQ(m.memo_file(), image);
         EXPECT_EQ(std::string(reinterpret_cast<const char*>(read_only.record_buffer.data()) + 1, 10), reference);
     }

@@ -427,7 +427,7 @@ TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
         write_file(t.memo_file_name, memo);
         memo_block_size(t);
         for (uint32_t position = 0; position <= std::min<uint32_t>(view_record_count(t), 3); ++position) {
-            read_view_record(t, position);
+            (void)read_view_record(t, position);  // any result: only a crash is a fault
             for (int f = 0; f < static_cast<int>(t.field_count()); ++f) {
                 if (field_is_memo(t, f) && pick(2) == 0 && !blocks.empty()) {
                     const uint32_t block = blocks[pick(blocks.size())];
@@ -437,7 +437,7 @@ TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
                     else if (field_width(t, f) == 4)
                         store_field_integer(t, f, static_cast<int32_t>(block));
                     else
-                        store_number_text(t, f, block, t.field_table[f].length, 0);
+                        (void)store_number_text(t, f, block, t.field_table[f].length, 0);
                 }
                 for (int mode = 0; mode <= 4; ++mode) {
                     t.options.date_mode = static_cast<DateMode>(mode);
@@ -446,15 +446,15 @@ TEST(RecordAccess, DamagedTablesAndMemoFilesAreHandledSafely) {
                     decode_date_parts(t, f);
                 }
                 field_number(t, f);
-                read_memo_bytes(t, f);
-                read_memo_text(t, f);
+                (void)read_memo_bytes(t, f);
+                (void)read_memo_text(t, f);
                 const char* text = texts[pick(std::size(texts))];
                 double number = numbers[pick(std::size(numbers))];
                 if (field_is_memo(t, f) && number > 0) number = static_cast<double>(std::strlen(text));
                 set_field(t, f, text, number);
                 field_text(t, f);
             }
-            write_view_record(t, position);
+            (void)write_view_record(t, position);
         }
         close_table(t);
     }

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <limits>
+#include <unistd.h>
 
 #include "opened_table.h"
 #include "table/record_rewriter.h"
@@ -62,15 +64,28 @@ TEST(RecordRewriter, BehavesAsSingleRecordReadsAndWrites) {
     {
         RecordRewriter records(sequential.table);
         for (uint32_t position = 0; position < 5; ++position) {
-            records.read(position);
+            EXPECT_TRUE(records.read(position));
             sequential.table.record_buffer[2] = 'x';
-            records.write(position);
+            EXPECT_TRUE(records.write(position));
         }
     }
     EXPECT_EQ(read_file(sequential.dir / "t.bak"), build_table(numbered(5)));
     TableLayout marked = numbered(5);
     for (std::string& record : marked.records) record[2] = 'x';
     EXPECT_EQ(read_file(sequential.dir / "t.dbf"), build_table(marked));
+}
+
+TEST(RecordRewriter, ABlockWrittenOnTheWayReportsItsFailure) {
+    if (::access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full to stand in for a full disk";
+    OpenedTable opened(numbered(5));
+    DbfTable& table = opened.table;
+    table.filter.view_list = std::vector<uint32_t>{0, 4};                // two blocks of one record
+    table.table_handle = FileHandle(::open("/dev/full", O_RDWR));  // reads zeros, writes fail
+    RecordRewriter records(table);
+    ASSERT_TRUE(records.read(0));
+    ASSERT_TRUE(records.write(0));  // kept in the block
+    ASSERT_TRUE(records.read(1));   // the block is written on the way, and fails
+    EXPECT_FALSE(records.finish());
 }
 
 TEST(TableWrite, AppendGrowsListsAndCopiesCarryTheSameValues) {
