@@ -19,6 +19,7 @@
 #include "report/count.h"
 #include "report/export.h"
 #include "report/structure.h"
+#include "session/messages.h"
 
 namespace rorarodi {
 
@@ -207,7 +208,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
         handle_append_from(session, text.substr(1));
         return;
     }
-    std::printf("Unknown function: [%s].\n", text.c_str());
+    report_failure(session, kUnknownFunction, text);
 }
 
 } // namespace rorarodi
