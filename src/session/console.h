@@ -16,7 +16,4 @@ void mark_failed(Session& session);
 void trace_enter(const Session& session, const char* name);
 void trace_leave(const Session& session, const char* name);
 
-// puts: the message and a line end.
-void print_line(const char* message);
-
 } // namespace rorarodi
