@@ -55,8 +55,8 @@ std::vector<RangeSegment> parse_record_list(const std::string& argument) {
 // /DELETE and /RECALL: one routine marking the listed view positions. A mark that
 // cannot be read or written (a read-only table, a backup that cannot be made) ends
 // the work: the later marks would fail the same way.
-void mark_listed_records(Session& session, const std::string& argument, const char* trace_name, FailureLine required_message,
-                         bool (*operation)(DbfTable&, uint32_t)) {
+void mark_listed_records(Session& session, const std::string& argument, const char* trace_name,
+                         FailureLine required_message, bool (*operation)(DbfTable&, uint32_t)) {
     trace_enter(session, trace_name);
     if (argument.empty()) {
         report_failure(session, required_message);

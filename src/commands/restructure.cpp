@@ -245,7 +245,8 @@ std::optional<FieldDescriptor> entry_field(Session& session, const StructureEntr
 // entries, in create mode the entries alone. `source_names` receives each current
 // field's name after renames (empty for a dropped field). Nothing (after a message) when a definition is invalid.
 std::optional<std::vector<NewField>> merge_fields(Session& session, std::vector<StructureEntry>& entries,
-                                                  const DbfTable* current, size_t name_length, std::vector<std::string>& source_names) {
+                                                  const DbfTable* current, size_t name_length,
+                                                  std::vector<std::string>& source_names) {
     std::vector<NewField> fields;
     auto cut = [name_length](const std::string& name) { return name.substr(0, name_length); };
     auto add = [&](const StructureEntry& entry, const FieldDescriptor* existing) {

@@ -60,7 +60,8 @@ bool copy_file(FileHandle& from, const std::string& name) {
 // same fields and kind (no memo file: the memo references stay valid). False,
 // with the message printed and no temporary file left, when that fails; a
 // temporary table that cannot be read back is fatal.
-bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
+bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<int32_t>& order,
+                       const std::string& temp_name) {
     if (!create_table_file(temp_name, table.field_table, table.table_kind, table.options.new_memo_block_size, false,
                            table.header_image[kCodePageMarkOffset])) {
         ::unlink(temp_name.c_str());
@@ -111,7 +112,8 @@ bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<int3
 // place. The backup is made as a second name of the file where the file system
 // allows it, so that the table's name never stands empty. False, with the message
 // printed and the table file as it was, when either step fails.
-bool swap_in_sorted_file(Session& session, const std::string& table_name, const std::string& backup_name, const std::string& temp_name) {
+bool swap_in_sorted_file(Session& session, const std::string& table_name, const std::string& backup_name,
+                         const std::string& temp_name) {
     ::unlink(backup_name.c_str());
     const bool linked = ::link(table_name.c_str(), backup_name.c_str()) == 0;
     if (!linked && std::rename(table_name.c_str(), backup_name.c_str()) != 0) {
@@ -183,7 +185,8 @@ void handle_sort(Session& session, const std::string& argument) {
     const bool swapped = swap_in_sorted_file(session, table_name, backup_name, temp_name);
 
     auto reopened = std::make_unique<DbfTable>();
-    if (open_table(*reopened, table_name, false) != OpenResult::opened) fail_with_name(kFatalCantReopenFile, table_name);
+    if (open_table(*reopened, table_name, false) != OpenResult::opened)
+        fail_with_name(kFatalCantReopenFile, table_name);
     reopened->options = table.options;
     // The password too: the reopened table reads and writes as before the sort.
     copy_password(table, *reopened);
