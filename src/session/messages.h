@@ -60,6 +60,7 @@ inline constexpr FailureLine kNoNameSpecified{"No name was specified."};
 inline constexpr FailureLine kCantOpenTemporaryFile{"Can''t open temporary file..."};
 inline constexpr FailureFormat kUnknownFunction{"Unknown function: [%s].\n"};
 inline constexpr FailureFormat kUnknownDateFormat{"Unknown date format: %s.\n"};
+inline constexpr FailureFormat kUnknownSqlDialect{"Unknown SQL dialect: %s.\n"};
 inline constexpr FailureFormat kCantOpenListFile{"Can't open file: %s\n"};
 inline constexpr FailureFormat kInvalidField{"Invalid field: %s\n"};
 inline constexpr FailureFormat kErrorIn{"Error in: %s\n"};
