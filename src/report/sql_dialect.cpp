@@ -1,6 +1,5 @@
 #include "report/sql_dialect.h"
 
-
 #include "platform/text.h"
 #include "report/data_text.h"
 #include "session/messages.h"
