@@ -21,6 +21,7 @@
 #include "report/output_settings.h"
 #include "report/sql_dialect.h"
 #include "report/structure.h"
+#include "session/messages.h"
 #include "session/session.h"
 
 namespace rorarodi {
@@ -221,7 +222,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
         handle_append_from(session, text.substr(1));
         return;
     }
-    std::printf("Unknown function: [%s].\n", text.c_str());
+    report_failure(session, kUnknownFunction, text);
 }
 
 } // namespace rorarodi
