@@ -11,6 +11,7 @@
 #include "platform/file.h"
 #include "platform/text.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "report/escape.h"
 #include "report/sql_dialect.h"
@@ -253,7 +254,7 @@ void list_structure(Session& session, const std::string& argument) {
         file_name = argument.substr(1);
         std::optional<StructureFormat> chosen = format_for_file_name(file_name);
         if (!chosen) {
-            print_line("Invalid output format...");
+            report_failure(session, kInvalidOutputFormat);
             return;
         }
         format = *chosen;
@@ -265,7 +266,7 @@ void list_structure(Session& session, const std::string& argument) {
     if (format != StructureFormat::console) {
         // Text formats collect the listings of several tables; the table format replaces the
         // file. The open table itself is never a listing's file: that would destroy it.
-        if (names_open_file(file_name, table.table_handle)) fail_with_name("Can't create file:", file_name);
+        if (names_open_file(file_name, table.table_handle)) fail_with_name(kFatalCantCreateFile, file_name);
         if (format == StructureFormat::table) {
             // The table is written under a temporary name and renamed over the old
             // one when complete.
@@ -279,7 +280,7 @@ void list_structure(Session& session, const std::string& argument) {
         }
         if (!file) {
             if (!table_work_name.empty()) (void)remove_new_file(table_work_name);  // nothing written into it
-            fail_with_name("Can't create file:", file_name);
+            fail_with_name(kFatalCantCreateFile, file_name);
         }
         out = file.get();
     }
@@ -305,15 +306,14 @@ void list_structure(Session& session, const std::string& argument) {
             file.reset();
             if (!written || !replace_file(table_work_name, file_name)) {
                 (void)remove_new_file(table_work_name);  // the failure is reported below
-                fail_with_name("Can't create file:", file_name);
+                fail_with_name(kFatalCantCreateFile, file_name);
             }
         }
         break;
     }
     // A listing cut short by a full disk is reported as an export's would be.
     if (file && (std::fflush(out) != 0 || std::ferror(out))) {
-        std::printf("Can't write %s\n", file_name.c_str());
-        mark_failed(session);
+        report_failure(session, kCantWriteOutput, file_name);
     }
     file.reset();
     trace_leave(session, "Struct");
