@@ -161,7 +161,11 @@ struct DbfTable {
     void set_record_count(uint32_t count);
     uint16_t header_length() const;
     uint32_t record_length() const { return record_length_; }
+    // Sets the record length and the header image's copy of it.
     void set_record_length(uint32_t length);
+    // Sets the length records are read and written with (the sum of the field
+    // widths); the header image keeps the length it holds.
+    void use_record_length(uint32_t length) { record_length_ = length; }
     size_t field_count() const { return field_table.size(); }
 
 private:
@@ -189,6 +193,15 @@ enum class OpenResult { opened, cannot_open, invalid_header, field_error };
 
 // Closes the table file and releases the buffers; nothing when already closed.
 void close_table(DbfTable& table);
+
+// The record length the header states (it may differ from record_length(), which
+// follows the field widths).
+uint32_t header_record_length(const DbfTable& table);
+
+// True when the header's record length is the sum of the field widths: records then
+// lie where both say, and the record length, record count and end marker a write
+// puts into the header describe the file. Nothing writes records otherwise.
+bool record_geometry_agrees(const DbfTable& table);
 
 // Record length x physical index + base, in 64 bits.
 uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base);
