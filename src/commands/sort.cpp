@@ -61,7 +61,7 @@ bool copy_file(FileHandle& from, const std::string& name) {
 // same fields and kind (no memo file: the memo references stay valid). False,
 // with the message printed and no temporary file left, when that fails; a
 // temporary table that cannot be read back is fatal.
-bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
+bool write_sorted_copy(DbfTable& table, const std::vector<uint32_t>& order, const std::string& temp_name) {
     if (!create_table_file(temp_name, table.field_table, table.table_kind, table.options.new_memo_block_size, false,
                            table.header_image[kCodePageMarkOffset])) {
         ::unlink(temp_name.c_str());
@@ -175,7 +175,7 @@ void handle_sort(Session& session, const std::string& argument) {
     }
 
     table.order_fields = fields;
-    std::optional<std::vector<int32_t>> order;
+    std::optional<std::vector<uint32_t>> order;
     build_order(table, order);
     if (!write_sorted_copy(table, *order, temp_name)) return;
     order.reset();

@@ -233,7 +233,7 @@ uint32_t physical_index(const DbfTable& table, uint32_t position) {
     uint32_t k = position;
     if (table.order_list) {
         if (position >= table.order_list->size()) return kBeyond;
-        k = static_cast<uint32_t>((*table.order_list)[position]);
+        k = (*table.order_list)[position];
     }
     if (table.view_enabled && table.filter.view_list) {
         if (k >= table.filter.view_list->size()) return kBeyond;

@@ -137,7 +137,7 @@ struct DbfTable {
 
     // Record view.
     RecordFilter filter;
-    std::optional<std::vector<int32_t>> order_list;
+    std::optional<std::vector<uint32_t>> order_list;
     bool view_enabled = true;
     std::vector<int> order_fields;  // key fields of the order being built
 

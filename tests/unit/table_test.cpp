@@ -265,7 +265,7 @@ TEST(RecordAccess, PositionMappingThroughOrderAndView) {
     open_bytes(dir, build_table(numbered_table(100)), o);
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
-    std::vector<int32_t> reverse(100);
+    std::vector<uint32_t> reverse(100);
     for (int i = 0; i < 100; ++i) reverse[i] = 99 - i;
     t.order_list = reverse;
     ASSERT_TRUE(read_view_record(t, 0));
