@@ -86,6 +86,7 @@ FieldDescriptor read_descriptor(const uint8_t* d, bool level7) {
     } else {
         field.flags = d[kStandardFlagsOffset];
         field.carried = d[kStandardCarriedOffset];
+        std::copy(d + kStandardFlagsOffset + 1, d + layout.size, field.standard_tail.begin());
     }
     return field;
 }

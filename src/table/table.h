@@ -28,6 +28,9 @@ struct FieldDescriptor {
     uint16_t offset = 0;  // position within the record
     uint8_t carried = 0;  // byte 20 of a standard descriptor, written back on creation
     uint8_t flags = 0;    // byte 18 of a standard descriptor (Visual FoxPro field flags)
+    // Bytes 19..31 of a standard descriptor as read (a Visual FoxPro autoincrement
+    // field keeps its next value and step in bytes 19..23; byte 20 is `carried`).
+    std::array<uint8_t, 13> standard_tail{};
     std::array<uint8_t, 11> level7_tail{};  // bytes 37..47 of a level 7 descriptor
 };
 
