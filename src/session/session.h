@@ -18,6 +18,10 @@ namespace rorarodi {
 // How exported texts are converted on output (/2ANSI, /2OEM).
 enum class OutputConversion { none, oem_to_ansi, ansi_to_oem };
 
+// The database that SQL outputs are written for (/SQL:postgres, /SQL:sqlite);
+// none keeps the SQL texts of /SQL2000 and the plain form.
+enum class SqlDialect { none, postgres, sqlite };
+
 // What happens to line breaks inside exported texts (/CRLF).
 enum class LineBreakMode { keep, kill };
 
@@ -30,6 +34,7 @@ struct RunSettings {
     bool header_line = false;
     std::optional<TableKind> new_table_kind;  // nothing: as the source table
     bool sql2000 = false;
+    SqlDialect sql_dialect = SqlDialect::none;
     char output_quote = '"';
     char escape_character = 0;
     OutputConversion output_conversion = OutputConversion::none;
@@ -94,6 +99,9 @@ void set_utf8(Session& session);
 
 // Sets the expression quote characters and passes them on to the open tables.
 void set_expression_quotes(Session& session, char first, char second);
+
+// Flag form of a setting: on for '+' or nothing after the keyword, off for anything else.
+inline bool parse_flag_form(const std::string& argument) { return argument.empty() || argument[0] == '+'; }
 
 // Calls `visit(position)` for the positions that range readers visit: the /RANGE
 // entries in list order (positions at or past the view size skipped, a position
