@@ -170,10 +170,10 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
     std::vector<FieldDescriptor> normalised = fields;
     if (visual_foxpro) {
         // Field flags and counters describe the table they were read from; only a
-        // table that replaces it keeps them.
+        // table that replaces it keeps them. A null-flags field stays a system field.
         if (!kept)
             for (FieldDescriptor& field : normalised) {
-                field.flags = 0;
+                field.flags = is_null_flags(field) ? kNullFlagsFieldFlags : 0;
                 field.standard_tail.fill(0);
             }
         add_null_flags(normalised);
