@@ -22,6 +22,7 @@
 #include "report/sql_dialect.h"
 #include "report/structure.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 
 namespace rorarodi {
@@ -244,7 +245,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
         if (!refuses_record_writes(session, nullptr)) handle_append_from(session, text.substr(1));
         return;
     }
-    std::printf("Unknown function: [%s].\n", text.c_str());
+    report_failure(session, kUnknownFunction, text);
 }
 
 } // namespace rorarodi

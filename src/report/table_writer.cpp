@@ -6,7 +6,7 @@
 #include <cstdlib>
 
 #include "report/record_writer.h"
-#include "session/console.h"
+#include "session/messages.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
