@@ -183,30 +183,6 @@ TEST(CreateTable, VisualFoxProVersionFlagsAndNullFlags) {
     }
 }
 
-// A table made to replace another keeps its version byte, backlink, field flags and
-// autoincrement counters; without that they are not written.
-TEST(CreateTable, KeptHeaderOfAVisualFoxProTable) {
-    TempDir dir;
-    FieldDescriptor counter = field("ID", 'I', 4);
-    counter.flags = 0x0C;
-    counter.standard_tail = {7, 0, 0, 0, 1};  // next value 7, step 1
-    KeptHeader kept;
-    kept.version = 0x31;
-    kept.backlink.assign(263, 0);
-    const std::string path = "..\\data\\shop.dbc";
-    std::copy(path.begin(), path.end(), kept.backlink.begin());
-    ASSERT_TRUE(create_table_file(dir / "k.dbf", {counter}, TableKind::visual_foxpro, 64, false, 0, &kept));
-    std::string bytes = read_file(dir / "k.dbf");
-    EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x31);
-    EXPECT_EQ(bytes.substr(32 + 18, 6), std::string("\x0C\x07\x00\x00\x00\x01", 6));
-    EXPECT_EQ(bytes.substr(65, path.size()), path);
-    ASSERT_TRUE(create_table_file(dir / "n.dbf", {counter}, TableKind::visual_foxpro, 64, false));
-    bytes = read_file(dir / "n.dbf");
-    EXPECT_EQ(static_cast<uint8_t>(bytes[0]), 0x30);
-    EXPECT_EQ(bytes.substr(32 + 18, 6), zeros(6));
-    EXPECT_EQ(bytes.substr(65), zeros(263));
-}
-
 TEST(CreateTable, RefusesWhatTheHeaderCannotHold) {
     TempDir dir;
     // Two 40000-byte character fields make a record longer than 65535 bytes.
