@@ -22,6 +22,7 @@
 #include "report/output_settings.h"
 #include "report/sql_dialect.h"
 #include "report/structure.h"
+#include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
 
@@ -214,14 +215,37 @@ std::string matched_keyword(const std::string& text) {
     return row ? row->keyword : std::string();
 }
 
+namespace {
+
+// Keywords of the parameters that write records into the current table.
+constexpr const char* kRecordWriters[] = {"oem2ansi", "ansi2oem", "deldupes", "modify:", "delete:", "encode:", "decode:",
+                                          "recall:",  "append",   "update",   "trunc:",  "sort:",   "pack",    "zap"};
+
+// A table whose header record length differs from its fields' is read, never
+// written: its records may lie where neither length puts them.
+bool refuses_record_writes(Session& session, const char* keyword) {
+    if (!session.current_table) return false;
+    DbfTable& table = session.table();
+    if (record_geometry_agrees(table) || !table.table_handle.is_writable()) return false;
+    if (keyword && std::none_of(std::begin(kRecordWriters), std::end(kRecordWriters),
+                                [keyword](const char* writer) { return std::strcmp(writer, keyword) == 0; }))
+        return false;
+    refuse_record_writes(session, table);
+    return true;
+}
+
+} // namespace
+
 void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
+        if (refuses_record_writes(session, row->keyword)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
         run_as_change(session, [&] { row->handler(session, argument); });
         return;
     }
     if (!text.empty() && text[0] == '+') {
-        run_as_change(session, [&] { handle_append_from(session, text.substr(1)); });
+        if (!refuses_record_writes(session, nullptr))
+            run_as_change(session, [&] { handle_append_from(session, text.substr(1)); });
         return;
     }
     report_failure(session, kUnknownFunction, text);

@@ -313,7 +313,7 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
 
 std::string build_sort_key(DbfTable& table) { return build_sort_key(table, sort_key_widths(table)); }
 
-void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
+void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
     slot.reset();
     // Each record is read and its key built once, into one block of rows that is
     // sorted in place. A value too long for its part makes the keys be built again
@@ -328,10 +328,10 @@ void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
     sort_rows(rows.bytes.get(), rows.count, rows.row_size);
     // Descending order compares every key the other way round, the positions
     // included: it is the ascending order reversed.
-    std::vector<int32_t> order(rows.count);
+    std::vector<uint32_t> order(rows.count);
     for (uint32_t k = 0; k < rows.count; ++k) {
         const uint32_t position = read_be32(rows.bytes.get() + size_t{k} * rows.row_size + rows.key_size);
-        order[table.options.descending ? rows.count - 1 - k : k] = static_cast<int32_t>(position);
+        order[table.options.descending ? rows.count - 1 - k : k] = position;
     }
     slot = std::move(order);
 }
@@ -340,7 +340,7 @@ bool order_table(DbfTable& table, const std::string& text) {
     std::vector<int> fields;
     if (!parse_field_list(table, text, fields, kOrderFieldLimit)) return false;
     // Memory running out while the order is built leaves the order as it was.
-    std::optional<std::vector<int32_t>> previous = std::move(table.order_list);
+    auto previous = std::move(table.order_list);
     std::vector<int> previous_fields = std::move(table.order_fields);
     try {
         table.order_fields = fields;

@@ -7,6 +7,7 @@
 
 #include "platform/change.h"
 #include "report/record_writer.h"
+#include "session/messages.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
@@ -90,6 +91,10 @@ std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
     if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
         is_table_own_file(memo_file_path(*output), table))
         return nullptr;
+    if (!record_geometry_agrees(*output)) {
+        refuse_record_writes(writer.session, *output);
+        return nullptr;
+    }
     // An existing output table changes all or nothing too (a new one is removed
     // whole when the parameter fails).
     if (existed) guard_table(name, memo_file_path(*output));
