@@ -19,6 +19,7 @@
 #include "report/count.h"
 #include "report/export.h"
 #include "report/structure.h"
+#include "session/console.h"
 
 namespace rorarodi {
 
@@ -198,13 +199,29 @@ std::string matched_keyword(const std::string& text) {
     return row ? row->keyword : std::string();
 }
 
+namespace {
+
+// A change that waited for a ".bak" copy that could not be made was not made: the
+// parameter says so, once, whatever the handler printed.
+void report_backup_failure(Session& session) {
+    if (!session.current_table || session.table().backup_failure.empty()) return;
+    DbfTable& table = session.table();
+    std::printf("Cannot make backup %s: %s\n", table.backup_file_name.c_str(), table.backup_failure.c_str());
+    table.backup_failure.clear();
+    mark_failed(session);
+}
+
+} // namespace
+
 void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
         row->handler(session, argument_of(text, std::char_traits<char>::length(row->keyword), row->start));
+        report_backup_failure(session);
         return;
     }
     if (!text.empty() && text[0] == '+') {
         handle_append_from(session, text.substr(1));
+        report_backup_failure(session);
         return;
     }
     std::printf("Unknown function: [%s].\n", text.c_str());
