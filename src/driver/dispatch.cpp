@@ -13,13 +13,15 @@
 #include "commands/restructure.h"
 #include "commands/sort.h"
 #include "commands/update.h"
-#include "driver/parameters.h"
+#include "commands/view_settings.h"
 #include "platform/text.h"
 #include "report/compare.h"
 #include "report/count.h"
 #include "report/export.h"
+#include "report/output_settings.h"
 #include "report/structure.h"
 #include "session/console.h"
+#include "session/session.h"
 
 namespace rorarodi {
 
@@ -34,6 +36,11 @@ enum class ArgumentStart {
 };
 
 using Handler = void (*)(Session& session, const std::string& argument);
+
+// The parameters about the program itself.
+void handle_version(Session&, const std::string&) { print_version_line(); }
+void handle_verbose(Session& session, const std::string&) { session.settings.verbose = true; }
+void handle_usage(Session&, const std::string&) { print_usage(); }
 
 // One row per parameter, in dispatch order. A keyword matches when it is a
 // prefix of the parameter text, ignoring letter case, over its full length
@@ -159,6 +166,10 @@ const KeywordRow* row_for(const std::string& text) {
 
 } // namespace
 
+void print_version_line() {
+    std::printf("Version %d.%02d compiled at %s\n", kVersionNumber / 256, kVersionNumber % 256, __DATE__ " " __TIME__);
+}
+
 void print_usage() {
     std::printf("ORTA Command Line utility. Version %d.%02d\n", kVersionNumber / 256, kVersionNumber % 256);
     std::printf("Use:\n");
@@ -186,7 +197,6 @@ void print_usage() {
     }
 }
 
-bool parse_flag_form(const std::string& argument) { return argument.empty() || argument[0] == '+'; }
 
 std::vector<KeywordUsage> keyword_usages() {
     std::vector<KeywordUsage> rows;

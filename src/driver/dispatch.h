@@ -10,6 +10,11 @@ struct Session;
 // Dispatches one parameter (without its leading '/' or '-').
 void dispatch_parameter(Session& session, const std::string& text);
 
+constexpr int kVersionNumber = 296;
+
+// "Version 1.40 compiled at <build date and time>" with a line end.
+void print_version_line();
+
 // The usage text of the program, made from the rows of the keyword table.
 void print_usage();
 
@@ -24,8 +29,5 @@ std::vector<KeywordUsage> keyword_usages();
 // The keyword of the row a parameter text (without its '/' or '-') reaches; empty
 // when it reaches none.
 std::string matched_keyword(const std::string& text);
-
-// Flag form: on for '+' or nothing after the keyword, off for anything else.
-bool parse_flag_form(const std::string& argument);
 
 } // namespace rorarodi

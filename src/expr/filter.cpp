@@ -4,9 +4,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <tuple>
 
 #include "expr/calculator.h"
 #include "expr/comparison.h"
+#include "table/field_text.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
 
@@ -87,6 +89,8 @@ bool logic_holds(std::string& logic) {
 }
 
 constexpr size_t kRememberedPieces = 16;
+// The most record bytes a filter keeps to test a joined condition on new pieces only.
+constexpr uint64_t kKeptRecordBytes = uint64_t{16} << 20;
 
 bool deleted_and_hidden(const DbfTable& table) {
     return table.options.hide_deleted && !table.record_buffer.empty() && table.record_buffer[0] == '*';
@@ -95,6 +99,70 @@ bool deleted_and_hidden(const DbfTable& table) {
 bool deleted_and_hidden(const DbfTable& table, const FetchedRecord& record) {
     if (record.in_buffer) return deleted_and_hidden(table);
     return table.options.hide_deleted && record.bytes[0] == '*';
+}
+
+// Compiles the pieces of `text` onto those of `compiled`, joined to them by '&'.
+void add_pieces(DbfTable& table, CompiledCondition& compiled, std::string_view text) {
+    if (!compiled.pieces.empty()) compiled.pieces.back().closing += logic_joiner('&');
+    compiled.balance += parenthesis_balance(text);
+    compiled.verdicts.clear();
+    for (size_t start = 0;;) {
+        const size_t end = std::min(text.find_first_of("&|", start), text.size());
+        PieceLayout layout = lay_out_piece(text.substr(start, end - start));
+        SubstitutionPlan plan = plan_substitution(table, layout.condition);
+        PreparedComparison prepared = prepare_comparison(table, plan, compiled.maps);
+        compiled.plain = compiled.plain && layout.opening.empty() && layout.closing.empty() &&
+                         std::none_of(plan.parts.begin(), plan.parts.end(), [&](const SubstitutionPlan::Part& part) {
+                             return part.field >= 0 && field_is_memo(table, part.field);
+                         });
+        compiled.pieces.push_back({std::string(layout.opening), std::move(plan), std::move(prepared),
+                                   std::string(layout.closing)});
+        if (end == text.size()) return;
+        compiled.pieces.back().closing += logic_joiner(text[end]);
+        start = end + 1;
+    }
+}
+
+// The options a compiled condition depends on (the conversion hooks stay those
+// the table was opened with).
+auto compile_options(const TableOptions& o) {
+    return std::tie(o.date_mode, o.date_formats, o.datetime_formats, o.trim_mode, o.ansi, o.case_insensitive,
+                    o.code_pages, o.expression_quotes, o.utf8_field_names);
+}
+
+// Joins `condition` to the table's filter text and compiles the whole text, reusing
+// the pieces compiled for the text before while the options are the same.
+CompiledFilter& join_and_compile(DbfTable& table, const std::string& condition) {
+    std::shared_ptr<CompiledFilter>& cache = table.filter.compiled;
+    std::optional<std::string>& text = table.filter.filter_text;
+    if (cache && text && cache->text == *text && compile_options(cache->options) == compile_options(table.options)) {
+        if (cache->known_pieces != cache->condition.pieces.size()) cache->known_pieces = 0;
+        add_pieces(table, cache->condition, condition);
+        cache->text.append("&").append(condition);
+        text->append("&").append(condition);
+        return *cache;
+    }
+    cache = std::make_shared<CompiledFilter>();
+    cache->text = text ? *text + "&" + condition : condition;
+    cache->options = table.options;
+    cache->condition = compile_condition(table, cache->text);
+    text = cache->text;
+    return *cache;
+}
+
+// Bits of the runs of a plain condition: an earlier run held; the last run holds so far.
+constexpr uint8_t kEarlierRunHeld = 1;
+constexpr uint8_t kLastRunHolds = 2;
+
+// The runs after the pieces from `first` on, from their state before them.
+uint8_t plain_runs(DbfTable& table, const CompiledCondition& condition, size_t first, uint8_t runs, FilterWork& work,
+                   FetchedRecord& record) {
+    for (size_t k = first; k < condition.pieces.size(); ++k) {
+        const CompiledCondition::Piece& piece = condition.pieces[k];
+        if ((runs & kLastRunHolds) && evaluate_compiled_piece(table, piece, work, record) != '1') runs &= ~kLastRunHolds;
+        if (piece.closing == "+") runs = (runs & kLastRunHolds ? kEarlierRunHeld : runs) | kLastRunHolds;
+    }
+    return runs;
 }
 
 // record_passes for a compiled condition and a fetched record.
@@ -181,36 +249,8 @@ void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::s
 
 CompiledCondition compile_condition(DbfTable& table, const FilterCondition& condition) {
     CompiledCondition compiled;
-    if (!condition) {
-        compiled.reset = true;
-        return compiled;
-    }
-    const std::string_view text = *condition;
-    std::optional<std::vector<size_t>> joiners = split_condition(text);
-    if (!joiners) {
-        compiled.balanced = false;
-        return compiled;
-    }
-    if (joiners->empty()) {
-        compiled.single = true;
-        SubstitutionPlan plan = plan_substitution(table, text);
-        PreparedComparison prepared = prepare_comparison(table, plan);
-        compiled.pieces.push_back({std::string(), std::move(plan), std::move(prepared), std::string()});
-        return compiled;
-    }
-    size_t start = 0;
-    for (size_t k = 0; k <= joiners->size(); ++k) {
-        size_t end = k < joiners->size() ? (*joiners)[k] : text.size();
-        char joiner = k < joiners->size() ? text[end] : 0;
-        PieceLayout layout = lay_out_piece(text.substr(start, end - start));
-        SubstitutionPlan plan = plan_substitution(table, layout.condition);
-        PreparedComparison prepared = prepare_comparison(table, plan);
-        CompiledCondition::Piece piece{std::string(layout.opening), std::move(plan), std::move(prepared),
-                                       std::string(layout.closing)};
-        if (char written = logic_joiner(joiner)) piece.closing += written;
-        compiled.pieces.push_back(std::move(piece));
-        start = end + 1;
-    }
+    compiled.reset = !condition;
+    if (condition) add_pieces(table, compiled, *condition);
     return compiled;
 }
 
@@ -224,9 +264,9 @@ namespace {
 bool fetched_record_passes(DbfTable& table, CompiledCondition& condition, FilterWork& work, FetchedRecord& record) {
     if (deleted_and_hidden(table, record)) return false;
     if (condition.reset) return true;
-    if (!condition.balanced) return false;
+    if (condition.balance != 0) return false;
     const std::vector<CompiledCondition::Piece>& pieces = condition.pieces;
-    if (condition.single) return evaluate_compiled_piece(table, pieces[0], work, record) != '0';
+    if (pieces.size() == 1) return evaluate_compiled_piece(table, pieces[0], work, record) != '0';
     work.logic.clear();
     if (pieces.size() > kRememberedPieces) {
         for (const CompiledCondition::Piece& piece : pieces) {
@@ -275,19 +315,21 @@ bool record_passes(DbfTable& table, const FilterCondition& condition) {
 }
 
 void apply_filter(DbfTable& table, const FilterCondition& condition) {
-    if (condition) {
-        if (table.filter.filter_text)
-            table.filter.filter_text = *table.filter.filter_text + "&" + *condition;
-        else
-            table.filter.filter_text = *condition;
-    }
     table.order_list.reset();
-    CompiledCondition compiled =
-        compile_condition(table, condition ? table.filter.filter_text : FilterCondition(kResetMarker));
+    CompiledFilter reset;
+    reset.condition = compile_condition(table, kResetMarker);
+    CompiledFilter& filter = condition ? join_and_compile(table, *condition) : reset;
+    CompiledCondition& compiled = filter.condition;
     const uint32_t count = view_record_count(table);
     const std::optional<std::vector<uint32_t>>& old_view = table.filter.view_list;
+    const size_t length = table.record_length();
+    const bool plain = condition && compiled.plain && compiled.balance == 0;
+    const bool known = plain && filter.known_pieces > 0 && old_view && filter.view == *old_view;
+    const bool keep = plain && uint64_t{count} * length <= kKeptRecordBytes;
     std::vector<uint32_t> view;
     view.reserve(count);
+    std::string records;
+    std::vector<uint8_t> runs;
     FilterWork work;
     // Records are tested where the reader holds them; the record buffer receives a
     // record only when a comparison needs its text form, and the last one at the end.
@@ -295,10 +337,30 @@ void apply_filter(DbfTable& table, const FilterCondition& condition) {
     FetchedRecord record;
     for (uint32_t j = 0; j < count; ++j) {
         record = reader.fetch(j);
-        if (fetched_record_passes(table, compiled, work, record)) view.push_back(old_view ? (*old_view)[j] : j);
+        bool passes = false;
+        if (!plain) {
+            passes = fetched_record_passes(table, compiled, work, record);
+        } else if (!deleted_and_hidden(table, record)) {
+            // A record that passed the text before and is unchanged needs only the new pieces.
+            const size_t at = records.size();
+            if (keep) records.append(reinterpret_cast<const char*>(record.bytes), length);
+            const bool unchanged = known && keep && filter.records.compare(j * length, length, records, at, length) == 0;
+            const uint8_t state = plain_runs(table, compiled, unchanged ? filter.known_pieces : 0,
+                                             unchanged ? filter.runs[j] : kLastRunHolds, work, record);
+            passes = state != 0;
+            if (passes && keep) runs.push_back(state);
+            if (!passes) records.resize(at);
+        }
+        if (passes) view.push_back(old_view ? (*old_view)[j] : j);
     }
     if (record.bytes) record.into_buffer(table);
     reader.finish();
+    if (condition) {
+        filter.view = keep ? view : std::vector<uint32_t>();
+        filter.records = std::move(records);
+        filter.runs = std::move(runs);
+        filter.known_pieces = keep ? compiled.pieces.size() : 0;
+    }
     table.filter.view_list = std::move(view);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,13 +73,31 @@ struct CompiledCondition {
         PreparedComparison prepared;
         std::string closing;  // including the joiner written as '*' or '+'
     };
-    bool reset = false;     // every record passes
-    bool balanced = true;   // false: no record passes
-    bool single = false;    // one piece, compared whole without a logic text
+    bool reset = false;  // every record passes
+    int balance = 0;     // of the parentheses of the whole text: unless 0, no record passes
+    // No piece stands in parentheses of its own or reads a memo: a record passes when
+    // the pieces of some run joined by '&' (between '|' joiners) all hold.
+    bool plain = true;
     std::vector<Piece> pieces;
+    std::shared_ptr<const TextByteMaps> maps;  // shared by the pieces' text comparisons
     // Verdicts of the logic text by the pieces' results (bit k set: piece k true),
     // -1 until computed; kept for conditions of up to 16 pieces.
     std::vector<int8_t> verdicts;
+};
+
+// A table's filter text as last compiled, with the options it was compiled for, so
+// that a condition joined to the text compiles only its own pieces.
+struct CompiledFilter {
+    std::string text;
+    TableOptions options;
+    CompiledCondition condition;
+    // For a plain condition, the view it left with each record's bytes and the
+    // state of its runs after the first `known_pieces` pieces, so that a joined
+    // condition tests only its own pieces on a record that has not changed.
+    std::vector<uint32_t> view;
+    std::string records;
+    std::vector<uint8_t> runs;
+    size_t known_pieces = 0;
 };
 
 // Splits and prepares a condition for the table's current options.

@@ -156,19 +156,24 @@ bool prepare_text(DbfTable& table, const OperandParts& parts, PreparedOperand& o
     return true;
 }
 
-void build_byte_maps(DbfTable& table, PreparedComparison& comparison) {
+std::shared_ptr<const TextByteMaps> build_byte_maps(DbfTable& table) {
+    auto maps = std::make_shared<TextByteMaps>();
     for (int b = 0; b < 256; ++b) {
         const uint8_t c = static_cast<uint8_t>(b);
         uint8_t stored = c;
         if (!table.options.ansi) from_oem(table, &stored, 1);
         const uint8_t stored_folded = fold_byte(table, stored);
-        comparison.stored_byte[c] = stored_folded;
-        comparison.stored_needs_general[c] =
+        maps->stored_byte[c] = stored_folded;
+        maps->stored_needs_general[c] =
             stored == 0 || stored_folded == 0 || is_parenthesis(stored) || is_parenthesis(stored_folded);
         const uint8_t folded = fold_byte(table, c);
-        comparison.text_byte[c] = folded;
-        comparison.text_needs_general[c] = c == 0 || folded == 0 || is_parenthesis(c) || is_parenthesis(folded);
+        maps->text_byte[c] = folded;
+        maps->text_needs_general[c] = c == 0 || folded == 0 || is_parenthesis(c) || is_parenthesis(folded);
+        if (b == 0) continue;
+        if (maps->stored_needs_general[c] != is_parenthesis(c)) maps->only_parentheses_general = false;
+        if (stored_folded != c) maps->stored_unchanged = false;
     }
+    return maps;
 }
 
 // The value the calculator reads from a numeric field's text, taken from the stored
@@ -279,11 +284,11 @@ bool stored_characters(const DbfTable& table, const PreparedOperand& operand, co
 }
 
 // The first `count` stored bytes, as compared, against a text: below 0, 0 or above 0.
-int compare_stored(const PreparedComparison& comparison, const uint8_t* bytes, std::string_view text, size_t count) {
+int compare_stored(const TextByteMaps& maps, const uint8_t* bytes, std::string_view text, size_t count) {
     if (count == 0) return 0;
-    if (comparison.stored_unchanged) return std::memcmp(bytes, text.data(), count);
+    if (maps.stored_unchanged) return std::memcmp(bytes, text.data(), count);
     for (size_t i = 0; i < count; ++i) {
-        const uint8_t a = comparison.stored_byte[bytes[i]];
+        const uint8_t a = maps.stored_byte[bytes[i]];
         const uint8_t b = static_cast<uint8_t>(text[i]);
         if (a != b) return a < b ? -1 : 1;
     }
@@ -303,9 +308,9 @@ int evaluate_direct(const DbfTable& table, const PreparedComparison& comparison,
     case ComparisonOperator::contains:
     case ComparisonOperator::lacks: return -2;
     case ComparisonOperator::exact:
-        return length == constant.size() && compare_stored(comparison, bytes, constant, length) == 0 ? 1 : 0;
+        return length == constant.size() && compare_stored(*comparison.maps, bytes, constant, length) == 0 ? 1 : 0;
     default: {
-        int sign = compare_stored(comparison, bytes, constant, std::min(length, constant.size()));
+        int sign = compare_stored(*comparison.maps, bytes, constant, std::min(length, constant.size()));
         if (!field_left) sign = -sign;
         return prefix_verdict(comparison.op, sign) ? 1 : 0;
     }
@@ -322,13 +327,14 @@ bool operand_text(DbfTable& table, const PreparedComparison& comparison, const P
     }
     const uint8_t* bytes = nullptr;
     size_t length = 0;
-    const uint8_t* map = comparison.text_byte.data();
-    const bool* needs_general = comparison.text_needs_general.data();
+    const TextByteMaps& maps = *comparison.maps;
+    const uint8_t* map = maps.text_byte.data();
+    const bool* needs_general = maps.text_needs_general.data();
     switch (operand.reading) {
     case FieldReading::characters:
         if (!stored_characters(table, operand, record, bytes, length)) return false;
-        map = comparison.stored_byte.data();
-        needs_general = comparison.stored_needs_general.data();
+        map = maps.stored_byte.data();
+        needs_general = maps.stored_needs_general.data();
         break;
     case FieldReading::date:
         bytes = record.bytes + operand.offset;
@@ -363,7 +369,8 @@ bool operand_text(DbfTable& table, const PreparedComparison& comparison, const P
 
 } // namespace
 
-PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& plan) {
+PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& plan,
+                                      std::shared_ptr<const TextByteMaps>& maps) {
     PreparedComparison comparison;
     if (!plan.has_operator) {
         comparison.form = PreparedForm::fixed;
@@ -428,18 +435,13 @@ PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& p
     // A byte map cannot tell the second byte of a double-byte character from a
     // letter, which upper-casing must leave alone.
     if (table.options.case_insensitive && double_byte_page(table)) return comparison;
-    build_byte_maps(table, comparison);
+    if (!maps) maps = build_byte_maps(table);
+    comparison.maps = maps;
     comparison.form = PreparedForm::text;
     const PreparedOperand& field = comparison.left.field >= 0 ? comparison.left : comparison.right;
     const PreparedOperand& other = comparison.left.field >= 0 ? comparison.right : comparison.left;
-    bool only_parentheses = true, unchanged = true;
-    for (int b = 1; b < 256; ++b) {
-        if (comparison.stored_needs_general[b] != is_parenthesis(static_cast<uint8_t>(b))) only_parentheses = false;
-        if (comparison.stored_byte[b] != b) unchanged = false;
-    }
     comparison.direct = other.field < 0 && field.reading == FieldReading::characters && field.prefix.empty() &&
-                        field.suffix.empty() && only_parentheses;
-    comparison.stored_unchanged = unchanged;
+                        field.suffix.empty() && maps->only_parentheses_general;
     return comparison;
 }
 

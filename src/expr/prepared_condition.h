@@ -7,6 +7,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "expr/comparison.h"
@@ -39,6 +40,21 @@ struct PreparedOperand {
     double number = 0;  // a constant number
 };
 
+// A stored character byte as compared (converted from OEM unless the table is
+// ANSI, then upper-cased under /CASE), and a byte of an already converted text as
+// compared (upper-cased under /CASE only). A byte marked in `*_needs_general` makes
+// the record go the general way: a parenthesis can be stripped or open a string
+// function, and a zero byte would end the text. They depend on the table's options
+// alone, so the comparisons of one condition share them.
+struct TextByteMaps {
+    std::array<uint8_t, 256> stored_byte{};
+    std::array<bool, 256> stored_needs_general{};
+    std::array<uint8_t, 256> text_byte{};
+    std::array<bool, 256> text_needs_general{};
+    bool only_parentheses_general = true;  // of the stored bytes
+    bool stored_unchanged = true;          // every stored byte compares as it is
+};
+
 enum class PreparedForm {
     general,  // every record goes through substitution
     fixed,    // the same verdict for every record
@@ -52,22 +68,12 @@ struct PreparedComparison {
     ComparisonOperator op = ComparisonOperator::other;
     PreparedOperand left;
     PreparedOperand right;
-    // Text comparisons: a stored character byte as compared (converted from OEM
-    // unless the table is ANSI, then upper-cased under /CASE), and a byte of an
-    // already converted text as compared (upper-cased under /CASE only). A byte
-    // marked in `*_needs_general` makes the record go the general way: a
-    // parenthesis can be stripped or open a string function, and a zero byte
-    // would end the text.
-    std::array<uint8_t, 256> stored_byte{};
-    std::array<bool, 256> stored_needs_general{};
-    std::array<uint8_t, 256> text_byte{};
-    std::array<bool, 256> text_needs_general{};
+    // Text comparisons: how the bytes compare under the table's options.
+    std::shared_ptr<const TextByteMaps> maps;
     // Set when one side is a character field alone and the other a constant, and
     // of the stored bytes only parentheses need the general path: the field's
-    // bytes are then compared where they lie, through `stored_byte` unless
-    // `stored_unchanged` says every byte compares as it is.
+    // bytes are then compared where they lie.
     bool direct = false;
-    bool stored_unchanged = false;
 };
 
 // Reusable texts of prepared comparisons, so that a record costs no allocation.
@@ -79,8 +85,10 @@ struct PreparedWork {
 
 // Prepares the simple condition that `plan` substitutes, for the table's current
 // options (trim, case, ANSI, quotes, date formats), which must stay as they are
-// while it is used.
-PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& plan);
+// while it is used. A text comparison takes its byte maps from `maps`, which it
+// fills first when empty.
+PreparedComparison prepare_comparison(DbfTable& table, const SubstitutionPlan& plan,
+                                      std::shared_ptr<const TextByteMaps>& maps);
 
 // The verdict on a record: 1 or 0, or -1 when this record needs the general path.
 // The record is put into the record buffer when a text form has to be made.

@@ -95,6 +95,9 @@ void set_utf8(Session& session);
 // Sets the expression quote characters and passes them on to the open tables.
 void set_expression_quotes(Session& session, char first, char second);
 
+// Flag form of a setting: on for '+' or nothing after the keyword, off for anything else.
+inline bool parse_flag_form(const std::string& argument) { return argument.empty() || argument[0] == '+'; }
+
 // Calls `visit(position)` for the positions that range readers visit: the /RANGE
 // entries in list order (positions at or past the view size skipped, a position
 // listed twice visited twice) or, without a list, every position of the view.

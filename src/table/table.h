@@ -31,10 +31,14 @@ struct FieldDescriptor {
     std::array<uint8_t, 11> level7_tail{};  // bytes 37..47 of a level 7 descriptor
 };
 
-// The filter state: accumulated condition text and the current view.
+struct CompiledFilter;
+
+// The filter state: accumulated condition text and the current view, and the text
+// as the filter code last compiled it.
 struct RecordFilter {
     std::optional<std::string> filter_text;
     std::optional<std::vector<uint32_t>> view_list;
+    std::shared_ptr<CompiledFilter> compiled;
 };
 
 using TableHook = void (*)(DbfTable& table);

@@ -169,6 +169,25 @@ TEST(PreparedCondition, AgreesWithSubstitutionOnRandomConditions) {
     EXPECT_GT(compared, 20000);
 }
 
+// A zero byte or a parenthesis in the last bytes of a character field, past the
+// first eight, decides as the general path does.
+TEST(PreparedCondition, ZeroByteOrParenthesisAtTheEndOfTheField) {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 10}};
+    layout.records = {make_record(layout, {std::string("ABCDEFGH\0X", 10)}), make_record(layout, {"ABCDEFGH(X"}),
+                      make_record(layout, {"ABCDEFGHI)"})};
+    OpenedTable t(layout);
+    for (const char* condition : {"NAME=ABCDEFGH", "NAME==ABCDEFGH", "NAME>ABCDEFGH", "NAME~X", "NAME==ABCDEFGHI"}) {
+        CompiledCondition compiled = compile_condition(t.table, FilterCondition(condition));
+        FilterWork work;
+        for (uint32_t j = 0; j < 3; ++j) {
+            ASSERT_TRUE(read_view_record(t.table, j));
+            EXPECT_EQ(record_passes(t.table, compiled, work), record_passes(t.table, FilterCondition(condition)))
+                << condition << " record " << j;
+        }
+    }
+}
+
 // The common comparisons take a prepared form; what it cannot read stays general.
 TEST(PreparedCondition, FormsOfCommonComparisons) {
     TableLayout layout;
@@ -186,11 +205,12 @@ TEST(PreparedCondition, FormsOfCommonComparisons) {
         {"NAME=BORN", PreparedForm::text},   {"NAME=NAME", PreparedForm::general}, {"NAME>=NAME", PreparedForm::text},
         {"NAME=(NAME", PreparedForm::general}, {"TRIM(NAME)=Jo", PreparedForm::fixed},
     };
+    std::shared_ptr<const TextByteMaps> maps;
     for (const auto& c : cases) {
-        PreparedComparison prepared = prepare_comparison(t.table, plan_substitution(t.table, c.condition));
+        PreparedComparison prepared = prepare_comparison(t.table, plan_substitution(t.table, c.condition), maps);
         EXPECT_EQ(prepared.form, c.form) << c.condition;
     }
-    PreparedComparison direct = prepare_comparison(t.table, plan_substitution(t.table, "NAME=Jo"));
+    PreparedComparison direct = prepare_comparison(t.table, plan_substitution(t.table, "NAME=Jo"), maps);
     EXPECT_TRUE(direct.direct);
     PreparedWork work;
     EXPECT_EQ(evaluate_prepared(t.table, direct, work), 1);
