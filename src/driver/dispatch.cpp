@@ -19,6 +19,7 @@
 #include "report/count.h"
 #include "report/export.h"
 #include "report/output_settings.h"
+#include "report/sql_dialect.h"
 #include "report/structure.h"
 #include "session/console.h"
 #include "session/session.h"
@@ -74,6 +75,9 @@ constexpr KeywordRow kKeywords[] = {
     {"deletedonly", ArgumentStart::none, handle_deletedonly, true, "/DELETEDONLY", 30, 1},
     {"deleted", ArgumentStart::after_keyword, handle_deleted, false, "/DELETED[+|-]", 6, 0},
     {"sql2000", ArgumentStart::none, handle_sql2000, false, "/SQL2000", 22, 1},
+    // No other keyword begins with "sql:" and "sql:" begins none, so this row
+    // takes no parameter text from another one.
+    {"sql:", ArgumentStart::after_keyword, select_sql_dialect, false},
     {"quotes:", ArgumentStart::after_keyword, handle_quotes, false, "/QUOTES:[single|double]", 28, 0},
     {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0},
     {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1},

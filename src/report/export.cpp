@@ -14,7 +14,7 @@ namespace rorarodi {
 
 // Each writer's file defines its factory.
 MakeWriter make_text_writer, make_csv_writer, make_html_writer, make_program_writer, make_xml_writer,
-    make_table_writer, make_sql_writer;
+    make_table_writer, make_sql_text_writer, make_sqlite_writer, make_json_lines_writer, make_json_array_writer;
 
 namespace {
 
@@ -25,8 +25,11 @@ const OutputFormat kFormats[] = {
     {{".prg", ".fox"}, make_program_writer},
     {{".xml"}, make_xml_writer},
     {{".dbf"}, make_table_writer},
-    {{".sql"}, make_sql_writer},
+    {{".sql"}, make_sql_text_writer},  // the plain form, or that of /SQL:postgres or /SQL:sqlite
     {{".txt"}, make_text_writer},
+    {{".sqlite", ".sqlite3", ".db"}, make_sqlite_writer},
+    {{".jsonl"}, make_json_lines_writer},
+    {{".json"}, make_json_array_writer},
 };
 
 constexpr const char* kTraceName = "Select";

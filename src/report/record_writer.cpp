@@ -79,6 +79,7 @@ std::span<char> RecordWriter::convert(std::span<char> piece, bool memo_text) {
 }
 
 void RecordWriter::load_value(int field) {
+    if (rules_.typed_values) return;
     from_memo_ = present_ = false;
     first_ = {};
     if ((settings.memo_as_text || rules_.memo_contents) && field_is_memo(table, field)) {

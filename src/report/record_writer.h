@@ -22,7 +22,9 @@ namespace rorarodi {
 struct ValueRules {
     bool memo_contents = false;  // memo fields give their contents even without /MEMO:text
     bool stored_bytes = false;   // texts keep the table's bytes under /UTF8
+    bool typed_values = false;   // the writer reads typed values itself: no text form is loaded
 };
+inline constexpr ValueRules kTypedValues{false, false, true};
 
 // The writer of one output format, and what every writer reads and writes through.
 // The export calls open, header_line, then for every record begin_record, field for

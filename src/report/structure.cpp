@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "platform/file.h"
 #include "report/escape.h"
+#include "report/sql_dialect.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/table.h"
@@ -105,6 +106,16 @@ void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000, const Ut
         std::fputs(i + 1 < count ? ",\n" : "\n", out);
     }
     std::fputs("\t);\n\n", out);
+}
+
+// The CREATE TABLE of a database (/SQL:postgres, /SQL:sqlite); a new file gets the
+// dialect's preamble first.
+void write_dialect_statement(std::FILE* out, DbfTable& table, SqlDialect dialect) {
+    std::string text;
+    if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) == 0) text = sql_file_preamble(dialect);
+    text += create_table_statement(dialect, table, data_table_name(table.table_file_name), all_data_columns(table));
+    text += '\n';
+    std::fwrite(text.data(), 1, text.size(), out);
 }
 
 void write_dbase_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
@@ -262,7 +273,12 @@ void list_structure(Session& session, const std::string& argument) {
     switch (format) {
     case StructureFormat::console:
     case StructureFormat::text: write_text_listing(out, table, utf8); break;
-    case StructureFormat::sql: write_sql_statement(out, table, session.settings.sql2000, utf8); break;
+    case StructureFormat::sql:
+        if (session.settings.sql_dialect != SqlDialect::none)
+            write_dialect_statement(out, table, session.settings.sql_dialect);
+        else
+            write_sql_statement(out, table, session.settings.sql2000, utf8);
+        break;
     case StructureFormat::dbase_program: write_dbase_program(out, table, utf8); break;
     case StructureFormat::foxpro_program: write_foxpro_program(out, table, utf8); break;
     case StructureFormat::xml: write_xml_document(out, table, utf8); break;

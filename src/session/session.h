@@ -18,6 +18,10 @@ namespace rorarodi {
 // How exported texts are converted on output (/2ANSI, /2OEM).
 enum class OutputConversion { none, oem_to_ansi, ansi_to_oem };
 
+// The database that SQL outputs are written for (/SQL:postgres, /SQL:sqlite);
+// none keeps the SQL texts of /SQL2000 and the plain form.
+enum class SqlDialect { none, postgres, sqlite };
+
 // What happens to line breaks inside exported texts (/CRLF).
 enum class LineBreakMode { keep, kill };
 
@@ -30,6 +34,7 @@ struct RunSettings {
     bool header_line = false;
     std::optional<TableKind> new_table_kind;  // nothing: as the source table
     bool sql2000 = false;
+    SqlDialect sql_dialect = SqlDialect::none;
     char output_quote = '"';
     char escape_character = 0;
     OutputConversion output_conversion = OutputConversion::none;

@@ -46,7 +46,7 @@ TEST(Dispatch, AbbreviationsAndNeighboursKeepTheirRows) {
         {"2ANSI", "2ansi"},        {"OEM2ANSI", "oem2ansi"},  {"OEM", "oem"},           {"UPDATE", "update"},
         {"Uppercase=AB", "Uppercase="}, {"CodePages=866,1251", "CodePages="}, {"?", "?"},
         {"UTF8", "utf8"},          {"utf8x", "utf8"},         {"UTF", ""},              {"ENCODE", ""},
-        {"CREATE:s.txt", ""},
+        {"CREATE:s.txt", ""},      {"SQL:postgres", "sql:"},  {"sql:sqlite", "sql:"},   {"SQL", ""},
     };
     for (const auto& [text, keyword] : cases) EXPECT_EQ(matched_keyword(text), keyword) << text;
 }

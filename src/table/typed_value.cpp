@@ -1,0 +1,298 @@
+#include "table/typed_value.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <span>
+
+#include "table/dbf_format.h"
+#include "table/field_text.h"
+#include "table/memo.h"
+#include "table/text_convert.h"
+
+namespace rorarodi {
+
+namespace {
+
+// Longest run of digits that always fits a signed 64-bit integer.
+constexpr size_t kInt64Digits = 18;
+constexpr size_t kInt32Digits = 9;
+constexpr int32_t kLastDayNumber = 5373484;
+constexpr uint32_t kMillisecondsPerHour = 3600000;
+constexpr uint32_t kMillisecondsPerMinute = 60000;
+constexpr uint32_t kMillisecondsPerSecond = 1000;
+constexpr int64_t kCurrencyScale = 10000;
+// Integers a double holds exactly: up to 2^53.
+constexpr double kExactDoubleIntegers = 9007199254740992.0;
+
+const FieldDescriptor& descriptor(const DbfTable& table, int field) {
+    return table.field_table[static_cast<size_t>(field)];
+}
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+void append_two_digits(std::string& out, int value) {
+    out += static_cast<char>('0' + value / 10 % 10);
+    out += static_cast<char>('0' + value % 10);
+}
+
+void append_iso_date(std::string& out, const DateParts& parts) {
+    append_two_digits(out, parts.year / 100);
+    append_two_digits(out, parts.year % 100);
+    out += '-';
+    append_two_digits(out, parts.month);
+    out += '-';
+    append_two_digits(out, parts.day);
+}
+
+void append_iso_time(std::string& out, const DateParts& parts) {
+    out += 'T';
+    append_two_digits(out, parts.hour);
+    out += ':';
+    append_two_digits(out, parts.minute);
+    out += ':';
+    append_two_digits(out, parts.second);
+}
+
+// Parts of a binary '@' value, as its text form reads them: a day number as in a
+// binary 'T' field (when in 1..5373484) and the milliseconds of the day.
+DateParts timestamp_parts(const DbfTable& table, int field) {
+    DateParts parts;
+    const std::string_view stored = field_stored_bytes(table, field);
+    if (stored.size() < 8) return parts;
+    const auto* p = reinterpret_cast<const uint8_t*>(stored.data());
+    const uint32_t date_word = read_le32(p);
+    const uint32_t milliseconds = read_le32(p + 4);
+    parts.hour = static_cast<int>(milliseconds / kMillisecondsPerHour);
+    const uint32_t rest = milliseconds % kMillisecondsPerHour;
+    parts.minute = static_cast<int>(rest / kMillisecondsPerMinute);
+    parts.second = static_cast<int>(rest % kMillisecondsPerMinute / kMillisecondsPerSecond);
+    if (date_word >= 1 && date_word <= static_cast<uint32_t>(kLastDayNumber))
+        julian_day_to_date(static_cast<int32_t>(date_word), parts.year, parts.month, parts.day);
+    return parts;
+}
+
+// The decimal text of a currency value: the stored integer in ten-thousandths.
+void currency_text(int64_t stored, std::string& out) {
+    out.clear();
+    uint64_t magnitude = stored < 0 ? 0 - static_cast<uint64_t>(stored) : static_cast<uint64_t>(stored);
+    if (stored < 0) out += '-';
+    out += std::to_string(magnitude / kCurrencyScale);
+    out += '.';
+    const std::string fraction = std::to_string(magnitude % kCurrencyScale + kCurrencyScale);
+    out.append(fraction, 1, std::string::npos);
+}
+
+// A decimal text without fraction or exponent: digits after an optional '-'.
+bool is_integer_text(const std::string& text) {
+    return text.find_first_of(".eE") == std::string::npos;
+}
+
+} // namespace
+
+bool exact_number_text(std::string_view stored, std::string& out) {
+    out.clear();
+    size_t i = 0;
+    const size_t end = stored.size();
+    auto at = [&](size_t k) -> char {
+        if (k >= end) return '\0';
+        // The first ',' reads as a decimal point; any later one ends the number.
+        const char c = stored[k];
+        if (c == ',' && stored.find(',') == k) return '.';
+        return c;
+    };
+    while (i < end && (stored[i] == ' ' || (stored[i] >= '\t' && stored[i] <= '\r'))) ++i;
+    bool negative = false;
+    if (at(i) == '+' || at(i) == '-') negative = at(i++) == '-';
+    const size_t integer_start = i;
+    while (is_digit(at(i))) ++i;
+    const size_t integer_end = i;
+    size_t fraction_start = i, fraction_end = i;
+    if (at(i) == '.') {
+        fraction_start = fraction_end = ++i;
+        while (is_digit(at(i))) ++i;
+        fraction_end = i;
+    }
+    if (integer_start == integer_end && fraction_start == fraction_end) return false;
+    if (negative) out += '-';
+    size_t first = integer_start;
+    while (first + 1 < integer_end && stored[first] == '0') ++first;
+    if (first == integer_end)
+        out += '0';
+    else
+        out.append(stored.substr(first, integer_end - first));
+    if (fraction_end > fraction_start) {
+        out += '.';
+        out.append(stored.substr(fraction_start, fraction_end - fraction_start));
+    }
+    // An exponent counts only with at least one digit.
+    if (at(i) == 'e' || at(i) == 'E') {
+        size_t k = i + 1;
+        if (at(k) == '+' || at(k) == '-') ++k;
+        if (is_digit(at(k))) {
+            const size_t exponent_start = i;
+            while (is_digit(at(k))) ++k;
+            out.append(stored.substr(exponent_start, k - exponent_start));
+        }
+    }
+    return true;
+}
+
+bool shortest_double_text(double value, std::string& out) {
+    out.clear();
+    if (!std::isfinite(value)) return false;
+    char digits[64];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value);
+    out.assign(digits, result.ptr);
+    return true;
+}
+
+ColumnKind column_kind(const DbfTable& table, int field) {
+    const FieldDescriptor& f = descriptor(table, field);
+    const bool binary = (f.flags & kBinaryFieldFlag) != 0;
+    switch (f.type) {
+    case 'C': case 'V': case 'M': return binary ? ColumnKind::bytes : ColumnKind::text;
+    case 'N': case 'F': return f.decimals == 0 && f.length <= kInt64Digits ? ColumnKind::integer : ColumnKind::decimal;
+    case 'I': case '+': return ColumnKind::integer;
+    case 'B': return field_is_memo(table, field) ? ColumnKind::bytes : ColumnKind::real;
+    case 'O': return ColumnKind::real;
+    case 'Y': return ColumnKind::currency;
+    case 'D': return ColumnKind::date;
+    case 'T': case '@': return ColumnKind::datetime;
+    case 'L': return ColumnKind::logical;
+    case 'G': case 'W': case 'Q': case '0': return ColumnKind::bytes;
+    default: return ColumnKind::text;
+    }
+}
+
+bool is_narrow_integer(const DbfTable& table, int field) {
+    const FieldDescriptor& f = descriptor(table, field);
+    if (f.type == 'I' || f.type == '+') return true;
+    return (f.type == 'N' || f.type == 'F') && f.decimals == 0 && f.length <= kInt32Digits;
+}
+
+TypedReader::TypedReader(DbfTable& table) : table_(table), page_(text_utf8_page(table)) {
+    for (int field = 0; field < static_cast<int>(table.field_count()); ++field) {
+        kinds_.push_back(column_kind(table, field));
+        memo_.push_back(field_is_memo(table, field));
+    }
+    if (std::find(memo_.begin(), memo_.end(), true) != memo_.end()) memos_ = std::make_unique<MemoReader>(table);
+}
+
+TypedReader::~TypedReader() = default;
+
+std::string TypedReader::name(int field) const {
+    const std::string& stored = descriptor(table_, field).name;
+    return page_.to_utf8(std::string_view(stored.c_str()));
+}
+
+// Text in UTF-8 with every NUL dropped (a NUL never occurs inside the UTF-8 form
+// of another character) and, for character fields, the padding spaces removed:
+// trailing spaces and NULs go before the conversion, since both are dropped.
+void TypedReader::read_text(std::string_view stored, bool trim) {
+    if (trim) {
+        size_t end = stored.size();
+        while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
+        stored = stored.substr(0, end);
+    }
+    std::string& out = value_.text;
+    out.clear();
+    page_.append_utf8(out, stored);
+    if (std::memchr(out.data(), '\0', out.size())) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
+    value_.type = ValueType::text;
+}
+
+void TypedReader::read_memo(int field, bool as_text) {
+    raw_.clear();
+    if (memos_ && memos_->start(field))
+        for (std::span<char> piece = memos_->next(); !piece.empty(); piece = memos_->next())
+            raw_.append(piece.data(), piece.size());
+    if (as_text) {
+        read_text(raw_, false);
+    } else {
+        value_.text.swap(raw_);
+        value_.type = ValueType::bytes;
+    }
+}
+
+const TypedValue& TypedReader::read(int field) {
+    TypedValue& v = value_;
+    v.type = ValueType::null;
+    v.text.clear();
+    const FieldDescriptor& f = descriptor(table_, field);
+    const ColumnKind kind = kinds_[static_cast<size_t>(field)];
+    const std::string_view stored = field_stored_bytes(table_, field);
+    if (memo_[static_cast<size_t>(field)]) {
+        read_memo(field, kind == ColumnKind::text);
+        return v;
+    }
+    switch (kind) {
+    case ColumnKind::text: read_text(stored, true); break;
+    case ColumnKind::bytes:
+        v.text.assign(stored);
+        v.type = ValueType::bytes;
+        break;
+    case ColumnKind::integer:
+    case ColumnKind::decimal:
+        if (f.type == 'I' || f.type == '+') {
+            v.integer = field_integer(table_, field);
+            v.text = std::to_string(v.integer);
+            v.type = ValueType::integer;
+            break;
+        }
+        if (!exact_number_text(stored, v.text)) break;
+        v.type = ValueType::number;
+        if (is_integer_text(v.text) && v.text.size() - (v.text[0] == '-') <= kInt64Digits) {
+            std::from_chars(v.text.data(), v.text.data() + v.text.size(), v.integer);
+            v.type = ValueType::integer;
+        } else if (kind == ColumnKind::integer) {
+            // A whole number written with a point or an exponent in a field
+            // without decimals is that integer.
+            const double real = std::strtod(v.text.c_str(), nullptr);
+            if (std::trunc(real) == real && std::fabs(real) <= kExactDoubleIntegers) {
+                v.integer = static_cast<int64_t>(real);
+                v.text = std::to_string(v.integer);
+                v.type = ValueType::integer;
+            }
+        }
+        break;
+    case ColumnKind::real:
+        if (shortest_double_text(field_number(table_, field), v.text)) v.type = ValueType::number;
+        break;
+    case ColumnKind::currency: {
+        if (stored.size() < 8) break;
+        int64_t raw = 0;
+        for (int i = 7; i >= 0; --i) raw = static_cast<int64_t>(static_cast<uint64_t>(raw) << 8 | static_cast<uint8_t>(stored[i]));
+        currency_text(raw, v.text);
+        v.type = ValueType::number;
+        break;
+    }
+    case ColumnKind::date:
+    case ColumnKind::datetime: {
+        const bool binary_timestamp = f.type == '@' && stored.size() == 8;
+        const DateParts parts = binary_timestamp ? timestamp_parts(table_, field) : decode_date_parts(table_, field);
+        if (!date_parts_valid(parts)) break;
+        append_iso_date(v.text, parts);
+        if (kind == ColumnKind::datetime) append_iso_time(v.text, parts);
+        v.type = kind == ColumnKind::date ? ValueType::date : ValueType::datetime;
+        break;
+    }
+    case ColumnKind::logical: {
+        const char c = stored.empty() ? ' ' : stored[0];
+        if (std::strchr("TtYy1", c) && c != 0) {
+            v.integer = 1;
+            v.type = ValueType::logical;
+        } else if (std::strchr("FfNn0", c) && c != 0) {
+            v.integer = 0;
+            v.type = ValueType::logical;
+        }
+        break;
+    }
+    }
+    return v;
+}
+
+} // namespace rorarodi

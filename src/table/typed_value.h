@@ -1,0 +1,87 @@
+// Field values as data: the exact, typed value of a field of the current record,
+// for outputs that other programs load (databases, JSON). Numbers keep the digits
+// the table holds, text arrives in UTF-8, blanks are null.
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/code_pages.h"
+#include "table/table.h"
+
+namespace rorarodi {
+
+class MemoReader;
+
+// What a field holds, as a column of a database would hold it.
+enum class ColumnKind {
+    text,      // C, V, M: UTF-8 text
+    integer,   // I, '+', and N or F without decimals of up to 18 digits
+    decimal,   // N and F otherwise: a decimal number of any size
+    real,      // B of width 8 and O: a double
+    currency,  // Y: a decimal number with four decimals
+    date,      // D
+    datetime,  // T and '@'
+    logical,   // L
+    bytes,     // G, W, Q, 0, B of width 10, and fields flagged binary
+};
+
+ColumnKind column_kind(const DbfTable& table, int field);
+// True for 'N' or 'F' kinds whose integers fit 32 bits (up to 9 digits).
+bool is_narrow_integer(const DbfTable& table, int field);
+
+enum class ValueType { null, integer, number, text, bytes, logical, date, datetime };
+
+// One value; reused from field to field, so that its buffer is allocated once.
+struct TypedValue {
+    ValueType type = ValueType::null;
+    // integer: the value; logical: 1 or 0.
+    int64_t integer = 0;
+    // integer and number: the exact value as a JSON number ("-0.5", "1.25E+02");
+    // text: UTF-8 without NUL bytes; bytes: the stored bytes; date: "YYYY-MM-DD";
+    // datetime: "YYYY-MM-DDTHH:MM:SS".
+    std::string text;
+};
+
+// Reads fields of the record buffer as typed values. Text is converted from the
+// table's code page to UTF-8, as the /UTF8 listings convert it; memos are read
+// whole through one memo reader kept for the reader's life.
+class TypedReader {
+public:
+    explicit TypedReader(DbfTable& table);
+    ~TypedReader();
+    TypedReader(const TypedReader&) = delete;
+    TypedReader& operator=(const TypedReader&) = delete;
+
+    // The value of a field of the current record.
+    const TypedValue& read(int field);
+    // The name of a field in UTF-8.
+    std::string name(int field) const;
+
+private:
+    void read_text(std::string_view stored, bool trim);
+    void read_memo(int field, bool as_text);
+
+    DbfTable& table_;
+    const Utf8Page& page_;
+    std::unique_ptr<MemoReader> memos_;
+    std::vector<ColumnKind> kinds_;  // per field
+    std::vector<bool> memo_;         // per field: its value lives in the memo file
+    TypedValue value_;
+    std::string raw_;
+};
+
+// The exact number of a stored number text, as "number from text" reads it
+// (leading blanks skipped, the first ',' read as '.', reading stops at the first
+// character that cannot continue the number), written in JSON's number syntax:
+// no '+', no leading zeros, a digit on both sides of the point. False when the
+// text holds no number (a blank field).
+bool exact_number_text(std::string_view stored, std::string& out);
+
+// The shortest text that reads back as exactly this double; false for NaN and
+// infinities.
+bool shortest_double_text(double value, std::string& out);
+
+} // namespace rorarodi
