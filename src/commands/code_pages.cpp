@@ -8,6 +8,7 @@
 
 #include "commands/record_lists.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "platform/code_pages.h"
 #include "table/dbf_format.h"
@@ -173,7 +174,7 @@ void handle_table_ansi(Session& session, const std::string& argument) {
 void handle_code_pages(Session& session, const std::string& argument) {
     int oem_page = 0, ansi_page = 0;
     if (!parse_code_pages(argument, oem_page, ansi_page) || !is_supported_pair(CodePagePair{oem_page, ansi_page})) {
-        print_line("Invalid code page...");
+        report_failure(session, kInvalidCodePage);
         return;
     }
     if (session.code_pages_given) return;

@@ -7,6 +7,7 @@
 #include "commands/update.h"
 #include "platform/text.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
@@ -53,7 +54,7 @@ void handle_pack(Session& session, const std::string& argument) {
     } else if (equals_ignoring_case(argument.c_str(), ":memo")) {
         session.settings.pack_mode = PackMode::memo_only;
     } else if (!argument.empty()) {
-        print_line("Invalid pack parameter...");
+        report_failure(session, kInvalidPackParameter);
         return;
     }
     if (!pack_table(session.table(), session.settings.pack_mode)) mark_failed(session);
@@ -69,11 +70,11 @@ void handle_zap(Session& session, const std::string&) {
 void handle_trunc(Session& session, const std::string& argument) {
     trace_enter(session, "Trunc");
     if (argument.empty()) {
-        print_line("Parameter required for trunc...");
+        report_failure(session, kParameterRequiredForTrunc);
     } else if (std::optional<uint32_t> count = record_count_argument(argument); !count) {
         // A text that is no number would zap the table, and a count the header
         // cannot hold would be cut to another.
-        print_line("Invalid trunc parameter...");
+        report_failure(session, kInvalidTruncParameter);
     } else {
         if (!truncate_records(session.table(), *count)) mark_failed(session);
     }
@@ -96,7 +97,7 @@ void handle_append(Session& session, const std::string& argument) {
     }
     if (copies > 0 && table_writable(table) && !table.record_buffer.empty()) {
         // Assignments are applied once; every copy carries the same values.
-        if (session.field_assignments) apply_assignments(table, session_assignments(session, table));
+        if (session.field_assignments) apply_assignments(session, table, session_assignments(session, table));
         if (append_records(table, static_cast<uint32_t>(copies)) < static_cast<uint32_t>(copies)) mark_failed(session);
     }
     trace_leave(session, "Append");
@@ -142,7 +143,7 @@ void handle_check(Session& session, const std::string&) {
 void handle_make(Session& session, const std::string& argument) {
     trace_enter(session, "Make");
     if (argument.empty()) {
-        print_line("Filename required for make...");
+        report_failure(session, kFilenameRequiredForMake);
         trace_leave(session, "Make");
         return;
     }
@@ -152,7 +153,7 @@ void handle_make(Session& session, const std::string& argument) {
         !create_table_file(argument, table.field_table, table.table_kind,
                            static_cast<uint32_t>(table.options.new_memo_block_size), true,
                            table.header_image[kCodePageMarkOffset]))
-        std::printf("Can't create \"%s\"\n", argument.c_str());
+        report_failure(session, kCantCreate, argument);
     trace_leave(session, "Make");
 }
 

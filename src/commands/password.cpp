@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/cipher.h"
 
@@ -55,7 +56,7 @@ bool transform_all_records(DbfTable& table) {
 void encode_or_decode(Session& session, const std::string& argument, const char* trace_name) {
     trace_enter(session, trace_name);
     if (argument.empty()) {
-        print_line("Password required...");
+        report_failure(session, kPasswordRequired);
         trace_leave(session, trace_name);
         return;
     }

@@ -7,6 +7,7 @@
 
 #include "platform/text.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "expr/filter.h"
 #include "table/dbf_format.h"
@@ -54,11 +55,11 @@ std::vector<RangeSegment> parse_record_list(const std::string& argument) {
 // /DELETE and /RECALL: one routine marking the listed view positions. A mark that
 // cannot be read or written (a read-only table, a backup that cannot be made) ends
 // the work: the later marks would fail the same way.
-void mark_listed_records(Session& session, const std::string& argument, const char* trace_name, const char* required_message,
-                         bool (*operation)(DbfTable&, uint32_t)) {
+void mark_listed_records(Session& session, const std::string& argument, const char* trace_name,
+                         FailureLine required_message, bool (*operation)(DbfTable&, uint32_t)) {
     trace_enter(session, trace_name);
     if (argument.empty()) {
-        print_line(required_message);
+        report_failure(session, required_message);
         return;
     }
     DbfTable& table = session.table();
@@ -90,7 +91,7 @@ void handle_range(Session& session, const std::string& argument) {
     trace_enter(session, "Range");
     RangeList& range = session.range_list;
     if (argument.empty()) {
-        print_line("Parameter required for range...");
+        report_failure(session, kParameterRequiredForRange);
     } else if (begins_with_all(argument)) {
         range.entries.reset();
     } else {
@@ -104,11 +105,11 @@ void handle_range(Session& session, const std::string& argument) {
 }
 
 void handle_delete(Session& session, const std::string& argument) {
-    mark_listed_records(session, argument, "Delete", "Parameter required for delete...", delete_record);
+    mark_listed_records(session, argument, "Delete", kParameterRequiredForDelete, delete_record);
 }
 
 void handle_recall(Session& session, const std::string& argument) {
-    mark_listed_records(session, argument, "Recall", "Parameter required for recall...", recall_record);
+    mark_listed_records(session, argument, "Recall", kParameterRequiredForRecall, recall_record);
 }
 
 void handle_deleted(Session& session, const std::string& argument) {

@@ -20,6 +20,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/cipher.h"
 #include "table/create.h"
@@ -211,7 +212,7 @@ bool needs_length(char type) { return std::strchr("CNF0VQ", type) != nullptr; }
 // The field an entry defines, or nothing (with a message) when its definition is
 // not one a table can hold. An entry without a type that names an existing field
 // keeps that field's definition.
-std::optional<FieldDescriptor> entry_field(const StructureEntry& entry, size_t name_length,
+std::optional<FieldDescriptor> entry_field(Session& session, const StructureEntry& entry, size_t name_length,
                                            const FieldDescriptor* existing) {
     const std::string name = entry.name.substr(0, name_length);
     if (entry.type == 0 && existing) {
@@ -225,7 +226,7 @@ std::optional<FieldDescriptor> entry_field(const StructureEntry& entry, size_t n
                  !(entry.length == 0 && needs_length(entry.type)) &&
                  !((entry.type == 'N' || entry.type == 'F') && entry.decimals >= entry.length);
     if (!valid) {
-        std::printf("Invalid field definition: %s\n", trimmed_line(entry.line).c_str());
+        report_failure(session, kInvalidFieldDefinition, trimmed_line(entry.line));
         return std::nullopt;
     }
     FieldDescriptor field;
@@ -244,12 +245,13 @@ std::optional<FieldDescriptor> entry_field(const StructureEntry& entry, size_t n
 // The new field list: in modify mode the current table's fields merged with the
 // entries, in create mode the entries alone. `source_names` receives each current
 // field's name after renames (empty for a dropped field). Nothing (after a message) when a definition is invalid.
-std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& entries, const DbfTable* current,
-                                                  size_t name_length, std::vector<std::string>& source_names) {
+std::optional<std::vector<NewField>> merge_fields(Session& session, std::vector<StructureEntry>& entries,
+                                                  const DbfTable* current, size_t name_length,
+                                                  std::vector<std::string>& source_names) {
     std::vector<NewField> fields;
     auto cut = [name_length](const std::string& name) { return name.substr(0, name_length); };
     auto add = [&](const StructureEntry& entry, const FieldDescriptor* existing) {
-        std::optional<FieldDescriptor> field = entry_field(entry, name_length, existing);
+        std::optional<FieldDescriptor> field = entry_field(session, entry, name_length, existing);
         if (!field) return false;
         fields.push_back({*field, true});
         return true;
@@ -284,7 +286,7 @@ std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& e
                     if (entry.name.compare(0, equals, name) != 0 || equals != name.size()) continue;
                     const std::string new_name = cut(entry.name.substr(equals + 1));
                     if (new_name.empty()) {
-                        std::printf("Invalid field definition: %s\n", trimmed_line(entry.line).c_str());
+                        report_failure(session, kInvalidFieldDefinition, trimmed_line(entry.line));
                         return std::nullopt;
                     }
                     name = new_name;
@@ -317,12 +319,12 @@ std::optional<std::vector<NewField>> merge_fields(std::vector<StructureEntry>& e
         for (char& c : key) c = ascii_upper(c);
         auto [it, inserted] = seen.emplace(key, i);
         if (!inserted && (fields[i].from_structure || fields[it->second].from_structure)) {
-            std::printf("Duplicate field name: %s\n", fields[i].descriptor.name.c_str());
+            report_failure(session, kDuplicateFieldName, fields[i].descriptor.name);
             return std::nullopt;
         }
     }
     if (fields.empty()) {
-        print_line("No fields defined...");
+        report_failure(session, kNoFieldsDefined);
         return std::nullopt;
     }
     return fields;
@@ -603,16 +605,16 @@ bool swap_files(const std::string& table_name, const std::string& temp_name, con
 
 void create_new_table(Session& session, std::vector<StructureEntry>& entries, const std::string& table_name) {
     if (table_name.empty()) {
-        std::printf("No name was specified.\n");
+        report_failure(session, kNoNameSpecified);
         return;
     }
     const TableKind kind = session.settings.new_table_kind.value_or(TableKind::foxpro);
     std::vector<std::string> source_names;
     const size_t name_length = kind == TableKind::level7 ? kLevel7NameLength : kStandardNameLength;
-    std::optional<std::vector<NewField>> fields = merge_fields(entries, nullptr, name_length, source_names);
+    std::optional<std::vector<NewField>> fields = merge_fields(session, entries, nullptr, name_length, source_names);
     if (!fields) return;
     if (!create_table_file(table_name, descriptors_of(*fields), kind, kNewMemoBlockSize, true))
-        std::printf("Unable to create the target file [%s]", table_name.c_str());
+        report_failure(session, kUnableToCreateTarget, table_name);
 }
 
 void modify_table(Session& session, std::vector<StructureEntry>& entries) {
@@ -623,25 +625,25 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     const std::string old_memo = memo_file_path(current);
 
     if (!current.table_handle.is_writable()) {
-        std::printf("Can't modify a table opened read-only: %s\n", table_name.c_str());
+        report_failure(session, kCantModifyReadOnly, table_name);
         return;
     }
     // The work file and the backups must never be the table or its memo file.
     if (names_same_file(temp_name, table_name) || names_same_file(temp_name, old_memo) ||
         names_same_file(make_memo_file_name(temp_name, kind), table_name) ||
         names_same_file(make_memo_file_name(temp_name, kind), old_memo)) {
-        std::printf("Unable to create the target file [%s]", temp_name.c_str());
+        report_failure(session, kUnableToCreateTarget, temp_name);
         return;
     }
     if (names_same_file(with_extension(table_name, ".bak"), table_name) ||
         (file_exists(old_memo) && names_same_file(with_extension(old_memo, ".bam"), table_name))) {
-        std::printf("Can't keep a backup of %s: the backup name is the table's own\n", table_name.c_str());
+        report_failure(session, kBackupNameIsTable, table_name);
         return;
     }
 
     std::vector<std::string> source_names;
     const size_t name_length = current.level7 ? kLevel7NameLength : kStandardNameLength;
-    std::optional<std::vector<NewField>> fields = merge_fields(entries, &current, name_length, source_names);
+    std::optional<std::vector<NewField>> fields = merge_fields(session, entries, &current, name_length, source_names);
     if (!fields) return;
 
     auto target = std::make_unique<DbfTable>();
@@ -651,7 +653,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
         target.reset();
         remove_file(temp_name);
         remove_file(make_memo_file_name(temp_name, kind));
-        std::printf("Unable to create the target file [%s]", temp_name.c_str());
+        report_failure(session, kUnableToCreateTarget, temp_name);
         return;
     }
     // Values travel as texts: both tables read and write dates in the same layout,
@@ -672,7 +674,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
         target.reset();
         remove_file(temp_name);
         remove_file(temp_memo);
-        std::printf("Unable to write the target file [%s]\n", temp_name.c_str());
+        report_failure(session, kUnableToWriteTarget, temp_name);
         return;
     }
 
@@ -684,7 +686,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     if (!swap_files(table_name, temp_name, old_memo, new_memo, memo_target)) {
         remove_file(temp_name);
         remove_file(new_memo);
-        std::printf("Unable to replace %s by the new table\n", table_name.c_str());
+        report_failure(session, kUnableToReplaceTable, table_name);
         return;
     }
 
@@ -692,7 +694,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     // and its whole file as the view; it keeps the password it was written with.
     auto reopened = std::make_unique<DbfTable>();
     if (open_table(*reopened, table_name, false) != OpenResult::opened)
-        fail_with_name("Can't reopen file:", table_name);
+        fail_with_name(kFatalCantReopenFile, table_name);
     share_run_settings(session, *reopened);
     install_conversion_hooks(session, *reopened);
     copy_password(current, *reopened);
@@ -704,13 +706,13 @@ void read_structure_file(Session& session, const std::string& file_name, Structu
                          const std::string& table_name) {
     trace_enter(session, "Modify");
     if (file_name.empty()) {
-        print_line("Filename required for modify...");
+        report_failure(session, kFilenameRequiredForModify);
         trace_leave(session, "Modify");
         return;
     }
     std::optional<std::vector<StructureEntry>> entries = read_structure_entries(file_name);
     if (!entries) {
-        std::printf("Unable to open ini file %s", file_name.c_str());
+        report_failure(session, kUnableToOpenStructureFile, file_name);
         trace_leave(session, "Modify");
         return;
     }

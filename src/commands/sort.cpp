@@ -13,6 +13,7 @@
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/cipher.h"
 #include "table/create.h"
@@ -26,8 +27,6 @@ namespace rorarodi {
 namespace {
 
 constexpr size_t kCopyBlockBytes = 1024 * 1024;
-
-void print_cannot_create(const std::string& name) { std::printf("Can't create \"%s\"\n", name.c_str()); }
 
 // True when the new table's records are laid out as the old table's, so that
 // whole records can be copied: creation fixes some lengths by type, and a table
@@ -61,11 +60,12 @@ bool copy_file(FileHandle& from, const std::string& name) {
 // same fields and kind (no memo file: the memo references stay valid). False,
 // with the message printed and no temporary file left, when that fails; a
 // temporary table that cannot be read back is fatal.
-bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const std::string& temp_name) {
+bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<int32_t>& order,
+                       const std::string& temp_name) {
     if (!create_table_file(temp_name, table.field_table, table.table_kind, table.options.new_memo_block_size, false,
                            table.header_image[kCodePageMarkOffset])) {
         ::unlink(temp_name.c_str());
-        print_cannot_create(temp_name);
+        report_failure(session, kCantCreate, temp_name);
         return false;
     }
     DbfTable temp;
@@ -73,12 +73,12 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
     case OpenResult::opened: break;
     case OpenResult::cannot_open:
         ::unlink(temp_name.c_str());
-        print_line("Can''t open temporary file...");
+        report_failure(session, kCantOpenTemporaryFile);
         return false;
     default:
         close_table(temp);
         ::unlink(temp_name.c_str());
-        fail_with_name("Can't create output file:", temp_name);
+        fail_with_name(kFatalCantCreateOutputFile, temp_name);
     }
     bool written = true;
     if (!same_record_layout(table, temp)) {
@@ -103,7 +103,7 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
     close_table(temp);
     if (!written) {
         ::unlink(temp_name.c_str());
-        print_cannot_create(temp_name);
+        report_failure(session, kCantCreate, temp_name);
     }
     return written;
 }
@@ -112,18 +112,19 @@ bool write_sorted_copy(DbfTable& table, const std::vector<int32_t>& order, const
 // place. The backup is made as a second name of the file where the file system
 // allows it, so that the table's name never stands empty. False, with the message
 // printed and the table file as it was, when either step fails.
-bool swap_in_sorted_file(const std::string& table_name, const std::string& backup_name, const std::string& temp_name) {
+bool swap_in_sorted_file(Session& session, const std::string& table_name, const std::string& backup_name,
+                         const std::string& temp_name) {
     ::unlink(backup_name.c_str());
     const bool linked = ::link(table_name.c_str(), backup_name.c_str()) == 0;
     if (!linked && std::rename(table_name.c_str(), backup_name.c_str()) != 0) {
         ::unlink(temp_name.c_str());
-        print_cannot_create(backup_name);
+        report_failure(session, kCantCreate, backup_name);
         return false;
     }
     if (std::rename(temp_name.c_str(), table_name.c_str()) != 0) {
         if (!linked) std::rename(backup_name.c_str(), table_name.c_str());
         ::unlink(temp_name.c_str());
-        print_cannot_create(table_name);
+        report_failure(session, kCantCreate, table_name);
         return false;
     }
     return true;
@@ -134,11 +135,11 @@ bool swap_in_sorted_file(const std::string& table_name, const std::string& backu
 void handle_order(Session& session, const std::string& argument) {
     trace_enter(session, "Order");
     if (argument.empty()) {
-        print_line("Field[s] required for order...");
+        report_failure(session, kFieldsRequiredForOrder);
     } else if (!order_table(session.table(), argument)) {
-        print_line("Invalid field[s]...");
+        report_failure(session, kInvalidFields);
     } else if (session.comparison_table && !order_table(*session.comparison_table, argument)) {
-        print_line("Invalid field[s]...");
+        report_failure(session, kInvalidFields);
     }
     trace_leave(session, "Order");
 }
@@ -146,14 +147,14 @@ void handle_order(Session& session, const std::string& argument) {
 void handle_sort(Session& session, const std::string& argument) {
     trace_enter(session, "Sort");
     if (argument.empty()) {
-        print_line("Field[s] required for sort...");
+        report_failure(session, kFieldsRequiredForSort);
         return;
     }
     DbfTable& table = session.table();
     // Names past the 22nd are ignored.
     std::vector<int> fields;
     if (!parse_field_list(table, argument, fields, kSortFieldLimit)) {
-        print_line("Invalid field[s]...");
+        report_failure(session, kInvalidFields);
         return;
     }
     handle_clear(session, "");
@@ -169,7 +170,7 @@ void handle_sort(Session& session, const std::string& argument) {
     // ".bak") would be overwritten by the one or replaced by the other.
     for (const std::string* name : {&temp_name, &backup_name}) {
         if (names_open_file(*name, table.table_handle)) {
-            print_cannot_create(*name);
+            report_failure(session, kCantCreate, *name);
             return;
         }
     }
@@ -177,14 +178,15 @@ void handle_sort(Session& session, const std::string& argument) {
     table.order_fields = fields;
     std::optional<std::vector<int32_t>> order;
     build_order(table, order);
-    if (!write_sorted_copy(table, *order, temp_name)) return;
+    if (!write_sorted_copy(session, table, *order, temp_name)) return;
     order.reset();
 
     close_table(table);
-    const bool swapped = swap_in_sorted_file(table_name, backup_name, temp_name);
+    const bool swapped = swap_in_sorted_file(session, table_name, backup_name, temp_name);
 
     auto reopened = std::make_unique<DbfTable>();
-    if (open_table(*reopened, table_name, false) != OpenResult::opened) fail_with_name("Can't reopen file:", table_name);
+    if (open_table(*reopened, table_name, false) != OpenResult::opened)
+        fail_with_name(kFatalCantReopenFile, table_name);
     reopened->options = table.options;
     // The password too: the reopened table reads and writes as before the sort.
     copy_password(table, *reopened);

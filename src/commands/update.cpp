@@ -6,6 +6,7 @@
 
 #include "expr/calculator.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/field_text.h"
 #include "table/memo.h"
@@ -45,11 +46,11 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
     work.memo_failed = true;
 }
 
-bool apply_with(DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
+bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
     bool all = true;
     for (const AssignmentList::Assignment& assignment : list.assignments) {
         if (assignment.field < 0) {
-            std::printf("Invalid field: %s\n", shown(list, assignment.name).c_str());
+            report_failure(session, kInvalidField, shown(list, assignment.name));
             all = false;
             continue;
         }
@@ -63,7 +64,7 @@ bool apply_with(DbfTable& table, const AssignmentList& list, AssignmentWork& wor
             if (ok) {
                 set_field(table, assignment.field, work.value.c_str(), number);
             } else {
-                std::printf("Error in: %s\n", shown(list, work.value).c_str());
+                report_failure(session, kErrorIn, shown(list, work.value));
                 all = false;
             }
         } else {
@@ -96,9 +97,9 @@ AssignmentList parse_assignments(const DbfTable& table, const std::string& text)
     return list;
 }
 
-bool apply_assignments(DbfTable& table, const AssignmentList& list) {
+bool apply_assignments(Session& session, DbfTable& table, const AssignmentList& list) {
     AssignmentWork work;
-    return apply_with(table, list, work);
+    return apply_with(session, table, list, work);
 }
 
 AssignmentList session_assignments(const Session& session, const DbfTable& table) {
@@ -113,7 +114,7 @@ AssignmentList session_assignments(const Session& session, const DbfTable& table
 void handle_field(Session& session, const std::string& argument) {
     trace_enter(session, "Field");
     if (argument.find('=') == std::string::npos) {
-        print_line("Invalid condition...");
+        report_failure(session, kInvalidCondition);
         return;
     }
     session.field_assignments = argument;
@@ -124,7 +125,7 @@ void handle_field(Session& session, const std::string& argument) {
 void handle_update(Session& session, const std::string&) {
     trace_enter(session, "Update");
     if (!session.field_assignments) {
-        print_line("Fields must be specified...");
+        report_failure(session, kFieldsMustBeSpecified);
         return;
     }
     DbfTable& table = session.table();
@@ -139,15 +140,14 @@ void handle_update(Session& session, const std::string&) {
         visit_range_positions(session, table, [&](uint32_t position) {
             if (!records.read(position)) return;
             std::memcpy(before.data(), table.record_buffer.data(), length);
-            apply_with(table, list, work);
+            apply_with(session, table, list, work);
             // A record the assignments left as it was needs no write.
             if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0 && !records.write(position))
                 written = false;
         });
         if (work.memo_failed) {
             // The records whose memo could not be written keep their old memos.
-            std::printf("Memo file not written: %s\n", memo_file_path(table).c_str());
-            mark_failed(session);
+            report_failure(session, kCantWriteOutput, memo_file_path(table));
         }
         if (!records.finish() || !written) mark_failed(session);
     }

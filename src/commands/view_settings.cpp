@@ -7,6 +7,7 @@
 #include "expr/substitute.h"
 #include "platform/text.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/field_text.h"
 
@@ -16,7 +17,7 @@ void handle_filter(Session& session, const std::string& argument) {
     trace_enter(session, "Filter");
     size_t operator_position = std::strcspn(argument.c_str(), "<{>}=~^");
     if (argument.empty() || operator_position + 1 >= argument.size()) {
-        print_line("Invalid filter...");
+        report_failure(session, kInvalidFilter);
         return;
     }
     std::string condition = argument;
@@ -51,7 +52,7 @@ void handle_type(Session& session, const std::string& argument) {
             return;
         }
     }
-    print_line("Invalid memo type...");
+    report_failure(session, kInvalidMemoType);
 }
 
 void handle_trim(Session& session, const std::string& argument) {
@@ -82,7 +83,7 @@ void handle_date(Session& session, const std::string& argument) {
     else if (argument.size() == 1)
         set_date_separator(table, argument[0]);
     else {
-        std::printf("Unknown date format: %s.\n", argument.c_str());
+        report_failure(session, kUnknownDateFormat, argument);
         return;
     }
     trace_leave(session, "Date");

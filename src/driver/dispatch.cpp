@@ -22,6 +22,7 @@
 #include "report/sql_dialect.h"
 #include "report/structure.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 
 namespace rorarodi {
@@ -220,9 +221,8 @@ namespace {
 void report_backup_failure(Session& session) {
     if (!session.current_table || session.table().backup_failure.empty()) return;
     DbfTable& table = session.table();
-    std::printf("Cannot make backup %s: %s\n", table.backup_file_name.c_str(), table.backup_failure.c_str());
+    report_failure(session, kCantMakeBackup, table.backup_file_name + ": " + table.backup_failure);
     table.backup_failure.clear();
-    mark_failed(session);
 }
 
 } // namespace
@@ -238,7 +238,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
         report_backup_failure(session);
         return;
     }
-    std::printf("Unknown function: [%s].\n", text.c_str());
+    report_failure(session, kUnknownFunction, text);
 }
 
 } // namespace rorarodi

@@ -1,6 +1,7 @@
 #include "driver/run_loop.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include "platform/text.h"
 #include "report/output_settings.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "driver/dispatch.h"
 #include "session/session.h"
 #include "platform/console.h"
@@ -44,6 +46,14 @@ struct ListFileIdentity {
 
 bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
 
+// Why a table name found no file: the system's reason, or "is a directory" for a
+// name the search does not take (such as "dir/").
+int missing_reason(const std::string& name) {
+    struct stat status {};
+    if (::stat(name.c_str(), &status) != 0) return errno;
+    return S_ISDIR(status.st_mode) ? EISDIR : ENOENT;
+}
+
 // One line (or one piece of a long parameter line) of a list file.
 void handle_list_line(Session& session, std::string line, std::vector<ListFileIdentity>& reading) {
     if (line.empty()) return;
@@ -51,7 +61,7 @@ void handle_list_line(Session& session, std::string line, std::vector<ListFileId
     if (first == '@') {
         std::string nested = line.substr(1);
         if (!nested.empty() && nested.back() == '\n') nested.pop_back();
-        if (!read_list_file(session, nested, reading)) std::printf("Can't open file: %s\n", nested.c_str());
+        if (!read_list_file(session, nested, reading)) report_failure(session, kCantOpenListFile, nested);
         return;
     }
     if (first == ';' || first == '\n' || first == ' ') return;
@@ -94,6 +104,15 @@ bool read_list_file(Session& session, const std::string& path, std::vector<ListF
     return true;
 }
 
+// A list file named on the command line: one that cannot be read is a failure.
+void read_named_list(Session& session, const std::string& name) {
+    errno = 0;
+    if (!read_parameter_list(session, name)) report_missing_file(session, name, errno != 0 ? errno : ENOENT);
+}
+
+// The exit status of a run that was not ended by a fatal message.
+int exit_status(const Session& session) { return session.parameter_failed ? 2 : 0; }
+
 int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
     handled = true;
     const char* text = argv[1] + 1;
@@ -103,7 +122,7 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
     }
     if (starts_with_ignoring_case(text, "calc:")) {
         handle_calc(session, text + 5);
-        return 0;
+        return exit_status(session);
     }
     if (text[0] == '?' || text[0] == 'h') {
         print_usage();
@@ -126,7 +145,7 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
                 if (equals_ignoring_case(kind.c_str(), entry.name)) session.settings.new_table_kind = entry.kind;
         }
         create_table_from_structure(session, structure, argc > 2 ? argv[2] : "");
-        return 0;
+        return exit_status(session);
     }
     handled = false;
     return 0;
@@ -138,9 +157,9 @@ void process_file(Session& session, const std::string& full_name, bool read_only
     DbfTable& table = *session.current_table;
     switch (open_table(table, full_name, read_only)) {
     case OpenResult::opened: break;
-    case OpenResult::cannot_open: fail_with_name("Can't open", full_name);
-    case OpenResult::invalid_header: fail_with_name("Invalid header...", full_name);
-    case OpenResult::field_error: fail_with_name("Field definition error...", full_name);
+    case OpenResult::cannot_open: fail_with_name(kFatalCantOpen, full_name);
+    case OpenResult::invalid_header: fail_with_name(kFatalInvalidHeader, full_name);
+    case OpenResult::field_error: fail_with_name(kFatalFieldDefinitionError, full_name);
     }
 
     if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
@@ -153,7 +172,7 @@ void process_file(Session& session, const std::string& full_name, bool read_only
         if (session.settings.verbose)
             std::printf("Processing of parameter [/%s]\n", argument.empty() ? "" : argument.c_str() + 1);
         if (argument[0] == '@')
-            read_parameter_list(session, argument.substr(1));
+            read_named_list(session, argument.substr(1));
         else if (argument[0] == '/' || argument[0] == '-')
             dispatch_parameter(session, argument.substr(1));
         else
@@ -207,12 +226,14 @@ int run_program(int argc, char** argv) {
             read_only = true;
             pattern.erase(0, 1);
         }
-        for (const std::string& match : find_matches(pattern)) {
-            process_file(session, match, read_only, parameters);
-        }
+        const std::vector<std::string> matches = find_matches(pattern);
+        // A pattern may match nothing; a plain name must name a file.
+        if (matches.empty() && pattern.find_first_of("*?") == std::string::npos)
+            report_missing_file(session, pattern, missing_reason(pattern));
+        for (const std::string& match : matches) process_file(session, match, read_only, parameters);
     }
     std::fflush(stdout);
-    return session.parameter_failed ? 2 : 0;
+    return exit_status(session);
 }
 
 } // namespace rorarodi

@@ -8,6 +8,7 @@
 #include "expr/filter.h"
 #include "platform/paths.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
@@ -49,7 +50,7 @@ int shown_record_number(const DbfTable& table, uint32_t position) {
 void open_comparison_table(Session& session, const std::string& name) {
     // Comparing never writes, so the comparison table is opened read-only.
     auto table = std::make_unique<DbfTable>();
-    if (open_table(*table, name, true) != OpenResult::opened) fail_with_name("Can't open", name);
+    if (open_table(*table, name, true) != OpenResult::opened) fail_with_name(kFatalCantOpen, name);
     const DbfTable& current = session.table();
     table->options = current.options;
     share_run_settings(session, *table);

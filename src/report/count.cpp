@@ -6,6 +6,7 @@
 
 #include "expr/field_list.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
@@ -43,7 +44,7 @@ void sum_fields(Session& session, const std::string& argument, SumMode mode) {
     const char* trace_name = mode == SumMode::sum ? "Sum" : "Avg";
     trace_enter(session, trace_name);
     if (argument.empty()) {
-        print_line("Field[s] required for select...");
+        report_failure(session, kFieldsRequiredForSelect);
         return;
     }
     DbfTable& table = session.table();
@@ -51,7 +52,7 @@ void sum_fields(Session& session, const std::string& argument, SumMode mode) {
     if (argument[0] == '*') {
         for (size_t i = 0; i < table.field_count(); ++i) fields.push_back(static_cast<int>(i));
     } else if (!parse_field_list(table, argument, fields, kMostListedFields)) {
-        print_line("Invalid field[s]...");
+        report_failure(session, kInvalidFields);
         return;
     }
 

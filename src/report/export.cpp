@@ -7,6 +7,7 @@
 #include "platform/text.h"
 #include "report/record_writer.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "table/view_reader.h"
 
@@ -73,7 +74,7 @@ const OutputFormat* output_format_for(const std::optional<std::string>& name) {
 void export_records(Session& session, const std::string& argument) {
     trace_enter(session, kTraceName);
     if (argument.empty()) {
-        print_line("Field[s] required for select...");
+        report_failure(session, kFieldsRequiredForSelect);
         trace_leave(session, kTraceName);
         return;
     }
@@ -82,7 +83,7 @@ void export_records(Session& session, const std::string& argument) {
     if (argument[0] == '*' || argument[0] == '!') {
         for (size_t i = 0; i < table.field_count(); ++i) fields.push_back(static_cast<int>(i));
     } else if (!parse_field_list(table, argument, fields, kMostSelectedFields)) {
-        print_line("Invalid field[s]...");
+        report_failure(session, kInvalidFields);
         return;
     }
 
@@ -90,12 +91,12 @@ void export_records(Session& session, const std::string& argument) {
     const std::optional<std::string>& name = session.settings.output_file_name;
     std::unique_ptr<RecordWriter> writer = output_format_for(name)->make_writer(session, std::move(fields));
     if (!writer->open()) {
-        std::printf("Can't open %s\n", name.value_or("").c_str());
+        report_failure(session, kCantOpenOutput, name.value_or(""));
         return;
     }
     const bool written = write_records(*writer);
     writer.reset();
-    if (!written) std::printf("Can't write %s\n", name.value_or("").c_str());
+    if (!written) report_failure(session, kCantWriteOutput, name.value_or(""));
     trace_leave(session, kTraceName);
 }
 

@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "report/export.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 
 namespace rorarodi {
@@ -20,7 +21,7 @@ void handle_out(Session& session, const std::string& argument) {
     }
     std::string name = argument.substr(1);
     if (!output_format_for(name)) {
-        print_line("Invalid output format...");
+        report_failure(session, kInvalidOutputFormat);
         return;
     }
     settings.output_file_name = name;
@@ -53,7 +54,7 @@ void handle_calc(Session& session, const std::string& argument) {
     if (ok)
         std::printf("%f\n", value);
     else
-        std::printf("Error\n");
+        report_failure(session, kCalculationError);
     trace_leave(session, "Calc");
 }
 

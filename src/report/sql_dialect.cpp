@@ -1,10 +1,8 @@
 #include "report/sql_dialect.h"
 
-#include <cstdio>
-
 #include "platform/text.h"
 #include "report/data_text.h"
-#include "session/console.h"
+#include "session/messages.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 
@@ -121,8 +119,7 @@ void select_sql_dialect(Session& session, const std::string& argument) {
     } else if (equals_ignoring_case(argument.c_str(), "sqlite")) {
         session.settings.sql_dialect = SqlDialect::sqlite;
     } else {
-        std::printf("Unknown SQL dialect: %s.\n", argument.c_str());
-        mark_failed(session);
+        report_failure(session, kUnknownSqlDialect, argument);
     }
 }
 

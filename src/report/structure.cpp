@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "session/session.h"
 #include "platform/file.h"
 #include "report/escape.h"
@@ -251,7 +252,7 @@ void list_structure(Session& session, const std::string& argument) {
         file_name = argument.substr(1);
         std::optional<StructureFormat> chosen = format_for_file_name(file_name);
         if (!chosen) {
-            print_line("Invalid output format...");
+            report_failure(session, kInvalidOutputFormat);
             return;
         }
         format = *chosen;
@@ -262,9 +263,9 @@ void list_structure(Session& session, const std::string& argument) {
     if (format != StructureFormat::console) {
         // Text formats collect the listings of several tables; the table format replaces the
         // file. The open table itself is never a listing's file: that would destroy it.
-        if (names_open_file(file_name, table.table_handle)) fail_with_name("Can't create file:", file_name);
+        if (names_open_file(file_name, table.table_handle)) fail_with_name(kFatalCantCreateFile, file_name);
         file.reset(std::fopen(file_name.c_str(), format == StructureFormat::table ? "wb" : "a"));
-        if (!file) fail_with_name("Can't create file:", file_name);
+        if (!file) fail_with_name(kFatalCantCreateFile, file_name);
         out = file.get();
     }
 
@@ -287,14 +288,13 @@ void list_structure(Session& session, const std::string& argument) {
         if (!write_structure_table(out, table)) {
             file.reset();
             std::remove(file_name.c_str());
-            fail_with_name("Can't create file:", file_name);
+            fail_with_name(kFatalCantCreateFile, file_name);
         }
         break;
     }
     // A listing cut short by a full disk is reported as an export's would be.
     if (file && (std::fflush(out) != 0 || std::ferror(out))) {
-        std::printf("Can't write %s\n", file_name.c_str());
-        mark_failed(session);
+        report_failure(session, kCantWriteOutput, file_name);
     }
     file.reset();
     trace_leave(session, "Struct");

@@ -21,6 +21,4 @@ void trace_leave(const Session& session, const char* name) {
     if (session.settings.verbose) std::printf("Leave %s\n", name);
 }
 
-void print_line(const char* message) { std::puts(message); }
-
 } // namespace rorarodi

@@ -48,10 +48,10 @@ void write_mixed_table(const TempDir& dir, const std::string& name = "mix") {
     write_file(dir / (name + ".fpt"), memo);
 }
 
-RunResult export_run(const TempDir& dir, std::vector<std::string> arguments) {
+RunResult export_run(const TempDir& dir, std::vector<std::string> arguments, int status = 0) {
     arguments.insert(arguments.begin(), "mix.dbf");
     RunResult r = run_rorarodi(dir, arguments);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, status);
     return r;
 }
 
@@ -199,7 +199,7 @@ TEST(Export, RangeListMessagesAndTrace) {
               "        -7\n         0\n        42\n");
     EXPECT_EQ(export_run(dir, {"/RANGE:4000000000,2-4000000000", "/S:QTY"}).output, "        -7\n         0\n");
 
-    EXPECT_EQ(export_run(dir, {"/VERBOSE", "/S:", "/SELECT:XX", "/OUT:none/x.csv", "/S:*", "/OUT", "/S:OK"}).output,
+    EXPECT_EQ(export_run(dir, {"/VERBOSE", "/S:", "/SELECT:XX", "/OUT:none/x.csv", "/S:*", "/OUT", "/S:OK"}, 2).output,
               "Processing of parameter [/S:]\nEnter Select\nField[s] required for select...\nLeave Select\n"
               "Processing of parameter [/SELECT:XX]\nEnter Select\nInvalid field[s]...\n"
               "Processing of parameter [/OUT:none/x.csv]\nEnter Out\nLeave Out\n"
@@ -214,7 +214,7 @@ TEST(Export, OwnFilesAreNeverOutput) {
     const std::string table = read_file(dir / "mix.dbf"), memo = read_file(dir / "mix.fpt");
     ASSERT_EQ(::symlink("mix.dbf", (dir / "alias.dbf").c_str()), 0);
     ASSERT_EQ(::symlink("mix.fpt", (dir / "memo.csv").c_str()), 0);
-    EXPECT_EQ(export_run(dir, {"/OUT:mix.dbf", "/S:*", "/OUT:./alias.dbf", "/S:*", "/OUT:memo.csv", "/S:*"}).output,
+    EXPECT_EQ(export_run(dir, {"/OUT:mix.dbf", "/S:*", "/OUT:./alias.dbf", "/S:*", "/OUT:memo.csv", "/S:*"}, 2).output,
               "Can't open mix.dbf\nCan't open ./alias.dbf\nCan't open memo.csv\n");
     EXPECT_EQ(read_file(dir / "mix.dbf"), table);
     EXPECT_EQ(read_file(dir / "mix.fpt"), memo);
@@ -227,7 +227,7 @@ TEST(Export, FullDiskReported) {
     if (!file_exists("/dev/full")) GTEST_SKIP() << "/dev/full is missing";
     for (std::string name : {"f.csv", "f.txt", "f.htm", "f.xml", "f.sql", "f.prg"}) {
         ASSERT_EQ(::symlink("/dev/full", (dir / name).c_str()), 0);
-        EXPECT_EQ(export_run(dir, {"/OUT:" + name, "/S:*"}).output, "Can't write " + name + "\n");
+        EXPECT_EQ(export_run(dir, {"/OUT:" + name, "/S:*"}, 2).output, "Can't write " + name + "\n");
     }
     // A file size limit stands in for a full disk under the output table.
     TableLayout layout;
@@ -237,6 +237,7 @@ TEST(Export, FullDiskReported) {
     RunResult r = run_command("/bin/sh", {"-c", "ulimit -f 2; trap '' XFSZ; exec ./rorarodi t.dbf /OUT:c.dbf /S:*"},
                               dir.path());
     EXPECT_EQ(r.output, "Can't write c.dbf\n");
+    EXPECT_EQ(r.status, 2);
 }
 
 TEST(Export, CodePagesOnOutput) {

@@ -19,14 +19,15 @@ TableLayout people_table() {
     return layout;
 }
 
-// The output of the program run on a fresh people table with `parameters`.
-std::string run_on_people(const std::vector<std::string>& parameters) {
+// The output of the program run on a fresh people table with `parameters`, which
+// ends with exit status `status`.
+std::string run_on_people(const std::vector<std::string>& parameters, int status = 0) {
     TempDir dir;
     write_file(dir / "t.dbf", build_table(people_table()));
     std::vector<std::string> arguments = {"t.dbf"};
     arguments.insert(arguments.end(), parameters.begin(), parameters.end());
     RunResult r = run_rorarodi(dir, arguments);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, status);
     return r.output;
 }
 
@@ -150,13 +151,13 @@ TEST(FilterCli, IgnoredQuotesAreOrdinaryCharacters) {
 }
 
 TEST(FilterCli, InvalidFilter) {
-    EXPECT_EQ(run_on_people({"/FILTER:AGE}", "/COUNT"}), "Invalid filter...\n5\n");
-    EXPECT_EQ(run_on_people({"/FILTER:", "/COUNT"}), "Invalid filter...\n5\n");
-    EXPECT_EQ(run_on_people({"/FILTER:NAME", "/COUNT"}), "Invalid filter...\n5\n");
+    EXPECT_EQ(run_on_people({"/FILTER:AGE}", "/COUNT"}, 2), "Invalid filter...\n5\n");
+    EXPECT_EQ(run_on_people({"/FILTER:", "/COUNT"}, 2), "Invalid filter...\n5\n");
+    EXPECT_EQ(run_on_people({"/FILTER:NAME", "/COUNT"}, 2), "Invalid filter...\n5\n");
 }
 
 TEST(FilterCli, InvalidFilterKeepsTheView) {
-    EXPECT_EQ(run_on_people({"/FILTER:AGE}30", "/FILTER:x", "/COUNT"}), "Invalid filter...\n2\n");
+    EXPECT_EQ(run_on_people({"/FILTER:AGE}30", "/FILTER:x", "/COUNT"}, 2), "Invalid filter...\n2\n");
 }
 
 TEST(FilterCli, Calculator) {

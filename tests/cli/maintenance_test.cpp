@@ -212,7 +212,7 @@ TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
                                      "/DELDUPES", "/TRUNC:1", "/ZAP", "/COUNT"});
     // Every parameter that would have changed the table says why it did not.
     std::string refusals;
-    for (int i = 0; i < 12; ++i) refusals += "Cannot make backup t.bak: Is a directory\n";
+    for (int i = 0; i < 12; ++i) refusals += "Can't make the backup t.bak: Is a directory\n";
     EXPECT_EQ(r.output, refusals + "5\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), original);

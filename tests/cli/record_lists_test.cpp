@@ -54,7 +54,7 @@ TEST(RecordLists, DeleteAndRecallOnPositions) {
     ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
     write_file(dir / "t.bak/keep", "x");
     RunResult unsaved = run_rorarodi(dir, {"t.dbf", "/BAK", "/DELETE:1-3", "/DELETE:all"});
-    EXPECT_EQ(unsaved.output, "Cannot make backup t.bak: Is a directory\nCannot make backup t.bak: Is a directory\n");
+    EXPECT_EQ(unsaved.output, "Can't make the backup t.bak: Is a directory\nCan't make the backup t.bak: Is a directory\n");
     EXPECT_EQ(unsaved.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
 }

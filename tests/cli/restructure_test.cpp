@@ -189,17 +189,17 @@ TEST(Restructure, CreateEveryKind) {
     }
     EXPECT_EQ(read_file(dir / "c.dbf").substr(28, 2), "\3\3");
 
-    // Without memo fields, no memo file; without a table name, a message and status 0.
+    // Without memo fields, no memo file; without a table name, a message and status 2.
     write_file(dir / "n.txt", "ID N 5\n");
     EXPECT_EQ(run_rorarodi(dir, {"/CREATE:n.txt", "n.dbf"}).output, "");
     EXPECT_EQ(read_file(dir / "n.dbf")[0], '\x03');
     EXPECT_FALSE(file_exists(dir / "n.fpt"));
     RunResult no_name = run_rorarodi(dir, {"/CREATE:n.txt"});
     EXPECT_EQ(no_name.output, "No name was specified.\n");
-    EXPECT_EQ(no_name.status, 0);
+    EXPECT_EQ(no_name.status, 2);
     RunResult missing = run_rorarodi(dir, {"/CREATE:nosuch.txt", "x.dbf"});
     EXPECT_EQ(missing.output, "Unable to open ini file nosuch.txt");
-    EXPECT_EQ(missing.status, 0);
+    EXPECT_EQ(missing.status, 2);
     EXPECT_FALSE(file_exists(dir / "x.dbf"));
 }
 
@@ -230,7 +230,7 @@ TEST(Restructure, BadStructureFilesChangeNothing) {
         write_file(dir / "s.txt", c.structure);
         RunResult r = run_rorarodi(dir, {"t.dbf", "/MODIFY:s.txt"});
         EXPECT_EQ(r.output, c.output);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.status, 2);
         EXPECT_EQ(read_file(dir / "t.dbf"), original);
         EXPECT_FALSE(file_exists(dir / "t.bak"));
         EXPECT_FALSE(file_exists(dir / "$temp$.dbf"));

@@ -364,7 +364,7 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
     for (const char* parameter : {"/STRUCT:list.doc", "/STRUCT:", "/STRUCT:.tx", "/STRUCT:sql", "/STRUCT:list.html"}) {
         RunResult r = run_rorarodi(dir, {"mixed.dbf", parameter});
         EXPECT_EQ(r.output, "Invalid output format...\n") << parameter;
-        EXPECT_EQ(r.status, 0) << parameter;
+        EXPECT_EQ(r.status, 2) << parameter;
     }
     EXPECT_FALSE(file_exists(dir / "list.doc"));
 
@@ -417,7 +417,7 @@ TEST(Structure, VerboseTrace) {
         "Processing of parameter [/STRUCT:s.doc]\nEnter Struct\nInvalid output format...\n";
     EXPECT_EQ(r.output, file_lines + "Processing INI-file " + (dir / "rorarodi.ini") +
                             "\nProcessing of command line\nProcessing of parameter [/VERBOSE]\n" + file_lines);
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
 
     r = run_rorarodi(dir, {"a.dbf", "/VERBOSE", "/STRUCT:missing/s.xml"});
     EXPECT_EQ(r.output, "Processing of parameter [/STRUCT:missing/s.xml]\nEnter Struct\nCan't create file: missing/s.xml");

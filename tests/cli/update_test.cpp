@@ -97,7 +97,7 @@ TEST(Update, MemoFieldsAndBackup) {
     ASSERT_EQ(std::rename((dir / "t.dbt").c_str(), (dir / "kept.dbt").c_str()), 0);
     ASSERT_EQ(::mkdir((dir / "t.dbt").c_str(), 0755), 0);
     RunResult failed = run_rorarodi(dir, {"t.dbf", "/FIELD:NOTE='lost'", "/UPDATE"});
-    EXPECT_EQ(failed.output, "Memo file not written: t.dbt\n");
+    EXPECT_EQ(failed.output, "Can't write t.dbt\n");
     EXPECT_EQ(failed.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), updated);
 }
