@@ -26,9 +26,9 @@ void handle_deldupes(Session& session, const std::string&) {
     const uint32_t marked = mark_positions_deleted(table, duplicates);
     if (session.settings.show_names) std::printf("%-18s : ", table.table_file_name.c_str());
     if (marked == 1)
-        std::printf("%d record has been deleted.\n", static_cast<int>(marked));
+        std::printf("%u record has been deleted.\n", marked);
     else if (marked > 1)
-        std::printf("%d records have been deleted.\n", static_cast<int>(marked));
+        std::printf("%u records have been deleted.\n", marked);
     else
         std::printf("Duplicated records not found.\n");
 }

@@ -114,29 +114,35 @@ void handle_cpzero(Session& session, const std::string& argument) {
     DbfTable& table = session.table();
     long number = argument.empty() ? 0 : leading_int32(argument.c_str() + 1);
     const auto mark = static_cast<uint8_t>(number & 0xFF);
-    if (table.header_image[kCodePageMarkOffset] != mark && table_writable(table)) {
-        table.header_image[kCodePageMarkOffset] = mark;
-        if (!write_header(table)) mark_failed(session);
-    }
+    if (table.header_image[kCodePageMarkOffset] != mark && table.table_handle.is_writable() &&
+        !write_header_byte(table, kCodePageMarkOffset, mark))
+        mark_failed(session);
     trace_leave(session, "CPZero");
 }
 
 void handle_cdx(Session& session, const std::string&) {
     trace_enter(session, "CDX");
     DbfTable& table = session.table();
-    if (table.header_image[kTableFlagsOffset] != 0 && table_writable(table)) {
-        table.header_image[kTableFlagsOffset] = 0;
-        if (!write_header(table)) mark_failed(session);
-    }
+    if (table.header_image[kTableFlagsOffset] != 0 && table.table_handle.is_writable() &&
+        !write_header_byte(table, kTableFlagsOffset, 0))
+        mark_failed(session);
     trace_leave(session, "CDX");
 }
 
 void handle_check(Session& session, const std::string&) {
     trace_enter(session, "Check");
     DbfTable& table = session.table();
-    // The header gets the version byte and record count that opening computed.
-    if (table.header_problems != 0 && write_header(table))
+    if (!record_geometry_agrees(table)) {
+        // The header's record length is repaired only when the file shows it wrong;
+        // otherwise the fields may be what is wrong, and nothing is written.
+        if (repair_record_geometry(table))
+            table.header_problems &= ~(kDamagedVersion | kRecordCountMismatch);
+        else if (table.table_handle.is_writable())
+            refuse_record_writes(session, table);
+    } else if (table.header_problems != 0 && write_header(table)) {
+        // The header gets the version byte and record count that opening computed.
         table.header_problems &= ~(kDamagedVersion | kRecordCountMismatch);
+    }
     trace_leave(session, "Check");
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -33,14 +34,17 @@ std::vector<std::string> list_tokens(const std::string& argument) {
 
 // The positions (1-based in the text) that a token names, as a 0-based segment. A
 // token is N, or N1-N2 when it holds a '-' (N2 read after the first '-'); each
-// number is read like atoi. A first number of 0 or below, or N2 below N1, names
-// nothing.
+// number is read like atoi, up to the largest record number (a table may hold more
+// than 2^31 records). A first number of 0 or below, or N2 below N1, names nothing.
 std::optional<RangeSegment> token_segment(const std::string& token) {
-    long long first = leading_int32(token.c_str());
+    auto number = [](const char* text) {
+        return std::min<long long>(read_leading_integer(text).value_or(0), std::numeric_limits<uint32_t>::max());
+    };
+    long long first = number(token.c_str());
     if (first <= 0) return std::nullopt;
     long long last = first;
     size_t hyphen = token.find('-');
-    if (hyphen != std::string::npos) last = leading_int32(token.c_str() + hyphen + 1);
+    if (hyphen != std::string::npos) last = number(token.c_str() + hyphen + 1);
     if (last < first) return std::nullopt;
     return RangeSegment{static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last - 1)};
 }

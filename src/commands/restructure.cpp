@@ -646,9 +646,12 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     std::optional<std::vector<NewField>> fields = merge_fields(session, entries, &current, name_length, source_names);
     if (!fields) return;
 
+    // The new table keeps the version byte, the backlink and the flags and counters
+    // of the fields kept as they were.
+    const KeptHeader kept = kept_header_of(current);
     auto target = std::make_unique<DbfTable>();
     if (!create_table_file(temp_name, descriptors_of(*fields), kind, kNewMemoBlockSize, true,
-                           current.header_image[kCodePageMarkOffset]) ||
+                           current.header_image[kCodePageMarkOffset], &kept) ||
         open_table(*target, temp_name, false) != OpenResult::opened || !target->table_handle.is_writable()) {
         target.reset();
         remove_file(temp_name);

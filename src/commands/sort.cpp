@@ -56,42 +56,51 @@ bool copy_file(FileHandle& from, const std::string& name) {
     }
 }
 
-// Writes the records of `table` in `order` into a new table `temp_name` of the
-// same fields and kind (no memo file: the memo references stay valid). False,
-// with the message printed and no temporary file left, when that fails; a
-// temporary table that cannot be read back is fatal.
-bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<int32_t>& order,
+// Writes the table's own header (everything before the first record) into a new
+// file `name`: the sorted table keeps the version byte, the flags, every descriptor
+// and the area after them. False when a read or write fails.
+bool copy_header(FileHandle& from, uint16_t header_length, const std::string& name) {
+    std::vector<uint8_t> header(header_length);
+    if (!from.seek(0)) return false;
+    const long long got = from.read(header.data(), header.size());
+    FileHandle to = create_file(name);
+    return to && got >= 0 && to.write(header.data(), static_cast<size_t>(got));
+}
+
+// Writes the records of `table` in `order` into a new table `temp_name` with the
+// table's own header (no memo file: the memo references stay valid); only the
+// record count and the date of the header change. False, with the message printed
+// and no temporary file left, when that fails; a temporary table that cannot be
+// read back is fatal.
+bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint32_t>& order,
                        const std::string& temp_name) {
-    if (!create_table_file(temp_name, table.field_table, table.table_kind, table.options.new_memo_block_size, false,
-                           table.header_image[kCodePageMarkOffset])) {
+    if (!copy_header(table.table_handle, table.header_length(), temp_name)) {
         ::unlink(temp_name.c_str());
         report_failure(session, kCantCreate, temp_name);
         return false;
     }
     DbfTable temp;
-    switch (open_table(temp, temp_name, false)) {
-    case OpenResult::opened: break;
-    case OpenResult::cannot_open:
+    OpenResult opened = open_table(temp, temp_name, false);
+    if (opened == OpenResult::cannot_open) {
         ::unlink(temp_name.c_str());
         report_failure(session, kCantOpenTemporaryFile);
         return false;
-    default:
-        close_table(temp);
-        ::unlink(temp_name.c_str());
-        fail_with_name(kFatalCantCreateOutputFile, temp_name);
     }
-    bool written = true;
-    if (!same_record_layout(table, temp)) {
-        // Creation fixes some lengths by type (a date of width 10, a dBase III
-        // date-time of 8 bytes), and a new level 7 table too short to show its layout
-        // reads as a standard one. Records are copied whole, so the temporary table
-        // then starts as a copy of the table file, its own header and layout kept,
-        // and the sorted records are written over the old ones.
+    if (opened != OpenResult::opened || !same_record_layout(table, temp)) {
+        // A level 7 header with more than its descriptors, alone in a file shorter
+        // than 128 bytes, reads as a standard one. Records are copied whole, so the
+        // temporary table then starts as a copy of the whole table file, and the
+        // sorted records are written over the old ones.
         close_table(temp);
-        written = copy_file(table.table_handle, temp_name) && open_table(temp, temp_name, false) == OpenResult::opened &&
-                  same_record_layout(table, temp);
-        if (written) temp.set_record_count(0);
+        opened = copy_file(table.table_handle, temp_name) ? open_table(temp, temp_name, false) : OpenResult::cannot_open;
+        if (opened == OpenResult::invalid_header || opened == OpenResult::field_error) {
+            close_table(temp);
+            ::unlink(temp_name.c_str());
+            fail_with_name(kFatalCantCreateOutputFile, temp_name);
+        }
     }
+    bool written = opened == OpenResult::opened && same_record_layout(table, temp);
+    if (written) temp.set_record_count(0);
     if (written) {
         // The sorted file takes the place of the table: it gets its permissions.
         struct stat status {};
@@ -176,7 +185,7 @@ void handle_sort(Session& session, const std::string& argument) {
     }
 
     table.order_fields = fields;
-    std::optional<std::vector<int32_t>> order;
+    std::optional<std::vector<uint32_t>> order;
     build_order(table, order);
     if (!write_sorted_copy(session, table, *order, temp_name)) return;
     order.reset();

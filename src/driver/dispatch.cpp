@@ -225,16 +225,34 @@ void report_backup_failure(Session& session) {
     table.backup_failure.clear();
 }
 
+// Keywords of the parameters that write records into the current table.
+constexpr const char* kRecordWriters[] = {"oem2ansi", "ansi2oem", "deldupes", "modify:", "delete:", "encode:", "decode:",
+                                          "recall:",  "append",   "update",   "trunc:",  "sort:",   "pack",    "zap"};
+
+// A table whose header record length differs from its fields' is read, never
+// written: its records may lie where neither length puts them.
+bool refuses_record_writes(Session& session, const char* keyword) {
+    if (!session.current_table) return false;
+    DbfTable& table = session.table();
+    if (record_geometry_agrees(table) || !table.table_handle.is_writable()) return false;
+    if (keyword && std::none_of(std::begin(kRecordWriters), std::end(kRecordWriters),
+                                [keyword](const char* writer) { return std::strcmp(writer, keyword) == 0; }))
+        return false;
+    refuse_record_writes(session, table);
+    return true;
+}
+
 } // namespace
 
 void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
+        if (refuses_record_writes(session, row->keyword)) return;
         row->handler(session, argument_of(text, std::char_traits<char>::length(row->keyword), row->start));
         report_backup_failure(session);
         return;
     }
     if (!text.empty() && text[0] == '+') {
-        handle_append_from(session, text.substr(1));
+        if (!refuses_record_writes(session, nullptr)) handle_append_from(session, text.substr(1));
         report_backup_failure(session);
         return;
     }

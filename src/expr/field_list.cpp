@@ -311,7 +311,7 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
 
 std::string build_sort_key(DbfTable& table) { return build_sort_key(table, sort_key_widths(table)); }
 
-void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
+void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
     slot.reset();
     // Each record is read and its key built once, into one block of rows that is
     // sorted in place. A value too long for its part makes the keys be built again
@@ -326,10 +326,10 @@ void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot) {
     sort_rows(rows.bytes.get(), rows.count, rows.row_size);
     // Descending order compares every key the other way round, the positions
     // included: it is the ascending order reversed.
-    std::vector<int32_t> order(rows.count);
+    std::vector<uint32_t> order(rows.count);
     for (uint32_t k = 0; k < rows.count; ++k) {
         const uint32_t position = read_be32(rows.bytes.get() + size_t{k} * rows.row_size + rows.key_size);
-        order[table.options.descending ? rows.count - 1 - k : k] = static_cast<int32_t>(position);
+        order[table.options.descending ? rows.count - 1 - k : k] = position;
     }
     slot = std::move(order);
 }

@@ -46,7 +46,7 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
 std::string build_sort_key(DbfTable& table);
 
 // Orders the whole view by the table's key fields; the result goes into `slot`.
-void build_order(DbfTable& table, std::optional<std::vector<int32_t>>& slot);
+void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot);
 
 // /ORDER's work on one table; false when the field list is not valid.
 [[nodiscard]] bool order_table(DbfTable& table, const std::string& text);

@@ -42,9 +42,14 @@ const FieldDescriptor& descriptor(const DbfTable& table, int field) {
 }
 
 // Record number shown for a view position: the order list entry, else the position.
-int shown_record_number(const DbfTable& table, uint32_t position) {
+uint32_t shown_record_number(const DbfTable& table, uint32_t position) {
     if (table.order_list && position < table.order_list->size()) return (*table.order_list)[position];
-    return static_cast<int>(position);
+    return position;
+}
+
+unsigned long long file_size(DbfTable& table) {
+    const long long size = table.table_handle.size();
+    return size > 0 ? static_cast<unsigned long long>(size) : 0;
 }
 
 void open_comparison_table(Session& session, const std::string& name) {
@@ -62,16 +67,16 @@ void report_headers(DbfTable& current, DbfTable& other) {
     const auto& b = other.header_image;
     std::printf("File: %-30s | File: %-30s\nType: %-30s | Type: %-30s\n"
                 "Last updated: %02d.%02d.%04d             | Last updated: %02d.%02d.%04d\n"
-                "File size: %13d             | File size: %13d\nHeader size: %11d             | Header size: %11d\n"
-                "Record count: %10d             | Record count: %10d\n"
+                "File size: %13llu             | File size: %13llu\nHeader size: %11d             | Header size: %11d\n"
+                "Record count: %10u             | Record count: %10u\n"
                 "Field count: %11d             | Field count: %11d\n"
                 "Record length: %9d             | Record length: %9d\n\n",
                 short_name(current).c_str(), short_name(other).c_str(), kind_name(current.table_kind),
                 kind_name(other.table_kind), a[kDateOffset + 1], a[kDateOffset + 2],
                 a[kDateOffset] + 1900, b[kDateOffset + 1], b[kDateOffset + 2], b[kDateOffset] + 1900,
-                static_cast<int>(current.table_handle.size()), static_cast<int>(other.table_handle.size()),
+                file_size(current), file_size(other),
                 static_cast<int>(current.header_length()), static_cast<int>(other.header_length()),
-                static_cast<int>(view_record_count(current)), static_cast<int>(view_record_count(other)),
+                view_record_count(current), view_record_count(other),
                 static_cast<int>(current.field_count()), static_cast<int>(other.field_count()),
                 static_cast<int>(current.record_length()), static_cast<int>(other.record_length()));
 }
@@ -193,8 +198,8 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
         // An unreadable record is compared as the buffer holds it.
         (void)current_reader.read(k);
         (void)other_reader.read(k);
-        const int current_number = shown_record_number(current, k);
-        const int other_number = shown_record_number(other, k);
+        const uint32_t current_number = shown_record_number(current, k);
+        const uint32_t other_number = shown_record_number(other, k);
         for (const FieldPair& pair : pairs) {
             const int f = pair.field, g = pair.other_field;
             const FieldDescriptor& left = descriptor(current, f);
@@ -215,7 +220,7 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
             case FieldPair::Kind::numbers: {
                 double a = field_number(current, f), b = field_number(other, g);
                 if (a != b)
-                    std::printf("  %-12s %5d: %s (%c) %f\n<>%-12s %5d: %s (%c) %f\n\n", current_name.c_str(),
+                    std::printf("  %-12s %5u: %s (%c) %f\n<>%-12s %5u: %s (%c) %f\n\n", current_name.c_str(),
                                 current_number, listed_text(pages.current, left.name, 10).c_str(), left.type, a,
                                 other_name.c_str(), other_number, listed_text(pages.other, right.name, 10).c_str(),
                                 right.type, b);
@@ -225,7 +230,7 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
                 std::string a = without_trailing_spaces(field_text(current, f));
                 std::string b = without_trailing_spaces(field_text(other, g));
                 if (std::strcmp(a.c_str(), b.c_str()) != 0)
-                    std::printf("  %-12s %5d: %s (%c) '%s'\n<>%-12s %5d: %s (%c) '%s'\n\n", current_name.c_str(),
+                    std::printf("  %-12s %5u: %s (%c) '%s'\n<>%-12s %5u: %s (%c) '%s'\n\n", current_name.c_str(),
                                 current_number, listed_text(pages.current, left.name, 10).c_str(), left.type,
                                 listed_text(pages.current, cut(a)).c_str(), other_name.c_str(), other_number,
                                 listed_text(pages.other, right.name, 10).c_str(), right.type,

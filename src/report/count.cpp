@@ -32,11 +32,11 @@ int decimal_count(const DbfTable& table, int field) {
 void handle_count(Session& session, const std::string&) {
     trace_enter(session, "Count");
     DbfTable& table = session.table();
-    unsigned count = view_record_count(table);
+    const uint32_t count = view_record_count(table);
     if (session.settings.show_names)
-        std::printf("%8d|%s\n", static_cast<int>(count), table.table_file_name.c_str());
+        std::printf("%8u|%s\n", count, table.table_file_name.c_str());
     else
-        std::printf("%d\n", static_cast<int>(count));
+        std::printf("%u\n", count);
     trace_leave(session, "Count");
 }
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "report/record_writer.h"
+#include "session/messages.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_copy.h"
@@ -89,6 +90,10 @@ std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
     if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
         is_table_own_file(memo_file_path(*output), table))
         return nullptr;
+    if (!record_geometry_agrees(*output)) {
+        refuse_record_writes(writer.session, *output);
+        return nullptr;
+    }
     return output;
 }
 

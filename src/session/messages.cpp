@@ -7,6 +7,12 @@
 
 namespace rorarodi {
 
+void refuse_record_writes(Session& session, const DbfTable& table) {
+    std::printf("Record length %u in the header differs from %u, the sum of the field widths: %s not changed\n",
+                header_record_length(table), table.record_length(), table.table_file_name.c_str());
+    mark_failed(session);
+}
+
 void report_failure(Session& session, FailureLine message) {
     std::puts(message.text);
     mark_failed(session);

@@ -91,6 +91,12 @@ inline constexpr char kFatalCantReopenFile[] = "Can't reopen file:";
 void report_failure(Session& session, FailureLine message);
 void report_failure(Session& session, FailureFormat message, const std::string& name);
 
+// A parameter that would write records into a table whose header record length
+// differs from the sum of its field widths: "Record length %u in the header differs
+// from %u, the sum of the field widths: %s not changed\n" (the header's length, the
+// fields', the table), and exit status 2.
+void refuse_record_writes(Session& session, const DbfTable& table);
+
 // A file named on the command line that is not there: "rorarodi: NAME: reason" on
 // standard error (the reason of the system error `error`), and exit status 2.
 void report_missing_file(Session& session, const std::string& name, int error);

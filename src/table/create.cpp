@@ -1,8 +1,10 @@
 #include "table/create.h"
 
 #include <algorithm>
+#include <cstring>
 #include <ctime>
 
+#include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/memo.h"
 
@@ -13,7 +15,11 @@ namespace {
 // A Visual FoxPro table keeps a 263-byte area after the terminator (the path of
 // its database container, empty here).
 constexpr size_t kVisualFoxProArea = 263;
+constexpr uint8_t kVisualFoxProMemoFlag = 0x02;
 constexpr uint8_t kVisualFoxProMemoMark = 0x03;
+// Field flags of the null-flags field: a system field, binary.
+constexpr uint8_t kNullFlagsFieldFlags = 0x05;
+constexpr uint8_t kNullableFieldFlag = 0x02;
 constexpr uint32_t kDefaultMemoBlockSize = 512;
 constexpr uint32_t kDbase3MemoBlockSize = 512;
 constexpr uint32_t kMinimumMemoHeader = 512;
@@ -62,7 +68,57 @@ uint32_t storage_width(const FieldDescriptor& field) {
     return field.type == 'C' ? length_word(field) : field.length;
 }
 
+// A type no other kind of table has (after normalising, so a B field is a double).
+bool visual_foxpro_only_type(const FieldDescriptor& field) {
+    return std::strchr("IYTVQWG0", field.type) != nullptr || (field.type == 'B' && field.length == 8);
+}
+
+bool is_null_flags(const FieldDescriptor& field) {
+    return field.type == '0' && equals_ignoring_case(field.name, kNullFlagsName);
+}
+
+// Variable-length fields need the null-flags field: each takes one of its bits (a
+// nullable field one more); the bits start clear, the values at full width.
+void add_null_flags(std::vector<FieldDescriptor>& fields) {
+    size_t bits = 0, variable = 0;
+    for (const FieldDescriptor& field : fields) {
+        if (is_null_flags(field)) return;
+        if (field.type == 'V' || field.type == 'Q') ++variable;
+        if (field.flags & kNullableFieldFlag) ++bits;
+    }
+    if (variable == 0) return;
+    FieldDescriptor null_flags;
+    null_flags.name = kNullFlagsName;
+    null_flags.type = '0';
+    null_flags.length = static_cast<uint8_t>(std::min<size_t>((bits + variable + 7) / 8, 0xFF));
+    null_flags.flags = kNullFlagsFieldFlags;
+    fields.push_back(null_flags);
+}
+
+// The version byte a new table gets: the one kept, when it names the same kind
+// and the same memo state as the computed one.
+uint8_t version_for(uint8_t computed, const KeptHeader* kept) {
+    if (!kept || kept->version == 0) return computed;
+    const bool same_kind = kind_for_version(kept->version) == kind_for_version(computed);
+    const bool same_memo_state = (kept->version & 0x80) == (computed & 0x80);
+    return same_kind && same_memo_state ? kept->version : computed;
+}
+
 } // namespace
+
+KeptHeader kept_header_of(DbfTable& table) {
+    KeptHeader kept;
+    kept.version = table.version();
+    const uint64_t area = table.header_size + table.field_count() * table.descriptor_size + 1;
+    if (area < table.header_length()) {
+        kept.backlink.resize(table.header_length() - area);
+        if (!table.table_handle.seek(area) ||
+            table.table_handle.read(kept.backlink.data(), kept.backlink.size()) !=
+                static_cast<long long>(kept.backlink.size()))
+            kept.backlink.clear();
+    }
+    return kept;
+}
 
 HeaderDate header_date_for(int year, int month, int day) {
     int stored = year - 1900;
@@ -102,38 +158,57 @@ uint8_t new_table_version(TableKind kind, bool has_memo_fields) {
 }
 
 bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, TableKind kind,
-                       uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark) {
+                       uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark, const KeptHeader* kept) {
     const bool level7 = kind == TableKind::level7;
+    const bool visual_foxpro = kind == TableKind::visual_foxpro;
     const size_t header_base = level7 ? kLevel7HeaderSize : kStandardHeaderSize;
     const DescriptorLayout& layout = level7 ? kLevel7Descriptor : kStandardDescriptor;
-    const size_t extra_area = kind == TableKind::visual_foxpro ? kVisualFoxProArea : 0;
+    const size_t extra_area = visual_foxpro ? kVisualFoxProArea : 0;
     const uint8_t memo_version = new_table_version(kind, true);
-
-    const uint64_t header_length = fields.size() * layout.size + header_base + 1 + extra_area;
-    if (header_length > 0xFFFF) return false;
 
     // Lengths and offsets are worked out on a copy; the caller's list stays as it was.
     std::vector<FieldDescriptor> normalised = fields;
+    if (visual_foxpro) {
+        // Field flags and counters describe the table they were read from; only a
+        // table that replaces it keeps them. A null-flags field stays a system field.
+        if (!kept)
+            for (FieldDescriptor& field : normalised) {
+                field.flags = is_null_flags(field) ? kNullFlagsFieldFlags : 0;
+                field.standard_tail.fill(0);
+            }
+        add_null_flags(normalised);
+    }
+    const uint64_t header_length = normalised.size() * layout.size + header_base + 1 + extra_area;
+    if (header_length > 0xFFFF) return false;
+
     uint64_t record_length = 1;
-    bool has_memo_fields = false;
+    bool has_memo_fields = false, visual_foxpro_types = false;
     for (FieldDescriptor& field : normalised) {
         field.offset = static_cast<uint16_t>(record_length);
         if (normalise_length(field, memo_version)) has_memo_fields = true;
+        if (visual_foxpro_only_type(field)) visual_foxpro_types = true;
         record_length += storage_width(field);
         if (record_length > kMaxRecordLength) return false;
     }
 
     std::vector<uint8_t> image(static_cast<size_t>(header_length), 0);
-    image[kVersionOffset] = new_table_version(kind, has_memo_fields);
+    // Types only Visual FoxPro knows keep a Visual FoxPro table's version byte
+    // without memo fields too: under 0x03 other programs would take them for dBase III.
+    const uint8_t version = new_table_version(kind, has_memo_fields || (visual_foxpro && visual_foxpro_types));
+    image[kVersionOffset] = version_for(version, kept);
     stamp_header_date(image.data());
     write_le32(image.data() + kRecordCountOffset, 0);
     write_le16(image.data() + kHeaderLengthOffset, static_cast<uint16_t>(header_length));
     write_le16(image.data() + kRecordLengthOffset, static_cast<uint16_t>(record_length));
     image[kCodePageMarkOffset] = code_page_mark;
-    if (has_memo_fields && kind == TableKind::visual_foxpro) {
-        image[kTableFlagsOffset] = kVisualFoxProMemoMark;
+    if (has_memo_fields && visual_foxpro) {
+        // The memo flag only: no structural index is written.
+        image[kTableFlagsOffset] = kVisualFoxProMemoFlag;
         if (code_page_mark == 0) image[kCodePageMarkOffset] = kVisualFoxProMemoMark;
     }
+    if (kept && extra_area > 0)
+        std::copy_n(kept->backlink.begin(), std::min(kept->backlink.size(), extra_area),
+                    image.end() - static_cast<std::ptrdiff_t>(extra_area));
 
     uint8_t* descriptor = image.data() + header_base;
     for (const FieldDescriptor& field : normalised) {
@@ -146,6 +221,10 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
             std::copy(field.level7_tail.begin(), field.level7_tail.end(), descriptor + kLevel7TailOffset);
         } else {
             write_le16(descriptor + kStandardFieldOffset, field.offset);
+            if (visual_foxpro) {
+                descriptor[kStandardFlagsOffset] = field.flags;
+                std::copy(field.standard_tail.begin(), field.standard_tail.end(), descriptor + kStandardFlagsOffset + 1);
+            }
             descriptor[kStandardCarriedOffset] = field.carried;
         }
         descriptor += layout.size;

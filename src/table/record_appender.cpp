@@ -124,7 +124,7 @@ bool RecordAppender::finish() {
         if (table_.order_list) table_.order_list->reserve(table_.order_list->size() + written_);
         if (table_.filter.view_list) table_.filter.view_list->reserve(table_.filter.view_list->size() + written_);
         for (uint32_t i = 0; i < written_; ++i) {
-            if (table_.order_list) table_.order_list->push_back(static_cast<int32_t>(view_size_ + i));
+            if (table_.order_list) table_.order_list->push_back(view_size_ + i);
             if (table_.filter.view_list) table_.filter.view_list->push_back(first_index_ + i);
         }
     } catch (const std::bad_alloc&) {
@@ -135,7 +135,7 @@ bool RecordAppender::finish() {
     return header && !failed_;
 }
 
-bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<int32_t>& order,
+bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<uint32_t>& order,
                            uint64_t in_memory_bytes) {
     const uint32_t length = source.record_length();
     if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())
@@ -165,13 +165,13 @@ bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector
     }
 
     RecordAppender out(target);
-    for (int32_t index : order) {
-        if (index < 0 || static_cast<uint32_t>(index) >= count) return false;
+    for (uint32_t index : order) {
+        if (index >= count) return false;
         const uint8_t* record = nullptr;
         if (in_memory) {
             record = records.data() + static_cast<size_t>(index) * length;
         } else {
-            if (!seek_physical_record(source, static_cast<uint32_t>(index)) ||
+            if (!seek_physical_record(source, index) ||
                 source.table_handle.read(source.record_buffer.data(), length) != static_cast<long long>(length))
                 return false;
             record = source.record_buffer.data();

@@ -31,11 +31,32 @@ void DbfTable::set_record_length(uint32_t length) {
     write_le16(header_image.data() + kRecordLengthOffset, static_cast<uint16_t>(length));
 }
 
+namespace {
+
+// True when a header names level 7 (version 0x04 or 0x8C) and its length is exactly
+// that of level 7 descriptors with their terminator. Such a table is level 7 however
+// short the file: a new one with a single field and no records has only 117 bytes.
+// No standard header without extra bytes has such a length (32 + 32n + 1 never
+// equals 68 + 48n + 1), and the terminator must stand where that layout puts it.
+bool fits_level7_layout(FileHandle& file, const uint8_t* probe, long long probed) {
+    if (probed < static_cast<long long>(kHeaderLengthOffset + 2)) return false;
+    const uint8_t version = probe[kVersionOffset];
+    if (version != kVersionDbase4 && version != kVersionLevel7Memo) return false;
+    const size_t header_length = read_le16(probe + kHeaderLengthOffset);
+    const size_t descriptors = kLevel7HeaderSize + kLevel7DescriptorSize + 1;
+    if (header_length < descriptors || (header_length - descriptors) % kLevel7DescriptorSize != 0) return false;
+    uint8_t terminator = 0;
+    return file.seek(header_length - 1) && file.read(&terminator, 1) == 1 && terminator == kHeaderTerminator;
+}
+
+} // namespace
+
 bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
     if (!table.table_handle.seek(0)) return false;
     long long got = table.table_handle.read(probe, sizeof probe);
-    table.level7 = got == static_cast<long long>(kLayoutProbeSize) && probe[kLevel7ProbeOffset] == 0;
+    table.level7 = (got == static_cast<long long>(kLayoutProbeSize) && probe[kLevel7ProbeOffset] == 0) ||
+                   fits_level7_layout(table.table_handle, probe, got);
     table.header_size = table.level7 ? kLevel7HeaderSize : kStandardHeaderSize;
     table.descriptor_size = table.level7 ? kLevel7DescriptorSize : kStandardDescriptorSize;
     (void)table.table_handle.seek(0);  // open: the seek above succeeded
@@ -45,7 +66,7 @@ bool read_table_header(DbfTable& table) {
     got = table.table_handle.read(table.header_image.data(), table.header_size);
     uint8_t version = table.header_image[kVersionOffset];
     if (version == 0 || !is_accepted_version(version)) table.header_problems |= kDamagedVersion;
-    table.set_record_length(read_le16(table.header_image.data() + kRecordLengthOffset));
+    table.use_record_length(read_le16(table.header_image.data() + kRecordLengthOffset));
     return got == static_cast<long long>(table.header_size) &&
            table.header_length() > table.header_size + table.descriptor_size;
 }
@@ -66,6 +87,7 @@ FieldDescriptor read_descriptor(const uint8_t* d, bool level7) {
     } else {
         field.flags = d[kStandardFlagsOffset];
         field.carried = d[kStandardCarriedOffset];
+        std::copy(d + kStandardFlagsOffset + 1, d + layout.size, field.standard_tail.begin());
     }
     return field;
 }
@@ -105,13 +127,16 @@ bool read_field_descriptors(DbfTable& table) {
     const size_t bytes = static_cast<size_t>(got);
     const size_t header_length = table.header_length();
 
-    // Walk: a descriptor that begins with the terminator, the descriptor whose index
-    // times the descriptor size exceeds the header length, or the end of what was
-    // read ends the field list. A descriptor that the end of the file cuts off is
-    // not a field; the ones read whole before it are.
+    // Walk: a descriptor that begins with the terminator, one that does not end
+    // within the header length (the records begin there: a table whose terminator
+    // is some other byte must not have its records read as fields), or the end of
+    // what was read ends the field list. A descriptor that the end of the file cuts
+    // off is not a field; the ones read whole before it are.
     for (size_t i = 0; i < kMaxFieldsRead; ++i) {
         const size_t start = i * size;
-        if (start + size > bytes || area[start] == kHeaderTerminator || start > header_length) break;
+        if (start + size > bytes || area[start] == kHeaderTerminator ||
+            table.header_size + start + size > header_length)
+            break;
         table.field_table.push_back(read_descriptor(&area[start], table.level7));
     }
 
@@ -139,9 +164,11 @@ bool read_field_descriptors(DbfTable& table) {
         if (table.first_memo_field < 0 && is_memo_type(field.type, character_width(field)))
             table.first_memo_field = static_cast<int>(i);
     }
-    // A record longer than the 16-bit record length cannot be addressed.
+    // A record longer than the 16-bit record length cannot be addressed. The header
+    // keeps its own record length: records are read by the fields' widths, and
+    // record_geometry_agrees() tells whether the two may be written.
     bool fits = offset <= kMaxRecordLength;
-    table.set_record_length(static_cast<uint32_t>(fits ? offset : 0));
+    table.use_record_length(static_cast<uint32_t>(fits ? offset : 0));
 
     size_t unknown = table.field_table.size() - known;
     bool accepted = fits;
@@ -185,6 +212,14 @@ void close_table(DbfTable& table) {
     table.text_buffer.shrink_to_fit();
 }
 
+uint32_t header_record_length(const DbfTable& table) {
+    return read_le16(table.header_image.data() + kRecordLengthOffset);
+}
+
+bool record_geometry_agrees(const DbfTable& table) {
+    return table.record_length() != 0 && header_record_length(table) == table.record_length();
+}
+
 uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base) {
     return static_cast<uint64_t>(record_length) * static_cast<uint64_t>(physical_index) + base;
 }
@@ -200,7 +235,7 @@ uint32_t physical_index(const DbfTable& table, uint32_t position) {
     uint32_t k = position;
     if (table.order_list) {
         if (position >= table.order_list->size()) return kBeyond;
-        k = static_cast<uint32_t>((*table.order_list)[position]);
+        k = (*table.order_list)[position];
     }
     if (table.view_enabled && table.filter.view_list) {
         if (k >= table.filter.view_list->size()) return kBeyond;
@@ -233,7 +268,7 @@ bool read_view_record(DbfTable& table, uint32_t position) {
 
 namespace {
 bool write_record_at(DbfTable& table, uint32_t physical) {
-    if (!backup_before_write(table)) return false;
+    if (!record_geometry_agrees(table) || !backup_before_write(table)) return false;
     if (!seek_physical_record(table, physical)) return false;
     if (table.before_record_write) table.before_record_write(table);
     return table.table_handle.write(table.record_buffer.data(), table.record_length());
@@ -255,7 +290,7 @@ std::optional<uint8_t> read_mark_byte(DbfTable& table, uint32_t position) {
 }
 
 bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark) {
-    if (!backup_before_write(table)) return false;
+    if (!record_geometry_agrees(table) || !backup_before_write(table)) return false;
     if (!seek_view_record(table, position)) return false;
     if (table.before_mark_write) table.before_mark_write(table, mark);
     return table.table_handle.write(&mark, 1);

@@ -28,6 +28,9 @@ struct FieldDescriptor {
     uint16_t offset = 0;  // position within the record
     uint8_t carried = 0;  // byte 20 of a standard descriptor, written back on creation
     uint8_t flags = 0;    // byte 18 of a standard descriptor (Visual FoxPro field flags)
+    // Bytes 19..31 of a standard descriptor as read (a Visual FoxPro autoincrement
+    // field keeps its next value and step in bytes 19..23; byte 20 is `carried`).
+    std::array<uint8_t, 13> standard_tail{};
     std::array<uint8_t, 11> level7_tail{};  // bytes 37..47 of a level 7 descriptor
 };
 
@@ -141,7 +144,7 @@ struct DbfTable {
 
     // Record view.
     RecordFilter filter;
-    std::optional<std::vector<int32_t>> order_list;
+    std::optional<std::vector<uint32_t>> order_list;
     bool view_enabled = true;
     std::vector<int> order_fields;  // key fields of the order being built
 
@@ -168,7 +171,11 @@ struct DbfTable {
     void set_record_count(uint32_t count);
     uint16_t header_length() const;
     uint32_t record_length() const { return record_length_; }
+    // Sets the record length and the header image's copy of it.
     void set_record_length(uint32_t length);
+    // Sets the length records are read and written with (the sum of the field
+    // widths); the header image keeps the length it holds.
+    void use_record_length(uint32_t length) { record_length_ = length; }
     size_t field_count() const { return field_table.size(); }
 
 private:
@@ -196,6 +203,15 @@ enum class OpenResult { opened, cannot_open, invalid_header, field_error };
 
 // Closes the table file and releases the buffers; nothing when already closed.
 void close_table(DbfTable& table);
+
+// The record length the header states (it may differ from record_length(), which
+// follows the field widths).
+uint32_t header_record_length(const DbfTable& table);
+
+// True when the header's record length is the sum of the field widths: records then
+// lie where both say, and the record length, record count and end marker a write
+// puts into the header describe the file. Nothing writes records otherwise.
+bool record_geometry_agrees(const DbfTable& table);
 
 // Record length x physical index + base, in 64 bits.
 uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uint64_t base);

@@ -70,12 +70,13 @@ TEST(Boundaries, Restructure) {
     write_file(dir / "dup.txt", "A=B\n");
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/MODIFY:dup.txt"}).output, "Duplicate field name: B\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
-    // A counter whose last value fills the field exactly; binary bytes unchanged.
+    // A counter whose last value fills the field exactly; binary bytes unchanged; the
+    // Q field brings the null-flags field, every bit clear.
     write_file(dir / "inc.txt", "N N 3 INC:98\n");
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/MODIFY:inc.txt", "/S:N"}).output,
               "\r33%\r66%\r100%\r     98\n 99\n100\n");
     const std::string table = read_file(dir / "t.dbf");
-    EXPECT_EQ(table.substr(table.size() - 14), "a b " + binary + "100\x1A");
+    EXPECT_EQ(table.substr(table.size() - 15), "a b " + binary + "100" + std::string(1, '\0') + "\x1A");
 }
 
 TEST(Boundaries, ExportedValues) {

@@ -131,3 +131,28 @@ TEST(CompareCli, MemosAgainstMemosAndAgainstText) {
 }
 
 } // namespace
+
+namespace {
+
+// 2^31 + 5 records of two bytes: a header, then a hole that ftruncate makes, so the
+// table takes no room. Counts and sizes show unsigned.
+TEST(CompareCli, CountsAndSizesPastTwoGibibytes) {
+    TempDir dir;
+    TableLayout layout;
+    layout.fields = {{"C", 'C', 1}};
+    const uint64_t count = (uint64_t{1} << 31) + 5;
+    layout.header_record_count = static_cast<uint32_t>(count);
+    layout.end_marker = false;
+    write_file(dir / "big.dbf", build_table(layout));
+    const uint64_t size = 65 + 2 * count;
+    ASSERT_EQ(::truncate((dir / "big.dbf").c_str(), static_cast<off_t>(size)), 0);
+    RunResult r = run_rorarodi(dir, {"big.dbf", "/COUNT", "/NAME", "/COUNT", "/CMP:big.dbf", "/CMP", "/STRUCT"});
+    EXPECT_EQ(r.status, 0);
+    const std::string n = std::to_string(count), bytes = std::to_string(size);
+    for (const std::string& line : {n + "\n" + n + "|big.dbf\n", "File size:    " + bytes + "             | File size:    " + bytes,
+                                    "Record count: " + n + "             | Record count: " + n,
+                                    "File size\t\t:\t" + bytes + "\n", "Record count\t\t:\t" + n + "\n"})
+        EXPECT_NE(r.output.find(line), std::string::npos) << line << " in\n" << r.output;
+}
+
+} // namespace

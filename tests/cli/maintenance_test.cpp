@@ -2,6 +2,7 @@
 
 #include <ctime>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -273,6 +274,69 @@ TEST(Maintenance, AppendStopsCleanlyAtAFullDisk) {
     EXPECT_GE(file.size(), header + count * length);
     EXPECT_LE(file.size(), header + count * length + 1);
     EXPECT_EQ(file.substr(header + (count - 1) * length, length), make_record(layout, {}));
+}
+
+} // namespace
+
+namespace {
+
+// A table whose header record length (6) is one more than its field's width (5):
+// records padded by a byte, as some programs write them.
+std::string padded_table(uint16_t header_record_length, size_t record_bytes) {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 4}};
+    for (const char* name : {"bb", "aa", "bb"})
+        layout.records.push_back(make_record(layout, {name}) + std::string(record_bytes - 5, '.'));
+    layout.header_record_length = header_record_length;
+    std::string bytes = build_table(layout);
+    bytes[28] = 1;
+    return bytes;
+}
+
+TEST(Maintenance, HeaderRecordLengthThatDisagreesWithTheFields) {
+    TempDir dir;
+    const std::string padded = padded_table(6, 6);
+    // Header-only commands change their byte and the date, nothing else.
+    for (const auto& [parameter, offset, value] : {std::tuple{"/CPZERO:101", 29, '\x65'}, std::tuple{"/CDX", 28, '\0'}}) {
+        write_file(dir / "t.dbf", padded);
+        RunResult r = run_rorarodi(dir, {"t.dbf", parameter});
+        EXPECT_EQ(r.output, "");
+        EXPECT_EQ(r.status, 0);
+        std::string expected = padded;
+        expected[static_cast<size_t>(offset)] = value;
+        EXPECT_EQ(read_file(dir / "t.dbf"), stamped(expected, read_file(dir / "t.dbf"))) << parameter;
+    }
+    // Commands that would write records refuse, naming both lengths; /CHECK too when
+    // the data fits the header's length. Reading goes on as before.
+    const std::string refusal = "Record length 6 in the header differs from 5, the sum of the field widths: t.dbf not changed\n";
+    write_file(dir / "s.txt", "NAME C 6\n");
+    for (const char* parameter : {"/APPEND", "/APPEND:blank", "/DELETE:1", "/RECALL:all", "/PACK", "/ZAP", "/TRUNC:1",
+                                  "/SORT:NAME", "/UPDATE", "+t.dbf", "/ENCODE:x", "/DELDUPES", "/OEM2ANSI",
+                                  "/MODIFY:s.txt", "/CHECK"}) {
+        write_file(dir / "t.dbf", padded);
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/FIELD:NAME='x'", parameter, "/COUNT"});
+        EXPECT_EQ(r.output, refusal + "3\n") << parameter;
+        EXPECT_EQ(r.status, 2) << parameter;
+        EXPECT_EQ(read_file(dir / "t.dbf"), padded) << parameter;
+    }
+    // A table output into such a table is refused too.
+    write_file(dir / "o.dbf", padded);
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/OUT:o.dbf", "/S:NAME"}).output,
+              "Record length 6 in the header differs from 5, the sum of the field widths: o.dbf not changed\n"
+              "Can't open o.dbf\n");
+    EXPECT_EQ(read_file(dir / "o.dbf"), padded);
+
+    // Records of the fields' length under a header that states 7: /CHECK repairs the
+    // header, which then counts the records.
+    const std::string wrong = padded_table(7, 5);
+    write_file(dir / "t.dbf", wrong);
+    RunResult repaired = run_rorarodi(dir, {"t.dbf", "/CHECK", "/APPEND:blank", "/COUNT"});
+    EXPECT_EQ(repaired.output, "4\n");
+    EXPECT_EQ(repaired.status, 0);
+    std::string expected = wrong.substr(0, wrong.size() - 1) + " " + std::string(4, ' ') + "\x1A";
+    expected[4] = 4;
+    expected[10] = 5;
+    EXPECT_EQ(read_file(dir / "t.dbf"), stamped(expected, read_file(dir / "t.dbf")));
 }
 
 } // namespace

@@ -149,6 +149,38 @@ TEST(Restructure, FailedRenamesLeaveTheTableAsItWas) {
     }
 }
 
+// A Visual FoxPro table keeps its version byte, its backlink, the flags and counter
+// of a field kept as it was and its null-flags field with their values; a
+// redefined and a new field start without flags.
+TEST(Restructure, ModifyKeepsAVisualFoxProHeader) {
+    TempDir dir;
+    TableLayout vfp;
+    vfp.version = 0x32;
+    vfp.extra_header = 263;
+    vfp.fields = {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'V', 6, 0, 0x02}, {"_NullFlags", '0', 1, 0, 0x05}};
+    vfp.records = {make_record(vfp, {std::string("\x05\0\0\0", 4), "ab", "\x03"})};
+    std::string bytes = build_table(vfp);
+    bytes[32 + 19] = 6;  // the counter's next value
+    bytes[32 + 23] = 1;  // and step
+    const std::string backlink = "shop.dbc";
+    bytes.replace(32 + 3 * 32 + 1, backlink.size(), backlink);
+    write_file(dir / "t.dbf", bytes);
+    write_file(dir / "s.txt", "NAME V 8\nNEW N 3\n");
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/MODIFY:s.txt"}).output, "\r100%\r    ");
+    const std::string result = read_file(dir / "t.dbf");
+    const size_t area = 32 + 4 * 32 + 1;
+    ASSERT_EQ(result.size(), area + 263 + 1 + 4 + 8 + 1 + 3 + 1);
+    EXPECT_EQ(static_cast<uint8_t>(result[0]), 0x32);
+    EXPECT_EQ(result.substr(32 + 18, 6), std::string("\x0C\x06\0\0\0\x01", 6));  // ID kept
+    EXPECT_EQ(result.substr(64 + 16, 3), std::string("\x08\0\0", 3));            // NAME redefined
+    EXPECT_EQ(result.substr(96, 11), std::string("_NullFlags\0", 11));
+    EXPECT_EQ(result[96 + 18], '\x05');
+    EXPECT_EQ(result.substr(128, 4), std::string("NEW\0", 4));
+    EXPECT_EQ(result[128 + 18], '\0');
+    EXPECT_EQ(result.substr(area, backlink.size()), backlink);
+    EXPECT_EQ(result.substr(area + 263), std::string(" \x05\0\0\0ab      \x03   \x1A", 18));
+}
+
 TEST(Restructure, CreateEveryKind) {
     TempDir dir;
     write_file(dir / "s.txt", "NAME C 20\nBORN D 10\nNOTES M\nOK L 5\n");
@@ -187,7 +219,7 @@ TEST(Restructure, CreateEveryKind) {
         EXPECT_EQ(bytes.size(), c.header_length);
         EXPECT_TRUE(file_exists(dir / c.memo));
     }
-    EXPECT_EQ(read_file(dir / "c.dbf").substr(28, 2), "\3\3");
+    EXPECT_EQ(read_file(dir / "c.dbf").substr(28, 2), "\2\3");
 
     // Without memo fields, no memo file; without a table name, a message and status 2.
     write_file(dir / "n.txt", "ID N 5\n");

@@ -168,6 +168,15 @@ TEST(Corpus, KnownValues) {
     ASSERT_TRUE(dbase30);
     EXPECT_EQ(memo_block_size(*dbase30), 64u);
 
+    // A terminator of 0x0A after two descriptors: the records after it are records.
+    auto rooms = open_corpus("perl-xbase/rooms.dbf");
+    ASSERT_TRUE(rooms);
+    EXPECT_EQ(rooms->field_count(), 2u);
+    EXPECT_EQ(view_record_count(*rooms), 42u);
+    ASSERT_TRUE(read_view_record(*rooms, 40));
+    EXPECT_EQ(text(*rooms, "ROOMNAME", 0, 1), "BAY 7");
+    EXPECT_EQ(text(*rooms, "FACILITY", 0, 1), "Main");
+
     // Memo fields without their memo file read nothing.
     auto missing = open_corpus("ruby-dbf/dbase_83_missing_memo.dbf");
     ASSERT_TRUE(missing);

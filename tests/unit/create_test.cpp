@@ -92,7 +92,7 @@ TEST(CreateTable, EveryKind) {
         {TableKind::dbase3, 0x83, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbt"},
         {TableKind::foxpro, 0xF5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.fpt"},
         {TableKind::dbase4, 0x8B, {8, 1, 4, 14, 10, 8, 10, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 10 + 14, 0, 0, 0, "t.dbt"},
-        {TableKind::visual_foxpro, 0x30, {8, 1, 4, 8, 4, 8, 8, 8}, 1 + 5 + 8 + 1 + 4 + 8 + 4 + 8 + 8 + 8, 263, 3, 3, "t.fpt"},
+        {TableKind::visual_foxpro, 0x30, {8, 1, 4, 8, 4, 8, 8, 8}, 1 + 5 + 8 + 1 + 4 + 8 + 4 + 8 + 8 + 8, 263, 2, 3, "t.fpt"},
         {TableKind::smt, 0xE5, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.smt"},
         {static_cast<TableKind>(9), 0x03, {8, 1, 4, 14, 10, 8, 8, 14}, 1 + 5 + 8 + 1 + 4 + 14 + 10 + 8 + 8 + 14, 0, 0, 0, "t.dbv"},
     };
@@ -147,6 +147,40 @@ TEST(CreateTable, Level7ByteForByte) {
     // Without memo fields a level 7 table has version 4.
     ASSERT_TRUE(create_table_file(dir / "n.dbf", {fields[1]}, TableKind::level7, 0, true));
     EXPECT_EQ(read_file(dir / "n.dbf")[0], '\x04');
+}
+
+// Visual FoxPro: the version byte follows the types, byte 28 holds the memo flag
+// alone, and V and Q fields bring the null-flags field, every bit clear.
+TEST(CreateTable, VisualFoxProVersionFlagsAndNullFlags) {
+    const struct {
+        std::vector<FieldDescriptor> fields;
+        uint8_t version, flags;
+        size_t null_flags_bytes;  // 0: no null-flags field
+    } cases[] = {
+        {{field("N", 'N', 5), field("D", 'D', 8)}, 0x03, 0, 0},
+        {{field("N", 'N', 5), field("M", 'M', 4)}, 0x30, 2, 0},
+        {{field("N", 'N', 5), field("I", 'I', 4)}, 0x30, 0, 0},
+        {{field("B", 'B', 8, 2)}, 0x30, 0, 0},
+        {{field("T", 'T', 8), field("M", 'M', 4)}, 0x30, 2, 0},
+        {{field("V", 'V', 10), field("Q", 'Q', 4)}, 0x30, 0, 1},
+        {std::vector<FieldDescriptor>(9, field("V", 'V', 3)), 0x30, 0, 2},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        ASSERT_TRUE(create_table_file(dir / "t.dbf", c.fields, TableKind::visual_foxpro, 64, false));
+        const std::string bytes = read_file(dir / "t.dbf");
+        SCOPED_TRACE(c.fields.front().name + std::to_string(c.fields.size()));
+        EXPECT_EQ(static_cast<uint8_t>(bytes[0]), c.version);
+        EXPECT_EQ(static_cast<uint8_t>(bytes[28]), c.flags);
+        const size_t count = c.fields.size() + (c.null_flags_bytes ? 1 : 0);
+        ASSERT_EQ(bytes.size(), 32 * count + 33 + 263);
+        if (c.null_flags_bytes == 0) continue;
+        const std::string last = bytes.substr(32 * count, 32);
+        EXPECT_EQ(last.substr(0, 11), std::string("_NullFlags") + zeros(1));
+        EXPECT_EQ(last[11], '0');
+        EXPECT_EQ(static_cast<size_t>(last[16]), c.null_flags_bytes);
+        EXPECT_EQ(last[18], '\x05');
+    }
 }
 
 TEST(CreateTable, RefusesWhatTheHeaderCannotHold) {

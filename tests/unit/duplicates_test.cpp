@@ -49,7 +49,7 @@ TEST(Duplicates, HashedSearchAgreesWithPairwiseSearch) {
     std::vector<uint32_t> view;
     for (uint32_t i = 0; i < layout.records.size(); ++i)
         if (random() % 3) view.push_back(i);
-    std::vector<int32_t> order(view.size());
+    std::vector<uint32_t> order(view.size());
     std::iota(order.begin(), order.end(), 0);
     std::shuffle(order.begin(), order.end(), random);
     for (int setup = 0; setup < 3; ++setup) {

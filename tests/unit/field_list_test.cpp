@@ -27,7 +27,7 @@ std::string double_bytes(double value) {
 
 // The order as the key comparison defines it: every key built through the text
 // form, case-folded, ended by the position as "%10d", and compared with strncmp.
-std::vector<int32_t> reference_order(DbfTable& table) {
+std::vector<uint32_t> reference_order(DbfTable& table) {
     std::vector<size_t> widths = sort_key_widths(table), longest = widths;
     auto keys_with = [&](const std::vector<size_t>& w) {
         std::vector<std::string> keys;
@@ -43,7 +43,7 @@ std::vector<int32_t> reference_order(DbfTable& table) {
     };
     std::vector<std::string> keys = keys_with(widths);
     if (longest != widths) keys = keys_with(longest);
-    std::vector<int32_t> order(keys.size());
+    std::vector<uint32_t> order(keys.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
         const std::string& ka = keys[static_cast<size_t>(a)];
@@ -114,7 +114,7 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
                 table.filter.view_list = view;
             }
             ASSERT_TRUE(order_table(table, fields));
-            const std::vector<int32_t> built = *table.order_list;
+            const std::vector<uint32_t> built = *table.order_list;
             table.order_list.reset();
             ASSERT_EQ(built, reference_order(table)) << fields << " desc " << table.options.descending << " case "
                                                      << table.options.case_insensitive << " trim " << static_cast<int>(table.options.trim_mode);

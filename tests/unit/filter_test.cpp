@@ -219,7 +219,7 @@ TEST(ApplyFilter, ComparisonsAndJoiners) {
 
 TEST(ApplyFilter, FiltersNarrowJoinAndDropTheOrder) {
     OpenedTable t(people_table());
-    t.table.order_list = std::vector<int32_t>{4, 3, 2, 1, 0};
+    t.table.order_list = std::vector<uint32_t>{4, 3, 2, 1, 0};
     apply_filter(t.table, std::string("CITY=Paris|CITY=Rome"));
     EXPECT_FALSE(t.table.order_list);
     EXPECT_EQ(view_of(t.table), (View{0, 1, 2, 4}));

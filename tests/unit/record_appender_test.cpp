@@ -16,7 +16,7 @@ TEST(RecordAppender, CopyInOrderFromMemoryOrRecordByRecord) {
     layout.fields = {{"N", 'C', 3}};
     for (int i = 0; i < 50; ++i) layout.records.push_back(make_record(layout, {std::to_string(i)}, i % 7 == 0));
     write_file(dir / "s.dbf", build_table(layout));
-    const std::vector<int32_t> order = {49, 0, 7, 7, 3};
+    const std::vector<uint32_t> order = {49, 0, 7, 7, 3};
     for (uint64_t memory : {kCopyInMemoryBytes, uint64_t{0}}) {
         TableLayout empty = layout;
         empty.records.clear();
@@ -43,7 +43,7 @@ TEST(RecordAppender, ViewAndOrderTakeTheNewRecordsAtTheirEnd) {
     DbfTable table;
     ASSERT_EQ(open_table(table, dir / "t.dbf", false), OpenResult::opened);
     table.filter.view_list = std::vector<uint32_t>{0, 2};
-    table.order_list = std::vector<int32_t>{1, 0};
+    table.order_list = std::vector<uint32_t>{1, 0};
     {
         RecordAppender out(table);
         for (const char* value : {"d", "e"}) {
@@ -54,7 +54,7 @@ TEST(RecordAppender, ViewAndOrderTakeTheNewRecordsAtTheirEnd) {
     }
     EXPECT_EQ(table.record_count(), 5u);
     EXPECT_EQ(*table.filter.view_list, (std::vector<uint32_t>{0, 2, 3, 4}));
-    EXPECT_EQ(*table.order_list, (std::vector<int32_t>{1, 0, 2, 3}));
+    EXPECT_EQ(*table.order_list, (std::vector<uint32_t>{1, 0, 2, 3}));
     ASSERT_TRUE(read_view_record(table, 3));
     EXPECT_EQ(table.record_buffer[1], 'e');
 }

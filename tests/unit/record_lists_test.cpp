@@ -123,17 +123,17 @@ std::string level7_double_bytes(double value) {
 }
 
 // The order that /ORDER builds over a one-field table holding `values`.
-std::vector<int32_t> order_of(const testing_support::FieldLayout& field, const std::vector<std::string>& values, bool descending) {
+std::vector<uint32_t> order_of(const testing_support::FieldLayout& field, const std::vector<std::string>& values, bool descending) {
     TableLayout layout;
     layout.fields = {field};
     for (const std::string& value : values) layout.records.push_back(make_record(layout, {value}));
     OpenedTable t(layout);
     t.table.options.descending = descending;
     EXPECT_TRUE(order_table(t.table, field.name));
-    return t.table.order_list.value_or(std::vector<int32_t>{});
+    return t.table.order_list.value_or(std::vector<uint32_t>{});
 }
 
-std::vector<int32_t> reversed(std::vector<int32_t> order) {
+std::vector<uint32_t> reversed(std::vector<uint32_t> order) {
     std::reverse(order.begin(), order.end());
     return order;
 }
@@ -143,7 +143,7 @@ TEST(OrderTable, IntegersOrderByTheirWholeValue) {
     std::vector<std::string> values;
     for (int32_t v : {-1000000000, -999999999, INT_MIN, 5, INT_MAX, -2147483647, 0, -1000000001})
         values.push_back(le32(static_cast<uint32_t>(v)));
-    const std::vector<int32_t> ascending = {2, 5, 7, 0, 1, 6, 3, 4};
+    const std::vector<uint32_t> ascending = {2, 5, 7, 0, 1, 6, 3, 4};
     for (char type : {'I', '+'}) {
         EXPECT_EQ(order_of({"N", type, 4}, values, false), ascending) << type;
         EXPECT_EQ(order_of({"N", type, 4}, values, true), reversed(ascending)) << type;
@@ -153,13 +153,13 @@ TEST(OrderTable, IntegersOrderByTheirWholeValue) {
 TEST(OrderTable, DoublesWiderThanTheirColumnOrderByTheirWholeValue) {
     std::vector<std::string> values;
     for (double v : {1e30, 5e25, -1e30, -5e25, 3.5, 0.0, 1e19, 12345678901234567.0}) values.push_back(double_bytes(v));
-    const std::vector<int32_t> ascending = {2, 3, 5, 4, 7, 6, 1, 0};
+    const std::vector<uint32_t> ascending = {2, 3, 5, 4, 7, 6, 1, 0};
     EXPECT_EQ(order_of({"D", 'B', 8, 2}, values, false), ascending);
     EXPECT_EQ(order_of({"D", 'B', 8, 2}, values, true), reversed(ascending));
 
     values.clear();
     for (double v : {1e12, -1e12, 5e11, 1.5, -2.25, 0.0}) values.push_back(level7_double_bytes(v));
-    EXPECT_EQ(order_of({"D", 'O', 8}, values, false), (std::vector<int32_t>{1, 4, 5, 3, 2, 0}));
+    EXPECT_EQ(order_of({"D", 'O', 8}, values, false), (std::vector<uint32_t>{1, 4, 5, 3, 2, 0}));
 }
 
 TEST(OrderTable, CharacterFieldsKeyByAllTheirStoredBytes) {
@@ -170,7 +170,7 @@ TEST(OrderTable, CharacterFieldsKeyByAllTheirStoredBytes) {
                                     std::string("ab   "), std::string("  b\0a", 5)})
         layout.records.push_back(" " + value);
     // A left trim drops the leading spaces of "  b a", so that it keys as "b a".
-    const std::vector<int32_t> untrimmed = {4, 3, 1, 0, 2}, left_trimmed = {3, 1, 0, 2, 4};
+    const std::vector<uint32_t> untrimmed = {4, 3, 1, 0, 2}, left_trimmed = {3, 1, 0, 2, 4};
     for (int trim = 0; trim <= 3; ++trim) {
         OpenedTable t(layout);
         t.table.options.trim_mode = static_cast<TrimMode>(trim);

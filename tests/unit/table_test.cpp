@@ -165,33 +165,23 @@ TEST(TableHeader, DescriptorWalkStaysInsideHeaderAndLimit) {
     EXPECT_TRUE(o.header_ok);
     EXPECT_LE(o.table.field_count(), 2047u);
 
-    // The walk stops at the descriptor whose index times the descriptor size exceeds
-    // the header length, not at the first one reaching past it: a header length of 90
-    // with three descriptors and the terminator at 128 gives three fields; one of 65
-    // gives two (index 2 starts at 64, the terminator).
-    TableLayout three;
-    three.fields = {{"A", 'C', 2}, {"B", 'C', 2}, {"C", 'N', 3}};
-    three.header_length = 90;
-    Opened h;
-    open_bytes(dir, build_table(three), h, "three.dbf");
-    ASSERT_TRUE(h.fields_ok);
-    EXPECT_EQ(h.table.field_count(), 3u);
-    EXPECT_EQ(h.table.record_length(), 8u);
-    TableLayout two;
-    two.fields = {{"A", 'C', 2}, {"B", 'C', 2}};
-    two.header_length = 65;
-    Opened t;
-    open_bytes(dir, build_table(two), t, "two.dbf");
-    ASSERT_TRUE(t.fields_ok);
-    EXPECT_EQ(t.table.field_count(), 2u);
-    // Index 3 starts at 96, past a header length of 95: the walk ends before it.
-    three.header_length = 95;
-    std::string no_terminator = build_table(three);
-    no_terminator[32 + 3 * 32] = 'X';
-    Opened n;
-    open_bytes(dir, no_terminator, n, "n.dbf");
-    ASSERT_TRUE(n.fields_ok);
-    EXPECT_EQ(n.table.field_count(), 3u);
+    // A descriptor is a field only when it ends within the header length: records
+    // begin there, whatever byte stands where the terminator belongs.
+    const struct {
+        size_t header_length;
+        size_t fields;
+    } lengths[] = {{129, 3}, {128, 3}, {127, 2}, {96, 2}, {95, 1}, {65, 1}};
+    for (const auto& c : lengths) {
+        TableLayout three;
+        three.fields = {{"A", 'C', 2}, {"B", 'C', 2}, {"C", 'N', 3}};
+        three.header_length = c.header_length;
+        std::string bytes = build_table(three);
+        bytes[32 + 3 * 32] = 'X';
+        Opened h;
+        open_bytes(dir, bytes, h, "three.dbf");
+        ASSERT_TRUE(h.fields_ok) << c.header_length;
+        EXPECT_EQ(h.table.field_count(), c.fields) << c.header_length;
+    }
 
     // No terminator, a header length that ends after the last descriptor, and a file
     // that ends inside the next descriptor's room: the table opens with its one field.
@@ -250,13 +240,27 @@ TEST(TableHeader, Level7Layout) {
     EXPECT_EQ(o.table.field_table[0].name, "A_LONG_FIELD_NAME");
     EXPECT_EQ(o.table.field_table[1].offset, 21);
 
-    // Shorter than 128 bytes: read in the standard layout.
-    TableLayout small = layout;
-    small.fields = {{"A", 'C', 1}};
-    small.records.clear();
-    Opened s;
-    open_bytes(dir, build_table(small), s, "s.dbf");
-    EXPECT_FALSE(s.table.level7);
+    // One field and no records: 117 bytes, level 7 by its version byte and header
+    // length; the same bytes under a version that does not name level 7, or with a
+    // header length one descriptor cannot fill, are read in the standard layout.
+    const struct {
+        uint8_t version;
+        int header_length_change;
+        bool level7;
+    } small_cases[] = {{0x04, 0, true}, {0x8C, 0, true}, {0x03, 0, false}, {0x04, 1, false}};
+    for (const auto& c : small_cases) {
+        TableLayout small = layout;
+        small.version = c.version;
+        small.fields = {{"A", 'C', 1}};
+        small.records.clear();
+        std::string bytes = build_table(small);
+        ASSERT_LT(bytes.size(), 128u);
+        bytes[8] = static_cast<char>(bytes[8] + c.header_length_change);
+        Opened s;
+        open_bytes(dir, bytes, s, "s.dbf");
+        EXPECT_EQ(s.table.level7, c.level7) << int{c.version};
+        if (c.level7) EXPECT_EQ(s.table.record_length(), 2u);
+    }
 }
 
 TEST(RecordAccess, PositionMappingThroughOrderAndView) {
@@ -265,7 +269,7 @@ TEST(RecordAccess, PositionMappingThroughOrderAndView) {
     open_bytes(dir, build_table(numbered_table(100)), o);
     ASSERT_TRUE(o.fields_ok);
     DbfTable& t = o.table;
-    std::vector<int32_t> reverse(100);
+    std::vector<uint32_t> reverse(100);
     for (int i = 0; i < 100; ++i) reverse[i] = 99 - i;
     t.order_list = reverse;
     ASSERT_TRUE(read_view_record(t, 0));

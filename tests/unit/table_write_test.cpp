@@ -41,7 +41,7 @@ TEST(RecordRewriter, BehavesAsSingleRecordReadsAndWrites) {
     OpenedTable opened(numbered(8));
     DbfTable& table = opened.table;
     table.filter.view_list = std::vector<uint32_t>{1, 2, 3, 4, 5, 6, 7};
-    table.order_list = std::vector<int32_t>{6, 5, 4, 3, 2, 1, 0};
+    table.order_list = std::vector<uint32_t>{6, 5, 4, 3, 2, 1, 0};
     {
         RecordRewriter records(table);
         for (uint32_t position : {0u, 1u, 1u, 6u}) {
@@ -93,12 +93,12 @@ TEST(TableWrite, AppendGrowsListsAndCopiesCarryTheSameValues) {
     OpenedTable opened(layout, true);
     DbfTable& table = opened.table;
     table.filter.view_list = std::vector<uint32_t>{0, 2};
-    table.order_list = std::vector<int32_t>{1, 0};
+    table.order_list = std::vector<uint32_t>{1, 0};
     table.before_record_write = flip;
     EXPECT_EQ(append_records(table, 3), 3u);
     EXPECT_TRUE(append_record(table, false));
     EXPECT_EQ(*table.filter.view_list, (std::vector<uint32_t>{0, 2, 4, 5, 6, 7}));
-    EXPECT_EQ(*table.order_list, (std::vector<int32_t>{1, 0, 2, 3, 4, 5}));
+    EXPECT_EQ(*table.order_list, (std::vector<uint32_t>{1, 0, 2, 3, 4, 5}));
     EXPECT_EQ(table.record_count(), 8u);
     std::string file = read_file(opened.dir / "t.dbf");
     const std::string copy = flipped(layout.records[0]);
