@@ -1,6 +1,7 @@
 #include "table/table.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -326,11 +327,19 @@ bool backup_before_write(DbfTable& table) {
     if (!table.table_handle.is_writable()) return false;
     // A table named like its own backup (extension ".bak") cannot have one: copying
     // would replace the table by itself.
-    if (names_open_file(table.backup_file_name, table.table_handle)) return false;
+    if (names_open_file(table.backup_file_name, table.table_handle)) {
+        table.backup_failure = "it is the table itself";
+        return false;
+    }
     std::remove(table.backup_file_name.c_str());
     FileHandle backup = create_file(table.backup_file_name);
-    if (!backup) return false;
+    if (!backup) {
+        table.backup_failure = std::strerror(errno);
+        return false;
+    }
+    errno = 0;
     if (!copy_table_file(table.table_handle, backup)) {
+        table.backup_failure = errno != 0 ? std::strerror(errno) : "the copy failed";
         // A partial copy is no backup: it goes, and the write it protects waits.
         backup.close();
         std::remove(table.backup_file_name.c_str());
