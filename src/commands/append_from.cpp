@@ -63,9 +63,10 @@ std::vector<int> match_fields(const DbfTable& target, const DbfTable& source) {
 }
 
 // Appends every record of the table file `name` (deleted ones included) to
-// `target`, each field taken from the source field of the same name as a text and
-// a number. Nothing happens when the source cannot be opened as a table or the
-// target cannot be written. False when a record could not be appended (a full disk).
+// `target`, each field taken from the source field of the same name: its bytes
+// when both have the same shape, otherwise as a text and a number. Nothing
+// happens when the source cannot be opened as a table or the target cannot be
+// written. False when a record could not be appended (a full disk).
 bool append_from_table(DbfTable& target, const std::string& name) {
     if (!table_writable(target) || target.record_buffer.empty()) return true;
     DbfTable source;
@@ -97,12 +98,13 @@ bool append_from_table(DbfTable& target, const std::string& name) {
             if (s < 0 || transfer_field_directly(transfers[t], source, s, target, field)) continue;
             double number = 0;
             const bool memo_source = field_is_memo(source, s);
+            const bool numeric_source = field_is_numeric(source, s);
             if (memo_source) {
                 // The whole memo, zero bytes included; a reference that leads
                 // nowhere gives the empty memo.
                 text = read_memo_bytes(source, s).value_or(std::string());
                 number = static_cast<double>(text.size());
-            } else if (field_is_numeric(source, s)) {
+            } else if (numeric_source) {
                 number = field_number(source, s);
                 text = field_text(source, s);
                 trim_spaces(text);
@@ -112,8 +114,11 @@ bool append_from_table(DbfTable& target, const std::string& name) {
             }
             // A memo target stores that many bytes of the text: only a memo's own
             // length may say how many, any other text is stored up to its end.
-            if (field_is_memo(target, field) && !memo_source) number = 0;
-            set_field(target, field, text, number);
+            if (field_is_memo(target, field)) {
+                set_field(target, field, text, memo_source ? number : 0);
+            } else {
+                store_copied_value(target, field, text, number, numeric_source);
+            }
         }
         if (!out.append()) break;
     }

@@ -1,6 +1,7 @@
 #include "commands/maintenance.h"
 
 #include <cstdio>
+#include <limits>
 #include <optional>
 
 #include "commands/update.h"
@@ -25,6 +26,23 @@ bool would_replace_open_table(DbfTable& table, const std::string& file_name, Tab
     const std::string new_memo = make_memo_file_name(file_name, kind);
     FileHandle memo = open_file_read_only(memo_file_path(table));
     return names_open_file(new_memo, table.table_handle) || names_open_file(new_memo, memo);
+}
+
+// A record count given as a whole number (blanks around it, an optional '+')
+// that the header's 32-bit count can hold; nothing for anything else.
+std::optional<uint32_t> record_count_argument(std::string_view text) {
+    const size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) return std::nullopt;
+    text = text.substr(first, text.find_last_not_of(' ') - first + 1);
+    if (text[0] == '+') text.remove_prefix(1);
+    uint64_t value = 0;
+    if (text.empty()) return std::nullopt;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+        if (value > std::numeric_limits<uint32_t>::max()) return std::nullopt;
+    }
+    return static_cast<uint32_t>(value);
 }
 
 } // namespace
@@ -53,12 +71,12 @@ void handle_trunc(Session& session, const std::string& argument) {
     trace_enter(session, "Trunc");
     if (argument.empty()) {
         report_failure(session, kParameterRequiredForTrunc);
-    } else if (std::optional<int32_t> count = read_leading_int32(argument.c_str()); !count || *count < 0) {
-        // A negative count would name an end far beyond the file; a text that is no
-        // number would zap the table.
+    } else if (std::optional<uint32_t> count = record_count_argument(argument); !count) {
+        // A text that is no number would zap the table, and a count the header
+        // cannot hold would be cut to another.
         report_failure(session, kInvalidTruncParameter);
     } else {
-        if (!truncate_records(session.table(), static_cast<uint32_t>(*count))) mark_failed(session);
+        if (!truncate_records(session.table(), *count)) mark_failed(session);
     }
     trace_leave(session, "Trunc");
 }

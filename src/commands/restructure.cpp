@@ -26,6 +26,7 @@
 #include "table/cipher.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
+#include "table/field_copy.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"
@@ -371,7 +372,6 @@ struct CopyPlan {
     std::vector<int> target;        // per current field: the new field of its name, or -1
     std::vector<bool> byte_copy;    // per current field: copied byte for byte
     std::vector<bool> compact_date; // per current field: formatted as yyyymmddhhmmss
-    std::vector<bool> same_number;  // per current field: a number field of the same length and decimals
     std::vector<ComputedField> computed;
 };
 
@@ -429,23 +429,8 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
             if (same_name(target.field_table[static_cast<size_t>(t)].name, source_names[s])) found = t;
         plan.target.push_back(found);
         const int si = static_cast<int>(s);
-        bool bytes = false;
-        if (found >= 0 && !field_is_memo(current, si)) {
-            const FieldDescriptor& destination = target.field_table[static_cast<size_t>(found)];
-            // Types whose text form does not carry the whole value travel as bytes
-            // when the field keeps its type and width.
-            bytes = destination.type == source.type && field_width(target, found) == field_width(current, si) &&
-                    std::strchr("@TQ0", source.type) != nullptr;
-        }
-        plan.byte_copy.push_back(bytes);
-        bool same_number = false;
-        if (found >= 0) {
-            const FieldDescriptor& destination = target.field_table[static_cast<size_t>(found)];
-            auto is_number_text = [](char type) { return type == 'N' || type == 'F'; };
-            same_number = is_number_text(source.type) && is_number_text(destination.type) &&
-                          source.length == destination.length && source.decimals == destination.decimals;
-        }
-        plan.same_number.push_back(same_number);
+        // A field that keeps its type and width keeps its stored bytes.
+        plan.byte_copy.push_back(found >= 0 && same_field_shape(current, si, target, found));
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
         plan.compact_date.push_back(current.options.date_mode == DateMode::as_stored &&
@@ -492,25 +477,15 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
         }
         const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.options.date_mode);
         const size_t length = std::strlen(text);
-        if (plan.same_number[s]) {
-            // A number field of the same layout stores exactly its own text form (the
-            // same format of the same value), or nothing when that is too long.
-            const FieldDescriptor& to = target.field_table[static_cast<size_t>(t)];
-            if (length == to.length) {
-                std::memcpy(target.record_buffer.data() + to.offset, text, length);
-                continue;
-            }
-            if (length > to.length) continue;
-        }
-        // Only a target that stores numbers needs the number.
-        const bool wants_number = field_is_numeric(target, t);
-        if (field_is_numeric(current, si)) {
-            const double number = wants_number ? field_number(current, si) : 0;
-            if (!wants_number)
-                while (*text == ' ') ++text;
-            stored &= store_value(target, t, text, std::strlen(text), number);
+        if (field_is_memo(target, t)) {
+            const size_t skipped = field_is_numeric(current, si) ? std::strspn(text, " ") : 0;
+            stored &= store_value(target, t, text + skipped, length - skipped, 0);
+        } else if (field_is_numeric(current, si)) {
+            // A number field's own number, or the text of a character field (the
+            // number keeps its integer digits there).
+            store_copied_value(target, t, text, field_number(current, si), true);
         } else {
-            stored &= store_value(target, t, text, length, wants_number ? leading_number(text) : 0);
+            store_copied_value(target, t, text, field_is_numeric(target, t) ? leading_number(text) : 0, false);
         }
     }
     return stored;

@@ -1,5 +1,6 @@
 #include "commands/update.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -8,6 +9,7 @@
 #include "session/messages.h"
 #include "session/session.h"
 #include "table/field_text.h"
+#include "table/memo.h"
 #include "table/record_rewriter.h"
 #include "table/table_write.h"
 #include "table/text_convert.h"
@@ -20,11 +22,28 @@ namespace {
 struct AssignmentWork {
     std::string value;
     std::string scratch;
+    std::string saved;         // the assigned field's bytes before it was blanked
+    bool memo_failed = false;  // a memo could not be written; its field kept its reference
 };
 
 // Table text for a message.
 std::string shown(const AssignmentList& list, const std::string& text) {
     return list.messages_utf8 ? list.messages_utf8->to_utf8(text) : text;
+}
+
+// Stores a text into a non-numeric field (blanked beforehand, its former bytes in
+// work.saved). A memo that cannot be written leaves the field's old reference:
+// the memo it names stays readable.
+void store_text(DbfTable& table, int field, AssignmentWork& work) {
+    const std::string_view text(work.value.c_str());
+    if (!field_is_memo(table, field) || text.empty()) {
+        set_field(table, field, text, 0);
+        return;
+    }
+    if (write_memo_text(table, field, text)) return;
+    const size_t offset = table.field_table[static_cast<size_t>(field)].offset;
+    std::copy(work.saved.begin(), work.saved.end(), table.record_buffer.begin() + static_cast<std::ptrdiff_t>(offset));
+    work.memo_failed = true;
 }
 
 bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
@@ -37,6 +56,7 @@ bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, A
         }
         bool numeric = false;
         substitute_planned(table, assignment.value, work.value, numeric);
+        work.saved = field_stored_bytes(table, assignment.field);  // kept for a memo that fails
         blank_field(table, assignment.field);
         if (field_is_numeric(table, assignment.field)) {
             bool ok = true;
@@ -49,7 +69,7 @@ bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, A
             }
         } else {
             apply_string_functions(work.value, table, work.scratch);
-            set_field(table, assignment.field, work.value.c_str(), 0);
+            store_text(table, assignment.field, work);
         }
     }
     return all;
@@ -125,6 +145,10 @@ void handle_update(Session& session, const std::string&) {
             if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0 && !records.write(position))
                 written = false;
         });
+        if (work.memo_failed) {
+            // The records whose memo could not be written keep their old memos.
+            report_failure(session, kCantWriteOutput, memo_file_path(table));
+        }
         if (!records.finish() || !written) mark_failed(session);
     }
     trace_leave(session, "Update");

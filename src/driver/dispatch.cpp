@@ -217,6 +217,15 @@ std::string matched_keyword(const std::string& text) {
 
 namespace {
 
+// A change that waited for a ".bak" copy that could not be made was not made: the
+// parameter says so, once, whatever the handler printed.
+void report_backup_failure(Session& session) {
+    if (!session.current_table || session.table().backup_failure.empty()) return;
+    DbfTable& table = session.table();
+    report_failure(session, kCantMakeBackup, table.backup_file_name + ": " + table.backup_failure);
+    table.backup_failure.clear();
+}
+
 // Keywords of the parameters that write records into the current table.
 constexpr const char* kRecordWriters[] = {"oem2ansi", "ansi2oem", "deldupes", "modify:", "delete:", "encode:", "decode:",
                                           "recall:",  "append",   "update",   "trunc:",  "sort:",   "pack",    "zap"};
@@ -240,12 +249,18 @@ void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
         if (refuses_record_writes(session, row->keyword)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
-        run_as_change(session, [&] { row->handler(session, argument); });
+        run_as_change(session, [&] {
+            row->handler(session, argument);
+            report_backup_failure(session);
+        });
         return;
     }
     if (!text.empty() && text[0] == '+') {
         if (!refuses_record_writes(session, nullptr))
-            run_as_change(session, [&] { handle_append_from(session, text.substr(1)); });
+            run_as_change(session, [&] {
+                handle_append_from(session, text.substr(1));
+                report_backup_failure(session);
+            });
         return;
     }
     report_failure(session, kUnknownFunction, text);

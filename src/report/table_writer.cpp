@@ -10,6 +10,7 @@
 #include "session/messages.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
+#include "table/field_copy.h"
 #include "table/field_text.h"
 #include "table/record_appender.h"
 
@@ -126,6 +127,11 @@ public:
         const int target = target_[index];
         if (target < 0) return;
         DbfTable& output = *output_;
+        if (same_field_shape(table, field, output, target)) {
+            // The same type and width: the value as stored, whatever its text form.
+            (void)transfer_field_directly(FieldTransfer::bytes, table, field, output, target);
+            return;
+        }
         const char* text = value_text().data();
         double number = 0;
         char printed[kPrintedNumberRoom];
@@ -160,7 +166,7 @@ public:
             });
             set_field(output, target, scratch_.c_str(), static_cast<double>(length));
         } else {
-            set_field(output, target, text, number);
+            store_copied_value(output, target, text, number, field_is_numeric(table, field));
         }
     }
 

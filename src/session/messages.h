@@ -76,6 +76,7 @@ inline constexpr FailureFormat kUnableToCreateTarget{"Unable to create the targe
 inline constexpr FailureFormat kUnableToWriteTarget{"Unable to write the target file [%s]\n"};
 inline constexpr FailureFormat kUnableToReplaceTable{"Unable to replace %s by the new table\n"};
 inline constexpr FailureFormat kCantModifyReadOnly{"Can't modify a table opened read-only: %s\n"};
+inline constexpr FailureFormat kCantMakeBackup{"Can't make the backup %s\n"};  // name: reason
 inline constexpr FailureFormat kBackupNameIsTable{"Can't keep a backup of %s: the backup name is the table's own\n"};
 
 // Fatal: printed by fail_with_name with the name after one space; exit status 1.

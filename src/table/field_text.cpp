@@ -490,6 +490,12 @@ void store_date_parts(DbfTable& table, int field, int year, int month, int day, 
     if (length < 0) return;
     if (f.type == 'T' && length != 14) return;
     size_t count = std::min<size_t>(static_cast<size_t>(length), usable_width(table, field));
+    if (f.type == 'D') {
+        // A date holds the eight date digits; a wider field has spaces after them,
+        // never the time digits.
+        count = std::min(count, kCompactDateLength);
+        std::memset(field_bytes(table, field), ' ', usable_width(table, field));
+    }
     std::memcpy(field_bytes(table, field), digits, count);
 }
 
@@ -549,6 +555,13 @@ bool store_number_text(DbfTable& table, int field, double number, unsigned lengt
     }
     std::memcpy(field_bytes(table, field), text.data(), std::min<size_t>(text.size(), length));
     return true;
+}
+
+bool store_fitted_number(DbfTable& table, int field, double number) {
+    const FieldDescriptor& f = descriptor(table, field);
+    for (int decimals = f.decimals; decimals >= 0; --decimals)
+        if (store_number_text(table, field, number, f.length, static_cast<unsigned>(decimals))) return true;
+    return false;
 }
 
 const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.options.date_mode); }

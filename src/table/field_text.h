@@ -81,5 +81,9 @@ void store_field_integer(DbfTable& table, int field, int32_t value);
 // Stores a number as right-aligned text of `length` characters with `decimals`
 // decimals into the field; false (field unchanged) when it does not fit.
 [[nodiscard]] bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals);
+// Stores a number into an N or F field with its declared decimals, or when that
+// text is too long with as many decimals as fit (rounded), down to none; false
+// (field unchanged) only when the integer digits alone do not fit.
+[[nodiscard]] bool store_fitted_number(DbfTable& table, int field, double number);
 
 } // namespace rorarodi

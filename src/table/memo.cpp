@@ -189,11 +189,26 @@ std::optional<std::string> read_smt(FileHandle& file, uint32_t block, uint32_t l
     return read_available(file, offset, length);
 }
 
-// Where a memo of `stored` bytes goes: the next free block, when it lies past the
-// header area and the memo ends within 2 GiB; 0 otherwise.
-uint64_t append_offset(uint32_t next_free, uint32_t block_size, uint64_t stored) {
-    if (block_size == 0 || next_free == 0) return 0;
-    uint64_t offset = static_cast<uint64_t>(next_free) * block_size;
+// dBase III memos end with two end markers: readers stop at the first, and some
+// read on past a single one.
+constexpr size_t kDbase3EndMarkers = 2;
+
+// The block where a new memo goes: the header's next free block, or when that lies
+// past the end of the file, the first whole block at the end of the file. Blocks
+// past the end hold no memo, so nothing is lost, and the file takes no hole.
+uint32_t append_block(const FileHandle& file, uint32_t next_free, uint32_t block_size) {
+    if (block_size == 0) return next_free;
+    const long long size = file.size();
+    const uint64_t end_block = size > 0 ? (static_cast<uint64_t>(size) + block_size - 1) / block_size : 0;
+    if (next_free > end_block && end_block > 0 && end_block <= UINT32_MAX) return static_cast<uint32_t>(end_block);
+    return next_free;
+}
+
+// Where a memo of `stored` bytes goes at `block`: when it lies past the header
+// area and the memo ends within 2 GiB; 0 otherwise.
+uint64_t append_offset(uint32_t block, uint32_t block_size, uint64_t stored) {
+    if (block_size == 0 || block == 0) return 0;
+    uint64_t offset = static_cast<uint64_t>(block) * block_size;
     if (offset < kHeaderArea || offset + stored > kMemoDataLimit) return 0;
     return offset;
 }
@@ -217,13 +232,14 @@ bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_
 uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFormat format, std::string_view data) {
     std::optional<MemoHeader> header = read_memo_header(file, format);
     if (!header) return 0;
-    const uint32_t next_free = header->next_free, block_size = header->block_size;
+    const uint32_t block_size = header->block_size;
+    const uint32_t next_free = append_block(file, header->next_free, block_size);
     std::string stored;
     uint8_t block_header[kBlockHeaderSize];
     switch (format) {
     case MemoFormat::kDbase3:
         stored.assign(data);
-        stored += static_cast<char>(kEndOfFile);
+        stored.append(kDbase3EndMarkers, static_cast<char>(kEndOfFile));
         break;
     case MemoFormat::kDbase4:
         std::memcpy(block_header, kDbase4BlockMark, sizeof kDbase4BlockMark);
@@ -635,8 +651,8 @@ bool MemoWriter::start(int field) {
     field_ = field;
     const std::optional<MemoHeader> header = file_ ? read_memo_header(file_, format_) : std::nullopt;
     if (!header) return false;
-    const uint32_t next_free = header->next_free;
     block_size_ = header->block_size;
+    const uint32_t next_free = append_block(file_, header->next_free, block_size_);
     offset_ = append_offset(next_free, block_size_, 0);
     if (offset_ == 0 || !reference_fits(table_, field, format_, next_free)) return false;
     block_ = next_free;
@@ -647,8 +663,8 @@ bool MemoWriter::start(int field) {
 bool MemoWriter::add(std::string_view data) {
     if (failed_) return false;
     if (data.empty()) return true;
-    // The memo, its block header and a dBase III end marker must end within 2 GiB.
-    const uint64_t end = offset_ + block_header_size(format_) + written_ + data.size() + 1;
+    // The memo, its block header and the dBase III end markers must end within 2 GiB.
+    const uint64_t end = offset_ + block_header_size(format_) + written_ + data.size() + kDbase3EndMarkers;
     if (end > kMemoDataLimit || !file_.seek(offset_ + block_header_size(format_) + written_) ||
         !file_.write(data.data(), data.size())) {
         failed_ = true;
@@ -666,9 +682,9 @@ bool MemoWriter::finish() {
     bool ok = true;
     switch (format_) {
     case MemoFormat::kDbase3: {
-        const uint8_t marker = kEndOfFile;
-        ok = file_.seek(offset_ + written_) && file_.write(&marker, 1);
-        stored += 1;
+        const uint8_t markers[kDbase3EndMarkers] = {kEndOfFile, kEndOfFile};
+        ok = file_.seek(offset_ + written_) && file_.write(markers, sizeof markers);
+        stored += sizeof markers;
         break;
     }
     case MemoFormat::kDbase4:

@@ -1,6 +1,7 @@
 #include "table/table.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -327,15 +328,22 @@ bool backup_before_write(DbfTable& table) {
     if (!table.table_handle.is_writable()) return false;
     // A table named like its own backup (extension ".bak") cannot have one: copying
     // would replace the table by itself.
-    if (names_open_file(table.backup_file_name, table.table_handle)) return false;
+    if (names_open_file(table.backup_file_name, table.table_handle)) {
+        table.backup_failure = "it is the table itself";
+        return false;
+    }
     // The copy is made under a temporary name and renamed over an older backup
     // when complete: the backup name holds the old backup or the whole new one.
     const std::string temporary = temporary_name_for(table.backup_file_name);
     FileHandle backup = create_new_file(temporary);
-    if (!backup) return false;
+    if (!backup) {
+        table.backup_failure = std::strerror(errno);
+        return false;
+    }
     const bool copied = copy_table_file(table.table_handle, backup);
     backup.close();
     if (!copied || !replace_file(temporary, table.backup_file_name)) {
+        table.backup_failure = change_failure() ? std::strerror(change_failure()->error) : "the copy failed";
         // A partial copy is no backup: it goes, and the write it protects waits.
         (void)remove_new_file(temporary);  // the failure that matters is noted already
         return false;

@@ -154,6 +154,9 @@ struct DbfTable {
     // Whether this table's ".bak" copy was made: the state of one open file, not
     // an option, so it is never copied.
     bool backup_done = false;
+    // Why the last ".bak" copy could not be made; empty when none failed since the
+    // driver last reported one.
+    std::string backup_failure;
 
     // Password hooks and their key state.
     TableHook after_record_read = nullptr;
@@ -245,8 +248,8 @@ void blank_record_buffer(DbfTable& table);
 // the write it precedes may go on: the option is off, or the whole table is copied
 // (now or earlier). False when the copy cannot be made (the table is not open for
 // writing or is its own backup name, the file cannot be created, a read or write
-// fails); the backup-done flag then stays off, no partial copy is left, and the
-// next write tries again.
+// fails); the backup-done flag then stays off, no partial copy is left, the
+// reason is kept in `backup_failure`, and the next write tries again.
 [[nodiscard]] bool backup_before_write(DbfTable& table);
 
 // Drops the view list and the order list.

@@ -208,17 +208,24 @@ bool write_header(DbfTable& table) {
 bool truncate_records(DbfTable& table, uint32_t count) {
     if (has_view_or_order(table) || !table_writable(table)) return false;
     if (!backup_before_write(table)) return false;
-    // Added records read as zeros: the old end marker and any partial record after
-    // the last whole one go first.
-    const bool grows = count > table.record_count();
-    const uint64_t records_end = record_offset(table, table.record_count());
-    if (grows && !table.table_handle.truncate(records_end)) return false;
-    if (!table.table_handle.truncate(record_offset(table, count))) {
-        // A file that could not grow keeps its records and gets its end marker back.
-        const uint8_t marker = kEndOfFile;
-        if (grows && table.table_handle.seek(records_end)) (void)table.table_handle.write(&marker, 1);
+    const uint32_t before = table.record_count();
+    if (count > before) {
+        if (table.record_buffer.empty()) return false;
+        // Added records are blank records, as /APPEND:blank makes them; the record
+        // buffer keeps what it holds.
+        const std::vector<uint8_t> kept = table.record_buffer;
+        blank_record_buffer(table);
+        const std::vector<uint8_t> blank = stored_record_image(table);
+        table.record_buffer = kept;
+        RecordAppender out(table);
+        for (uint32_t i = before; i < count && out.append_stored(blank.data()); ++i) {
+        }
+        if (out.finish() && out.appended() == count - before) return true;
+        // A file that could not take them all keeps only its own records.
+        (void)truncate_records(table, before);
         return false;
     }
+    if (!table.table_handle.truncate(record_offset(table, count))) return false;
     table.set_record_count(count);
     return write_header(table);
 }

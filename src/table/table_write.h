@@ -33,9 +33,9 @@ bool table_writable(const DbfTable& table);
 // written in full.
 [[nodiscard]] bool write_header(DbfTable& table);
 
-// Cuts the file after `count` records (or lengthens it with zero bytes), sets the
-// record count and rewrites the header. False, and nothing changed, under a view
-// or an order list, or when the file cannot be cut.
+// Cuts the file after `count` records (or adds blank records up to `count`), sets
+// the record count and rewrites the header. False, and nothing changed, under a
+// view or an order list, or when the file cannot be cut or take the records.
 [[nodiscard]] bool truncate_records(DbfTable& table, uint32_t count);
 
 // Removes the records marked deleted (all modes but memo_only) and rebuilds the

@@ -57,9 +57,16 @@ TEST(Maintenance, ZapTruncAndRefusals) {
     const std::string original = build_table(layout);
     write_file(dir / "t.dbf", original);
 
-    // Under a view or an order nothing is cut; a negative or non-numeric count is refused.
+    // Under a view or an order nothing is cut; a count that is no whole number the
+    // header can hold is refused.
     RunResult refused = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/FILTER:NAME=Ann", "/ZAP", "/TRUNC:1", "/CLEAR",
-                                           "/ORDER:NAME", "/PACK", "/CLEAR", "/TRUNC:-1", "/TRUNC:abc", "/TRUNC:"});
+                                           "/ORDER:NAME", "/PACK", "/CLEAR", "/TRUNC:4294967296",
+                                           "/TRUNC:99999999999999999999", "/TRUNC:1.5", "/TRUNC:2x", "/TRUNC:-1",
+                                           "/TRUNC:abc", "/TRUNC:"});
+    size_t refusals = 0;
+    for (size_t at = 0; (at = refused.output.find("Invalid trunc parameter...", at)) != std::string::npos; ++at)
+        ++refusals;
+    EXPECT_EQ(refusals, 6u);
     EXPECT_NE(refused.output.find("Enter Zap\nLeave Zap\n"), std::string::npos);
     EXPECT_NE(refused.output.find("Enter Trunc\nInvalid trunc parameter...\nLeave Trunc\n"
                                   "Processing of parameter [/TRUNC:abc]\nEnter Trunc\nInvalid trunc parameter...\n"
@@ -75,10 +82,10 @@ TEST(Maintenance, ZapTruncAndRefusals) {
     std::string after = read_file(dir / "t.dbf");
     EXPECT_EQ(after, stamped(build_table(two), after));
 
-    // Lengthening adds records of zero bytes.
+    // Lengthening adds blank records, as /APPEND:blank makes them.
     run_rorarodi(dir, {"t.dbf", "/TRUNC:4"});
-    two.records.push_back(zeros(record_length(layout)));
-    two.records.push_back(zeros(record_length(layout)));
+    two.records.push_back(make_record(layout, {}));
+    two.records.push_back(make_record(layout, {}));
     after = read_file(dir / "t.dbf");
     EXPECT_EQ(after, stamped(build_table(two), after));
 
@@ -204,11 +211,11 @@ TEST(Maintenance, BackupThatCannotBeMadeStopsEveryWrite) {
     RunResult r = run_rorarodi(dir, {"t.dbf", "/BAK", "/FIELD:PRICE=7", "/UPDATE", "/APPEND:2", "/APPEND",
                                      "/APPEND:blank", "/DELETE:1", "/RECALL:2", "/ENCODE:key", "/PACK", "/PACK:memo",
                                      "/DELDUPES", "/TRUNC:1", "/ZAP", "/COUNT"});
-    // Every parameter that would write says why it did not.
-    const std::string refused = "Can't rename t.bak: Is a directory; t.dbf is unchanged\n";
-    std::string expected;
-    for (int i = 0; i < 12; ++i) expected += refused;
-    EXPECT_EQ(r.output, expected + "5\n");
+    // Every parameter that would have changed the table says why it did not.
+    std::string refusals;
+    for (int i = 0; i < 12; ++i)
+        refusals += "Can't make the backup t.bak: Is a directory\nCan't rename t.bak: Is a directory; t.dbf is unchanged\n";
+    EXPECT_EQ(r.output, refusals + "5\n");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);

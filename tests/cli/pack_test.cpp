@@ -33,7 +33,7 @@ struct MemoFormat {
 std::vector<MemoFormat> formats() {
     auto text = [](uint32_t block, size_t) { return memo_reference_text(block); };
     return {
-        {"dBase III", 0x83, 10, "t.~bt", "t.dbt", [](auto& m, auto& b) { return build_dbase3_memo(m, b); }, 512, 1,
+        {"dBase III", 0x83, 10, "t.~bt", "t.dbt", [](auto& m, auto& b) { return build_dbase3_memo(m, b); }, 512, 2,
          text, std::string(10, ' ')},
         {"dBase IV", 0x8B, 10, "t.~bt", "t.dbt", [](auto& m, auto& b) { return build_dbase4_memo(m, b, 64); }, 64, 8,
          text, std::string(10, ' ')},

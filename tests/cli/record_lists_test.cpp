@@ -49,12 +49,13 @@ TEST(RecordLists, DeleteAndRecallOnPositions) {
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(recall.output, "");
 
-    // A backup that cannot be made leaves the table as it was, and says why.
+    // A backup that cannot be made leaves the table as it was, and each parameter says so.
     std::remove((dir / "t.bak").c_str());
     ASSERT_EQ(::mkdir((dir / "t.bak").c_str(), 0755), 0);
     write_file(dir / "t.bak/keep", "x");
     RunResult unsaved = run_rorarodi(dir, {"t.dbf", "/BAK", "/DELETE:1-3", "/DELETE:all"});
-    const std::string refused = "Can't rename t.bak: Is a directory; t.dbf is unchanged\n";
+    const std::string refused =
+        "Can't make the backup t.bak: Is a directory\nCan't rename t.bak: Is a directory; t.dbf is unchanged\n";
     EXPECT_EQ(unsaved.output, refused + refused);
     EXPECT_EQ(unsaved.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), original);

@@ -55,7 +55,7 @@ TEST(Restructure, ModifyChangesDropsRenamesInsertsAndComputes) {
                        {"ITEMCODE", 'C', 5}, {"ID", 'N', 6},    {"TOTAL", 'N', 12, 2}, {"SHORT", 'C', 10}};
     expected.records = {make_record(expected, {"Anna", "", "12.50", "3", "A1", "100", "37.50", "Anna"}),
                         make_record(expected, {"  Boris", "", "1.00", "10", "B2", "101", "10.00", "Boris"}, true),
-                        make_record(expected, {"Ivan", "", "0.00", "0", "C3", "102", "0.00", "Ivan"})};
+                        make_record(expected, {"Ivan", "", "0.00", "", "C3", "102", "0.00", "Ivan"})};
     const std::string first = read_file(dir / "t.dbf");
     EXPECT_EQ(first, build_table(expected));
     EXPECT_EQ(read_file(dir / "t.bak"), original);
@@ -73,7 +73,7 @@ TEST(Restructure, ModifyChangesDropsRenamesInsertsAndComputes) {
     second.fields = {{"NAME", 'C', 30}, {"PRICE", 'N', 12, 2}, {"QTY", 'N', 3}, {"ITEMCODE", 'C', 5}, {"ID", 'N', 6},
                      {"TOTAL", 'N', 12, 2}, {"SHORT", 'C', 10}, {"TAG", 'C', 4}, {"BAD", 'N', 5}};
     second.records = {make_record(second, {"Anna", "12.50", "3", "A1", "100", "37.50", "ANNA", "7"}),
-                      make_record(second, {"Ivan", "0.00", "0", "C3", "102", "0.00", "IVAN", "8"})};
+                      make_record(second, {"Ivan", "0.00", "", "C3", "102", "0.00", "IVAN", "8"})};
     EXPECT_EQ(read_file(dir / "t.dbf"), build_table(second));
 }
 

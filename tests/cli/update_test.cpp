@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 #include "cli_test_util.h"
@@ -77,8 +79,27 @@ TEST(Update, MemoFieldsAndBackup) {
     EXPECT_EQ(read_file(dir / "t.bak"), original);
     layout.records = {" ann " + memo_reference_text(1), " bob " + memo_reference_text(2)};
     EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
-    EXPECT_EQ(read_file(dir / "t.dbt"),
-              le32(3) + std::string(508, '\0') + "ann !\x1A" + std::string(506, '\0') + "bob !\x1A");
+    // Each memo ends with two end markers.
+    std::string memo = le32(3) + std::string(508, '\0') + "ann !\x1A\x1A" + std::string(505, '\0') + "bob !\x1A\x1A";
+    EXPECT_EQ(read_file(dir / "t.dbt"), memo);
+
+    // A next free block past the end of the memo file: new memos go at its end.
+    memo.replace(0, 4, le32(0x01000000));
+    write_file(dir / "t.dbt", memo);
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/FIELD:NOTE='new'", "/RANGE:2", "/UPDATE"}).status, 0);
+    memo.replace(0, 4, le32(4));
+    EXPECT_EQ(read_file(dir / "t.dbt"), memo + std::string(505, '\0') + "new\x1A\x1A");
+    layout.records[1] = " bob " + memo_reference_text(3);
+    const std::string updated = build_table(layout);
+    EXPECT_EQ(read_file(dir / "t.dbf"), updated);
+
+    // A memo that cannot be written leaves the old reference, says so, and fails.
+    ASSERT_EQ(std::rename((dir / "t.dbt").c_str(), (dir / "kept.dbt").c_str()), 0);
+    ASSERT_EQ(::mkdir((dir / "t.dbt").c_str(), 0755), 0);
+    RunResult failed = run_rorarodi(dir, {"t.dbf", "/FIELD:NOTE='lost'", "/UPDATE"});
+    EXPECT_EQ(failed.output, "Can't write t.dbt\n");
+    EXPECT_EQ(failed.status, 2);
+    EXPECT_EQ(read_file(dir / "t.dbf"), updated);
 }
 
 } // namespace

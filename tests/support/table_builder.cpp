@@ -116,8 +116,8 @@ std::string build_dbase3_memo(const std::vector<std::string>& memos, std::vector
         pad_to(file, next * 512);
         file.resize(next * 512);
         blocks.push_back(next);
-        file += memo + '\x1A';
-        next += blocks_for(memo.size() + 1, 512);
+        file += memo + "\x1A\x1A";  // dBase III ends a memo with two markers
+        next += blocks_for(memo.size() + 2, 512);
     }
     pad_to(file, next * 512);
     file.replace(0, 4, le32(next));

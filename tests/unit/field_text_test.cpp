@@ -134,6 +134,16 @@ TEST(FieldText, NumberAsTextFitsOrLeavesFieldUnchanged) {
         set_field(t, 0, "ignored", c.number);
         EXPECT_EQ(stored(t, 0), c.expected) << c.length << "." << c.decimals << " " << c.number;
     }
+    // A copied number keeps as many decimals as fit, as long as its integer digits fit.
+    const Case fitted[] = {{13, 6, 6871735.4375, "6871735.43750"}, {5, 2, 123.456, "123.5"},
+                           {2, 1, 1.5, " 2"}, {5, 2, 12.5, "12.50"}, {5, 2, 123456, "#####"}};
+    for (const Case& c : fitted) {
+        DbfTable t;
+        setup(t, {{"N", 'N', c.length, c.decimals}});
+        put(t, 0, std::string(c.length, '#'));
+        EXPECT_EQ(store_fitted_number(t, 0, c.number), c.expected[0] != '#');
+        EXPECT_EQ(stored(t, 0), c.expected) << c.length << "." << c.decimals << " " << c.number;
+    }
 }
 
 TEST(FieldText, DatesInEveryMode) {
@@ -222,6 +232,11 @@ TEST(FieldText, StoringDatesByMode) {
     put(t, 0, "20160229");
     set_field(t, 0, "", 0);
     EXPECT_EQ(stored(t, 0), "        ");
+    // A wider date field holds the date digits and spaces, never time digits.
+    DbfTable wide;
+    setup(wide, {{"D", 'D', 10}});
+    set_field(wide, 0, "20180101", 0);
+    EXPECT_EQ(stored(wide, 0), "20180101  ");
 }
 
 TEST(FieldText, BinaryAndTextDateTimes) {

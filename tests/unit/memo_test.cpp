@@ -117,8 +117,8 @@ TEST(MemoFile, Dbase3AppendArithmetic) {
     std::string text(700, 'x');
     ASSERT_TRUE(write_memo_text(m.table, 0, text));
     std::string file = m.memo_file();
-    ASSERT_EQ(file.size(), 2560u + 701u);
-    EXPECT_EQ(file.substr(2560), text + '\x1A');
+    ASSERT_EQ(file.size(), 2560u + 702u);
+    EXPECT_EQ(file.substr(2560), text + "\x1A\x1A");
     EXPECT_EQ(file.substr(0, 4), le32(7));
     EXPECT_EQ(m.reference(), "         5");
     EXPECT_EQ(m.tail(), "tail");
@@ -400,16 +400,13 @@ TEST(MemoFile, BadHeadersMakeWritesFail) {
     const Case cases[] = {
         {"dBase III next free 0", 0x83, dbase3_image(0, 512)},
         {"dBase III short header", 0x83, std::string("\x05\x00", 2)},
-        {"dBase III beyond 2 GiB", 0x83, dbase3_image(0x400000, 512)},
         {"dBase IV block size 0", 0x8B, dbase4_image(1, 0)},
         {"dBase IV next free 0", 0x8B, dbase4_image(0, 512)},
         {"dBase IV next free inside header", 0x8B, dbase4_image(7, 64)},
         {"dBase IV short header", 0x8B, dbase4_image(1, 512).substr(0, 21)},
-        {"dBase IV huge next free", 0x8B, dbase4_image(0xFFFFFFFFu, 512)},
         {"FoxPro block size 0", 0xF5, foxpro_image(8, 0)},
         {"FoxPro next free 0", 0xF5, foxpro_image(0, 64)},
         {"FoxPro short header", 0xF5, foxpro_image(8, 64).substr(0, 7)},
-        {"FoxPro next free overflows", 0xF5, foxpro_image(0xFFFFFFFFu, 1)},
         {"SMT block size 0", 0xE5, smt_image(16, 0)},
         {"SMT next free 0", 0xE5, smt_image(0, 32)},
         {"SMT short header", 0xE5, smt_image(16, 32).substr(0, 13)},
@@ -423,6 +420,17 @@ TEST(MemoFile, BadHeadersMakeWritesFail) {
         EXPECT_EQ(m.reference(), reference);
         EXPECT_EQ(m.memo_file(), c.image);
     }
+    // A next free block past the end of the file: the memo goes at the end, in the
+    // first whole block there, and nothing in the file is overwritten.
+    const std::pair<uint8_t, std::string> past_end[] = {
+        {0x83, dbase3_image(0x400000, 515)}, {0x8B, dbase4_image(0xFFFFFFFFu, 512)},
+        {0xF5, foxpro_image(0xFFFFFFFFu, 1)}};
+    for (const auto& [version, image] : past_end) {
+        MemoTable m(version, image);
+        ASSERT_TRUE(write_memo_text(m.table, 0, "some text")) << int(version);
+        EXPECT_EQ(read_memo_text(m.table, 0), "some text");
+        EXPECT_EQ(m.memo_file().substr(4, image.size() - 4), image.substr(4));
+    }
     MemoTable zero_block(0xF5, foxpro_image(8, 0) + be32(1) + be32(4) + "data");
     zero_block.put_reference("         8");
     EXPECT_FALSE(read_memo_bytes(zero_block.table, 0));
@@ -430,14 +438,14 @@ TEST(MemoFile, BadHeadersMakeWritesFail) {
 }
 
 TEST(MemoFile, ReferenceThatDoesNotFitWritesNothing) {
-    MemoTable m(0xF5, foxpro_image(10, 64), 1);
+    MemoTable m(0xF5, foxpro_image(10, 64) + zeros(128), 1);
     std::string image = m.memo_file();
     m.put_reference("7");
     EXPECT_FALSE(write_memo_text(m.table, 0, "text"));
     EXPECT_EQ(m.reference(), "7");
     EXPECT_EQ(m.memo_file(), image);
 
-    MemoTable fits(0xF5, foxpro_image(9, 64), 1);
+    MemoTable fits(0xF5, foxpro_image(9, 64) + zeros(64), 1);
     ASSERT_TRUE(write_memo_text(fits.table, 0, "text"));
     EXPECT_EQ(fits.reference(), "9");
 }
