@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "commands/record_lists.h"
+#include "platform/change.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -109,6 +110,9 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
         reader.finish();
     }
     auto conversion = [&](unsigned char* text, size_t length) { convert(table, text, length); };
+    // Every record is written: the table file is rewritten into a new one that
+    // replaces it (memo texts change in place).
+    if (table.table_handle.is_writable()) rewrite_by_replacement(table.table_handle);
     for (uint32_t position = 0; position < count; ++position) {
         if (!read_view_record(table, position)) continue;
         for (size_t i = 0; i < table.field_count(); ++i) {

@@ -16,6 +16,7 @@
 #include "commands/code_pages.h"
 #include "expr/calculator.h"
 #include "expr/substitute.h"
+#include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -566,41 +567,23 @@ std::string temp_table_name(const std::string& table_name) {
     return split_path(table_name).directory + kTempTableName;
 }
 
-void remove_file(const std::string& name) { ::unlink(name.c_str()); }
-
-bool rename_file(const std::string& from, const std::string& to) { return std::rename(from.c_str(), to.c_str()) == 0; }
-
 // Puts the new table and memo file in place of the old ones, keeping those as the
-// ".bak" and ".bam" backups. When a step fails, the steps before it are undone, so
-// that the table and its memo file stay where and what they were.
+// ".bak" and ".bam" backups. The table's name never stands empty: the old table
+// gets its second name first and the new one is renamed over it. False when a
+// step fails; the change of the parameter then puts everything back.
 bool swap_files(const std::string& table_name, const std::string& temp_name, const std::string& old_memo,
                 const std::string& new_memo, const std::string& memo_target) {
     const std::string backup = with_extension(table_name, ".bak");
     const bool has_old_memo = !old_memo.empty() && file_exists(old_memo);
     const std::string memo_backup = has_old_memo ? with_extension(old_memo, ".bam") : std::string();
     const bool has_new_memo = file_exists(new_memo);
-
-    remove_file(backup);
-    if (!rename_file(table_name, backup)) return false;
+    if (!keep_file_as(table_name, backup) || !replace_file(temp_name, table_name)) return false;
     if (has_old_memo) {
-        remove_file(memo_backup);
-        if (!rename_file(old_memo, memo_backup)) {
-            rename_file(backup, table_name);
+        const bool replaced_in_place = has_new_memo && memo_target == old_memo;
+        if (replaced_in_place ? !keep_file_as(old_memo, memo_backup) : !replace_file(old_memo, memo_backup))
             return false;
-        }
     }
-    if (!rename_file(temp_name, table_name)) {
-        if (has_old_memo) rename_file(memo_backup, old_memo);
-        rename_file(backup, table_name);
-        return false;
-    }
-    if (has_new_memo && !rename_file(new_memo, memo_target)) {
-        rename_file(table_name, temp_name);
-        if (has_old_memo) rename_file(memo_backup, old_memo);
-        rename_file(backup, table_name);
-        return false;
-    }
-    return true;
+    return !has_new_memo || replace_file(new_memo, memo_target);
 }
 
 void create_new_table(Session& session, std::vector<StructureEntry>& entries, const std::string& table_name) {
@@ -650,12 +633,12 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     // of the fields kept as they were.
     const KeptHeader kept = kept_header_of(current);
     auto target = std::make_unique<DbfTable>();
+    // The work files never replace files of their names (a user's own "$temp$.dbf"
+    // stays); what this parameter created is removed when it fails.
     if (!create_table_file(temp_name, descriptors_of(*fields), kind, kNewMemoBlockSize, true,
-                           current.header_image[kCodePageMarkOffset], &kept) ||
+                           current.header_image[kCodePageMarkOffset], &kept, true) ||
         open_table(*target, temp_name, false) != OpenResult::opened || !target->table_handle.is_writable()) {
         target.reset();
-        remove_file(temp_name);
-        remove_file(make_memo_file_name(temp_name, kind));
         report_failure(session, kUnableToCreateTarget, temp_name);
         return;
     }
@@ -673,10 +656,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     std::printf("\r    ");
     current.options.trim_mode = saved_trim;
     if (!copied) {
-        const std::string temp_memo = target->memo_file_name;
         target.reset();
-        remove_file(temp_name);
-        remove_file(temp_memo);
         report_failure(session, kUnableToWriteTarget, temp_name);
         return;
     }
@@ -687,8 +667,6 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     std::string memo_target = make_memo_file_name(table_name, new_kind);
     if (file_exists(old_memo) && same_name(memo_target, old_memo)) memo_target = old_memo;
     if (!swap_files(table_name, temp_name, old_memo, new_memo, memo_target)) {
-        remove_file(temp_name);
-        remove_file(new_memo);
         report_failure(session, kUnableToReplaceTable, table_name);
         return;
     }

@@ -10,6 +10,7 @@
 #include "commands/record_lists.h"
 #include "expr/field_list.h"
 #include "expr/filter.h"
+#include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "session/console.h"
@@ -63,7 +64,9 @@ bool copy_header(FileHandle& from, uint16_t header_length, const std::string& na
     std::vector<uint8_t> header(header_length);
     if (!from.seek(0)) return false;
     const long long got = from.read(header.data(), header.size());
-    FileHandle to = create_file(name);
+    // The temporary table never replaces a file of that name; what this parameter
+    // created is removed when it fails.
+    FileHandle to = create_new_file(name);
     return to && got >= 0 && to.write(header.data(), static_cast<size_t>(got));
 }
 
@@ -75,14 +78,12 @@ bool copy_header(FileHandle& from, uint16_t header_length, const std::string& na
 bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint32_t>& order,
                        const std::string& temp_name) {
     if (!copy_header(table.table_handle, table.header_length(), temp_name)) {
-        ::unlink(temp_name.c_str());
         report_failure(session, kCantCreate, temp_name);
         return false;
     }
     DbfTable temp;
     OpenResult opened = open_table(temp, temp_name, false);
     if (opened == OpenResult::cannot_open) {
-        ::unlink(temp_name.c_str());
         report_failure(session, kCantOpenTemporaryFile);
         return false;
     }
@@ -95,7 +96,6 @@ bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint
         opened = copy_file(table.table_handle, temp_name) ? open_table(temp, temp_name, false) : OpenResult::cannot_open;
         if (opened == OpenResult::invalid_header || opened == OpenResult::field_error) {
             close_table(temp);
-            ::unlink(temp_name.c_str());
             fail_with_name(kFatalCantCreateOutputFile, temp_name);
         }
     }
@@ -111,28 +111,21 @@ bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint
     }
     close_table(temp);
     if (!written) {
-        ::unlink(temp_name.c_str());
         report_failure(session, kCantCreate, temp_name);
     }
     return written;
 }
 
 // Keeps the table file under the backup name and puts the temporary file in its
-// place. The backup is made as a second name of the file where the file system
-// allows it, so that the table's name never stands empty. False, with the message
-// printed and the table file as it was, when either step fails.
+// place in one step. False, with the message printed, when either step fails; the
+// change of the parameter then puts everything back.
 bool swap_in_sorted_file(Session& session, const std::string& table_name, const std::string& backup_name,
                          const std::string& temp_name) {
-    ::unlink(backup_name.c_str());
-    const bool linked = ::link(table_name.c_str(), backup_name.c_str()) == 0;
-    if (!linked && std::rename(table_name.c_str(), backup_name.c_str()) != 0) {
-        ::unlink(temp_name.c_str());
+    if (!keep_file_as(table_name, backup_name)) {
         report_failure(session, kCantCreate, backup_name);
         return false;
     }
-    if (std::rename(temp_name.c_str(), table_name.c_str()) != 0) {
-        if (!linked) std::rename(backup_name.c_str(), table_name.c_str());
-        ::unlink(temp_name.c_str());
+    if (!replace_file(temp_name, table_name)) {
         report_failure(session, kCantCreate, table_name);
         return false;
     }

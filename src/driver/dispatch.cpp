@@ -14,6 +14,7 @@
 #include "commands/sort.h"
 #include "commands/update.h"
 #include "commands/view_settings.h"
+#include "driver/all_or_nothing.h"
 #include "platform/text.h"
 #include "report/compare.h"
 #include "report/count.h"
@@ -247,13 +248,19 @@ bool refuses_record_writes(Session& session, const char* keyword) {
 void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
         if (refuses_record_writes(session, row->keyword)) return;
-        row->handler(session, argument_of(text, std::char_traits<char>::length(row->keyword), row->start));
-        report_backup_failure(session);
+        const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
+        run_as_change(session, [&] {
+            row->handler(session, argument);
+            report_backup_failure(session);
+        });
         return;
     }
     if (!text.empty() && text[0] == '+') {
-        if (!refuses_record_writes(session, nullptr)) handle_append_from(session, text.substr(1));
-        report_backup_failure(session);
+        if (!refuses_record_writes(session, nullptr))
+            run_as_change(session, [&] {
+                handle_append_from(session, text.substr(1));
+                report_backup_failure(session);
+            });
         return;
     }
     report_failure(session, kUnknownFunction, text);

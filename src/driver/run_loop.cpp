@@ -9,9 +9,11 @@
 
 #include "commands/code_pages.h"
 #include "commands/restructure.h"
+#include "driver/all_or_nothing.h"
 #include "platform/text.h"
 #include "report/output_settings.h"
 #include "session/console.h"
+#include "driver/all_or_nothing.h"
 #include "session/messages.h"
 #include "driver/dispatch.h"
 #include "session/session.h"
@@ -153,6 +155,7 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
 
 void process_file(Session& session, const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
     set_console_title("{" + full_name + "} - RORArodi");
+    if (!settle_interrupted_change(session, full_name, read_only)) return;
     session.current_table = std::make_unique<DbfTable>();
     DbfTable& table = *session.current_table;
     switch (open_table(table, full_name, read_only)) {

@@ -5,6 +5,8 @@
 #include <bitset>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <optional>
 #include <string_view>
 
 #include "expr/row_sort.h"
@@ -337,8 +339,17 @@ void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
 bool order_table(DbfTable& table, const std::string& text) {
     std::vector<int> fields;
     if (!parse_field_list(table, text, fields, kOrderFieldLimit)) return false;
-    table.order_fields = fields;
-    build_order(table, table.order_list);
+    // Memory running out while the order is built leaves the order as it was.
+    auto previous = std::move(table.order_list);
+    std::vector<int> previous_fields = std::move(table.order_fields);
+    try {
+        table.order_fields = fields;
+        build_order(table, table.order_list);
+    } catch (const std::bad_alloc&) {
+        table.order_list = std::move(previous);
+        table.order_fields = std::move(previous_fields);
+        throw;
+    }
     return true;
 }
 

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/change.h"
+#include "platform/disk.h"
+
 namespace rorarodi {
 
 FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
@@ -12,6 +15,7 @@ FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
         close();
         fd_ = other.fd_;
         position_ = other.position_;
+        path_ = std::move(other.path_);
         other.fd_ = -1;
     }
     return *this;
@@ -39,6 +43,10 @@ bool FileHandle::seek(uint64_t offset) {
 
 long long FileHandle::read(void* buffer, size_t count) {
     if (fd_ < 0) return -1;
+    if (const long long got = read_through_replacement(*this, buffer, count, position_); got != -2) {
+        if (got > 0) position_ += static_cast<uint64_t>(got);
+        return got;
+    }
     size_t done = 0;
     auto* out = static_cast<unsigned char*>(buffer);
     while (done < count) {
@@ -57,23 +65,20 @@ long long FileHandle::read(void* buffer, size_t count) {
 
 bool FileHandle::write(const void* buffer, size_t count) {
     if (fd_ < 0) return false;
-    size_t done = 0;
-    auto* in = static_cast<const unsigned char*>(buffer);
-    while (done < count) {
-        ssize_t put = ::pwrite(fd_, in + done, count - done, static_cast<off_t>(position_ + done));
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        if (put == 0) break;
-        done += static_cast<size_t>(put);
+    const int target = before_file_write(*this, position_, count);
+    if (target < 0) return false;
+    if (!disk::write_at(target, buffer, count, position_)) {
+        // A file open for reading only refuses writes: that is no failure of the disk.
+        if (errno != EBADF) note_disk_failure(DiskOp::write, path_, errno);
+        return false;
     }
-    position_ += done;
-    return done == count;
+    position_ += count;
+    return true;
 }
 
 long long FileHandle::size() const {
     if (fd_ < 0) return -1;
+    if (const std::optional<uint64_t> replaced = replaced_size(*this)) return static_cast<long long>(*replaced);
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return -1;
     return static_cast<long long>(st.st_size);
@@ -81,7 +86,13 @@ long long FileHandle::size() const {
 
 bool FileHandle::truncate(uint64_t length) {
     if (fd_ < 0) return false;
-    return ::ftruncate(fd_, static_cast<off_t>(length)) == 0;
+    const int target = before_file_truncate(*this, length);
+    if (target < 0) return false;
+    if (!disk::truncate(target, length)) {
+        if (errno != EBADF && errno != EINVAL) note_disk_failure(DiskOp::truncate, path_, errno);
+        return false;
+    }
+    return true;
 }
 
 namespace {
@@ -93,7 +104,7 @@ FileHandle open_regular(const std::string& name, int flags) {
         ::close(fd);
         return FileHandle();
     }
-    return FileHandle(fd);
+    return FileHandle(fd, name);
 }
 } // namespace
 
@@ -108,9 +119,13 @@ FileHandle open_file_read_write(const std::string& name) {
 }
 
 FileHandle create_file(const std::string& name) {
-    int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return FileHandle();
-    return FileHandle(fd);
+    int fd = disk::create(name, false, 0644);
+    if (fd < 0) {
+        if (is_disk_fault(errno)) note_disk_failure(DiskOp::create, name, errno);
+        return FileHandle();
+    }
+    note_file_written(name);
+    return FileHandle(fd, name);
 }
 
 bool is_same_file(const FileHandle& a, const FileHandle& b) {

@@ -12,16 +12,21 @@ namespace rorarodi {
 class FileHandle {
 public:
     FileHandle() = default;
-    explicit FileHandle(int fd) : fd_(fd) {}
+    explicit FileHandle(int fd, std::string path = {}) : fd_(fd), path_(std::move(path)) {}
     FileHandle(const FileHandle&) = delete;
     FileHandle& operator=(const FileHandle&) = delete;
-    FileHandle(FileHandle&& other) noexcept : fd_(other.fd_), position_(other.position_) { other.fd_ = -1; }
+    FileHandle(FileHandle&& other) noexcept
+        : fd_(other.fd_), position_(other.position_), path_(std::move(other.path_)) {
+        other.fd_ = -1;
+    }
     FileHandle& operator=(FileHandle&& other) noexcept;
     ~FileHandle() { close(); }
 
     explicit operator bool() const { return fd_ >= 0; }
     bool is_open() const { return fd_ >= 0; }
     int fd() const { return fd_; }
+    // The name the file was opened by (for messages).
+    const std::string& path() const { return path_; }
     // True when the file was opened with write access.
     bool is_writable() const;
     void close();
@@ -32,7 +37,8 @@ public:
     // Reads up to `count` bytes at the position and advances it; returns the number
     // read, or -1 on an error. Reading at or past the end returns 0.
     [[nodiscard]] long long read(void* buffer, size_t count);
-    // Writes all `count` bytes at the position; false when not all could be written.
+    // Writes all `count` bytes at the position; false when not all could be written
+    // (the failure is noted in the open change, which then rolls back).
     [[nodiscard]] bool write(const void* buffer, size_t count);
     // Size of the file in bytes, or -1.
     long long size() const;
@@ -42,6 +48,7 @@ public:
 private:
     int fd_ = -1;
     uint64_t position_ = 0;
+    std::string path_;
 };
 
 // Opens an existing regular file for reading; a closed handle on failure.
@@ -50,7 +57,8 @@ private:
 [[nodiscard]] FileHandle open_file_read_write(const std::string& name);
 // Opens an existing regular file for reading and writing only (no fallback).
 [[nodiscard]] FileHandle open_file_write_access(const std::string& name);
-// Creates (or truncates) a file for reading and writing.
+// Creates (or truncates) a file for reading and writing. Files that take the place
+// of a user's file are made with create_new_file and replace_file (change.h).
 [[nodiscard]] FileHandle create_file(const std::string& name);
 
 // A stdio stream that closes itself. Closing reports nothing: a writer flushes and

@@ -4,13 +4,15 @@
 #include <cstdio>
 #include <optional>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
+#include "platform/change.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
-#include "platform/file.h"
 #include "report/escape.h"
 #include "report/sql_dialect.h"
 #include "table/dbf_format.h"
@@ -259,13 +261,27 @@ void list_structure(Session& session, const std::string& argument) {
     }
 
     StdioFile file;
+    std::string table_work_name;
     std::FILE* out = stdout;
     if (format != StructureFormat::console) {
         // Text formats collect the listings of several tables; the table format replaces the
         // file. The open table itself is never a listing's file: that would destroy it.
         if (names_open_file(file_name, table.table_handle)) fail_with_name(kFatalCantCreateFile, file_name);
-        file.reset(std::fopen(file_name.c_str(), format == StructureFormat::table ? "wb" : "a"));
-        if (!file) fail_with_name(kFatalCantCreateFile, file_name);
+        if (format == StructureFormat::table) {
+            // The table is written under a temporary name and renamed over the old
+            // one when complete.
+            table_work_name = temporary_name_for(file_name);
+            FileHandle created = create_new_file(table_work_name);
+            const int fd = created ? ::dup(created.fd()) : -1;
+            if (fd >= 0) file.reset(::fdopen(fd, "wb"));
+            if (fd >= 0 && !file) ::close(fd);
+        } else {
+            file.reset(std::fopen(file_name.c_str(), "a"));
+        }
+        if (!file) {
+            if (!table_work_name.empty()) (void)remove_new_file(table_work_name);  // nothing written into it
+            fail_with_name(kFatalCantCreateFile, file_name);
+        }
         out = file.get();
     }
 
@@ -285,10 +301,13 @@ void list_structure(Session& session, const std::string& argument) {
     case StructureFormat::xml: write_xml_document(out, table, utf8); break;
     case StructureFormat::table:
         // A structure table cut short is no table: it goes, as a file never created.
-        if (!write_structure_table(out, table)) {
+        {
+            const bool written = write_structure_table(out, table) && std::fflush(out) == 0 && !std::ferror(out);
             file.reset();
-            std::remove(file_name.c_str());
-            fail_with_name(kFatalCantCreateFile, file_name);
+            if (!written || !replace_file(table_work_name, file_name)) {
+                (void)remove_new_file(table_work_name);  // the failure is reported below
+                fail_with_name(kFatalCantCreateFile, file_name);
+            }
         }
         break;
     }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/change.h"
 #include "report/record_writer.h"
 #include "session/messages.h"
 #include "table/create.h"
@@ -80,7 +81,8 @@ std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
     output->options = table.options;
     output->options.backup_option = false;
     share_run_settings(writer.session, *output);
-    if (!file_exists(name)) {
+    const bool existed = file_exists(name);
+    if (!existed) {
         const TableKind kind = writer.settings.new_table_kind.value_or(table.table_kind);
         if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;
         std::vector<FieldDescriptor> described;
@@ -94,6 +96,9 @@ std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
         refuse_record_writes(writer.session, *output);
         return nullptr;
     }
+    // An existing output table changes all or nothing too (a new one is removed
+    // whole when the parameter fails).
+    if (existed) guard_table(name, memo_file_path(*output));
     return output;
 }
 

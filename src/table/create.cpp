@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/change.h"
 #include "platform/text.h"
 #include "table/dbf_format.h"
 #include "table/memo.h"
@@ -24,6 +25,23 @@ constexpr uint32_t kDefaultMemoBlockSize = 512;
 constexpr uint32_t kDbase3MemoBlockSize = 512;
 constexpr uint32_t kMinimumMemoHeader = 512;
 constexpr uint16_t kDbase4MemoSignature = 0x0102;
+
+// Writes `bytes` as the file `name`: exclusively (never replacing a file), or
+// under a temporary name renamed over `name` once complete, so that `name` holds
+// the old file or the whole new one.
+bool write_new_file(const std::string& name, const void* bytes, size_t size, bool exclusive) {
+    const std::string target = exclusive ? name : temporary_name_for(name);
+    bool written = false;
+    {
+        FileHandle file = create_new_file(target);
+        if (!file) return false;
+        written = file.write(bytes, size);
+    }
+    if (exclusive) return written;
+    if (written && replace_file(target, name)) return true;
+    (void)remove_new_file(target);  // the failure that matters is noted already
+    return false;
+}
 
 uint16_t length_word(const FieldDescriptor& field) {
     return static_cast<uint16_t>(field.length | (field.decimals << 8));
@@ -158,7 +176,8 @@ uint8_t new_table_version(TableKind kind, bool has_memo_fields) {
 }
 
 bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields, TableKind kind,
-                       uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark, const KeptHeader* kept) {
+                       uint32_t memo_block_size, bool make_memo, uint8_t code_page_mark, const KeptHeader* kept,
+                       bool exclusive) {
     const bool level7 = kind == TableKind::level7;
     const bool visual_foxpro = kind == TableKind::visual_foxpro;
     const size_t header_base = level7 ? kLevel7HeaderSize : kStandardHeaderSize;
@@ -231,16 +250,14 @@ bool create_table_file(const std::string& file_name, const std::vector<FieldDesc
     }
     *descriptor = kHeaderTerminator;
 
-    bool written = false;
-    {
-        FileHandle file = create_file(file_name);
-        if (!file) return false;
-        written = file.write(image.data(), image.size());
-    }
-    // A table whose memo file could not be made still opens; its memos read as none
-    // and memo writes fail, which their callers report.
-    if (make_memo && has_memo_fields) (void)create_memo_file(file_name, kind, memo_block_size);
-    return written;
+    // The memo file comes first: a new table never stands without it. A memo file
+    // that could not be made for another reason than the disk still leaves a table
+    // that opens; its memos read as none and memo writes fail, which their callers
+    // report.
+    if (make_memo && has_memo_fields && !create_memo_file(file_name, kind, memo_block_size, exclusive) &&
+        change_failure())
+        return false;
+    return write_new_file(file_name, image.data(), image.size(), exclusive);
 }
 
 std::string memo_header_block(TableKind kind, uint32_t block_size) {
@@ -277,15 +294,14 @@ std::string memo_header_block(TableKind kind, uint32_t block_size) {
     return block;
 }
 
-bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size) {
-    return create_memo_file_at(make_memo_file_name(table_file_name, kind), kind, block_size);
+bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size, bool exclusive) {
+    return create_memo_file_at(make_memo_file_name(table_file_name, kind), kind, block_size, exclusive);
 }
 
-bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size) {
+bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size, bool exclusive) {
     if (block_size > 0xFFFF) return false;
     const std::string block = memo_header_block(kind, block_size);
-    FileHandle file = create_file(memo_file_name);
-    return file && file.write(block.data(), block.size());
+    return write_new_file(memo_file_name, block.data(), block.size(), exclusive);
 }
 
 } // namespace rorarodi

@@ -47,20 +47,26 @@ inline constexpr const char* kNullFlagsName = "_NullFlags";
 // in byte 28 and 3 in byte 29 (when the mark is 0); a table with V or Q fields gets
 // the `_NullFlags` system field at its end when the list has none. With `make_memo`
 // and memo fields, an empty memo file of `memo_block_size` (0: 512) is created too;
-// its result does not count. False when the file cannot be created or written, or
-// when the fields need a header or record longer than 65535 bytes (then no file is
-// made).
+// its result does not count unless it failed for want of space or another fault of
+// the disk. False when the file cannot be created or written, or when the fields
+// need a header or record longer than 65535 bytes (then no file is made). An
+// existing file of the name is replaced in one step (it holds the old file or the
+// whole new one); with `exclusive`, existing files are never replaced and the
+// creation fails instead (work files beside a table).
 [[nodiscard]] bool create_table_file(const std::string& file_name, const std::vector<FieldDescriptor>& fields,
                                      TableKind kind, uint32_t memo_block_size, bool make_memo,
-                                     uint8_t code_page_mark = 0, const KeptHeader* kept = nullptr);
+                                     uint8_t code_page_mark = 0, const KeptHeader* kept = nullptr,
+                                     bool exclusive = false);
 
 // The header block of an empty memo file for a table of `kind` (block size 0 means
 // 512; dBase III always uses 512). False when the block size does not fit the
 // header's 16 bits or the file cannot be created and written.
-[[nodiscard]] bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size);
+[[nodiscard]] bool create_memo_file(const std::string& table_file_name, TableKind kind, uint32_t block_size,
+                                    bool exclusive = false);
 // The same under a given memo file name (a pack rebuilds the memo file under the
 // name it was found by).
-[[nodiscard]] bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size);
+[[nodiscard]] bool create_memo_file_at(const std::string& memo_file_name, TableKind kind, uint32_t block_size,
+                                       bool exclusive = false);
 
 // The bytes create_memo_file writes.
 std::string memo_header_block(TableKind kind, uint32_t block_size);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "platform/change.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "table/dbf_format.h"
@@ -331,18 +332,20 @@ bool backup_before_write(DbfTable& table) {
         table.backup_failure = "it is the table itself";
         return false;
     }
-    std::remove(table.backup_file_name.c_str());
-    FileHandle backup = create_file(table.backup_file_name);
+    // The copy is made under a temporary name and renamed over an older backup
+    // when complete: the backup name holds the old backup or the whole new one.
+    const std::string temporary = temporary_name_for(table.backup_file_name);
+    FileHandle backup = create_new_file(temporary);
     if (!backup) {
         table.backup_failure = std::strerror(errno);
         return false;
     }
-    errno = 0;
-    if (!copy_table_file(table.table_handle, backup)) {
-        table.backup_failure = errno != 0 ? std::strerror(errno) : "the copy failed";
+    const bool copied = copy_table_file(table.table_handle, backup);
+    backup.close();
+    if (!copied || !replace_file(temporary, table.backup_file_name)) {
+        table.backup_failure = change_failure() ? std::strerror(change_failure()->error) : "the copy failed";
         // A partial copy is no backup: it goes, and the write it protects waits.
-        backup.close();
-        std::remove(table.backup_file_name.c_str());
+        (void)remove_new_file(temporary);  // the failure that matters is noted already
         return false;
     }
     table.backup_done = true;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
 #include "table/create.h"
@@ -88,6 +89,9 @@ bool pack_records(DbfTable& table) {
         if (first_moved) {
             // The first write makes the backup; without one nothing is written.
             if (!backup_before_write(table)) return false;
+            // The records from the first deleted one on move: the file is rewritten
+            // into a new one that replaces it.
+            rewrite_by_replacement(file);
             const size_t from = static_cast<size_t>(*first_moved) * length;
             if (!file.seek(record_offset(table, kept + *first_moved)) ||
                 !file.write(block.data() + from, static_cast<size_t>(out) * length - from))
@@ -115,17 +119,12 @@ bool rebuild_memo_file(DbfTable& table) {
     // The records are rewritten below: their backup comes before the memo file changes.
     if (table.record_count() > 0 && !backup_before_write(table)) return false;
     const uint32_t block_size = memo_block_size(table);
-    std::remove(old_name.c_str());
-    if (std::rename(memo_name.c_str(), old_name.c_str()) != 0) return true;
-    if (!create_memo_file_at(memo_name, *kind, block_size)) {
-        // Without a new memo file the old one goes back under its name.
-        std::remove(memo_name.c_str());
-        std::rename(old_name.c_str(), memo_name.c_str());
-        return false;
-    }
-    MemoCopier copier(table, old_name, memo_name);
+    // The old memo file stays under its "~" name; the new one is built under a
+    // temporary name and takes the memo file's place once the records refer to it.
+    const std::string building = temporary_name_for(memo_name);
+    if (!keep_file_as(memo_name, old_name) || !create_memo_file_at(building, *kind, block_size, true)) return false;
+    MemoCopier copier(table, old_name, building);
     if (!copier.is_open()) return false;
-
     std::vector<int> memo_fields;
     for (size_t f = 0; f < table.field_table.size(); ++f)
         if (field_is_memo(table, static_cast<int>(f))) memo_fields.push_back(static_cast<int>(f));
@@ -153,7 +152,7 @@ bool rebuild_memo_file(DbfTable& table) {
         if (!file.seek(record_offset(table, first)) || !file.write(block.data(), bytes) || !copied) return false;
         first += n;
     }
-    return true;
+    return replace_file(building, memo_name);
 }
 
 } // namespace

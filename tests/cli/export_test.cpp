@@ -236,8 +236,9 @@ TEST(Export, FullDiskReported) {
     write_file(dir / "t.dbf", build_table(layout));
     RunResult r = run_command("/bin/sh", {"-c", "ulimit -f 2; trap '' XFSZ; exec ./rorarodi t.dbf /OUT:c.dbf /S:*"},
                               dir.path());
-    EXPECT_EQ(r.output, "Can't write c.dbf\n");
+    EXPECT_EQ(r.output, "Can't write c.dbf\nCan't write c.dbf: File too large; t.dbf is unchanged\n");
     EXPECT_EQ(r.status, 2);
+    EXPECT_FALSE(file_exists(dir / "c.dbf"));  // a new output table goes whole
 }
 
 TEST(Export, CodePagesOnOutput) {

@@ -133,11 +133,12 @@ TEST(Pack, MemoFileThatCannotBeRenamed) {
     layout.records = {"*ann " + memo_reference_text(blocks[0]), " bob " + memo_reference_text(blocks[0])};
     write_file(dir / "t.dbf", build_table(layout));
     write_file(dir / "t.fpt", memo_file);
-    // A directory holds the "~" name: the memo part is skipped, the table part stands.
+    // A directory holds the "~" name: the pack fails whole, the table part included.
     ASSERT_EQ(::mkdir((dir / "t.~pt").c_str(), 0755), 0);
     write_file(dir / "t.~pt/keep", "x");
-    RunResult r = run_rorarodi(dir, {"t.dbf", "/PACK", "/COUNT"});
-    EXPECT_EQ(r.output, "1\n");
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/PACK", "/COUNT", "/PACK:dbf", "/COUNT"});
+    EXPECT_EQ(r.output, "Can't rename t.~pt: Is a directory; t.dbf is unchanged\n2\n1\n");
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "t.fpt"), memo_file);
     const std::string table = read_file(dir / "t.dbf");
     EXPECT_EQ(table.substr(table.size() - 16), " bob " + memo_reference_text(blocks[0]) + "\x1A");

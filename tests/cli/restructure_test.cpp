@@ -139,7 +139,9 @@ TEST(Restructure, FailedRenamesLeaveTheTableAsItWas) {
         ASSERT_EQ(::mkdir((dir / blocked).c_str(), 0755), 0);
         write_file(dir / blocked + "/keep", "x");
         RunResult r = run_rorarodi(dir, {"t.dbf", "/MODIFY:s.txt", "/COUNT"});
-        EXPECT_EQ(r.output, "\r100%\r    Unable to replace t.dbf by the new table\n1\n");
+        EXPECT_EQ(r.output, std::string("\r100%\r    Unable to replace t.dbf by the new table\nCan't rename ") + blocked +
+                                ": Is a directory; t.dbf is unchanged\n1\n");
+        EXPECT_EQ(r.status, 2);
         EXPECT_EQ(read_file(dir / "t.dbf"), original);
         EXPECT_EQ(read_file(dir / "t.fpt"), memo);
         EXPECT_FALSE(file_exists(dir / "$temp$.dbf"));

@@ -374,6 +374,15 @@ TEST(Structure, InvalidFormatAndUncreatableFile) {
         EXPECT_EQ(r.status, 1) << name;
     }
 
+    // A structure table that cannot be written whole is reported like one that cannot
+    // be created, and the file it was to replace stays.
+    write_file(dir / "full.dbf", "older");
+    RunResult full = run_command("/bin/sh", {"-c", "ulimit -f 0; trap '' XFSZ; exec ./rorarodi mixed.dbf /STRUCT:full.dbf"},
+                                 dir.path());
+    EXPECT_EQ(full.output, "Can't create file: full.dbf");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_EQ(read_file(dir / "full.dbf"), "older");
+
     // The open table is never overwritten by its own structure table.
     const std::string original = read_file(dir / "mixed.dbf");
     RunResult self = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:MIXED.DBF"});
@@ -391,12 +400,14 @@ TEST(Structure, ListingsToAFullDisk) {
     write_file(dir / "mixed.dbf", build_table(mixed_table()));
     ASSERT_EQ(::symlink("/dev/full", (dir / "full.dbf").c_str()), 0);
     ASSERT_EQ(::symlink("/dev/full", (dir / "full.txt").c_str()), 0);
-    // A structure table that cannot be written whole is reported like one that cannot
-    // be created, and no part of it is left.
+    // A structure table never replaces what is not a regular file: that is reported
+    // like a table that cannot be created, and the name stays as it was.
     RunResult table = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.dbf", "/COUNT"});
     EXPECT_EQ(table.output, "Can't create file: full.dbf");
     EXPECT_EQ(table.status, 1);
-    EXPECT_FALSE(file_exists(dir / "full.dbf"));
+    char target[32] = {};
+    EXPECT_EQ(::readlink((dir / "full.dbf").c_str(), target, sizeof target - 1), 9);
+    EXPECT_STREQ(target, "/dev/full");
     // A listing is reported as an export would be, and the run goes on.
     RunResult text = run_rorarodi(dir, {"mixed.dbf", "/STRUCT:full.txt", "/COUNT"});
     EXPECT_EQ(text.output, "Can't write full.txt\n1\n");

@@ -1,0 +1,104 @@
+#include "driver/all_or_nothing.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "commands/code_pages.h"
+#include "platform/change.h"
+#include "session/console.h"
+#include "table/cipher.h"
+#include "table/memo.h"
+#include "table/table_write.h"
+
+namespace rorarodi {
+
+namespace {
+
+// After a rollback the table in memory may describe the undone change (record
+// count, header, lists): it is read again, keeping its options, password, and its
+// view when the record count is the same.
+void reload_current_table(Session& session) {
+    if (!session.current_table) return;
+    DbfTable& old = session.table();
+    const std::string name = old.table_file_name;
+    auto fresh = std::make_unique<DbfTable>();
+    if (open_table(*fresh, name, !table_writable(old)) != OpenResult::opened) fail_with_name("Can't reopen file:", name);
+    fresh->options = old.options;
+    copy_password(old, *fresh);
+    fresh->backup_done = old.backup_done;
+    if (fresh->record_count() == old.record_count()) {
+        fresh->filter = old.filter;
+        fresh->order_list = old.order_list;
+    }
+    std::copy(old.record_buffer.begin(), old.record_buffer.end(), fresh->record_buffer.begin());
+    session.current_table = std::move(fresh);
+}
+
+} // namespace
+
+void run_as_change(Session& session, const std::function<void()>& step) {
+    // A table that another process replaced since it was opened here is read again
+    // from its name, so that this parameter changes the file the name stands for.
+    if (session.current_table && table_writable(session.table()) && file_exists(session.table().table_file_name) &&
+        !names_open_file(session.table().table_file_name, session.table().table_handle))
+        reload_current_table(session);
+    begin_change();
+    std::string table_name;
+    if (session.current_table) {
+        DbfTable& table = session.table();
+        table_name = table.table_file_name;
+        if (table_writable(table)) guard_table(table.table_file_name, memo_file_path(table));
+    }
+    bool out_of_memory = false;
+    try {
+        step();
+    } catch (const std::bad_alloc&) {
+        out_of_memory = true;
+    }
+    const ChangeOutcome outcome = finish_change(!out_of_memory);
+    if (!outcome.failure && !out_of_memory) return;
+    // The reason is all the message a memory shortage has: no file is to blame.
+    if (out_of_memory)
+        std::printf("Not enough memory");
+    else
+        std::printf("%s", describe_failure(*outcome.failure).c_str());
+    if (!table_name.empty()) {
+        if (outcome.committed)
+            std::printf("; the change of %s is made", table_name.c_str());
+        else if (outcome.rollback_failure)
+            std::printf("; %s could not be put back (%s) and is put back when it is next opened for writing",
+                        table_name.c_str(), describe_failure(*outcome.rollback_failure).c_str());
+        else
+            std::printf("; %s is unchanged", table_name.c_str());
+    }
+    std::printf("\n");
+    mark_failed(session);
+    if (!outcome.committed && !outcome.rollback_failure) reload_current_table(session);
+}
+
+bool settle_interrupted_change(Session& session, const std::string& table_name, bool read_only) {
+    if (read_only) {
+        if (!has_interrupted_change(table_name)) return true;
+        std::printf("%s has an interrupted change: open it for writing to roll it back\n", table_name.c_str());
+        mark_failed(session);
+        return false;
+    }
+    const Recovery recovery = recover_interrupted_change(table_name);
+    switch (recovery.result) {
+    case RecoveryResult::nothing: return true;
+    case RecoveryResult::rolled_back:
+        std::printf("Rolled back an interrupted change of %s\n", table_name.c_str());
+        return true;
+    case RecoveryResult::completed:
+        std::printf("Completed an interrupted change of %s\n", table_name.c_str());
+        return true;
+    case RecoveryResult::failed: break;
+    }
+    std::printf("Can't roll back the interrupted change of %s: %s\n", table_name.c_str(),
+                recovery.failure ? describe_failure(*recovery.failure).c_str() : "unknown reason");
+    mark_failed(session);
+    return false;
+}
+
+} // namespace rorarodi

@@ -1,0 +1,22 @@
+// Each parameter as one all-or-nothing change of the tables it writes, and the
+// recovery of an interrupted change when a table is opened.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "session/session.h"
+
+namespace rorarodi {
+
+// Runs `step` (one parameter) as one change: the current table and its memo file
+// are guarded; when a call that changes a file fails, or memory runs out, every
+// file is put back as it was, the message names the file and the reason, the
+// current table is read again from the disk, and the run ends with status 2.
+void run_as_change(Session& session, const std::function<void()>& step);
+
+// Before a table is opened: rolls back an interrupted change of it (opened for
+// writing), or refuses one that has such a change (opened read-only). False, with
+// the message printed and the failure noted, when the table is to be skipped.
+bool settle_interrupted_change(Session& session, const std::string& table_name, bool read_only);
+
+} // namespace rorarodi

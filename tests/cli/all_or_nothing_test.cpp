@@ -1,0 +1,160 @@
+// Every parameter that changes files, ended or failed at each call that changes a
+// file (the test build counts them; RORARODI_FAULT picks one): afterwards the
+// directory holds exactly what it held before the parameter or after it.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <map>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "cli_test_util.h"
+
+using namespace testing_support;
+
+namespace {
+
+using Snapshot = std::map<std::string, std::string>;
+
+// Every file of the directory but the program's link, by name.
+Snapshot snapshot(const TempDir& dir) {
+    Snapshot files;
+    DIR* listing = ::opendir(dir.path().c_str());
+    while (dirent* entry = listing ? ::readdir(listing) : nullptr) {
+        const std::string name = entry->d_name;
+        if (name != "." && name != ".." && name != "rorarodi") files[name] = read_file(dir / name);
+    }
+    if (listing) ::closedir(listing);
+    return files;
+}
+
+// A FoxPro table with memos, a deleted record, a duplicate, a set index flag and a
+// header that undercounts its records; a copy to append from; a structure file.
+void prepare(const TempDir& dir) {
+    TableLayout layout;
+    layout.version = 0xF5;
+    layout.fields = {{"NAME", 'C', 6}, {"NOTE", 'M', 10}};
+    std::vector<uint32_t> blocks;
+    const std::string memo = build_foxpro_memo({"first memo", "second \x8E memo", "third"}, blocks, 64);
+    layout.records = {make_record(layout, {"Zoe", memo_reference_text(blocks[0])}),
+                      make_record(layout, {"Anna", memo_reference_text(blocks[1])}, true),
+                      make_record(layout, {"Zoe", memo_reference_text(blocks[0])}),
+                      make_record(layout, {"Boris\x8E", memo_reference_text(blocks[2])})};
+    layout.header_record_count = 3;
+    std::string table = build_table(layout);
+    table[28] = 1;
+    write_file(dir / "t.dbf", table);
+    write_file(dir / "t.fpt", memo);
+    write_file(dir / "o.dbf", table);
+    write_file(dir / "o.fpt", memo);
+    write_file(dir / "s.txt", "NAME C 8\nID N 4 INC:1\n");
+    if (!file_exists(dir / "rorarodi")) (void)::symlink(RORARODI_BINARY, (dir / "rorarodi").c_str());
+}
+
+RunResult run_with(const TempDir& dir, const std::vector<std::string>& environment,
+                   const std::vector<std::string>& arguments) {
+    // Syncs are counted (and fail or end the process) but not waited for.
+    std::vector<std::string> all = environment;
+    all.push_back("RORARODI_UNSAFE_NO_SYNC=1");
+    all.push_back("./rorarodi");
+    all.push_back("t.dbf");
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    return run_command("/usr/bin/env", all, dir.path());
+}
+
+class EveryCallPoint : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(EveryCallPoint, EndsBeforeOrAfterAndFailsUnchanged) {
+    const std::vector<std::string>& arguments = GetParam();
+    TempDir counted;
+    prepare(counted);
+    const Snapshot before = snapshot(counted);
+    const std::string count_file = counted / "../" + std::to_string(::getpid()) + ".calls";
+    RunResult clean = run_with(counted, {"RORARODI_FAULT_COUNT=" + count_file}, arguments);
+    ASSERT_EQ(clean.status, 0) << clean.output;
+    const Snapshot after = snapshot(counted);
+    ASSERT_NE(after, before);
+    const int calls = std::stoi(read_file(count_file));
+    std::remove(count_file.c_str());
+    ASSERT_GT(calls, 0);
+
+    for (int n = 1; n <= calls; ++n) {
+        SCOPED_TRACE("call " + std::to_string(n) + " of " + std::to_string(calls));
+        {
+            TempDir dir;
+            prepare(dir);
+            RunResult killed = run_with(dir, {"RORARODI_FAULT=kill:" + std::to_string(n)}, arguments);
+            EXPECT_EQ(killed.status, 128 + SIGKILL);
+            // Opening for writing settles the interrupted change.
+            RunResult reopened = run_with(dir, {}, {"/COUNT"});
+            EXPECT_EQ(reopened.status, 0) << reopened.output;
+            const Snapshot now = snapshot(dir);
+            EXPECT_TRUE(now == before || now == after) << reopened.output;
+        }
+        for (const char* error : {"ENOSPC", "EIO"}) {
+            TempDir dir;
+            prepare(dir);
+            RunResult failed =
+                run_with(dir, {"RORARODI_FAULT=fail:" + std::to_string(n) + ":" + error}, arguments);
+            const char* reason = std::string(error) == "EIO" ? "Input/output error" : "No space left on device";
+            if (failed.output == "Can't create file: st.dbf") {
+                EXPECT_EQ(failed.status, 1);  // a fatal message of its own
+            } else {
+                EXPECT_EQ(failed.status, 2) << error;
+                EXPECT_NE(failed.output.find(std::string(": ") + reason), std::string::npos) << failed.output;
+            }
+            // Only a failure after the commit leaves the change made, and says so;
+            // what it left to tidy is tidied at the next open.
+            const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
+            if (made) run_with(dir, {}, {"/COUNT"});
+            EXPECT_TRUE(snapshot(dir) == (made ? after : before)) << error << ": " << failed.output;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllOrNothing, EveryCallPoint,
+    testing::Values(std::vector<std::string>{"/PACK"}, std::vector<std::string>{"/PACK:memo"},
+                    std::vector<std::string>{"/PACK:dbf"}, std::vector<std::string>{"/ZAP"},
+                    std::vector<std::string>{"/TRUNC:2"}, std::vector<std::string>{"/TRUNC:6"},
+                    std::vector<std::string>{"/APPEND:3"}, std::vector<std::string>{"/APPEND:blank"},
+                    std::vector<std::string>{"/BAK", "/DELETE:1"}, std::vector<std::string>{"/RECALL:all"},
+                    std::vector<std::string>{"/CPZERO:101"}, std::vector<std::string>{"/CDX"},
+                    std::vector<std::string>{"/CHECK"},
+                    std::vector<std::string>{"/FIELD:NAME='Zed';NOTE='new'", "/UPDATE"},
+                    std::vector<std::string>{"/DELDUPES"}, std::vector<std::string>{"+o.dbf"},
+                    std::vector<std::string>{"/SORT:NAME"}, std::vector<std::string>{"/MODIFY:s.txt"},
+                    std::vector<std::string>{"/ENCODE:key"}, std::vector<std::string>{"/DECODE:key"},
+                    std::vector<std::string>{"/OEM2ANSI"}, std::vector<std::string>{"/ANSI2OEM"},
+                    std::vector<std::string>{"/MAKE:m.dbf"}, std::vector<std::string>{"/STRUCT:st.dbf"},
+                    std::vector<std::string>{"/OUT:x.dbf", "/S:*"}));
+
+// An interrupted change is refused read-only and rolled back on the next open for
+// writing; a second writer waits for the lock and then gives up.
+TEST(AllOrNothing, ReadOnlyRefusalAndLocks) {
+    TempDir dir;
+    prepare(dir);
+    const Snapshot before = snapshot(dir);
+    EXPECT_EQ(run_with(dir, {"RORARODI_FAULT=kill:12"}, {"/PACK"}).status, 128 + SIGKILL);
+    ASSERT_TRUE(file_exists(dir / "t.dbf.journal"));
+    RunResult refused = run_command(dir / "rorarodi", {"#t.dbf", "/COUNT"}, dir.path());
+    EXPECT_EQ(refused.output, "t.dbf has an interrupted change: open it for writing to roll it back\n");
+    EXPECT_EQ(refused.status, 2);
+    RunResult recovered = run_with(dir, {}, {"/COUNT"});
+    EXPECT_EQ(recovered.output, "Rolled back an interrupted change of t.dbf\n4\n");
+    EXPECT_EQ(snapshot(dir), before);
+
+    // Another open file holds the lock: readers go on, a writer fails after its wait.
+    const int fd = ::open((dir / "t.dbf").c_str(), O_RDWR);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    EXPECT_EQ(run_with(dir, {"RORARODI_LOCK_WAIT_MS=100"}, {"/COUNT", "/ZAP", "/COUNT"}).output,
+              "4\nCan't lock t.dbf: another process is changing it; t.dbf is unchanged\n4\n");
+    ::close(fd);
+    EXPECT_EQ(snapshot(dir), before);
+}
+
+} // namespace
