@@ -7,6 +7,7 @@
 #include "commands/code_pages.h"
 #include "platform/change.h"
 #include "session/console.h"
+#include "session/messages.h"
 #include "table/cipher.h"
 #include "table/memo.h"
 #include "table/table_write.h"
@@ -59,29 +60,21 @@ void run_as_change(Session& session, const std::function<void()>& step) {
     const ChangeOutcome outcome = finish_change(!out_of_memory);
     if (!outcome.failure && !out_of_memory) return;
     // The reason is all the message a memory shortage has: no file is to blame.
-    if (out_of_memory)
-        std::printf("Not enough memory");
+    const std::string reason = out_of_memory ? "Not enough memory" : describe_failure(*outcome.failure);
+    if (outcome.committed)
+        report_change_failure(session, reason, table_name, ChangeEnd::made);
+    else if (outcome.rollback_failure)
+        report_change_failure(session, reason, table_name, ChangeEnd::not_put_back,
+                              describe_failure(*outcome.rollback_failure));
     else
-        std::printf("%s", describe_failure(*outcome.failure).c_str());
-    if (!table_name.empty()) {
-        if (outcome.committed)
-            std::printf("; the change of %s is made", table_name.c_str());
-        else if (outcome.rollback_failure)
-            std::printf("; %s could not be put back (%s) and is put back when it is next opened for writing",
-                        table_name.c_str(), describe_failure(*outcome.rollback_failure).c_str());
-        else
-            std::printf("; %s is unchanged", table_name.c_str());
-    }
-    std::printf("\n");
-    mark_failed(session);
+        report_change_failure(session, reason, table_name, ChangeEnd::unchanged);
     if (!outcome.committed && !outcome.rollback_failure) reload_current_table(session);
 }
 
 bool settle_interrupted_change(Session& session, const std::string& table_name, bool read_only) {
     if (read_only) {
         if (!has_interrupted_change(table_name)) return true;
-        std::printf("%s has an interrupted change: open it for writing to roll it back\n", table_name.c_str());
-        mark_failed(session);
+        refuse_interrupted_change(session, table_name);
         return false;
     }
     const Recovery recovery = recover_interrupted_change(table_name);
@@ -95,9 +88,8 @@ bool settle_interrupted_change(Session& session, const std::string& table_name, 
         return true;
     case RecoveryResult::failed: break;
     }
-    std::printf("Can't roll back the interrupted change of %s: %s\n", table_name.c_str(),
-                recovery.failure ? describe_failure(*recovery.failure).c_str() : "unknown reason");
-    mark_failed(session);
+    report_failed_recovery(session, table_name,
+                           recovery.failure ? describe_failure(*recovery.failure) : "unknown reason");
     return false;
 }
 

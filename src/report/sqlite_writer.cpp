@@ -64,7 +64,7 @@ private:
     void report() {
         mark_failed(session);
         if (!database_.error().empty())
-            std::fprintf(stderr, "%s: %s\n", output_name.c_str(), database_.error().c_str());
+            std::fprintf(stderr, "rorarodi: %s: %s\n", output_name.c_str(), database_.error().c_str());
     }
 
     SqliteTableWriter database_;

@@ -31,4 +31,31 @@ void report_missing_file(Session& session, const std::string& name, int error) {
     mark_failed(session);
 }
 
+void report_change_failure(Session& session, const std::string& reason, const std::string& table_name, ChangeEnd end,
+                           const std::string& rollback_reason) {
+    std::printf("%s", reason.c_str());
+    if (!table_name.empty()) {
+        switch (end) {
+        case ChangeEnd::made: std::printf("; the change of %s is made", table_name.c_str()); break;
+        case ChangeEnd::not_put_back:
+            std::printf("; %s could not be put back (%s) and is put back when it is next opened for writing",
+                        table_name.c_str(), rollback_reason.c_str());
+            break;
+        case ChangeEnd::unchanged: std::printf("; %s is unchanged", table_name.c_str()); break;
+        }
+    }
+    std::printf("\n");
+    mark_failed(session);
+}
+
+void refuse_interrupted_change(Session& session, const std::string& table_name) {
+    std::printf("%s has an interrupted change: open it for writing to roll it back\n", table_name.c_str());
+    mark_failed(session);
+}
+
+void report_failed_recovery(Session& session, const std::string& table_name, const std::string& reason) {
+    std::printf("Can't roll back the interrupted change of %s: %s\n", table_name.c_str(), reason.c_str());
+    mark_failed(session);
+}
+
 } // namespace rorarodi

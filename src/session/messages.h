@@ -87,6 +87,20 @@ inline constexpr char kFatalCantCreateFile[] = "Can't create file:";
 inline constexpr char kFatalCantCreateOutputFile[] = "Can't create output file:";
 inline constexpr char kFatalCantReopenFile[] = "Can't reopen file:";
 
+// A parameter whose change could not be made whole: "REASON; NAME is unchanged\n",
+// or "; the change of NAME is made" when only the tidying after it failed, or
+// "; NAME could not be put back (REASON) and is put back when it is next opened for
+// writing" when the rollback failed too ("Not enough memory" is the reason a memory
+// shortage gives). Without a table, the reason alone. Exit status 2.
+enum class ChangeEnd { unchanged, made, not_put_back };
+void report_change_failure(Session& session, const std::string& reason, const std::string& table_name, ChangeEnd end,
+                           const std::string& rollback_reason = {});
+// A table opened read-only that has an interrupted change: "NAME has an interrupted
+// change: open it for writing to roll it back\n", exit status 2.
+void refuse_interrupted_change(Session& session, const std::string& table_name);
+// "Can't roll back the interrupted change of NAME: REASON\n", exit status 2.
+void report_failed_recovery(Session& session, const std::string& table_name, const std::string& reason);
+
 // Prints the message on standard output and makes the exit status 2.
 void report_failure(Session& session, FailureLine message);
 void report_failure(Session& session, FailureFormat message, const std::string& name);
