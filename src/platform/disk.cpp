@@ -32,11 +32,11 @@ FaultPlan& fault_plan() {
         if (const char* count = std::getenv("RORARODI_FAULT_COUNT")) p.count_file = count;
         const char* text = std::getenv("RORARODI_FAULT");
         if (!text) return p;
-        std::string_view spec(text);
-        if (spec.rfind("kill:", 0) == 0) {
+        std::string_view setting(text);
+        if (setting.rfind("kill:", 0) == 0) {
             p.kind = FaultPlan::kill;
             p.at = std::strtoul(text + 5, nullptr, 10);
-        } else if (spec.rfind("fail:", 0) == 0) {
+        } else if (setting.rfind("fail:", 0) == 0) {
             p.kind = FaultPlan::fail;
             char* end = nullptr;
             p.at = std::strtoul(text + 5, &end, 10);
