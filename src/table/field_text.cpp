@@ -184,24 +184,6 @@ const char* format_datetime(DbfTable& table, DateMode mode, const DateParts& par
 
 const char* spaces(DbfTable& table, size_t count) { return put_text(table, std::string(count, ' ')); }
 
-// Parts of an '@' value: the time of day from the second word (milliseconds); the
-// first word is a day number as in a binary 'T' field when it lies in 1..5373484,
-// otherwise the date shows as day 0, month 1, year 0.
-DateParts timestamp_parts(const DbfTable& table, int field) {
-    DateParts parts;
-    parts.month = 1;
-    if (!field_holds(table, field, 8)) return parts;
-    const uint8_t* p = field_bytes(table, field);
-    uint32_t date_word = read_le32(p);
-    uint32_t milliseconds = read_le32(p + 4);
-    parts.hour = static_cast<int>(milliseconds / 3600000u);
-    uint32_t rest = milliseconds % 3600000u;
-    parts.minute = static_cast<int>(rest / 60000u);
-    parts.second = static_cast<int>(rest % 60000u / 1000u);
-    if (date_word >= 1 && date_word <= static_cast<uint32_t>(kLastDayNumber))
-        julian_day_to_date(static_cast<int32_t>(date_word), parts.year, parts.month, parts.day);
-    return parts;
-}
 
 double currency_value(const DbfTable& table, int field) {
     if (!field_holds(table, field, 8)) return 0;
@@ -282,6 +264,22 @@ void store_memo_value(DbfTable& table, int field, std::string_view data, double 
 }
 
 } // namespace
+
+DateParts timestamp_parts(const DbfTable& table, int field) {
+    DateParts parts;
+    parts.month = 1;
+    if (!field_holds(table, field, 8)) return parts;
+    const uint8_t* p = field_bytes(table, field);
+    uint32_t date_word = read_le32(p);
+    uint32_t milliseconds = read_le32(p + 4);
+    parts.hour = static_cast<int>(milliseconds / 3600000u);
+    uint32_t rest = milliseconds % 3600000u;
+    parts.minute = static_cast<int>(rest / 60000u);
+    parts.second = static_cast<int>(rest % 60000u / 1000u);
+    if (date_word >= 1 && date_word <= static_cast<uint32_t>(kLastDayNumber))
+        julian_day_to_date(static_cast<int32_t>(date_word), parts.year, parts.month, parts.day);
+    return parts;
+}
 
 std::string_view field_stored_bytes(const DbfTable& table, int field) {
     return std::string_view(reinterpret_cast<const char*>(field_bytes(table, field)), usable_width(table, field));

@@ -57,6 +57,10 @@ bool is_canonical_number(const char* text, size_t length, unsigned decimals);
 
 bool is_leap_year(int year);
 DateParts decode_date_parts(DbfTable& table, int field);
+// Parts of an '@' value: the time of day from the second word (milliseconds); the
+// first word is a day number as in a binary 'T' field when it lies in 1..5373484,
+// otherwise the date shows as day 0, month 1, year 0.
+DateParts timestamp_parts(const DbfTable& table, int field);
 // True for a calendar date of years up to 9999 and a time of day from 00:00:00 to
 // 23:59:59 (no part negative).
 bool date_parts_valid(const DateParts& parts);

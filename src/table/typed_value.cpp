@@ -20,10 +20,6 @@ namespace {
 // Longest run of digits that always fits a signed 64-bit integer.
 constexpr size_t kInt64Digits = 18;
 constexpr size_t kInt32Digits = 9;
-constexpr int32_t kLastDayNumber = 5373484;
-constexpr uint32_t kMillisecondsPerHour = 3600000;
-constexpr uint32_t kMillisecondsPerMinute = 60000;
-constexpr uint32_t kMillisecondsPerSecond = 1000;
 constexpr int64_t kCurrencyScale = 10000;
 // Integers a double holds exactly: up to 2^53.
 constexpr double kExactDoubleIntegers = 9007199254740992.0;
@@ -55,24 +51,6 @@ void append_iso_time(std::string& out, const DateParts& parts) {
     append_two_digits(out, parts.minute);
     out += ':';
     append_two_digits(out, parts.second);
-}
-
-// Parts of a binary '@' value, as its text form reads them: a day number as in a
-// binary 'T' field (when in 1..5373484) and the milliseconds of the day.
-DateParts timestamp_parts(const DbfTable& table, int field) {
-    DateParts parts;
-    const std::string_view stored = field_stored_bytes(table, field);
-    if (stored.size() < 8) return parts;
-    const auto* p = reinterpret_cast<const uint8_t*>(stored.data());
-    const uint32_t date_word = read_le32(p);
-    const uint32_t milliseconds = read_le32(p + 4);
-    parts.hour = static_cast<int>(milliseconds / kMillisecondsPerHour);
-    const uint32_t rest = milliseconds % kMillisecondsPerHour;
-    parts.minute = static_cast<int>(rest / kMillisecondsPerMinute);
-    parts.second = static_cast<int>(rest % kMillisecondsPerMinute / kMillisecondsPerSecond);
-    if (date_word >= 1 && date_word <= static_cast<uint32_t>(kLastDayNumber))
-        julian_day_to_date(static_cast<int32_t>(date_word), parts.year, parts.month, parts.day);
-    return parts;
 }
 
 // The decimal text of a currency value: the stored integer in ten-thousandths.
