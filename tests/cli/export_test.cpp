@@ -14,12 +14,6 @@ namespace {
 
 std::string le64(uint64_t v) { return le32(static_cast<uint32_t>(v)) + le32(static_cast<uint32_t>(v >> 32)); }
 
-std::string double_bytes(double value) {
-    uint64_t bits;
-    std::memcpy(&bits, &value, sizeof bits);
-    return le64(bits);
-}
-
 // Julian day number of 29 February 2016 and the milliseconds of 12:34:56.
 constexpr uint32_t kLeapDay = 2457448;
 constexpr uint32_t kAfternoon = 45296000;

@@ -8,12 +8,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string double_bytes(double value) {
-    std::string bytes(8, '\0');
-    std::memcpy(bytes.data(), &value, 8);
-    return bytes;
-}
-
 // The record bytes of a table file, after its header.
 std::string records_of(const std::string& file) {
     const size_t header = static_cast<uint8_t>(file.at(8)) | (static_cast<uint8_t>(file.at(9)) << 8);

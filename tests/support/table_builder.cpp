@@ -1,5 +1,6 @@
 #include "table_builder.h"
 
+#include <cstring>
 #include <ctime>
 
 #include <algorithm>
@@ -27,6 +28,12 @@ std::string be32(uint32_t v) {
     std::string s(4, '\0');
     for (int i = 0; i < 4; ++i) s[i] = static_cast<char>((v >> (8 * (3 - i))) & 0xFF);
     return s;
+}
+
+std::string double_bytes(double value) {
+    std::string bytes(8, '\0');
+    std::memcpy(bytes.data(), &value, 8);
+    return bytes;
 }
 
 unsigned field_width(const FieldLayout& field) {

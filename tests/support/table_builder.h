@@ -59,6 +59,8 @@ std::string build_smt_memo(const std::vector<std::string>& memos, std::vector<ui
 std::string le16(uint16_t v);
 std::string le32(uint32_t v);
 std::string be32(uint32_t v);
+// The eight bytes of a double as stored in a B field (little-endian on this machine).
+std::string double_bytes(double value);
 // A right-aligned decimal memo reference of width 10.
 std::string memo_reference_text(uint32_t block, unsigned width = 10);
 

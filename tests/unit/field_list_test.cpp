@@ -19,12 +19,6 @@ using namespace testing_support;
 
 namespace {
 
-std::string double_bytes(double value) {
-    std::string bytes(8, '\0');
-    std::memcpy(bytes.data(), &value, 8);
-    return bytes;
-}
-
 // The order as the key comparison defines it: every key built through the text
 // form, case-folded, ended by the position as "%10d", and compared with strncmp.
 std::vector<uint32_t> reference_order(DbfTable& table) {

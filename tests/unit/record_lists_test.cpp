@@ -107,12 +107,6 @@ TEST_F(RangeTest, EntriesPastTheViewAreSkippedAndHugeRangesCostNothing) {
 
 // Eight bytes of a little-endian double, and of the order-preserving big-endian
 // form of level 7 doubles.
-std::string double_bytes(double value) {
-    std::string bytes(8, '\0');
-    std::memcpy(bytes.data(), &value, 8);
-    return bytes;
-}
-
 std::string level7_double_bytes(double value) {
     uint64_t bits;
     std::memcpy(&bits, &value, 8);
