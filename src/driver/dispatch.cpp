@@ -60,20 +60,23 @@ struct KeywordRow {
     const char* usage = nullptr;
     int usage_line = 0;
     int usage_column = 0;
+    // The parameter writes records into the current table, so a table whose header
+    // record length disagrees with its fields refuses it.
+    bool writes_records = false;
 };
 
 constexpr KeywordRow kKeywords[] = {
     {"ignorequotes", ArgumentStart::none, handle_ignorequotes, false, "/IGNOREQUOTES", 27, 0},
-    {"oem2ansi", ArgumentStart::none, handle_oem2ansi, false, "/OEM2ANSI", 25, 0},
-    {"ansi2oem", ArgumentStart::none, handle_ansi2oem, false, "/ANSI2OEM", 25, 1},
-    {"deldupes", ArgumentStart::none, handle_deldupes, false, "/DELDUPES", 27, 1},
+    {"oem2ansi", ArgumentStart::none, handle_oem2ansi, false, "/OEM2ANSI", 25, 0, true},
+    {"ansi2oem", ArgumentStart::none, handle_ansi2oem, false, "/ANSI2OEM", 25, 1, true},
+    {"deldupes", ArgumentStart::none, handle_deldupes, false, "/DELDUPES", 27, 1, true},
     {"version", ArgumentStart::none, handle_version, false, "/VERSION", 10, 1},
     {"verbose", ArgumentStart::none, handle_verbose, false, "/VERBOSE", 21, 0},
     // Creating a table is a form of the first argument only; as a parameter it is
     // unknown, so its row has no handler and serves the usage text alone.
     {"create:", ArgumentStart::none, nullptr, false, "/CREATE:struct.txt file.dbf", 29, 0},
-    {"modify:", ArgumentStart::after_keyword, handle_modify, false, "/MODIFY:struct.txt", 29, 1},
-    {"delete:", ArgumentStart::after_keyword, handle_delete, false, "/DELETE:N1,N2-N3,all", 15, 0},
+    {"modify:", ArgumentStart::after_keyword, handle_modify, false, "/MODIFY:struct.txt", 29, 1, true},
+    {"delete:", ArgumentStart::after_keyword, handle_delete, false, "/DELETE:N1,N2-N3,all", 15, 0, true},
     {"deletedonly", ArgumentStart::none, handle_deletedonly, true, "/DELETEDONLY", 30, 1},
     {"deleted", ArgumentStart::after_keyword, handle_deleted, false, "/DELETED[+|-]", 6, 0},
     {"sql2000", ArgumentStart::none, handle_sql2000, false, "/SQL2000", 22, 1},
@@ -81,18 +84,18 @@ constexpr KeywordRow kKeywords[] = {
     // takes no parameter text from another one.
     {"sql:", ArgumentStart::after_keyword, select_sql_dialect, false},
     {"quotes:", ArgumentStart::after_keyword, handle_quotes, false, "/QUOTES:[single|double]", 28, 0},
-    {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0},
-    {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1},
-    {"recall:", ArgumentStart::after_keyword, handle_recall, false, "/RECALL:N1,N2-N3,all", 15, 1},
-    {"append", ArgumentStart::after_keyword, handle_append, false, "/APPEND[:N|blank]", 13, 0},
+    {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0, true},
+    {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1, true},
+    {"recall:", ArgumentStart::after_keyword, handle_recall, false, "/RECALL:N1,N2-N3,all", 15, 1, true},
+    {"append", ArgumentStart::after_keyword, handle_append, false, "/APPEND[:N|blank]", 13, 0, true},
     {"cpzero", ArgumentStart::after_keyword, handle_cpzero, false, "/CPZERO", 3, 1},
-    {"update", ArgumentStart::none, handle_update, false, "/UPDATE", 16, 1},
+    {"update", ArgumentStart::none, handle_update, false, "/UPDATE", 16, 1, true},
     {"browse", ArgumentStart::none, handle_browse, false, "/BROWSE", 11, 0},
     {"fields", ArgumentStart::none, handle_fields, false, "/FIELDS", 11, 1},
     {"struct", ArgumentStart::after_keyword, list_structure, false, "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", 31, 0},
     {"select:", ArgumentStart::after_keyword, export_records, false, "/SELECT:field1;field2;...", 19, 0},
     {"filter:", ArgumentStart::after_keyword, handle_filter, false, "/FILTER:condition", 14, 0},
-    {"trunc:", ArgumentStart::after_keyword, handle_trunc, false, "/TRUNC:N", 9, 0},
+    {"trunc:", ArgumentStart::after_keyword, handle_trunc, false, "/TRUNC:N", 9, 0, true},
     {"field:", ArgumentStart::after_keyword, handle_field, false, "/FIELD:field1=value;field2=value;...", 26, 0},
     {"range:", ArgumentStart::after_keyword, handle_range, false, "/RANGE:N1,N2-N3,all", 13, 1},
     {"order:", ArgumentStart::after_keyword, handle_order, false, "/ORDER:field1;field2;...", 18, 1},
@@ -102,7 +105,7 @@ constexpr KeywordRow kKeywords[] = {
     {"blank", ArgumentStart::none, handle_blank, false, "/BLANK", 9, 1},
     {"count", ArgumentStart::none, handle_count, false, "/COUNT", 10, 0},
     {"2ansi", ArgumentStart::none, handle_2ansi, false, "/2ANSI", 23, 0},
-    {"sort:", ArgumentStart::after_keyword, handle_sort, false, "/SORT:field1;field2;...", 18, 0},
+    {"sort:", ArgumentStart::after_keyword, handle_sort, false, "/SORT:field1;field2;...", 18, 0, true},
     {"make:", ArgumentStart::after_keyword, handle_make, false, "/MAKE:filename.dbf", 14, 1},
     {"calc:", ArgumentStart::after_keyword, handle_calc, false, "/CALC:condition", 12, 1},
     {"crlf:", ArgumentStart::after_keyword, handle_crlf, false, "/CRLF:[keep|kill]", 30, 0},
@@ -110,7 +113,7 @@ constexpr KeywordRow kKeywords[] = {
     // No keyword begins with "utf8" and "utf8" begins no keyword, so this row takes
     // no parameter text from another one wherever it stands.
     {"utf8", ArgumentStart::none, handle_utf8, false, "/UTF8", 24, 0},
-    {"pack", ArgumentStart::after_keyword, handle_pack, false, "/PACK:[dbf|memo]", 5, 0},
+    {"pack", ArgumentStart::after_keyword, handle_pack, false, "/PACK:[dbf|memo]", 5, 0, true},
     {"type", ArgumentStart::after_keyword, handle_type, false, "/TYPE:db3|db4|fox|vfp|db7", 22, 0},
     {"trim", ArgumentStart::after_keyword, handle_trim, false, "/TRIM:left|right|all", 17, 0},
     {"desc", ArgumentStart::none, handle_desc, false, "/DESC", 2, 1},
@@ -127,7 +130,7 @@ constexpr KeywordRow kKeywords[] = {
     {"out", ArgumentStart::after_keyword, handle_out, false, "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", 32, 0},
     {"psw", ArgumentStart::after_keyword, handle_psw, false, "/PSW[:password]", 7, 1},
     {"oem", ArgumentStart::none, handle_oem, false, "/OEM", 1, 1},
-    {"zap", ArgumentStart::none, handle_zap, false, "/ZAP", 5, 1},
+    {"zap", ArgumentStart::none, handle_zap, false, "/ZAP", 5, 1, true},
     {"asc", ArgumentStart::none, handle_asc, false, "/ASC", 2, 0},
     {"cdx", ArgumentStart::none, handle_cdx, false, "/CDX", 3, 0},
     {"cmp", ArgumentStart::after_keyword, handle_cmp, false, "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", 33, 0},
@@ -226,19 +229,12 @@ void report_backup_failure(Session& session) {
     table.backup_failure.clear();
 }
 
-// Keywords of the parameters that write records into the current table.
-constexpr const char* kRecordWriters[] = {"oem2ansi", "ansi2oem", "deldupes", "modify:", "delete:", "encode:", "decode:",
-                                          "recall:",  "append",   "update",   "trunc:",  "sort:",   "pack",    "zap"};
-
 // A table whose header record length differs from its fields' is read, never
 // written: its records may lie where neither length puts them.
-bool refuses_record_writes(Session& session, const char* keyword) {
-    if (!session.current_table) return false;
+bool refuses_record_writes(Session& session, bool writes_records) {
+    if (!session.current_table || !writes_records) return false;
     DbfTable& table = session.table();
     if (record_geometry_agrees(table) || !table.table_handle.is_writable()) return false;
-    if (keyword && std::none_of(std::begin(kRecordWriters), std::end(kRecordWriters),
-                                [keyword](const char* writer) { return std::strcmp(writer, keyword) == 0; }))
-        return false;
     refuse_record_writes(session, table);
     return true;
 }
@@ -247,7 +243,7 @@ bool refuses_record_writes(Session& session, const char* keyword) {
 
 void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
-        if (refuses_record_writes(session, row->keyword)) return;
+        if (refuses_record_writes(session, row->writes_records)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
         run_as_change(session, [&] {
             row->handler(session, argument);
@@ -256,7 +252,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
         return;
     }
     if (!text.empty() && text[0] == '+') {
-        if (!refuses_record_writes(session, nullptr))
+        if (!refuses_record_writes(session, true))
             run_as_change(session, [&] {
                 handle_append_from(session, text.substr(1));
                 report_backup_failure(session);
