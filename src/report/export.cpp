@@ -6,16 +6,13 @@
 #include "expr/field_list.h"
 #include "platform/text.h"
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
 #include "table/view_reader.h"
 
 namespace rorarodi {
-
-// Each writer's file defines its factory.
-MakeWriter make_text_writer, make_csv_writer, make_html_writer, make_program_writer, make_xml_writer,
-    make_table_writer, make_sql_text_writer, make_sqlite_writer, make_json_lines_writer, make_json_array_writer;
 
 namespace {
 
@@ -25,10 +22,10 @@ const OutputFormat kFormats[] = {
     {{".htm", ".html"}, make_html_writer},
     {{".prg", ".fox"}, make_program_writer},
     {{".xml"}, make_xml_writer},
-    {{".dbf"}, make_table_writer},
+    {{".dbf"}, make_table_writer, false},
     {{".sql"}, make_sql_text_writer},  // the plain form, or that of /SQL:postgres or /SQL:sqlite
     {{".txt"}, make_text_writer},
-    {{".sqlite", ".sqlite3", ".db"}, make_sqlite_writer},
+    {{".sqlite", ".sqlite3", ".db"}, make_sqlite_writer, false},
     {{".jsonl"}, make_json_lines_writer},
     {{".json"}, make_json_array_writer},
 };
@@ -46,6 +43,7 @@ bool write_records(RecordWriter& writer) {
     ViewReader reader(table, view_record_count(table));
     visit_range_positions(writer.session, table, [&](uint32_t position) {
         (void)reader.read(position);  // an unreadable record is written as the buffer holds it
+        if (writer.live_records_only() && table.record_buffer[0] == kDeletedMark) return;
         writer.begin_record(table.record_buffer[0], position);
         for (size_t i = 0; i < fields.size(); ++i) {
             writer.load_value(fields[i]);
@@ -56,7 +54,7 @@ bool write_records(RecordWriter& writer) {
     });
     reader.finish();
     const bool closed = writer.close();
-    return writer.finish_text_output() && closed;
+    return writer.finish_text_output(closed) && closed;
 }
 
 } // namespace
@@ -66,6 +64,8 @@ const OutputFormat* output_format_for(const std::optional<std::string>& name) {
         const bool taken = name ? std::any_of(format.extensions.begin(), format.extensions.end(),
                                               [&](const char* e) { return ends_with_ignoring_case(*name, e); })
                                 : format.extensions.empty();
+        // Standard output takes the formats written as a stream only.
+        if (taken && name && names_standard_output(*name) && !format.streams) return nullptr;
         if (taken) return &format;
     }
     return nullptr;
@@ -91,7 +91,7 @@ void export_records(Session& session, const std::string& argument) {
     const std::optional<std::string>& name = session.settings.output_file_name;
     std::unique_ptr<RecordWriter> writer = output_format_for(name)->make_writer(session, std::move(fields));
     if (!writer->open()) {
-        report_failure(session, kCantOpenOutput, name.value_or(""));
+        if (!writer->refused()) report_failure(session, kCantOpenOutput, name.value_or(""));
         return;
     }
     const bool written = write_records(*writer);

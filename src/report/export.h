@@ -14,13 +14,12 @@ class RecordWriter;
 // range in the output format of /OUT, appending to its file.
 void export_records(Session& session, const std::string& argument);
 
-// Makes the writer of a format for the selected fields of the current table.
-using MakeWriter = std::unique_ptr<RecordWriter>(Session& session, std::vector<int> fields);
-
-// An output format: the extensions of the file names it takes, and its writer.
+// An output format: the extensions of the file names it takes, its writer, and
+// whether it may go to standard output ("-.ext").
 struct OutputFormat {
     std::vector<const char*> extensions;  // none for the console (no output file)
-    MakeWriter* make_writer;
+    std::unique_ptr<RecordWriter> (*make_writer)(Session& session, std::vector<int> fields);
+    bool streams = true;
 };
 
 // The format of an output file name (by its extension, letter case ignored), or

@@ -4,7 +4,9 @@
 
 #include "expr/calculator.h"
 #include "platform/text.h"
+#include "platform/console.h"
 #include "report/export.h"
+#include "report/record_writer.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -16,6 +18,7 @@ void handle_out(Session& session, const std::string& argument) {
     RunSettings& settings = session.settings;
     if (argument.empty() || argument[0] != ':') {
         settings.output_file_name.reset();
+        set_data_on_standard_output(false);
         trace_leave(session, "Out");
         return;
     }
@@ -25,6 +28,8 @@ void handle_out(Session& session, const std::string& argument) {
         return;
     }
     settings.output_file_name = name;
+    // Data on standard output sends the messages to standard error meanwhile.
+    set_data_on_standard_output(names_standard_output(name));
     trace_leave(session, "Out");
 }
 
@@ -70,5 +75,8 @@ void handle_name(Session& session, const std::string& argument) { session.settin
 void handle_memo(Session& session, const std::string& argument) { session.settings.memo_as_text = equals_ignoring_case(argument.c_str(), "text"); }
 void handle_del(Session& session, const std::string& argument) { session.settings.show_deletion_marks = parse_flag_form(argument); }
 void handle_hdr(Session& session, const std::string& argument) { session.settings.header_line = parse_flag_form(argument); }
+void handle_replace(Session& session, const std::string& argument) {
+    session.settings.replace_outputs = parse_flag_form(argument);
+}
 
 } // namespace rorarodi

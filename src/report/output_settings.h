@@ -21,5 +21,7 @@ void handle_name(Session& session, const std::string& argument);
 void handle_memo(Session& session, const std::string& argument);
 void handle_del(Session& session, const std::string& argument);
 void handle_hdr(Session& session, const std::string& argument);
+// /REPLACE[+|-]: the first export of the run into each output replaces it.
+void handle_replace(Session& session, const std::string& argument);
 
 } // namespace rorarodi

@@ -1,8 +1,9 @@
 #include "report/record_writer.h"
 
 #include <cstring>
-#include <sys/stat.h>
 
+#include "platform/change.h"
+#include "platform/console.h"
 #include "table/field_text.h"
 
 namespace rorarodi {
@@ -26,28 +27,74 @@ bool RecordWriter::open_text_output() {
         stream_ = stdout;
         return true;
     }
-    if (!is_table_own_file(output_name, table)) file_.reset(std::fopen(output_name.c_str(), "ab"));
-    if (!file_) return false;
-    stream_ = file_.get();
-    struct stat status {};
-    output_was_empty_ = ::fstat(fileno(stream_), &status) == 0 && status.st_size == 0;
-    return true;
+    if (names_standard_output(output_name)) {
+        stream_ = data_output();
+        output_was_empty_ = true;
+        return stream_ != nullptr;
+    }
+    if (is_table_own_file(output_name, table)) return false;
+    const bool first_of_run = session.outputs_of_run.files.insert(output_name).second;
+    if (first_of_run && settings.replace_outputs && file_exists(output_name)) {
+        // The new file takes the old one's place only when it is complete.
+        replacement_ = temporary_name_for(output_name);
+        file_ = create_new_file(replacement_);
+        if (!file_) replacement_.clear();
+        output_was_empty_ = true;
+        return file_.is_open();
+    }
+    file_ = open_file_write_access(output_name);
+    if (!file_ && !file_exists(output_name)) {
+        file_ = create_new_file(output_name);
+        created_ = file_.is_open();
+    }
+    const long long size = file_ ? file_.size() : -1;
+    if (size < 0) {
+        file_.close();
+        return false;
+    }
+    keep_length_ = static_cast<uint64_t>(size);
+    output_was_empty_ = size == 0;
+    return file_.seek(keep_length_);
 }
 
 void RecordWriter::flush() {
-    if (stream_ && !out_.empty() && std::fwrite(out_.data(), 1, out_.size(), stream_) != out_.size())
-        write_failed_ = true;
+    if (out_.empty()) return;
+    if (stream_) {
+        if (std::fwrite(out_.data(), 1, out_.size(), stream_) != out_.size()) write_failed_ = true;
+    } else if (file_ && !write_failed_) {
+        write_failed_ = !file_.write(out_.data(), out_.size());
+    }
     out_.clear();
 }
 
-bool RecordWriter::finish_text_output() {
+bool RecordWriter::finish_text_output(bool keep) {
     flush();
-    // Only an output file is checked: the console has no name to report.
-    const bool failed = file_ && (write_failed_ || std::fflush(stream_) != 0);
-    file_.reset();
-    stream_ = nullptr;
-    return !failed;
+    if (stream_) {
+        // The console has no name to report; data on standard output is checked.
+        const bool failed = stream_ != stdout && (write_failed_ || std::fflush(stream_) != 0);
+        stream_ = nullptr;
+        return !failed;
+    }
+    if (!file_) return true;
+    const bool written = !write_failed_;
+    if (written && keep) {
+        file_.close();
+        return replacement_.empty() || replace_file(replacement_, output_name);
+    }
+    // Put the file back as it was: the replacement or a file the export made goes,
+    // a file appended to is cut back to its old length and gets back what was cut.
+    if (!replacement_.empty() || created_) {
+        file_.close();
+        (void)remove_new_file(replacement_.empty() ? output_name : replacement_);  // the failure is reported already
+        return written;
+    }
+    (void)(file_.truncate(keep_length_) && file_.seek(keep_length_) &&  // as much as can be put back
+           file_.write(cut_bytes_.data(), cut_bytes_.size()));
+    file_.close();
+    return written;
 }
+
+bool names_standard_output(const std::string& name) { return name.size() > 2 && name[0] == '-' && name[1] == '.'; }
 
 void RecordWriter::append_padded_name(int field, size_t width) {
     const size_t characters = table.field_table[static_cast<size_t>(field)].name.size();

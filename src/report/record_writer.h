@@ -36,7 +36,7 @@ public:
 
     // Opens (or creates) the output and writes what comes first; false when it
     // cannot be opened.
-    virtual bool open() { return open_text_output(); }
+    [[nodiscard]] virtual bool open() { return open_text_output(); }
     // The line of field names (/HDR).
     virtual void header_line() {}
     // `flag` is the record's deletion flag, `position` its view position.
@@ -46,7 +46,11 @@ public:
     virtual void end_record() {}
     // Writes what comes last and closes the output; false when some of the output
     // could not be written.
-    virtual bool close() { return true; }
+    [[nodiscard]] virtual bool close() { return true; }
+    // True for writers that take live records only (the typed outputs without /DEL).
+    bool live_records_only() const { return live_only_; }
+    // True when open() failed with a message of its own.
+    bool refused() const { return refused_; }
 
     // Loads the value of a field of the record buffer, converted for the output.
     void load_value(int field);
@@ -54,8 +58,10 @@ public:
         if (out_.size() >= kOutputBlock) flush();
     }
     // Writes the text collected and closes the file; false when some of it could
-    // not be written (a full disk).
-    bool finish_text_output();
+    // not be written (a full disk). Unless `keep` and every write succeeded, the
+    // file is left as it was before the export: cut back to its old length (with
+    // the bytes a writer cut off put back), or removed when the export made it.
+    [[nodiscard]] bool finish_text_output(bool keep = true);
 
     Session& session;
     DbfTable& table;  // the record being written in its record buffer
@@ -65,12 +71,27 @@ public:
     const bool fields_layout;
 
 protected:
-    // The output of the formats written as text: standard output for the console,
-    // otherwise the file, appended to. False when the file cannot be opened or is
-    // the table's own file.
-    bool open_text_output();
-    // True when the output file held nothing before this export.
+    // The output of the formats written as text: standard output for the console
+    // and for the names "-.ext", otherwise the file, appended to; under /REPLACE
+    // the first export of the run into a file writes a new file that takes the old
+    // one's place when complete. False when the file cannot be opened or is the
+    // table's own file.
+    [[nodiscard]] bool open_text_output();
+    // True when the output starts empty: a new or empty file, or one that this
+    // export replaces.
     bool output_was_empty() const { return output_was_empty_; }
+    // True when the output is a file this export appends to (its old bytes stay).
+    bool appends_to_file() const { return file_.is_open() && replacement_.empty(); }
+    // The output file, for a writer that changes what is in it before appending
+    // (the JSON array); `cut_from` and `cut_bytes` tell what it cut off, so that a
+    // failed export puts them back.
+    FileHandle& output_file() { return file_; }
+    void note_cut(uint64_t cut_from, std::string cut_bytes) {
+        keep_length_ = cut_from;
+        cut_bytes_ = std::move(cut_bytes);
+    }
+    void take_live_records_only() { live_only_ = true; }
+    void note_refused() { refused_ = true; }
 
     // The UTF-8 page of the table's text under /UTF8, otherwise nothing.
     const Utf8Page* utf8() const { return utf8_; }
@@ -136,10 +157,16 @@ private:
     std::span<char> convert(std::span<char> piece, bool memo_text);
 
     const ValueRules rules_;
-    StdioFile file_;
-    std::FILE* stream_ = nullptr;
+    FileHandle file_;                // the output file, or the new file replacing it
+    std::string replacement_;        // the new file's name while it replaces the output
+    std::FILE* stream_ = nullptr;    // standard output
+    bool created_ = false;           // the export made the file
+    uint64_t keep_length_ = 0;       // the file's length before the export
+    std::string cut_bytes_;          // bytes after keep_length_ to put back on failure
     bool output_was_empty_ = false;
     bool write_failed_ = false;
+    bool live_only_ = false;
+    bool refused_ = false;
     const Utf8Page* utf8_;
     std::vector<std::string> names_;  // field names in UTF-8 under /UTF8
     std::string converted_;           // the UTF-8 form of the current value or memo piece
@@ -148,6 +175,9 @@ private:
     bool present_ = false;
     std::span<char> first_;
 };
+
+// True for the output names "-.ext": the data goes to standard output.
+bool names_standard_output(const std::string& name);
 
 // True when writing to `name` would write into the table's own file or its memo file.
 bool is_table_own_file(const std::string& name, const DbfTable& table);

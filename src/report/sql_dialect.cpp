@@ -1,5 +1,7 @@
 #include "report/sql_dialect.h"
 
+#include <set>
+
 #include "platform/text.h"
 #include "report/data_text.h"
 #include "session/messages.h"
@@ -10,8 +12,47 @@ namespace rorarodi {
 
 namespace {
 
-bool same_name_ignoring_case(const std::string& a, const std::string& b) {
-    return a.size() == b.size() && equals_ignoring_case(a.c_str(), b.c_str());
+// PostgreSQL cuts identifiers after 63 bytes; names are made to fit, so that two
+// columns never become one there.
+constexpr size_t kLongestIdentifier = 63;
+
+// `name` cut to at most `limit` bytes, at a boundary between UTF-8 characters.
+std::string cut_name(std::string name, size_t limit) {
+    if (name.size() <= limit) return name;
+    size_t end = limit;
+    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) --end;
+    name.resize(end);
+    return name;
+}
+
+std::string folded(std::string name) {
+    for (char& c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return name;
+}
+
+// `name`, or when an earlier column has it (letter case ignored) `name_2`,
+// `name_3`, ...: the first that none has; it is taken from then on.
+std::string unique_name(const std::string& name, std::set<std::string>& taken) {
+    std::string candidate = cut_name(name, kLongestIdentifier);
+    for (int n = 2; !taken.insert(folded(candidate)).second; ++n) {
+        const std::string suffix = "_" + std::to_string(n);
+        candidate = cut_name(name, kLongestIdentifier - suffix.size()) + suffix;
+    }
+    return candidate;
+}
+
+bool is_utf8(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
+        if (length == 0 || i + length > text.size()) return false;
+        for (size_t k = 1; k < length; ++k)
+            if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+        i += length;
+    }
+    return true;
 }
 
 std::string postgres_type(const DbfTable& table, const DataColumn& column) {
@@ -21,7 +62,12 @@ std::string postgres_type(const DbfTable& table, const DataColumn& column) {
         if (field_is_memo(table, column.field) || width == 0) return "text";
         return "varchar(" + std::to_string(width) + ")";
     }
-    case ColumnKind::integer: return is_narrow_integer(table, column.field) ? "integer" : "bigint";
+    // N and F fields may hold any number text, fractions too, whatever their
+    // declared decimals: numeric takes every value they hold.
+    case ColumnKind::integer: {
+        const char type = table.field_table[static_cast<size_t>(column.field)].type;
+        return type == 'I' || type == '+' ? "integer" : "numeric";
+    }
     case ColumnKind::decimal: return "numeric";
     case ColumnKind::real: return "double precision";
     case ColumnKind::currency: return "numeric(19,4)";
@@ -50,14 +96,17 @@ const char* sqlite_type(ColumnKind kind) {
 std::vector<DataColumn> data_columns(const DbfTable& table, const std::vector<int>& fields, bool deletion_flag) {
     const Utf8Page& page = text_utf8_page(table);
     std::vector<DataColumn> columns;
+    std::vector<bool> listed(table.field_count(), false);
+    std::set<std::string> taken;
     for (int field : fields) {
+        if (field == table.null_flags_field || listed[static_cast<size_t>(field)]) continue;
+        listed[static_cast<size_t>(field)] = true;
         const std::string& stored = table.field_table[static_cast<size_t>(field)].name;
-        DataColumn column{field, page.to_utf8(std::string_view(stored.c_str())), column_kind(table, field)};
-        bool repeated = false;
-        for (const DataColumn& earlier : columns) repeated = repeated || same_name_ignoring_case(earlier.name, column.name);
-        if (!repeated) columns.push_back(std::move(column));
+        std::string name = page.to_utf8(std::string_view(stored.c_str()));
+        if (name.empty()) name = "FIELD_" + std::to_string(field + 1);
+        columns.push_back(DataColumn{field, unique_name(name, taken), column_kind(table, field)});
     }
-    if (deletion_flag) columns.push_back(DataColumn{-1, kDeletedColumn, ColumnKind::logical});
+    if (deletion_flag) columns.push_back(DataColumn{-1, unique_name(kDeletedColumn, taken), ColumnKind::logical});
     return columns;
 }
 
@@ -80,11 +129,14 @@ std::vector<DataColumn> all_data_columns(const DbfTable& table) {
     return data_columns(table, fields, false);
 }
 
-std::string data_table_name(const std::string& file_name) {
+std::string data_table_name(const DbfTable& table) {
+    const std::string& file_name = table.table_file_name;
     std::string name = file_name.substr(file_name.find_last_of('/') + 1);
     const size_t dot = name.find_last_of('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
+    // A name in another encoding is read in the table's own code page.
+    if (!is_utf8(name)) name = text_utf8_page(table).to_utf8(name);
+    return cut_name(name, kLongestIdentifier);
 }
 
 std::string column_type(SqlDialect dialect, const DbfTable& table, const DataColumn& column) {
@@ -94,8 +146,8 @@ std::string column_type(SqlDialect dialect, const DbfTable& table, const DataCol
 }
 
 std::string create_table_statement(SqlDialect dialect, const DbfTable& table, const std::string& table_name,
-                                   const std::vector<DataColumn>& columns) {
-    std::string out = "CREATE TABLE ";
+                                   const std::vector<DataColumn>& columns, bool if_not_exists) {
+    std::string out = if_not_exists ? "CREATE TABLE IF NOT EXISTS " : "CREATE TABLE ";
     append_sql_identifier(out, table_name);
     out += " (\n";
     for (size_t i = 0; i < columns.size(); ++i) {

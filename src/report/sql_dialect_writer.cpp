@@ -1,107 +1,121 @@
-// SQL for one database (/SQL:postgres, /SQL:sqlite): a new file starts with the
-// CREATE TABLE of the selected fields; the rows follow as a COPY block in
-// PostgreSQL's text format, or as INSERT statements inside BEGIN and COMMIT.
+// SQL for one database (/SQL:postgres, /SQL:sqlite): every table gets its CREATE
+// TABLE the first time the run writes it into a file; the rows follow as a COPY
+// block in PostgreSQL's text format, or as INSERT statements inside BEGIN and
+// COMMIT.
 #include <memory>
 
 #include "report/data_text.h"
-#include "report/export.h"
-#include "report/record_writer.h"
-#include "report/sql_dialect.h"
-#include "table/dbf_format.h"
-#include "table/typed_value.h"
+#include "report/typed_writer.h"
+#include "report/writers.h"
 
 namespace rorarodi {
 
-MakeWriter make_sql_writer;
-
 namespace {
 
-class DialectSqlWriter : public RecordWriter {
+// The part both share: the file, its preamble and the CREATE TABLE of each table.
+class SqlFileWriter : public TypedWriter {
 public:
-    DialectSqlWriter(Session& session, std::vector<int> fields, SqlDialect dialect)
-        : RecordWriter(session, std::move(fields), kTypedValues), dialect_(dialect) {}
+    SqlFileWriter(Session& session, std::vector<int> fields, SqlDialect dialect)
+        : TypedWriter(session, std::move(fields)), dialect_(dialect) {}
 
     bool open() override {
-        if (!open_text_output()) return false;
-        typed_ = std::make_unique<TypedReader>(table);
-        const std::vector<DataColumn> columns = data_columns(table, fields, settings.show_deletion_marks);
-        column_of_ = column_of_fields(columns, fields);
-        const std::string name = data_table_name(table.table_file_name);
+        if (!prepare_columns() || !open_text_output()) return false;
+        OutputsOfRun& run = session.outputs_of_run;
+        // A file this run began from nothing holds only what the run wrote; one that
+        // held statements before may hold the table already.
         if (output_was_empty()) {
             out_ += sql_file_preamble(dialect_);
-            out_ += create_table_statement(dialect_, table, name, columns);
+            run.fresh_files.insert(output_name);
+        }
+        if (run.tables.insert({output_name, table_name()}).second) {
+            const bool fresh = run.fresh_files.count(output_name) > 0;
+            out_ += create_table_statement(dialect_, table, table_name(), columns(), !fresh);
             out_ += '\n';
         }
-        std::string list;
-        for (const DataColumn& column : columns) {
-            if (!list.empty()) list += ", ";
-            append_sql_identifier(list, column.name);
-        }
-        if (dialect_ == SqlDialect::postgres) {
-            out_ += "COPY ";
-            append_sql_identifier(out_, name);
-            out_ += " (" + list + ") FROM stdin;\n";
-        } else {
-            out_ += "BEGIN;\n";
-            row_start_ = "INSERT INTO ";
-            append_sql_identifier(row_start_, name);
-            row_start_ += " (" + list + ") VALUES (";
+        column_list_.clear();
+        for (const DataColumn& column : columns()) {
+            if (!column_list_.empty()) column_list_ += ", ";
+            append_sql_identifier(column_list_, column.name);
         }
         return true;
     }
 
-    void begin_record(uint8_t flag, uint32_t) override {
-        out_ += row_start_;
-        flag_ = flag;
-        written_ = 0;
-    }
+protected:
+    std::string column_list_;  // the columns' names in parentheses' order
 
-    void field(size_t index, int field, bool) override {
-        if (column_of_[index] < 0) return;
-        separate();
-        if (dialect_ == SqlDialect::postgres)
-            append_copy_value(out_, typed_->read(field));
-        else
-            append_sqlite_literal(out_, typed_->read(field));
-    }
+private:
+    const SqlDialect dialect_;
+};
 
-    void end_record() override {
-        if (settings.show_deletion_marks) {
-            separate();
-            const bool deleted = flag_ != kLiveMark;
-            if (dialect_ == SqlDialect::postgres)
-                out_ += deleted ? 't' : 'f';
-            else
-                out_ += deleted ? '1' : '0';
-        }
-        out_ += dialect_ == SqlDialect::postgres ? "\n" : ");\n";
-    }
+// PostgreSQL: one COPY block in its text format.
+class CopyWriter : public SqlFileWriter {
+public:
+    CopyWriter(Session& session, std::vector<int> fields)
+        : SqlFileWriter(session, std::move(fields), SqlDialect::postgres) {}
 
+    bool open() override {
+        if (!SqlFileWriter::open()) return false;
+        out_ += "COPY ";
+        append_sql_identifier(out_, table_name());
+        out_ += " (" + column_list_ + ") FROM stdin;\n";
+        return true;
+    }
+    void column_value(size_t column, const TypedValue& value) override {
+        if (column > 0) out_ += '\t';
+        append_copy_value(out_, value);
+    }
+    void end_row() override { out_ += '\n'; }
     bool close() override {
-        out_ += dialect_ == SqlDialect::postgres ? "\\.\n\n" : "COMMIT;\n\n";
+        out_ += "\\.\n\n";
+        return true;
+    }
+};
+
+// SQLite: INSERT statements in one transaction.
+class InsertWriter : public SqlFileWriter {
+public:
+    InsertWriter(Session& session, std::vector<int> fields)
+        : SqlFileWriter(session, std::move(fields), SqlDialect::sqlite) {}
+
+    bool open() override {
+        if (!SqlFileWriter::open()) return false;
+        out_ += "BEGIN;\n";
+        row_start_ = "INSERT INTO ";
+        append_sql_identifier(row_start_, table_name());
+        row_start_ += " (" + column_list_ + ") VALUES (";
+        return true;
+    }
+    void begin_row() override { out_ += row_start_; }
+    void column_value(size_t column, const TypedValue& value) override {
+        if (column > 0) out_ += ", ";
+        append_sqlite_literal(out_, value);
+    }
+    void end_row() override { out_ += ");\n"; }
+    bool close() override {
+        out_ += "COMMIT;\n\n";
         return true;
     }
 
 private:
-    void separate() {
-        if (written_++ > 0) out_ += dialect_ == SqlDialect::postgres ? "\t" : ", ";
-    }
-
-    const SqlDialect dialect_;
-    std::unique_ptr<TypedReader> typed_;
-    std::vector<int> column_of_;  // per selected field: its column, -1 for none
     std::string row_start_;
-    uint8_t flag_ = kLiveMark;
-    size_t written_ = 0;
 };
 
 } // namespace
 
-// The ".sql" format: the plain SQL text, or that of the database /SQL names.
+std::unique_ptr<RecordWriter> make_copy_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<CopyWriter>(session, std::move(fields));
+}
+std::unique_ptr<RecordWriter> make_insert_writer(Session& session, std::vector<int> fields) {
+    return std::make_unique<InsertWriter>(session, std::move(fields));
+}
+
 std::unique_ptr<RecordWriter> make_sql_text_writer(Session& session, std::vector<int> fields) {
-    const SqlDialect dialect = session.settings.sql_dialect;
-    if (dialect == SqlDialect::none) return make_sql_writer(session, std::move(fields));
-    return std::make_unique<DialectSqlWriter>(session, std::move(fields), dialect);
+    switch (session.settings.sql_dialect) {
+    case SqlDialect::postgres: return make_copy_writer(session, std::move(fields));
+    case SqlDialect::sqlite: return make_insert_writer(session, std::move(fields));
+    case SqlDialect::none: break;
+    }
+    return make_sql_writer(session, std::move(fields));
 }
 
 } // namespace rorarodi

@@ -46,7 +46,7 @@ bool SqliteTableWriter::execute(const std::string& sql) {
 }
 
 bool SqliteTableWriter::open(const std::string& file_name, const std::string& table_name, const DbfTable& table,
-                             const std::vector<DataColumn>& columns) {
+                             const std::vector<DataColumn>& columns, bool replace) {
     sqlite3* raw = nullptr;
     const int status = sqlite3_open_v2(file_name.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(raw);
@@ -57,6 +57,11 @@ bool SqliteTableWriter::open(const std::string& file_name, const std::string& ta
     if (!execute("BEGIN IMMEDIATE")) return fail();
     in_transaction_ = true;
 
+    if (replace) {
+        std::string drop = "DROP TABLE IF EXISTS ";
+        append_sql_identifier(drop, table_name);
+        if (!execute(drop)) return fail();
+    }
     bool failed = false;
     const std::vector<std::string> existing = existing_columns(db_.get(), table_name, failed);
     if (failed) return fail();

@@ -24,16 +24,17 @@ public:
 
     // Opens the database (creating the file), begins the transaction, and creates
     // the table with typed columns, or, when a table of that name exists, takes
-    // its columns whose names match (letter case ignored). False, with error(),
-    // when any of it fails.
-    bool open(const std::string& file_name, const std::string& table_name, const DbfTable& table,
-              const std::vector<DataColumn>& columns);
+    // its columns whose names match (letter case ignored); with `replace` an
+    // existing table is dropped and created anew in the same transaction. False,
+    // with error(), when any of it fails.
+    [[nodiscard]] bool open(const std::string& file_name, const std::string& table_name, const DbfTable& table,
+                            const std::vector<DataColumn>& columns, bool replace = false);
     // Sets a column of the next row; a column the table lacks is left out.
-    bool bind(size_t column, const TypedValue& value);
+    [[nodiscard]] bool bind(size_t column, const TypedValue& value);
     // Inserts the row and starts the next; false on failure.
-    bool insert_row();
+    [[nodiscard]] bool insert_row();
     // Ends the transaction; false when the commit fails (it is rolled back then).
-    bool commit();
+    [[nodiscard]] bool commit();
     void rollback();
     const std::string& error() const { return error_; }
 

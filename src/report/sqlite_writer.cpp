@@ -1,53 +1,40 @@
 // SQLite databases: the records go into a table named after the source table, in
 // one transaction; a new table gets typed columns, an existing one the records
-// appended, columns matched by name.
+// appended, columns matched by name (under /REPLACE it is made anew the first
+// time the run writes it).
 #include <cstdio>
 #include <memory>
 
-#include "report/record_writer.h"
-#include "report/sql_dialect.h"
 #include "report/sqlite_output.h"
+#include "report/typed_writer.h"
+#include "report/writers.h"
 #include "session/console.h"
-#include "table/dbf_format.h"
-#include "table/typed_value.h"
 
 namespace rorarodi {
 
 namespace {
 
-class SqliteWriter : public RecordWriter {
+class SqliteWriter : public TypedWriter {
 public:
-    SqliteWriter(Session& session, std::vector<int> fields) : RecordWriter(session, std::move(fields), kTypedValues) {}
+    SqliteWriter(Session& session, std::vector<int> fields) : TypedWriter(session, std::move(fields)) {}
 
     bool open() override {
-        const std::string& name = output_name;
-        if (is_table_own_file(name, table)) return false;
-        columns_ = data_columns(table, fields, settings.show_deletion_marks);
-        column_of_ = column_of_fields(columns_, fields);
-        if (!database_.open(name, data_table_name(table.table_file_name), table, columns_)) {
+        if (is_table_own_file(output_name, table) || !prepare_columns()) return false;
+        const bool first_of_run = session.outputs_of_run.tables.insert({output_name, table_name()}).second;
+        const bool replace = first_of_run && settings.replace_outputs;
+        if (!database_.open(output_name, table_name(), table, columns(), replace)) {
             report();
             return false;
         }
-        typed_ = std::make_unique<TypedReader>(table);
         return true;
     }
 
-    void begin_record(uint8_t flag, uint32_t) override { flag_ = flag; }
-
-    void field(size_t index, int field, bool) override {
-        if (failed_ || column_of_[index] < 0) return;
-        failed_ = !database_.bind(static_cast<size_t>(column_of_[index]), typed_->read(field));
+    void column_value(size_t column, const TypedValue& value) override {
+        if (!failed_) failed_ = !database_.bind(column, value);
     }
 
-    void end_record() override {
-        if (failed_) return;
-        if (settings.show_deletion_marks) {
-            TypedValue deleted;
-            deleted.type = ValueType::logical;
-            deleted.integer = flag_ != kLiveMark;
-            failed_ = !database_.bind(columns_.size() - 1, deleted);
-        }
-        failed_ = failed_ || !database_.insert_row();
+    void end_row() override {
+        if (!failed_) failed_ = !database_.insert_row();
     }
 
     // Commits, or rolls everything back after a failure.
@@ -68,10 +55,6 @@ private:
     }
 
     SqliteTableWriter database_;
-    std::vector<DataColumn> columns_;
-    std::vector<int> column_of_;  // per selected field: its column, -1 for none
-    std::unique_ptr<TypedReader> typed_;
-    uint8_t flag_ = kLiveMark;
     bool failed_ = false;
 };
 

@@ -116,7 +116,7 @@ void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000, const Ut
 void write_dialect_statement(std::FILE* out, DbfTable& table, SqlDialect dialect) {
     std::string text;
     if (std::fseek(out, 0, SEEK_END) == 0 && std::ftell(out) == 0) text = sql_file_preamble(dialect);
-    text += create_table_statement(dialect, table, data_table_name(table.table_file_name), all_data_columns(table));
+    text += create_table_statement(dialect, table, data_table_name(table), all_data_columns(table));
     text += '\n';
     std::fwrite(text.data(), 1, text.size(), out);
 }

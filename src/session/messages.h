@@ -71,6 +71,7 @@ inline constexpr FailureFormat kUnableToOpenStructureFile{"Unable to open ini fi
 // Files a parameter could not make, write or replace.
 inline constexpr FailureFormat kCantOpenOutput{"Can't open %s\n"};
 inline constexpr FailureFormat kCantWriteOutput{"Can't write %s\n"};
+inline constexpr FailureFormat kNoFieldsToWrite{"No fields to write: %s\n"};
 inline constexpr FailureFormat kCantCreate{"Can't create \"%s\"\n"};
 inline constexpr FailureFormat kUnableToCreateTarget{"Unable to create the target file [%s]"};
 inline constexpr FailureFormat kUnableToWriteTarget{"Unable to write the target file [%s]\n"};

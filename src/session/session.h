@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,8 @@ struct RunSettings {
     bool utf8 = false;
     LineBreakMode line_break_mode = LineBreakMode::keep;
     std::optional<std::string> output_file_name;  // /OUT; nothing for the console
+    // /REPLACE: the first export of the run into each output replaces it.
+    bool replace_outputs = false;
     // The two characters that quote text in expressions; 0 when /IGNOREQUOTES.
     std::array<char, 2> expression_quotes{'"', '\''};
 };
@@ -69,8 +72,18 @@ struct TranslationTables {
     std::optional<std::string> table_ansi;
 };
 
+// What the run has begun writing: the output files (so that /REPLACE starts each
+// anew once) and, per output, the tables it has received (so that each gets its
+// CREATE TABLE, or under /REPLACE its new table, the first time).
+struct OutputsOfRun {
+    std::set<std::string> files;
+    std::set<std::string> fresh_files;  // files the run began from nothing (new, empty or replaced)
+    std::set<std::pair<std::string, std::string>> tables;  // output name, table name
+};
+
 struct Session {
     RunSettings settings;
+    OutputsOfRun outputs_of_run;
     std::unique_ptr<DbfTable> current_table;
     RangeList range_list;
     std::optional<std::string> field_assignments;

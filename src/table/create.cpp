@@ -20,7 +20,6 @@ constexpr uint8_t kVisualFoxProMemoFlag = 0x02;
 constexpr uint8_t kVisualFoxProMemoMark = 0x03;
 // Field flags of the null-flags field: a system field, binary.
 constexpr uint8_t kNullFlagsFieldFlags = 0x05;
-constexpr uint8_t kNullableFieldFlag = 0x02;
 constexpr uint32_t kDefaultMemoBlockSize = 512;
 constexpr uint32_t kDbase3MemoBlockSize = 512;
 constexpr uint32_t kMinimumMemoHeader = 512;

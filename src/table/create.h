@@ -36,7 +36,7 @@ struct KeptHeader {
 KeptHeader kept_header_of(DbfTable& table);
 
 // The name of the Visual FoxPro system field that holds null and length bits.
-inline constexpr const char* kNullFlagsName = "_NullFlags";
+inline constexpr const char* kNullFlagsName = kNullFlagsFieldName;
 
 // Writes an empty table (no records, no end-of-file byte) of `kind` with the fields
 // (name, type, length and decimals as the length word, the carried bytes), lengths

@@ -96,6 +96,11 @@ inline void write_be16(uint8_t* p, uint16_t v) {
 // Visual FoxPro field flag (descriptor byte 18): the field's bytes are not text and
 // take no code-page conversion.
 constexpr uint8_t kBinaryFieldFlag = 0x04;
+// Visual FoxPro field flag: the field may hold null, marked by its bit in the
+// `_NullFlags` system field.
+constexpr uint8_t kNullableFieldFlag = 0x02;
+// The system field of Visual FoxPro that holds the null and length bits.
+inline constexpr const char* kNullFlagsFieldName = "_NullFlags";
 
 // True for the 22 version bytes a table may carry.
 bool is_accepted_version(uint8_t version);

@@ -18,6 +18,7 @@ namespace {
 // Day number of the day before 1 January of year 0, and of 31 December 9999.
 constexpr int64_t kDayBeforeYearZero = 1721059;
 constexpr int32_t kLastDayNumber = 5373484;
+constexpr int32_t kSecondsPerDay = 86400;
 constexpr int64_t kDaysPer400Years = 146097;
 constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
 constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
@@ -106,10 +107,11 @@ const char* put_fixed(DbfTable& table, double number, int width, int decimals) {
     return out;
 }
 
-// Field bytes up to the first zero byte, with the table's trim mode applied.
+// Field bytes up to the first zero byte (a V or Q value up to its length), with
+// the table's trim mode applied.
 const char* character_copy(DbfTable& table, int field) {
     char* out = text_area(table);
-    size_t width = std::min(usable_width(table, field), table.text_buffer.size() - 1);
+    size_t width = std::min(field_value_bytes(table, field).size(), table.text_buffer.size() - 1);
     std::memcpy(out, field_bytes(table, field), width);
     out[width] = 0;
     size_t length = std::strlen(out);
@@ -263,6 +265,17 @@ void store_memo_value(DbfTable& table, int field, std::string_view data, double 
     }
 }
 
+// The text form and the number of the bytes a field holds, null or not.
+const char* stored_field_text(DbfTable& table, int field, DateMode mode);
+double stored_field_number(DbfTable& table, int field);
+
+// Bit `bit` of the table's `_NullFlags` field in the record buffer.
+bool null_flag_set(const DbfTable& table, int bit) {
+    const FieldDescriptor& flags = descriptor(table, table.null_flags_field);
+    const size_t at = flags.offset + static_cast<size_t>(bit) / 8;
+    return at < table.record_buffer.size() && (table.record_buffer[at] >> (bit % 8) & 1) != 0;
+}
+
 } // namespace
 
 DateParts timestamp_parts(const DbfTable& table, int field) {
@@ -271,11 +284,16 @@ DateParts timestamp_parts(const DbfTable& table, int field) {
     if (!field_holds(table, field, 8)) return parts;
     const uint8_t* p = field_bytes(table, field);
     uint32_t date_word = read_le32(p);
-    uint32_t milliseconds = read_le32(p + 4);
-    parts.hour = static_cast<int>(milliseconds / 3600000u);
-    uint32_t rest = milliseconds % 3600000u;
-    parts.minute = static_cast<int>(rest / 60000u);
-    parts.second = static_cast<int>(rest % 60000u / 1000u);
+    // The milliseconds round to the nearest second, which may be the next day.
+    uint32_t seconds = static_cast<uint32_t>((static_cast<uint64_t>(read_le32(p + 4)) + 500) / 1000);
+    if (seconds >= static_cast<uint32_t>(kSecondsPerDay) && date_word >= 1 &&
+        date_word < static_cast<uint32_t>(kLastDayNumber)) {
+        date_word += seconds / kSecondsPerDay;
+        seconds %= kSecondsPerDay;
+    }
+    parts.hour = static_cast<int>(seconds / 3600u);
+    parts.minute = static_cast<int>(seconds % 3600u / 60u);
+    parts.second = static_cast<int>(seconds % 60u);
     if (date_word >= 1 && date_word <= static_cast<uint32_t>(kLastDayNumber))
         julian_day_to_date(static_cast<int32_t>(date_word), parts.year, parts.month, parts.day);
     return parts;
@@ -440,8 +458,14 @@ DateParts decode_date_parts(DbfTable& table, int field) {
         int32_t day_number = static_cast<int32_t>(read_le32(p));
         int32_t milliseconds = static_cast<int32_t>(read_le32(p + 4));
         if (day_number > kLastDayNumber) return parts;
+        // The milliseconds round to the nearest second, which may be the next day.
+        int32_t seconds = milliseconds < 0 ? milliseconds / 1000
+                                           : static_cast<int32_t>((static_cast<int64_t>(milliseconds) + 500) / 1000);
+        if (seconds >= kSecondsPerDay && day_number < kLastDayNumber) {
+            day_number += seconds / kSecondsPerDay;
+            seconds %= kSecondsPerDay;
+        }
         julian_day_to_date(day_number, parts.year, parts.month, parts.day);
-        int32_t seconds = milliseconds / 1000;
         parts.hour = seconds / 3600;
         parts.minute = seconds % 3600 / 60;
         parts.second = seconds % 60;
@@ -465,7 +489,7 @@ bool date_parts_valid(const DateParts& parts) {
     // Negative parts come from negative milliseconds of a binary value.
     if (parts.second < 0 || parts.minute < 0 || parts.hour < 0) return false;
     if (parts.second > 59 || parts.minute > 59 || parts.hour > 23) return false;
-    if (parts.month < 1 || parts.month > 12 || parts.day < 1 || parts.year > 9999) return false;
+    if (parts.month < 1 || parts.month > 12 || parts.day < 1 || parts.year < 0 || parts.year > 9999) return false;
     return parts.day <= month_length(parts.month, parts.year);
 }
 
@@ -564,7 +588,38 @@ bool store_fitted_number(DbfTable& table, int field, double number) {
 
 const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.options.date_mode); }
 
+bool field_is_null(const DbfTable& table, int field) {
+    const int bit = descriptor(table, field).null_bit;
+    return bit >= 0 && null_flag_set(table, bit);
+}
+
+std::string_view field_value_bytes(const DbfTable& table, int field) {
+    const std::string_view stored = field_stored_bytes(table, field);
+    const int bit = descriptor(table, field).length_bit;
+    if (bit < 0 || stored.empty() || !null_flag_set(table, bit)) return stored;
+    const size_t length = static_cast<uint8_t>(stored.back());
+    return stored.substr(0, std::min(length, stored.size() - 1));
+}
+
 const char* field_text(DbfTable& table, int field, DateMode mode) {
+    if (!field_is_null(table, field)) return stored_field_text(table, field, mode);
+    // A null value shows as the blank value of its type; the record keeps its bytes.
+    const std::string_view stored = field_stored_bytes(table, field);
+    const std::string kept(stored);
+    blank_field(table, field);
+    const char* text = stored_field_text(table, field, mode);
+    std::memcpy(field_bytes(table, field), kept.data(), kept.size());
+    return text;
+}
+
+double field_number(DbfTable& table, int field) {
+    if (field_is_null(table, field)) return 0;
+    return stored_field_number(table, field);
+}
+
+namespace {
+
+const char* stored_field_text(DbfTable& table, int field, DateMode mode) {
     char* out = text_area(table);
     const size_t capacity = table.text_buffer.size();
     const FieldDescriptor& f = descriptor(table, field);
@@ -632,7 +687,7 @@ const char* field_text(DbfTable& table, int field, DateMode mode) {
     }
 }
 
-double field_number(DbfTable& table, int field) {
+double stored_field_number(DbfTable& table, int field) {
     const FieldDescriptor& f = descriptor(table, field);
     switch (f.type) {
     case 'I': case '+': return field_integer(table, field);
@@ -643,6 +698,8 @@ double field_number(DbfTable& table, int field) {
     default: return 0;
     }
 }
+
+} // namespace
 
 void set_field(DbfTable& table, int field, std::string_view data, double number) {
     // Every type but the memo types takes the data as a text ending at its first zero byte.

@@ -21,6 +21,12 @@ const char* field_text(DbfTable& table, int field);
 const char* field_text(DbfTable& table, int field, DateMode mode);
 // The field's stored bytes in `record_buffer`: its storage width, clipped to the buffer.
 std::string_view field_stored_bytes(const DbfTable& table, int field);
+// True when a nullable field of a Visual FoxPro table holds null (its bit in
+// `_NullFlags` is set); its bytes may still hold an old value.
+bool field_is_null(const DbfTable& table, int field);
+// The bytes of the value: the stored bytes, or for a V or Q value shorter than its
+// width (its length bit set) as many as its last byte says.
+std::string_view field_value_bytes(const DbfTable& table, int field);
 // True for the types whose text form is the character copy: C, V, Q and 0.
 bool field_is_character_copy(const DbfTable& table, int field);
 // Numeric value of a field (0 for types without one).

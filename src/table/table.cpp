@@ -113,6 +113,36 @@ void finish_open(DbfTable& table) {
 
 } // namespace
 
+bool is_visual_foxpro(const DbfTable& table) {
+    return !table.level7 && kind_for_version(table.version()) == TableKind::visual_foxpro;
+}
+
+uint8_t field_flags(const DbfTable& table, int field) {
+    return is_visual_foxpro(table) ? table.field_table[static_cast<size_t>(field)].flags : 0;
+}
+
+void assign_null_flag_bits(DbfTable& table) {
+    table.null_flags_field = -1;
+    for (FieldDescriptor& field : table.field_table) field.null_bit = field.length_bit = -1;
+    if (!is_visual_foxpro(table)) return;
+    for (size_t i = 0; i < table.field_table.size(); ++i) {
+        const FieldDescriptor& field = table.field_table[i];
+        if (field.type == '0' && equals_ignoring_case(field.name, kNullFlagsFieldName)) table.null_flags_field = static_cast<int>(i);
+    }
+    if (table.null_flags_field < 0) return;
+    const size_t bits = 8u * table.field_table[static_cast<size_t>(table.null_flags_field)].length;
+    int16_t next = 0;
+    for (FieldDescriptor& field : table.field_table) {
+        if (field.type == 'V' || field.type == 'Q') field.length_bit = next++;
+        if (field.flags & kNullableFieldFlag) field.null_bit = next++;
+    }
+    // Bits beyond the field's bytes do not exist: those fields have none.
+    for (FieldDescriptor& field : table.field_table) {
+        if (static_cast<size_t>(field.length_bit) >= bits) field.length_bit = -1;
+        if (static_cast<size_t>(field.null_bit) >= bits) field.null_bit = -1;
+    }
+}
+
 bool read_field_descriptors(DbfTable& table) {
     const size_t size = table.descriptor_size;
     std::vector<uint8_t> area(kMaxFieldsRead * size, 0);
@@ -182,6 +212,7 @@ bool read_field_descriptors(DbfTable& table) {
 
     if (table.header_problems & kDamagedVersion)
         table.header_image[kVersionOffset] = table.first_memo_field >= 0 ? kVersionFoxProMemo : kVersionDbase3;
+    assign_null_flag_bits(table);
 
     if (accepted) {
         table.record_buffer.assign(kRecordBufferSize, 0);

@@ -32,6 +32,11 @@ struct FieldDescriptor {
     // field keeps its next value and step in bytes 19..23; byte 20 is `carried`).
     std::array<uint8_t, 13> standard_tail{};
     std::array<uint8_t, 11> level7_tail{};  // bytes 37..47 of a level 7 descriptor
+    // The bits of the Visual FoxPro null-flags field that belong to this field
+    // (-1 for none): the one set for a null value, and, for V and Q, the one set
+    // for a value shorter than the width, whose length is then the last byte.
+    int16_t null_bit = -1;
+    int16_t length_bit = -1;
 };
 
 struct CompiledFilter;
@@ -137,6 +142,7 @@ struct DbfTable {
     std::vector<FieldDescriptor> field_table;
     int first_memo_field = -1;
     bool narrow_character_fields = false;
+    int null_flags_field = -1;  // the Visual FoxPro `_NullFlags` field, -1 for none
 
     // Buffers: one record in file form, and the text of the field last formatted.
     std::vector<uint8_t> record_buffer;
@@ -219,6 +225,17 @@ uint64_t record_file_offset(uint32_t record_length, uint32_t physical_index, uin
 // The first field, in record order, whose name equals `name` ignoring ASCII letter
 // case; -1 when no field has it.
 int find_field(const DbfTable& table, std::string_view name);
+
+// True for Visual FoxPro tables (version bytes 0x30, 0x31, 0x32): the only ones
+// whose descriptor byte 18 holds field flags and whose `_NullFlags` field counts.
+bool is_visual_foxpro(const DbfTable& table);
+// The field flags of descriptor byte 18 in a Visual FoxPro table; 0 in every other
+// kind, where the byte is reserved and some writers leave bytes in it.
+uint8_t field_flags(const DbfTable& table, int field);
+// Finds the `_NullFlags` field of a Visual FoxPro table and gives each field its
+// bits in it, in field order: a V or Q field its length bit, then a nullable field
+// its null bit (bit k is bit k % 8 of the field's byte k / 8).
+void assign_null_flag_bits(DbfTable& table);
 
 // Physical record index of a view position (through order list and view list).
 uint32_t physical_index(const DbfTable& table, uint32_t position);

@@ -19,7 +19,6 @@ namespace {
 
 // Longest run of digits that always fits a signed 64-bit integer.
 constexpr size_t kInt64Digits = 18;
-constexpr size_t kInt32Digits = 9;
 constexpr int64_t kCurrencyScale = 10000;
 // Integers a double holds exactly: up to 2^53.
 constexpr double kExactDoubleIntegers = 9007199254740992.0;
@@ -130,7 +129,7 @@ bool shortest_double_text(double value, std::string& out) {
 
 ColumnKind column_kind(const DbfTable& table, int field) {
     const FieldDescriptor& f = descriptor(table, field);
-    const bool binary = (f.flags & kBinaryFieldFlag) != 0;
+    const bool binary = (field_flags(table, field) & kBinaryFieldFlag) != 0;
     switch (f.type) {
     case 'C': case 'V': case 'M': return binary ? ColumnKind::bytes : ColumnKind::text;
     case 'N': case 'F': return f.decimals == 0 && f.length <= kInt64Digits ? ColumnKind::integer : ColumnKind::decimal;
@@ -144,12 +143,6 @@ ColumnKind column_kind(const DbfTable& table, int field) {
     case 'G': case 'W': case 'Q': case '0': return ColumnKind::bytes;
     default: return ColumnKind::text;
     }
-}
-
-bool is_narrow_integer(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
-    if (f.type == 'I' || f.type == '+') return true;
-    return (f.type == 'N' || f.type == 'F') && f.decimals == 0 && f.length <= kInt32Digits;
 }
 
 TypedReader::TypedReader(DbfTable& table) : table_(table), page_(text_utf8_page(table)) {
@@ -202,13 +195,15 @@ const TypedValue& TypedReader::read(int field) {
     v.text.clear();
     const FieldDescriptor& f = descriptor(table_, field);
     const ColumnKind kind = kinds_[static_cast<size_t>(field)];
-    const std::string_view stored = field_stored_bytes(table_, field);
+    // A V or Q value is exactly as long as its length says: nothing of it is padding.
+    const std::string_view stored = field_value_bytes(table_, field);
+    if (field_is_null(table_, field)) return v;
     if (memo_[static_cast<size_t>(field)]) {
         read_memo(field, kind == ColumnKind::text);
         return v;
     }
     switch (kind) {
-    case ColumnKind::text: read_text(stored, true); break;
+    case ColumnKind::text: read_text(stored, f.type != 'V'); break;
     case ColumnKind::bytes:
         v.text.assign(stored);
         v.type = ValueType::bytes;

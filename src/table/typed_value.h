@@ -29,8 +29,6 @@ enum class ColumnKind {
 };
 
 ColumnKind column_kind(const DbfTable& table, int field);
-// True for 'N' or 'F' kinds whose integers fit 32 bits (up to 9 digits).
-bool is_narrow_integer(const DbfTable& table, int field);
 
 enum class ValueType { null, integer, number, text, bytes, logical, date, datetime };
 
