@@ -150,6 +150,11 @@ bool is_directory(const std::string& name) {
     return ::stat(name.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool is_special_file(const std::string& name) {
+    struct stat st {};
+    return ::stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode);
+}
+
 bool names_same_file(const std::string& a, const std::string& b) {
     struct stat first {}, second {};
     return ::stat(a.c_str(), &first) == 0 && ::stat(b.c_str(), &second) == 0 && first.st_dev == second.st_dev &&

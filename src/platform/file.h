@@ -78,5 +78,8 @@ bool names_open_file(const std::string& name, const FileHandle& handle);
 // True when `name` names an existing regular file, or an existing directory.
 bool file_exists(const std::string& name);
 bool is_directory(const std::string& name);
+// True when `name` names an existing file that is neither a regular file nor a
+// directory: a device or a pipe (a link followed).
+bool is_special_file(const std::string& name);
 
 } // namespace rorarodi

@@ -61,11 +61,7 @@ public:
             keys_.push_back(std::move(key));
         }
         if (array_) {
-            if (appends_to_file()) {
-                FileHandle& file = output_file();
-                continued_ = find_array_end(file, end_);
-                if (!file.seek(static_cast<uint64_t>(file.size()))) return false;  // back to the end
-            }
+            continued_ = appends_to_file() && find_array_end(output_file(), end_);
             if (!continued_) out_ += '[';
         }
         return true;
@@ -73,11 +69,7 @@ public:
 
     void begin_row() override {
         // The array is cut open only when a record goes into it.
-        if (array_ && continued_ && rows_ == 0) {
-            FileHandle& file = output_file();
-            cut_failed_ = !(file.truncate(end_.cut_at) && file.seek(end_.cut_at));
-            note_cut(end_.cut_at, end_.cut_bytes);
-        }
+        if (array_ && continued_ && rows_ == 0) cut_failed_ = !cut_output(end_.cut_at, end_.cut_bytes);
         if (array_) out_ += rows_ == 0 && (!continued_ || end_.empty) ? "\n" : ",\n";
         ++rows_;
         out_ += '{';

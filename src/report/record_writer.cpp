@@ -4,6 +4,7 @@
 
 #include "platform/change.h"
 #include "platform/console.h"
+#include "platform/disk.h"
 #include "table/field_text.h"
 
 namespace rorarodi {
@@ -42,6 +43,13 @@ bool RecordWriter::open_text_output() {
         output_was_empty_ = true;
         return file_.is_open();
     }
+    if (is_special_file(output_name)) {
+        // A device or a pipe: written in sequence, nothing to put back.
+        special_.reset(std::fopen(output_name.c_str(), "ab"));
+        stream_ = special_.get();
+        output_was_empty_ = true;
+        return stream_ != nullptr;
+    }
     file_ = open_file_write_access(output_name);
     if (!file_ && !file_exists(output_name)) {
         file_ = create_new_file(output_name);
@@ -52,9 +60,18 @@ bool RecordWriter::open_text_output() {
         file_.close();
         return false;
     }
-    keep_length_ = static_cast<uint64_t>(size);
+    keep_length_ = position_ = static_cast<uint64_t>(size);
     output_was_empty_ = size == 0;
-    return file_.seek(keep_length_);
+    return true;
+}
+
+// Output files are written straight through the disk layer: a failure is this
+// export's to report and undo, and it leaves the parameter's change alone.
+bool RecordWriter::cut_output(uint64_t at, std::string cut_bytes) {
+    if (!file_ || !disk::truncate(file_.fd(), at)) return false;
+    keep_length_ = position_ = at;
+    cut_bytes_ = std::move(cut_bytes);
+    return true;
 }
 
 void RecordWriter::flush() {
@@ -62,7 +79,8 @@ void RecordWriter::flush() {
     if (stream_) {
         if (std::fwrite(out_.data(), 1, out_.size(), stream_) != out_.size()) write_failed_ = true;
     } else if (file_ && !write_failed_) {
-        write_failed_ = !file_.write(out_.data(), out_.size());
+        write_failed_ = !disk::write_at(file_.fd(), out_.data(), out_.size(), position_);
+        position_ += out_.size();
     }
     out_.clear();
 }
@@ -73,6 +91,7 @@ bool RecordWriter::finish_text_output(bool keep) {
         // The console has no name to report; data on standard output is checked.
         const bool failed = stream_ != stdout && (write_failed_ || std::fflush(stream_) != 0);
         stream_ = nullptr;
+        special_.reset();
         return !failed;
     }
     if (!file_) return true;
@@ -88,8 +107,8 @@ bool RecordWriter::finish_text_output(bool keep) {
         (void)remove_new_file(replacement_.empty() ? output_name : replacement_);  // the failure is reported already
         return written;
     }
-    (void)(file_.truncate(keep_length_) && file_.seek(keep_length_) &&  // as much as can be put back
-           file_.write(cut_bytes_.data(), cut_bytes_.size()));
+    (void)(disk::truncate(file_.fd(), keep_length_) &&  // as much as can be put back
+           disk::write_at(file_.fd(), cut_bytes_.data(), cut_bytes_.size(), keep_length_));
     file_.close();
     return written;
 }

@@ -82,14 +82,12 @@ protected:
     bool output_was_empty() const { return output_was_empty_; }
     // True when the output is a file this export appends to (its old bytes stay).
     bool appends_to_file() const { return file_.is_open() && replacement_.empty(); }
-    // The output file, for a writer that changes what is in it before appending
-    // (the JSON array); `cut_from` and `cut_bytes` tell what it cut off, so that a
-    // failed export puts them back.
+    // The output file, for a writer that reads what it holds (the JSON array).
     FileHandle& output_file() { return file_; }
-    void note_cut(uint64_t cut_from, std::string cut_bytes) {
-        keep_length_ = cut_from;
-        cut_bytes_ = std::move(cut_bytes);
-    }
+    // Cuts the output file at `at`, the writing to go on from there; `cut_bytes`
+    // are the bytes it cut off, put back when the export fails. False when the file
+    // cannot be cut.
+    [[nodiscard]] bool cut_output(uint64_t at, std::string cut_bytes);
     void take_live_records_only() { live_only_ = true; }
     void note_refused() { refused_ = true; }
 
@@ -159,9 +157,11 @@ private:
     const ValueRules rules_;
     FileHandle file_;                // the output file, or the new file replacing it
     std::string replacement_;        // the new file's name while it replaces the output
-    std::FILE* stream_ = nullptr;    // standard output
+    std::FILE* stream_ = nullptr;    // standard output, a device or a pipe
+    StdioFile special_;              // the stream of a device or a pipe named as output
     bool created_ = false;           // the export made the file
     uint64_t keep_length_ = 0;       // the file's length before the export
+    uint64_t position_ = 0;          // where the next output goes in the file
     std::string cut_bytes_;          // bytes after keep_length_ to put back on failure
     bool output_was_empty_ = false;
     bool write_failed_ = false;

@@ -291,9 +291,13 @@ void list_structure(Session& session, const std::string& argument) {
     case StructureFormat::console:
     case StructureFormat::text: write_text_listing(out, table, utf8); break;
     case StructureFormat::sql:
-        if (session.settings.sql_dialect != SqlDialect::none)
+        if (session.settings.sql_dialect != SqlDialect::none && all_data_columns(table).empty()) {
+            report_failure(session, kNoFieldsToWrite, table.table_file_name);  // no empty CREATE TABLE
+        } else if (session.settings.sql_dialect != SqlDialect::none) {
             write_dialect_statement(out, table, session.settings.sql_dialect);
-        else
+            // Rows exported into this file later in the run need no CREATE TABLE of their own.
+            session.outputs_of_run.tables.insert({file_name, data_table_name(table)});
+        } else
             write_sql_statement(out, table, session.settings.sql2000, utf8);
         break;
     case StructureFormat::dbase_program: write_dbase_program(out, table, utf8); break;

@@ -131,6 +131,42 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"/MAKE:m.dbf"}, std::vector<std::string>{"/STRUCT:st.dbf"},
                     std::vector<std::string>{"/OUT:x.dbf", "/S:*"}));
 
+// A text export that fails at any call leaves its file as it was: its old bytes,
+// or no file when it was new. A JSON array is cut open only for records.
+TEST(AllOrNothing, TextExportsFailWhole) {
+    for (const char* name : {"x.csv", "x.jsonl", "x.sql", "x.xml", "x.htm", "x.txt", "x.prg", "x.json"}) {
+        for (const bool existing : {false, true}) {
+            SCOPED_TRACE(std::string(name) + (existing ? " existing" : " new"));
+            const std::vector<std::string> arguments = {std::string("/OUT:") + name, "/S:*"};
+            TempDir counted;
+            prepare(counted);
+            if (existing) write_file(counted / name, "[\n{\"old\":1}\n]\n");
+            const Snapshot before = snapshot(counted);
+            const std::string count_file = counted / "../" + std::to_string(::getpid()) + ".calls";
+            ASSERT_EQ(run_with(counted, {"RORARODI_FAULT_COUNT=" + count_file}, arguments).status, 0);
+            const Snapshot after = snapshot(counted);
+            const int calls = std::stoi(read_file(count_file));
+            std::remove(count_file.c_str());
+            for (int n = 1; n <= calls; ++n) {
+                TempDir dir;
+                prepare(dir);
+                if (existing) write_file(dir / name, "[\n{\"old\":1}\n]\n");
+                const RunResult failed = run_with(dir, {"RORARODI_FAULT=fail:" + std::to_string(n)}, arguments);
+                EXPECT_EQ(failed.status, 2) << n;
+                // Only a failure after the commit (a directory sync) leaves the export made.
+                const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
+                EXPECT_TRUE(snapshot(dir) == (made ? after : before)) << n << ": " << failed.output;
+            }
+        }
+    }
+    // No record: the array stays closed, byte for byte.
+    TempDir dir;
+    prepare(dir);
+    write_file(dir / "x.json", "[\n{\"old\":1}\n]\n");
+    EXPECT_EQ(run_with(dir, {}, {"/FILTER:NAME='none'", "/OUT:x.json", "/S:*"}).status, 0);
+    EXPECT_EQ(read_file(dir / "x.json"), "[\n{\"old\":1}\n]\n");
+}
+
 // An interrupted change is refused read-only and rolled back on the next open for
 // writing; a second writer waits for the lock and then gives up.
 TEST(AllOrNothing, ReadOnlyRefusalAndLocks) {

@@ -135,6 +135,49 @@ void write_source(const TempDir& dir, const std::string& page) {
     write_file(dir / ("t" + page + ".dbf"), build_table(layout));
 }
 
+// A Visual FoxPro table built byte by byte: nullable fields (null ones still holding
+// old bytes), varchar and varbinary values shorter than their width, two fields of
+// one name, an N(8,0) holding 1.5, a date-time at .999 s, a record whose flag byte
+// is 0x00 (live) and a deleted one; and a dBase III table with bytes in descriptor
+// byte 18, which means nothing there.
+void write_foxpro_nulls(const TempDir& dir) {
+    TableLayout layout;
+    layout.version = 0x32;
+    layout.extra_header = 263;
+    // Bits of _NullFlags: NAME null 0, VC length 1 and null 2, VB length 3, QTY null 4.
+    layout.fields = {{"NAME", 'C', 6, 0, 0x02}, {"name", 'C', 4}, {"VC", 'V', 8, 0, 0x02}, {"VB", 'Q', 4},
+                     {"QTY", 'N', 8, 0, 0x02},  {"SEEN", 'T', 8}, {"_NullFlags", '0', 1, 0, 0x05}};
+    layout.records = {
+        make_record(layout, {"ab", "cd", "xyz    \x03", "\x01\x02\x03\x04", "1.5", le32(2457448) + le32(45296999), "\x02"}),
+        make_record(layout, {"old", "", "oldvalu\x07", std::string("\x09\0\0\x01", 4), "7", std::string(8, '\0'), "\x1D"}),
+        make_record(layout, {"gone", "", "", "", "", std::string(8, '\0'), std::string(1, '\0')}, true)};
+    layout.records[1][0] = '\0';
+    write_file(dir / "v.dbf", build_table(layout));
+    TableLayout dbase3;
+    dbase3.fields = {{"NAME", 'C', 5, 0, 0x46}};
+    dbase3.records = {make_record(dbase3, {"Hi"})};
+    write_file(dir / "d.dbf", build_table(dbase3));
+}
+
+constexpr const char* kFoxProRows =
+    "{\"NAME\":\"ab\",\"name_2\":\"cd\",\"VC\":\"xyz\",\"VB\":\"AQIDBA==\",\"QTY\":1.5,\"SEEN\":\"2016-02-29T12:34:57\"}\n"
+    "{\"NAME\":null,\"name_2\":\"\",\"VC\":null,\"VB\":\"CQ==\",\"QTY\":null,\"SEEN\":null}\n";
+
+// Compares the rows a consumer gives back (JSON lines; bytes as base64 or \\x hex)
+// with those of kFoxProRows.
+constexpr const char* kFoxProChecker = R"PY(
+import base64, json, sqlite3, sys
+want = [json.loads(l) for l in open('want.jsonl')]
+if sys.argv[1] == 'sqlite':
+    cursor = sqlite3.connect(sys.argv[2]).execute('SELECT * FROM v ORDER BY rowid')
+    got = [dict(zip([c[0] for c in cursor.description], r)) for r in cursor]
+    for g in got: g['VB'] = base64.b64encode(g['VB']).decode()
+else:
+    got = [json.loads(l) for l in open(sys.argv[2])]
+    for g in got: g['VB'] = base64.b64encode(bytes.fromhex(g['VB'][2:])).decode()
+print('ok' if got == want else repr(got))
+)PY";
+
 struct DataOutputs : ::testing::Test {
     TempDir dir;
     void SetUp() override {
@@ -143,6 +186,9 @@ struct DataOutputs : ::testing::Test {
         write_file(dir / "check.py", kChecker);
         write_source(dir, "866");
         write_source(dir, "1251");
+        write_foxpro_nulls(dir);
+        write_file(dir / "want.jsonl", kFoxProRows);
+        write_file(dir / "foxpro.py", kFoxProChecker);
     }
     void check(const std::string& kind, const std::string& file, const std::string& page, int times = 2) {
         const RunResult result = shell(dir, "python3 check.py " + kind + " " + file + " " + page + " " + std::to_string(times));
@@ -172,6 +218,55 @@ TEST_F(DataOutputs, JsonAndSqliteReadBackEveryValue) {
     EXPECT_EQ(read_file(dir / "bad.db"), "not a database at all");
 }
 
+TEST_F(DataOutputs, NullsVarcharsNamesAndDeletionsReachEveryConsumer) {
+    EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/OUT:v.jsonl", "/S:*", "/OUT:v.db", "/S:*"}).status, 0);
+    EXPECT_EQ(read_file(dir / "v.jsonl"), kFoxProRows);
+    EXPECT_EQ(shell(dir, "python3 foxpro.py sqlite v.db").output, "ok\n");
+    // Run twice under /REPLACE, a database holds the rows once.
+    for (int run = 0; run < 2; ++run) EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/REPLACE", "/OUT:r.db", "/S:*"}).status, 0);
+    EXPECT_EQ(shell(dir, "python3 foxpro.py sqlite r.db").output, "ok\n");
+    // With /DEL every record, only '*' counting as deleted.
+    EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/DEL", "/OUT:-.jsonl", "/S:NAME"}).output,
+              "{\"NAME\":\"ab\",\"_deleted\":false}\n{\"NAME\":null,\"_deleted\":false}\n"
+              "{\"NAME\":\"gone\",\"_deleted\":true}\n");
+    // A field named like the added column keeps its own; byte 18 of dBase III is no flag.
+    EXPECT_EQ(run_rorarodi(dir, {"d.dbf", "/OUT:-.jsonl", "/S:*"}).output, "{\"NAME\":\"Hi\"}\n");
+    // A table without fields makes no empty CREATE TABLE.
+    TableLayout no_fields;
+    no_fields.extra_header = 40;
+    write_file(dir / "z.dbf", build_table(no_fields));
+    const RunResult none = run_rorarodi(dir, {"z.dbf", "/SQL:postgres", "/OUT:z.sql", "/S:*"});
+    EXPECT_EQ(none.output, "No fields to write: z.dbf\n");
+    EXPECT_EQ(none.status, 2);
+    EXPECT_FALSE(file_exists(dir / "z.sql"));
+    // The text forms: a null value blank, a varchar up to its length, the time rounded.
+    EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/S:NAME;VC;QTY;SEEN"}).output,
+              "ab    |xyz|       2|20160229123457\n      |        |       0|              \n"
+              "gone  |        |       0|              \n");
+}
+
+// Outputs that exist already: an empty JSON array, SQLite tables whose columns have
+// other letter cases or refuse a row (SQLite's reason on standard error).
+TEST_F(DataOutputs, ExistingArraysAndTables) {
+    write_file(dir / "e.json", "[]\n");
+    EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/OUT:e.json", "/S:NAME;NAME"}).status, 0);
+    EXPECT_EQ(read_file(dir / "e.json"), "[\n{\"NAME\":\"ab\"},\n{\"NAME\":null}\n]\n");
+    ASSERT_EQ(shell(dir, "python3 -c \"import sqlite3; c = sqlite3.connect('l.db'); "
+                         "c.execute('CREATE TABLE v (name TEXT, qty)'); c.commit()\" && "
+                         "python3 -c \"import sqlite3; c = sqlite3.connect('c.db'); "
+                         "c.execute('CREATE TABLE v (NAME TEXT CHECK (NAME IS NULL))'); c.commit()\"")
+                  .status,
+              0);
+    EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/OUT:l.db", "/S:NAME;QTY;NAME"}).status, 0);
+    EXPECT_EQ(shell(dir, "python3 -c \"import sqlite3; print(sqlite3.connect('l.db').execute('SELECT * FROM v').fetchall())\"")
+                  .output,
+              "[('ab', 1.5), (None, None)]\n");
+    const RunResult refused = shell(dir, "./rorarodi v.dbf /OUT:c.db /S:NAME");
+    EXPECT_EQ(refused.output, "Can't write c.db\n");
+    EXPECT_EQ(refused.errors, "rorarodi: c.db: CHECK constraint failed: NAME IS NULL\n");
+    EXPECT_EQ(refused.status, 2);
+}
+
 TEST_F(DataOutputs, PostgresLoadsTheStructureAndTheRows) {
     PostgresServer server;
     if (!server.why_not.empty()) GTEST_SKIP() << "*** SKIPPED LOUDLY: PostgreSQL: " << server.why_not << " ***";
@@ -189,7 +284,14 @@ TEST_F(DataOutputs, PostgresLoadsTheStructureAndTheRows) {
     const RunResult structure =
         shell(dir, "./rorarodi t866.dbf /SQL:postgres /STRUCT:s.sql /OUT:s.sql /S:* && " + server.psql() +
                        " -c 'DROP TABLE t866' -f s.sql && " + server.psql() + " -At -c 'SELECT count(*) FROM t866'");
-    EXPECT_EQ(structure.output, "3\n") << structure.errors;
+    EXPECT_EQ(structure.output, "2\n") << structure.errors;  // the deleted record left out
+
+    // A folder into one file, written twice under /REPLACE: each table once, whole.
+    const std::string folder = "./rorarodi '*.dbf' /REPLACE /SQL:postgres /OUT:all.sql /S:*";
+    ASSERT_EQ(shell(dir, folder + " && " + folder).status, 0);
+    const RunResult loaded = shell(dir, server.psql() + " -c 'DROP TABLE t866, t1251' -f all.sql && " + server.psql() +
+                                            " -At -c 'SELECT row_to_json(r) FROM v r' >v.pg && python3 foxpro.py pg v.pg");
+    EXPECT_EQ(loaded.output, "ok\n") << loaded.errors;
 }
 
 } // namespace

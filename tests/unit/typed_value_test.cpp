@@ -45,7 +45,8 @@ TEST(TypedValue, EveryTypeReadsAsItsExactValue) {
     layout.fields = {{"NAME", 'C', 8},  {"QTY", 'N', 6},       {"WHOLE", 'N', 5, 0}, {"BIG", 'N', 20, 0},
                      {"PRICE", 'N', 13, 3}, {"COUNT", 'I', 4}, {"RATE", 'B', 8, 2},  {"CASH", 'Y', 8},
                      {"BORN", 'D', 8},  {"SEEN", 'T', 8},      {"OK", 'L', 1},       {"RAW", 'C', 3, 0, 0x04},
-                     {"EMPTY", 'D', 8}, {"NOPE", 'L', 1},      {"NONUM", 'N', 4}};
+                     {"EMPTY", 'D', 8}, {"NOPE", 'L', 1},      {"NONUM", 'N', 4},    {"WIDE", 'N', 18, 0},
+                     {"NEG", 'N', 19, 0}, {"ODD", 'D', 8},     {"LATE", 'T', 8}};
     const double rate = 33.33;
     std::string rate_bytes(8, '\0');
     std::memcpy(rate_bytes.data(), &rate, 8);
@@ -54,7 +55,8 @@ TEST(TypedValue, EveryTypeReadsAsItsExactValue) {
                                            le32(static_cast<uint32_t>(-7)), rate_bytes,
                                            le32(static_cast<uint32_t>(-123456)) + le32(0xFFFFFFFF), "20160229",
                                            le32(2457448) + le32(45296000), "t", std::string("a\0b", 3), "20150229",
-                                           "?", "    "})};
+                                           "?", "    ", "123456789012345678", "-123456789012345678", "-1000101",
+                                           le32(2457448) + le32(86399500)})};
     OpenedTable opened(layout, true);
     TypedReader reader(opened.table);
     const std::pair<ValueType, const char*> expected[] = {
@@ -63,6 +65,10 @@ TEST(TypedValue, EveryTypeReadsAsItsExactValue) {
         {ValueType::number, "33.33"},       {ValueType::number, "-12.3456"}, {ValueType::date, "2016-02-29"},
         {ValueType::datetime, "2016-02-29T12:34:56"}, {ValueType::logical, ""}, {ValueType::bytes, ""},
         {ValueType::null, ""},              {ValueType::null, ""},            {ValueType::null, ""},
+        // 18 digits, with or without a sign, are an exact 64-bit integer.
+        {ValueType::integer, "123456789012345678"}, {ValueType::integer, "-123456789012345678"},
+        // A negative year is no date; the milliseconds round, into the next day here.
+        {ValueType::null, ""},              {ValueType::datetime, "2016-03-01T00:00:00"},
     };
     for (int field = 0; field < static_cast<int>(std::size(expected)); ++field) {
         const TypedValue& value = reader.read(field);
