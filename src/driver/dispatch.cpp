@@ -87,8 +87,9 @@ constexpr KeywordRow kKeywords[] = {
     {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0, true},
     {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1, true},
     {"recall:", ArgumentStart::after_keyword, handle_recall, false, "/RECALL:N1,N2-N3,all", 15, 1, true},
-    // No other keyword begins with "replace" and "replace" begins none.
-    {"replace", ArgumentStart::after_keyword, handle_replace, false, "/REPLACE[+|-]", 34, 0},
+    // No other keyword begins with "replace" and "replace" begins none. Like /SQL:,
+    // it stays out of the usage text, which lists the parameters it always listed.
+    {"replace", ArgumentStart::after_keyword, handle_replace, false},
     {"append", ArgumentStart::after_keyword, handle_append, false, "/APPEND[:N|blank]", 13, 0, true},
     {"cpzero", ArgumentStart::after_keyword, handle_cpzero, false, "/CPZERO", 3, 1},
     {"update", ArgumentStart::none, handle_update, false, "/UPDATE", 16, 1, true},

@@ -2,6 +2,7 @@
 #include <cstdlib>
 
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

@@ -1,6 +1,7 @@
 // HTML: one table, a row per record or per field.
 #include "report/escape.h"
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

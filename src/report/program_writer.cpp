@@ -1,5 +1,6 @@
 // A dBASE program: "append blank" and "replace" commands for every record.
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

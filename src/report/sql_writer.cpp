@@ -1,5 +1,6 @@
 // SQL: one "insert into" statement per record.
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

@@ -7,6 +7,7 @@
 
 #include "platform/change.h"
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "session/messages.h"
 #include "table/create.h"
 #include "table/dbf_format.h"

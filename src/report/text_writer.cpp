@@ -1,5 +1,6 @@
 // The console and plain text files: values between '|', or one line per field.
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

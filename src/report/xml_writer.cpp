@@ -2,6 +2,7 @@
 // Structure element (/HDR).
 #include "report/escape.h"
 #include "report/record_writer.h"
+#include "report/writers.h"
 #include "report/structure.h"
 #include "table/field_text.h"
 

@@ -229,7 +229,11 @@ TEST_F(DataOutputs, NullsVarcharsNamesAndDeletionsReachEveryConsumer) {
     EXPECT_EQ(run_rorarodi(dir, {"v.dbf", "/DEL", "/OUT:-.jsonl", "/S:NAME"}).output,
               "{\"NAME\":\"ab\",\"_deleted\":false}\n{\"NAME\":null,\"_deleted\":false}\n"
               "{\"NAME\":\"gone\",\"_deleted\":true}\n");
-    // A field named like the added column keeps its own; byte 18 of dBase III is no flag.
+    // While data goes to standard output, messages go to standard error.
+    const RunResult piped = shell(dir, "./rorarodi v.dbf /OUT:-.csv /S:NOPE /OUT /S:NOPE");
+    EXPECT_EQ(piped.output, "Invalid field[s]...\n");
+    EXPECT_EQ(piped.errors, "Invalid field[s]...\n");
+    // Byte 18 of a dBase III descriptor is no flag: the text stays text.
     EXPECT_EQ(run_rorarodi(dir, {"d.dbf", "/OUT:-.jsonl", "/S:*"}).output, "{\"NAME\":\"Hi\"}\n");
     // A table without fields makes no empty CREATE TABLE.
     TableLayout no_fields;

@@ -160,7 +160,8 @@ TEST(Restructure, ModifyKeepsAVisualFoxProHeader) {
     vfp.version = 0x32;
     vfp.extra_header = 263;
     vfp.fields = {{"ID", 'I', 4, 0, 0x0C}, {"NAME", 'V', 6, 0, 0x02}, {"_NullFlags", '0', 1, 0, 0x05}};
-    vfp.records = {make_record(vfp, {std::string("\x05\0\0\0", 4), "ab", "\x03"})};
+    // No bit set in _NullFlags: NAME holds its full width, not null.
+    vfp.records = {make_record(vfp, {std::string("\x05\0\0\0", 4), "ab", std::string(1, '\0')})};
     std::string bytes = build_table(vfp);
     bytes[32 + 19] = 6;  // the counter's next value
     bytes[32 + 23] = 1;  // and step
@@ -180,7 +181,7 @@ TEST(Restructure, ModifyKeepsAVisualFoxProHeader) {
     EXPECT_EQ(result.substr(128, 4), std::string("NEW\0", 4));
     EXPECT_EQ(result[128 + 18], '\0');
     EXPECT_EQ(result.substr(area, backlink.size()), backlink);
-    EXPECT_EQ(result.substr(area + 263), std::string(" \x05\0\0\0ab      \x03   \x1A", 18));
+    EXPECT_EQ(result.substr(area + 263), std::string(" \x05\0\0\0ab      \0   \x1A", 18));
 }
 
 TEST(Restructure, CreateEveryKind) {
