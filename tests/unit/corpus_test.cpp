@@ -88,6 +88,44 @@ TEST(Corpus, EveryFieldOfEveryTable) {
     EXPECT_GT(memos, 100u);
 }
 
+// Visual FoxPro null and length bits, whose values the tables' own texts tell; the
+// flags byte of dBase III descriptors, which some writers fill, means nothing.
+TEST(Corpus, NullAndLengthBits) {
+    if (!fs::is_directory(corpus_root())) GTEST_SKIP() << "no corpus of real tables at " << corpus_root();
+    auto varchars = open_corpus("go-dbase/table/TEST.DBF");
+    ASSERT_TRUE(varchars);
+    const char* expected[][3] = {{"Test value with variable length", "", "\x11\x22\x33\x44\x55\x66\x77\x88\x99\xaa"},
+                                 {nullptr, "", "\xaa\xbb\xcc"},
+                                 {"", "Test", ""}};
+    for (uint32_t record = 0; record < 3; ++record) {
+        ASSERT_TRUE(read_view_record(*varchars, record));
+        if (expected[record][0]) {
+            EXPECT_EQ(text(*varchars, "VAR_NIL"), expected[record][0]) << record;
+        }
+        EXPECT_EQ(text(*varchars, "VAR"), expected[record][1]) << record;
+        EXPECT_EQ(field_value_bytes(*varchars, field_index(*varchars, "VARBIN_NIL")), expected[record][2]) << record;
+        EXPECT_FALSE(field_is_null(*varchars, field_index(*varchars, "VAR_NIL"))) << record;
+    }
+    auto nulls = open_corpus("javadbf/bug93_null_field/testfile.dbf");
+    ASSERT_TRUE(nulls);
+    ASSERT_TRUE(read_view_record(*nulls, 0));
+    EXPECT_TRUE(field_is_null(*nulls, field_index(*nulls, "D_FLAG")));
+    EXPECT_FALSE(field_is_null(*nulls, field_index(*nulls, "D_STATUS")));
+    // 09:30:09.999, which the table's own text field gives as 09:30:10.
+    EXPECT_EQ(text(*nulls, "TM_START"), "09:30:10");
+    EXPECT_EQ(text(*nulls, "D_START", 3), "2020.03.27 09:30:10");
+    ASSERT_TRUE(read_view_record(*nulls, 5));
+    EXPECT_FALSE(field_is_null(*nulls, field_index(*nulls, "D_FLAG")));
+    auto single = open_corpus("ruby-dbf/dbase_32.dbf");
+    ASSERT_TRUE(single);
+    ASSERT_TRUE(read_view_record(*single, 0));
+    EXPECT_EQ(text(*single, "NAME"), "Bad Meets Evil");
+    auto dbase3 = open_corpus("node-dbffile/WSPMST.DBF");
+    ASSERT_TRUE(dbase3);
+    for (int field = 0; field < static_cast<int>(dbase3->field_count()); ++field)
+        EXPECT_EQ(field_flags(*dbase3, field), 0) << field;
+}
+
 TEST(Corpus, KnownValues) {
     if (!fs::is_directory(corpus_root())) GTEST_SKIP() << "no corpus of real tables at " << corpus_root();
 
