@@ -376,7 +376,7 @@ struct CopyPlan {
 };
 
 bool takes_text_prefix(const DbfTable& table, int field) {
-    return std::strchr("CVQ", table.field_table[static_cast<size_t>(field)].type) != nullptr;
+    return std::strchr("CVQ", table.field(field).type) != nullptr;
 }
 
 // Stores a text and a number into a field as set_field does. A memo field stores
@@ -397,7 +397,7 @@ bool store_computed_text(DbfTable& table, int field, const std::string& text, do
 // A counter's value: numbers without decimals are laid out here as "%*.0f" would
 // lay out the integer; every other field takes its digits through set_field.
 bool store_counter(DbfTable& table, int field, long long counter) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, counter).ptr;
     const size_t count = static_cast<size_t>(end - digits);
@@ -426,7 +426,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         const FieldDescriptor& source = current.field_table[s];
         int found = -1;
         for (int t = 0; t < target_count && found < 0; ++t)
-            if (same_name(target.field_table[static_cast<size_t>(t)].name, source_names[s])) found = t;
+            if (same_name(target.field(t).name, source_names[s])) found = t;
         plan.target.push_back(found);
         const int si = static_cast<int>(s);
         // A field that keeps its type and width keeps its stored bytes.
@@ -437,7 +437,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
                                     (source.type == '@' || (source.type == 'T' && field_width(current, si) == 8)));
     }
     for (int t = 0; t < target_count; ++t) {
-        const std::string& name = target.field_table[static_cast<size_t>(t)].name;
+        const std::string& name = target.field(t).name;
         for (const StructureEntry& entry : entries) {
             if (!entry.defines() || !same_name(entry.name.substr(0, name_length), name)) continue;
             if (entry.has_counter || !entry.expression.empty()) {
@@ -470,7 +470,7 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
         }
         if (plan.byte_copy[s]) {
             const FieldDescriptor& from = current.field_table[s];
-            const FieldDescriptor& to = target.field_table[static_cast<size_t>(t)];
+            const FieldDescriptor& to = target.field(t);
             std::memcpy(target.record_buffer.data() + to.offset, current.record_buffer.data() + from.offset,
                         field_width(current, si));
             continue;

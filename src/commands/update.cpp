@@ -41,7 +41,7 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
         return;
     }
     if (write_memo_text(table, field, text)) return;
-    const size_t offset = table.field_table[static_cast<size_t>(field)].offset;
+    const size_t offset = table.field(field).offset;
     std::copy(work.saved.begin(), work.saved.end(), table.record_buffer.begin() + static_cast<std::ptrdiff_t>(offset));
     work.memo_failed = true;
 }

@@ -67,10 +67,6 @@ std::string name_column(const Utf8Page* utf8, const FieldDescriptor& f, size_t w
     return listed_text(utf8, f.name, width);
 }
 
-const FieldDescriptor& descriptor(const DbfTable& table, int field) {
-    return table.field_table[static_cast<size_t>(field)];
-}
-
 void write_text_listing(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
     const auto& header = table.header_image;
     std::fprintf(out,
@@ -82,7 +78,7 @@ void write_text_listing(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
                  static_cast<int>(table.header_length()), table.record_count(), static_cast<int>(table.field_count()),
                  table.record_length());
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         bool show_decimals = ((f.type == 'N' || f.type == 'F') && f.length != 0) || (f.type == 'D' && f.decimals == 8);
         if (show_decimals)
             std::fprintf(out, "%s %-11s %5d %2d\n", name_column(utf8, f, 11).c_str(), field_type_name(table, i),
@@ -96,7 +92,7 @@ void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000, const Ut
     std::fprintf(out, "CREATE TABLE \"%s\" (\n", table.table_file_name.c_str());
     int count = static_cast<int>(table.field_count());
     for (int i = 0; i < count; ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         std::string type = sql_type_name(table, i, sql2000);
         const std::string name = name_column(utf8, f, 11);
         bool numeric = f.type == 'N' || f.type == 'F';
@@ -124,7 +120,7 @@ void write_dialect_statement(std::FILE* out, DbfTable& table, SqlDialect dialect
 void write_dbase_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
     std::fprintf(out, "DBCREATE(\"%s\", {;\n", table.table_file_name.c_str());
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         std::string spaces(f.name.size() <= 9 ? 12 - f.name.size() : 2, ' ');
         std::fprintf(out, "\t{ \"%s\",%s\"%c\", %3d, %3d },;\n", name_column(utf8, f).c_str(), spaces.c_str(), f.type,
                      f.length, f.decimals);
@@ -136,7 +132,7 @@ void write_foxpro_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8)
     std::fprintf(out, "CREATE TABLE \"%s\" ( ;\n", table.table_file_name.c_str());
     int count = static_cast<int>(table.field_count());
     for (int i = 0; i < count; ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         const std::string name = name_column(utf8, f, 11);
         bool numeric = f.type == 'N' || f.type == 'F';
         if (numeric && f.decimals != 0)
@@ -212,7 +208,7 @@ bool write_structure_table(std::FILE* out, DbfTable& table) {
 std::string xml_field_entries(const DbfTable& table, const Utf8Page* utf8) {
     std::string out;
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         out += "      <Field>\n         ";
         if (utf8)
             append_xml_element(out, "Field_Name", name_column(utf8, f), false, true);
@@ -230,7 +226,7 @@ std::string xml_field_entries(const DbfTable& table, const Utf8Page* utf8) {
 }
 
 std::string sql_type_name(const DbfTable& table, int field, bool sql2000) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     switch (f.type) {
     case 'B':
         if (f.length == 8)

@@ -34,7 +34,7 @@ constexpr unsigned kDoubleAsText = 32;
 // older kinds take the types they lack as character fields wide enough for the
 // field's whole text.
 FieldDescriptor new_output_field(const DbfTable& table, int field, TableKind kind) {
-    FieldDescriptor described = table.field_table[static_cast<size_t>(field)];
+    FieldDescriptor described = table.field(field);
     described.offset = 0;
     described.carried = 0;
     described.level7_tail = {};

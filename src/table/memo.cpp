@@ -220,7 +220,7 @@ uint32_t block_count(uint64_t length, uint32_t block_size) {
 // True when a reference to `block` can be stored in the field: the memo file is
 // only written when the record can point at the new memo.
 bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_t block) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     const size_t width = field_width(table, field);
     if (static_cast<size_t>(f.offset) + width > table.record_buffer.size()) return false;
     if (format == MemoFormat::kSmt) return width >= kSmtReferenceWidth;
@@ -275,7 +275,7 @@ uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFor
 
 // Stores the reference to a memo of `length` bytes at `block` in the field.
 void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t block, size_t length) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     if (format == MemoFormat::kSmt) {
         uint8_t* reference = table.record_buffer.data() + f.offset;
         reference[0] = 0;
@@ -318,7 +318,7 @@ struct MemoLocation {
 std::optional<MemoLocation> memo_location(const DbfTable& table, int field, MemoFormat format) {
     if (format == MemoFormat::kSmt) {
         // SMT reference: two zero bytes, the length and the block, little-endian.
-        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+        const FieldDescriptor& f = table.field(field);
         if (field_width(table, field) < kSmtReferenceWidth ||
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
             return std::nullopt;
@@ -576,7 +576,7 @@ bool MemoReader::start(int field) {
         return true;
     }
     case MemoFormat::kSmt: {
-        const FieldDescriptor& f = table_.field_table[static_cast<size_t>(field)];
+        const FieldDescriptor& f = table_.field(field);
         if (field_width(table_, field) < kSmtReferenceWidth ||
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table_.record_buffer.size())
             return false;

@@ -177,6 +177,9 @@ struct DbfTable {
     // widths); the header image keeps the length it holds.
     void use_record_length(uint32_t length) { record_length_ = length; }
     size_t field_count() const { return field_table.size(); }
+    // The descriptor of field `index`, counted from 0 in record order; the index is
+    // below field_count().
+    const FieldDescriptor& field(int index) const { return field_table[static_cast<size_t>(index)]; }
 
 private:
     uint32_t record_length_ = 0;
