@@ -11,6 +11,7 @@
 #include "session/session.h"
 #include "table/cipher.h"
 #include "table/field_copy.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_appender.h"

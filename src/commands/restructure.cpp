@@ -27,6 +27,7 @@
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_copy.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"

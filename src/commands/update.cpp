@@ -8,6 +8,7 @@
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_rewriter.h"

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "expr/calculator.h"
-#include "expr/filter.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 

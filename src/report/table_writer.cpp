@@ -11,6 +11,7 @@
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_copy.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/record_appender.h"
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 
 namespace rorarodi {

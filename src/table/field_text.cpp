@@ -9,7 +9,6 @@
 
 #include "platform/text.h"
 #include "table/dbf_format.h"
-#include "table/memo.h"
 
 namespace rorarodi {
 
@@ -20,7 +19,6 @@ constexpr int64_t kDayBeforeYearZero = 1721059;
 constexpr int32_t kLastDayNumber = 5373484;
 constexpr int64_t kDaysPer400Years = 146097;
 constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
 constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
 constexpr size_t kDateWorkArea = 20;
@@ -246,19 +244,6 @@ void store_date_text(DbfTable& table, int field, const char* text, size_t length
     store_date_parts(table, field, year, month, day, hour, minute, second);
 }
 
-// A number above 0 stores that many bytes of the data (never more than it holds);
-// otherwise the data is a text that ends at its first zero byte. A memo that cannot
-// be written leaves the field as it was.
-void store_memo_value(DbfTable& table, int field, std::string_view data, double number) {
-    if (number > 0) {
-        const double count = std::trunc(number);
-        if (count >= 2147483648.0) return;
-        (void)write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
-    } else {
-        (void)write_memo_text(table, field, data);
-    }
-}
-
 } // namespace
 
 DateParts timestamp_parts(const DbfTable& table, int field) {
@@ -288,33 +273,9 @@ bool field_is_character_copy(const DbfTable& table, int field) {
     }
 }
 
-uint32_t field_width(const DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field(field);
-    if (f.type == 'C') return static_cast<uint32_t>(f.length) | (static_cast<uint32_t>(f.decimals) << 8);
-    return f.length;
-}
-
 const char* field_type_name(const DbfTable& table, int field) {
     const FieldDescriptor& f = table.field(field);
     return type_name_for(f.type, f.length);
-}
-
-uint8_t field_blank_byte(const DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field(field);
-    switch (f.type) {
-    case 'C': case 'D': case 'F': case 'L': case 'N': case 'V': return ' ';
-    case 'G': case 'M': return (f.length == 10 && table.version() != kVersionSmt) ? ' ' : 0;
-    case 'T': case '@': return f.length == 14 ? ' ' : 0;
-    case 'B': return (f.length == 8 || f.length == 4) ? 0 : ' ';
-    default: return 0;
-    }
-}
-
-void blank_field(DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field(field);
-    uint32_t width = field_width(table, field);
-    if (f.offset + width > table.record_buffer.size()) return;
-    std::memset(table.record_buffer.data() + f.offset, field_blank_byte(table, field), width);
 }
 
 bool field_is_numeric(const DbfTable& table, int field) {
@@ -493,23 +454,6 @@ void store_date_parts(DbfTable& table, int field, int year, int month, int day, 
     std::memcpy(field_bytes(table, field), digits, count);
 }
 
-int32_t field_integer(const DbfTable& table, int field) {
-    if (!field_holds(table, field, 4)) return 0;
-    const uint8_t* p = field_bytes(table, field);
-    // Level 7 integers are big-endian with the sign bit inverted.
-    if (table.level7) return static_cast<int32_t>(read_be32(p) ^ kLevel7IntegerFlip);
-    return static_cast<int32_t>(read_le32(p));
-}
-
-void store_field_integer(DbfTable& table, int field, int32_t value) {
-    if (!field_holds(table, field, 4)) return;
-    uint8_t* p = field_bytes(table, field);
-    if (table.level7)
-        write_be32(p, static_cast<uint32_t>(value) ^ kLevel7IntegerFlip);
-    else
-        write_le32(p, static_cast<uint32_t>(value));
-}
-
 bool memo_reference_present(const DbfTable& table, int field) {
     if (table.version() == kVersionSmt) {
         size_t count = std::min(usable_width(table, field), kSmtReferenceWidth);
@@ -640,8 +584,7 @@ double field_number(DbfTable& table, int field) {
     }
 }
 
-void set_field(DbfTable& table, int field, std::string_view data, double number) {
-    // Every type but the memo types takes the data as a text ending at its first zero byte.
+void set_non_memo_field(DbfTable& table, int field, std::string_view data, double number) {
     const std::string_view text = data.substr(0, data.find('\0'));
     const FieldDescriptor& f = table.field(field);
     switch (f.type) {
@@ -694,14 +637,8 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         return;
     }
     case 'B':
-        if (field_is_memo(table, field)) {
-            store_memo_value(table, field, data, number);
-        } else if (field_holds(table, field, 8)) {
+        if (!field_is_memo(table, field) && field_holds(table, field, 8))
             write_le64(field_bytes(table, field), double_to_bits(number));
-        }
-        return;
-    case 'M': case 'G': case 'W':
-        store_memo_value(table, field, data, number);
         return;
     default:
         return;

@@ -348,30 +348,8 @@ std::optional<std::string> read_memo_from(FileHandle& file, const DbfTable& tabl
 
 } // namespace
 
-std::string make_memo_file_name(const std::string& table_file_name, TableKind kind) {
-    const char* extension = ".dbv";  // a number that names no kind
-    switch (kind) {
-    case TableKind::dbase3:
-    case TableKind::dbase4:
-    case TableKind::level7: extension = ".dbt"; break;
-    case TableKind::foxpro:
-    case TableKind::visual_foxpro:
-        extension = equals_ignoring_case(split_path(table_file_name).extension.c_str(), ".dbc") ? ".dct" : ".fpt";
-        break;
-    case TableKind::smt: extension = ".smt"; break;
-    }
-    return with_extension(table_file_name, extension);
-}
-
 std::string memo_file_path(const DbfTable& table) {
     return resolve_companion_name(table.memo_file_name, table.table_file_name);
-}
-
-TableKind derive_table_kind(DbfTable& table) {
-    const TableKind kind = table.level7 ? TableKind::level7 : kind_for_version(table.version());
-    table.table_kind = kind;
-    table.memo_file_name = make_memo_file_name(table.table_file_name, kind);
-    return kind;
 }
 
 uint32_t memo_block_size(DbfTable& table) {

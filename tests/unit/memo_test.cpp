@@ -5,6 +5,7 @@
 
 #include "cli_support.h"
 #include "table/dbf_format.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"
