@@ -136,6 +136,10 @@ constexpr KeywordRow kKeywords[] = {
     {.keyword = "asc", .start = ArgumentStart::none, .handler = handle_asc, .usage = "/ASC", .usage_line = 2},
     {.keyword = "cdx", .start = ArgumentStart::none, .handler = handle_cdx, .usage = "/CDX", .usage_line = 3},
     {.keyword = "cmp", .start = ArgumentStart::after_keyword, .handler = handle_cmp, .usage = "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", .usage_line = 33},
+    // The outputs and settings this program adds to the ones listed above, on one
+    // line of their own; the row serves the usage text alone.
+    {.keyword = "out", .start = ArgumentStart::none, .handler = nullptr,
+     .usage = "/OUT:file.xml|.json|.jsonl|.sqlite /SQL:postgres|sqlite CodePages=OEM,ANSI", .usage_line = 34},
     {.keyword = "s:", .start = ArgumentStart::after_keyword, .handler = export_records},
     {.keyword = "f:", .start = ArgumentStart::after_keyword, .handler = handle_filter},
     {.keyword = "l:", .start = ArgumentStart::after_keyword, .handler = handle_field},
