@@ -71,7 +71,6 @@ bool memo_reference_present(const DbfTable& table, int field);
 // or unrepresentable number).
 uint32_t memo_block_number(const DbfTable& table, int field);
 
-
 // Stores a number as right-aligned text of `length` characters with `decimals`
 // decimals into the field; false (field unchanged) when it does not fit.
 [[nodiscard]] bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals);
