@@ -48,7 +48,7 @@ void translate(const std::string& from, const std::string& to, unsigned char* te
 }
 
 // Parses "OEM,ANSI" (spaces allowed around the numbers).
-bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page) {
+[[nodiscard]] bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page) {
     size_t comma = argument.find(',');
     if (comma == std::string::npos) return false;
     auto parse_number = [](const std::string& text, int& value) {

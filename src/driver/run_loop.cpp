@@ -45,7 +45,7 @@ struct ListFileIdentity {
     bool operator==(const ListFileIdentity&) const = default;
 };
 
-bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
 
 // Why a table name found no file: the system's reason, or "is a directory" for a
 // name the search does not take (such as "dir/").
@@ -73,7 +73,7 @@ void handle_list_line(Session& session, std::string line, std::vector<ListFileId
 
 // Reads a list file unless it is too deeply nested or already being read (a file
 // that includes itself, under any name, would otherwise be read again and again).
-bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
     if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
     const StdioFile file(std::fopen(path.c_str(), "r"));
     struct stat status {};
