@@ -116,7 +116,7 @@ bool RecordWriter::finish_text_output(bool keep) {
 bool names_standard_output(const std::string& name) { return name.size() > 2 && name[0] == '-' && name[1] == '.'; }
 
 void RecordWriter::append_padded_name(int field, size_t width) {
-    const size_t characters = table.field_table[static_cast<size_t>(field)].name.size();
+    const size_t characters = table.field(field).name.size();
     out_ += name_of(field);
     if (characters < width) out_.append(width - characters, ' ');
 }

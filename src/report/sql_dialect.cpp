@@ -65,7 +65,7 @@ std::string postgres_type(const DbfTable& table, const DataColumn& column) {
     // N and F fields may hold any number text, fractions too, whatever their
     // declared decimals: numeric takes every value they hold.
     case ColumnKind::integer: {
-        const char type = table.field_table[static_cast<size_t>(column.field)].type;
+        const char type = table.field(column.field).type;
         return type == 'I' || type == '+' ? "integer" : "numeric";
     }
     case ColumnKind::decimal: return "numeric";
@@ -101,7 +101,7 @@ std::vector<DataColumn> data_columns(const DbfTable& table, const std::vector<in
     for (int field : fields) {
         if (field == table.null_flags_field || listed[static_cast<size_t>(field)]) continue;
         listed[static_cast<size_t>(field)] = true;
-        const std::string& stored = table.field_table[static_cast<size_t>(field)].name;
+        const std::string& stored = table.field(field).name;
         std::string name = page.to_utf8(std::string_view(stored.c_str()));
         if (name.empty()) name = "FIELD_" + std::to_string(field + 1);
         columns.push_back(DataColumn{field, unique_name(name, taken), column_kind(table, field)});

@@ -23,10 +23,6 @@ constexpr int64_t kCurrencyScale = 10000;
 // Integers a double holds exactly: up to 2^53.
 constexpr double kExactDoubleIntegers = 9007199254740992.0;
 
-const FieldDescriptor& descriptor(const DbfTable& table, int field) {
-    return table.field_table[static_cast<size_t>(field)];
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 void append_two_digits(std::string& out, int value) {
@@ -128,7 +124,7 @@ bool shortest_double_text(double value, std::string& out) {
 }
 
 ColumnKind column_kind(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     const bool binary = (field_flags(table, field) & kBinaryFieldFlag) != 0;
     switch (f.type) {
     case 'C': case 'V': case 'M': return binary ? ColumnKind::bytes : ColumnKind::text;
@@ -156,7 +152,7 @@ TypedReader::TypedReader(DbfTable& table) : table_(table), page_(text_utf8_page(
 TypedReader::~TypedReader() = default;
 
 std::string TypedReader::name(int field) const {
-    const std::string& stored = descriptor(table_, field).name;
+    const std::string& stored = table_.field(field).name;
     return page_.to_utf8(std::string_view(stored.c_str()));
 }
 
@@ -193,7 +189,7 @@ const TypedValue& TypedReader::read(int field) {
     TypedValue& v = value_;
     v.type = ValueType::null;
     v.text.clear();
-    const FieldDescriptor& f = descriptor(table_, field);
+    const FieldDescriptor& f = table_.field(field);
     const ColumnKind kind = kinds_[static_cast<size_t>(field)];
     // A V or Q value is exactly as long as its length says: nothing of it is padding.
     const std::string_view stored = field_value_bytes(table_, field);
