@@ -38,7 +38,7 @@ void reload_current_table(Session& session) {
 
 } // namespace
 
-void run_as_change(Session& session, const std::function<void()>& step) {
+StepOutcome run_as_change(Session& session, const std::function<void()>& step) {
     // A table that another process replaced since it was opened here is read again
     // from its name, so that this parameter changes the file the name stands for.
     if (session.current_table && table_writable(session.table()) && file_exists(session.table().table_file_name) &&
@@ -52,13 +52,19 @@ void run_as_change(Session& session, const std::function<void()>& step) {
         if (table_writable(table)) guard_table(table.table_file_name, memo_file_path(table));
     }
     bool out_of_memory = false;
+    session.roll_back_step = false;
     try {
         step();
     } catch (const std::bad_alloc&) {
         out_of_memory = true;
     }
-    const ChangeOutcome outcome = finish_change(!out_of_memory);
-    if (!outcome.failure && !out_of_memory) return;
+    const bool roll_back = session.roll_back_step;
+    session.roll_back_step = false;
+    const ChangeOutcome outcome = finish_change(!out_of_memory && !roll_back);
+    if (!outcome.failure && !out_of_memory) {
+        if (roll_back) reload_current_table(session);
+        return {outcome.wrote, !roll_back};
+    }
     // The reason is all the message a memory shortage has: no file is to blame.
     const std::string reason = out_of_memory ? "Not enough memory" : describe_failure(*outcome.failure);
     if (outcome.committed)
@@ -69,6 +75,7 @@ void run_as_change(Session& session, const std::function<void()>& step) {
     else
         report_change_failure(session, reason, table_name, ChangeEnd::unchanged);
     if (!outcome.committed && !outcome.rollback_failure) reload_current_table(session);
+    return {outcome.wrote, outcome.committed};
 }
 
 bool settle_interrupted_change(Session& session, const std::string& table_name, bool read_only) {

@@ -8,11 +8,20 @@
 
 namespace rorarodi {
 
+// What became of a step run as a change.
+struct StepOutcome {
+    bool wrote = false;  // the step changed a file
+    bool kept = false;   // and its change stays
+};
+
 // Runs `step` (one parameter) as one change: the current table and its memo file
 // are guarded; when a call that changes a file fails, or memory runs out, every
 // file is put back as it was, the message names the file and the reason, the
 // current table is read again from the disk, and the run ends with status 2.
-void run_as_change(Session& session, const std::function<void()>& step);
+// A step that sets `session.roll_back_step` (a dry run, an assignment that could
+// not be evaluated) is rolled back on purpose: every file is put back and the
+// table read again, without a message of this function.
+StepOutcome run_as_change(Session& session, const std::function<void()>& step);
 
 // Before a table is opened: rolls back an interrupted change of it (opened for
 // writing), or refuses one that has such a change (opened read-only). False, with

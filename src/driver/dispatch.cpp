@@ -15,6 +15,7 @@
 #include "commands/update.h"
 #include "commands/view_settings.h"
 #include "driver/all_or_nothing.h"
+#include "driver/parameter_effects.h"
 #include "platform/text.h"
 #include "report/compare.h"
 #include "report/count.h"
@@ -44,6 +45,7 @@ using Handler = void (*)(Session& session, const std::string& argument);
 void handle_version(Session&, const std::string&) { print_version_line(); }
 void handle_verbose(Session& session, const std::string&) { session.settings.verbose = true; }
 void handle_usage(Session&, const std::string&) { print_usage(); }
+void handle_dry_run(Session& session, const std::string&) { session.settings.dry_run = true; }
 
 // One row per parameter, in dispatch order. A keyword matches when it is a
 // prefix of the parameter text, ignoring letter case, over its full length
@@ -113,6 +115,10 @@ constexpr KeywordRow kKeywords[] = {
     // No keyword begins with "utf8" and "utf8" begins no keyword, so this row takes
     // no parameter text from another one wherever it stands.
     {"utf8", ArgumentStart::none, handle_utf8, false, "/UTF8", 24, 0},
+    // The same holds for "dryrun": no keyword begins with it, and the keywords that
+    // begin with 'd' ("deldupes", "delete:", "deleted", "decode:", "desc", "date",
+    // "del") begin no "dryrun" text.
+    {"dryrun", ArgumentStart::none, handle_dry_run, false},
     {"pack", ArgumentStart::after_keyword, handle_pack, false, "/PACK:[dbf|memo]", 5, 0, true},
     {"type", ArgumentStart::after_keyword, handle_type, false, "/TYPE:db3|db4|fox|vfp|db7", 22, 0},
     {"trim", ArgumentStart::after_keyword, handle_trim, false, "/TRIM:left|right|all", 17, 0},
@@ -245,7 +251,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
         if (refuses_record_writes(session, row->writes_records)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
-        run_as_change(session, [&] {
+        run_parameter(session, effects_of(row->keyword, text), [&] {
             row->handler(session, argument);
             report_backup_failure(session);
         });
@@ -253,7 +259,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
     }
     if (!text.empty() && text[0] == '+') {
         if (!refuses_record_writes(session, true))
-            run_as_change(session, [&] {
+            run_parameter(session, effects_of("+", text), [&] {
                 handle_append_from(session, text.substr(1));
                 report_backup_failure(session);
             });
