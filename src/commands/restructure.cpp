@@ -727,6 +727,17 @@ void handle_modify(Session& session, const std::string& argument) {
     read_structure_file(session, argument, StructureMode::modify, std::string());
 }
 
+std::vector<std::string> structure_file_names(const std::string& structure_file) {
+    std::vector<std::string> names;
+    const std::optional<std::vector<StructureEntry>> entries = read_structure_entries(structure_file);
+    if (!entries) return names;
+    for (const StructureEntry& entry : *entries) {
+        if (entry.defines()) names.push_back(entry.name);
+        else if (entry.renames()) names.push_back(entry.name.substr(entry.name.find('=') + 1));
+    }
+    return names;
+}
+
 void create_table_from_structure(Session& session, const std::string& structure_file, const std::string& table_name) {
     read_structure_file(session, structure_file, StructureMode::create, table_name);
 }

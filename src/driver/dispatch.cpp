@@ -224,6 +224,14 @@ std::string matched_keyword(const std::string& text) {
     return row ? row->keyword : std::string();
 }
 
+bool split_parameter(const std::string& text, std::string& keyword, std::string& argument) {
+    const KeywordRow* row = row_for(text);
+    if (!row) return false;
+    keyword = row->keyword;
+    argument = argument_of(text, keyword.size(), row->start);
+    return true;
+}
+
 namespace {
 
 // A change that waited for a ".bak" copy that could not be made was not made: the
