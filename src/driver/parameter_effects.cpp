@@ -26,7 +26,8 @@ namespace {
 
 // The changing parameters by keyword. Columns: keyword, writes records, moves
 // records (their number or order), may write memos, restructures, reorders, says
-// its own refusal of a table opened read-only.
+// its own refusal of a table opened read-only. (The code-page conversions rewrite
+// memo texts in place and write none without the memo file.)
 struct ChangingRow {
     const char* keyword;
     bool writes_records;
@@ -38,7 +39,7 @@ struct ChangingRow {
 };
 
 constexpr ChangingRow kChanging[] = {
-    {"oem2ansi", true, false, true},  {"ansi2oem", true, false, true},
+    {"oem2ansi", true, false, false}, {"ansi2oem", true, false, false},
     {"deldupes", true, false, false}, {"modify:", true, true, true, true, false, true},
     {"delete:", true, false, false},  {"encode:", true, false, false},
     {"decode:", true, false, false},  {"recall:", true, false, false},
@@ -117,7 +118,9 @@ bool refuses_memo_writes(Session& session, const ParameterEffects& effects) {
     DbfTable& table = session.table();
     if (table.first_memo_field < 0 || !table.table_handle.is_writable() || table.memo_file_name.empty()) return false;
     const std::string memo = memo_file_path(table);
-    if (file_exists(memo)) return false;
+    // Only a memo file that is not there at all: anything else in its place fails
+    // when written, with its own message.
+    if (file_exists(memo) || is_directory(memo)) return false;
     const std::string& keyword = effects.keyword;
     if (keyword == "update" || keyword == "append") {
         // Only assignments to memo fields write memos there.

@@ -16,6 +16,7 @@
 #include "report/export.h"
 #include "session/console.h"
 #include "session/messages.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -48,9 +49,10 @@ bool is_created(const RunCheck& check, std::string_view name) {
     });
 }
 
+// A name of a field (ignoring case), typed in UTF-8 under /UTF8.
 bool is_field_name(const RunCheck& check, const std::string& name) {
-    std::vector<int> index;
-    return parse_field_list(check.table, name, index, 1) || is_created(check, name);
+    const std::string in_page = check.utf8 ? text_utf8_page(check.table).from_utf8(name) : name;
+    return find_field(check.table, in_page) >= 0 || is_created(check, name);
 }
 
 // A text holds a name that a /MODIFY of the run creates, as a word of its own.
@@ -140,7 +142,13 @@ void check_parameter(RunCheck& check, const std::string& text) {
         }
         return check.complain(kUnknownFunction, text);
     }
-    if (effects_of(keyword, text).changes) check.changes = true;
+    // A changing parameter without the argument it needs, or with one it rejects,
+    // changes nothing.
+    const bool needs_argument = keyword == "delete:" || keyword == "recall:" || keyword == "sort:" ||
+                                keyword == "modify:" || keyword == "trunc:" ||
+                                keyword == "encode:" || keyword == "decode:";
+    const size_t complaints_before = check.complaints.size();
+    const bool changing = effects_of(keyword, text).changes && !(needs_argument && argument.empty());
     if (is_dry_run_keyword(keyword)) check.session.settings.dry_run = true;
     if (keyword == "utf8") {
         check.utf8 = true;
@@ -175,6 +183,9 @@ void check_parameter(RunCheck& check, const std::string& text) {
         const std::vector<std::string> names = structure_file_names(argument);
         check.created.insert(check.created.end(), names.begin(), names.end());
     }
+    const bool own_argument_rejected =
+        (keyword == "trunc:" || keyword == "pack") && check.complaints.size() > complaints_before;
+    if (changing && !own_argument_rejected) check.changes = true;
 }
 
 } // namespace

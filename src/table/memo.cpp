@@ -56,7 +56,7 @@ FileHandle open_memo_file(const DbfTable& table, MemoAccess access) {
     if (access == MemoAccess::read) {
         errno = 0;
         file = open_file_read_only(name);
-        if (!file && !name.empty()) table.memo_read_error = errno != 0 ? errno : ENOENT;
+        if (!file && !name.empty() && table.first_memo_field >= 0) table.memo_read_error = errno != 0 ? errno : ENOENT;
     } else if (table.table_handle.is_writable())
         file = open_file_write_access(name);
     if (is_same_file(file, table.table_handle)) file.close();
