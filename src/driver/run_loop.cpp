@@ -13,7 +13,6 @@
 #include "platform/text.h"
 #include "report/output_settings.h"
 #include "session/console.h"
-#include "driver/all_or_nothing.h"
 #include "session/messages.h"
 #include "driver/dispatch.h"
 #include "driver/precheck.h"
@@ -51,8 +50,8 @@ struct ListFileIdentity {
 // before a table's run) collected without running and without messages.
 using Collector = std::vector<std::string>;
 
-bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading,
-                    Collector* collected = nullptr);
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading,
+                                  Collector* collected = nullptr);
 
 // Why a table name found no file: the system's reason, or "is a directory" for a
 // name the search does not take (such as "dir/").
@@ -82,8 +81,8 @@ void handle_list_line(Session& session, std::string line, std::vector<ListFileId
 
 // Reads a list file unless it is too deeply nested or already being read (a file
 // that includes itself, under any name, would otherwise be read again and again).
-bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading,
-                    Collector* collected) {
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading,
+                                  Collector* collected) {
     if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
     const StdioFile file(std::fopen(path.c_str(), "r"));
     struct stat status {};
@@ -126,6 +125,15 @@ int exit_status(const Session& session) { return session.parameter_failed ? 2 : 
 
 int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
     handled = true;
+    // The long options every Linux program answers.
+    if (std::strcmp(argv[1], "--help") == 0) {
+        print_usage();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        print_version_line();
+        return 0;
+    }
     const char* text = argv[1] + 1;
     if (starts_with_ignoring_case(text, "version")) {
         print_version_line();
@@ -198,7 +206,8 @@ void process_file(Session& session, const std::string& full_name, bool read_only
         return;
     }
     if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
-    read_parameter_list(session, resolve_companion_name(session.ini_path));
+    // The INI file is optional: a missing one is no failure.
+    (void)read_parameter_list(session, resolve_companion_name(session.ini_path));
     install_conversion_hooks(session, table);
 
     if (session.settings.verbose) std::printf("Processing of command line\n");

@@ -73,10 +73,6 @@ struct ConditionSpan {
 std::vector<ConditionSpan> conditions_naming_no_field(const DbfTable& table, std::string_view condition,
                                                       std::string (*to_table_text)(const DbfTable&, std::string_view));
 
-// Removes '(' from the front while more open than close, and ')' from the back
-// while more close than open.
-void strip_unbalanced_parens(std::string& text);
-
 // A condition split once, for testing many records: each piece's simple condition
 // is planned for substitution and prepared for direct evaluation.
 struct CompiledCondition {
