@@ -23,6 +23,7 @@ void reload_current_table(Session& session) {
     if (!session.current_table) return;
     DbfTable& old = session.table();
     const std::string name = old.table_file_name;
+    note_file_seen(name);
     auto fresh = std::make_unique<DbfTable>();
     if (open_table(*fresh, name, !table_writable(old)) != OpenResult::opened) fail_with_name("Can't reopen file:", name);
     fresh->options = old.options;
@@ -39,11 +40,16 @@ void reload_current_table(Session& session) {
 } // namespace
 
 void run_as_change(Session& session, const std::function<void()>& step) {
-    // A table that another process replaced since it was opened here is read again
-    // from its name, so that this parameter changes the file the name stands for.
-    if (session.current_table && table_writable(session.table()) && file_exists(session.table().table_file_name) &&
-        !names_open_file(session.table().table_file_name, session.table().table_handle))
-        reload_current_table(session);
+    // A table that another process changed or replaced since this run read it is
+    // read again from its name, so that this parameter changes what the name holds.
+    if (session.current_table && table_writable(session.table())) {
+        const DbfTable& table = session.table();
+        const std::string memo = memo_file_path(table);
+        if (file_exists(table.table_file_name) &&
+            (!names_open_file(table.table_file_name, table.table_handle) || changed_since_seen(table.table_file_name) ||
+             (!memo.empty() && changed_since_seen(memo))))
+            reload_current_table(session);
+    }
     begin_change();
     std::string table_name;
     if (session.current_table) {
@@ -78,6 +84,9 @@ bool settle_interrupted_change(Session& session, const std::string& table_name, 
         return false;
     }
     const Recovery recovery = recover_interrupted_change(table_name);
+    // The table as it is now, before it is read: a later change of it by another
+    // process is seen.
+    note_file_seen(table_name);
     switch (recovery.result) {
     case RecoveryResult::nothing: return true;
     case RecoveryResult::rolled_back:
@@ -86,11 +95,17 @@ bool settle_interrupted_change(Session& session, const std::string& table_name, 
     case RecoveryResult::completed:
         std::printf("Completed an interrupted change of %s\n", table_name.c_str());
         return true;
+    case RecoveryResult::locked:
+        // Nothing was interrupted: another process is changing the table now.
+        report_change_failure(session, describe_failure(*recovery.failure), table_name, ChangeEnd::unchanged);
+        return false;
     case RecoveryResult::failed: break;
     }
     report_failed_recovery(session, table_name,
                            recovery.failure ? describe_failure(*recovery.failure) : "unknown reason");
     return false;
 }
+
+bool has_change_journal(const std::string& table_name) { return has_journal(table_name); }
 
 } // namespace rorarodi

@@ -229,7 +229,10 @@ int run_program(int argc, char** argv) {
             read_only = true;
             pattern.erase(0, 1);
         }
-        const std::vector<std::string> matches = find_matches(pattern);
+        std::vector<std::string> matches = find_matches(pattern);
+        // A plain name whose table is missing beside its journal is settled first.
+        if (matches.empty() && pattern.find_first_of("*?") == std::string::npos && has_change_journal(pattern))
+            matches.push_back(pattern);
         // A pattern may match nothing; a plain name must name a file.
         if (matches.empty() && pattern.find_first_of("*?") == std::string::npos)
             report_missing_file(session, pattern, missing_reason(pattern));

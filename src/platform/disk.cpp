@@ -102,6 +102,7 @@ const char* disk_op_verb(DiskOp op) {
     case DiskOp::create: return "create";
     case DiskOp::link: return "link";
     case DiskOp::lock: return "lock";
+    case DiskOp::read: return "read";
     }
     return "change";
 }

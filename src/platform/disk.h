@@ -10,7 +10,7 @@
 
 namespace rorarodi {
 
-enum class DiskOp { write, sync, truncate, rename, remove, create, link, lock };
+enum class DiskOp { write, sync, truncate, rename, remove, create, link, lock, read };
 
 // A call that failed: what it did, the file, and the system's error number.
 struct DiskFailure {
