@@ -1,5 +1,6 @@
 #include "driver/all_or_nothing.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <new>
@@ -18,7 +19,7 @@ namespace {
 
 // After a rollback the table in memory may describe the undone change (record
 // count, header, lists): it is read again, keeping its options, password, and its
-// view when the record count is the same.
+// view and order of the records that are still there.
 void reload_current_table(Session& session) {
     if (!session.current_table) return;
     DbfTable& old = session.table();
@@ -29,10 +30,16 @@ void reload_current_table(Session& session) {
     fresh->options = old.options;
     copy_password(old, *fresh);
     fresh->backup_done = old.backup_done;
-    if (fresh->record_count() == old.record_count()) {
-        fresh->filter = old.filter;
-        fresh->order_list = old.order_list;
-    }
+    // The view and order stay, without the records the undone change had added.
+    fresh->filter = old.filter;
+    fresh->order_list = old.order_list;
+    // The view lists records; the order lists positions in the view.
+    const uint32_t count = fresh->record_count();
+    auto& view = fresh->filter.view_list;
+    if (view) std::erase_if(*view, [count](uint32_t record) { return record >= count; });
+    const size_t positions = view ? view->size() : count;
+    if (fresh->order_list)
+        std::erase_if(*fresh->order_list, [positions](uint32_t position) { return position >= positions; });
     std::copy(old.record_buffer.begin(), old.record_buffer.end(), fresh->record_buffer.begin());
     session.current_table = std::move(fresh);
 }

@@ -146,7 +146,7 @@ struct ChangeState {
     std::set<std::string> directories;  // directories whose names changed: synced at the commit
     std::set<std::string> unsynced_directories;  // names made since the directory's last sync
     std::set<std::string> temporaries;  // hidden names handed out in this change
-    std::map<std::string, std::string> anchors;  // visible new name -> its hidden work file
+    std::set<std::string> made;         // visible names this change made
 };
 
 ChangeState& state() {
@@ -341,7 +341,7 @@ bool log_names(TableGuard& guard, EntryKind kind, const std::string& name, const
     std::string entry;
     begin_entry(entry, kind);
     put_text(entry, stored_name(guard, name));
-    if (kind == EntryKind::linked || kind == EntryKind::kept) put_text(entry, stored_name(guard, second));
+    if (kind == EntryKind::moved || kind == EntryKind::kept) put_text(entry, stored_name(guard, second));
     return write_entry(guard, entry) && sync_entries(guard);
 }
 
@@ -381,6 +381,39 @@ bool is_guarded_name(const std::string& path) {
         for (const GuardedFile& file : guard->files)
             if (absolute_path(file.path) == absolute) return true;
     return false;
+}
+
+// Renames this change's file `from` to the new name `to`, never over a file: the
+// journal notes the move first, with every name it relies on durable.
+bool move_to_new_name(TableGuard& guard, const std::string& from, const std::string& to) {
+    ChangeState& s = state();
+    if (!make_names_durable(from) || !log_names(guard, EntryKind::moved, from, to)) return false;
+    if (!disk::rename_exclusive(from, to)) {
+        const int error = errno;
+        // A name that cannot be used is the command's to report; a disk fault fails the change.
+        if (is_disk_fault(error)) note_disk_failure(DiskOp::rename, from, error);
+        errno = error;
+        return false;
+    }
+    name_changed(to);
+    if (s.touched.erase(from) > 0) s.touched.insert(to);
+    s.made.erase(from);
+    s.made.insert(to);
+    return true;
+}
+
+// Gives the file `path` holds a hidden second name, noted first, that keeps it
+// until the change is made.
+bool keep_under_hidden_name(TableGuard& guard, const std::string& path) {
+    const std::string hidden = temporary_name_for(path);
+    if (!log_names(guard, EntryKind::kept, path, hidden)) return false;
+    if (!disk::link(path, hidden)) {
+        note(DiskOp::link, path);
+        return false;
+    }
+    guard.hidden_names.push_back(hidden);
+    name_changed(hidden);
+    return true;
 }
 
 } // namespace
@@ -565,24 +598,16 @@ FileHandle create_new_file(const std::string& path) {
         const int fd = create_hidden(*guard, path);
         return fd < 0 ? FileHandle() : FileHandle(fd, path);
     }
-    // A visible name: the file is made under a hidden name, durable before the
-    // journal notes the visible one as its second name; the exclusive link never
-    // takes a name that a file holds, and a rollback removes the name only while it
-    // holds that file.
-    const std::string hidden = temporary_name_for(path);
-    FileHandle file(create_hidden(*guard, hidden), path);
-    if (!file || !make_names_durable(hidden) || !log_names(*guard, EntryKind::linked, path, hidden)) return FileHandle();
-    if (!disk::link(hidden, path)) {
-        const int error = errno;
-        // A name that cannot be used is the command's to report; a disk fault fails the change.
-        if (is_disk_fault(error)) note_disk_failure(DiskOp::create, path, error);
-        errno = error;
+    // A visible name: the file is made under a hidden name and renamed to it, never
+    // over a file of that name (a name that a file holds is never noted as this
+    // change's, so no rollback removes a user's file).
+    if (exists(path)) {
+        errno = EEXIST;
         return FileHandle();
     }
-    name_changed(path);
-    s.anchors[path] = hidden;
-    s.touched.erase(hidden);
-    s.touched.insert(path);
+    const std::string hidden = temporary_name_for(path);
+    FileHandle file(create_hidden(*guard, hidden), path);
+    if (!file || !move_to_new_name(*guard, hidden, path)) return FileHandle();
     return file;
 }
 
@@ -622,69 +647,32 @@ bool replace_file(const std::string& from, const std::string& to) {
         }
         return true;
     }
-    // A hidden name that holds the moving file until the change is made: its own
-    // when it is a work file, else one made now (a user's file that moves).
-    std::string anchor = from;
-    if (const auto found = s.anchors.find(from); found != s.anchors.end()) {
-        anchor = found->second;
-    } else if (!s.temporaries.count(from)) {
-        anchor = temporary_name_for(from);
-        if (!log_names(*guard, EntryKind::kept, from, anchor)) return false;
-        if (!disk::link(from, anchor)) {
-            note(DiskOp::link, from);
+    // A user's file that moves is kept under a hidden name first.
+    if (!s.made.count(from) && !s.temporaries.count(from) && !keep_under_hidden_name(*guard, from)) return false;
+    if (!replaces) return move_to_new_name(*guard, from, to);
+    // The file `to` holds is kept under a hidden name, durable before the rename.
+    if (!keep_under_hidden_name(*guard, to)) return false;
+    // The new file is locked before it takes a guarded name: a process that opens
+    // the name meanwhile waits for this change.
+    if (is_guarded_name(to)) {
+        const int fd = ::open(from.c_str(), O_RDWR | O_CLOEXEC);
+        if (fd < 0 || !disk::try_lock(fd)) {
+            int unused = fd;
+            close_fd(unused);
+            note(DiskOp::lock, from);
             return false;
         }
-        guard->hidden_names.push_back(anchor);
-        name_changed(anchor);
+        guard->lock_fds.push_back(fd);
     }
-    // The file is synced under its new name, and only when this change wrote it.
-    if (s.touched.erase(from) + s.touched.erase(anchor) > 0) s.touched.insert(to);
-    if (replaces) {
-        // The old file is kept under a hidden name, durable before the rename.
-        const std::string saved = temporary_name_for(to);
-        if (!log_names(*guard, EntryKind::kept, to, saved)) return false;
-        if (!disk::link(to, saved)) {
-            note(DiskOp::link, to);
-            return false;
-        }
-        guard->hidden_names.push_back(saved);
-        name_changed(saved);
-        // The new file is locked before it takes a guarded name: a process that
-        // opens the name meanwhile waits for this change.
-        if (is_guarded_name(to)) {
-            const int fd = ::open(from.c_str(), O_RDWR | O_CLOEXEC);
-            if (fd < 0 || !disk::try_lock(fd)) {
-                int unused = fd;
-                close_fd(unused);
-                note(DiskOp::lock, from);
-                return false;
-            }
-            guard->lock_fds.push_back(fd);
-        }
-        if (!make_names_durable(saved) || !make_names_durable(anchor)) return false;
-        if (!disk::rename(from, to)) {
-            note(DiskOp::rename, from);
-            return false;
-        }
-        name_changed(to);
-        name_changed(from);
-        return true;
-    }
-    // A new name: a second name of the hidden file, then the old name goes.
-    if (!make_names_durable(anchor) || !log_names(*guard, EntryKind::linked, to, anchor)) return false;
-    if (!disk::link(anchor, to)) {
-        note(DiskOp::link, anchor);
+    if (!make_names_durable(to)) return false;
+    if (!disk::rename(from, to)) {
+        note(DiskOp::rename, from);
         return false;
     }
     name_changed(to);
-    if (from != anchor) {
-        if (!make_names_durable(to)) return false;
-        if (!disk::remove(from)) {
-            note(DiskOp::remove, from);
-            return false;
-        }
-        name_changed(from);
-    }
+    // The file is synced under its new name, and only when this change wrote it.
+    if (s.touched.erase(from) > 0) s.touched.insert(to);
+    s.made.erase(from);
     return true;
 }
 

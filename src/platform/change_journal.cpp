@@ -183,7 +183,7 @@ JournalContents read_journal(int fd) {
             }
             break;
         case EntryKind::temporary: parsed = text(entry.name); break;
-        case EntryKind::linked:
+        case EntryKind::moved:
         case EntryKind::kept: parsed = text(entry.name) && text(entry.second); break;
         case EntryKind::commit: break;
         default: parsed = false;

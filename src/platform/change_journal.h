@@ -17,7 +17,7 @@ enum class EntryKind : uint8_t {
     length = 1,     // path, u64 original length: declares guarded file number n
     bytes = 2,      // u32 file number, u64 offset, original bytes
     temporary = 3,  // path: a hidden work file of this change (made or about to be)
-    linked = 4,     // name, hidden: `name` is a new second name of the hidden work file
+    moved = 4,      // from, to: this change's file `from` takes the new name `to`
     kept = 5,       // name, hidden: the file `name` held is kept under `hidden`
     commit = 6,     // the change is complete: only hidden names remain to go
 };

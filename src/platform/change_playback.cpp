@@ -59,13 +59,6 @@ private:
     std::vector<unsigned char> data_, current_;
 };
 
-// True when both names exist and hold the same file.
-bool same_file(const std::string& a, const std::string& b) {
-    struct stat sa {}, sb {};
-    return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-}
-
 // 1 when the name exists, 0 when it does not, -1 when that cannot be told.
 int presence(const std::string& path) {
     struct stat st {};
@@ -123,22 +116,26 @@ bool Playback::undo(const JournalEntry& entry) {
         return true;
     }
     case EntryKind::temporary: return remove_if_present(resolve(entry.name));
-    case EntryKind::linked: {
-        // The name is this change's only while it holds the hidden work file.
-        const std::string name = resolve(entry.name), hidden = resolve(entry.second);
-        return !same_file(name, hidden) || remove_if_present(name);
+    case EntryKind::moved: {
+        // The new name was made by the rename from a name that no longer exists
+        // (the change never makes that name again); while the old name is there
+        // the rename never happened, and the name belongs to someone else.
+        const std::string from = resolve(entry.name), to = resolve(entry.second);
+        const int present = presence(from);
+        if (present < 0) return fail(DiskOp::remove, to);
+        return present == 1 || remove_if_present(to);
     }
     case EntryKind::kept: {
-        // The old file is under its hidden name until it is back under its own.
+        // The old file is under its hidden name until it is back under its own:
+        // the rename puts it back in one step (the name never stands empty), and
+        // does nothing when both names hold it already.
         const std::string name = resolve(entry.name), hidden = resolve(entry.second);
         const int present = presence(hidden);
         if (present < 0) return fail(DiskOp::rename, hidden);
         if (present == 0) return true;
-        if (same_file(name, hidden)) return remove_if_present(hidden);
         if (!disk::rename(hidden, name)) return fail(DiskOp::rename, hidden);
         directories_.insert(name);
-        directories_.insert(hidden);
-        return true;
+        return remove_if_present(hidden);
     }
     case EntryKind::commit: return true;
     }
