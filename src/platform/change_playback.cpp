@@ -59,6 +59,13 @@ private:
     std::vector<unsigned char> data_, current_;
 };
 
+// True when both names exist and hold the same file.
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa {}, sb {};
+    return ::lstat(a.c_str(), &sa) == 0 && ::lstat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
 // 1 when the name exists, 0 when it does not, -1 when that cannot be told.
 int presence(const std::string& path) {
     struct stat st {};
@@ -127,15 +134,17 @@ bool Playback::undo(const JournalEntry& entry) {
     }
     case EntryKind::kept: {
         // The old file is under its hidden name until it is back under its own:
-        // the rename puts it back in one step (the name never stands empty), and
-        // does nothing when both names hold it already.
+        // the rename puts it back in one step (the name never stands empty). When
+        // the name holds it still, only the hidden name goes (the rename would
+        // leave both).
         const std::string name = resolve(entry.name), hidden = resolve(entry.second);
         const int present = presence(hidden);
         if (present < 0) return fail(DiskOp::rename, hidden);
         if (present == 0) return true;
+        if (same_file(name, hidden)) return remove_if_present(hidden);
         if (!disk::rename(hidden, name)) return fail(DiskOp::rename, hidden);
         directories_.insert(name);
-        return remove_if_present(hidden);
+        return true;
     }
     case EntryKind::commit: return true;
     }
