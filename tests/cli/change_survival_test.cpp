@@ -60,16 +60,23 @@ std::string last_line(const std::string& output) {
     return newline == std::string::npos ? text : text.substr(newline + 1);
 }
 
-// One writer replaces the table while another appends to it, with random delays:
-// every append that reports success is in the table, the pack is made or not as
-// it reports, and nothing is left half done.
+// One writer rewrites or replaces the table while another appends to it, with
+// random delays: every append that reports success is in the table, the pack is
+// made or not as it reports, and nothing is left half done.
 TEST(ChangeSurvival, TwoProcessesOnOneTable) {
     std::srand(static_cast<unsigned>(::getpid()));
+    TempDir model;
+    prepare(model);
+    // Enough records that a pack takes a while.
+    ASSERT_EQ(run_in(model, {}, {"t.dbf", "/APPEND:30000"}).status, 0);
     for (int round = 0; round < 12; ++round) {
         TempDir dir;
         prepare(dir);
+        write_file(dir / "t.dbf", read_file(model / "t.dbf"));
+        // The pack rewrites the table in place, the sort puts a new file in its place.
+        const std::string replacing = round % 2 ? "/PACK" : "/SORT:NAME";
         const std::string script = "sleep 0.0" + std::to_string(std::rand() % 10) +
-                                   "; ./rorarodi t.dbf /PACK >pack.out; echo $? >pack.status & sleep 0.0" +
+                                   "; ./rorarodi t.dbf " + replacing + " >pack.out; echo $? >pack.status & sleep 0.0" +
                                    std::to_string(std::rand() % 10) +
                                    "; ./rorarodi t.dbf /APPEND:1 >append.out; echo $? >append.status; wait";
         (void)run_command("/bin/sh", {"-c", "RORARODI_LOCK_WAIT_MS=20000 " + script}, dir.path());
@@ -77,8 +84,12 @@ TEST(ChangeSurvival, TwoProcessesOnOneTable) {
         const bool appended = read_file(dir / "append.status") == "0\n";
         SCOPED_TRACE(read_file(dir / "pack.out") + read_file(dir / "append.out"));
         RunResult count = run_in(dir, {}, {"t.dbf", "/COUNT"});
-        EXPECT_EQ(count.output, std::to_string(4 - (packed ? 1 : 0) + (appended ? 1 : 0)) + "\n");
+        EXPECT_EQ(count.output, std::to_string(30004 - (packed && round % 2 ? 1 : 0) + (appended ? 1 : 0)) + "\n");
         EXPECT_FALSE(file_exists(dir / "t.dbf.journal"));
+        // A sort reported as made leaves the blank appended names first.
+        const std::string table = read_file(dir / "t.dbf");
+        const size_t first_record = static_cast<unsigned char>(table[8]) | static_cast<unsigned char>(table[9]) << 8;
+        if (packed && !(round % 2)) EXPECT_EQ(table.substr(first_record + 1, 6), "      ");
     }
 }
 
@@ -163,16 +174,20 @@ TEST(ChangeSurvival, UsersFileWithAWorkFileName) {
 // A table rewritten whole (in place or by a new file) keeps its mode.
 TEST(ChangeSurvival, RewrittenTableKeepsItsMode) {
     for (const std::vector<std::string>& parameters :
-         {std::vector<std::string>{"/DELETE:1", "/PACK"}, {"/ENCODE:k"}, {"/SORT:NAME"}, {"/OEM2ANSI"}}) {
+         {std::vector<std::string>{"/DELETE:1", "/PACK"}, {"/ENCODE:k"}, {"/SORT:NAME"}, {"/OEM2ANSI"},
+          {"/MODIFY:s.txt"}}) {
         TempDir dir;
         prepare(dir);
-        ASSERT_EQ(::chmod((dir / "t.dbf").c_str(), 0600), 0);
+        write_file(dir / "s.txt", "NAME C 8\nNOTE M\n");
+        for (const char* name : {"t.dbf", "t.fpt"}) ASSERT_EQ(::chmod((dir / name).c_str(), 0600), 0);
         std::vector<std::string> arguments = {"t.dbf"};
         arguments.insert(arguments.end(), parameters.begin(), parameters.end());
         EXPECT_EQ(run_in(dir, {}, arguments).status, 0);
-        struct stat st {};
-        ASSERT_EQ(::stat((dir / "t.dbf").c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 0777, 0600u) << parameters.back();
+        for (const char* name : {"t.dbf", "t.fpt"}) {
+            struct stat st {};
+            ASSERT_EQ(::stat((dir / name).c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 0777, 0600u) << parameters.back() << " " << name;
+        }
     }
 }
 
@@ -261,7 +276,10 @@ TEST(ChangeSurvival, SyncsComeBeforeTheStepsTheyCover) {
         std::smatch m;
         if (std::regex_search(line, m, open_call)) {
             fds[m[3]] = m[1];
-            if (m[2].str().find("O_DIRECTORY") != std::string::npos) directory_fds.insert(m[3]);
+            if (m[2].str().find("O_DIRECTORY") != std::string::npos)
+                directory_fds.insert(m[3]);
+            else
+                directory_fds.erase(m[3]);
         } else if (std::regex_search(line, m, fd_call)) {
             const std::string name = fds[m[2]];
             const bool journal = name.find(".journal") != std::string::npos;
