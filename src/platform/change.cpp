@@ -26,7 +26,7 @@ namespace {
 // Original bytes are saved in pieces of at most this size; a large write saves
 // this much ahead, so that a pass over a big file syncs the journal seldom.
 constexpr size_t kPiece = 1 << 20;
-constexpr uint64_t kSaveAhead = 8u << 20;
+constexpr uint64_t kSaveAhead = 64u << 20;
 constexpr uint64_t kSmallSaveAhead = 256u << 10;  // a run of record writes syncs every 256 KiB
 constexpr size_t kLargeWrite = 64 * 1024;
 
