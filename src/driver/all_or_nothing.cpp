@@ -115,4 +115,6 @@ bool settle_interrupted_change(Session& session, const std::string& table_name, 
 
 bool has_change_journal(const std::string& table_name) { return has_journal(table_name); }
 
+void forget_seen_tables() { forget_seen_files(); }
+
 } // namespace rorarodi

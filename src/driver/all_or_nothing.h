@@ -21,5 +21,7 @@ bool settle_interrupted_change(Session& session, const std::string& table_name, 
 // True when the journal of a change lies beside the table, even with no table of
 // that name (a change interrupted at the wrong moment): it is settled first.
 bool has_change_journal(const std::string& table_name);
+// Forgets how the tables looked when this run read them (a new run starts).
+void forget_seen_tables();
 
 } // namespace rorarodi

@@ -168,7 +168,8 @@ void process_file(Session& session, const std::string& full_name, bool read_only
     if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
     share_run_settings(session, table);
     read_parameter_list(session, resolve_companion_name(session.ini_path));
-    install_conversion_hooks(session, table);
+    // A parameter of the list may have read the table again.
+    if (session.current_table) install_conversion_hooks(session, *session.current_table);
 
     if (session.settings.verbose) std::printf("Processing of command line\n");
     for (const std::string& argument : parameters) {
@@ -198,6 +199,7 @@ int run_program(int argc, char** argv) {
     // when a fatal message ends the program from inside a handler.
     static Session session;
     session.reset();
+    forget_seen_tables();
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     if (argc >= 2) {
         std::string first = argv[1];

@@ -727,6 +727,8 @@ bool changed_since_seen(const std::string& path) {
     return now && !(*now == seen->second);
 }
 
+void forget_seen_files() { seen_files().clear(); }
+
 std::string journal_name(const std::string& table_path) { return table_path + ".journal"; }
 
 bool has_journal(const std::string& table_path) { return exists(journal_name(table_path)); }

@@ -67,6 +67,7 @@ FileHandle create_new_file(const std::string& path);
 // tells whether another process changed it since.
 void note_file_seen(const std::string& path);
 bool changed_since_seen(const std::string& path);
+void forget_seen_files();
 
 // The journal's name beside a table: "name.journal".
 std::string journal_name(const std::string& table_path);
