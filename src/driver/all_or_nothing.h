@@ -27,5 +27,10 @@ StepOutcome run_as_change(Session& session, const std::function<void()>& step);
 // writing), or refuses one that has such a change (opened read-only). False, with
 // the message printed and the failure noted, when the table is to be skipped.
 bool settle_interrupted_change(Session& session, const std::string& table_name, bool read_only);
+// True when the journal of a change lies beside the table, even with no table of
+// that name (a change interrupted at the wrong moment): it is settled first.
+bool has_change_journal(const std::string& table_name);
+// Forgets how the tables looked when this run read them (a new run starts).
+void forget_seen_tables();
 
 } // namespace rorarodi

@@ -208,7 +208,8 @@ void process_file(Session& session, const std::string& full_name, bool read_only
     if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
     // The INI file is optional: a missing one is no failure.
     (void)read_parameter_list(session, resolve_companion_name(session.ini_path));
-    install_conversion_hooks(session, table);
+    // A parameter of the list may have read the table again.
+    if (session.current_table) install_conversion_hooks(session, *session.current_table);
 
     if (session.settings.verbose) std::printf("Processing of command line\n");
     for (const std::string& argument : parameters) {
@@ -238,6 +239,7 @@ int run_program(int argc, char** argv) {
     // when a fatal message ends the program from inside a handler.
     static Session session;
     session.reset();
+    forget_seen_tables();
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     if (argc >= 2) {
         std::string first = argv[1];
@@ -269,7 +271,10 @@ int run_program(int argc, char** argv) {
             read_only = true;
             pattern.erase(0, 1);
         }
-        const std::vector<std::string> matches = find_matches(pattern);
+        std::vector<std::string> matches = find_matches(pattern);
+        // A plain name whose table is missing beside its journal is settled first.
+        if (matches.empty() && pattern.find_first_of("*?") == std::string::npos && has_change_journal(pattern))
+            matches.push_back(pattern);
         // A pattern may match nothing; a plain name must name a file.
         if (matches.empty() && pattern.find_first_of("*?") == std::string::npos)
             report_missing_file(session, pattern, missing_reason(pattern));
