@@ -48,19 +48,20 @@ TEST(Dispatch, AbbreviationsAndNeighboursKeepTheirRows) {
         {"UTF8", "utf8"},          {"utf8x", "utf8"},         {"UTF", ""},              {"ENCODE", ""},
         {"CREATE:s.txt", ""},      {"SQL:postgres", "sql:"},  {"sql:sqlite", "sql:"},   {"SQL", ""},
         {"REPLACE", "replace"},    {"replace-", "replace"},   {"RECALL:1", "recall:"},  {"REPL", ""},
+        {"DRYRUN", "dryrun"},      {"dryrunx", "dryrun"},     {"DRY", ""},              {"D", ""},
     };
     for (const auto& [text, keyword] : cases) EXPECT_EQ(matched_keyword(text), keyword) << text;
 }
 
-// "utf8" and "replace" begin no other keyword and no other keyword begins them, so
+// "utf8", "dryrun" and "replace" begin no other keyword and no other keyword begins them, so
 // their rows can take no parameter text from another row, whatever their place.
-TEST(Dispatch, RowsThatShareNoPrefixWithAnotherRow) {
-    for (const char* keyword : {"utf8", "replace"}) {
+TEST(Dispatch, TheUtf8DryRunAndReplaceRowsShareNoPrefixWithAnotherRow) {
+    for (const std::string own : {"utf8", "dryrun", "replace"}) {
         int rows = 0;
         for (const KeywordUsage& row : keyword_usages()) {
-            if (row.keyword == keyword) continue;
-            EXPECT_FALSE(begins_with_ignoring_case(keyword, row.keyword)) << row.keyword;
-            EXPECT_FALSE(begins_with_ignoring_case(row.keyword, keyword)) << row.keyword;
+            if (row.keyword == own) continue;
+            EXPECT_FALSE(begins_with_ignoring_case(own, row.keyword)) << row.keyword;
+            EXPECT_FALSE(begins_with_ignoring_case(row.keyword, own)) << row.keyword;
             ++rows;
         }
         EXPECT_GT(rows, 60);
