@@ -200,7 +200,9 @@ TEST(AllOrNothing, TextExportsFailWhole) {
                 const RunResult failed = run_with(dir, {"RORARODI_FAULT=fail:" + std::to_string(n)}, arguments);
                 EXPECT_EQ(failed.status, 2) << n;
                 // Only a failure after the commit (a directory sync) leaves the export made.
+                // What it left to tidy is tidied at the next open.
                 const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
+                if (made) run_with(dir, {}, {"/COUNT"});
                 EXPECT_TRUE(snapshot(dir) == (made ? after : before)) << n << ": " << failed.output;
             }
         }
