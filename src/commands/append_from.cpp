@@ -16,6 +16,7 @@
 #include "table/record_appender.h"
 #include "table/table_write.h"
 #include "table/view_reader.h"
+#include "platform/progress.h"
 
 namespace rorarodi {
 
@@ -88,7 +89,9 @@ bool append_from_table(DbfTable& target, const std::string& name) {
     ViewReader reader(source, count);
     RecordAppender out(target);
     std::string text;
+    ProgressMeter progress(count);
     for (uint32_t position = 0; position < count; ++position) {
+        progress.step(position);
         (void)reader.read(position);  // an unreadable record is taken as the buffer holds it
         blank_record_buffer(target);
         target.record_buffer[0] = source.record_buffer[0];

@@ -17,6 +17,7 @@
 #include "table/memo.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
+#include "platform/progress.h"
 
 namespace rorarodi {
 
@@ -113,7 +114,9 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
     // Every record is written: the table file is rewritten into a new one that
     // replaces it (memo texts change in place).
     if (table.table_handle.is_writable()) rewrite_by_replacement(table.table_handle);
+    ProgressMeter progress(count);
     for (uint32_t position = 0; position < count; ++position) {
+        progress.step(position);
         if (!read_view_record(table, position)) continue;
         for (size_t i = 0; i < table.field_count(); ++i) {
             int field = static_cast<int>(i);

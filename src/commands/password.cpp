@@ -9,6 +9,7 @@
 #include "session/messages.h"
 #include "session/session.h"
 #include "table/cipher.h"
+#include "platform/progress.h"
 
 namespace rorarodi {
 
@@ -38,7 +39,9 @@ bool transform_all_records(DbfTable& table) {
     // Every record changes: the file is rewritten into a new one that replaces it.
     rewrite_by_replacement(table.table_handle);
     std::vector<uint8_t> block;
+    ProgressMeter progress(count);
     for (uint32_t first = 0; first < count; first += std::min(per_block, count - first)) {
+        progress.step(first);
         const uint32_t records = std::min(per_block, count - first);
         block.resize(size_t{records} * length);
         const long long got = seek_physical_record(table, first) ? table.table_handle.read(block.data(), block.size()) : -1;

@@ -15,6 +15,7 @@
 #include "commands/update.h"
 #include "commands/view_settings.h"
 #include "driver/all_or_nothing.h"
+#include "platform/progress.h"
 #include "platform/text.h"
 #include "report/compare.h"
 #include "report/count.h"
@@ -242,6 +243,7 @@ bool refuses_record_writes(Session& session, bool writes_records) {
 } // namespace
 
 void dispatch_parameter(Session& session, const std::string& text) {
+    if (session.current_table) set_progress_job(session.table().table_file_name, "/" + text);
     if (const KeywordRow* row = row_for(text)) {
         if (refuses_record_writes(session, row->writes_records)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);

@@ -14,6 +14,7 @@
 #include "table/field_text.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
+#include "platform/progress.h"
 
 namespace rorarodi {
 
@@ -285,7 +286,9 @@ KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::
     const Utf8Page* pairs = double_byte_page(table);
     ViewReader reader(table, rows.count);
     FetchedRecord record;
+    ProgressMeter progress(rows.count);
     for (uint32_t position = 0; position < rows.count; ++position) {
+        progress.step(position);
         record = reader.fetch(position);
         uint8_t* row = rows.bytes.get() + size_t{position} * rows.row_size;
         write_key(table, parts, record, &longest, reinterpret_cast<char*>(row));

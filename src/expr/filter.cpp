@@ -11,6 +11,7 @@
 #include "table/field_text.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
+#include "platform/progress.h"
 
 namespace rorarodi {
 
@@ -335,7 +336,9 @@ void apply_filter(DbfTable& table, const FilterCondition& condition) {
     // record only when a comparison needs its text form, and the last one at the end.
     ViewReader reader(table, count);
     FetchedRecord record;
+    ProgressMeter progress(count);
     for (uint32_t j = 0; j < count; ++j) {
+        progress.step(j);
         record = reader.fetch(j);
         bool passes = false;
         if (!plain) {

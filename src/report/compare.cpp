@@ -15,6 +15,7 @@
 #include "table/memo.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
+#include "platform/progress.h"
 
 namespace rorarodi {
 
@@ -190,7 +191,9 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
     ViewReader other_reader(other, other_count);
     bool mixed_reported = false;
     uint32_t k = 0;
+    ProgressMeter progress(current_count, ProgressOutput::prints_to_stdout);
     for (; k < current_count; ++k) {
+        progress.step(k);
         if (k >= other_count) {
             std::printf("EOF found: %s\n", other.table_file_name.c_str());
             return;
