@@ -129,7 +129,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"/ENCODE:key"}, std::vector<std::string>{"/DECODE:key"},
                     std::vector<std::string>{"/OEM2ANSI"}, std::vector<std::string>{"/ANSI2OEM"},
                     std::vector<std::string>{"/MAKE:m.dbf"}, std::vector<std::string>{"/STRUCT:st.dbf"},
-                    std::vector<std::string>{"/OUT:x.dbf", "/S:*"}));
+                    std::vector<std::string>{"/OUT:x.dbf", "/S:*"}, std::vector<std::string>{"/OUT:x.sqlite", "/S:*"}));
 
 // An interrupted change is refused read-only and rolled back on the next open for
 // writing; a second writer waits for the lock and then gives up.
