@@ -6,11 +6,10 @@ TEST_DIR    ?= build-test
 JOBS        ?= $(shell nproc 2>/dev/null || echo 2)
 PREFIX      ?= /usr/local
 
-# Benchmark: table sizes, timed runs per job, the clock (wall or cpu), the job list.
+# Benchmark: table sizes, timed runs per job, the job list.
 BENCH_RECORDS      ?= 1000000
 BENCH_MEMO_RECORDS ?= 200000
 BENCH_RUNS         ?= 5
-BENCH_CLOCK        ?= wall
 BENCH_JOBS         ?= bench/jobs.txt
 BENCH_DIR          ?= $(BUILD_DIR)/bench/$(BENCH_RECORDS)-$(BENCH_MEMO_RECORDS)
 
@@ -52,7 +51,7 @@ bench: build
 	@mkdir -p $(BENCH_DIR)
 	@test -f $(BENCH_DIR)/done -a -f $(BENCH_DIR)/people_936.dbf || { echo "Writing the benchmark tables into $(BENCH_DIR)"; \
 		./$(BUILD_DIR)/bench_make_tables $(BENCH_DIR) $(BENCH_RECORDS) $(BENCH_MEMO_RECORDS) && touch $(BENCH_DIR)/done; }
-	./$(BUILD_DIR)/bench_run_bench $(BENCH_JOBS) $(BENCH_RUNS) $(BENCH_CLOCK) bin=./$(BUILD_DIR)/rorarodi \
+	./$(BUILD_DIR)/bench_run_bench $(BENCH_JOBS) $(BENCH_RUNS) bin=./$(BUILD_DIR)/rorarodi \
 		floor=./$(BUILD_DIR)/bench_floor dir=$(BENCH_DIR)
 
 # Installs the program and its manual page under $(DESTDIR)$(PREFIX).

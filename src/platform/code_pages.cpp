@@ -381,8 +381,12 @@ void Utf8Page::append_utf8(std::string& out, std::string_view text) const {
     const bool pairs = !pairs_.empty();
     size_t i = 0;
     while (i < size) {
-        // ASCII runs are copied whole.
+        // ASCII runs are copied whole, found eight bytes at a time.
         size_t run = i;
+        for (uint64_t word; run + 8 <= size; run += 8) {
+            std::memcpy(&word, bytes + run, 8);
+            if (word & 0x8080808080808080u) break;
+        }
         while (run < size && bytes[run] < 0x80) ++run;
         std::memcpy(to, text.data() + i, run - i);
         to += run - i;
