@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "table/cipher.h"
@@ -16,7 +17,6 @@
 #include "table/record_appender.h"
 #include "table/table_write.h"
 #include "table/view_reader.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

@@ -8,6 +8,7 @@
 
 #include "commands/record_lists.h"
 #include "platform/change.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -17,7 +18,6 @@
 #include "table/memo.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

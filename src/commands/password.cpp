@@ -5,11 +5,11 @@
 #include <vector>
 
 #include "platform/change.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
 #include "table/cipher.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

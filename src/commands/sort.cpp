@@ -9,8 +9,8 @@
 
 #include "commands/record_lists.h"
 #include "expr/field_list.h"
-#include "expr/row_sort.h"
 #include "expr/filter.h"
+#include "expr/row_sort.h"
 #include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"

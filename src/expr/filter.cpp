@@ -8,10 +8,10 @@
 
 #include "expr/calculator.h"
 #include "expr/comparison.h"
+#include "platform/progress.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

@@ -7,6 +7,7 @@
 
 #include "expr/filter.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -15,7 +16,6 @@
 #include "table/memo.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

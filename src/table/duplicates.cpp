@@ -5,10 +5,10 @@
 #include <limits>
 #include <new>
 
+#include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/table_write.h"
 #include "table/view_reader.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

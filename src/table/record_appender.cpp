@@ -5,9 +5,9 @@
 #include <limits>
 #include <new>
 
+#include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/table_write.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 

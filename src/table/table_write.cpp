@@ -9,12 +9,12 @@
 #include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_appender.h"
-#include "platform/progress.h"
 
 namespace rorarodi {
 
