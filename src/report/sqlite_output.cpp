@@ -72,10 +72,13 @@ bool SqliteTableWriter::open(const std::string& file_name, const std::string& ta
         error_ = raw ? sqlite3_errmsg(raw) : "out of memory";
         return fail();
     }
-    // A page cache large enough that the library seldom spills the transaction's
-    // pages into the file early (each spill syncs the journal of an existing database).
-    if (!execute("PRAGMA cache_size = -65536")) return fail();
-    if (!hidden_name_.empty() && !execute("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF")) return fail();
+    if (!hidden_name_.empty()) {
+        if (!execute("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF")) return fail();
+    } else if (!execute("PRAGMA cache_size = -65536")) {
+        // An existing database: a page cache large enough that the library seldom
+        // spills the transaction's pages early (each spill syncs its journal).
+        return fail();
+    }
     if (!execute("BEGIN IMMEDIATE")) return fail();
     in_transaction_ = true;
 
