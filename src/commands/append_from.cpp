@@ -12,6 +12,7 @@
 #include "session/session.h"
 #include "table/cipher.h"
 #include "table/field_copy.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_appender.h"
@@ -68,7 +69,7 @@ std::vector<int> match_fields(const DbfTable& target, const DbfTable& source) {
 // when both have the same shape, otherwise as a text and a number. Nothing
 // happens when the source cannot be opened as a table or the target cannot be
 // written. False when a record could not be appended (a full disk).
-bool append_from_table(DbfTable& target, const std::string& name) {
+[[nodiscard]] bool append_from_table(DbfTable& target, const std::string& name) {
     if (!table_writable(target) || target.record_buffer.empty()) return true;
     DbfTable source;
     if (open_table(source, resolve_companion_name(name), true) != OpenResult::opened) return true;

@@ -49,7 +49,7 @@ void translate(const std::string& from, const std::string& to, unsigned char* te
 }
 
 // Parses "OEM,ANSI" (spaces allowed around the numbers).
-bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page) {
+[[nodiscard]] bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page) {
     size_t comma = argument.find(',');
     if (comma == std::string::npos) return false;
     auto parse_number = [](const std::string& text, int& value) {
@@ -69,14 +69,14 @@ bool parse_code_pages(const std::string& argument, int& oem_page, int& ansi_page
 // Fields whose bytes are not text: General, blob and binary memo fields, and in
 // Visual FoxPro tables the character and memo fields flagged binary.
 bool field_holds_binary(const DbfTable& table, int field) {
-    const FieldDescriptor& descriptor = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& descriptor = table.field(field);
     if (descriptor.type != 'C' && descriptor.type != 'M') return true;
     return kind_for_version(table.version()) == TableKind::visual_foxpro && (descriptor.flags & kBinaryFieldFlag) != 0;
 }
 
 // Converts a character field's stored bytes in place, up to its first zero byte.
 void convert_character_field(DbfTable& table, int field, BufferConversion convert) {
-    const FieldDescriptor& descriptor = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& descriptor = table.field(field);
     size_t begin = descriptor.offset;
     size_t end = std::min<size_t>(begin + field_width(table, field), table.record_length());
     if (begin >= end || end > table.record_buffer.size()) return;

@@ -97,7 +97,9 @@ void handle_append(Session& session, const std::string& argument) {
     }
     if (copies > 0 && table_writable(table) && !table.record_buffer.empty()) {
         // Assignments are applied once; every copy carries the same values.
-        if (session.field_assignments) apply_assignments(session, table, session_assignments(session, table));
+        // An assignment that fails is reported (and counted) where it fails; the
+        // copies are appended with the values that could be set.
+        if (session.field_assignments) (void)apply_assignments(session, table, session_assignments(session, table));
         if (append_records(table, static_cast<uint32_t>(copies)) < static_cast<uint32_t>(copies)) mark_failed(session);
     }
     trace_leave(session, "Append");

@@ -29,7 +29,7 @@ void clear_password_traced(Session& session) {
 // Enciphering and deciphering are the same XOR, so one routine serves /ENCODE and
 // /DECODE. Records are read and written in large blocks; a block that cannot be
 // read or written is skipped and the rest goes on; false when one was.
-bool transform_all_records(DbfTable& table) {
+[[nodiscard]] bool transform_all_records(DbfTable& table) {
     const std::span<const uint8_t> keystream = record_keystream(table);
     const uint32_t length = table.record_length();
     const uint32_t count = table.record_count();

@@ -77,7 +77,7 @@ void mark_listed_records(Session& session, const std::string& argument, const ch
     trace_leave(session, trace_name);
 }
 
-bool set_mark(DbfTable& table, uint32_t position, uint8_t wanted, bool only_when_deleted) {
+[[nodiscard]] bool set_mark(DbfTable& table, uint32_t position, uint8_t wanted, bool only_when_deleted) {
     const std::optional<uint8_t> mark = read_mark_byte(table, position);
     if (!mark) return false;
     if (*mark == wanted) return true;

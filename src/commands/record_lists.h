@@ -19,8 +19,8 @@ void handle_clear(Session& session, const std::string& argument);
 
 // Marks the record at a view position deleted; a record already marked is left
 // alone. Only the mark byte is read and written. False when the write failed.
-bool delete_record(DbfTable& table, uint32_t position);
+[[nodiscard]] bool delete_record(DbfTable& table, uint32_t position);
 // Clears the mark of a deleted record at a view position; false when the write failed.
-bool recall_record(DbfTable& table, uint32_t position);
+[[nodiscard]] bool recall_record(DbfTable& table, uint32_t position);
 
 } // namespace rorarodi

@@ -28,6 +28,7 @@
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_copy.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"
@@ -378,28 +379,28 @@ struct CopyPlan {
 };
 
 bool takes_text_prefix(const DbfTable& table, int field) {
-    return std::strchr("CVQ", table.field_table[static_cast<size_t>(field)].type) != nullptr;
+    return std::strchr("CVQ", table.field(field).type) != nullptr;
 }
 
 // Stores a text and a number into a field as set_field does. A memo field stores
 // exactly the text's bytes, so that a number given for another type never makes it
 // read past the text. False when a memo could not be written.
-bool store_value(DbfTable& table, int field, const char* text, size_t length, double number) {
+[[nodiscard]] bool store_value(DbfTable& table, int field, const char* text, size_t length, double number) {
     if (field_is_memo(table, field)) return length == 0 || write_memo_bytes(table, field, std::string(text, length));
     set_field(table, field, text, number);
     return true;
 }
 
 // A computed text replaces the field's contents whole, not only its first bytes.
-bool store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
+[[nodiscard]] bool store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
     if (takes_text_prefix(table, field)) blank_field(table, field);
     return store_value(table, field, text.c_str(), text.size(), number);
 }
 
 // A counter's value: numbers without decimals are laid out here as "%*.0f" would
 // lay out the integer; every other field takes its digits through set_field.
-bool store_counter(DbfTable& table, int field, long long counter) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+[[nodiscard]] bool store_counter(DbfTable& table, int field, long long counter) {
+    const FieldDescriptor& f = table.field(field);
     char digits[24];
     const char* end = std::to_chars(digits, digits + sizeof digits, counter).ptr;
     const size_t count = static_cast<size_t>(end - digits);
@@ -428,7 +429,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         const FieldDescriptor& source = current.field_table[s];
         int found = -1;
         for (int t = 0; t < target_count && found < 0; ++t)
-            if (same_name(target.field_table[static_cast<size_t>(t)].name, source_names[s])) found = t;
+            if (same_name(target.field(t).name, source_names[s])) found = t;
         plan.target.push_back(found);
         const int si = static_cast<int>(s);
         // A field that keeps its type and width keeps its stored bytes.
@@ -439,7 +440,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
                                     (source.type == '@' || (source.type == 'T' && field_width(current, si) == 8)));
     }
     for (int t = 0; t < target_count; ++t) {
-        const std::string& name = target.field_table[static_cast<size_t>(t)].name;
+        const std::string& name = target.field(t).name;
         for (const StructureEntry& entry : entries) {
             if (!entry.defines() || !same_name(entry.name.substr(0, name_length), name)) continue;
             if (entry.has_counter || !entry.expression.empty()) {
@@ -459,7 +460,7 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
 
 // Carries the values of the record in `current` into the blank record of `target`;
 // false when a memo could not be written.
-bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
+[[nodiscard]] bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
     bool stored = true;
     for (size_t s = 0; s < plan.target.size(); ++s) {
         const int t = plan.target[s];
@@ -472,7 +473,7 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
         }
         if (plan.byte_copy[s]) {
             const FieldDescriptor& from = current.field_table[s];
-            const FieldDescriptor& to = target.field_table[static_cast<size_t>(t)];
+            const FieldDescriptor& to = target.field(t);
             std::memcpy(target.record_buffer.data() + to.offset, current.record_buffer.data() + from.offset,
                         field_width(current, si));
             continue;
@@ -493,7 +494,7 @@ bool copy_values(DbfTable& current, DbfTable& target, const CopyPlan& plan) {
     return stored;
 }
 
-bool compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::string& scratch) {
+[[nodiscard]] bool compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::string& scratch) {
     bool stored = true;
     for (ComputedField& computed : plan.computed) {
         if (computed.has_counter) {
@@ -516,7 +517,7 @@ bool compute_values(DbfTable& target, CopyPlan& plan, std::string& output, std::
 }
 
 // Writes the final record count, today's date and the end-of-file byte.
-bool finish_table(DbfTable& table, uint32_t count) {
+[[nodiscard]] bool finish_table(DbfTable& table, uint32_t count) {
     table.set_record_count(count);
     stamp_header_date(table.header_image.data());
     if (!table.table_handle.seek(0) || !table.table_handle.write(table.header_image.data(), table.header_size))
@@ -529,7 +530,7 @@ bool finish_table(DbfTable& table, uint32_t count) {
 // Copies the records of the current view into the new table, appending them in
 // large blocks and writing the header once at the end. False when a record could
 // not be read or written.
-bool copy_records(DbfTable& current, DbfTable& target, CopyPlan& plan) {
+[[nodiscard]] bool copy_records(DbfTable& current, DbfTable& target, CopyPlan& plan) {
     const uint32_t total = view_record_count(current);
     const uint32_t length = target.record_length();
     if (total == 0) return true;
@@ -572,7 +573,7 @@ std::string temp_table_name(const std::string& table_name) {
 // ".bak" and ".bam" backups. The table's name never stands empty: the old table
 // gets its second name first and the new one is renamed over it. False when a
 // step fails; the change of the parameter then puts everything back.
-bool swap_files(const std::string& table_name, const std::string& temp_name, const std::string& old_memo,
+[[nodiscard]] bool swap_files(const std::string& table_name, const std::string& temp_name, const std::string& old_memo,
                 const std::string& new_memo, const std::string& memo_target) {
     const std::string backup = with_extension(table_name, ".bak");
     const bool has_old_memo = !old_memo.empty() && file_exists(old_memo);

@@ -46,7 +46,7 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
 
 // Copies the whole file behind `from` into a new file `name`; false when a read or
 // write fails.
-bool copy_file(FileHandle& from, const std::string& name) {
+[[nodiscard]] bool copy_file(FileHandle& from, const std::string& name) {
     FileHandle to = create_file(name);
     if (!to || !from.seek(0)) return false;
     std::vector<uint8_t> block(kCopyBlockBytes);
@@ -61,7 +61,7 @@ bool copy_file(FileHandle& from, const std::string& name) {
 // Writes the table's own header (everything before the first record) into a new
 // file `name`: the sorted table keeps the version byte, the flags, every descriptor
 // and the area after them. False when a read or write fails.
-bool copy_header(FileHandle& from, uint16_t header_length, const std::string& name) {
+[[nodiscard]] bool copy_header(FileHandle& from, uint16_t header_length, const std::string& name) {
     std::vector<uint8_t> header(header_length);
     if (!from.seek(0)) return false;
     const long long got = from.read(header.data(), header.size());
@@ -76,7 +76,7 @@ bool copy_header(FileHandle& from, uint16_t header_length, const std::string& na
 // record count and the date of the header change. False, with the message printed
 // and no temporary file left, when that fails; a temporary table that cannot be
 // read back is fatal.
-bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint32_t>& order,
+[[nodiscard]] bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint32_t>& order,
                        const std::string& temp_name) {
     if (!copy_header(table.table_handle, table.header_length(), temp_name)) {
         report_failure(session, kCantCreate, temp_name);
@@ -121,7 +121,7 @@ bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint
 // Keeps the table file under the backup name and puts the temporary file in its
 // place in one step. False, with the message printed, when either step fails; the
 // change of the parameter then puts everything back.
-bool swap_in_sorted_file(Session& session, const std::string& table_name, const std::string& backup_name,
+[[nodiscard]] bool swap_in_sorted_file(Session& session, const std::string& table_name, const std::string& backup_name,
                          const std::string& temp_name) {
     if (!keep_file_as(table_name, backup_name)) {
         report_failure(session, kCantCreate, backup_name);

@@ -8,6 +8,7 @@
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_rewriter.h"
@@ -41,12 +42,12 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
         return;
     }
     if (write_memo_text(table, field, text)) return;
-    const size_t offset = table.field_table[static_cast<size_t>(field)].offset;
+    const size_t offset = table.field(field).offset;
     std::copy(work.saved.begin(), work.saved.end(), table.record_buffer.begin() + static_cast<std::ptrdiff_t>(offset));
     work.memo_failed = true;
 }
 
-bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
+[[nodiscard]] bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
     bool all = true;
     for (const AssignmentList::Assignment& assignment : list.assignments) {
         if (assignment.field < 0) {
@@ -140,7 +141,9 @@ void handle_update(Session& session, const std::string&) {
         visit_range_positions(session, table, [&](uint32_t position) {
             if (!records.read(position)) return;
             std::memcpy(before.data(), table.record_buffer.data(), length);
-            apply_with(session, table, list, work);
+            // A failed assignment is reported (and counted) where it fails; the
+            // others still reach the record.
+            (void)apply_with(session, table, list, work);
             // A record the assignments left as it was needs no write.
             if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0 && !records.write(position))
                 written = false;

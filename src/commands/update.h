@@ -36,7 +36,7 @@ AssignmentList parse_assignments(const DbfTable& table, const std::string& text)
 // the earlier ones left it; prints "Invalid field: %s" and "Error in: %s" for the
 // assignments that fail, which makes the exit status 2. True when every assignment
 // succeeded.
-bool apply_assignments(Session& session, DbfTable& table, const AssignmentList& list);
+[[nodiscard]] bool apply_assignments(Session& session, DbfTable& table, const AssignmentList& list);
 
 // The /FIELD assignments of the session split for a table. Assignments given under
 // /UTF8 are taken from UTF-8 into the table's page ('?' for a character it lacks);

@@ -51,8 +51,10 @@ void handle_usage(Session&, const std::string&) { print_usage(); }
 // (including a trailing ':' or '='); `whole` rows must equal the whole text.
 // Longer keywords stand before shorter ones that begin the same way. A row
 // without a handler never matches. The usage text shows `usage` at line
-// `usage_line` (from 1) in the left (0) or right (1) column; rows without a
-// usage text are not listed there.
+// `usage_line` (from 1) in the left (the default) or right column; rows without
+// a usage text are not listed there.
+enum UsageColumn : int { left = 0, right = 1 };
+
 struct KeywordRow {
     const char* keyword;
     ArgumentStart start;
@@ -60,93 +62,97 @@ struct KeywordRow {
     bool whole = false;
     const char* usage = nullptr;
     int usage_line = 0;
-    int usage_column = 0;
+    UsageColumn usage_column = left;
     // The parameter writes records into the current table, so a table whose header
     // record length disagrees with its fields refuses it.
     bool writes_records = false;
 };
 
 constexpr KeywordRow kKeywords[] = {
-    {"ignorequotes", ArgumentStart::none, handle_ignorequotes, false, "/IGNOREQUOTES", 27, 0},
-    {"oem2ansi", ArgumentStart::none, handle_oem2ansi, false, "/OEM2ANSI", 25, 0, true},
-    {"ansi2oem", ArgumentStart::none, handle_ansi2oem, false, "/ANSI2OEM", 25, 1, true},
-    {"deldupes", ArgumentStart::none, handle_deldupes, false, "/DELDUPES", 27, 1, true},
-    {"version", ArgumentStart::none, handle_version, false, "/VERSION", 10, 1},
-    {"verbose", ArgumentStart::none, handle_verbose, false, "/VERBOSE", 21, 0},
+    {.keyword = "ignorequotes", .start = ArgumentStart::none, .handler = handle_ignorequotes, .usage = "/IGNOREQUOTES", .usage_line = 27},
+    {.keyword = "oem2ansi", .start = ArgumentStart::none, .handler = handle_oem2ansi, .usage = "/OEM2ANSI", .usage_line = 25, .writes_records = true},
+    {.keyword = "ansi2oem", .start = ArgumentStart::none, .handler = handle_ansi2oem, .usage = "/ANSI2OEM", .usage_line = 25, .usage_column = right, .writes_records = true},
+    {.keyword = "deldupes", .start = ArgumentStart::none, .handler = handle_deldupes, .usage = "/DELDUPES", .usage_line = 27, .usage_column = right, .writes_records = true},
+    {.keyword = "version", .start = ArgumentStart::none, .handler = handle_version, .usage = "/VERSION", .usage_line = 10, .usage_column = right},
+    {.keyword = "verbose", .start = ArgumentStart::none, .handler = handle_verbose, .usage = "/VERBOSE", .usage_line = 21},
     // Creating a table is a form of the first argument only; as a parameter it is
     // unknown, so its row has no handler and serves the usage text alone.
-    {"create:", ArgumentStart::none, nullptr, false, "/CREATE:struct.txt file.dbf", 29, 0},
-    {"modify:", ArgumentStart::after_keyword, handle_modify, false, "/MODIFY:struct.txt", 29, 1, true},
-    {"delete:", ArgumentStart::after_keyword, handle_delete, false, "/DELETE:N1,N2-N3,all", 15, 0, true},
-    {"deletedonly", ArgumentStart::none, handle_deletedonly, true, "/DELETEDONLY", 30, 1},
-    {"deleted", ArgumentStart::after_keyword, handle_deleted, false, "/DELETED[+|-]", 6, 0},
-    {"sql2000", ArgumentStart::none, handle_sql2000, false, "/SQL2000", 22, 1},
+    {.keyword = "create:", .start = ArgumentStart::none, .handler = nullptr, .usage = "/CREATE:struct.txt file.dbf", .usage_line = 29},
+    {.keyword = "modify:", .start = ArgumentStart::after_keyword, .handler = handle_modify, .usage = "/MODIFY:struct.txt", .usage_line = 29, .usage_column = right, .writes_records = true},
+    {.keyword = "delete:", .start = ArgumentStart::after_keyword, .handler = handle_delete, .usage = "/DELETE:N1,N2-N3,all", .usage_line = 15, .writes_records = true},
+    {.keyword = "deletedonly", .start = ArgumentStart::none, .handler = handle_deletedonly, .whole = true, .usage = "/DELETEDONLY", .usage_line = 30, .usage_column = right},
+    {.keyword = "deleted", .start = ArgumentStart::after_keyword, .handler = handle_deleted, .usage = "/DELETED[+|-]", .usage_line = 6},
+    {.keyword = "sql2000", .start = ArgumentStart::none, .handler = handle_sql2000, .usage = "/SQL2000", .usage_line = 22, .usage_column = right},
     // No other keyword begins with "sql:" and "sql:" begins none, so this row
     // takes no parameter text from another one.
-    {"sql:", ArgumentStart::after_keyword, select_sql_dialect, false},
-    {"quotes:", ArgumentStart::after_keyword, handle_quotes, false, "/QUOTES:[single|double]", 28, 0},
-    {"encode:", ArgumentStart::after_keyword, handle_encode, false, "/ENCODE:password", 8, 0, true},
-    {"decode:", ArgumentStart::after_keyword, handle_decode, false, "/DECODE:password", 8, 1, true},
-    {"recall:", ArgumentStart::after_keyword, handle_recall, false, "/RECALL:N1,N2-N3,all", 15, 1, true},
-    {"append", ArgumentStart::after_keyword, handle_append, false, "/APPEND[:N|blank]", 13, 0, true},
-    {"cpzero", ArgumentStart::after_keyword, handle_cpzero, false, "/CPZERO", 3, 1},
-    {"update", ArgumentStart::none, handle_update, false, "/UPDATE", 16, 1, true},
-    {"browse", ArgumentStart::none, handle_browse, false, "/BROWSE", 11, 0},
-    {"fields", ArgumentStart::none, handle_fields, false, "/FIELDS", 11, 1},
-    {"struct", ArgumentStart::after_keyword, list_structure, false, "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", 31, 0},
-    {"select:", ArgumentStart::after_keyword, export_records, false, "/SELECT:field1;field2;...", 19, 0},
-    {"filter:", ArgumentStart::after_keyword, handle_filter, false, "/FILTER:condition", 14, 0},
-    {"trunc:", ArgumentStart::after_keyword, handle_trunc, false, "/TRUNC:N", 9, 0, true},
-    {"field:", ArgumentStart::after_keyword, handle_field, false, "/FIELD:field1=value;field2=value;...", 26, 0},
-    {"range:", ArgumentStart::after_keyword, handle_range, false, "/RANGE:N1,N2-N3,all", 13, 1},
-    {"order:", ArgumentStart::after_keyword, handle_order, false, "/ORDER:field1;field2;...", 18, 1},
-    {"escape:", ArgumentStart::after_keyword, handle_escape, false, "/ESCAPE:char", 28, 1},
-    {"check", ArgumentStart::none, handle_check, false, "/CHECK", 4, 0},
-    {"clear", ArgumentStart::none, handle_clear, false, "/CLEAR", 4, 1},
-    {"blank", ArgumentStart::none, handle_blank, false, "/BLANK", 9, 1},
-    {"count", ArgumentStart::none, handle_count, false, "/COUNT", 10, 0},
-    {"2ansi", ArgumentStart::none, handle_2ansi, false, "/2ANSI", 23, 0},
-    {"sort:", ArgumentStart::after_keyword, handle_sort, false, "/SORT:field1;field2;...", 18, 0, true},
-    {"make:", ArgumentStart::after_keyword, handle_make, false, "/MAKE:filename.dbf", 14, 1},
-    {"calc:", ArgumentStart::after_keyword, handle_calc, false, "/CALC:condition", 12, 1},
-    {"crlf:", ArgumentStart::after_keyword, handle_crlf, false, "/CRLF:[keep|kill]", 30, 0},
-    {"2oem", ArgumentStart::none, handle_2oem, false, "/2OEM", 23, 1},
+    {.keyword = "sql:", .start = ArgumentStart::after_keyword, .handler = select_sql_dialect},
+    {.keyword = "quotes:", .start = ArgumentStart::after_keyword, .handler = handle_quotes, .usage = "/QUOTES:[single|double]", .usage_line = 28},
+    {.keyword = "encode:", .start = ArgumentStart::after_keyword, .handler = handle_encode, .usage = "/ENCODE:password", .usage_line = 8, .writes_records = true},
+    {.keyword = "decode:", .start = ArgumentStart::after_keyword, .handler = handle_decode, .usage = "/DECODE:password", .usage_line = 8, .usage_column = right, .writes_records = true},
+    {.keyword = "recall:", .start = ArgumentStart::after_keyword, .handler = handle_recall, .usage = "/RECALL:N1,N2-N3,all", .usage_line = 15, .usage_column = right, .writes_records = true},
+    {.keyword = "append", .start = ArgumentStart::after_keyword, .handler = handle_append, .usage = "/APPEND[:N|blank]", .usage_line = 13, .writes_records = true},
+    {.keyword = "cpzero", .start = ArgumentStart::after_keyword, .handler = handle_cpzero, .usage = "/CPZERO", .usage_line = 3, .usage_column = right},
+    {.keyword = "update", .start = ArgumentStart::none, .handler = handle_update, .usage = "/UPDATE", .usage_line = 16, .usage_column = right, .writes_records = true},
+    {.keyword = "browse", .start = ArgumentStart::none, .handler = handle_browse, .usage = "/BROWSE", .usage_line = 11},
+    {.keyword = "fields", .start = ArgumentStart::none, .handler = handle_fields, .usage = "/FIELDS", .usage_line = 11, .usage_column = right},
+    {.keyword = "struct", .start = ArgumentStart::after_keyword, .handler = list_structure, .usage = "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", .usage_line = 31},
+    {.keyword = "select:", .start = ArgumentStart::after_keyword, .handler = export_records, .usage = "/SELECT:field1;field2;...", .usage_line = 19},
+    {.keyword = "filter:", .start = ArgumentStart::after_keyword, .handler = handle_filter, .usage = "/FILTER:condition", .usage_line = 14},
+    {.keyword = "trunc:", .start = ArgumentStart::after_keyword, .handler = handle_trunc, .usage = "/TRUNC:N", .usage_line = 9, .writes_records = true},
+    {.keyword = "field:", .start = ArgumentStart::after_keyword, .handler = handle_field, .usage = "/FIELD:field1=value;field2=value;...", .usage_line = 26},
+    {.keyword = "range:", .start = ArgumentStart::after_keyword, .handler = handle_range, .usage = "/RANGE:N1,N2-N3,all", .usage_line = 13, .usage_column = right},
+    {.keyword = "order:", .start = ArgumentStart::after_keyword, .handler = handle_order, .usage = "/ORDER:field1;field2;...", .usage_line = 18, .usage_column = right},
+    {.keyword = "escape:", .start = ArgumentStart::after_keyword, .handler = handle_escape, .usage = "/ESCAPE:char", .usage_line = 28, .usage_column = right},
+    {.keyword = "check", .start = ArgumentStart::none, .handler = handle_check, .usage = "/CHECK", .usage_line = 4},
+    {.keyword = "clear", .start = ArgumentStart::none, .handler = handle_clear, .usage = "/CLEAR", .usage_line = 4, .usage_column = right},
+    {.keyword = "blank", .start = ArgumentStart::none, .handler = handle_blank, .usage = "/BLANK", .usage_line = 9, .usage_column = right},
+    {.keyword = "count", .start = ArgumentStart::none, .handler = handle_count, .usage = "/COUNT", .usage_line = 10},
+    {.keyword = "2ansi", .start = ArgumentStart::none, .handler = handle_2ansi, .usage = "/2ANSI", .usage_line = 23},
+    {.keyword = "sort:", .start = ArgumentStart::after_keyword, .handler = handle_sort, .usage = "/SORT:field1;field2;...", .usage_line = 18, .writes_records = true},
+    {.keyword = "make:", .start = ArgumentStart::after_keyword, .handler = handle_make, .usage = "/MAKE:filename.dbf", .usage_line = 14, .usage_column = right},
+    {.keyword = "calc:", .start = ArgumentStart::after_keyword, .handler = handle_calc, .usage = "/CALC:condition", .usage_line = 12, .usage_column = right},
+    {.keyword = "crlf:", .start = ArgumentStart::after_keyword, .handler = handle_crlf, .usage = "/CRLF:[keep|kill]", .usage_line = 30},
+    {.keyword = "2oem", .start = ArgumentStart::none, .handler = handle_2oem, .usage = "/2OEM", .usage_line = 23, .usage_column = right},
     // No keyword begins with "utf8" and "utf8" begins no keyword, so this row takes
     // no parameter text from another one wherever it stands.
-    {"utf8", ArgumentStart::none, handle_utf8, false, "/UTF8", 24, 0},
-    {"pack", ArgumentStart::after_keyword, handle_pack, false, "/PACK:[dbf|memo]", 5, 0, true},
-    {"type", ArgumentStart::after_keyword, handle_type, false, "/TYPE:db3|db4|fox|vfp|db7", 22, 0},
-    {"trim", ArgumentStart::after_keyword, handle_trim, false, "/TRIM:left|right|all", 17, 0},
-    {"desc", ArgumentStart::none, handle_desc, false, "/DESC", 2, 1},
-    {"ansi", ArgumentStart::none, handle_ansi, false, "/ANSI", 1, 0},
-    {"case", ArgumentStart::after_keyword, handle_case, false, "/CASE[+|-]", 7, 0},
-    {"name", ArgumentStart::after_keyword, handle_name, false, "/NAME[+|-]", 12, 0},
-    {"date", ArgumentStart::skip_one, handle_date, false, "/DATE:mdy|dmy|ymd|asis|char", 16, 0},
-    {"memo", ArgumentStart::skip_one, handle_memo, false, "/MEMO[:text]", 19, 1},
-    {"sum", ArgumentStart::after_four, handle_sum, false, "/SUM:field1;field2;...", 20, 0},
-    {"avg", ArgumentStart::after_four, handle_avg, false, "/AVG:field1;field2;...", 20, 1},
-    {"del", ArgumentStart::after_keyword, handle_del, false, "/DEL[+|-]", 6, 1},
-    {"bak", ArgumentStart::after_keyword, handle_bak, false, "/BAK[+|-]", 21, 1},
-    {"hdr", ArgumentStart::after_keyword, handle_hdr, false, "/HDR[+|-]", 17, 1},
-    {"out", ArgumentStart::after_keyword, handle_out, false, "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", 32, 0},
-    {"psw", ArgumentStart::after_keyword, handle_psw, false, "/PSW[:password]", 7, 1},
-    {"oem", ArgumentStart::none, handle_oem, false, "/OEM", 1, 1},
-    {"zap", ArgumentStart::none, handle_zap, false, "/ZAP", 5, 1, true},
-    {"asc", ArgumentStart::none, handle_asc, false, "/ASC", 2, 0},
-    {"cdx", ArgumentStart::none, handle_cdx, false, "/CDX", 3, 0},
-    {"cmp", ArgumentStart::after_keyword, handle_cmp, false, "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", 33, 0},
-    {"s:", ArgumentStart::after_keyword, export_records, false},
-    {"f:", ArgumentStart::after_keyword, handle_filter, false},
-    {"l:", ArgumentStart::after_keyword, handle_field, false},
-    {"o:", ArgumentStart::after_keyword, handle_order, false},
-    {"?", ArgumentStart::none, handle_usage, false},
-    {"Normal=", ArgumentStart::after_keyword, handle_normal_table, false},
-    {"Lowercase=", ArgumentStart::after_keyword, handle_lowercase_table, false},
-    {"Uppercase=", ArgumentStart::after_keyword, handle_uppercase_table, false},
-    {"TableOEM=", ArgumentStart::after_keyword, handle_table_oem, false},
-    {"TableAnsi=", ArgumentStart::after_keyword, handle_table_ansi, false},
+    {.keyword = "utf8", .start = ArgumentStart::none, .handler = handle_utf8, .usage = "/UTF8", .usage_line = 24},
+    {.keyword = "pack", .start = ArgumentStart::after_keyword, .handler = handle_pack, .usage = "/PACK:[dbf|memo]", .usage_line = 5, .writes_records = true},
+    {.keyword = "type", .start = ArgumentStart::after_keyword, .handler = handle_type, .usage = "/TYPE:db3|db4|fox|vfp|db7", .usage_line = 22},
+    {.keyword = "trim", .start = ArgumentStart::after_keyword, .handler = handle_trim, .usage = "/TRIM:left|right|all", .usage_line = 17},
+    {.keyword = "desc", .start = ArgumentStart::none, .handler = handle_desc, .usage = "/DESC", .usage_line = 2, .usage_column = right},
+    {.keyword = "ansi", .start = ArgumentStart::none, .handler = handle_ansi, .usage = "/ANSI", .usage_line = 1},
+    {.keyword = "case", .start = ArgumentStart::after_keyword, .handler = handle_case, .usage = "/CASE[+|-]", .usage_line = 7},
+    {.keyword = "name", .start = ArgumentStart::after_keyword, .handler = handle_name, .usage = "/NAME[+|-]", .usage_line = 12},
+    {.keyword = "date", .start = ArgumentStart::skip_one, .handler = handle_date, .usage = "/DATE:mdy|dmy|ymd|asis|char", .usage_line = 16},
+    {.keyword = "memo", .start = ArgumentStart::skip_one, .handler = handle_memo, .usage = "/MEMO[:text]", .usage_line = 19, .usage_column = right},
+    {.keyword = "sum", .start = ArgumentStart::after_four, .handler = handle_sum, .usage = "/SUM:field1;field2;...", .usage_line = 20},
+    {.keyword = "avg", .start = ArgumentStart::after_four, .handler = handle_avg, .usage = "/AVG:field1;field2;...", .usage_line = 20, .usage_column = right},
+    {.keyword = "del", .start = ArgumentStart::after_keyword, .handler = handle_del, .usage = "/DEL[+|-]", .usage_line = 6, .usage_column = right},
+    {.keyword = "bak", .start = ArgumentStart::after_keyword, .handler = handle_bak, .usage = "/BAK[+|-]", .usage_line = 21, .usage_column = right},
+    {.keyword = "hdr", .start = ArgumentStart::after_keyword, .handler = handle_hdr, .usage = "/HDR[+|-]", .usage_line = 17, .usage_column = right},
+    {.keyword = "out", .start = ArgumentStart::after_keyword, .handler = handle_out, .usage = "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", .usage_line = 32},
+    {.keyword = "psw", .start = ArgumentStart::after_keyword, .handler = handle_psw, .usage = "/PSW[:password]", .usage_line = 7, .usage_column = right},
+    {.keyword = "oem", .start = ArgumentStart::none, .handler = handle_oem, .usage = "/OEM", .usage_line = 1, .usage_column = right},
+    {.keyword = "zap", .start = ArgumentStart::none, .handler = handle_zap, .usage = "/ZAP", .usage_line = 5, .usage_column = right, .writes_records = true},
+    {.keyword = "asc", .start = ArgumentStart::none, .handler = handle_asc, .usage = "/ASC", .usage_line = 2},
+    {.keyword = "cdx", .start = ArgumentStart::none, .handler = handle_cdx, .usage = "/CDX", .usage_line = 3},
+    {.keyword = "cmp", .start = ArgumentStart::after_keyword, .handler = handle_cmp, .usage = "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", .usage_line = 33},
+    // The outputs and settings this program adds to the ones listed above, on one
+    // line of their own; the row serves the usage text alone.
+    {.keyword = "out", .start = ArgumentStart::none, .handler = nullptr,
+     .usage = "/OUT:file.xml|.json|.jsonl|.sqlite /SQL:postgres|sqlite CodePages=OEM,ANSI", .usage_line = 34},
+    {.keyword = "s:", .start = ArgumentStart::after_keyword, .handler = export_records},
+    {.keyword = "f:", .start = ArgumentStart::after_keyword, .handler = handle_filter},
+    {.keyword = "l:", .start = ArgumentStart::after_keyword, .handler = handle_field},
+    {.keyword = "o:", .start = ArgumentStart::after_keyword, .handler = handle_order},
+    {.keyword = "?", .start = ArgumentStart::none, .handler = handle_usage},
+    {.keyword = "Normal=", .start = ArgumentStart::after_keyword, .handler = handle_normal_table},
+    {.keyword = "Lowercase=", .start = ArgumentStart::after_keyword, .handler = handle_lowercase_table},
+    {.keyword = "Uppercase=", .start = ArgumentStart::after_keyword, .handler = handle_uppercase_table},
+    {.keyword = "TableOEM=", .start = ArgumentStart::after_keyword, .handler = handle_table_oem},
+    {.keyword = "TableAnsi=", .start = ArgumentStart::after_keyword, .handler = handle_table_ansi},
     // The code-page pair of this platform, matched after every other keyword.
-    {"CodePages=", ArgumentStart::after_keyword, handle_code_pages, false},
+    {.keyword = "CodePages=", .start = ArgumentStart::after_keyword, .handler = handle_code_pages},
 };
 
 constexpr int kUsageRightColumn = 40;

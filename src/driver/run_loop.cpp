@@ -13,7 +13,6 @@
 #include "platform/text.h"
 #include "report/output_settings.h"
 #include "session/console.h"
-#include "driver/all_or_nothing.h"
 #include "session/messages.h"
 #include "driver/dispatch.h"
 #include "session/session.h"
@@ -46,7 +45,7 @@ struct ListFileIdentity {
     bool operator==(const ListFileIdentity&) const = default;
 };
 
-bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
 
 // Why a table name found no file: the system's reason, or "is a directory" for a
 // name the search does not take (such as "dir/").
@@ -74,7 +73,7 @@ void handle_list_line(Session& session, std::string line, std::vector<ListFileId
 
 // Reads a list file unless it is too deeply nested or already being read (a file
 // that includes itself, under any name, would otherwise be read again and again).
-bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
     if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
     const StdioFile file(std::fopen(path.c_str(), "r"));
     struct stat status {};
@@ -117,6 +116,15 @@ int exit_status(const Session& session) { return session.parameter_failed ? 2 : 
 
 int run_single_purpose_form(Session& session, int argc, char** argv, bool& handled) {
     handled = true;
+    // The long options every Linux program answers.
+    if (std::strcmp(argv[1], "--help") == 0) {
+        print_usage();
+        return 0;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        print_version_line();
+        return 0;
+    }
     const char* text = argv[1] + 1;
     if (starts_with_ignoring_case(text, "version")) {
         print_version_line();
@@ -167,7 +175,8 @@ void process_file(Session& session, const std::string& full_name, bool read_only
 
     if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
     share_run_settings(session, table);
-    read_parameter_list(session, resolve_companion_name(session.ini_path));
+    // The INI file is optional: a missing one is no failure.
+    (void)read_parameter_list(session, resolve_companion_name(session.ini_path));
     install_conversion_hooks(session, table);
 
     if (session.settings.verbose) std::printf("Processing of command line\n");

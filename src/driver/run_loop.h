@@ -13,6 +13,6 @@ int run_program(int argc, char** argv);
 // Applies every parameter line of a list file; false when it cannot be opened.
 // Nested list files are read up to a fixed depth, and never one that is already
 // being read around the line that names it.
-bool read_parameter_list(Session& session, const std::string& path);
+[[nodiscard]] bool read_parameter_list(Session& session, const std::string& path);
 
 } // namespace rorarodi

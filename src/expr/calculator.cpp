@@ -252,7 +252,7 @@ struct Entry {
 
 // Value of the right-hand side `rhs` (its entries in order) reduced by `rule`;
 // false when the rule fails (a quotient of positive infinity).
-bool rule_value(int rule, const Entry* rhs, double& value) {
+[[nodiscard]] bool rule_value(int rule, const Entry* rhs, double& value) {
     switch (rule) {
     case 1: value = rhs[0].value + rhs[2].value; return true;
     case 2: value = rhs[0].value - rhs[2].value; return true;
@@ -268,7 +268,7 @@ bool rule_value(int rule, const Entry* rhs, double& value) {
     }
 }
 
-bool evaluate(const std::string& text, double& result) {
+[[nodiscard]] bool evaluate(const std::string& text, double& result) {
     std::array<Entry, kStackLimit> stack;
     stack[0] = Entry{0, 0, 0};
     size_t size = 1;

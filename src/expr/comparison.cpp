@@ -98,4 +98,34 @@ void upper_case_operand(const DbfTable& table, std::string& text) {
         upper_case_ansi(table, text.data());
 }
 
+int parenthesis_balance(std::string_view text) {
+    int balance = 0;
+    for (char c : text) {
+        if (c == '(') ++balance;
+        else if (c == ')') --balance;
+    }
+    return balance;
+}
+
+void strip_unbalanced_parens(std::string& text) {
+    if (text.empty()) return;
+    int balance = parenthesis_balance(text);
+    size_t begin = 0, end = text.size();
+    while (balance != 0) {
+        if (balance > 0 && begin < end && text[begin] == '(') {
+            ++begin;
+            --balance;
+        } else if (balance < 0 && begin < end && text[end - 1] == ')') {
+            --end;
+            ++balance;
+        } else {
+            break;
+        }
+    }
+    if (begin > 0 || end < text.size()) {
+        text.erase(end);
+        text.erase(0, begin);
+    }
+}
+
 } // namespace rorarodi

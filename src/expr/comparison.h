@@ -46,4 +46,10 @@ bool compare_texts(ComparisonOperator op, std::string_view left, std::string_vie
 // hook, else the letters of its ANSI page.
 void upper_case_operand(const DbfTable& table, std::string& text);
 
+// The count of '(' less the count of ')' in a text.
+int parenthesis_balance(std::string_view text);
+// Removes '(' from the front while more open than close, and ')' from the back
+// while more close than open.
+void strip_unbalanced_parens(std::string& text);
+
 } // namespace rorarodi

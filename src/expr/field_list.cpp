@@ -24,7 +24,7 @@ namespace {
 // Integers, currency and doubles enter a sort key as their text right-aligned in
 // a width that holds the whole value, not as their stored bytes.
 bool aligned_in_key(const DbfTable& table, int field) {
-    switch (table.field_table[static_cast<size_t>(field)].type) {
+    switch (table.field(field).type) {
     case 'I':
     case '+':
     case 'Y':
@@ -38,7 +38,7 @@ bool aligned_in_key(const DbfTable& table, int field) {
 // form; integers take 11 characters (a sign and ten digits), currency and doubles
 // their column width, widened when a value's text is longer.
 size_t key_width(const DbfTable& table, int field) {
-    switch (table.field_table[static_cast<size_t>(field)].type) {
+    switch (table.field(field).type) {
     case 'D': return 8;
     case 'T':
     case '@': return 14;
@@ -175,7 +175,7 @@ std::vector<KeyPart> plan_key_parts(const DbfTable& table, const std::vector<siz
         part.key_offset = key_offset;
         key_offset += part.width;
         part.numeric = field_is_numeric(table, part.field);
-        const FieldDescriptor& f = table.field_table[static_cast<size_t>(part.field)];
+        const FieldDescriptor& f = table.field(part.field);
         part.field_offset = f.offset;
         part.stored_width = field_width(table, part.field);
         part.decimals = f.decimals;

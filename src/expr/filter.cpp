@@ -67,15 +67,6 @@ char evaluate_compiled_piece(DbfTable& table, const CompiledCondition::Piece& pi
     return evaluate_planned_condition(table, piece.condition, work);
 }
 
-int parenthesis_balance(std::string_view text) {
-    int balance = 0;
-    for (char c : text) {
-        if (c == '(') ++balance;
-        else if (c == ')') --balance;
-    }
-    return balance;
-}
-
 char logic_joiner(char joiner) {
     if (joiner == '&') return '*';
     if (joiner == '|') return '+';
@@ -212,27 +203,6 @@ PieceLayout lay_out_piece(std::string_view piece) {
     if (mark < 0) return {{}, piece, {}};
     size_t split = static_cast<size_t>(mark);
     return {{}, piece.substr(0, split), piece.substr(split)};
-}
-
-void strip_unbalanced_parens(std::string& text) {
-    if (text.empty()) return;
-    int balance = parenthesis_balance(text);
-    size_t begin = 0, end = text.size();
-    while (balance != 0) {
-        if (balance > 0 && begin < end && text[begin] == '(') {
-            ++begin;
-            --balance;
-        } else if (balance < 0 && begin < end && text[end - 1] == ')') {
-            --end;
-            ++balance;
-        } else {
-            break;
-        }
-    }
-    if (begin > 0 || end < text.size()) {
-        text.erase(end);
-        text.erase(0, begin);
-    }
 }
 
 char evaluate_simple_condition(DbfTable& table, const std::string& piece) {

@@ -60,10 +60,6 @@ char evaluate_simple_condition(DbfTable& table, const std::string& piece);
 // joiner ('&' as '*', '|' as '+'; nothing for the end of the condition).
 void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::string& logic);
 
-// Removes '(' from the front while more open than close, and ')' from the back
-// while more close than open.
-void strip_unbalanced_parens(std::string& text);
-
 // A condition split once, for testing many records: each piece's simple condition
 // is planned for substitution and prepared for direct evaluation.
 struct CompiledCondition {

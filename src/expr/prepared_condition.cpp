@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "expr/calculator.h"
-#include "expr/filter.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 
@@ -52,13 +51,13 @@ bool plain_literal(const std::string& text) {
 // join the operator before it into a pair, nor be empty: numbers, dates and
 // date-times (which substitution never converts).
 bool text_never_extends_operator(const DbfTable& table, int field) {
-    char type = table.field_table[static_cast<size_t>(field)].type;
+    char type = table.field(field).type;
     return field_is_numeric(table, field) || type == 'D' || type == 'T' || type == '@';
 }
 
 // The bytes of a field that lie in the record buffer, as the text forms read them.
 size_t readable_width(const DbfTable& table, int field) {
-    size_t offset = table.field_table[static_cast<size_t>(field)].offset;
+    size_t offset = table.field(field).offset;
     if (offset >= table.record_buffer.size()) return 0;
     size_t width = std::min<size_t>(field_width(table, field), table.record_buffer.size() - offset);
     return std::min(width, kTextBufferSize - 1);
@@ -99,7 +98,7 @@ bool prepare_number(const DbfTable& table, const OperandParts& parts, PreparedOp
     }
     // Spaces around the field do not change what the calculator reads.
     if (!only_spaces(parts.before) || !only_spaces(parts.after)) return false;
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(parts.field)];
+    const FieldDescriptor& f = table.field(parts.field);
     operand.field = parts.field;
     operand.offset = f.offset;
     switch (f.type) {
@@ -134,7 +133,7 @@ bool prepare_text(DbfTable& table, const OperandParts& parts, PreparedOperand& o
     if (!plain_literal(parts.before) || !plain_literal(parts.after) || !plain_literal(operand.prefix) ||
         !plain_literal(operand.suffix))
         return false;
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(parts.field)];
+    const FieldDescriptor& f = table.field(parts.field);
     operand.field = parts.field;
     operand.offset = f.offset;
     operand.width = readable_width(table, parts.field);

@@ -96,7 +96,7 @@ struct PlanSink {
     }
     void field(int index) {
         plan.parts.push_back({std::string(), index});
-        char type = table.field_table[static_cast<size_t>(index)].type;
+        char type = table.field(index).type;
         if (!is_date_type(type) && field_is_numeric(table, index)) plan.numeric = true;
     }
 };
@@ -244,7 +244,7 @@ constexpr StringFunction kStringFunctions[] = {
 } // namespace
 
 void append_substituted_field(DbfTable& table, int field, std::string& output, bool& numeric) {
-    char type = table.field_table[static_cast<size_t>(field)].type;
+    char type = table.field(field).type;
     size_t start = output.size();
     if (is_date_type(type)) {
         output += field_text(table, field, DateMode::compact);

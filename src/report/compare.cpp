@@ -38,10 +38,6 @@ std::string without_trailing_spaces(const char* text) {
     return result;
 }
 
-const FieldDescriptor& descriptor(const DbfTable& table, int field) {
-    return table.field_table[static_cast<size_t>(field)];
-}
-
 // Record number shown for a view position: the order list entry, else the position.
 uint32_t shown_record_number(const DbfTable& table, uint32_t position) {
     if (table.order_list && position < table.order_list->size()) return (*table.order_list)[position];
@@ -129,8 +125,8 @@ void compare_memos(DbfTable& current, int f, DbfTable& other, int g, const Repor
     const std::string left_name = short_name(current), right_name = short_name(other);
     const std::string left_text = left ? listed_text(pages.current, cut(*left)) : "<empty>";
     const std::string right_text = right ? listed_text(pages.other, cut(*right)) : "<empty>";
-    const std::string left_field = listed_text(pages.current, descriptor(current, f).name);
-    const std::string right_field = listed_text(pages.other, descriptor(other, g).name);
+    const std::string left_field = listed_text(pages.current, current.field(f).name);
+    const std::string right_field = listed_text(pages.other, other.field(g).name);
     if (!left || !right)
         std::printf("%-12s: %s - '%s' <> %-12s: %s - '%s'\n\n", left_name.c_str(), left_field.c_str(),
                     left_text.c_str(), right_name.c_str(), right_field.c_str(), right_text.c_str());
@@ -156,8 +152,8 @@ std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& othe
     for (int f = 0; f < static_cast<int>(current.field_count()); ++f) {
         int g = -1;
         if (match_field(current, f, other, g) == 0) continue;
-        const FieldDescriptor& left = descriptor(current, f);
-        const FieldDescriptor& right = descriptor(other, g);
+        const FieldDescriptor& left = current.field(f);
+        const FieldDescriptor& right = other.field(g);
         const bool left_memo = field_is_memo(current, f), right_memo = field_is_memo(other, g);
         FieldPair pair{f, g, FieldPair::Kind::texts, false};
         if (left_memo && right_memo)
@@ -174,8 +170,8 @@ std::vector<FieldPair> pair_fields(const DbfTable& current, const DbfTable& othe
 }
 
 bool same_bytes(const DbfTable& current, const FieldPair& pair, const DbfTable& other) {
-    const FieldDescriptor& left = descriptor(current, pair.field);
-    const FieldDescriptor& right = descriptor(other, pair.other_field);
+    const FieldDescriptor& left = current.field(pair.field);
+    const FieldDescriptor& right = other.field(pair.other_field);
     const size_t width = field_width(current, pair.field);
     if (left.offset + width > current.record_buffer.size() || right.offset + width > other.record_buffer.size())
         return false;
@@ -205,8 +201,8 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
         const uint32_t other_number = shown_record_number(other, k);
         for (const FieldPair& pair : pairs) {
             const int f = pair.field, g = pair.other_field;
-            const FieldDescriptor& left = descriptor(current, f);
-            const FieldDescriptor& right = descriptor(other, g);
+            const FieldDescriptor& left = current.field(f);
+            const FieldDescriptor& right = other.field(g);
             if (pair.kind != FieldPair::Kind::memos && pair.kind != FieldPair::Kind::mixed && pair.same_shape &&
                 same_bytes(current, pair, other))
                 continue;
@@ -270,10 +266,10 @@ void run_comparison(Session& session, const std::string& options) {
 
 int match_field(const DbfTable& x, int field, const DbfTable& y, int& found) {
     found = -1;
-    const FieldDescriptor& mine = descriptor(x, field);
+    const FieldDescriptor& mine = x.field(field);
     found = find_field(y, mine.name);
     if (found < 0) return 0;
-    const FieldDescriptor& theirs = descriptor(y, found);
+    const FieldDescriptor& theirs = y.field(found);
     int score = 1;
     if (theirs.type != mine.type) return score;
     ++score;
@@ -284,7 +280,7 @@ int match_field(const DbfTable& x, int field, const DbfTable& y, int& found) {
 }
 
 std::string describe_field(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     const bool show_decimals = ((f.type == 'N' || f.type == 'F') && f.length != 0) || (f.type == 'D' && f.decimals == 8);
     const char* type_name = field_type_name(table, field);
     int needed = show_decimals ? std::snprintf(nullptr, 0, "%-11s %-11s %5d %2d", f.name.c_str(), type_name, f.length, f.decimals)

@@ -23,7 +23,7 @@ int column_width(const DbfTable& table, int field) { return static_cast<int>(fie
 
 // Decimals of a column: a character field's decimal byte is part of its width.
 int decimal_count(const DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     return f.type == 'C' ? 0 : f.decimals;
 }
 
@@ -69,7 +69,7 @@ void sum_fields(Session& session, const std::string& argument, SumMode mode) {
     const bool header = session.settings.header_line;
     const Utf8Page* utf8 = session.settings.utf8 ? &text_utf8_page(table) : nullptr;
     auto name_column = [&](int field, int width) {
-        return listed_text(utf8, table.field_table[static_cast<size_t>(field)].name, static_cast<size_t>(std::max(width, 0)));
+        return listed_text(utf8, table.field(field).name, static_cast<size_t>(std::max(width, 0)));
     };
     auto shown = [&](size_t i) {
         if (mode == SumMode::sum) return totals[i];

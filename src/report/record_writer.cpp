@@ -50,7 +50,7 @@ bool RecordWriter::finish_text_output() {
 }
 
 void RecordWriter::append_padded_name(int field, size_t width) {
-    const size_t characters = table.field_table[static_cast<size_t>(field)].name.size();
+    const size_t characters = table.field(field).name.size();
     out_ += name_of(field);
     if (characters < width) out_.append(width - characters, ' ');
 }

@@ -76,11 +76,11 @@ protected:
     const Utf8Page* utf8() const { return utf8_; }
     // A field's name as the output shows it (in UTF-8 under /UTF8).
     const std::string& name_of(int field) const {
-        return utf8_ ? names_[static_cast<size_t>(field)] : table.field_table[static_cast<size_t>(field)].name;
+        return utf8_ ? names_[static_cast<size_t>(field)] : table.field(field).name;
     }
     // The name filled with spaces to `width` characters.
     void append_padded_name(int field, size_t width);
-    char type_of(int field) const { return table.field_table[static_cast<size_t>(field)].type; }
+    char type_of(int field) const { return table.field(field).type; }
 
     // The value's text form, or the first piece of its memo's contents.
     std::string_view value_text() const { return std::string_view(first_.data(), first_.size()); }

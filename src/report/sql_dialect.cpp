@@ -51,7 +51,7 @@ std::vector<DataColumn> data_columns(const DbfTable& table, const std::vector<in
     const Utf8Page& page = text_utf8_page(table);
     std::vector<DataColumn> columns;
     for (int field : fields) {
-        const std::string& stored = table.field_table[static_cast<size_t>(field)].name;
+        const std::string& stored = table.field(field).name;
         DataColumn column{field, page.to_utf8(std::string_view(stored.c_str())), column_kind(table, field)};
         bool repeated = false;
         for (const DataColumn& earlier : columns) repeated = repeated || same_name_ignoring_case(earlier.name, column.name);

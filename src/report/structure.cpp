@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cstdio>
-#include <optional>
 #include <string_view>
 #include <unistd.h>
 #include <vector>
@@ -24,8 +23,6 @@ namespace rorarodi {
 
 namespace {
 
-enum class StructureFormat { console, text, sql, dbase_program, foxpro_program, xml, table };
-
 // The structure table: five fields describing one field of the listed table per record.
 constexpr size_t kStructureHeaderLength = 193;
 constexpr size_t kStructureRecordLength = 50;
@@ -45,18 +42,12 @@ constexpr std::array<StructureColumn, 5> kStructureColumns{{
     {"DESCRIPT", 'C', 18, 32},
 }};
 
-// The extension picks the format; checked in this order, ignoring case.
-std::optional<StructureFormat> format_for_file_name(const std::string& name) {
-    static constexpr struct {
-        const char* extension;
-        StructureFormat format;
-    } kExtensions[] = {{".xml", StructureFormat::xml},           {".fox", StructureFormat::foxpro_program},
-                       {".prg", StructureFormat::dbase_program}, {".dbf", StructureFormat::table},
-                       {".sql", StructureFormat::sql},           {".txt", StructureFormat::text}};
-    for (const auto& entry : kExtensions)
-        if (ends_with_ignoring_case(name, entry.extension)) return entry.format;
-    return std::nullopt;
-}
+// What a listing is written from: the run's settings and, under /UTF8, the page
+// field names are shown in (null otherwise).
+struct ListingOptions {
+    const RunSettings& settings;
+    const Utf8Page* utf8;
+};
 
 std::string_view up_to_first_nul(const std::string& text) {
     return std::string_view(text.c_str());
@@ -67,11 +58,8 @@ std::string name_column(const Utf8Page* utf8, const FieldDescriptor& f, size_t w
     return listed_text(utf8, f.name, width);
 }
 
-const FieldDescriptor& descriptor(const DbfTable& table, int field) {
-    return table.field_table[static_cast<size_t>(field)];
-}
-
-void write_text_listing(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
+void write_text_listing(std::FILE* out, DbfTable& table, const ListingOptions& how) {
+    const Utf8Page* utf8 = how.utf8;
     const auto& header = table.header_image;
     std::fprintf(out,
                  "\nDatabase name\t\t:\t%s\nType\t\t\t:\t%s\nLast updated (m-d-y)\t:\t%02d-%02d-%04d\n"
@@ -82,7 +70,7 @@ void write_text_listing(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
                  static_cast<int>(table.header_length()), table.record_count(), static_cast<int>(table.field_count()),
                  table.record_length());
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         bool show_decimals = ((f.type == 'N' || f.type == 'F') && f.length != 0) || (f.type == 'D' && f.decimals == 8);
         if (show_decimals)
             std::fprintf(out, "%s %-11s %5d %2d\n", name_column(utf8, f, 11).c_str(), field_type_name(table, i),
@@ -96,7 +84,7 @@ void write_sql_statement(std::FILE* out, DbfTable& table, bool sql2000, const Ut
     std::fprintf(out, "CREATE TABLE \"%s\" (\n", table.table_file_name.c_str());
     int count = static_cast<int>(table.field_count());
     for (int i = 0; i < count; ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         std::string type = sql_type_name(table, i, sql2000);
         const std::string name = name_column(utf8, f, 11);
         bool numeric = f.type == 'N' || f.type == 'F';
@@ -121,10 +109,19 @@ void write_dialect_statement(std::FILE* out, DbfTable& table, SqlDialect dialect
     std::fwrite(text.data(), 1, text.size(), out);
 }
 
-void write_dbase_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
+// The SQL listing: a database's CREATE TABLE under /SQL:, else the plain statement.
+void write_sql_listing(std::FILE* out, DbfTable& table, const ListingOptions& how) {
+    if (how.settings.sql_dialect != SqlDialect::none)
+        write_dialect_statement(out, table, how.settings.sql_dialect);
+    else
+        write_sql_statement(out, table, how.settings.sql2000, how.utf8);
+}
+
+void write_dbase_program(std::FILE* out, DbfTable& table, const ListingOptions& how) {
+    const Utf8Page* utf8 = how.utf8;
     std::fprintf(out, "DBCREATE(\"%s\", {;\n", table.table_file_name.c_str());
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         std::string spaces(f.name.size() <= 9 ? 12 - f.name.size() : 2, ' ');
         std::fprintf(out, "\t{ \"%s\",%s\"%c\", %3d, %3d },;\n", name_column(utf8, f).c_str(), spaces.c_str(), f.type,
                      f.length, f.decimals);
@@ -132,11 +129,12 @@ void write_dbase_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) 
     std::fputs("\t})\n\n", out);
 }
 
-void write_foxpro_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
+void write_foxpro_program(std::FILE* out, DbfTable& table, const ListingOptions& how) {
+    const Utf8Page* utf8 = how.utf8;
     std::fprintf(out, "CREATE TABLE \"%s\" ( ;\n", table.table_file_name.c_str());
     int count = static_cast<int>(table.field_count());
     for (int i = 0; i < count; ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         const std::string name = name_column(utf8, f, 11);
         bool numeric = f.type == 'N' || f.type == 'F';
         if (numeric && f.decimals != 0)
@@ -150,10 +148,10 @@ void write_foxpro_program(std::FILE* out, DbfTable& table, const Utf8Page* utf8)
     std::fputs("\t)\n\n", out);
 }
 
-void write_xml_document(std::FILE* out, DbfTable& table, const Utf8Page* utf8) {
+void write_xml_document(std::FILE* out, DbfTable& table, const ListingOptions& how) {
     std::fprintf(out, "<?xml version=\"1.0\"?>\n<!-- Location: %s -->\n", table.table_file_name.c_str());
     std::fputs("   <Structure>\n", out);
-    std::string entries = xml_field_entries(table, utf8);
+    std::string entries = xml_field_entries(table, how.utf8);
     std::fwrite(entries.data(), 1, entries.size(), out);
     std::fputs("   </Structure>\n", out);
     std::fputs("\n", out);
@@ -196,15 +194,42 @@ std::string structure_table_record(const FieldDescriptor& f) {
     return record;
 }
 
-// False when a write fails; everything is flushed to the file before true.
-bool write_structure_table(std::FILE* out, DbfTable& table) {
+// The structure table keeps the name bytes as stored, under /UTF8 too. Stops at
+// the first failed write, which leaves the stream's error flag set.
+void write_structure_table(std::FILE* out, DbfTable& table, const ListingOptions&) {
     std::vector<uint8_t> header = structure_table_header(static_cast<uint32_t>(table.field_count()));
-    if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return false;
+    if (std::fwrite(header.data(), 1, header.size(), out) != header.size()) return;
     for (const FieldDescriptor& f : table.field_table) {
         std::string record = structure_table_record(f);
-        if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return false;
+        if (std::fwrite(record.data(), 1, record.size(), out) != record.size()) return;
     }
-    return std::fflush(out) == 0;
+}
+
+// One /STRUCT output format: the file name extension that picks it (none for the
+// console listing), whether the file is replaced as a whole (written under a
+// temporary name and renamed over it) rather than appended to, and its writer.
+struct StructureFormat {
+    const char* extension;
+    bool replaces_file;
+    void (*write)(std::FILE* out, DbfTable& table, const ListingOptions& how);
+};
+
+constexpr StructureFormat kConsoleListing = {.extension = nullptr, .replaces_file = false, .write = write_text_listing};
+
+// The file formats, checked in this order against the end of the name, ignoring case.
+constexpr StructureFormat kFileFormats[] = {
+    {.extension = ".xml", .replaces_file = false, .write = write_xml_document},
+    {.extension = ".fox", .replaces_file = false, .write = write_foxpro_program},
+    {.extension = ".prg", .replaces_file = false, .write = write_dbase_program},
+    {.extension = ".dbf", .replaces_file = true, .write = write_structure_table},
+    {.extension = ".sql", .replaces_file = false, .write = write_sql_listing},
+    {.extension = ".txt", .replaces_file = false, .write = write_text_listing},
+};
+
+const StructureFormat* format_for_file_name(const std::string& name) {
+    for (const StructureFormat& format : kFileFormats)
+        if (ends_with_ignoring_case(name, format.extension)) return &format;
+    return nullptr;
 }
 
 } // namespace
@@ -212,7 +237,7 @@ bool write_structure_table(std::FILE* out, DbfTable& table) {
 std::string xml_field_entries(const DbfTable& table, const Utf8Page* utf8) {
     std::string out;
     for (int i = 0; i < static_cast<int>(table.field_count()); ++i) {
-        const FieldDescriptor& f = descriptor(table, i);
+        const FieldDescriptor& f = table.field(i);
         out += "      <Field>\n         ";
         if (utf8)
             append_xml_element(out, "Field_Name", name_column(utf8, f), false, true);
@@ -230,7 +255,7 @@ std::string xml_field_entries(const DbfTable& table, const Utf8Page* utf8) {
 }
 
 std::string sql_type_name(const DbfTable& table, int field, bool sql2000) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     switch (f.type) {
     case 'B':
         if (f.length == 8)
@@ -248,26 +273,25 @@ std::string sql_type_name(const DbfTable& table, int field, bool sql2000) {
 void list_structure(Session& session, const std::string& argument) {
     trace_enter(session, "Struct");
     DbfTable& table = session.table();
-    StructureFormat format = StructureFormat::console;
+    const StructureFormat* format = &kConsoleListing;
     std::string file_name;
     if (!argument.empty() && argument[0] == ':') {
         file_name = argument.substr(1);
-        std::optional<StructureFormat> chosen = format_for_file_name(file_name);
-        if (!chosen) {
+        format = format_for_file_name(file_name);
+        if (!format) {
             report_failure(session, kInvalidOutputFormat);
             return;
         }
-        format = *chosen;
     }
 
     StdioFile file;
     std::string table_work_name;
     std::FILE* out = stdout;
-    if (format != StructureFormat::console) {
+    if (format != &kConsoleListing) {
         // Text formats collect the listings of several tables; the table format replaces the
         // file. The open table itself is never a listing's file: that would destroy it.
         if (names_open_file(file_name, table.table_handle)) fail_with_name(kFatalCantCreateFile, file_name);
-        if (format == StructureFormat::table) {
+        if (format->replaces_file) {
             // The table is written under a temporary name and renamed over the old
             // one when complete.
             table_work_name = temporary_name_for(file_name);
@@ -286,30 +310,17 @@ void list_structure(Session& session, const std::string& argument) {
     }
 
     // Listings show field names in UTF-8 under /UTF8; the structure table keeps the bytes.
-    const Utf8Page* utf8 = session.settings.utf8 ? &text_utf8_page(table) : nullptr;
-    switch (format) {
-    case StructureFormat::console:
-    case StructureFormat::text: write_text_listing(out, table, utf8); break;
-    case StructureFormat::sql:
-        if (session.settings.sql_dialect != SqlDialect::none)
-            write_dialect_statement(out, table, session.settings.sql_dialect);
-        else
-            write_sql_statement(out, table, session.settings.sql2000, utf8);
-        break;
-    case StructureFormat::dbase_program: write_dbase_program(out, table, utf8); break;
-    case StructureFormat::foxpro_program: write_foxpro_program(out, table, utf8); break;
-    case StructureFormat::xml: write_xml_document(out, table, utf8); break;
-    case StructureFormat::table:
-        // A structure table cut short is no table: it goes, as a file never created.
-        {
-            const bool written = write_structure_table(out, table) && std::fflush(out) == 0 && !std::ferror(out);
-            file.reset();
-            if (!written || !replace_file(table_work_name, file_name)) {
-                (void)remove_new_file(table_work_name);  // the failure is reported below
-                fail_with_name(kFatalCantCreateFile, file_name);
-            }
+    const ListingOptions how{.settings = session.settings,
+                             .utf8 = session.settings.utf8 ? &text_utf8_page(table) : nullptr};
+    format->write(out, table, how);
+    if (format->replaces_file) {
+        // A replacing file cut short is no file: it goes, as a file never created.
+        const bool written = std::fflush(out) == 0 && !std::ferror(out);
+        file.reset();
+        if (!written || !replace_file(table_work_name, file_name)) {
+            (void)remove_new_file(table_work_name);  // the failure is reported below
+            fail_with_name(kFatalCantCreateFile, file_name);
         }
-        break;
     }
     // A listing cut short by a full disk is reported as an export's would be.
     if (file && (std::fflush(out) != 0 || std::ferror(out))) {

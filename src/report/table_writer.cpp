@@ -11,6 +11,7 @@
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_copy.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/record_appender.h"
 
@@ -34,7 +35,7 @@ constexpr unsigned kDoubleAsText = 32;
 // older kinds take the types they lack as character fields wide enough for the
 // field's whole text.
 FieldDescriptor new_output_field(const DbfTable& table, int field, TableKind kind) {
-    FieldDescriptor described = table.field_table[static_cast<size_t>(field)];
+    FieldDescriptor described = table.field(field);
     described.offset = 0;
     described.carried = 0;
     described.level7_tail = {};

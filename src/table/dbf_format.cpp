@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "platform/paths.h"
+#include "platform/text.h"
+
 namespace rorarodi {
 
 bool is_accepted_version(uint8_t version) {
@@ -64,6 +67,21 @@ const char* type_name_for(char type, unsigned length_byte) {
 
 bool is_memo_type(char type, unsigned width) {
     return type == 'M' || type == 'G' || type == 'W' || (type == 'B' && width == 10);
+}
+
+std::string make_memo_file_name(const std::string& table_file_name, TableKind kind) {
+    const char* extension = ".dbv";  // a number that names no kind
+    switch (kind) {
+    case TableKind::dbase3:
+    case TableKind::dbase4:
+    case TableKind::level7: extension = ".dbt"; break;
+    case TableKind::foxpro:
+    case TableKind::visual_foxpro:
+        extension = equals_ignoring_case(split_path(table_file_name).extension.c_str(), ".dbc") ? ".dct" : ".fpt";
+        break;
+    case TableKind::smt: extension = ".smt"; break;
+    }
+    return with_extension(table_file_name, extension);
 }
 
 } // namespace rorarodi

@@ -116,4 +116,7 @@ const char* type_name_for(char type, unsigned length_byte);
 // True for M, G, W, and B of width 10: fields whose value lives in a memo file.
 bool is_memo_type(char type, unsigned width);
 
+// Memo file name for a table file name and kind (".dbt", ".fpt"/".dct", ".smt", ".dbv").
+std::string make_memo_file_name(const std::string& table_file_name, TableKind kind);
+
 } // namespace rorarodi

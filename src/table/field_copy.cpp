@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 
 namespace rorarodi {
@@ -12,11 +13,11 @@ namespace rorarodi {
 namespace {
 
 const uint8_t* bytes_of(const DbfTable& table, int field) {
-    return table.record_buffer.data() + table.field_table[static_cast<size_t>(field)].offset;
+    return table.record_buffer.data() + table.field(field).offset;
 }
 
 uint8_t* bytes_of(DbfTable& table, int field) {
-    return table.record_buffer.data() + table.field_table[static_cast<size_t>(field)].offset;
+    return table.record_buffer.data() + table.field(field).offset;
 }
 
 // Binary integers whose byte order follows the table's layout (big-endian in level 7).
@@ -45,8 +46,8 @@ std::string character_number_text(std::string_view text, double number, size_t w
 } // namespace
 
 bool same_field_shape(const DbfTable& source, int source_field, const DbfTable& target, int target_field) {
-    const FieldDescriptor& s = source.field_table[static_cast<size_t>(source_field)];
-    const FieldDescriptor& t = target.field_table[static_cast<size_t>(target_field)];
+    const FieldDescriptor& s = source.field(source_field);
+    const FieldDescriptor& t = target.field(target_field);
     if (s.type != t.type || s.length != t.length || s.decimals != t.decimals) return false;
     if (field_is_memo(source, source_field) || field_is_memo(target, target_field)) return false;
     if (s.type == 'C' || s.type == 'V') return false;
@@ -56,8 +57,8 @@ bool same_field_shape(const DbfTable& source, int source_field, const DbfTable& 
 }
 
 FieldTransfer plan_field_transfer(const DbfTable& source, int source_field, const DbfTable& target, int target_field) {
-    const FieldDescriptor& s = source.field_table[static_cast<size_t>(source_field)];
-    const FieldDescriptor& t = target.field_table[static_cast<size_t>(target_field)];
+    const FieldDescriptor& s = source.field(source_field);
+    const FieldDescriptor& t = target.field(target_field);
     if (same_field_shape(source, source_field, target, target_field)) return FieldTransfer::bytes;
     if (s.type == 'C' && t.type == 'C') return FieldTransfer::character;
     if (s.type == 'L' && t.type == 'L' && s.length >= 1 && t.length >= 1) return FieldTransfer::logical;
@@ -91,7 +92,7 @@ bool transfer_field_directly(FieldTransfer transfer, const DbfTable& source, int
 }
 
 void store_copied_value(DbfTable& target, int field, std::string_view text, double number, bool numeric_source) {
-    const FieldDescriptor& f = target.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = target.field(field);
     if (f.type == 'N' || f.type == 'F') {
         (void)store_fitted_number(target, field, number);
         return;

@@ -10,7 +10,6 @@
 
 #include "platform/text.h"
 #include "table/dbf_format.h"
-#include "table/memo.h"
 
 namespace rorarodi {
 
@@ -21,7 +20,6 @@ constexpr int64_t kDayBeforeYearZero = 1721059;
 constexpr int32_t kLastDayNumber = 5373484;
 constexpr int64_t kDaysPer400Years = 146097;
 constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
 constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
 constexpr size_t kDateWorkArea = 20;
@@ -30,13 +28,9 @@ constexpr size_t kNumberWorkArea = 256;
 constexpr size_t kFixedTextRoom = 640;
 constexpr size_t kCompactDateTimeWidth = 14;
 
-const FieldDescriptor& descriptor(const DbfTable& table, int field) {
-    return table.field_table[static_cast<size_t>(field)];
-}
-
 // Storage width clipped to what the record buffer holds from the field's offset.
 size_t usable_width(const DbfTable& table, int field) {
-    size_t offset = descriptor(table, field).offset;
+    size_t offset = table.field(field).offset;
     if (offset >= table.record_buffer.size()) return 0;
     return std::min<size_t>(field_width(table, field), table.record_buffer.size() - offset);
 }
@@ -45,10 +39,10 @@ size_t usable_width(const DbfTable& table, int field) {
 bool field_holds(const DbfTable& table, int field, size_t count) { return usable_width(table, field) >= count; }
 
 const uint8_t* field_bytes(const DbfTable& table, int field) {
-    return table.record_buffer.data() + descriptor(table, field).offset;
+    return table.record_buffer.data() + table.field(field).offset;
 }
 
-uint8_t* field_bytes(DbfTable& table, int field) { return table.record_buffer.data() + descriptor(table, field).offset; }
+uint8_t* field_bytes(DbfTable& table, int field) { return table.record_buffer.data() + table.field(field).offset; }
 
 uint64_t read_le64(const uint8_t* p) {
     return static_cast<uint64_t>(read_le32(p)) | (static_cast<uint64_t>(read_le32(p + 4)) << 32);
@@ -155,7 +149,7 @@ const char* character_copy(DbfTable& table, int field) {
 double number_from_text(const DbfTable& table, int field) {
     // The length is one byte, so the work area always holds the text and its end.
     char work[kNumberWorkArea];
-    size_t length = std::min<size_t>(descriptor(table, field).length, usable_width(table, field));
+    size_t length = std::min<size_t>(table.field(field).length, usable_width(table, field));
     std::memcpy(work, field_bytes(table, field), length);
     work[length] = 0;
     char* comma = std::strchr(work, ',');
@@ -257,7 +251,7 @@ DatePositions date_positions(DateMode mode) {
 // Parses a date or date-time text by the table's date mode and stores it; a month
 // or day of 0 blanks the field. '@' fields are only ever blanked.
 void store_date_text(DbfTable& table, int field, const char* text, size_t length) {
-    const char type = descriptor(table, field).type;
+    const char type = table.field(field).type;
     DatePositions at = date_positions(table.options.date_mode);
     int day = text_piece(text, length, at.day, 2);
     int month = text_piece(text, length, at.month, 2);
@@ -274,19 +268,6 @@ void store_date_text(DbfTable& table, int field, const char* text, size_t length
     }
     if (type == '@') return;
     store_date_parts(table, field, year, month, day, hour, minute, second);
-}
-
-// A number above 0 stores that many bytes of the data (never more than it holds);
-// otherwise the data is a text that ends at its first zero byte. A memo that cannot
-// be written leaves the field as it was.
-void store_memo_value(DbfTable& table, int field, std::string_view data, double number) {
-    if (number > 0) {
-        const double count = std::trunc(number);
-        if (count >= 2147483648.0) return;
-        (void)write_memo_bytes(table, field, data.substr(0, static_cast<size_t>(count)));
-    } else {
-        (void)write_memo_text(table, field, data);
-    }
 }
 
 } // namespace
@@ -312,43 +293,19 @@ std::string_view field_stored_bytes(const DbfTable& table, int field) {
 }
 
 bool field_is_character_copy(const DbfTable& table, int field) {
-    switch (descriptor(table, field).type) {
+    switch (table.field(field).type) {
     case 'C': case 'V': case 'Q': case '0': return true;
     default: return false;
     }
 }
 
-uint32_t field_width(const DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    if (f.type == 'C') return static_cast<uint32_t>(f.length) | (static_cast<uint32_t>(f.decimals) << 8);
-    return f.length;
-}
-
 const char* field_type_name(const DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     return type_name_for(f.type, f.length);
 }
 
-uint8_t field_blank_byte(const DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    switch (f.type) {
-    case 'C': case 'D': case 'F': case 'L': case 'N': case 'V': return ' ';
-    case 'G': case 'M': return (f.length == 10 && table.version() != kVersionSmt) ? ' ' : 0;
-    case 'T': case '@': return f.length == 14 ? ' ' : 0;
-    case 'B': return (f.length == 8 || f.length == 4) ? 0 : ' ';
-    default: return 0;
-    }
-}
-
-void blank_field(DbfTable& table, int field) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
-    uint32_t width = field_width(table, field);
-    if (f.offset + width > table.record_buffer.size()) return;
-    std::memset(table.record_buffer.data() + f.offset, field_blank_byte(table, field), width);
-}
-
 bool field_is_numeric(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     switch (f.type) {
     case 'N': case 'F': case 'Y': case 'I': case '+': case 'O': return true;
     case 'B': return f.length == 8;
@@ -357,11 +314,11 @@ bool field_is_numeric(const DbfTable& table, int field) {
 }
 
 bool field_is_memo(const DbfTable& table, int field) {
-    return is_memo_type(descriptor(table, field).type, field_width(table, field));
+    return is_memo_type(table.field(field).type, field_width(table, field));
 }
 
 uint32_t field_display_width(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     const uint32_t width = field_width(table, field);
     switch (f.type) {
     case 'Y': return 24;
@@ -459,7 +416,7 @@ void julian_day_to_date(int32_t day_number, int& year, int& month, int& day) {
 
 DateParts decode_date_parts(DbfTable& table, int field) {
     DateParts parts;
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     if (f.type == 'T' && field_width(table, field) == 8) {
         if (!field_holds(table, field, 8)) return parts;
         const uint8_t* p = field_bytes(table, field);
@@ -496,7 +453,7 @@ bool date_parts_valid(const DateParts& parts) {
 }
 
 void store_date_parts(DbfTable& table, int field, int year, int month, int day, int hour, int minute, int second) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     const uint32_t width = field_width(table, field);
     if (f.type == 'T' && width == 8) {
         // Months outside the year have no length to sum: the field stays as it is.
@@ -521,23 +478,6 @@ void store_date_parts(DbfTable& table, int field, int year, int month, int day, 
         std::memset(field_bytes(table, field), ' ', usable_width(table, field));
     }
     std::memcpy(field_bytes(table, field), digits, count);
-}
-
-int32_t field_integer(const DbfTable& table, int field) {
-    if (!field_holds(table, field, 4)) return 0;
-    const uint8_t* p = field_bytes(table, field);
-    // Level 7 integers are big-endian with the sign bit inverted.
-    if (table.level7) return static_cast<int32_t>(read_be32(p) ^ kLevel7IntegerFlip);
-    return static_cast<int32_t>(read_le32(p));
-}
-
-void store_field_integer(DbfTable& table, int field, int32_t value) {
-    if (!field_holds(table, field, 4)) return;
-    uint8_t* p = field_bytes(table, field);
-    if (table.level7)
-        write_be32(p, static_cast<uint32_t>(value) ^ kLevel7IntegerFlip);
-    else
-        write_le32(p, static_cast<uint32_t>(value));
 }
 
 bool memo_reference_present(const DbfTable& table, int field) {
@@ -582,7 +522,7 @@ bool store_number_text(DbfTable& table, int field, double number, unsigned lengt
 }
 
 bool store_fitted_number(DbfTable& table, int field, double number) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     for (int decimals = f.decimals; decimals >= 0; --decimals)
         if (store_number_text(table, field, number, f.length, static_cast<unsigned>(decimals))) return true;
     return false;
@@ -593,7 +533,7 @@ const char* field_text(DbfTable& table, int field) { return field_text(table, fi
 const char* field_text(DbfTable& table, int field, DateMode mode) {
     char* out = text_area(table);
     const size_t capacity = table.text_buffer.size();
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     const bool formatted = mode != DateMode::as_stored;
     switch (f.type) {
     case 'C': case 'V': case 'Q': case '0':  // field_is_character_copy
@@ -659,7 +599,7 @@ const char* field_text(DbfTable& table, int field, DateMode mode) {
 }
 
 double field_number(DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     switch (f.type) {
     case 'I': case '+': return field_integer(table, field);
     case 'B': return f.length == 8 ? binary_double(table, field) : 0;
@@ -670,10 +610,9 @@ double field_number(DbfTable& table, int field) {
     }
 }
 
-void set_field(DbfTable& table, int field, std::string_view data, double number) {
-    // Every type but the memo types takes the data as a text ending at its first zero byte.
+void set_non_memo_field(DbfTable& table, int field, std::string_view data, double number) {
     const std::string_view text = data.substr(0, data.find('\0'));
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     switch (f.type) {
     case 'C': case 'Q': case 'V': {
         size_t count = std::min(text.size(), usable_width(table, field));
@@ -724,14 +663,8 @@ void set_field(DbfTable& table, int field, std::string_view data, double number)
         return;
     }
     case 'B':
-        if (field_is_memo(table, field)) {
-            store_memo_value(table, field, data, number);
-        } else if (field_holds(table, field, 8)) {
+        if (!field_is_memo(table, field) && field_holds(table, field, 8))
             write_le64(field_bytes(table, field), double_to_bits(number));
-        }
-        return;
-    case 'M': case 'G': case 'W':
-        store_memo_value(table, field, data, number);
         return;
     default:
         return;

@@ -29,21 +29,15 @@ double field_number(DbfTable& table, int field);
 bool field_is_numeric(const DbfTable& table, int field);
 // M, G, W, and B of 16-bit width 10.
 bool field_is_memo(const DbfTable& table, int field);
-// Storage width: the 16-bit width of a 'C' field, the length byte otherwise.
-uint32_t field_width(const DbfTable& table, int field);
 // Width of the text form in column layouts.
 uint32_t field_display_width(const DbfTable& table, int field);
 // Type name ("Character", "Numeric", ...).
 const char* field_type_name(const DbfTable& table, int field);
-// Blank byte of the field's type, and filling the field with it.
-uint8_t field_blank_byte(const DbfTable& table, int field);
-void blank_field(DbfTable& table, int field);
-// Stores a value; the text or the number counts depending on the type, and the
-// text ends at the first zero byte of `data`. Memo fields append a new memo to the
-// memo file: that text, or, when the number is above 0, the first that-many bytes
-// of `data` (zero bytes included, never more than it holds). Returns nothing; a
-// value that does not fit leaves the field unchanged.
-void set_field(DbfTable& table, int field, std::string_view data, double number);
+// Stores a value in a field of any type but the memo types (set_field in
+// field_store.h stores memos too); the text or the number counts depending on the
+// type, and the text ends at the first zero byte of `data`. A value that does not
+// fit, and any value for a memo field, leaves the field unchanged.
+void set_non_memo_field(DbfTable& table, int field, std::string_view data, double number);
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
 
@@ -76,11 +70,6 @@ bool memo_reference_present(const DbfTable& table, int field);
 // Block number of the current record's memo field (0 for none, and for a negative
 // or unrepresentable number).
 uint32_t memo_block_number(const DbfTable& table, int field);
-
-// Signed 32-bit integer of an I/'+' field (or a width-4 memo reference); level 7
-// tables hold it big-endian with the sign bit inverted. 0 when the field is narrower.
-int32_t field_integer(const DbfTable& table, int field);
-void store_field_integer(DbfTable& table, int field, int32_t value);
 
 // Stores a number as right-aligned text of `length` characters with `decimals`
 // decimals into the field; false (field unchanged) when it does not fit.

@@ -220,7 +220,7 @@ uint32_t block_count(uint64_t length, uint32_t block_size) {
 // True when a reference to `block` can be stored in the field: the memo file is
 // only written when the record can point at the new memo.
 bool reference_fits(const DbfTable& table, int field, MemoFormat format, uint32_t block) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     const size_t width = field_width(table, field);
     if (static_cast<size_t>(f.offset) + width > table.record_buffer.size()) return false;
     if (format == MemoFormat::kSmt) return width >= kSmtReferenceWidth;
@@ -275,7 +275,7 @@ uint32_t append_memo(FileHandle& file, const DbfTable& table, int field, MemoFor
 
 // Stores the reference to a memo of `length` bytes at `block` in the field.
 void store_reference(DbfTable& table, int field, MemoFormat format, uint32_t block, size_t length) {
-    const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+    const FieldDescriptor& f = table.field(field);
     if (format == MemoFormat::kSmt) {
         uint8_t* reference = table.record_buffer.data() + f.offset;
         reference[0] = 0;
@@ -318,7 +318,7 @@ struct MemoLocation {
 std::optional<MemoLocation> memo_location(const DbfTable& table, int field, MemoFormat format) {
     if (format == MemoFormat::kSmt) {
         // SMT reference: two zero bytes, the length and the block, little-endian.
-        const FieldDescriptor& f = table.field_table[static_cast<size_t>(field)];
+        const FieldDescriptor& f = table.field(field);
         if (field_width(table, field) < kSmtReferenceWidth ||
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table.record_buffer.size())
             return std::nullopt;
@@ -348,30 +348,8 @@ std::optional<std::string> read_memo_from(FileHandle& file, const DbfTable& tabl
 
 } // namespace
 
-std::string make_memo_file_name(const std::string& table_file_name, TableKind kind) {
-    const char* extension = ".dbv";  // a number that names no kind
-    switch (kind) {
-    case TableKind::dbase3:
-    case TableKind::dbase4:
-    case TableKind::level7: extension = ".dbt"; break;
-    case TableKind::foxpro:
-    case TableKind::visual_foxpro:
-        extension = equals_ignoring_case(split_path(table_file_name).extension.c_str(), ".dbc") ? ".dct" : ".fpt";
-        break;
-    case TableKind::smt: extension = ".smt"; break;
-    }
-    return with_extension(table_file_name, extension);
-}
-
 std::string memo_file_path(const DbfTable& table) {
     return resolve_companion_name(table.memo_file_name, table.table_file_name);
-}
-
-TableKind derive_table_kind(DbfTable& table) {
-    const TableKind kind = table.level7 ? TableKind::level7 : kind_for_version(table.version());
-    table.table_kind = kind;
-    table.memo_file_name = make_memo_file_name(table.table_file_name, kind);
-    return kind;
 }
 
 uint32_t memo_block_size(DbfTable& table) {
@@ -576,7 +554,7 @@ bool MemoReader::start(int field) {
         return true;
     }
     case MemoFormat::kSmt: {
-        const FieldDescriptor& f = table_.field_table[static_cast<size_t>(field)];
+        const FieldDescriptor& f = table_.field(field);
         if (field_width(table_, field) < kSmtReferenceWidth ||
             static_cast<size_t>(f.offset) + kSmtReferenceWidth > table_.record_buffer.size())
             return false;

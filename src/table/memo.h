@@ -17,13 +17,6 @@ namespace rorarodi {
 // Memo file layouts, chosen by a table's version byte.
 enum class MemoFormat { kNone, kDbase3, kDbase4, kFoxPro, kSmt };
 
-// Memo file name for a table file name and kind (".dbt", ".fpt"/".dct", ".smt", ".dbv").
-std::string make_memo_file_name(const std::string& table_file_name, TableKind kind);
-
-// Derives the table kind from the version byte (7 for the level 7 layout), stores
-// the memo file name and kind in the table; returns the kind.
-TableKind derive_table_kind(DbfTable& table);
-
 // Name of the memo file on disk: `memo_file_name`, or when no file has exactly that
 // name, a file of the same directory whose name differs only in letter case and
 // that is not the memo file of another table there.

@@ -7,7 +7,7 @@
 
 #include "platform/progress.h"
 #include "table/dbf_format.h"
-#include "table/table_write.h"
+#include "table/header_write.h"
 
 namespace rorarodi {
 
@@ -118,7 +118,7 @@ bool RecordAppender::finish() {
     if (finished_) return !failed_;
     finished_ = true;
     if (!writable_) return appended_ == 0;
-    flush();
+    (void)flush();  // a failed write is kept in failed_, answered below
     if (written_ == 0) return !failed_;
     try {
         // Room first, so that the view and the order grow together or not at all.

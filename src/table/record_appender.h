@@ -35,7 +35,7 @@ public:
 
 private:
     uint8_t* next_slot();
-    bool flush();
+    [[nodiscard]] bool flush();
 
     DbfTable& table_;
     const uint32_t length_;

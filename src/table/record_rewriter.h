@@ -33,9 +33,9 @@ public:
     [[nodiscard]] bool finish();
 
 private:
-    bool store(uint32_t position);
-    bool load_block(uint32_t position, uint32_t physical);
-    bool flush();
+    [[nodiscard]] bool store(uint32_t position);
+    [[nodiscard]] bool load_block(uint32_t position, uint32_t physical);
+    [[nodiscard]] bool flush();
     bool in_block(uint64_t physical) const { return physical >= first_ && physical < first_ + records_; }
 
     DbfTable& table_;

@@ -10,8 +10,6 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "table/dbf_format.h"
-#include "table/field_text.h"
-#include "table/memo.h"
 
 namespace rorarodi {
 
@@ -19,6 +17,21 @@ namespace {
 constexpr size_t kLayoutProbeSize = 128;
 constexpr size_t kLevel7ProbeOffset = 64;
 constexpr size_t kBackupBlockSize = 32768;
+// Level 7 integers are big-endian with the sign bit inverted.
+constexpr uint32_t kLevel7IntegerFlip = 0x80000000u;
+
+// The field's bytes in the record buffer when the field is at least `count` bytes
+// wide and they all lie in the buffer; null otherwise.
+uint8_t* held_bytes(DbfTable& table, int field, size_t count) {
+    const size_t offset = table.field(field).offset;
+    if (field_width(table, field) < count || offset > table.record_buffer.size() ||
+        table.record_buffer.size() - offset < count)
+        return nullptr;
+    return table.record_buffer.data() + offset;
+}
+const uint8_t* held_bytes(const DbfTable& table, int field, size_t count) {
+    return held_bytes(const_cast<DbfTable&>(table), field, count);
+}
 } // namespace
 
 uint32_t DbfTable::record_count() const { return read_le32(header_image.data() + kRecordCountOffset); }
@@ -295,6 +308,54 @@ bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark) {
     if (!seek_view_record(table, position)) return false;
     if (table.before_mark_write) table.before_mark_write(table, mark);
     return table.table_handle.write(&mark, 1);
+}
+
+uint32_t field_width(const DbfTable& table, int field) {
+    const FieldDescriptor& f = table.field(field);
+    if (f.type == 'C') return static_cast<uint32_t>(f.length) | (static_cast<uint32_t>(f.decimals) << 8);
+    return f.length;
+}
+
+uint8_t field_blank_byte(const DbfTable& table, int field) {
+    const FieldDescriptor& f = table.field(field);
+    switch (f.type) {
+    case 'C': case 'D': case 'F': case 'L': case 'N': case 'V': return ' ';
+    case 'G': case 'M': return (f.length == 10 && table.version() != kVersionSmt) ? ' ' : 0;
+    case 'T': case '@': return f.length == 14 ? ' ' : 0;
+    case 'B': return (f.length == 8 || f.length == 4) ? 0 : ' ';
+    default: return 0;
+    }
+}
+
+void blank_field(DbfTable& table, int field) {
+    const FieldDescriptor& f = table.field(field);
+    uint32_t width = field_width(table, field);
+    if (f.offset + width > table.record_buffer.size()) return;
+    std::memset(table.record_buffer.data() + f.offset, field_blank_byte(table, field), width);
+}
+
+int32_t field_integer(const DbfTable& table, int field) {
+    const uint8_t* p = held_bytes(table, field, 4);
+    if (!p) return 0;
+    // Level 7 integers are big-endian with the sign bit inverted.
+    if (table.level7) return static_cast<int32_t>(read_be32(p) ^ kLevel7IntegerFlip);
+    return static_cast<int32_t>(read_le32(p));
+}
+
+void store_field_integer(DbfTable& table, int field, int32_t value) {
+    uint8_t* p = held_bytes(table, field, 4);
+    if (!p) return;
+    if (table.level7)
+        write_be32(p, static_cast<uint32_t>(value) ^ kLevel7IntegerFlip);
+    else
+        write_le32(p, static_cast<uint32_t>(value));
+}
+
+TableKind derive_table_kind(DbfTable& table) {
+    const TableKind kind = table.level7 ? TableKind::level7 : kind_for_version(table.version());
+    table.table_kind = kind;
+    table.memo_file_name = make_memo_file_name(table.table_file_name, kind);
+    return kind;
 }
 
 void blank_record_buffer(DbfTable& table) {

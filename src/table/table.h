@@ -177,6 +177,9 @@ struct DbfTable {
     // widths); the header image keeps the length it holds.
     void use_record_length(uint32_t length) { record_length_ = length; }
     size_t field_count() const { return field_table.size(); }
+    // The descriptor of field `index`, counted from 0 in record order; the index is
+    // below field_count().
+    const FieldDescriptor& field(int index) const { return field_table[static_cast<size_t>(index)]; }
 
 private:
     uint32_t record_length_ = 0;
@@ -241,8 +244,21 @@ uint32_t view_record_count(const DbfTable& table);
 // Writes `mark` as the deletion flag, under the same rules as record writes.
 [[nodiscard]] bool write_mark_byte(DbfTable& table, uint32_t position, uint8_t mark);
 
+// Storage width: the 16-bit width of a 'C' field, the length byte otherwise.
+uint32_t field_width(const DbfTable& table, int field);
+// Blank byte of the field's type, and filling the field with it.
+uint8_t field_blank_byte(const DbfTable& table, int field);
+void blank_field(DbfTable& table, int field);
 // Fills `record_buffer` with the blank record: mark ' ' and each field's blank byte.
 void blank_record_buffer(DbfTable& table);
+// Signed 32-bit integer of an I/'+' field (or a width-4 memo reference); level 7
+// tables hold it big-endian with the sign bit inverted. 0 when the field is narrower.
+int32_t field_integer(const DbfTable& table, int field);
+void store_field_integer(DbfTable& table, int field, int32_t value);
+
+// Derives the table kind from the version byte (7 for the level 7 layout), stores
+// the memo file name and kind in the table; returns the kind.
+TableKind derive_table_kind(DbfTable& table);
 
 // Makes the ".bak" copy once per open table when the backup option is on. True when
 // the write it precedes may go on: the option is off, or the whole table is copied

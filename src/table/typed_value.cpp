@@ -24,10 +24,6 @@ constexpr int64_t kCurrencyScale = 10000;
 // Integers a double holds exactly: up to 2^53.
 constexpr double kExactDoubleIntegers = 9007199254740992.0;
 
-const FieldDescriptor& descriptor(const DbfTable& table, int field) {
-    return table.field_table[static_cast<size_t>(field)];
-}
-
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 void append_two_digits(std::string& out, int value) {
@@ -129,7 +125,7 @@ bool shortest_double_text(double value, std::string& out) {
 }
 
 ColumnKind column_kind(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     const bool binary = (f.flags & kBinaryFieldFlag) != 0;
     switch (f.type) {
     case 'C': case 'V': case 'M': return binary ? ColumnKind::bytes : ColumnKind::text;
@@ -147,7 +143,7 @@ ColumnKind column_kind(const DbfTable& table, int field) {
 }
 
 bool is_narrow_integer(const DbfTable& table, int field) {
-    const FieldDescriptor& f = descriptor(table, field);
+    const FieldDescriptor& f = table.field(field);
     if (f.type == 'I' || f.type == '+') return true;
     return (f.type == 'N' || f.type == 'F') && f.decimals == 0 && f.length <= kInt32Digits;
 }
@@ -163,7 +159,7 @@ TypedReader::TypedReader(DbfTable& table) : table_(table), page_(text_utf8_page(
 TypedReader::~TypedReader() = default;
 
 std::string TypedReader::name(int field) const {
-    const std::string& stored = descriptor(table_, field).name;
+    const std::string& stored = table_.field(field).name;
     return page_.to_utf8(std::string_view(stored.c_str()));
 }
 
@@ -200,7 +196,7 @@ const TypedValue& TypedReader::read(int field) {
     TypedValue& v = value_;
     v.type = ValueType::null;
     v.text.clear();
-    const FieldDescriptor& f = descriptor(table_, field);
+    const FieldDescriptor& f = table_.field(field);
     const ColumnKind kind = kinds_[static_cast<size_t>(field)];
     const std::string_view stored = field_stored_bytes(table_, field);
     if (memo_[static_cast<size_t>(field)]) {

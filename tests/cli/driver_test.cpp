@@ -54,12 +54,13 @@ const char* const kUsage =
     "\t/CRLF:[keep|kill]\t\t/DELETEDONLY\n"
     "\t/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox\n"
     "\t/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv\n"
-    "\t/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]\n";
+    "\t/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]\n"
+    "\t/OUT:file.xml|.json|.jsonl|.sqlite /SQL:postgres|sqlite CodePages=OEM,ANSI\n";
 
 TEST(Driver, UsageTextAndSinglePurposeForms) {
     TempDir dir;
     write_file(dir / "a.dbf", build_table(people_table()));
-    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.dbf"}, {"/?"}, {"-?"}, {"/hdr"}, {"/h"}}) {
+    for (const auto& args : std::vector<std::vector<std::string>>{{}, {"a.dbf"}, {"/?"}, {"-?"}, {"/hdr"}, {"/h"}, {"--help"}}) {
         RunResult r = run_rorarodi(dir, args);
         EXPECT_EQ(r.output, kUsage) << (args.empty() ? "" : args[0]);
         EXPECT_EQ(r.status, 0);
@@ -73,6 +74,9 @@ TEST(Driver, UsageTextAndSinglePurposeForms) {
     EXPECT_EQ(version.output.rfind("Version 1.40 compiled at ", 0), 0u);
     EXPECT_EQ(version.output.size(), std::string("Version 1.40 compiled at Jul 16 2016 17:09:43\n").size());
     EXPECT_EQ(version.status, 0);
+    RunResult long_option = run_rorarodi(dir, {"--version"});
+    EXPECT_EQ(long_option.output, version.output);
+    EXPECT_EQ(long_option.status, 0);
     // /VERSION as a parameter prints the same line for every file.
     RunResult again = run_rorarodi(dir, {"a.dbf", "/VERSIONX"});
     EXPECT_EQ(again.output, version.output);

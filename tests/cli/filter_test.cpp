@@ -108,6 +108,9 @@ TEST(FilterCli, TwoFiltersNarrow) {
     EXPECT_EQ(run_on_people({"/FILTER:CITY=Paris;CITY=Rome", "/COUNT", "/FILTER:AGE{40", "/COUNT"}), "4\n4\n");
     // Parentheses keep the earlier condition together.
     EXPECT_EQ(run_on_people({"/FILTER:(CITY=Paris;CITY=Rome)", "/FILTER:AGE{40", "/COUNT"}), "3\n");
+    // What the earlier filter decided is not reused once /CASE or an append changed it.
+    EXPECT_EQ(run_on_people({"/CASE+", "/F:NAME=john", "/CASE-", "/F:AGE}0", "/COUNT"}), "1\n");
+    EXPECT_EQ(run_on_people({"/F:AGE}0", "/APPEND:2", "/F:AGE}0", "/COUNT"}), "6\n");
     // A filter applies again to every matched file.
     TempDir dir;
     write_file(dir / "a.dbf", build_table(people_table()));

@@ -100,15 +100,8 @@ TEST(Pack, TableAndMemoInEveryFormat) {
 
 TEST(Pack, ModesKeptAndTablePartAlone) {
     TempDir dir;
-    TableLayout layout;
-    layout.version = 0xF5;
-    layout.fields = {{"NAME", 'C', 4}, {"NOTE", 'M', 10}};
-    std::vector<uint32_t> blocks;
-    const std::string memo_file = build_foxpro_memo({"one", "two"}, blocks);
-    layout.records = {" ann " + memo_reference_text(blocks[1]), "*bob " + memo_reference_text(blocks[0]),
-                      " cid " + std::string(10, ' ')};
-    write_file(dir / "t.dbf", build_table(layout));
-    write_file(dir / "t.fpt", memo_file);
+    const std::string memo_file =
+        write_foxpro_memo_table(dir.path(), 4, "NOTE", {"one", "two"}, {{"ann", 1}, {"bob", 0, true}, {"cid"}});
     // /PACK:DBF, then a bare /PACK repeats the table-only mode: the memo file stays.
     RunResult r = run_rorarodi(dir, {"t.dbf", "/PACK:DBF", "/PACK", "/COUNT"});
     EXPECT_EQ(r.output, "2\n");
@@ -125,14 +118,8 @@ TEST(Pack, ModesKeptAndTablePartAlone) {
 
 TEST(Pack, MemoFileThatCannotBeRenamed) {
     TempDir dir;
-    TableLayout layout;
-    layout.version = 0xF5;
-    layout.fields = {{"NAME", 'C', 4}, {"NOTE", 'M', 10}};
-    std::vector<uint32_t> blocks;
-    const std::string memo_file = build_foxpro_memo({"one"}, blocks);
-    layout.records = {"*ann " + memo_reference_text(blocks[0]), " bob " + memo_reference_text(blocks[0])};
-    write_file(dir / "t.dbf", build_table(layout));
-    write_file(dir / "t.fpt", memo_file);
+    const std::string memo_file =
+        write_foxpro_memo_table(dir.path(), 4, "NOTE", {"one"}, {{"ann", 0, true}, {"bob", 0}});
     // A directory holds the "~" name: the pack fails whole, the table part included.
     ASSERT_EQ(::mkdir((dir / "t.~pt").c_str(), 0755), 0);
     write_file(dir / "t.~pt/keep", "x");
@@ -141,7 +128,7 @@ TEST(Pack, MemoFileThatCannotBeRenamed) {
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "t.fpt"), memo_file);
     const std::string table = read_file(dir / "t.dbf");
-    EXPECT_EQ(table.substr(table.size() - 16), " bob " + memo_reference_text(blocks[0]) + "\x1A");
+    EXPECT_EQ(table.substr(table.size() - 16), " bob " + memo_reference_text(8) + "\x1A");
 }
 
 } // namespace

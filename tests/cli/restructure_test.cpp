@@ -79,18 +79,10 @@ TEST(Restructure, ModifyChangesDropsRenamesInsertsAndComputes) {
 
 TEST(Restructure, ModifyCarriesMemosAndKeepsBothBackups) {
     TempDir dir;
-    TableLayout layout;
-    layout.version = 0xF5;
-    layout.fields = {{"NAME", 'C', 6}, {"NOTES", 'M', 10}};
-    std::vector<uint32_t> blocks;
     const std::string with_zero("first\0second", 12);
-    const std::string memo = build_foxpro_memo({with_zero, "plain text"}, blocks);
-    layout.records = {make_record(layout, {"Anna", memo_reference_text(blocks[0])}),
-                      make_record(layout, {"Boris", memo_reference_text(blocks[1])}),
-                      make_record(layout, {"Ivan", ""})};
-    const std::string original = build_table(layout);
-    write_file(dir / "t.dbf", original);
-    write_file(dir / "t.fpt", memo);
+    const std::string memo = write_foxpro_memo_table(dir.path(), 6, "NOTES", {with_zero, "plain text"},
+                                                     {{"Anna", 0}, {"Boris", 1}, {"Ivan"}});
+    const std::string original = read_file(dir / "t.dbf");
     write_file(dir / "s.txt", "NAME C 8\nCOPY M EXP:NAME\n");
 
     RunResult r = run_rorarodi(dir, {"t.dbf", "/MODIFY:s.txt", "/COUNT"});
@@ -123,15 +115,8 @@ TEST(Restructure, ModifyCarriesMemosAndKeepsBothBackups) {
 
 TEST(Restructure, FailedRenamesLeaveTheTableAsItWas) {
     TempDir dir;
-    TableLayout layout;
-    layout.version = 0xF5;
-    layout.fields = {{"NAME", 'C', 6}, {"NOTES", 'M', 10}};
-    std::vector<uint32_t> blocks;
-    const std::string memo = build_foxpro_memo({"memo"}, blocks);
-    layout.records = {make_record(layout, {"Anna", memo_reference_text(blocks[0])})};
-    const std::string original = build_table(layout);
-    write_file(dir / "t.dbf", original);
-    write_file(dir / "t.fpt", memo);
+    const std::string memo = write_foxpro_memo_table(dir.path(), 6, "NOTES", {"memo"}, {{"Anna", 0}});
+    const std::string original = read_file(dir / "t.dbf");
     write_file(dir / "s.txt", "NAME C 8\n");
     // A directory holding a file stands where a backup is to go: it cannot be replaced.
     for (const char* blocked : {"t.bak", "t.bam"}) {

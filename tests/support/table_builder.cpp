@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <stdexcept>
 
 namespace testing_support {
@@ -186,6 +187,22 @@ std::string build_smt_memo(const std::vector<std::string>& memos, std::vector<ui
     pad_to(file, static_cast<size_t>(next) * block_size);
     file.replace(0, 4, le32(next));
     return file;
+}
+
+std::string write_foxpro_memo_table(const std::string& directory, unsigned name_width, const std::string& memo_field,
+                                    const std::vector<std::string>& memos, const std::vector<MemoRecord>& records) {
+    TableLayout layout;
+    layout.version = 0xF5;
+    layout.fields = {{"NAME", 'C', name_width}, {memo_field, 'M', 10}};
+    std::vector<uint32_t> blocks;
+    const std::string memo_file = build_foxpro_memo(memos, blocks);
+    for (const MemoRecord& r : records) {
+        const std::string reference = r.memo < 0 ? "" : memo_reference_text(blocks.at(static_cast<size_t>(r.memo)));
+        layout.records.push_back(make_record(layout, {r.name, reference}, r.deleted));
+    }
+    std::ofstream(directory + "/t.dbf", std::ios::binary) << build_table(layout);
+    std::ofstream(directory + "/t.fpt", std::ios::binary) << memo_file;
+    return memo_file;
 }
 
 std::string memo_reference_text(uint32_t block, unsigned width) {

@@ -55,6 +55,20 @@ std::string build_foxpro_memo(const std::vector<std::string>& memos, std::vector
 std::string build_smt_memo(const std::vector<std::string>& memos, std::vector<uint32_t>& blocks,
                            uint16_t block_size = 32);
 
+// One record of a FoxPro memo table: the name, the index of its memo (-1: none),
+// the deletion mark.
+struct MemoRecord {
+    std::string name;
+    int memo = -1;
+    bool deleted = false;
+};
+
+// Writes `directory`/t.dbf, a FoxPro table (0xF5) of the fields NAME C(name_width)
+// and `memo_field` M(10) holding `records`, and `directory`/t.fpt holding `memos`
+// (64-byte blocks). Returns the memo file's bytes.
+std::string write_foxpro_memo_table(const std::string& directory, unsigned name_width, const std::string& memo_field,
+                                    const std::vector<std::string>& memos, const std::vector<MemoRecord>& records);
+
 // Byte helpers.
 std::string le16(uint16_t v);
 std::string le32(uint32_t v);

@@ -297,6 +297,11 @@ TEST_F(CodePages, DoubleBytePagesKeepCharactersWhole) {
     EXPECT_EQ(gbk.to_utf8("\xD6\xD0\xCE\xC4 \x80"), "中文 €");
     EXPECT_EQ(gbk.to_utf8("a\xD6\xD0\xCE"), "a中\uFFFD");
     EXPECT_EQ(gbk.to_utf8("\xD6 \xFF"), "\uFFFD \uFFFD");
+    // A lead byte is one byte long unless a valid second byte follows it.
+    EXPECT_EQ(gbk.character_length("\xD6\xD0", 0), 2u);
+    EXPECT_EQ(gbk.character_length("\xD6 ", 0), 1u);
+    EXPECT_EQ(gbk.character_length("\xD6\x7F", 0), 1u);
+    EXPECT_EQ(gbk.character_length("a\xD6", 1), 1u);
     EXPECT_EQ(gbk.from_utf8("中文 €Ω😀"), "\xD6\xD0\xCE\xC4 \x80\xA6\xB8?");
     EXPECT_EQ(utf8_page(932).to_utf8("\x83\x5C\xB1"), "ソｱ");  // a second byte '\'; a half-width kana
     EXPECT_EQ(utf8_page(949).from_utf8("한"), "\xC7\xD1");
@@ -334,7 +339,8 @@ TEST_F(CodePages, TheMarkNamesTheTextPageBeforeThePair) {
     const std::pair<uint8_t, int> marks[] = {{0x01, 437}, {0x02, 850}, {0x03, 1252}, {0x1B, 437}, {0x26, 866},
                                              {0x57, 1252}, {0x59, 1252}, {0x64, 852}, {0x65, 866}, {0x7C, 874},
                                              {0xC8, 1250}, {0xC9, 1251}, {0x00, 0},   {0x4D, 936},  {0x69, 0},
-                                             {0x7A, 936},  {0x13, 932},  {0x78, 950},  {0x7F, 0},    {0xF0, 0}};
+                                             {0x7A, 936},  {0x13, 932},  {0x78, 950},  {0x7F, 0},    {0xF0, 0},
+                                             {0x4E, 949},  {0x79, 949},  {0x4F, 950},  {0x7B, 932}};
     for (const auto& [mark, page] : marks) EXPECT_EQ(page_of_code_page_mark(mark), page) << int(mark);
 
     DbfTable table;
@@ -347,6 +353,11 @@ TEST_F(CodePages, TheMarkNamesTheTextPageBeforeThePair) {
     table.header_image[29] = 0x65;
     EXPECT_EQ(text_code_page(table), 866);
     EXPECT_EQ(text_utf8_page(table).page(), 866);
+    // A single-byte mark under a double-byte pair: the mark's page, no pairs.
+    table.options.code_pages = CodePagePair{936, 936};
+    table.header_image[29] = 0x01;
+    EXPECT_EQ(text_code_page(table), 437);
+    EXPECT_EQ(double_byte_page(table), nullptr);
 }
 
 } // namespace

@@ -183,6 +183,39 @@ TEST(CreateTable, VisualFoxProVersionFlagsAndNullFlags) {
     }
 }
 
+// A table that replaces another (/MODIFY) keeps its version byte only for the same
+// kind and memo state, and its field flags: a nullable field takes a null-flags bit.
+TEST(CreateTable, KeptHeaderVersionAndNullableFields) {
+    std::vector<FieldDescriptor> variable(8, field("V", 'V', 3));
+    variable.front().flags = 0x02;  // nullable
+    const struct {
+        TableKind kind;
+        uint8_t kept_version;
+        std::vector<FieldDescriptor> fields;
+        uint8_t version;
+        uint8_t null_flags_bytes;  // of the field after the given ones; 0: none
+    } cases[] = {
+        {TableKind::dbase3, 0x83, {field("N", 'N', 5)}, 0x03, 0},  // the last memo field dropped
+        {TableKind::dbase3, 0x83, {field("M", 'M', 10)}, 0x83, 0},
+        {TableKind::dbase3, 0x03, {field("M", 'M', 10)}, 0x83, 0},
+        {TableKind::visual_foxpro, 0x32, variable, 0x32, 2},      // 8 length bits and 1 null bit
+        {TableKind::visual_foxpro, 0x32, {variable.begin() + 1, variable.end()}, 0x32, 1},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        KeptHeader kept;
+        kept.version = c.kept_version;
+        ASSERT_TRUE(create_table_file(dir / "t.dbf", c.fields, c.kind, 64, false, 0, &kept));
+        const std::string bytes = read_file(dir / "t.dbf");
+        SCOPED_TRACE(std::to_string(c.kept_version) + " " + c.fields.front().type + std::to_string(c.fields.size()));
+        EXPECT_EQ(static_cast<uint8_t>(bytes[0]), c.version);
+        if (c.null_flags_bytes == 0) continue;
+        const std::string last = bytes.substr(32 * (c.fields.size() + 1), 32);
+        EXPECT_EQ(last.substr(0, 10), "_NullFlags");
+        EXPECT_EQ(static_cast<uint8_t>(last[16]), c.null_flags_bytes);
+    }
+}
+
 TEST(CreateTable, RefusesWhatTheHeaderCannotHold) {
     TempDir dir;
     // Two 40000-byte character fields make a record longer than 65535 bytes.

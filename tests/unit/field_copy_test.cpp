@@ -34,6 +34,37 @@ TEST(FieldCopy, SameShapeFieldsCopyTheirBytes) {
         if (field < 3) EXPECT_EQ(field_stored_bytes(same.table, field), field_stored_bytes(source.table, field));
     }
     EXPECT_EQ(field_stored_bytes(same.table, 3), "ab   ");  // a text ends at its zero byte
+
+    // Binary integers keep their bytes only between tables of the same byte order.
+    TableLayout integers;
+    integers.fields = {{"I", 'I', 4}};
+    integers.records = {make_record(integers, {std::string(4, '\0')})};
+    TableLayout level7 = integers;
+    level7.version = 0x04;
+    level7.level7 = true;
+    OpenedTable standard(integers, true), standard_too(integers, true), big_endian(level7, true);
+    EXPECT_EQ(plan_field_transfer(standard.table, 0, standard_too.table, 0), FieldTransfer::bytes);
+    EXPECT_EQ(plan_field_transfer(standard.table, 0, big_endian.table, 0), FieldTransfer::text_and_number);
+    EXPECT_EQ(plan_field_transfer(big_endian.table, 0, standard.table, 0), FieldTransfer::text_and_number);
+}
+
+// A number into a character field: its text when it fits, else its shortest form
+// up to the last width that holds it, else the text cut after the integer digits.
+TEST(FieldCopy, NumbersIntoNarrowCharacterFields) {
+    const struct {
+        unsigned width;
+        const char* text;
+        double number;
+        const char* stored;
+    } cases[] = {{5, ".5000", 0.5, ".5000"}, {3, ".5000", 0.5, "0.5"}, {2, ".5000", 0.5, ".5"}, {2, "123.5", 123.5, "**"}};
+    for (const auto& c : cases) {
+        TableLayout layout;
+        layout.fields = {{"C", 'C', c.width}};
+        layout.records = {make_record(layout, {})};
+        OpenedTable target(layout, true);
+        store_copied_value(target.table, 0, c.text, c.number, true);
+        EXPECT_EQ(field_stored_bytes(target.table, 0), c.stored) << c.width << " " << c.text;
+    }
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table_builder.h"
 

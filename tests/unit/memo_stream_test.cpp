@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "cli_support.h"
+#include "memo_table.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/record_appender.h"
@@ -14,25 +15,6 @@ using namespace rorarodi;
 using namespace testing_support;
 
 namespace {
-
-// A table of one memo field beside a memo file image, opened as the run loop opens it.
-struct MemoTable {
-    TempDir dir;
-    DbfTable table;
-
-    MemoTable(uint8_t version, const std::string& memo_image) {
-        TableLayout layout;
-        layout.version = version;
-        layout.fields = {{"NOTE", 'M', 10}};
-        write_file(dir / "t.dbf", build_table(layout));
-        EXPECT_EQ(open_table(table, dir / "t.dbf", false), OpenResult::opened);
-        write_file(table.memo_file_name, memo_image);
-    }
-    void put_reference(const std::string& bytes) {
-        std::memcpy(table.record_buffer.data() + 1, bytes.data(), bytes.size());
-    }
-    std::string reference() const { return std::string(reinterpret_cast<const char*>(&table.record_buffer[1]), 10); }
-};
 
 // Everything a reader gives for the memo of the current record, or nothing.
 std::optional<std::string> read_pieces(MemoReader& reader) {

@@ -4,7 +4,9 @@
 #include <cstring>
 
 #include "cli_support.h"
+#include "memo_table.h"
 #include "table/dbf_format.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"
@@ -14,41 +16,6 @@ using namespace rorarodi;
 using namespace testing_support;
 
 namespace {
-
-// A table of one memo field (and a trailing 'C' field) beside the given memo file
-// image, opened the way the run loop opens tables.
-struct MemoTable {
-    TempDir dir;
-    DbfTable table;
-    std::string memo_path;
-
-    MemoTable(uint8_t version, const std::string& memo_image, unsigned memo_width = 10,
-              const std::string& memo_extension = "") {
-        TableLayout layout;
-        layout.version = version;
-        layout.fields = {{"NOTE", 'M', memo_width}, {"TAIL", 'C', 4}};
-        write_file(dir / "t.dbf", build_table(layout));
-        EXPECT_EQ(open_table(table, dir / "t.dbf", false), OpenResult::opened);
-        memo_path = memo_extension.empty() ? table.memo_file_name : dir / ("t" + memo_extension);
-        if (!memo_image.empty()) write_file(memo_path, memo_image);
-        put_tail("tail");
-    }
-
-    void put_reference(const std::string& bytes) {
-        std::memcpy(table.record_buffer.data() + 1, bytes.data(), bytes.size());
-    }
-    void put_tail(const std::string& bytes) {
-        std::memcpy(table.record_buffer.data() + table.field_table[1].offset, bytes.data(), 4);
-    }
-    std::string reference() const {
-        return std::string(reinterpret_cast<const char*>(table.record_buffer.data()) + 1,
-                           field_width(table, 0));
-    }
-    std::string tail() const {
-        return std::string(reinterpret_cast<const char*>(table.record_buffer.data()) + table.field_table[1].offset, 4);
-    }
-    std::string memo_file() const { return read_file(memo_path); }
-};
 
 const std::string kDbase4Mark("\xFF\xFF\x08\x00", 4);
 

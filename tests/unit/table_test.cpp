@@ -8,6 +8,7 @@
 
 #include "cli_support.h"
 #include "table/dbf_format.h"
+#include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/table.h"
@@ -261,6 +262,17 @@ TEST(TableHeader, Level7Layout) {
         EXPECT_EQ(s.table.level7, c.level7) << int{c.version};
         if (c.level7) EXPECT_EQ(s.table.record_length(), 2u);
     }
+    // Three standard descriptors under 0x04 end with a terminator at byte 128, a
+    // length no whole number of level 7 descriptors gives: the standard layout.
+    TableLayout three;
+    three.version = 0x04;
+    three.fields = {{"A", 'C', 1}, {"B", 'C', 1}, {"C", 'C', 1}};
+    three.records = {make_record(three, {"a", "b", "c"})};
+    Opened t;
+    open_bytes(dir, build_table(three), t, "three.dbf");
+    EXPECT_FALSE(t.table.level7);
+    EXPECT_TRUE(t.fields_ok);
+    EXPECT_EQ(t.table.field_count(), 3u);
 }
 
 TEST(RecordAccess, PositionMappingThroughOrderAndView) {
