@@ -111,9 +111,7 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
         reader.finish();
     }
     auto conversion = [&](unsigned char* text, size_t length) { convert(table, text, length); };
-    // Every record is written: the table file is rewritten into a new one that
-    // replaces it (memo texts change in place).
-    if (table.table_handle.is_writable()) rewrite_by_replacement(table.table_handle);
+    // Every record is written in place, memo texts too.
     ProgressMeter progress(count);
     for (uint32_t position = 0; position < count; ++position) {
         progress.step(position);

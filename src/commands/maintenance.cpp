@@ -45,6 +45,15 @@ std::optional<uint32_t> record_count_argument(std::string_view text) {
     return static_cast<uint32_t>(value);
 }
 
+// /PACK, /ZAP and /TRUNC rewrite the file in place and refuse to run while a view
+// list or an order is in force; the refusal is said. True when refused.
+bool refused_for_view(Session& session, const char* parameter) {
+    DbfTable& table = session.table();
+    if (!(table.filter.view_list || table.order_list) || !table.table_handle.is_writable()) return false;
+    refuse_parameter(session, parameter, table.table_file_name, kRefusedForView);
+    return true;
+}
+
 } // namespace
 
 void handle_pack(Session& session, const std::string& argument) {
@@ -57,13 +66,14 @@ void handle_pack(Session& session, const std::string& argument) {
         report_failure(session, kInvalidPackParameter);
         return;
     }
-    if (!pack_table(session.table(), session.settings.pack_mode)) mark_failed(session);
+    if (!refused_for_view(session, "/PACK") && !pack_table(session.table(), session.settings.pack_mode))
+        mark_failed(session);
     trace_leave(session, "Pack");
 }
 
 void handle_zap(Session& session, const std::string&) {
     trace_enter(session, "Zap");
-    if (!truncate_records(session.table(), 0)) mark_failed(session);
+    if (!refused_for_view(session, "/ZAP") && !truncate_records(session.table(), 0)) mark_failed(session);
     trace_leave(session, "Zap");
 }
 
@@ -76,7 +86,7 @@ void handle_trunc(Session& session, const std::string& argument) {
         // cannot hold would be cut to another.
         report_failure(session, kInvalidTruncParameter);
     } else {
-        if (!truncate_records(session.table(), *count)) mark_failed(session);
+        if (!refused_for_view(session, "/TRUNC") && !truncate_records(session.table(), *count)) mark_failed(session);
     }
     trace_leave(session, "Trunc");
 }

@@ -36,8 +36,7 @@ void clear_password_traced(Session& session) {
     if (keystream.empty() || length == 0 || count == 0) return true;
     bool complete = true;
     const uint32_t per_block = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length));
-    // Every record changes: the file is rewritten into a new one that replaces it.
-    rewrite_by_replacement(table.table_handle);
+    // Every record changes, in place.
     std::vector<uint8_t> block;
     ProgressMeter progress(count);
     for (uint32_t first = 0; first < count; first += std::min(per_block, count - first)) {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "commands/code_pages.h"
+#include "commands/update.h"
 #include "expr/calculator.h"
 #include "expr/substitute.h"
 #include "platform/change.h"
@@ -376,6 +377,9 @@ struct CopyPlan {
     std::vector<bool> byte_copy;    // per current field: copied byte for byte
     std::vector<bool> compact_date; // per current field: formatted as yyyymmddhhmmss
     std::vector<ComputedField> computed;
+    // Expressions the calculator rejected: how many, and the first texts.
+    uint64_t errors = 0;
+    std::vector<std::string> error_texts;
 };
 
 bool takes_text_prefix(const DbfTable& table, int field) {
@@ -507,7 +511,11 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         if (numeric) {
             bool ok = true;
             const double value = calculate(output, ok);
-            if (ok) stored &= store_computed_text(target, computed.field, number_text(value), value);
+            if (ok) {
+                stored &= store_computed_text(target, computed.field, number_text(value), value);
+            } else if (++plan.errors <= kShownErrors) {
+                plan.error_texts.push_back(output);
+            }
         } else {
             apply_string_functions(output, target, scratch);
             stored &= store_computed_text(target, computed.field, output, 0);
@@ -657,6 +665,15 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
     const bool copied = copy_records(current, *target, plan);
     if (::isatty(STDOUT_FILENO)) std::printf("\r    ");  // clears the percentage
     current.options.trim_mode = saved_trim;
+    if (plan.errors > 0) {
+        // A computed field that cannot be computed would keep a copied value the
+        // structure file did not ask for: the whole parameter is rolled back.
+        target.reset();
+        for (const std::string& text : plan.error_texts) report_failure(session, kErrorIn, text);
+        report_unevaluated_values(session, current, plan.errors);
+        session.roll_back_step = true;
+        return;
+    }
     if (!copied) {
         target.reset();
         report_failure(session, kUnableToWriteTarget, temp_name);
@@ -710,6 +727,17 @@ void read_structure_file(Session& session, const std::string& file_name, Structu
 
 void handle_modify(Session& session, const std::string& argument) {
     read_structure_file(session, argument, StructureMode::modify, std::string());
+}
+
+std::vector<std::string> structure_file_names(const std::string& structure_file) {
+    std::vector<std::string> names;
+    const std::optional<std::vector<StructureEntry>> entries = read_structure_entries(structure_file);
+    if (!entries) return names;
+    for (const StructureEntry& entry : *entries) {
+        if (entry.defines()) names.push_back(entry.name);
+        else if (entry.renames()) names.push_back(entry.name.substr(entry.name.find('=') + 1));
+    }
+    return names;
 }
 
 void create_table_from_structure(Session& session, const std::string& structure_file, const std::string& table_name) {

@@ -25,7 +25,9 @@ struct AssignmentWork {
     std::string scratch;
     std::string saved;         // the assigned field's bytes before it was blanked
     bool memo_failed = false;  // a memo could not be written; its field kept its reference
+    uint64_t errors = 0;       // values the calculator rejected
 };
+
 
 // Table text for a message.
 std::string shown(const AssignmentList& list, const std::string& text) {
@@ -65,7 +67,7 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
             if (ok) {
                 set_field(table, assignment.field, work.value.c_str(), number);
             } else {
-                report_failure(session, kErrorIn, shown(list, work.value));
+                if (++work.errors <= kShownErrors) report_failure(session, kErrorIn, shown(list, work.value));
                 all = false;
             }
         } else {
@@ -77,6 +79,14 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
 }
 
 } // namespace
+
+void report_unevaluated_values(Session& session, const DbfTable& table, uint64_t errors) {
+    if (errors > kShownErrors)
+        std::printf("%llu more values could not be computed\n",
+                    static_cast<unsigned long long>(errors - kShownErrors));
+    std::printf("%s is unchanged\n", table.table_file_name.c_str());
+    mark_failed(session);
+}
 
 AssignmentList parse_assignments(const DbfTable& table, const std::string& text) {
     AssignmentList list;
@@ -148,7 +158,12 @@ void handle_update(Session& session, const std::string&) {
             if (std::memcmp(before.data(), table.record_buffer.data(), length) != 0 && !records.write(position))
                 written = false;
         });
-        if (work.memo_failed) {
+        if (work.errors > 0) {
+            // A value that cannot be computed would blank its field: the whole
+            // parameter is rolled back instead, every record keeping its values.
+            report_unevaluated_values(session, table, work.errors);
+            session.roll_back_step = true;
+        } else if (work.memo_failed) {
             // The records whose memo could not be written keep their old memos.
             report_failure(session, kCantWriteOutput, memo_file_path(table));
         }

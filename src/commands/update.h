@@ -38,6 +38,13 @@ AssignmentList parse_assignments(const DbfTable& table, const std::string& text)
 // succeeded.
 [[nodiscard]] bool apply_assignments(Session& session, DbfTable& table, const AssignmentList& list);
 
+// "Error in:" lines one parameter shows; the others are counted.
+inline constexpr uint64_t kShownErrors = 10;
+// A parameter that rolls back because values could not be computed: after its
+// "Error in:" lines, "N more values could not be computed" when there were more
+// than kShownErrors, then "NAME is unchanged"; exit status 2.
+void report_unevaluated_values(Session& session, const DbfTable& table, uint64_t errors);
+
 // The /FIELD assignments of the session split for a table. Assignments given under
 // /UTF8 are taken from UTF-8 into the table's page ('?' for a character it lacks);
 // under /UTF8 the messages show UTF-8.

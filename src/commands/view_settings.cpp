@@ -13,6 +13,14 @@
 
 namespace rorarodi {
 
+namespace {
+
+std::string utf8_condition_in_page(const DbfTable& table, std::string_view utf8) {
+    return condition_from_utf8(table, utf8);
+}
+
+} // namespace
+
 void handle_filter(Session& session, const std::string& argument) {
     trace_enter(session, "Filter");
     size_t operator_position = std::strcspn(argument.c_str(), "<{>}=~^");
@@ -30,6 +38,12 @@ void handle_filter(Session& session, const std::string& argument) {
     auto in_page_of = [&](const DbfTable& table) {
         return session.settings.utf8 ? condition_from_utf8(table, condition) : condition;
     };
+    // A piece that names no field passes every record or none; the filter still
+    // applies as written, and the mistake is said.
+    for (const ConditionSpan& span : conditions_naming_no_field(session.table(), condition,
+                                                                session.settings.utf8 ? utf8_condition_in_page : nullptr))
+        report_condition_without_field(session, argument.substr(span.offset, span.length),
+                                       session.table().table_file_name);
     apply_filter(session.table(), in_page_of(session.table()));
     if (session.comparison_table) apply_filter(*session.comparison_table, in_page_of(*session.comparison_table));
     trace_leave(session, "Filter");

@@ -15,6 +15,7 @@
 #include "commands/update.h"
 #include "commands/view_settings.h"
 #include "driver/all_or_nothing.h"
+#include "driver/parameter_effects.h"
 #include "platform/progress.h"
 #include "platform/text.h"
 #include "report/compare.h"
@@ -45,6 +46,7 @@ using Handler = void (*)(Session& session, const std::string& argument);
 void handle_version(Session&, const std::string&) { print_version_line(); }
 void handle_verbose(Session& session, const std::string&) { session.settings.verbose = true; }
 void handle_usage(Session&, const std::string&) { print_usage(); }
+void handle_dry_run(Session& session, const std::string&) { session.settings.dry_run = true; }
 
 // One row per parameter, in dispatch order. A keyword matches when it is a
 // prefix of the parameter text, ignoring letter case, over its full length
@@ -116,6 +118,10 @@ constexpr KeywordRow kKeywords[] = {
     // No keyword begins with "utf8" and "utf8" begins no keyword, so this row takes
     // no parameter text from another one wherever it stands.
     {.keyword = "utf8", .start = ArgumentStart::none, .handler = handle_utf8, .usage = "/UTF8", .usage_line = 24},
+    // The same holds for "dryrun": no keyword begins with it, and the keywords that
+    // begin with 'd' ("deldupes", "delete:", "deleted", "decode:", "desc", "date",
+    // "del") begin no "dryrun" text.
+    {.keyword = "dryrun", .start = ArgumentStart::none, .handler = handle_dry_run},
     {.keyword = "pack", .start = ArgumentStart::after_keyword, .handler = handle_pack, .usage = "/PACK:[dbf|memo]", .usage_line = 5, .writes_records = true},
     {.keyword = "type", .start = ArgumentStart::after_keyword, .handler = handle_type, .usage = "/TYPE:db3|db4|fox|vfp|db7", .usage_line = 22},
     {.keyword = "trim", .start = ArgumentStart::after_keyword, .handler = handle_trim, .usage = "/TRIM:left|right|all", .usage_line = 17},
@@ -225,6 +231,14 @@ std::string matched_keyword(const std::string& text) {
     return row ? row->keyword : std::string();
 }
 
+bool split_parameter(const std::string& text, std::string& keyword, std::string& argument) {
+    const KeywordRow* row = row_for(text);
+    if (!row) return false;
+    keyword = row->keyword;
+    argument = argument_of(text, keyword.size(), row->start);
+    return true;
+}
+
 namespace {
 
 // A change that waited for a ".bak" copy that could not be made was not made: the
@@ -253,7 +267,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
     if (const KeywordRow* row = row_for(text)) {
         if (refuses_record_writes(session, row->writes_records)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
-        run_as_change(session, [&] {
+        run_parameter(session, effects_of(row->keyword, text), [&] {
             row->handler(session, argument);
             report_backup_failure(session);
         });
@@ -261,7 +275,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
     }
     if (!text.empty() && text[0] == '+') {
         if (!refuses_record_writes(session, true))
-            run_as_change(session, [&] {
+            run_parameter(session, effects_of("+", text), [&] {
                 handle_append_from(session, text.substr(1));
                 report_backup_failure(session);
             });

@@ -29,5 +29,8 @@ std::vector<KeywordUsage> keyword_usages();
 // The keyword of the row a parameter text (without its '/' or '-') reaches; empty
 // when it reaches none.
 std::string matched_keyword(const std::string& text);
+// The keyword and the handler's argument of a parameter text; false when it
+// reaches no row.
+bool split_parameter(const std::string& text, std::string& keyword, std::string& argument);
 
 } // namespace rorarodi

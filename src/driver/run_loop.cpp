@@ -15,6 +15,7 @@
 #include "session/console.h"
 #include "session/messages.h"
 #include "driver/dispatch.h"
+#include "driver/precheck.h"
 #include "session/session.h"
 #include "platform/console.h"
 #include "platform/file.h"
@@ -45,7 +46,12 @@ struct ListFileIdentity {
     bool operator==(const ListFileIdentity&) const = default;
 };
 
-[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading);
+// Where the parameters of a list file go: dispatched, or (for the checks made
+// before a table's run) collected without running and without messages.
+using Collector = std::vector<std::string>;
+
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading,
+                                  Collector* collected = nullptr);
 
 // Why a table name found no file: the system's reason, or "is a directory" for a
 // name the search does not take (such as "dir/").
@@ -56,24 +62,27 @@ int missing_reason(const std::string& name) {
 }
 
 // One line (or one piece of a long parameter line) of a list file.
-void handle_list_line(Session& session, std::string line, std::vector<ListFileIdentity>& reading) {
+void handle_list_line(Session& session, std::string line, std::vector<ListFileIdentity>& reading, Collector* collected) {
     if (line.empty()) return;
     char first = line[0];
     if (first == '@') {
         std::string nested = line.substr(1);
         if (!nested.empty() && nested.back() == '\n') nested.pop_back();
-        if (!read_list_file(session, nested, reading)) report_failure(session, kCantOpenListFile, nested);
+        if (!read_list_file(session, nested, reading, collected) && !collected)
+            report_failure(session, kCantOpenListFile, nested);
         return;
     }
     if (first == ';' || first == '\n' || first == ' ') return;
     if (line.back() == '\n') line.pop_back();
     if (!line.empty() && (line[0] == '-' || line[0] == '/')) line.erase(0, 1);
-    dispatch_parameter(session, line);
+    if (collected) collected->push_back(line);
+    else dispatch_parameter(session, line);
 }
 
 // Reads a list file unless it is too deeply nested or already being read (a file
 // that includes itself, under any name, would otherwise be read again and again).
-[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading) {
+[[nodiscard]] bool read_list_file(Session& session, const std::string& path, std::vector<ListFileIdentity>& reading,
+                                  Collector* collected) {
     if (reading.size() > static_cast<size_t>(kMaxListNesting)) return false;
     const StdioFile file(std::fopen(path.c_str(), "r"));
     struct stat status {};
@@ -91,7 +100,7 @@ void handle_list_line(Session& session, std::string line, std::vector<ListFileId
         // rest of a skipped line or of a nested file's name is no parameter.
         const bool whole_line_only = !line.empty() && std::strchr(";@ \n", line[0]) != nullptr;
         for (size_t from = 0; from < line.size(); from += kListLinePiece) {
-            handle_list_line(session, line.substr(from, kListLinePiece), reading);
+            handle_list_line(session, line.substr(from, kListLinePiece), reading, collected);
             if (whole_line_only) break;
         }
         line.clear();
@@ -161,6 +170,23 @@ int run_single_purpose_form(Session& session, int argc, char** argv, bool& handl
     return 0;
 }
 
+// The parameter texts of a table's run, as the dispatcher will get them: the INI
+// file's, then the command line's with the list files read.
+std::vector<std::string> run_parameter_texts(Session& session, const std::vector<std::string>& parameters) {
+    Collector texts;
+    std::vector<ListFileIdentity> reading;
+    (void)read_list_file(session, resolve_companion_name(session.ini_path), reading, &texts);  // may be absent
+    for (const std::string& argument : parameters) {
+        if (argument[0] == '@')
+            (void)read_list_file(session, argument.substr(1), reading, &texts);  // reported when it runs
+        else if (argument[0] == '/' || argument[0] == '-')
+            texts.push_back(argument.substr(1));
+        else
+            texts.push_back(argument);
+    }
+    return texts;
+}
+
 void process_file(Session& session, const std::string& full_name, bool read_only, const std::vector<std::string>& parameters) {
     set_console_title("{" + full_name + "} - RORArodi");
     if (!settle_interrupted_change(session, full_name, read_only)) return;
@@ -173,11 +199,17 @@ void process_file(Session& session, const std::string& full_name, bool read_only
     case OpenResult::field_error: fail_with_name(kFatalFieldDefinitionError, full_name);
     }
 
-    if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
     share_run_settings(session, table);
+    if (!check_run_before_changes(session, run_parameter_texts(session, parameters))) {
+        close_table(*session.current_table);
+        session.current_table.reset();
+        return;
+    }
+    if (session.settings.verbose) std::printf("Processing INI-file %s\n", session.ini_path.c_str());
     // The INI file is optional: a missing one is no failure.
     (void)read_parameter_list(session, resolve_companion_name(session.ini_path));
-    install_conversion_hooks(session, table);
+    // A parameter of the list may have read the table again.
+    if (session.current_table) install_conversion_hooks(session, *session.current_table);
 
     if (session.settings.verbose) std::printf("Processing of command line\n");
     for (const std::string& argument : parameters) {
@@ -207,6 +239,7 @@ int run_program(int argc, char** argv) {
     // when a fatal message ends the program from inside a handler.
     static Session session;
     session.reset();
+    forget_seen_tables();
     std::setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
     if (argc >= 2) {
         std::string first = argv[1];
@@ -238,7 +271,10 @@ int run_program(int argc, char** argv) {
             read_only = true;
             pattern.erase(0, 1);
         }
-        const std::vector<std::string> matches = find_matches(pattern);
+        std::vector<std::string> matches = find_matches(pattern);
+        // A plain name whose table is missing beside its journal is settled first.
+        if (matches.empty() && pattern.find_first_of("*?") == std::string::npos && has_change_journal(pattern))
+            matches.push_back(pattern);
         // A pattern may match nothing; a plain name must name a file.
         if (matches.empty() && pattern.find_first_of("*?") == std::string::npos)
             report_missing_file(session, pattern, missing_reason(pattern));

@@ -170,6 +170,25 @@ std::optional<std::vector<size_t>> split_condition(std::string_view condition) {
     return joiners;
 }
 
+std::vector<ConditionSpan> conditions_naming_no_field(const DbfTable& table, std::string_view condition,
+                                                      std::string (*to_table_text)(const DbfTable&, std::string_view)) {
+    std::vector<ConditionSpan> spans;
+    const std::optional<std::vector<size_t>> joiners = split_condition(condition);
+    if (!joiners) return spans;
+    size_t start = 0;
+    for (size_t k = 0; k <= joiners->size(); ++k) {
+        const size_t end = k < joiners->size() ? (*joiners)[k] : condition.size();
+        const std::string_view simple = lay_out_piece(condition.substr(start, end - start)).condition;
+        start = end + 1;
+        if (simple.empty()) continue;
+        const SubstitutionPlan plan = plan_substitution(table, to_table_text ? to_table_text(table, simple) : std::string(simple));
+        const bool names_field =
+            std::any_of(plan.parts.begin(), plan.parts.end(), [](const SubstitutionPlan::Part& part) { return part.field >= 0; });
+        if (!names_field) spans.push_back({static_cast<size_t>(simple.data() - condition.data()), simple.size()});
+    }
+    return spans;
+}
+
 PieceLayout lay_out_piece(std::string_view piece) {
     int balance = parenthesis_balance(piece);
     if (balance == 0) return {{}, piece, {}};

@@ -60,6 +60,19 @@ char evaluate_simple_condition(DbfTable& table, const std::string& piece);
 // joiner ('&' as '*', '|' as '+'; nothing for the end of the condition).
 void evaluate_piece(DbfTable& table, std::string_view piece, char joiner, std::string& logic);
 
+// Where a simple condition lies in a condition text: offset and length.
+struct ConditionSpan {
+    size_t offset;
+    size_t length;
+};
+// The simple conditions of a condition text that name no field of the table, so
+// that their result is the same for every record (a misspelt field name, say).
+// `to_table_text` gives a condition as the table's field names are spelt (the
+// identity unless the text is typed in another page). Nothing when the
+// parentheses do not balance.
+std::vector<ConditionSpan> conditions_naming_no_field(const DbfTable& table, std::string_view condition,
+                                                      std::string (*to_table_text)(const DbfTable&, std::string_view));
+
 // A condition split once, for testing many records: each piece's simple condition
 // is planned for substitution and prepared for direct evaluation.
 struct CompiledCondition {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace rorarodi {
@@ -102,6 +103,7 @@ const char* disk_op_verb(DiskOp op) {
     case DiskOp::create: return "create";
     case DiskOp::link: return "link";
     case DiskOp::lock: return "lock";
+    case DiskOp::read: return "read";
     }
     return "change";
 }
@@ -147,6 +149,19 @@ bool truncate(int fd, uint64_t length) {
 
 bool rename(const std::string& from, const std::string& to) {
     if (!may_proceed()) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool rename_exclusive(const std::string& from, const std::string& to) {
+    if (!may_proceed()) return false;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without the exclusive rename: the name is checked first.
+    struct stat st {};
+    if (::lstat(to.c_str(), &st) == 0) {
+        errno = EEXIST;
+        return false;
+    }
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 

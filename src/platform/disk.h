@@ -10,7 +10,7 @@
 
 namespace rorarodi {
 
-enum class DiskOp { write, sync, truncate, rename, remove, create, link, lock };
+enum class DiskOp { write, sync, truncate, rename, remove, create, link, lock, read };
 
 // A call that failed: what it did, the file, and the system's error number.
 struct DiskFailure {
@@ -32,6 +32,8 @@ namespace disk {
 [[nodiscard]] bool sync(int fd, bool data_only = false);
 [[nodiscard]] bool truncate(int fd, uint64_t length);
 [[nodiscard]] bool rename(const std::string& from, const std::string& to);
+// Renames `from` to `to` only when no file is named `to` (errno EEXIST otherwise).
+[[nodiscard]] bool rename_exclusive(const std::string& from, const std::string& to);
 [[nodiscard]] bool remove(const std::string& path);
 [[nodiscard]] bool link(const std::string& existing, const std::string& new_name);
 // open(2) with O_CREAT (and O_EXCL when `exclusive`); -1 with errno set.

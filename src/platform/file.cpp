@@ -5,7 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "platform/change.h"
+#include "platform/change_hooks.h"
 #include "platform/disk.h"
 
 namespace rorarodi {
@@ -43,10 +43,6 @@ bool FileHandle::seek(uint64_t offset) {
 
 long long FileHandle::read(void* buffer, size_t count) {
     if (fd_ < 0) return -1;
-    if (const long long got = read_through_replacement(*this, buffer, count, position_); got != -2) {
-        if (got > 0) position_ += static_cast<uint64_t>(got);
-        return got;
-    }
     size_t done = 0;
     auto* out = static_cast<unsigned char*>(buffer);
     while (done < count) {
@@ -65,9 +61,8 @@ long long FileHandle::read(void* buffer, size_t count) {
 
 bool FileHandle::write(const void* buffer, size_t count) {
     if (fd_ < 0) return false;
-    const int target = before_file_write(*this, position_, count);
-    if (target < 0) return false;
-    if (!disk::write_at(target, buffer, count, position_)) {
+    if (!before_file_write(fd_, path_, position_, count)) return false;
+    if (!disk::write_at(fd_, buffer, count, position_)) {
         // A file open for reading only refuses writes: that is no failure of the disk.
         if (errno != EBADF) note_disk_failure(DiskOp::write, path_, errno);
         return false;
@@ -78,7 +73,6 @@ bool FileHandle::write(const void* buffer, size_t count) {
 
 long long FileHandle::size() const {
     if (fd_ < 0) return -1;
-    if (const std::optional<uint64_t> replaced = replaced_size(*this)) return static_cast<long long>(*replaced);
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return -1;
     return static_cast<long long>(st.st_size);
@@ -86,9 +80,8 @@ long long FileHandle::size() const {
 
 bool FileHandle::truncate(uint64_t length) {
     if (fd_ < 0) return false;
-    const int target = before_file_truncate(*this, length);
-    if (target < 0) return false;
-    if (!disk::truncate(target, length)) {
+    if (!before_file_truncate(fd_, path_, length)) return false;
+    if (!disk::truncate(fd_, length)) {
         if (errno != EBADF && errno != EINVAL) note_disk_failure(DiskOp::truncate, path_, errno);
         return false;
     }

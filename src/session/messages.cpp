@@ -31,6 +31,26 @@ void report_missing_file(Session& session, const std::string& name, int error) {
     mark_failed(session);
 }
 
+void warn_on_standard_error(const std::string& text) {
+    // Standard output first, so that a terminal shows the lines in the order made.
+    std::fflush(stdout);
+    std::fprintf(stderr, "rorarodi: %s\n", text.c_str());
+}
+
+void report_on_standard_error(Session& session, const std::string& text) {
+    warn_on_standard_error(text);
+    mark_failed(session);
+}
+
+void refuse_parameter(Session& session, const std::string& parameter, const std::string& table_name,
+                      const char* reason) {
+    report_on_standard_error(session, parameter + ": " + table_name + " " + reason);
+}
+
+void report_condition_without_field(Session& session, const std::string& condition, const std::string& table_name) {
+    report_on_standard_error(session, "the condition " + condition + " names no field of " + table_name);
+}
+
 void report_change_failure(Session& session, const std::string& reason, const std::string& table_name, ChangeEnd end,
                            const std::string& rollback_reason) {
     std::printf("%s", reason.c_str());

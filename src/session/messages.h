@@ -111,6 +111,24 @@ void report_failure(Session& session, FailureFormat message, const std::string& 
 // fields', the table), and exit status 2.
 void refuse_record_writes(Session& session, const DbfTable& table);
 
+// One line "rorarodi: TEXT" on standard error (after what standard output holds so
+// far). report_on_standard_error makes the exit status 2; warn_on_standard_error
+// leaves it as it is.
+void report_on_standard_error(Session& session, const std::string& text);
+void warn_on_standard_error(const std::string& text);
+
+// A changing parameter refused because of the state of its table:
+// "rorarodi: /PACK: t.dbf has a filter or an order; /CLEAR first",
+// "rorarodi: /SORT: t.dbf is open read-only"; exit status 2.
+void refuse_parameter(Session& session, const std::string& parameter, const std::string& table_name,
+                      const char* reason);
+inline constexpr char kRefusedForView[] = "has a filter or an order; /CLEAR first";
+inline constexpr char kRefusedReadOnly[] = "is open read-only";
+
+// "rorarodi: the condition TEXT names no field of NAME": a filter piece whose result
+// is the same for every record (a misspelt field name, say); exit status 2.
+void report_condition_without_field(Session& session, const std::string& condition, const std::string& table_name);
+
 // A file named on the command line that is not there: "rorarodi: NAME: reason" on
 // standard error (the reason of the system error `error`), and exit status 2.
 void report_missing_file(Session& session, const std::string& name, int error);

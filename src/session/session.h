@@ -43,6 +43,8 @@ struct RunSettings {
     // /UTF8: table text reaches exports, listings and the console as UTF-8, and
     // /FILTER and /FIELD texts are taken as UTF-8 (see text_convert.h for the page).
     bool utf8 = false;
+    // /DRYRUN: every change is made, described on standard error and rolled back.
+    bool dry_run = false;
     LineBreakMode line_break_mode = LineBreakMode::keep;
     std::optional<std::string> output_file_name;  // /OUT; nothing for the console
     // The two characters that quote text in expressions; 0 when /IGNOREQUOTES.
@@ -85,6 +87,9 @@ struct Session {
     // Set when a parameter reported a failure: the run goes on and ends with
     // exit status 2.
     bool parameter_failed = false;
+    // Set by a parameter whose change is to be rolled back on purpose (a dry run,
+    // an assignment that could not be evaluated for a record); the driver clears it.
+    bool roll_back_step = false;
 
     // The table every handler works on; handlers are only called while one is open.
     DbfTable& table() { return *current_table; }

@@ -1,5 +1,7 @@
 #include "table/memo.h"
 
+#include <cerrno>
+
 #include <algorithm>
 #include <cstring>
 
@@ -51,9 +53,11 @@ enum class MemoAccess { read, write };
 FileHandle open_memo_file(const DbfTable& table, MemoAccess access) {
     const std::string name = memo_file_path(table);
     FileHandle file;
-    if (access == MemoAccess::read)
+    if (access == MemoAccess::read) {
+        errno = 0;
         file = open_file_read_only(name);
-    else if (table.table_handle.is_writable())
+        if (!file && !name.empty() && table.first_memo_field >= 0) table.memo_read_error = errno != 0 ? errno : ENOENT;
+    } else if (table.table_handle.is_writable())
         file = open_file_write_access(name);
     if (is_same_file(file, table.table_handle)) file.close();
     return file;

@@ -69,8 +69,12 @@ bool read_table_header(DbfTable& table) {
     uint8_t probe[kLayoutProbeSize] = {};
     if (!table.table_handle.seek(0)) return false;
     long long got = table.table_handle.read(probe, sizeof probe);
-    table.level7 = (got == static_cast<long long>(kLayoutProbeSize) && probe[kLevel7ProbeOffset] == 0) ||
-                   fits_level7_layout(table.table_handle, probe, got);
+    // Only the level 7 version bytes may name the level 7 layout: a standard table
+    // of another version whose byte 64 happens to be zero is no level 7 one.
+    const bool level7_version = got > 0 && (probe[kVersionOffset] == kVersionDbase4 ||
+                                            probe[kVersionOffset] == kVersionLevel7Memo);
+    table.level7 = level7_version && ((got == static_cast<long long>(kLayoutProbeSize) && probe[kLevel7ProbeOffset] == 0) ||
+                                      fits_level7_layout(table.table_handle, probe, got));
     table.header_size = table.level7 ? kLevel7HeaderSize : kStandardHeaderSize;
     table.descriptor_size = table.level7 ? kLevel7DescriptorSize : kStandardDescriptorSize;
     (void)table.table_handle.seek(0);  // open: the seek above succeeded

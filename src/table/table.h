@@ -157,6 +157,10 @@ struct DbfTable {
     // Why the last ".bak" copy could not be made; empty when none failed since the
     // driver last reported one.
     std::string backup_failure;
+    // The system error of the last memo file that could not be opened for reading
+    // (its memos then read as empty), 0 when none; the driver reports it once.
+    mutable int memo_read_error = 0;
+    bool memo_read_error_reported = false;
 
     // Password hooks and their key state.
     TableHook after_record_read = nullptr;

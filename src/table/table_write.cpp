@@ -92,9 +92,7 @@ bool pack_records(DbfTable& table) {
         if (first_moved) {
             // The first write makes the backup; without one nothing is written.
             if (!backup_before_write(table)) return false;
-            // The records from the first deleted one on move: the file is rewritten
-            // into a new one that replaces it.
-            rewrite_by_replacement(file);
+            // The records from the first deleted one on move, in place.
             const size_t from = static_cast<size_t>(*first_moved) * length;
             if (!file.seek(record_offset(table, kept + *first_moved)) ||
                 !file.write(block.data() + from, static_cast<size_t>(out) * length - from))

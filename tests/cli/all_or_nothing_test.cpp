@@ -64,6 +64,35 @@ RunResult run_with(const TempDir& dir, const std::vector<std::string>& environme
     return run_command("/usr/bin/env", all, dir.path());
 }
 
+// The number of calls that change a file when `arguments` run in `dir` now.
+int count_calls(const TempDir& dir, const std::vector<std::string>& arguments) {
+    const std::string count_file = dir / "../" + std::to_string(::getpid()) + ".calls";
+    (void)run_with(dir, {"RORARODI_FAULT_COUNT=" + count_file}, arguments);
+    const std::string text = file_exists(count_file) ? read_file(count_file) : "0";
+    std::remove(count_file.c_str());
+    return std::stoi(text);
+}
+
+// A copy of a directory with its second names (hard links) kept.
+void copy_directory(const TempDir& from, const TempDir& to) {
+    ASSERT_EQ(run_command("/bin/cp", {"-a", from.path() + "/.", to.path()}, to.path()).status, 0);
+}
+
+// The parameters that make, replace or keep files under other names: their
+// interrupted playback is interrupted again at each of its own calls, wherever the
+// first interruption left such names (hidden ones) to undo.
+bool replaces_or_creates(const std::vector<std::string>& arguments) {
+    for (const char* keyword : {"/PACK", "/SORT", "/MODIFY", "/MAKE", "/STRUCT", "/OUT", "/BAK"})
+        if (arguments.front().rfind(keyword, 0) == 0) return true;
+    return false;
+}
+
+bool has_hidden_files(const Snapshot& files) {
+    for (const auto& [name, bytes] : files)
+        if (name[0] == '.') return true;
+    return false;
+}
+
 class EveryCallPoint : public testing::TestWithParam<std::vector<std::string>> {};
 
 TEST_P(EveryCallPoint, EndsBeforeOrAfterAndFailsUnchanged) {
@@ -87,6 +116,23 @@ TEST_P(EveryCallPoint, EndsBeforeOrAfterAndFailsUnchanged) {
             prepare(dir);
             RunResult killed = run_with(dir, {"RORARODI_FAULT=kill:" + std::to_string(n)}, arguments);
             EXPECT_EQ(killed.status, 128 + SIGKILL);
+            // The playback killed at each of its calls, then played again.
+            const int playback_calls = replaces_or_creates(arguments) && has_hidden_files(snapshot(dir)) ? [&] {
+                TempDir trial;
+                copy_directory(dir, trial);
+                return count_calls(trial, {"/COUNT"});
+            }() : 0;
+            for (int k = 1; k <= playback_calls; ++k) {
+                SCOPED_TRACE("playback killed at call " + std::to_string(k));
+                TempDir again;
+                copy_directory(dir, again);
+                EXPECT_EQ(run_with(again, {"RORARODI_FAULT=kill:" + std::to_string(k)}, {"/COUNT"}).status,
+                          128 + SIGKILL);
+                RunResult reopened = run_with(again, {}, {"/COUNT"});
+                EXPECT_EQ(reopened.status, 0) << reopened.output;
+                const Snapshot now = snapshot(again);
+                EXPECT_TRUE(now == before || now == after) << reopened.output;
+            }
             // Opening for writing settles the interrupted change.
             RunResult reopened = run_with(dir, {}, {"/COUNT"});
             EXPECT_EQ(reopened.status, 0) << reopened.output;

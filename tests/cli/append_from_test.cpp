@@ -77,7 +77,7 @@ TEST(AppendFrom, ItselfMissingAndDamagedSources) {
 
     // A table opened read-only takes nothing.
     write_file(dir / "t.dbf", original);
-    EXPECT_EQ(run_rorarodi(dir, {"#t.dbf", "+t.dbf", "/COUNT"}).output, "3\n");
+    EXPECT_EQ(run_rorarodi(dir, {"#t.dbf", "+t.dbf", "/COUNT"}, "rorarodi: +t.dbf: t.dbf is open read-only\n").output, "3\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
 }
 

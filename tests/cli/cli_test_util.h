@@ -12,12 +12,13 @@
 
 namespace testing_support {
 
-// A sanitizer report or anything else on standard error fails the test.
-inline RunResult run_rorarodi(const TempDir& dir, const std::vector<std::string>& arguments) {
+// A sanitizer report or anything on standard error but `errors` fails the test.
+inline RunResult run_rorarodi(const TempDir& dir, const std::vector<std::string>& arguments,
+                              const std::string& errors = "") {
     std::string link = dir / "rorarodi";
     if (!file_exists(link)) (void)::symlink(RORARODI_BINARY, link.c_str());
     RunResult result = run_command(link, arguments, dir.path());
-    EXPECT_EQ(result.errors, "") << "standard error of the program";
+    EXPECT_EQ(result.errors, errors) << "standard error of the program";
     return result;
 }
 

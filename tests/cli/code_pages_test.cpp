@@ -275,9 +275,9 @@ TEST(CodePagesCli, ReadOnlyPatternLeavesTableAndMemoUnchanged) {
     std::string table = build_table(memo_table(kMemoCases[0], kPrivet1251, blocks));
     write_file(dir / "t.dbt", memo);
     write_file(dir / "t.dbf", table);
-    RunResult r = run_rorarodi(dir, {"#t.dbf", "/ANSI2OEM"});
+    RunResult r = run_rorarodi(dir, {"#t.dbf", "/ANSI2OEM"}, "rorarodi: /ANSI2OEM: t.dbf is open read-only\n");
     EXPECT_EQ(r.output, "");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), table);
     EXPECT_TRUE(read_file(dir / "t.dbt") == memo) << "memo file changed";
 }

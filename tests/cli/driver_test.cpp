@@ -371,7 +371,8 @@ TEST(Driver, FlagFormsAndReadOnlyPatterns) {
     EXPECT_EQ(names.output, "3\n       3|c.dbf\n3\n       3|c.dbf\n");
 
     // A '#' pattern opens read-only: writes fail and the file stays as it was.
-    RunResult ro = run_rorarodi(dir, {"#c.dbf", "/DELETE:1", "/ZAP", "/COUNT"});
+    RunResult ro = run_rorarodi(dir, {"#c.dbf", "/DELETE:1", "/ZAP", "/COUNT"},
+                                "rorarodi: /DELETE: c.dbf is open read-only\nrorarodi: /ZAP: c.dbf is open read-only\n");
     EXPECT_EQ(ro.output, "3\n");
     EXPECT_EQ(read_file(dir / "c.dbf"), bytes);
 }

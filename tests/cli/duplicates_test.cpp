@@ -65,7 +65,7 @@ TEST(Deldupes, BackupAndReadOnlyTables) {
     TableLayout layout = repeats();
     const std::string original = build_table(layout);
     write_file(dir / "t.dbf", original);
-    EXPECT_EQ(run_rorarodi(dir, {"#t.dbf", "/DELDUPES"}).output, "");
+    EXPECT_EQ(run_rorarodi(dir, {"#t.dbf", "/DELDUPES"}, "rorarodi: /DELDUPES: t.dbf is open read-only\n").output, "");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/BAK", "/DELDUPES"}).output, "3 records have been deleted.\n");
     EXPECT_EQ(read_file(dir / "t.bak"), original);

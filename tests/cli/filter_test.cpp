@@ -20,20 +20,24 @@ TableLayout people_table() {
 }
 
 // The output of the program run on a fresh people table with `parameters`, which
-// ends with exit status `status`.
-std::string run_on_people(const std::vector<std::string>& parameters, int status = 0) {
+// ends with exit status `status`; a condition that names no field is said on
+// standard error (`no_field`) and makes the status 2.
+std::string run_on_people(const std::vector<std::string>& parameters, int status = 0, const char* no_field = nullptr) {
     TempDir dir;
     write_file(dir / "t.dbf", build_table(people_table()));
     std::vector<std::string> arguments = {"t.dbf"};
     arguments.insert(arguments.end(), parameters.begin(), parameters.end());
-    RunResult r = run_rorarodi(dir, arguments);
-    EXPECT_EQ(r.status, status);
+    RunResult r = run_rorarodi(dir, arguments,
+                               no_field ? "rorarodi: the condition " + std::string(no_field) + " names no field of t.dbf\n"
+                                        : std::string());
+    EXPECT_EQ(r.status, no_field ? 2 : status);
     return r.output;
 }
 
 struct CountCase {
     const char* filter;
     const char* count;
+    const char* no_field = nullptr;  // the piece said to name no field
 };
 
 void expect_counts(const CountCase* begin, const CountCase* end, const std::vector<std::string>& before = {}) {
@@ -41,7 +45,7 @@ void expect_counts(const CountCase* begin, const CountCase* end, const std::vect
         std::vector<std::string> parameters = before;
         parameters.push_back(std::string("/FILTER:") + c->filter);
         parameters.push_back("/COUNT");
-        EXPECT_EQ(run_on_people(parameters), std::string(c->count) + "\n") << c->filter;
+        EXPECT_EQ(run_on_people(parameters, 0, c->no_field), std::string(c->count) + "\n") << c->filter;
     }
 }
 
@@ -64,7 +68,7 @@ TEST(FilterCli, TextComparisonsAndOperatorPairs) {
         {"NAME{{K", "2"},     {"NAME}=John", "4"}, {"NAME=}John", "4"},      {"NAME{=John", "2"},
         {"NAME={John", "2"},  {"NAME{}John", "4"}, {"NAME}{John", "4"},      {"NAME~{John", "0"},
         {"NAME~}John", "0"},  {"NAME~=John", "0"}, {"NAME=jo", "1"},         {"CITY=Ro", "2"},
-        {"NAME='Jo'", "2"},   {"NAME=\"Jo\"", "2"}, {"'NAME'=NA", "5"},      {"NAME=UPPER(j)o", "2"},
+        {"NAME='Jo'", "2"},   {"NAME=\"Jo\"", "2"}, {"'NAME'=NA", "5", "'NAME'=NA"},      {"NAME=UPPER(j)o", "2"},
     };
     expect_counts(std::begin(cases), std::end(cases));
 }
@@ -92,8 +96,8 @@ TEST(FilterCli, JoinersGroupingAndParentheses) {
         {"(AGE=42)", "0"},
         {"(AGE=42)&CITY=Paris", "0"},
         {"(AGE=42)|CITY=Paris", "2"},
-        {"NOTE=a&b", "0"},
-        {"NOTE='a&b'", "0"},
+        {"NOTE=a&b", "0", "b"},
+        {"NOTE='a&b'", "0", "b'"},
         {"NOTE==a", "0"},
         {"AGE=42&", "0"},
         {"AGE=42|", "1"},
@@ -149,8 +153,8 @@ TEST(FilterCli, DatesCompareAsText) {
 
 TEST(FilterCli, IgnoredQuotesAreOrdinaryCharacters) {
     EXPECT_EQ(run_on_people({"/IGNOREQUOTES", "/FILTER:NAME='Jo'", "/COUNT"}), "0\n");
-    EXPECT_EQ(run_on_people({"/IGNOREQUOTES", "/FILTER:'J=J'", "/COUNT"}), "0\n");
-    EXPECT_EQ(run_on_people({"/FILTER:'J=J'", "/COUNT"}), "0\n");
+    EXPECT_EQ(run_on_people({"/IGNOREQUOTES", "/FILTER:'J=J'", "/COUNT"}, 2, "'J=J'"), "0\n");
+    EXPECT_EQ(run_on_people({"/FILTER:'J=J'", "/COUNT"}, 2, "'J=J'"), "0\n");
 }
 
 TEST(FilterCli, InvalidFilter) {

@@ -59,15 +59,20 @@ TEST(Maintenance, ZapTruncAndRefusals) {
 
     // Under a view or an order nothing is cut; a count that is no whole number the
     // header can hold is refused.
-    RunResult refused = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/FILTER:NAME=Ann", "/ZAP", "/TRUNC:1", "/CLEAR",
-                                           "/ORDER:NAME", "/PACK", "/CLEAR", "/TRUNC:4294967296",
+    RunResult under_view = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/FILTER:NAME=Ann", "/ZAP", "/TRUNC:1", "/CLEAR",
+                                              "/ORDER:NAME", "/PACK", "/CLEAR"},
+                                        "rorarodi: /ZAP: t.dbf has a filter or an order; /CLEAR first\n"
+                                        "rorarodi: /TRUNC: t.dbf has a filter or an order; /CLEAR first\n"
+                                        "rorarodi: /PACK: t.dbf has a filter or an order; /CLEAR first\n");
+    EXPECT_NE(under_view.output.find("Enter Zap\nLeave Zap\n"), std::string::npos);
+    EXPECT_EQ(under_view.status, 2);
+    RunResult refused = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/TRUNC:4294967296",
                                            "/TRUNC:99999999999999999999", "/TRUNC:1.5", "/TRUNC:2x", "/TRUNC:-1",
                                            "/TRUNC:abc", "/TRUNC:"});
     size_t refusals = 0;
     for (size_t at = 0; (at = refused.output.find("Invalid trunc parameter...", at)) != std::string::npos; ++at)
         ++refusals;
     EXPECT_EQ(refusals, 6u);
-    EXPECT_NE(refused.output.find("Enter Zap\nLeave Zap\n"), std::string::npos);
     EXPECT_NE(refused.output.find("Enter Trunc\nInvalid trunc parameter...\nLeave Trunc\n"
                                   "Processing of parameter [/TRUNC:abc]\nEnter Trunc\nInvalid trunc parameter...\n"
                                   "Leave Trunc\nProcessing of parameter [/TRUNC:]\nEnter Trunc\n"
@@ -189,7 +194,13 @@ TEST(Maintenance, ReadOnlyTablesAreNeverWritten) {
     write_file(dir / "t.dbt", memo);
     RunResult r = run_rorarodi(dir, {"#t.dbf", "/BAK", "/DELETE:1", "/RECALL:2", "/FIELD:NOTE='new';PRICE=1", "/UPDATE",
                                      "/APPEND:2", "/PACK", "/ZAP", "/TRUNC:1", "/CPZERO:5", "/CDX", "/CHECK",
-                                     "/APPEND:blank", "/COUNT"});
+                                     "/APPEND:blank", "/COUNT"},
+                                 "rorarodi: /DELETE: t.dbf is open read-only\nrorarodi: /RECALL: t.dbf is open read-only\n"
+                                 "rorarodi: /UPDATE: t.dbf is open read-only\nrorarodi: /APPEND: t.dbf is open read-only\n"
+                                 "rorarodi: /PACK: t.dbf is open read-only\nrorarodi: /ZAP: t.dbf is open read-only\n"
+                                 "rorarodi: /TRUNC: t.dbf is open read-only\nrorarodi: /CPZERO: t.dbf is open read-only\n"
+                                 "rorarodi: /CDX: t.dbf is open read-only\nrorarodi: /CHECK: t.dbf is open read-only\n"
+                                 "rorarodi: /APPEND: t.dbf is open read-only\n");
     EXPECT_EQ(r.output, "4\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
     EXPECT_EQ(read_file(dir / "t.dbt"), memo);

@@ -76,9 +76,14 @@ TEST(Pack, TableAndMemoInEveryFormat) {
         write_file(dir / "t.dbf", build_table(layout));
         write_file(dir / format.memo_name, memo_file);
 
-        RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/PACK:x", "/PACK", "/COUNT"});
+        // A rejected argument alone changes nothing; in a run that would pack, it
+        // stops the run before anything changes.
+        EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/PACK:x"}).output, "Invalid pack parameter...\n");
+        EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/PACK:x", "/PACK"}, "t.dbf: nothing was changed\n").output,
+                  "Invalid pack parameter...\n");
+        EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
+        RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/PACK", "/COUNT"});
         EXPECT_EQ(r.output,
-                  "Processing of parameter [/PACK:x]\nEnter Pack\nInvalid pack parameter...\n"
                   "Processing of parameter [/PACK]\nEnter Pack\nLeave Pack\n"
                   "Processing of parameter [/COUNT]\nEnter Count\n3\nLeave Count\n");
         // Orphan and deleted memos are gone, references renumbered, a reference to

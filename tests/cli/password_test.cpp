@@ -70,7 +70,7 @@ TEST(Password, EncodeDecodeRestoreTheFileByteForByte) {
     EXPECT_EQ(read_file(dir / "t.dbf"), plain);
 
     // A read-only table is left as it is.
-    run_rorarodi(dir, {"#t.dbf", "/ENCODE:secret"});
+    run_rorarodi(dir, {"#t.dbf", "/ENCODE:secret"}, "rorarodi: /ENCODE: t.dbf is open read-only\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), plain);
 }
 

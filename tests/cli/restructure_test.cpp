@@ -61,17 +61,26 @@ TEST(Restructure, ModifyChangesDropsRenamesInsertsAndComputes) {
     EXPECT_EQ(read_file(dir / "t.bak"), original);
     EXPECT_FALSE(file_exists(dir / "$temp$.dbf"));
 
-    // Only the view is copied; a second /MODIFY replaces the backup. A counter on a
-    // character field stores its digits; a failing expression leaves the field as
-    // copied; an entry without a type keeps the field's definition.
+    // An expression that fails for a record rolls the whole parameter back.
     write_file(dir / "s.txt", "-NOTE\nTAG C 4 INC:7\nBAD N 5 EXP:PRICE/0\nSHORT EXP:UPPER(SHORT)\n");
+    RunResult failed = run_rorarodi(dir, {"t.dbf", "/DELETED-", "/MODIFY:s.txt", "/COUNT"});
+    EXPECT_EQ(failed.output, "\r50%\r100%\r    Error in:        12.50/0\nError in:         0.00/0\nt.dbf is unchanged\n2\n");
+    EXPECT_EQ(failed.status, 2);
+    EXPECT_EQ(read_file(dir / "t.dbf"), first);
+    EXPECT_EQ(read_file(dir / "t.bak"), original);
+    EXPECT_FALSE(file_exists(dir / "$temp$.dbf"));
+
+    // Only the view is copied; a second /MODIFY replaces the backup. A counter on a
+    // character field stores its digits; an entry without a type keeps the field's
+    // definition.
+    write_file(dir / "s.txt", "-NOTE\nTAG C 4 INC:7\nSHORT EXP:UPPER(SHORT)\n");
     RunResult again = run_rorarodi(dir, {"t.dbf", "/DELETED-", "/MODIFY:s.txt", "/COUNT"});
     EXPECT_EQ(again.output, "2\n");
     EXPECT_EQ(read_file(dir / "t.bak"), first);
     TableLayout second = dated_today(TableLayout{});
     second.code_page_mark = 0x65;
     second.fields = {{"NAME", 'C', 30}, {"PRICE", 'N', 12, 2}, {"QTY", 'N', 3}, {"ITEMCODE", 'C', 5}, {"ID", 'N', 6},
-                     {"TOTAL", 'N', 12, 2}, {"SHORT", 'C', 10}, {"TAG", 'C', 4}, {"BAD", 'N', 5}};
+                     {"TOTAL", 'N', 12, 2}, {"SHORT", 'C', 10}, {"TAG", 'C', 4}};
     second.records = {make_record(second, {"Anna", "12.50", "3", "A1", "100", "37.50", "ANNA", "7"}),
                       make_record(second, {"Ivan", "0.00", "", "C3", "102", "0.00", "IVAN", "8"})};
     EXPECT_EQ(read_file(dir / "t.dbf"), build_table(second));

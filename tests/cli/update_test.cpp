@@ -31,12 +31,12 @@ TEST(Update, AssignmentsOverRangeViewAndOrder) {
     write_file(dir / "t.dbf", build_table(layout));
     // Self-reference, then a field used after an earlier assignment changed it; only
     // records 1 and 3 of the range; the header is not rewritten by /UPDATE.
-    RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/UPDATE", "/FIELD:NAME", "/RANGE:1,3",
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/UPDATE", "/FIELD:NAME"}, "t.dbf: nothing was changed\n").output,
+              "Fields must be specified...\nInvalid condition...\n");
+    RunResult r = run_rorarodi(dir, {"t.dbf", "/VERBOSE", "/RANGE:1,3",
                                      "/FIELD:PRICE=PRICE*2;NAME=UPPER(NAME);ZONE=PRICE", "/UPDATE", "/RANGE:all",
                                      "/FILTER:CITY=Paris", "/FIELD:CITY=NAME;NAME=CITY", "/UPDATE"});
     EXPECT_EQ(r.output,
-              "Processing of parameter [/UPDATE]\nEnter Update\nFields must be specified...\n"
-              "Processing of parameter [/FIELD:NAME]\nEnter Field\nInvalid condition...\n"
               "Processing of parameter [/RANGE:1,3]\nEnter Range\nLeave Range\n"
               "Processing of parameter [/FIELD:PRICE=PRICE*2;NAME=UPPER(NAME);ZONE=PRICE]\nEnter Field\nLeave Field\n"
               "Processing of parameter [/UPDATE]\nEnter Update\nLeave Update\n"
@@ -49,17 +49,17 @@ TEST(Update, AssignmentsOverRangeViewAndOrder) {
                                                              {"fig", "Rome", "2.00", ""},
                                                              {"APPLE", "APPLE", "-6.50", "-6"}}));
 
-    // Errors are printed once per record processed, in the order of the view; the
-    // other assignments still take effect.
+    // Errors are printed once per record processed, in the order of the view, and
+    // the parameter is rolled back; an assignment naming no field stops the run.
     write_file(dir / "t.dbf", build_table(layout));
-    RunResult errors = run_rorarodi(dir, {"t.dbf", "/ORDER:NAME", "/FIELD:NOSUCH=1;ZONE=NAME;PRICE=1/0;CITY='x'",
-                                          "/UPDATE"});
+    RunResult errors = run_rorarodi(dir, {"t.dbf", "/ORDER:NAME", "/FIELD:ZONE=NAME;PRICE=1/0;CITY='x'", "/UPDATE"});
     EXPECT_EQ(errors.output,
-              "Invalid field: NOSUCH\nError in: apple \nError in: 1/0\n"
-              "Invalid field: NOSUCH\nError in: fig   \nError in: 1/0\n"
-              "Invalid field: NOSUCH\nError in: pear  \nError in: 1/0\n");
-    EXPECT_EQ(read_file(dir / "t.dbf"),
-              with_records(layout, {{"pear", "x", "", ""}, {"fig", "x", "", ""}, {"apple", "x", "", ""}}));
+              "Error in: apple \nError in: 1/0\nError in: fig   \nError in: 1/0\nError in: pear  \nError in: 1/0\n"
+              "t.dbf is unchanged\n");
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/FIELD:NOSUCH=1;CITY='x'", "/UPDATE"}, "t.dbf: nothing was changed\n").output,
+              "Invalid field: NOSUCH\n");
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
 }
 
 TEST(Update, MemoFieldsAndBackup) {

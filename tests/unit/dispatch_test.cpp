@@ -47,21 +47,24 @@ TEST(Dispatch, AbbreviationsAndNeighboursKeepTheirRows) {
         {"Uppercase=AB", "Uppercase="}, {"CodePages=866,1251", "CodePages="}, {"?", "?"},
         {"UTF8", "utf8"},          {"utf8x", "utf8"},         {"UTF", ""},              {"ENCODE", ""},
         {"CREATE:s.txt", ""},      {"SQL:postgres", "sql:"},  {"sql:sqlite", "sql:"},   {"SQL", ""},
+        {"DRYRUN", "dryrun"},      {"dryrunx", "dryrun"},     {"DRY", ""},              {"D", ""},
     };
     for (const auto& [text, keyword] : cases) EXPECT_EQ(matched_keyword(text), keyword) << text;
 }
 
-// "utf8" begins no other keyword and no other keyword begins it, so its row can take
-// no parameter text from another row, whatever its place.
-TEST(Dispatch, TheUtf8RowSharesNoPrefixWithAnotherRow) {
-    int rows = 0;
-    for (const KeywordUsage& row : keyword_usages()) {
-        if (row.keyword == "utf8") continue;
-        EXPECT_FALSE(begins_with_ignoring_case("utf8", row.keyword)) << row.keyword;
-        EXPECT_FALSE(begins_with_ignoring_case(row.keyword, "utf8")) << row.keyword;
-        ++rows;
+// "utf8" and "dryrun" begin no other keyword and no other keyword begins them, so
+// their rows can take no parameter text from another row, whatever their place.
+TEST(Dispatch, TheUtf8AndDryRunRowsShareNoPrefixWithAnotherRow) {
+    for (const std::string own : {"utf8", "dryrun"}) {
+        int rows = 0;
+        for (const KeywordUsage& row : keyword_usages()) {
+            if (row.keyword == own) continue;
+            EXPECT_FALSE(begins_with_ignoring_case(own, row.keyword)) << row.keyword;
+            EXPECT_FALSE(begins_with_ignoring_case(row.keyword, own)) << row.keyword;
+            ++rows;
+        }
+        EXPECT_GT(rows, 60);
     }
-    EXPECT_GT(rows, 60);
 }
 
 } // namespace

@@ -1,0 +1,37 @@
+// What a parameter does to its table, and what is said around it: the refusal of a
+// table opened read-only, a missing memo file, the dry run (/DRYRUN) and the warnings
+// about companion files (a structural index, a shapefile) that a change leaves behind.
+#pragma once
+#include <functional>
+#include <string>
+
+#include "session/session.h"
+
+namespace rorarodi {
+
+struct ParameterEffects {
+    std::string keyword;         // of its keyword row; "+" for appending another table
+    std::string display;         // as the user names it: "/PACK", "+other.dbf"
+    bool changes = false;        // it changes the table (records or header)
+    bool writes_records = false; // it changes records
+    bool moves_records = false;  // it changes the number or the order of records
+    bool writes_memos = false;   // it may write the memo file
+    bool restructures = false;   // /MODIFY
+    bool reorders = false;       // /SORT
+    bool says_read_only = false; // its handler already says that it refuses a read-only table
+};
+
+// The effects of the parameter `text` that reaches the keyword row `keyword` ("+"
+// for appending another table, empty for none).
+ParameterEffects effects_of(const std::string& keyword, const std::string& text);
+
+// True when the run holds the parameter that turns the dry run on.
+bool is_dry_run_keyword(const std::string& keyword);
+
+// Runs one parameter as one change (`step` calls its handler): refuses a memo write
+// without the memo file, says a refusal of a table opened read-only, rolls the
+// change back and describes it under /DRYRUN, warns about companion files, and
+// reports a memo file that could not be read.
+void run_parameter(Session& session, const ParameterEffects& effects, const std::function<void()>& step);
+
+} // namespace rorarodi
