@@ -64,7 +64,7 @@ TEST(Restructure, ModifyChangesDropsRenamesInsertsAndComputes) {
     // An expression that fails for a record rolls the whole parameter back.
     write_file(dir / "s.txt", "-NOTE\nTAG C 4 INC:7\nBAD N 5 EXP:PRICE/0\nSHORT EXP:UPPER(SHORT)\n");
     RunResult failed = run_rorarodi(dir, {"t.dbf", "/DELETED-", "/MODIFY:s.txt", "/COUNT"});
-    EXPECT_EQ(failed.output, "\r50%\r100%\r    Error in:        12.50/0\nError in:         0.00/0\nt.dbf is unchanged\n2\n");
+    EXPECT_EQ(failed.output, "Error in:        12.50/0\nError in:         0.00/0\nt.dbf is unchanged\n2\n");
     EXPECT_EQ(failed.status, 2);
     EXPECT_EQ(read_file(dir / "t.dbf"), first);
     EXPECT_EQ(read_file(dir / "t.bak"), original);
