@@ -65,23 +65,23 @@ struct KeywordRow {
     const char* usage = nullptr;
     int usage_line = 0;
     UsageColumn usage_column = left;
-    // The parameter writes records into the current table, so a table whose header
-    // record length disagrees with its fields refuses it.
-    bool writes_records = false;
+    // What the parameter changes in its table. One that writes records is refused
+    // by a table whose header record length disagrees with its fields.
+    ChangeColumns change{};
 };
 
 constexpr KeywordRow kKeywords[] = {
     {.keyword = "ignorequotes", .start = ArgumentStart::none, .handler = handle_ignorequotes, .usage = "/IGNOREQUOTES", .usage_line = 27},
-    {.keyword = "oem2ansi", .start = ArgumentStart::none, .handler = handle_oem2ansi, .usage = "/OEM2ANSI", .usage_line = 25, .writes_records = true},
-    {.keyword = "ansi2oem", .start = ArgumentStart::none, .handler = handle_ansi2oem, .usage = "/ANSI2OEM", .usage_line = 25, .usage_column = right, .writes_records = true},
-    {.keyword = "deldupes", .start = ArgumentStart::none, .handler = handle_deldupes, .usage = "/DELDUPES", .usage_line = 27, .usage_column = right, .writes_records = true},
+    {.keyword = "oem2ansi", .start = ArgumentStart::none, .handler = handle_oem2ansi, .usage = "/OEM2ANSI", .usage_line = 25, .change = {.writes_records = true}},
+    {.keyword = "ansi2oem", .start = ArgumentStart::none, .handler = handle_ansi2oem, .usage = "/ANSI2OEM", .usage_line = 25, .usage_column = right, .change = {.writes_records = true}},
+    {.keyword = "deldupes", .start = ArgumentStart::none, .handler = handle_deldupes, .usage = "/DELDUPES", .usage_line = 27, .usage_column = right, .change = {.writes_records = true}},
     {.keyword = "version", .start = ArgumentStart::none, .handler = handle_version, .usage = "/VERSION", .usage_line = 10, .usage_column = right},
     {.keyword = "verbose", .start = ArgumentStart::none, .handler = handle_verbose, .usage = "/VERBOSE", .usage_line = 21},
     // Creating a table is a form of the first argument only; as a parameter it is
     // unknown, so its row has no handler and serves the usage text alone.
     {.keyword = "create:", .start = ArgumentStart::none, .handler = nullptr, .usage = "/CREATE:struct.txt file.dbf", .usage_line = 29},
-    {.keyword = "modify:", .start = ArgumentStart::after_keyword, .handler = handle_modify, .usage = "/MODIFY:struct.txt", .usage_line = 29, .usage_column = right, .writes_records = true},
-    {.keyword = "delete:", .start = ArgumentStart::after_keyword, .handler = handle_delete, .usage = "/DELETE:N1,N2-N3,all", .usage_line = 15, .writes_records = true},
+    {.keyword = "modify:", .start = ArgumentStart::after_keyword, .handler = handle_modify, .usage = "/MODIFY:struct.txt", .usage_line = 29, .usage_column = right, .change = {.writes_records = true, .moves_records = true, .writes_memos = true, .restructures = true, .says_read_only = true}},
+    {.keyword = "delete:", .start = ArgumentStart::after_keyword, .handler = handle_delete, .usage = "/DELETE:N1,N2-N3,all", .usage_line = 15, .change = {.writes_records = true}},
     {.keyword = "deletedonly", .start = ArgumentStart::none, .handler = handle_deletedonly, .whole = true, .usage = "/DELETEDONLY", .usage_line = 30, .usage_column = right},
     {.keyword = "deleted", .start = ArgumentStart::after_keyword, .handler = handle_deleted, .usage = "/DELETED[+|-]", .usage_line = 6},
     {.keyword = "sql2000", .start = ArgumentStart::none, .handler = handle_sql2000, .usage = "/SQL2000", .usage_line = 22, .usage_column = right},
@@ -89,28 +89,28 @@ constexpr KeywordRow kKeywords[] = {
     // takes no parameter text from another one.
     {.keyword = "sql:", .start = ArgumentStart::after_keyword, .handler = select_sql_dialect},
     {.keyword = "quotes:", .start = ArgumentStart::after_keyword, .handler = handle_quotes, .usage = "/QUOTES:[single|double]", .usage_line = 28},
-    {.keyword = "encode:", .start = ArgumentStart::after_keyword, .handler = handle_encode, .usage = "/ENCODE:password", .usage_line = 8, .writes_records = true},
-    {.keyword = "decode:", .start = ArgumentStart::after_keyword, .handler = handle_decode, .usage = "/DECODE:password", .usage_line = 8, .usage_column = right, .writes_records = true},
-    {.keyword = "recall:", .start = ArgumentStart::after_keyword, .handler = handle_recall, .usage = "/RECALL:N1,N2-N3,all", .usage_line = 15, .usage_column = right, .writes_records = true},
-    {.keyword = "append", .start = ArgumentStart::after_keyword, .handler = handle_append, .usage = "/APPEND[:N|blank]", .usage_line = 13, .writes_records = true},
-    {.keyword = "cpzero", .start = ArgumentStart::after_keyword, .handler = handle_cpzero, .usage = "/CPZERO", .usage_line = 3, .usage_column = right},
-    {.keyword = "update", .start = ArgumentStart::none, .handler = handle_update, .usage = "/UPDATE", .usage_line = 16, .usage_column = right, .writes_records = true},
+    {.keyword = "encode:", .start = ArgumentStart::after_keyword, .handler = handle_encode, .usage = "/ENCODE:password", .usage_line = 8, .change = {.writes_records = true}},
+    {.keyword = "decode:", .start = ArgumentStart::after_keyword, .handler = handle_decode, .usage = "/DECODE:password", .usage_line = 8, .usage_column = right, .change = {.writes_records = true}},
+    {.keyword = "recall:", .start = ArgumentStart::after_keyword, .handler = handle_recall, .usage = "/RECALL:N1,N2-N3,all", .usage_line = 15, .usage_column = right, .change = {.writes_records = true}},
+    {.keyword = "append", .start = ArgumentStart::after_keyword, .handler = handle_append, .usage = "/APPEND[:N|blank]", .usage_line = 13, .change = {.writes_records = true, .moves_records = true, .writes_memos = true}},
+    {.keyword = "cpzero", .start = ArgumentStart::after_keyword, .handler = handle_cpzero, .usage = "/CPZERO", .usage_line = 3, .usage_column = right, .change = {.header = true}},
+    {.keyword = "update", .start = ArgumentStart::none, .handler = handle_update, .usage = "/UPDATE", .usage_line = 16, .usage_column = right, .change = {.writes_records = true, .writes_memos = true}},
     {.keyword = "browse", .start = ArgumentStart::none, .handler = handle_browse, .usage = "/BROWSE", .usage_line = 11},
     {.keyword = "fields", .start = ArgumentStart::none, .handler = handle_fields, .usage = "/FIELDS", .usage_line = 11, .usage_column = right},
     {.keyword = "struct", .start = ArgumentStart::after_keyword, .handler = list_structure, .usage = "/STRUCT:file.txt|file.dbf|file.sql|file.prg|file.fox", .usage_line = 31},
     {.keyword = "select:", .start = ArgumentStart::after_keyword, .handler = export_records, .usage = "/SELECT:field1;field2;...", .usage_line = 19},
     {.keyword = "filter:", .start = ArgumentStart::after_keyword, .handler = handle_filter, .usage = "/FILTER:condition", .usage_line = 14},
-    {.keyword = "trunc:", .start = ArgumentStart::after_keyword, .handler = handle_trunc, .usage = "/TRUNC:N", .usage_line = 9, .writes_records = true},
+    {.keyword = "trunc:", .start = ArgumentStart::after_keyword, .handler = handle_trunc, .usage = "/TRUNC:N", .usage_line = 9, .change = {.writes_records = true, .moves_records = true}},
     {.keyword = "field:", .start = ArgumentStart::after_keyword, .handler = handle_field, .usage = "/FIELD:field1=value;field2=value;...", .usage_line = 26},
     {.keyword = "range:", .start = ArgumentStart::after_keyword, .handler = handle_range, .usage = "/RANGE:N1,N2-N3,all", .usage_line = 13, .usage_column = right},
     {.keyword = "order:", .start = ArgumentStart::after_keyword, .handler = handle_order, .usage = "/ORDER:field1;field2;...", .usage_line = 18, .usage_column = right},
     {.keyword = "escape:", .start = ArgumentStart::after_keyword, .handler = handle_escape, .usage = "/ESCAPE:char", .usage_line = 28, .usage_column = right},
-    {.keyword = "check", .start = ArgumentStart::none, .handler = handle_check, .usage = "/CHECK", .usage_line = 4},
+    {.keyword = "check", .start = ArgumentStart::none, .handler = handle_check, .usage = "/CHECK", .usage_line = 4, .change = {.header = true}},
     {.keyword = "clear", .start = ArgumentStart::none, .handler = handle_clear, .usage = "/CLEAR", .usage_line = 4, .usage_column = right},
     {.keyword = "blank", .start = ArgumentStart::none, .handler = handle_blank, .usage = "/BLANK", .usage_line = 9, .usage_column = right},
     {.keyword = "count", .start = ArgumentStart::none, .handler = handle_count, .usage = "/COUNT", .usage_line = 10},
     {.keyword = "2ansi", .start = ArgumentStart::none, .handler = handle_2ansi, .usage = "/2ANSI", .usage_line = 23},
-    {.keyword = "sort:", .start = ArgumentStart::after_keyword, .handler = handle_sort, .usage = "/SORT:field1;field2;...", .usage_line = 18, .writes_records = true},
+    {.keyword = "sort:", .start = ArgumentStart::after_keyword, .handler = handle_sort, .usage = "/SORT:field1;field2;...", .usage_line = 18, .change = {.writes_records = true, .moves_records = true, .reorders = true}},
     {.keyword = "make:", .start = ArgumentStart::after_keyword, .handler = handle_make, .usage = "/MAKE:filename.dbf", .usage_line = 14, .usage_column = right},
     {.keyword = "calc:", .start = ArgumentStart::after_keyword, .handler = handle_calc, .usage = "/CALC:condition", .usage_line = 12, .usage_column = right},
     {.keyword = "crlf:", .start = ArgumentStart::after_keyword, .handler = handle_crlf, .usage = "/CRLF:[keep|kill]", .usage_line = 30},
@@ -122,7 +122,7 @@ constexpr KeywordRow kKeywords[] = {
     // begin with 'd' ("deldupes", "delete:", "deleted", "decode:", "desc", "date",
     // "del") begin no "dryrun" text.
     {.keyword = "dryrun", .start = ArgumentStart::none, .handler = handle_dry_run},
-    {.keyword = "pack", .start = ArgumentStart::after_keyword, .handler = handle_pack, .usage = "/PACK:[dbf|memo]", .usage_line = 5, .writes_records = true},
+    {.keyword = "pack", .start = ArgumentStart::after_keyword, .handler = handle_pack, .usage = "/PACK:[dbf|memo]", .usage_line = 5, .change = {.writes_records = true, .moves_records = true, .writes_memos = true}},
     {.keyword = "type", .start = ArgumentStart::after_keyword, .handler = handle_type, .usage = "/TYPE:db3|db4|fox|vfp|db7", .usage_line = 22},
     {.keyword = "trim", .start = ArgumentStart::after_keyword, .handler = handle_trim, .usage = "/TRIM:left|right|all", .usage_line = 17},
     {.keyword = "desc", .start = ArgumentStart::none, .handler = handle_desc, .usage = "/DESC", .usage_line = 2, .usage_column = right},
@@ -139,9 +139,9 @@ constexpr KeywordRow kKeywords[] = {
     {.keyword = "out", .start = ArgumentStart::after_keyword, .handler = handle_out, .usage = "/OUT:file.txt|file.dbf|file.sql|file.prg|file.htm|file.csv", .usage_line = 32},
     {.keyword = "psw", .start = ArgumentStart::after_keyword, .handler = handle_psw, .usage = "/PSW[:password]", .usage_line = 7, .usage_column = right},
     {.keyword = "oem", .start = ArgumentStart::none, .handler = handle_oem, .usage = "/OEM", .usage_line = 1, .usage_column = right},
-    {.keyword = "zap", .start = ArgumentStart::none, .handler = handle_zap, .usage = "/ZAP", .usage_line = 5, .usage_column = right, .writes_records = true},
+    {.keyword = "zap", .start = ArgumentStart::none, .handler = handle_zap, .usage = "/ZAP", .usage_line = 5, .usage_column = right, .change = {.writes_records = true, .moves_records = true}},
     {.keyword = "asc", .start = ArgumentStart::none, .handler = handle_asc, .usage = "/ASC", .usage_line = 2},
-    {.keyword = "cdx", .start = ArgumentStart::none, .handler = handle_cdx, .usage = "/CDX", .usage_line = 3},
+    {.keyword = "cdx", .start = ArgumentStart::none, .handler = handle_cdx, .usage = "/CDX", .usage_line = 3, .change = {.header = true}},
     {.keyword = "cmp", .start = ArgumentStart::after_keyword, .handler = handle_cmp, .usage = "/CMP:file.dbf [/filter] [/order] /CMP[:[i][s][c]]", .usage_line = 33},
     // The outputs and settings this program adds to the ones listed above, on one
     // line of their own; the row serves the usage text alone.
@@ -262,12 +262,18 @@ bool refuses_record_writes(Session& session, bool writes_records) {
 
 } // namespace
 
+bool keyword_changes_table(const std::string& keyword) {
+    for (const KeywordRow& row : kKeywords)
+        if (keyword == row.keyword) return row.change.changes();
+    return false;
+}
+
 void dispatch_parameter(Session& session, const std::string& text) {
     if (session.current_table) set_progress_job(session.table().table_file_name, "/" + text);
     if (const KeywordRow* row = row_for(text)) {
-        if (refuses_record_writes(session, row->writes_records)) return;
+        if (refuses_record_writes(session, row->change.writes_records)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);
-        run_parameter(session, effects_of(row->keyword, text), [&] {
+        run_parameter(session, effects_of(row->keyword, row->change, text), [&] {
             row->handler(session, argument);
             report_backup_failure(session);
         });
@@ -275,7 +281,7 @@ void dispatch_parameter(Session& session, const std::string& text) {
     }
     if (!text.empty() && text[0] == '+') {
         if (!refuses_record_writes(session, true))
-            run_parameter(session, effects_of("+", text), [&] {
+            run_parameter(session, effects_of("+", kAppendFromColumns, text), [&] {
                 handle_append_from(session, text.substr(1));
                 report_backup_failure(session);
             });

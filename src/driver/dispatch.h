@@ -29,6 +29,8 @@ std::vector<KeywordUsage> keyword_usages();
 // The keyword of the row a parameter text (without its '/' or '-') reaches; empty
 // when it reaches none.
 std::string matched_keyword(const std::string& text);
+// True when the keyword row `keyword` changes its table (records or header).
+bool keyword_changes_table(const std::string& keyword);
 // The keyword and the handler's argument of a parameter text; false when it
 // reaches no row.
 bool split_parameter(const std::string& text, std::string& keyword, std::string& argument);

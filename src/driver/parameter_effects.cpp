@@ -24,32 +24,6 @@ namespace rorarodi {
 
 namespace {
 
-// The changing parameters by keyword. Columns: keyword, writes records, moves
-// records (their number or order), may write memos, restructures, reorders, says
-// its own refusal of a table opened read-only. (The code-page conversions rewrite
-// memo texts in place and write none without the memo file.)
-struct ChangingRow {
-    const char* keyword;
-    bool writes_records;
-    bool moves_records;
-    bool writes_memos;
-    bool restructures = false;
-    bool reorders = false;
-    bool says_read_only = false;
-};
-
-constexpr ChangingRow kChanging[] = {
-    {"oem2ansi", true, false, false}, {"ansi2oem", true, false, false},
-    {"deldupes", true, false, false}, {"modify:", true, true, true, true, false, true},
-    {"delete:", true, false, false},  {"encode:", true, false, false},
-    {"decode:", true, false, false},  {"recall:", true, false, false},
-    {"append", true, true, true},     {"cpzero", false, false, false},
-    {"update", true, false, true},    {"trunc:", true, true, false},
-    {"check", false, false, false},   {"sort:", true, true, false, false, true},
-    {"pack", true, true, true},       {"zap", true, true, false},
-    {"cdx", false, false, false},     {"+", true, true, true},
-};
-
 constexpr const char* kDryRunKeyword = "dryrun";
 constexpr size_t kSnapshotBlock = 1 << 20;
 constexpr uint8_t kStructuralIndexFlag = 0x01;
@@ -174,7 +148,7 @@ void warn_about_companions(Session& session, const ParameterEffects& effects) {
 
 } // namespace
 
-ParameterEffects effects_of(const std::string& keyword, const std::string& text) {
+ParameterEffects effects_of(const std::string& keyword, const ChangeColumns& columns, const std::string& text) {
     ParameterEffects effects;
     effects.keyword = keyword;
     if (keyword == "+") {
@@ -185,16 +159,13 @@ ParameterEffects effects_of(const std::string& keyword, const std::string& text)
         for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         effects.display = "/" + name;
     }
-    for (const ChangingRow& row : kChanging) {
-        if (keyword != row.keyword) continue;
-        effects.changes = true;
-        effects.writes_records = row.writes_records;
-        effects.moves_records = row.moves_records;
-        effects.writes_memos = row.writes_memos;
-        effects.restructures = row.restructures;
-        effects.reorders = row.reorders;
-        effects.says_read_only = row.says_read_only;
-    }
+    effects.changes = columns.changes();
+    effects.writes_records = columns.writes_records;
+    effects.moves_records = columns.moves_records;
+    effects.writes_memos = columns.writes_memos;
+    effects.restructures = columns.restructures;
+    effects.reorders = columns.reorders;
+    effects.says_read_only = columns.says_read_only;
     // "/PACK:dbf" packs the records alone.
     if (keyword == "pack" && equals_ignoring_case(text.c_str() + std::min<size_t>(4, text.size()), ":dbf"))
         effects.writes_memos = false;

@@ -148,7 +148,7 @@ void check_parameter(RunCheck& check, const std::string& text) {
                                 keyword == "modify:" || keyword == "trunc:" ||
                                 keyword == "encode:" || keyword == "decode:";
     const size_t complaints_before = check.complaints.size();
-    const bool changing = effects_of(keyword, text).changes && !(needs_argument && argument.empty());
+    const bool changing = keyword_changes_table(keyword) && !(needs_argument && argument.empty());
     if (is_dry_run_keyword(keyword)) check.session.settings.dry_run = true;
     if (keyword == "utf8") {
         check.utf8 = true;
