@@ -1,12 +1,14 @@
-// Runs the benchmark jobs and prints one Markdown table: job, seconds (median of
-// the runs), peak memory in MiB (largest resident set over the runs, child
-// processes included), the floor's seconds (median) and the ratio job / floor.
+// Runs the benchmark jobs and prints one Markdown table: job, CPU seconds and
+// wall seconds (medians of the runs), peak memory in MiB (largest resident set
+// over the runs, child processes included), the floor's CPU and wall seconds
+// (medians) and the ratios job / floor of both.
 //
-// Usage: run_bench <jobs-file> <runs> <wall|cpu> name=value...
+// Usage: run_bench <jobs-file> <runs> name=value...
 //
-// "wall" measures elapsed time; "cpu" the user and system time of the command and
-// its children, which a machine busy with other work disturbs less (a command
-// that runs on several cores at once then counts the time of each).
+// CPU time is the user and system time of the command and its children, which a
+// machine busy with other work disturbs less (a command that runs on several
+// cores at once counts the time of each); wall time is the elapsed time, which
+// includes what the command waits for (syncs, the disk).
 //
 // The jobs file lists one job a line: "name | command | floor command"; '#'
 // starts a comment line. The first two " | " (space, bar, space) end the name and
@@ -46,7 +48,8 @@ struct Job {
 
 struct Measure {
     bool ok = false;
-    double seconds = 0;
+    double seconds = 0;  // CPU
+    double wall = 0;
     double peak_mib = 0;
     std::string output;  // standard output of the last run
     std::string errors;  // standard error of a failed run
@@ -107,8 +110,6 @@ double now() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-bool cpu_clock = false;
-
 double seconds_of(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6; }
 
 // One run of a command: its time, peak resident set of it and its children.
@@ -135,7 +136,8 @@ Measure run_once(const std::string& command, const std::string& out_path, const 
     rusage usage{};
     while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
     }
-    m.seconds = cpu_clock ? seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime) : now() - start;
+    m.seconds = seconds_of(usage.ru_utime) + seconds_of(usage.ru_stime);
+    m.wall = now() - start;
     m.peak_mib = static_cast<double>(usage.ru_maxrss) / 1024.0;
     m.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
     m.output = read_file(out_path);
@@ -143,22 +145,28 @@ Measure run_once(const std::string& command, const std::string& out_path, const 
     return m;
 }
 
+double median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
 Measure measure(const std::string& command, int runs, const std::string& out_path, const std::string& err_path) {
     Measure warm = run_once(command, out_path, err_path);
     if (!warm.ok) return warm;
-    std::vector<double> times;
+    std::vector<double> times, walls;
     Measure result = warm;
     result.peak_mib = 0;
     for (int r = 0; r < runs; ++r) {
         Measure m = run_once(command, out_path, err_path);
         if (!m.ok) return m;
         times.push_back(m.seconds);
+        walls.push_back(m.wall);
         result.peak_mib = std::max(result.peak_mib, m.peak_mib);
         result.output = m.output;
     }
-    std::sort(times.begin(), times.end());
-    const size_t n = times.size();
-    result.seconds = n % 2 ? times[n / 2] : (times[n / 2 - 1] + times[n / 2]) / 2;
+    result.seconds = median(times);
+    result.wall = median(walls);
     return result;
 }
 
@@ -192,14 +200,13 @@ std::string format(const char* pattern, double value) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 4 || (std::strcmp(argv[3], "wall") != 0 && std::strcmp(argv[3], "cpu") != 0)) {
-        std::fprintf(stderr, "usage: run_bench <jobs-file> <runs> <wall|cpu> name=value...\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: run_bench <jobs-file> <runs> name=value...\n");
         return 2;
     }
     const int runs = std::max(1, std::atoi(argv[2]));
-    cpu_clock = std::strcmp(argv[3], "cpu") == 0;
     std::map<std::string, std::string> values;
-    for (int i = 4; i < argc; ++i) {
+    for (int i = 3; i < argc; ++i) {
         const char* eq = std::strchr(argv[i], '=');
         if (eq) values[std::string(argv[i], static_cast<size_t>(eq - argv[i]))] = eq + 1;
     }
@@ -217,19 +224,24 @@ int main(int argc, char** argv) {
     const std::string out_path = scratch + "/out", err_path = scratch + "/err";
 
     bool all_ok = true;
-    std::printf("| job | seconds | peak MiB | floor seconds | ratio |\n");
-    std::printf("|---|---:|---:|---:|---:|\n");
+    std::printf("| job | CPU s | wall s | peak MiB | floor CPU s | floor wall s | ratio CPU | ratio wall |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|---:|---:|\n");
     std::fflush(stdout);
     for (const Job& job : *jobs) {
         Measure m = measure(job.command, runs, out_path, err_path);
         std::optional<Measure> f;
         if (m.ok && !job.floor.empty()) f = measure(job.floor, runs, out_path, err_path);
+        const bool floored = f && f->ok;
         std::string seconds = m.ok ? format("%.3f", m.seconds) : "failed";
+        std::string wall = m.ok ? format("%.3f", m.wall) : "-";
         std::string peak = m.ok ? format("%.1f", m.peak_mib) : "-";
-        std::string floor_seconds = f && f->ok ? format("%.3f", f->seconds) : (f ? "failed" : "-");
-        std::string ratio = f && f->ok && f->seconds > 0 ? format("%.1f", m.seconds / f->seconds) : "-";
-        std::printf("| %s | %s | %s | %s | %s |\n", escape_cell(job.name).c_str(), seconds.c_str(), peak.c_str(),
-                    floor_seconds.c_str(), ratio.c_str());
+        std::string floor_seconds = floored ? format("%.3f", f->seconds) : (f ? "failed" : "-");
+        std::string floor_wall = floored ? format("%.3f", f->wall) : "-";
+        std::string ratio = floored && f->seconds > 0 ? format("%.1f", m.seconds / f->seconds) : "-";
+        std::string ratio_wall = floored && f->wall > 0 ? format("%.1f", m.wall / f->wall) : "-";
+        std::printf("| %s | %s | %s | %s | %s | %s | %s | %s |\n", escape_cell(job.name).c_str(), seconds.c_str(),
+                    wall.c_str(), peak.c_str(), floor_seconds.c_str(), floor_wall.c_str(), ratio.c_str(),
+                    ratio_wall.c_str());
         std::fflush(stdout);
         if (!m.ok) {
             all_ok = false;

@@ -7,6 +7,7 @@
 
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/session.h"
 #include "table/cipher.h"
@@ -89,7 +90,9 @@ std::vector<int> match_fields(const DbfTable& target, const DbfTable& source) {
     ViewReader reader(source, count);
     RecordAppender out(target);
     std::string text;
+    ProgressMeter progress(count);
     for (uint32_t position = 0; position < count; ++position) {
+        progress.step(position);
         (void)reader.read(position);  // an unreadable record is taken as the buffer holds it
         blank_record_buffer(target);
         target.record_buffer[0] = source.record_buffer[0];

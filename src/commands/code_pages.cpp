@@ -8,6 +8,7 @@
 
 #include "commands/record_lists.h"
 #include "platform/change.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -111,7 +112,9 @@ void convert_table(Session& session, const char* trace_name, BufferConversion co
     }
     auto conversion = [&](unsigned char* text, size_t length) { convert(table, text, length); };
     // Every record is written in place, memo texts too.
+    ProgressMeter progress(count);
     for (uint32_t position = 0; position < count; ++position) {
+        progress.step(position);
         if (!read_view_record(table, position)) continue;
         for (size_t i = 0; i < table.field_count(); ++i) {
             int field = static_cast<int>(i);

@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "expr/row_sort.h"
 #include "session/session.h"
 #include "table/duplicates.h"
 #include "table/table_write.h"
@@ -17,7 +18,8 @@ void handle_deldupes(Session& session, const std::string&) {
     if (view_record_count(table) < 2 || !table_writable(table)) return;
     std::vector<uint32_t> duplicates;
     try {
-        duplicates = find_duplicate_positions(table);
+        // The records are held in memory within the sorting budget, else read again.
+        duplicates = find_duplicate_positions(table, sort_memory_budget());
     } catch (const std::bad_alloc&) {
         return;  // without the memory to compare, nothing is marked and nothing said
     }

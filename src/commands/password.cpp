@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/change.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -37,7 +38,9 @@ void clear_password_traced(Session& session) {
     const uint32_t per_block = std::max<uint32_t>(1, static_cast<uint32_t>(kBlockBytes / length));
     // Every record changes, in place.
     std::vector<uint8_t> block;
+    ProgressMeter progress(count);
     for (uint32_t first = 0; first < count; first += std::min(per_block, count - first)) {
+        progress.step(first);
         const uint32_t records = std::min(per_block, count - first);
         block.resize(size_t{records} * length);
         const long long got = seek_physical_record(table, first) ? table.table_handle.read(block.data(), block.size()) : -1;

@@ -20,6 +20,7 @@
 #include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "platform/text.h"
 #include "session/console.h"
 #include "session/messages.h"
@@ -48,7 +49,6 @@ constexpr const char* kTempTableName = "$temp$.dbf";
 constexpr const char* kTokenSeparators = " \t\n()[],;.";
 constexpr const char* kDefinableTypes = "CNFDLMTGYBI0@+OVQW";
 constexpr size_t kCopyBlockBytes = 1 << 20;
-constexpr size_t kProgressFlushBytes = 1 << 16;
 constexpr long long kNumberLimit = 1000000000000LL;
 
 enum class StructureMode { modify, create };
@@ -340,25 +340,27 @@ std::vector<FieldDescriptor> descriptors_of(const std::vector<NewField>& fields)
     return descriptors;
 }
 
-// "\r%d%%" for every record, gathered and written in large pieces.
+// "\r%d%%" as the records are copied, on standard output only when it is a
+// terminal: a file or a pipe gets none of it. The terminal is sent a percentage
+// only when it changes, which shows the same. Where standard output is no
+// terminal, the progress line on standard error stands in for it.
 class Progress {
 public:
-    ~Progress() { flush(); }
-    void record(uint64_t done, uint64_t total) {
-        char number[24];
-        auto end = std::to_chars(number, number + sizeof number, done * 100 / total).ptr;
-        text_ += '\r';
-        text_.append(number, end);
-        text_ += '%';
-        if (text_.size() >= kProgressFlushBytes) flush();
+    explicit Progress(uint32_t total) : total_(total), line_(total, ProgressOutput::prints_to_stdout) {}
+    void record(uint64_t done) {
+        line_.step(done);
+        if (!shown_) return;
+        const uint64_t percent = done * 100 / total_;
+        if (percent == last_) return;
+        last_ = percent;
+        std::printf("\r%u%%", static_cast<unsigned>(percent));
+        std::fflush(stdout);
     }
-    void flush() {
-        if (!text_.empty()) std::fwrite(text_.data(), 1, text_.size(), stdout);
-        text_.clear();
-    }
-
 private:
-    std::string text_;
+    const uint32_t total_;
+    const bool shown_ = ::isatty(STDOUT_FILENO) != 0;
+    uint64_t last_ = UINT64_MAX;
+    ProgressMeter line_;
 };
 
 // A computed field of the new table: a counter, an expression, or both.
@@ -554,11 +556,11 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         return true;
     };
 
-    Progress progress;
+    Progress progress(total);
     ViewReader reader(current, total);
     std::string output, scratch;
     for (uint32_t i = 0; i < total; ++i) {
-        progress.record(uint64_t{i} + 1, total);
+        progress.record(uint64_t{i} + 1);
         if (!reader.read(i)) return false;
         blank_record_buffer(target);
         target.record_buffer[0] = current.record_buffer[0];
@@ -568,7 +570,6 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         if (!keystream.empty()) apply_keystream(block.data() + at, keystream);
         if (block.size() / length >= per_block && !flush()) return false;
     }
-    progress.flush();
     return flush() && finish_table(target, written);
 }
 
@@ -662,7 +663,7 @@ void modify_table(Session& session, std::vector<StructureEntry>& entries) {
 
     CopyPlan plan = plan_copy(current, *target, source_names, entries, name_length);
     const bool copied = copy_records(current, *target, plan);
-    std::printf("\r    ");
+    if (::isatty(STDOUT_FILENO)) std::printf("\r    ");  // clears the percentage
     current.options.trim_mode = saved_trim;
     if (plan.errors > 0) {
         // A computed field that cannot be computed would keep a copied value the

@@ -10,6 +10,7 @@
 #include "commands/record_lists.h"
 #include "expr/field_list.h"
 #include "expr/filter.h"
+#include "expr/row_sort.h"
 #include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -107,7 +108,8 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
         if (fstat(table.table_handle.fd(), &status) == 0) (void)fchmod(temp.table_handle.fd(), status.st_mode & 07777);
         // The sorted file is written enciphered when the table has a password.
         copy_password(table, temp);
-        written = copy_records_in_order(table, temp, order);
+        // The records are read into memory at once within the sorting budget.
+        written = copy_records_in_order(table, temp, order, sort_memory_budget());
     }
     close_table(temp);
     if (!written) {

@@ -16,6 +16,7 @@
 #include "commands/view_settings.h"
 #include "driver/all_or_nothing.h"
 #include "driver/parameter_effects.h"
+#include "platform/progress.h"
 #include "platform/text.h"
 #include "report/compare.h"
 #include "report/count.h"
@@ -271,6 +272,7 @@ bool keyword_changes_table(const std::string& keyword) {
 }
 
 void dispatch_parameter(Session& session, const std::string& text) {
+    if (session.current_table) set_progress_job(session.table().table_file_name, "/" + text);
     if (const KeywordRow* row = row_for(text)) {
         if (refuses_record_writes(session, row->change.writes_records)) return;
         const std::string argument = argument_of(text, std::char_traits<char>::length(row->keyword), row->start);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bitset>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -10,6 +11,7 @@
 #include <string_view>
 
 #include "expr/row_sort.h"
+#include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
@@ -273,21 +275,24 @@ struct KeyRows {
 
 // Builds the rows of every view position with the part widths given; `longest` is
 // raised to the longest aligned text of each part.
-KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>& longest) {
+KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>& longest,
+                       uint32_t first, uint32_t count, ProgressMeter& progress) {
     const std::vector<KeyPart> parts = plan_key_parts(table, widths);
     KeyRows rows;
     for (const KeyPart& part : parts) rows.key_size += part.width;
     rows.row_size = rows.key_size + kPositionBytes;
-    rows.count = view_record_count(table);
+    rows.count = count;
     rows.bytes = std::make_unique_for_overwrite<uint8_t[]>(size_t{rows.count} * rows.row_size);
     const bool fold = table.options.case_insensitive;
     const std::array<uint8_t, 256> case_map = fold ? key_case_map(table) : std::array<uint8_t, 256>{};
     const Utf8Page* pairs = double_byte_page(table);
-    ViewReader reader(table, rows.count);
+    ViewReader reader(table, view_record_count(table));
     FetchedRecord record;
-    for (uint32_t position = 0; position < rows.count; ++position) {
+    for (uint32_t k = 0; k < count; ++k) {
+        const uint32_t position = first + k;
+        progress.step(position);
         record = reader.fetch(position);
-        uint8_t* row = rows.bytes.get() + size_t{position} * rows.row_size;
+        uint8_t* row = rows.bytes.get() + size_t{k} * rows.row_size;
         write_key(table, parts, record, &longest, reinterpret_cast<char*>(row));
         if (fold) fold_key_row(parts, pairs, case_map, row, rows.key_size);
         write_be32(row + rows.key_size, position);
@@ -295,6 +300,52 @@ KeyRows build_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::
     if (record.bytes) record.into_buffer(table);
     reader.finish();
     return rows;
+}
+
+// The view's rows sorted in runs of at most `budget` bytes, each spilled into
+// `runs` as it is made, with the widths given (`longest` as in build_key_rows);
+// false when a run could not be written.
+bool spill_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::vector<size_t>& longest,
+                    uint64_t budget, SpilledRuns& runs) {
+    const uint32_t count = view_record_count(table);
+    size_t row_size = kPositionBytes;
+    for (size_t width : widths) row_size += width;
+    const auto per_run = static_cast<uint32_t>(std::clamp<uint64_t>(budget / row_size, 1, count));
+    ProgressMeter progress(count);
+    for (uint32_t first = 0; first < count; first += std::min(per_run, count - first)) {
+        KeyRows rows = build_key_rows(table, widths, longest, first, std::min(per_run, count - first), progress);
+        sort_rows(rows.bytes.get(), rows.count, rows.row_size);
+        if (!runs.add_run(rows.bytes.get(), rows.count)) return false;
+    }
+    return true;
+}
+
+// The order of a view too large for the budget: its rows sorted in runs on disk
+// and merged. Nothing when the runs cannot be written or read back.
+std::optional<std::vector<uint32_t>> spilled_order(DbfTable& table, std::vector<size_t> widths, uint64_t budget) {
+    std::vector<size_t> longest = widths;
+    for (int pass = 0; pass < 2; ++pass) {
+        size_t key_size = 0;
+        for (size_t width : widths) key_size += width;
+        SpilledRuns runs(table.table_file_name, key_size + kPositionBytes);
+        if (!runs.ready() || !spill_key_rows(table, widths, longest, budget, runs)) return std::nullopt;
+        // A value too long for its part: the keys are made once more, widened.
+        if (longest != widths) {
+            widths = longest;
+            continue;
+        }
+        const uint32_t count = view_record_count(table);
+        std::vector<uint32_t> order(count);
+        uint32_t k = 0;
+        const bool descending = table.options.descending;
+        const bool merged = runs.merge(static_cast<size_t>(std::min<uint64_t>(budget, SIZE_MAX)), [&](const uint8_t* row) {
+            if (k < count) order[descending ? count - 1 - k : k] = read_be32(row + key_size);
+            ++k;
+        });
+        if (!merged || k != count) return std::nullopt;
+        return order;
+    }
+    return std::nullopt;
 }
 
 } // namespace
@@ -319,11 +370,27 @@ void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
     // sorted in place. A value too long for its part makes the keys be built again
     // with that part widened.
     std::vector<size_t> widths = sort_key_widths(table);
+    // Past the memory budget the rows are sorted in runs on disk; where no run can
+    // be written (a directory the program may not write), in memory after all.
+    const uint64_t budget = sort_memory_budget();
+    size_t row_size = kPositionBytes;
+    for (size_t width : widths) row_size += width;
+    if (uint64_t{view_record_count(table)} * row_size > budget) {
+        if (std::optional<std::vector<uint32_t>> order = spilled_order(table, widths, budget)) {
+            slot = std::move(order);
+            return;
+        }
+    }
     std::vector<size_t> longest = widths;
-    KeyRows rows = build_key_rows(table, widths, longest);
+    KeyRows rows;
+    {
+        ProgressMeter progress(view_record_count(table));
+        rows = build_key_rows(table, widths, longest, 0, view_record_count(table), progress);
+    }
     if (longest != widths) {
         rows = KeyRows();
-        rows = build_key_rows(table, longest, longest);
+        ProgressMeter progress(view_record_count(table));
+        rows = build_key_rows(table, longest, longest, 0, view_record_count(table), progress);
     }
     sort_rows(rows.bytes.get(), rows.count, rows.row_size);
     // Descending order compares every key the other way round, the positions

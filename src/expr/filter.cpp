@@ -8,6 +8,7 @@
 
 #include "expr/calculator.h"
 #include "expr/comparison.h"
+#include "platform/progress.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
@@ -324,7 +325,9 @@ void apply_filter(DbfTable& table, const FilterCondition& condition) {
     // record only when a comparison needs its text form, and the last one at the end.
     ViewReader reader(table, count);
     FetchedRecord record;
+    ProgressMeter progress(count);
     for (uint32_t j = 0; j < count; ++j) {
+        progress.step(j);
         record = reader.fetch(j);
         bool passes = false;
         if (!plain) {

@@ -1,8 +1,16 @@
 #include "expr/row_sort.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <array>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "platform/change.h"
 
 namespace rorarodi {
 
@@ -107,6 +115,121 @@ private:
 void sort_rows(uint8_t* rows, size_t count, size_t row_size) {
     if (count < 2 || row_size == 0) return;
     RowSorter(rows, row_size).sort(count);
+}
+
+} // namespace rorarodi
+
+namespace rorarodi {
+
+namespace {
+
+constexpr uint64_t kMiB = 1024 * 1024;
+constexpr uint64_t kDefaultSortMemory = 512 * kMiB;
+
+bool write_fully(int fd, const uint8_t* bytes, size_t count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t n = ::pwrite(fd, bytes, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        count -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+bool read_fully(int fd, uint8_t* bytes, size_t count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t n = ::pread(fd, bytes, count, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        count -= static_cast<size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+uint64_t sort_memory_budget() {
+    const char* text = std::getenv("RORARODI_SORT_MEMORY");
+    if (!text) return kDefaultSortMemory;
+    char* end = nullptr;
+    errno = 0;
+    const unsigned long long value = std::strtoull(text, &end, 10);
+    const bool kib = end && (*end == 'K' || *end == 'k');
+    if (errno != 0 || end == text || value == 0 || (*end != 0 && !(kib && end[1] == 0)) ||
+        value > (uint64_t{1} << 40))
+        return kDefaultSortMemory;
+    return kib ? value * 1024 : value * kMiB;
+}
+
+SpilledRuns::SpilledRuns(const std::string& beside, size_t row_size) : row_size_(row_size) {
+    // The name is new (temporary_name_for checks), and O_EXCL makes sure of it.
+    name_ = temporary_name_for(beside);
+    fd_ = ::open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd_ < 0) name_.clear();
+}
+
+SpilledRuns::~SpilledRuns() {
+    if (fd_ < 0) return;
+    ::close(fd_);
+    (void)::unlink(name_.c_str());
+}
+
+bool SpilledRuns::add_run(const uint8_t* rows, size_t count) {
+    if (fd_ < 0) return false;
+    const size_t bytes = count * row_size_;
+    if (!write_fully(fd_, rows, bytes, end_)) return false;
+    runs_.push_back({end_, count});
+    end_ += bytes;
+    return true;
+}
+
+bool SpilledRuns::merge(size_t buffer_bytes, const std::function<void(const uint8_t*)>& emit) {
+    if (fd_ < 0) return false;
+    struct Reader {
+        std::vector<uint8_t> buffer;
+        uint64_t next = 0;    // next row of the run to read into the buffer
+        size_t at = 0;        // current row within the buffer
+        size_t held = 0;      // rows in the buffer
+    };
+    const size_t per_run = std::max<size_t>(1, buffer_bytes / std::max<size_t>(1, runs_.size()) / row_size_);
+    std::vector<Reader> readers(runs_.size());
+    auto refill = [&](size_t r) {
+        Reader& reader = readers[r];
+        const uint64_t left = runs_[r].count - reader.next;
+        reader.held = static_cast<size_t>(std::min<uint64_t>(left, per_run));
+        reader.at = 0;
+        if (reader.held == 0) return true;
+        reader.buffer.resize(reader.held * row_size_);
+        if (!read_fully(fd_, reader.buffer.data(), reader.buffer.size(), runs_[r].offset + reader.next * row_size_))
+            return false;
+        reader.next += reader.held;
+        return true;
+    };
+    auto row_of = [&](size_t r) { return readers[r].buffer.data() + readers[r].at * row_size_; };
+    // A heap of the runs by their current rows, the smallest on top.
+    auto later = [&](size_t a, size_t b) { return std::memcmp(row_of(a), row_of(b), row_size_) > 0; };
+    std::vector<size_t> heap;
+    for (size_t r = 0; r < runs_.size(); ++r) {
+        if (!refill(r)) return false;
+        if (readers[r].held > 0) heap.push_back(r);
+    }
+    std::make_heap(heap.begin(), heap.end(), later);
+    while (!heap.empty()) {
+        std::pop_heap(heap.begin(), heap.end(), later);
+        const size_t r = heap.back();
+        emit(row_of(r));
+        if (++readers[r].at == readers[r].held && !refill(r)) return false;
+        if (readers[r].held == 0) {
+            heap.pop_back();
+            continue;
+        }
+        std::push_heap(heap.begin(), heap.end(), later);
+    }
+    return true;
 }
 
 } // namespace rorarodi

@@ -13,3 +13,46 @@ namespace rorarodi {
 void sort_rows(uint8_t* rows, size_t count, size_t row_size);
 
 } // namespace rorarodi
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace rorarodi {
+
+// The memory an order or sort may take for its rows before it sorts them in runs
+// on disk: RORARODI_SORT_MEMORY (a number of MiB, or of KiB with a K after it),
+// 512 MiB when unset or not a positive number.
+uint64_t sort_memory_budget();
+
+// Sorted runs of rows kept in one temporary file beside a table, merged back in
+// memcmp order. The file has a hidden name, is created exclusively and is removed
+// when the runs are destroyed, whatever way the work ends.
+class SpilledRuns {
+public:
+    SpilledRuns(const std::string& beside, size_t row_size);
+    ~SpilledRuns();
+    SpilledRuns(const SpilledRuns&) = delete;
+    SpilledRuns& operator=(const SpilledRuns&) = delete;
+
+    // False when the file could not be created.
+    bool ready() const { return fd_ >= 0; }
+    // Writes `count` rows, sorted already, as one run; false on a failed write.
+    [[nodiscard]] bool add_run(const uint8_t* rows, size_t count);
+    // Calls emit(row) for every row of every run in ascending memcmp order, reading
+    // the runs through buffers of about `buffer_bytes` together; false on a failed read.
+    [[nodiscard]] bool merge(size_t buffer_bytes, const std::function<void(const uint8_t*)>& emit);
+
+private:
+    struct Run {
+        uint64_t offset;
+        uint64_t count;
+    };
+    std::string name_;
+    int fd_ = -1;
+    size_t row_size_;
+    uint64_t end_ = 0;
+    std::vector<Run> runs_;
+};
+
+} // namespace rorarodi

@@ -1,9 +1,9 @@
 #include "platform/code_pages.h"
 
 #include <algorithm>
-#include <cstring>
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <cwctype>
 #include <iconv.h>
 #include <locale.h>
@@ -373,22 +373,35 @@ Utf8Page::Utf8Page(int page) : page_(page) {
 void Utf8Page::append_utf8(std::string& out, std::string_view text) const {
     const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
     const size_t size = text.size();
+    // A character takes at most four bytes: the room is made once and cut back after,
+    // and every character is copied as its four-byte slot, the end moved by its length.
+    const size_t start = out.size();
+    out.resize(start + size * 4 + 4);
+    char* to = out.data() + start;
+    const bool pairs = !pairs_.empty();
     size_t i = 0;
     while (i < size) {
-        // ASCII runs are copied whole.
+        // ASCII runs are copied whole, found eight bytes at a time.
         size_t run = i;
+        for (uint64_t word; run + 8 <= size; run += 8) {
+            std::memcpy(&word, bytes + run, 8);
+            if (word & 0x8080808080808080u) break;
+        }
         while (run < size && bytes[run] < 0x80) ++run;
-        out.append(text.data() + i, run - i);
+        std::memcpy(to, text.data() + i, run - i);
+        to += run - i;
         for (i = run; i < size && bytes[i] >= 0x80;) {
             const Encoded* encoded = &utf8_[bytes[i]];
-            if (lead_[bytes[i]] && i + 1 < size && pairs_[(bytes[i] - 128u) << 8 | bytes[i + 1]].length != 0) {
+            if (pairs && lead_[bytes[i]] && i + 1 < size && pairs_[(bytes[i] - 128u) << 8 | bytes[i + 1]].length != 0) {
                 encoded = &pairs_[(bytes[i] - 128u) << 8 | bytes[i + 1]];
                 ++i;
             }
-            out.append(encoded->bytes.data(), encoded->length);
+            std::memcpy(to, encoded->bytes.data(), 4);
+            to += encoded->length;
             ++i;
         }
     }
+    out.resize(static_cast<size_t>(to - out.data()));
 }
 
 size_t Utf8Page::character_length(std::string_view text, size_t i) const {

@@ -7,6 +7,7 @@
 
 #include "expr/filter.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -186,7 +187,9 @@ void report_records(DbfTable& current, DbfTable& other, const ReportPages& pages
     ViewReader other_reader(other, other_count);
     bool mixed_reported = false;
     uint32_t k = 0;
+    ProgressMeter progress(current_count, ProgressOutput::prints_to_stdout);
     for (; k < current_count; ++k) {
+        progress.step(k);
         if (k >= other_count) {
             std::printf("EOF found: %s\n", other.table_file_name.c_str());
             return;

@@ -1,6 +1,7 @@
 #include "report/data_text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace rorarodi {
 
@@ -9,6 +10,22 @@ namespace {
 constexpr char kHexDigits[] = "0123456789abcdef";
 constexpr char kBase64Digits[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 constexpr unsigned char kFirstPrintable = 0x20;
+
+// Length of the leading run of `text` from `from` on with no control character
+// (below 0x20), no `a` and no `b`, checked eight bytes at a time: most texts
+// need no escape at all.
+size_t plain_run_end(std::string_view text, size_t from, unsigned char a, unsigned char b) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t i = from;
+    for (uint64_t word; i + 8 <= text.size(); i += 8) {
+        std::memcpy(&word, text.data() + i, 8);
+        const uint64_t below_space = (word - kOnes * 0x20) & ~word;
+        const uint64_t xa = word ^ (kOnes * a), xb = word ^ (kOnes * b);
+        const uint64_t found = (below_space | ((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb)) & kHighs;
+        if (found) break;
+    }
+    return i;
+}
 
 void append_hex(std::string& out, std::string_view bytes) {
     for (char c : bytes) {
@@ -39,7 +56,7 @@ void append_copy_date(std::string& out, const std::string& iso, bool with_time) 
 void append_json_string(std::string& out, std::string_view text) {
     out += '"';
     size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = plain_run_end(text, 0, '"', '\\'); i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= kFirstPrintable && c != '"' && c != '\\') continue;
         out.append(text.data() + run, i - run);
@@ -81,7 +98,9 @@ void append_json_value(std::string& out, const TypedValue& value) {
 
 void append_copy_text(std::string& out, std::string_view text) {
     size_t run = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
+    // Tab, line feed and carriage return are control characters; only the bytes
+    // after the first word with one of them or a backslash are looked at singly.
+    for (size_t i = plain_run_end(text, 0, '\\', '\\'); i < text.size(); ++i) {
         const char c = text[i];
         if (c != '\\' && c != '\t' && c != '\n' && c != '\r') continue;
         out.append(text.data() + run, i - run);

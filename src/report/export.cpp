@@ -51,7 +51,7 @@ bool write_records(RecordWriter& writer) {
         }
         writer.end_record();
         writer.maybe_flush();
-    });
+    }, writer.output_name.empty() ? ProgressOutput::prints_to_stdout : ProgressOutput::quiet);
     reader.finish();
     const bool closed = writer.close();
     return writer.finish_text_output(closed) && closed;

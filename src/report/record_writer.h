@@ -184,14 +184,25 @@ bool is_table_own_file(const std::string& name, const DbfTable& table);
 
 // The scans below run over every value of every record: plain loops, since the
 // library's character-set searches look up each character with a call of its own.
+// Fields are mostly padded with spaces: runs of them are skipped eight at a time.
 inline std::string_view trim_spaces(std::string_view text) {
+    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
     size_t start = 0, end = text.size();
+    for (uint64_t word; start + 8 <= end && (std::memcpy(&word, text.data() + start, 8), word == kEightSpaces);) start += 8;
     while (start < end && text[start] == ' ') ++start;
+    for (uint64_t word; end >= start + 8 && (std::memcpy(&word, text.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
     while (end > start && text[end - 1] == ' ') --end;
     return text.substr(start, end - start);
 }
 // True when the text holds one of the characters of `set` (a few of them).
 inline bool holds_any(std::string_view text, std::string_view set) {
+    // A short text is looked through once; a long one with memchr per character.
+    if (text.size() <= 24) {
+        for (char c : text)
+            for (char wanted : set)
+                if (c == wanted) return true;
+        return false;
+    }
     for (char c : set)
         if (std::memchr(text.data(), c, text.size())) return true;
     return false;

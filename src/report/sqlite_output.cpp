@@ -2,8 +2,12 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
+#include "platform/change.h"
+#include "platform/file.h"
 #include "platform/text.h"
 #include "report/data_text.h"
 
@@ -47,12 +51,33 @@ bool SqliteTableWriter::execute(const std::string& sql) {
 
 bool SqliteTableWriter::open(const std::string& file_name, const std::string& table_name, const DbfTable& table,
                              const std::vector<DataColumn>& columns, bool replace) {
+    file_name_ = file_name;
+    std::string open_name = file_name;
+    if (!file_exists(file_name) && !is_directory(file_name)) {
+        // A new database: nobody else can see it until it is complete, so the
+        // journal and the syncs of each commit are of no use. The hidden file is
+        // created exclusively, and a rollback of the change removes it.
+        hidden_name_ = temporary_name_for(file_name);
+        if (!create_new_file(hidden_name_)) {
+            error_ = std::strerror(errno);
+            hidden_name_.clear();
+            return false;
+        }
+        open_name = hidden_name_;
+    }
     sqlite3* raw = nullptr;
-    const int status = sqlite3_open_v2(file_name.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int status = sqlite3_open_v2(open_name.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(raw);
     if (status != SQLITE_OK) {
         error_ = raw ? sqlite3_errmsg(raw) : "out of memory";
-        return false;
+        return fail();
+    }
+    if (!hidden_name_.empty()) {
+        if (!execute("PRAGMA journal_mode = OFF; PRAGMA synchronous = OFF")) return fail();
+    } else if (!execute("PRAGMA cache_size = -65536")) {
+        // An existing database: a page cache large enough that the library seldom
+        // spills the transaction's pages early (each spill syncs its journal).
+        return fail();
     }
     if (!execute("BEGIN IMMEDIATE")) return fail();
     in_transaction_ = true;
@@ -138,6 +163,19 @@ bool SqliteTableWriter::commit() {
     if (!in_transaction_) return false;
     if (!execute("COMMIT")) return fail();
     in_transaction_ = false;
+    if (hidden_name_.empty()) return true;
+    // The database is complete: it takes its name in one step, unless a file of
+    // that name appeared meanwhile, which is never replaced.
+    db_.reset();
+    if (file_exists(file_name_) || is_directory(file_name_)) {
+        error_ = std::strerror(EEXIST);
+        return fail();
+    }
+    if (!replace_file(hidden_name_, file_name_)) {
+        error_ = std::strerror(errno);
+        return fail();
+    }
+    hidden_name_.clear();
     return true;
 }
 
@@ -145,6 +183,12 @@ void SqliteTableWriter::rollback() {
     insert_.reset();
     if (in_transaction_ && db_) execute("ROLLBACK");
     in_transaction_ = false;
+    if (!hidden_name_.empty()) {
+        // Nothing of a new database is left behind.
+        db_.reset();
+        (void)remove_new_file(hidden_name_);
+        hidden_name_.clear();
+    }
 }
 
 } // namespace rorarodi

@@ -22,18 +22,22 @@ public:
     SqliteTableWriter(const SqliteTableWriter&) = delete;
     SqliteTableWriter& operator=(const SqliteTableWriter&) = delete;
 
-    // Opens the database (creating the file), begins the transaction, and creates
-    // the table with typed columns, or, when a table of that name exists, takes
-    // its columns whose names match (letter case ignored); with `replace` an
-    // existing table is dropped and created anew in the same transaction. False,
-    // with error(), when any of it fails.
+    // Opens the database, begins the transaction, and creates the table with typed
+    // columns, or, when a table of that name exists, takes its columns whose names
+    // match (letter case ignored); with `replace` an existing table is dropped and
+    // created anew in the same transaction. False, with error(), when any of it fails.
+    // A new database is written under a hidden name beside it, without the
+    // library's journal and syncs, and renamed into place by the commit once
+    // complete (synced once, with the change of the parameter); an existing one
+    // is written in its own transaction.
     [[nodiscard]] bool open(const std::string& file_name, const std::string& table_name, const DbfTable& table,
                             const std::vector<DataColumn>& columns, bool replace = false);
     // Sets a column of the next row; a column the table lacks is left out.
     [[nodiscard]] bool bind(size_t column, const TypedValue& value);
     // Inserts the row and starts the next; false on failure.
     [[nodiscard]] bool insert_row();
-    // Ends the transaction; false when the commit fails (it is rolled back then).
+    // Ends the transaction (and puts a new database in place); false when that
+    // fails (it is rolled back then).
     [[nodiscard]] bool commit();
     void rollback();
     const std::string& error() const { return error_; }
@@ -53,6 +57,8 @@ private:
     // buffers are reused from row to row).
     std::vector<std::string> held_;
     bool in_transaction_ = false;
+    std::string file_name_;
+    std::string hidden_name_;  // a new database while it is written; empty otherwise
     std::string error_;
 };
 

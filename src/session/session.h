@@ -2,6 +2,7 @@
 // survives from one matched file to the next, and the current table. The driver
 // owns one session and hands it to every parameter handler.
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/code_pages.h"
+#include "platform/progress.h"
 #include "table/table.h"
 #include "table/table_write.h"
 
@@ -124,17 +126,30 @@ inline bool parse_flag_form(const std::string& argument) { return argument.empty
 // Calls `visit(position)` for the positions that range readers visit: the /RANGE
 // entries in list order (positions at or past the view size skipped, a position
 // listed twice visited twice) or, without a list, every position of the view.
+// The walk shows the progress line (`output` says whether the visits print).
 template <typename Visit>
-void visit_range_positions(const Session& session, const DbfTable& table, Visit&& visit) {
+void visit_range_positions(const Session& session, const DbfTable& table, Visit&& visit,
+                           ProgressOutput output = ProgressOutput::quiet) {
     const uint32_t view_size = view_record_count(table);
     const auto& entries = session.range_list.entries;
     if (!entries) {
-        for (uint32_t position = 0; position < view_size; ++position) visit(position);
+        ProgressMeter progress(view_size, output);
+        for (uint32_t position = 0; position < view_size; ++position) {
+            visit(position);
+            progress.step(position + 1);
+        }
         return;
     }
+    uint64_t total = 0, done = 0;
     for (const RangeSegment& segment : *entries)
-        for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position)
+        if (segment.first < view_size && segment.first <= segment.last)
+            total += std::min<uint64_t>(segment.last, view_size - 1) - segment.first + 1;
+    ProgressMeter progress(total, output);
+    for (const RangeSegment& segment : *entries)
+        for (uint64_t position = segment.first; position <= segment.last && position < view_size; ++position) {
             visit(static_cast<uint32_t>(position));
+            progress.step(++done);
+        }
 }
 
 } // namespace rorarodi

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/table_write.h"
 #include "table/view_reader.h"
@@ -146,7 +147,9 @@ std::vector<uint32_t> find_duplicate_positions(DbfTable& table, uint64_t in_memo
     std::vector<Representative> representatives;
     std::vector<uint8_t> current, earlier;
 
+    ProgressMeter progress(view_size);
     for (uint32_t position = 0; position < view_size; ++position) {
+        progress.step(position);
         const uint8_t* record = records.next(position, current);
         // A deleted record is never marked, and never equals a live one.
         if (record[0] == kDeletedMark) continue;

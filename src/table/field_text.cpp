@@ -1,6 +1,7 @@
 #include "table/field_text.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -79,10 +80,34 @@ const char* put_text(DbfTable& table, const std::string& text) {
     return out;
 }
 
+// "%*.*f" of a number into `out` (room for `room` bytes and the ending zero);
+// the length, or -1 when it does not fit. A finite number goes through to_chars,
+// which gives the same digits (both round the exact binary value) many times
+// faster; anything else through snprintf.
+int print_fixed(char* out, size_t room, double number, int width, int decimals) {
+    if (std::isfinite(number) && decimals >= 0 && room > 0) {
+        const std::to_chars_result r = std::to_chars(out, out + room - 1, number, std::chars_format::fixed, decimals);
+        if (r.ec == std::errc()) {
+            auto length = static_cast<size_t>(r.ptr - out);
+            if (width > 0 && length < static_cast<size_t>(width)) {
+                if (static_cast<size_t>(width) >= room) return -1;
+                const size_t pad = static_cast<size_t>(width) - length;
+                std::memmove(out + pad, out, length);
+                std::memset(out, ' ', pad);
+                length += pad;
+            }
+            out[length] = 0;
+            return static_cast<int>(length);
+        }
+    }
+    const int length = std::snprintf(out, room, "%*.*f", width, decimals, number);
+    return length >= 0 && static_cast<size_t>(length) < room ? length : -1;
+}
+
 std::string format_fixed(double number, int width, int decimals) {
     // Widths and decimals are single bytes: the text nearly always fits here.
     char text_area[kFixedTextRoom];
-    int fitted = std::snprintf(text_area, sizeof text_area, "%*.*f", width, decimals, number);
+    int fitted = print_fixed(text_area, sizeof text_area, number, width, decimals);
     if (fitted >= 0 && static_cast<size_t>(fitted) < sizeof text_area)
         return std::string(text_area, static_cast<size_t>(fitted));
     int length = std::snprintf(nullptr, 0, "%*.*f", width, decimals, number);
@@ -97,7 +122,8 @@ std::string format_fixed(double number, int width, int decimals) {
 // single bytes, so the text (at most a few hundred characters) always fits.
 const char* put_fixed(DbfTable& table, double number, int width, int decimals) {
     char* out = text_area(table);
-    std::snprintf(out, table.text_buffer.size(), "%*.*f", width, decimals, number);
+    if (print_fixed(out, table.text_buffer.size(), number, width, decimals) < 0)
+        std::snprintf(out, table.text_buffer.size(), "%*.*f", width, decimals, number);
     return out;
 }
 

@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/header_write.h"
 
@@ -165,7 +166,10 @@ bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector
     }
 
     RecordAppender out(target);
+    ProgressMeter progress(order.size());
+    uint64_t copied = 0;
     for (uint32_t index : order) {
+        progress.step(copied++);
         if (index >= count) return false;
         const uint8_t* record = nullptr;
         if (in_memory) {

@@ -9,6 +9,7 @@
 #include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "table/create.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
@@ -57,7 +58,9 @@ bool pack_records(DbfTable& table) {
     std::vector<uint8_t> block(static_cast<size_t>(std::min(run, std::max<uint32_t>(count, 1))) * length);
     FileHandle& file = table.table_handle;
     uint64_t kept = 0;
+    ProgressMeter progress(count);
     for (uint64_t first = 0; first < count;) {
+        progress.step(first);
         const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>(run, count - first));
         const size_t bytes = static_cast<size_t>(n) * length;
         if (!file.seek(record_offset(table, first)) || file.read(block.data(), bytes) != static_cast<long long>(bytes))

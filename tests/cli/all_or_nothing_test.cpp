@@ -175,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"/ENCODE:key"}, std::vector<std::string>{"/DECODE:key"},
                     std::vector<std::string>{"/OEM2ANSI"}, std::vector<std::string>{"/ANSI2OEM"},
                     std::vector<std::string>{"/MAKE:m.dbf"}, std::vector<std::string>{"/STRUCT:st.dbf"},
-                    std::vector<std::string>{"/OUT:x.dbf", "/S:*"}));
+                    std::vector<std::string>{"/OUT:x.dbf", "/S:*"}, std::vector<std::string>{"/OUT:x.sqlite", "/S:*"}));
 
 // A text export that fails at any call leaves its file as it was: its old bytes,
 // or no file when it was new. A JSON array is cut open only for records.

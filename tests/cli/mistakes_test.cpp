@@ -54,11 +54,11 @@ TEST(Mistakes, NeverCostData) {
          "t.dbf: nothing was changed\n", 2},
         {"a list file's mistake", {"@steps.lst", "/PACK"}, "Invalid field[s]...\n", "t.dbf: nothing was changed\n", 2},
         {"a name /MODIFY creates is known", {"/MODIFY:s.txt", "/F:TAG=0", "/COUNT"},
-         "\r8%\r16%\r25%\r33%\r41%\r50%\r58%\r66%\r75%\r83%\r91%\r100%\r    12\n", "", 0, false},
+         "12\n", "", 0, false},
         {"value that cannot be computed", {"/FIELD:PRICE=ROUND(PRICE*1.1,2)", "/UPDATE"},
          ten_errors() + "2 more values could not be computed\nt.dbf is unchanged\n", "", 2},
         {"computed field that cannot be computed", {"/MODIFY:bad.txt"},
-         "\r8%\r16%\r25%\r33%\r41%\r50%\r58%\r66%\r75%\r83%\r91%\r100%\r    " + ten_errors() +
+         ten_errors() +
              "2 more values could not be computed\nt.dbf is unchanged\n", "", 2},
         {"pack under a filter", {"/F:PRICE}400", "/PACK", "/ZAP"}, "",
          "rorarodi: /PACK: t.dbf has a filter or an order; /CLEAR first\n"

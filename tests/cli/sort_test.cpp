@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <dirent.h>
 #include <sys/stat.h>
 #include <tuple>
 
@@ -271,6 +272,46 @@ TEST(Sort, FullDiskLeavesTheTableAsItWas) {
     // Appending as many records again does not fit either: nothing of it stays.
     EXPECT_EQ(run_limited("300", "+s.dbf /COUNT"), "Can't write t.dbf: File too large; t.dbf is unchanged\n1000\n");
     EXPECT_EQ(read_file(dir / "t.dbf"), original);
+}
+
+} // namespace
+
+namespace {
+
+// Past a tiny sorting budget the keys go through runs on disk: the orders, the
+// sorted file and the duplicates found are those of the in-memory path, and no
+// run file is left beside the table.
+TEST(Sort, SpilledRunsGiveTheInMemoryOrder) {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 6}, {"AGE", 'N', 4}};
+    for (int i = 0; i < 600; ++i)
+        layout.records.push_back(make_record(layout, {std::string(1, "cAbBa"[i % 5]) + std::to_string(i % 7),
+                                                      std::to_string(i % 11 - 5)},
+                                             i % 13 == 0));
+    const std::string table = build_table(layout);
+    auto run = [&](const std::string& budget, const std::vector<std::string>& arguments) {
+        TempDir dir;
+        write_file(dir / "t.dbf", table);
+        std::vector<std::string> all = {"RORARODI_SORT_MEMORY=" + budget, "./rorarodi", "t.dbf"};
+        all.insert(all.end(), arguments.begin(), arguments.end());
+        (void)run_rorarodi(dir, {"/VERSION"});  // makes the link to the program
+        RunResult r = run_command("/usr/bin/env", all, dir.path());
+        EXPECT_EQ(r.errors, "");
+        DIR* listing = ::opendir(dir.path().c_str());
+        while (dirent* entry = listing ? ::readdir(listing) : nullptr) {
+            const std::string name = entry->d_name;
+            EXPECT_TRUE(name == "." || name == ".." || name == "t.dbf" || name == "t.bak" || name == "rorarodi")
+                << name << " left beside the table";
+        }
+        if (listing) ::closedir(listing);
+        return r.output + read_file(dir / "t.dbf");
+    };
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"/ORDER:NAME", "/S:*"}, {"/DELETED-", "/F:AGE}-3", "/ORDER:AGE,NAME", "/S:*"},
+          {"/CASE-", "/DESC", "/ORDER:NAME", "/S:*"}, {"/SORT:AGE"}, {"/DELETED-", "/SORT:NAME"}, {"/DELDUPES"}}) {
+        const std::string in_memory = run("512", arguments);
+        EXPECT_TRUE(run("1K", arguments) == in_memory) << arguments[0];
+    }
 }
 
 } // namespace
