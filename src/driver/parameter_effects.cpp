@@ -150,6 +150,7 @@ void warn_about_companions(Session& session, const ParameterEffects& effects) {
 
 ParameterEffects effects_of(const std::string& keyword, const ChangeColumns& columns, const std::string& text) {
     ParameterEffects effects;
+    static_cast<ChangeColumns&>(effects) = columns;
     effects.keyword = keyword;
     if (keyword == "+") {
         effects.display = text;
@@ -159,13 +160,6 @@ ParameterEffects effects_of(const std::string& keyword, const ChangeColumns& col
         for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         effects.display = "/" + name;
     }
-    effects.changes = columns.changes();
-    effects.writes_records = columns.writes_records;
-    effects.moves_records = columns.moves_records;
-    effects.writes_memos = columns.writes_memos;
-    effects.restructures = columns.restructures;
-    effects.reorders = columns.reorders;
-    effects.says_read_only = columns.says_read_only;
     // "/PACK:dbf" packs the records alone.
     if (keyword == "pack" && equals_ignoring_case(text.c_str() + std::min<size_t>(4, text.size()), ":dbf"))
         effects.writes_memos = false;
@@ -175,7 +169,7 @@ ParameterEffects effects_of(const std::string& keyword, const ChangeColumns& col
 bool is_dry_run_keyword(const std::string& keyword) { return keyword == kDryRunKeyword; }
 
 void run_parameter(Session& session, const ParameterEffects& effects, const std::function<void()>& step) {
-    if (!effects.changes || !session.current_table) {
+    if (!effects.changes() || !session.current_table) {
         (void)run_as_change(session, step);  // a parameter that changes nothing has no outcome to report
         report_unread_memos(session);
         return;

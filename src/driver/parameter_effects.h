@@ -24,16 +24,10 @@ struct ChangeColumns {
 // Appending another table ("+other.dbf"), which has no keyword row.
 constexpr ChangeColumns kAppendFromColumns{.writes_records = true, .moves_records = true, .writes_memos = true};
 
-struct ParameterEffects {
-    std::string keyword;         // of its keyword row; "+" for appending another table
-    std::string display;         // as the user names it: "/PACK", "+other.dbf"
-    bool changes = false;        // it changes the table (records or header)
-    bool writes_records = false; // it changes records
-    bool moves_records = false;  // it changes the number or the order of records
-    bool writes_memos = false;   // it may write the memo file
-    bool restructures = false;   // /MODIFY
-    bool reorders = false;       // /SORT
-    bool says_read_only = false; // its handler already says that it refuses a read-only table
+// A parameter's change columns, with how it is named.
+struct ParameterEffects : ChangeColumns {
+    std::string keyword; // of its keyword row; "+" for appending another table
+    std::string display; // as the user names it: "/PACK", "+other.dbf"
 };
 
 // The effects of the parameter `text` that reaches the keyword row `keyword` with
