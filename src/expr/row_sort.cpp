@@ -1,6 +1,5 @@
 #include "expr/row_sort.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "platform/change.h"
+#include "platform/disk.h"
 
 namespace rorarodi {
 
@@ -126,30 +126,6 @@ namespace {
 constexpr uint64_t kMiB = 1024 * 1024;
 constexpr uint64_t kDefaultSortMemory = 512 * kMiB;
 
-bool write_fully(int fd, const uint8_t* bytes, size_t count, uint64_t offset) {
-    while (count > 0) {
-        const ssize_t n = ::pwrite(fd, bytes, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
-bool read_fully(int fd, uint8_t* bytes, size_t count, uint64_t offset) {
-    while (count > 0) {
-        const ssize_t n = ::pread(fd, bytes, count, static_cast<off_t>(offset));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        bytes += n;
-        count -= static_cast<size_t>(n);
-        offset += static_cast<uint64_t>(n);
-    }
-    return true;
-}
-
 } // namespace
 
 uint64_t sort_memory_budget() {
@@ -166,9 +142,9 @@ uint64_t sort_memory_budget() {
 }
 
 SpilledRuns::SpilledRuns(const std::string& beside, size_t row_size) : row_size_(row_size) {
-    // The name is new (temporary_name_for checks), and O_EXCL makes sure of it.
+    // The name is new (temporary_name_for checks), and the exclusive create makes sure of it.
     name_ = temporary_name_for(beside);
-    fd_ = ::open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    fd_ = disk::create(name_, true, 0600);
     if (fd_ < 0) name_.clear();
 }
 
@@ -181,7 +157,7 @@ SpilledRuns::~SpilledRuns() {
 bool SpilledRuns::add_run(const uint8_t* rows, size_t count) {
     if (fd_ < 0) return false;
     const size_t bytes = count * row_size_;
-    if (!write_fully(fd_, rows, bytes, end_)) return false;
+    if (!disk::write_at(fd_, rows, bytes, end_)) return false;
     runs_.push_back({end_, count});
     end_ += bytes;
     return true;
@@ -204,7 +180,7 @@ bool SpilledRuns::merge(size_t buffer_bytes, const std::function<void(const uint
         reader.at = 0;
         if (reader.held == 0) return true;
         reader.buffer.resize(reader.held * row_size_);
-        if (!read_fully(fd_, reader.buffer.data(), reader.buffer.size(), runs_[r].offset + reader.next * row_size_))
+        if (!disk::read_at(fd_, reader.buffer.data(), reader.buffer.size(), runs_[r].offset + reader.next * row_size_))
             return false;
         reader.next += reader.held;
         return true;

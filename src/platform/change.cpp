@@ -460,14 +460,25 @@ void note_file_written(const std::string& path) {
     if (s.open && !path.empty()) s.touched.insert(path);
 }
 
-bool before_file_write(int fd, const std::string& path, uint64_t offset, size_t count) {
+namespace {
+
+// Before a write or truncation inside an open change: false (errno set) once the
+// change has failed; otherwise notes the file as written.
+bool change_admits_write(const std::string& path) {
     ChangeState& s = state();
-    if (!s.open) return true;
     if (s.failure) {
         errno = s.failure->error;
         return false;
     }
     note_file_written(path);
+    return true;
+}
+
+} // namespace
+
+bool before_file_write(int fd, const std::string& path, uint64_t offset, size_t count) {
+    if (!state().open) return true;
+    if (!change_admits_write(path)) return false;
     auto [guard, guarded] = guarded_file_of(fd);
     if (!guard) return true;
     const uint64_t end = offset + std::max<uint64_t>(count, count >= kLargeWrite ? kSaveAhead : kSmallSaveAhead);
@@ -475,13 +486,8 @@ bool before_file_write(int fd, const std::string& path, uint64_t offset, size_t 
 }
 
 bool before_file_truncate(int fd, const std::string& path, uint64_t length) {
-    ChangeState& s = state();
-    if (!s.open) return true;
-    if (s.failure) {
-        errno = s.failure->error;
-        return false;
-    }
-    note_file_written(path);
+    if (!state().open) return true;
+    if (!change_admits_write(path)) return false;
     auto [guard, guarded] = guarded_file_of(fd);
     if (!guard) return true;
     return save_original(*guard, *guarded, fd, length, UINT64_MAX);

@@ -136,6 +136,24 @@ bool write_at(int fd, const void* data, size_t count, uint64_t offset) {
     return true;
 }
 
+bool read_at(int fd, void* data, size_t count, uint64_t offset) {
+    auto* out = static_cast<unsigned char*>(data);
+    size_t done = 0;
+    while (done < count) {
+        const ssize_t got = ::pread(fd, out + done, count - done, static_cast<off_t>(offset + done));
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (got == 0) {
+            errno = EIO;
+            return false;
+        }
+        done += static_cast<size_t>(got);
+    }
+    return true;
+}
+
 bool sync(int fd, bool data_only) {
     if (!may_proceed()) return false;
     if (syncs_disabled()) return true;

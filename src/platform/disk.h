@@ -28,6 +28,9 @@ namespace disk {
 
 // Writes all `count` bytes at `offset`, retrying short writes; false with errno set.
 [[nodiscard]] bool write_at(int fd, const void* data, size_t count, uint64_t offset);
+// Reads exactly `count` bytes at `offset`, retrying short reads; false with errno
+// set (EIO when the file ends first).
+[[nodiscard]] bool read_at(int fd, void* data, size_t count, uint64_t offset);
 // fsync (fdatasync when `data_only`); skipped when syncs are turned off for a measurement.
 [[nodiscard]] bool sync(int fd, bool data_only = false);
 [[nodiscard]] bool truncate(int fd, uint64_t length);
