@@ -1,5 +1,6 @@
 // CSV: one line per record, values separated by ','.
 #include <cstdlib>
+#include <string>
 
 #include "report/record_writer.h"
 #include "report/writers.h"
@@ -10,13 +11,14 @@ namespace rorarodi {
 namespace {
 
 // True when the text reads as the number 0, as atof reads it.
-bool reads_as_zero(std::string_view text, const char* terminated) {
+bool reads_as_zero(std::string_view text) {
     bool plain = true;
     for (char c : text) {
         if (c >= '1' && c <= '9') return false;
         if (c != '0' && c != '.' && c != '-' && c != '+') plain = false;
     }
-    return plain || std::strtod(terminated, nullptr) == 0;
+    // The text may be a view of the record: strtod reads a terminated copy.
+    return plain || std::strtod(std::string(text).c_str(), nullptr) == 0;
 }
 
 class CsvWriter : public RecordWriter {
@@ -81,7 +83,7 @@ private:
 
     void other_value(int field) {
         const std::string_view trimmed = trim_spaces(value_text());
-        if (field_is_numeric(table, field) && reads_as_zero(trimmed, trimmed.data())) return;
+        if (field_is_numeric(table, field) && reads_as_zero(trimmed)) return;
         if (!holds_any(trimmed, ",\"\r\n")) {
             out_ += trimmed;
             return;
@@ -100,7 +102,7 @@ private:
 } // namespace
 
 std::unique_ptr<RecordWriter> make_csv_writer(Session& session, std::vector<int> fields) {
-    return std::make_unique<CsvWriter>(session, std::move(fields));
+    return std::make_unique<CsvWriter>(session, std::move(fields), kViewedValues);
 }
 
 } // namespace rorarodi

@@ -66,7 +66,7 @@ public:
 } // namespace
 
 std::unique_ptr<RecordWriter> make_program_writer(Session& session, std::vector<int> fields) {
-    return std::make_unique<ProgramWriter>(session, std::move(fields));
+    return std::make_unique<ProgramWriter>(session, std::move(fields), kViewedValues);
 }
 
 } // namespace rorarodi

@@ -13,6 +13,7 @@
 
 #include "platform/file.h"
 #include "session/session.h"
+#include "table/field_text.h"
 #include "table/memo.h"
 #include "table/text_convert.h"
 
@@ -23,8 +24,12 @@ struct ValueRules {
     bool memo_contents = false;  // memo fields give their contents even without /MEMO:text
     bool stored_bytes = false;   // texts keep the table's bytes under /UTF8
     bool typed_values = false;   // the writer reads typed values itself: no text form is loaded
+    // The value may be a view of the record buffer itself: not NUL-terminated, and
+    // neither it nor its pieces may be changed in place.
+    bool views = false;
 };
 inline constexpr ValueRules kTypedValues{false, false, true};
+inline constexpr ValueRules kViewedValues{.views = true};
 
 // The writer of one output format, and what every writer reads and writes through.
 // The export calls open, header_line, then for every record begin_record, field for
@@ -153,6 +158,8 @@ private:
 
     void flush();
     std::span<char> convert(std::span<char> piece, bool memo_text);
+    // The UTF-8 form of a text of a single-byte page, through the page's table.
+    std::span<char> single_byte_utf8(std::string_view text);
 
     const ValueRules rules_;
     FileHandle file_;                // the output file, or the new file replacing it
@@ -170,6 +177,13 @@ private:
     const Utf8Page* utf8_;
     std::vector<std::string> names_;  // field names in UTF-8 under /UTF8
     std::string converted_;           // the UTF-8 form of the current value or memo piece
+    // Per field of the table: how its text form is read off the record (empty when
+    // the values always go through field_text).
+    std::vector<StoredTextPlan> plans_;
+    // The UTF-8 form of each byte of a single-byte page under /UTF8 (else empty), and
+    // the room its conversions write into (four bytes a character and four spare).
+    std::vector<Utf8Page::Encoded> single_byte_;
+    std::string utf8_room_;
     std::unique_ptr<MemoReader> memos_;
     bool from_memo_ = false;
     bool present_ = false;

@@ -85,7 +85,7 @@ private:
 } // namespace
 
 std::unique_ptr<RecordWriter> make_sql_writer(Session& session, std::vector<int> fields) {
-    return std::make_unique<SqlWriter>(session, std::move(fields));
+    return std::make_unique<SqlWriter>(session, std::move(fields), kViewedValues);
 }
 
 } // namespace rorarodi

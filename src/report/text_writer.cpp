@@ -62,7 +62,7 @@ public:
 } // namespace
 
 std::unique_ptr<RecordWriter> make_text_writer(Session& session, std::vector<int> fields) {
-    return std::make_unique<TextWriter>(session, std::move(fields));
+    return std::make_unique<TextWriter>(session, std::move(fields), kViewedValues);
 }
 
 } // namespace rorarodi

@@ -93,7 +93,7 @@ private:
 } // namespace
 
 std::unique_ptr<RecordWriter> make_xml_writer(Session& session, std::vector<int> fields) {
-    return std::make_unique<XmlWriter>(session, std::move(fields));
+    return std::make_unique<XmlWriter>(session, std::move(fields), kViewedValues);
 }
 
 } // namespace rorarodi

@@ -355,7 +355,9 @@ bool is_compact_date(const uint8_t* digits) {
     for (size_t i = 0; i < kCompactDateLength; ++i)
         if (digits[i] < '0' || digits[i] > '9') return false;
     auto number = [digits](size_t at, size_t count) {
-        return leading_int32(std::string_view(reinterpret_cast<const char*>(digits) + at, count));
+        int value = 0;
+        for (size_t i = at; i < at + count; ++i) value = value * 10 + (digits[i] - '0');
+        return value;
     };
     DateParts parts;
     parts.year = number(0, 4);
@@ -549,6 +551,72 @@ bool store_fitted_number(DbfTable& table, int field, double number) {
     const FieldDescriptor& f = table.field(field);
     for (int decimals = f.decimals; decimals >= 0; --decimals)
         if (store_number_text(table, field, number, f.length, static_cast<unsigned>(decimals))) return true;
+    return false;
+}
+
+StoredTextPlan stored_text_plan(const DbfTable& table, int field, DateMode mode) {
+    StoredTextPlan plan;
+    const FieldDescriptor& f = table.field(field);
+    const uint32_t width = field_width(table, field);
+    // A nullable field, a V or Q value with a length of its own, and a field
+    // that does not lie whole in the record always go through field_text.
+    if (f.null_bit >= 0 || f.length_bit >= 0 || width == 0 || size_t{f.offset} + width > table.record_buffer.size())
+        return plan;
+    plan.offset = f.offset;
+    plan.width = width;
+    plan.decimals = f.decimals;
+    plan.trim_left = trims_left(table.options.trim_mode);
+    plan.trim_right = trims_right(table.options.trim_mode);
+    switch (f.type) {
+    case 'C': case 'V': case 'Q':
+        if (width < kTextBufferSize) plan.form = StoredForm::characters;
+        break;
+    case 'N': case 'F':
+        plan.form = StoredForm::number;
+        break;
+    case 'D':
+        // Only the stored form and the compact one show a valid date as its digits.
+        if (width == kCompactDateLength &&
+            (mode == DateMode::as_stored ||
+             (mode == DateMode::compact &&
+              table.options.date_formats[static_cast<size_t>(DateMode::compact)] == "%04d%02d%02d")))
+            plan.form = StoredForm::compact_date;
+        break;
+    case 'L':
+        plan.form = StoredForm::logical;
+        break;
+    default:
+        break;
+    }
+    return plan;
+}
+
+bool stored_text_view(const StoredTextPlan& plan, const uint8_t* record, std::string_view& text) {
+    const char* bytes = reinterpret_cast<const char*>(record) + plan.offset;
+    switch (plan.form) {
+    case StoredForm::characters: {
+        size_t length = plan.width;
+        if (const void* zero = std::memchr(bytes, 0, length)) length = static_cast<size_t>(static_cast<const char*>(zero) - bytes);
+        if (plan.trim_right)
+            while (length > 0 && bytes[length - 1] == ' ') --length;
+        if (plan.trim_left)
+            while (length > 0 && bytes[0] == ' ') ++bytes, --length;
+        text = std::string_view(bytes, length);
+        return true;
+    }
+    case StoredForm::number:
+        if (!is_canonical_number(bytes, plan.width, plan.decimals)) return false;
+        text = std::string_view(bytes, plan.width);
+        return true;
+    case StoredForm::compact_date:
+        if (!is_compact_date(reinterpret_cast<const uint8_t*>(bytes))) return false;
+        text = std::string_view(bytes, kCompactDateLength);
+        return true;
+    case StoredForm::logical:
+        text = std::string_view(bytes, bytes[0] != 0 ? 1 : 0);
+        return true;
+    case StoredForm::none: break;
+    }
     return false;
 }
 

@@ -19,6 +19,26 @@ struct DateParts {
 // date-times show in the table's date mode, or in the mode given.
 const char* field_text(DbfTable& table, int field);
 const char* field_text(DbfTable& table, int field, DateMode mode);
+// How the text form of a field can be read straight off its stored bytes, decided
+// once for a run over many records (an export): `none` when field_text always has
+// to make it.
+enum class StoredForm : uint8_t { none, characters, number, compact_date, logical };
+struct StoredTextPlan {
+    StoredForm form = StoredForm::none;
+    uint8_t decimals = 0;
+    bool trim_left = false;
+    bool trim_right = false;
+    uint32_t offset = 0;
+    uint32_t width = 0;
+};
+// The plan for a field when its dates show in `mode`.
+StoredTextPlan stored_text_plan(const DbfTable& table, int field, DateMode mode);
+// The field's text form in `record` (a record of the table) as a view of the
+// record's own bytes, when the stored bytes are that text: characters up to a zero
+// byte, trimmed by the trim mode; a number whose stored text is its formatted
+// value; a valid compact date; a logical byte. False when field_text has to make
+// the text; otherwise `text` is what field_text would give.
+bool stored_text_view(const StoredTextPlan& plan, const uint8_t* record, std::string_view& text);
 // The field's stored bytes in `record_buffer`: its storage width, clipped to the buffer.
 std::string_view field_stored_bytes(const DbfTable& table, int field);
 // True when a nullable field of a Visual FoxPro table holds null (its bit in
