@@ -23,7 +23,13 @@ bool reads_as_zero(std::string_view text) {
 
 class CsvWriter : public RecordWriter {
 public:
-    using RecordWriter::RecordWriter;
+    CsvWriter(Session& session, std::vector<int> fields) : RecordWriter(session, std::move(fields), kViewedValues) {
+        // How each selected field is written, decided once.
+        for (int field : this->fields)
+            kinds_.push_back(type_of(field) == 'C' || field_is_memo(table, field) ? Kind::text
+                             : field_is_numeric(table, field)                      ? Kind::number
+                                                                                   : Kind::other);
+    }
 
     void header_line() override {
         if (!settings.header_line) return;
@@ -34,11 +40,12 @@ public:
         out_ += '\n';
     }
 
-    void field(size_t, int field, bool last) override {
-        if (type_of(field) == 'C' || field_is_memo(table, field))
+    void field(size_t index, int, bool last) override {
+        const Kind kind = kinds_[index];
+        if (kind == Kind::text)
             text_value();
         else
-            other_value(field);
+            other_value(kind == Kind::number);
         if (!last) out_ += ',';
     }
 
@@ -81,9 +88,9 @@ private:
         if (opened) out_ += '"';
     }
 
-    void other_value(int field) {
+    void other_value(bool numeric) {
         const std::string_view trimmed = trim_spaces(value_text());
-        if (field_is_numeric(table, field) && reads_as_zero(trimmed)) return;
+        if (numeric && reads_as_zero(trimmed)) return;
         if (!holds_any(trimmed, ",\"\r\n")) {
             out_ += trimmed;
             return;
@@ -97,12 +104,15 @@ private:
         }
         out_ += '"';
     }
+
+    enum class Kind : uint8_t { text, number, other };
+    std::vector<Kind> kinds_;  // per selected field
 };
 
 } // namespace
 
 std::unique_ptr<RecordWriter> make_csv_writer(Session& session, std::vector<int> fields) {
-    return std::make_unique<CsvWriter>(session, std::move(fields), kViewedValues);
+    return std::make_unique<CsvWriter>(session, std::move(fields));
 }
 
 } // namespace rorarodi

@@ -21,16 +21,7 @@ RecordWriter::RecordWriter(Session& session, std::vector<int> fields, ValueRules
       utf8_(settings.utf8 ? &text_utf8_page(table) : nullptr) {
     if (utf8_)
         for (const FieldDescriptor& f : table.field_table) names_.push_back(utf8_->to_utf8(f.name));
-    if (utf8_ && !utf8_->double_byte()) {
-        single_byte_.resize(256);
-        for (int byte = 0; byte < 256; ++byte) {
-            const char c = static_cast<char>(byte);
-            const std::string encoded = utf8_->to_utf8(std::string_view(&c, 1));
-            Utf8Page::Encoded& slot = single_byte_[static_cast<size_t>(byte)];
-            slot.length = static_cast<uint8_t>(std::min<size_t>(encoded.size(), slot.bytes.size()));
-            std::memcpy(slot.bytes.data(), encoded.data(), slot.length);
-        }
-    }
+    if (utf8_ && !utf8_->double_byte()) single_byte_ = std::make_unique<ByteUtf8Table>(*utf8_);
     // Values read off the record as views, unless a conversion changes them in place.
     const bool converts_in_place = !utf8_ && (settings.output_conversion != OutputConversion::none ||
                                               (table.options.ansi && output_name.empty()));
@@ -145,7 +136,7 @@ std::span<char> RecordWriter::convert(std::span<char> piece, bool memo_text) {
         for (char& c : piece)
             if (c == '\r' || c == '\n') c = ' ';
     if (utf8_ && rules_.stored_bytes) return piece;
-    if (!single_byte_.empty()) return single_byte_utf8(std::string_view(piece.data(), piece.size()));
+    if (single_byte_) return single_byte_utf8(std::string_view(piece.data(), piece.size()));
     if (utf8_) {
         converted_.clear();
         utf8_->append_utf8(converted_, std::string_view(piece.data(), piece.size()));
@@ -163,28 +154,10 @@ std::span<char> RecordWriter::convert(std::span<char> piece, bool memo_text) {
 }
 
 std::span<char> RecordWriter::single_byte_utf8(std::string_view text) {
-    const size_t room = text.size() * 4 + 4;
+    const size_t room = ByteUtf8Table::room_for(text.size());
     if (utf8_room_.size() < room) utf8_room_.resize(std::max(room, 2 * utf8_room_.size()));
-    const auto* from = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t size = text.size();
-    char* to = utf8_room_.data();
-    size_t i = 0;
-    while (i < size) {
-        // ASCII runs are copied whole, found eight bytes at a time.
-        size_t run = i;
-        for (uint64_t word; run + 8 <= size && (std::memcpy(&word, from + run, 8), (word & 0x8080808080808080u) == 0);)
-            run += 8;
-        while (run < size && from[run] < 0x80) ++run;
-        std::memcpy(to, from + i, run - i);
-        to += run - i;
-        // Every other character is copied as its four-byte slot, the end moved by its length.
-        for (i = run; i < size && from[i] >= 0x80; ++i) {
-            const Utf8Page::Encoded& encoded = single_byte_[from[i]];
-            std::memcpy(to, encoded.bytes.data(), 4);
-            to += encoded.length;
-        }
-    }
-    return std::span<char>(utf8_room_.data(), static_cast<size_t>(to - utf8_room_.data()));
+    const char* end = single_byte_->convert(text, utf8_room_.data());
+    return std::span<char>(utf8_room_.data(), static_cast<size_t>(end - utf8_room_.data()));
 }
 
 void RecordWriter::load_value(int field) {
@@ -195,7 +168,8 @@ void RecordWriter::load_value(int field) {
         std::string_view text;
         if (stored_text_view(plans_[static_cast<size_t>(field)], table.record_buffer.data(), text)) {
             // No conversion changes a view in place: only a UTF-8 form is made apart.
-            first_ = convert(std::span<char>(const_cast<char*>(text.data()), text.size()), false);
+            first_ = std::span<char>(const_cast<char*>(text.data()), text.size());
+            if (utf8_) first_ = convert(first_, false);
             return;
         }
     }

@@ -13,6 +13,7 @@
 
 #include "platform/file.h"
 #include "session/session.h"
+#include "table/byte_utf8.h"
 #include "table/field_text.h"
 #include "table/memo.h"
 #include "table/text_convert.h"
@@ -180,9 +181,9 @@ private:
     // Per field of the table: how its text form is read off the record (empty when
     // the values always go through field_text).
     std::vector<StoredTextPlan> plans_;
-    // The UTF-8 form of each byte of a single-byte page under /UTF8 (else empty), and
-    // the room its conversions write into (four bytes a character and four spare).
-    std::vector<Utf8Page::Encoded> single_byte_;
+    // The byte table of a single-byte page under /UTF8 (else none), and the room
+    // its conversions write into.
+    std::unique_ptr<ByteUtf8Table> single_byte_;
     std::string utf8_room_;
     std::unique_ptr<MemoReader> memos_;
     bool from_memo_ = false;
@@ -208,18 +209,33 @@ inline std::string_view trim_spaces(std::string_view text) {
     while (end > start && text[end - 1] == ' ') --end;
     return text.substr(start, end - start);
 }
-// True when the text holds one of the characters of `set` (a few of them).
+// The bytes of `word` equal to `c`, each marked by its top bit (exactly those: the
+// carry of one byte never reaches the next).
+inline uint64_t bytes_equal(uint64_t word, char c) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    const uint64_t x = word ^ (0x0101010101010101u * static_cast<uint8_t>(c));
+    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
+}
+// True when the text holds one of the characters of `set` (a few of them), looked
+// for eight bytes at a time; the last word of a longer text overlaps the one before.
 inline bool holds_any(std::string_view text, std::string_view set) {
-    // A short text is looked through once; a long one with memchr per character.
-    if (text.size() <= 24) {
+    auto in_word = [&](size_t at) {
+        uint64_t word;
+        std::memcpy(&word, text.data() + at, 8);
+        uint64_t found = 0;
+        for (char c : set) found |= bytes_equal(word, c);
+        return found != 0;
+    };
+    if (text.size() < 8) {
         for (char c : text)
             for (char wanted : set)
                 if (c == wanted) return true;
         return false;
     }
-    for (char c : set)
-        if (std::memchr(text.data(), c, text.size())) return true;
-    return false;
+    size_t at = 0;
+    for (; at + 8 <= text.size(); at += 8)
+        if (in_word(at)) return true;
+    return at < text.size() && in_word(text.size() - 8);
 }
 // Dates and date-times, which several formats write apart from other texts.
 inline bool is_date_or_time(char type) { return type == 'D' || type == 'T'; }

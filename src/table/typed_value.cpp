@@ -8,6 +8,7 @@
 #include <memory>
 #include <span>
 
+#include "table/byte_utf8.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/memo.h"
@@ -142,11 +143,22 @@ ColumnKind column_kind(const DbfTable& table, int field) {
 }
 
 TypedReader::TypedReader(DbfTable& table) : table_(table), page_(text_utf8_page(table)) {
+    if (!page_.double_byte()) single_byte_ = std::make_unique<ByteUtf8Table>(page_);
+    bool any_memo = false;
     for (int field = 0; field < static_cast<int>(table.field_count()); ++field) {
-        kinds_.push_back(column_kind(table, field));
-        memo_.push_back(field_is_memo(table, field));
+        const FieldDescriptor& f = table.field(field);
+        FieldPlan plan;
+        plan.kind = column_kind(table, field);
+        plan.memo = field_is_memo(table, field);
+        plan.type = f.type;
+        plan.decimals = f.decimals;
+        plan.offset = f.offset;
+        plan.width = field_width(table, field);
+        plan.plain = f.null_bit < 0 && f.length_bit < 0 && size_t{f.offset} + plan.width <= table.record_buffer.size();
+        any_memo = any_memo || plan.memo;
+        plans_.push_back(plan);
     }
-    if (std::find(memo_.begin(), memo_.end(), true) != memo_.end()) memos_ = std::make_unique<MemoReader>(table);
+    if (any_memo) memos_ = std::make_unique<MemoReader>(table);
 }
 
 TypedReader::~TypedReader() = default;
@@ -166,8 +178,15 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
         stored = stored.substr(0, end);
     }
     std::string& out = value_.text;
-    out.clear();
-    page_.append_utf8(out, stored);
+    if (single_byte_) {
+        // Converted in a room kept from value to value, so that no room is filled first.
+        const size_t room = ByteUtf8Table::room_for(stored.size());
+        if (room_.size() < room) room_.resize(std::max(room, 2 * room_.size()));
+        out.assign(room_.data(), static_cast<size_t>(single_byte_->convert(stored, room_.data()) - room_.data()));
+    } else {
+        out.clear();
+        page_.append_utf8(out, stored);
+    }
     if (std::memchr(out.data(), '\0', out.size())) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
     value_.type = ValueType::text;
 }
@@ -189,30 +208,39 @@ const TypedValue& TypedReader::read(int field) {
     TypedValue& v = value_;
     v.type = ValueType::null;
     v.text.clear();
-    const FieldDescriptor& f = table_.field(field);
-    const ColumnKind kind = kinds_[static_cast<size_t>(field)];
+    const FieldPlan& plan = plans_[static_cast<size_t>(field)];
+    const ColumnKind kind = plan.kind;
     // A V or Q value is exactly as long as its length says: nothing of it is padding.
-    const std::string_view stored = field_value_bytes(table_, field);
-    if (field_is_null(table_, field)) return v;
-    if (memo_[static_cast<size_t>(field)]) {
+    const std::string_view stored =
+        plan.plain ? std::string_view(reinterpret_cast<const char*>(table_.record_buffer.data()) + plan.offset, plan.width)
+                   : field_value_bytes(table_, field);
+    if (!plan.plain && field_is_null(table_, field)) return v;
+    if (plan.memo) {
         read_memo(field, kind == ColumnKind::text);
         return v;
     }
     switch (kind) {
-    case ColumnKind::text: read_text(stored, f.type != 'V'); break;
+    case ColumnKind::text: read_text(stored, plan.type != 'V'); break;
     case ColumnKind::bytes:
         v.text.assign(stored);
         v.type = ValueType::bytes;
         break;
     case ColumnKind::integer:
     case ColumnKind::decimal:
-        if (f.type == 'I' || f.type == '+') {
+        if (plan.type == 'I' || plan.type == '+') {
             v.integer = field_integer(table_, field);
             v.text = std::to_string(v.integer);
             v.type = ValueType::integer;
             break;
         }
-        if (!exact_number_text(stored, v.text)) break;
+        if (plan.plain && is_canonical_number(stored.data(), stored.size(), plan.decimals) &&
+            !(plan.decimals > 0 && stored.size() == plan.decimals + 1u)) {
+            // Spaces, an optional '-', digits without leading zeros and the decimals:
+            // the stored text without its spaces is the exact number's text.
+            v.text.assign(stored.substr(stored.find_first_not_of(' ')));
+        } else if (!exact_number_text(stored, v.text)) {
+            break;
+        }
         v.type = ValueType::number;
         if (is_integer_text(v.text) && v.text.size() - (v.text[0] == '-') <= kInt64Digits) {
             std::from_chars(v.text.data(), v.text.data() + v.text.size(), v.integer);
@@ -241,7 +269,13 @@ const TypedValue& TypedReader::read(int field) {
     }
     case ColumnKind::date:
     case ColumnKind::datetime: {
-        const bool binary_timestamp = f.type == '@' && stored.size() == 8;
+        if (plan.plain && plan.type == 'D' && stored.size() == 8 && is_compact_date(reinterpret_cast<const uint8_t*>(stored.data()))) {
+            // Eight digits of a valid date: its ISO form is those digits.
+            v.text.append(stored.substr(0, 4)).append(1, '-').append(stored.substr(4, 2)).append(1, '-').append(stored.substr(6, 2));
+            v.type = ValueType::date;
+            break;
+        }
+        const bool binary_timestamp = plan.type == '@' && stored.size() == 8;
         const DateParts parts = binary_timestamp ? timestamp_parts(table_, field) : decode_date_parts(table_, field);
         if (!date_parts_valid(parts)) break;
         append_iso_date(v.text, parts);
@@ -249,17 +283,19 @@ const TypedValue& TypedReader::read(int field) {
         v.type = kind == ColumnKind::date ? ValueType::date : ValueType::datetime;
         break;
     }
-    case ColumnKind::logical: {
-        const char c = stored.empty() ? ' ' : stored[0];
-        if (std::strchr("TtYy1", c) && c != 0) {
+    case ColumnKind::logical:
+        switch (stored.empty() ? ' ' : stored[0]) {
+        case 'T': case 't': case 'Y': case 'y': case '1':
             v.integer = 1;
             v.type = ValueType::logical;
-        } else if (std::strchr("FfNn0", c) && c != 0) {
+            break;
+        case 'F': case 'f': case 'N': case 'n': case '0':
             v.integer = 0;
             v.type = ValueType::logical;
+            break;
+        default: break;
         }
         break;
-    }
     }
     return v;
 }

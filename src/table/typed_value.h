@@ -14,6 +14,7 @@
 namespace rorarodi {
 
 class MemoReader;
+class ByteUtf8Table;
 
 // What a field holds, as a column of a database would hold it.
 enum class ColumnKind {
@@ -62,13 +63,26 @@ private:
     void read_text(std::string_view stored, bool trim);
     void read_memo(int field, bool as_text);
 
+    // What read() needs of a field, decided once: a field without null or length
+    // bit that lies whole in the record (`plain`) is read off the record directly.
+    struct FieldPlan {
+        ColumnKind kind = ColumnKind::text;
+        bool memo = false;   // its value lives in the memo file
+        bool plain = false;
+        char type = 0;
+        uint8_t decimals = 0;
+        uint32_t offset = 0;
+        uint32_t width = 0;
+    };
+
     DbfTable& table_;
     const Utf8Page& page_;
+    std::unique_ptr<ByteUtf8Table> single_byte_;  // for a single-byte page
     std::unique_ptr<MemoReader> memos_;
-    std::vector<ColumnKind> kinds_;  // per field
-    std::vector<bool> memo_;         // per field: its value lives in the memo file
+    std::vector<FieldPlan> plans_;  // per field
     TypedValue value_;
     std::string raw_;
+    std::string room_;  // where single-byte text is converted
 };
 
 // The exact number of a stored number text, as "number from text" reads it

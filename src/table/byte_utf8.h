@@ -1,0 +1,27 @@
+// UTF-8 conversion of text in a single-byte page through a table of the 256 bytes'
+// forms: for the many short texts of an export.
+#pragma once
+#include <array>
+#include <cstddef>
+#include <string_view>
+
+#include "platform/code_pages.h"
+
+namespace rorarodi {
+
+class ByteUtf8Table {
+public:
+    // The table of a single-byte page (a double-byte page needs Utf8Page itself).
+    explicit ByteUtf8Table(const Utf8Page& page);
+
+    // The most bytes convert() writes for a text of `length` bytes.
+    static constexpr size_t room_for(size_t length) { return length * 4 + 4; }
+    // Writes the UTF-8 form of the text at `to`, which has room_for(text.size())
+    // bytes, and returns the end of what it wrote: what Utf8Page::append_utf8 appends.
+    char* convert(std::string_view text, char* to) const;
+
+private:
+    std::array<Utf8Page::Encoded, 256> forms_{};
+};
+
+} // namespace rorarodi
