@@ -62,7 +62,24 @@ void currency_text(int64_t stored, std::string& out) {
 
 // A decimal text without fraction or exponent: digits after an optional '-'.
 bool is_integer_text(const std::string& text) {
-    return text.find_first_of(".eE") == std::string::npos;
+    // A plain loop: find_first_of looks each character up with a call of its own.
+    for (char c : text)
+        if (c == '.' || c == 'e' || c == 'E') return false;
+    return true;
+}
+
+// True when the text holds a zero byte, looked for eight bytes at a time (a short
+// text is not worth a call of memchr).
+bool holds_zero(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= text.size(); i += 8) {
+        std::memcpy(&word, text.data() + i, 8);
+        if ((word - kOnes) & ~word & kHighs) return true;
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] == '\0') return true;
+    return false;
 }
 
 } // namespace
@@ -173,7 +190,10 @@ std::string TypedReader::name(int field) const {
 // trailing spaces and NULs go before the conversion, since both are dropped.
 void TypedReader::read_text(std::string_view stored, bool trim) {
     if (trim) {
+        // Padding runs are skipped eight spaces at a time.
+        constexpr uint64_t kEightSpaces = 0x2020202020202020u;
         size_t end = stored.size();
+        for (uint64_t word; end >= 8 && (std::memcpy(&word, stored.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
         while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
         stored = stored.substr(0, end);
     }
@@ -187,7 +207,7 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
         out.clear();
         page_.append_utf8(out, stored);
     }
-    if (std::memchr(out.data(), '\0', out.size())) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
+    if (holds_zero(out)) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
     value_.type = ValueType::text;
 }
 
