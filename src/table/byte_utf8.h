@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 #include "platform/code_pages.h"
@@ -21,7 +22,9 @@ public:
     char* convert(std::string_view text, char* to) const;
 
 private:
-    std::array<Utf8Page::Encoded, 256> forms_{};
+    // Each byte's form in the first bytes of a word (in memory order), and its length.
+    std::array<uint32_t, 256> forms_{};
+    std::array<uint8_t, 256> lengths_{};
 };
 
 } // namespace rorarodi
