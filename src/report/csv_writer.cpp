@@ -1,5 +1,6 @@
 // CSV: one line per record, values separated by ','.
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "report/record_writer.h"
@@ -57,11 +58,12 @@ private:
     // shows that the text is not all spaces.
     void text_value() {
         const std::string_view value = value_text();
-        if (!from_memo() && trim_spaces(value).empty()) return;
+        if (!from_memo() && all_spaces(value)) return;
         if (!from_memo() && !holds_any(value, "\"\r")) {
-            out_ += '"';
-            out_ += value;
-            out_ += '"';
+            // One growth of the output for the quoted text.
+            const size_t at = out_.size();
+            out_.append(value.size() + 2, '"');
+            std::memcpy(out_.data() + at + 1, value.data(), value.size());
             return;
         }
         bool opened = false;

@@ -209,6 +209,15 @@ inline std::string_view trim_spaces(std::string_view text) {
     while (end > start && text[end - 1] == ' ') --end;
     return text.substr(start, end - start);
 }
+// True when the text is empty or all spaces.
+inline bool all_spaces(std::string_view text) {
+    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= text.size() && (std::memcpy(&word, text.data() + i, 8), word == kEightSpaces);) i += 8;
+    for (; i < text.size(); ++i)
+        if (text[i] != ' ') return false;
+    return true;
+}
 // The bytes of `word` equal to `c`, each marked by its top bit (exactly those: the
 // carry of one byte never reaches the next).
 inline uint64_t bytes_equal(uint64_t word, char c) {
