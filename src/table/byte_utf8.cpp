@@ -40,4 +40,21 @@ char* ByteUtf8Table::convert(std::string_view text, char* to) const {
     return to;
 }
 
+void ByteUtf8Table::append(std::string& out, std::string_view text) const {
+    constexpr size_t kWord = 8;
+    size_t i = 0, ascii_from = 0;
+    for (uint64_t word; i + kWord <= text.size(); i += kWord) {
+        std::memcpy(&word, text.data() + i, kWord);
+        if ((word & 0x8080808080808080u) == 0) continue;
+        // ASCII so far goes as it is; the word with other bytes through the table.
+        out.append(text.data() + ascii_from, i - ascii_from);
+        char converted[room_for(kWord)];
+        out.append(converted, static_cast<size_t>(convert(text.substr(i, kWord), converted) - converted));
+        ascii_from = i + kWord;
+    }
+    out.append(text.data() + ascii_from, i - ascii_from);
+    char converted[room_for(kWord)];
+    out.append(converted, static_cast<size_t>(convert(text.substr(i), converted) - converted));
+}
+
 } // namespace rorarodi

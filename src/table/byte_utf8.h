@@ -4,6 +4,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/code_pages.h"
@@ -20,6 +21,8 @@ public:
     // Writes the UTF-8 form of the text at `to`, which has room_for(text.size())
     // bytes, and returns the end of what it wrote: what Utf8Page::append_utf8 appends.
     char* convert(std::string_view text, char* to) const;
+    // Appends the UTF-8 form of the text: ASCII text in one piece.
+    void append(std::string& out, std::string_view text) const;
 
 private:
     // Each byte's form in the first bytes of a word (in memory order), and its length.

@@ -198,15 +198,11 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
         stored = stored.substr(0, end);
     }
     std::string& out = value_.text;
-    if (single_byte_) {
-        // Converted in a room kept from value to value, so that no room is filled first.
-        const size_t room = ByteUtf8Table::room_for(stored.size());
-        if (room_.size() < room) room_.resize(std::max(room, 2 * room_.size()));
-        out.assign(room_.data(), static_cast<size_t>(single_byte_->convert(stored, room_.data()) - room_.data()));
-    } else {
-        out.clear();
+    out.clear();
+    if (single_byte_)
+        single_byte_->append(out, stored);
+    else
         page_.append_utf8(out, stored);
-    }
     if (holds_zero(out)) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
     value_.type = ValueType::text;
 }

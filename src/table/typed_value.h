@@ -82,7 +82,6 @@ private:
     std::vector<FieldPlan> plans_;  // per field
     TypedValue value_;
     std::string raw_;
-    std::string room_;  // where single-byte text is converted
 };
 
 // The exact number of a stored number text, as "number from text" reads it
