@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -14,6 +16,9 @@
 namespace rorarodi {
 
 namespace {
+
+// Rows inserted by one statement.
+constexpr size_t kBatchRows = 64;
 
 // The columns of an existing table, in its order; empty when there is none.
 std::vector<std::string> existing_columns(sqlite3* db, const std::string& table_name, bool& failed) {
@@ -95,7 +100,6 @@ bool SqliteTableWriter::open(const std::string& file_name, const std::string& ta
 
     std::string names, values;
     parameter_.assign(columns.size(), 0);
-    held_.assign(columns.size(), std::string());
     int parameters = 0;
     for (size_t i = 0; i < columns.size(); ++i) {
         bool present = existing.empty();
@@ -116,50 +120,106 @@ bool SqliteTableWriter::open(const std::string& file_name, const std::string& ta
     if (sqlite3_prepare_v2(db_.get(), sql.c_str(), static_cast<int>(sql.size()), &statement, nullptr) != SQLITE_OK)
         return fail();
     insert_.reset(statement);
+    parameters_ = parameters;
+    batch_rows_ = 1;
+    if (parameters > 0) {
+        const int most_parameters = sqlite3_limit(db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, -1);
+        batch_rows_ = std::clamp<size_t>(static_cast<size_t>(most_parameters / parameters), 1, kBatchRows);
+    }
+    if (batch_rows_ > 1) {
+        std::string batch = sql;
+        const std::string row = " (" + values + ")";
+        batch.reserve(sql.size() + (row.size() + 1) * batch_rows_);
+        for (size_t i = 1; i < batch_rows_; ++i) batch += "," + row;
+        if (sqlite3_prepare_v2(db_.get(), batch.c_str(), static_cast<int>(batch.size()), &statement, nullptr) != SQLITE_OK)
+            return fail();
+        insert_batch_.reset(statement);
+    }
+    held_.assign(batch_rows_ * columns.size(), HeldValue());
+    held_rows_ = 0;
     return true;
 }
 
 bool SqliteTableWriter::bind(size_t column, const TypedValue& value) {
     if (!insert_) return false;
-    const int at = parameter_[column];
-    if (at == 0) return true;
-    sqlite3_stmt* s = insert_.get();
-    int status = SQLITE_OK;
+    if (parameter_[column] == 0) return true;
+    HeldValue& held = held_[held_rows_ * parameter_.size() + column];
+    held.type = value.type;
     switch (value.type) {
-    case ValueType::null: status = sqlite3_bind_null(s, at); break;
+    case ValueType::null: break;
     case ValueType::integer:
-    case ValueType::logical: status = sqlite3_bind_int64(s, at, value.integer); break;
+    case ValueType::logical: held.integer = value.integer; break;
     // The double nearest to the exact value (the shortest text of a double reads
-    // back as that very double).
-    case ValueType::number: status = sqlite3_bind_double(s, at, std::strtod(value.text.c_str(), nullptr)); break;
-    case ValueType::bytes:
-        // An empty blob is a blob of no bytes, never NULL.
-        if (value.text.empty()) {
-            status = sqlite3_bind_zeroblob(s, at, 0);
-            break;
-        }
-        held_[column] = value.text;
-        status = sqlite3_bind_blob64(s, at, held_[column].data(), held_[column].size(), SQLITE_STATIC);
-        break;
-    case ValueType::text:
-    case ValueType::date:
-    case ValueType::datetime:
-        held_[column] = value.text;
-        status = sqlite3_bind_text64(s, at, held_[column].data(), held_[column].size(), SQLITE_STATIC, SQLITE_UTF8);
+    // back as that very double); from_chars rounds as strtod does.
+    case ValueType::number: {
+        const char* end = value.text.data() + value.text.size();
+        const std::from_chars_result read = std::from_chars(value.text.data(), end, held.real);
+        if (read.ec != std::errc() || read.ptr != end) held.real = std::strtod(value.text.c_str(), nullptr);
         break;
     }
-    return status == SQLITE_OK || fail();
+    case ValueType::bytes:
+    case ValueType::text:
+    case ValueType::date:
+    case ValueType::datetime: held.text = value.text; break;
+    }
+    return true;
+}
+
+bool SqliteTableWriter::bind_row(sqlite3_stmt* s, size_t row, int first) {
+    for (size_t column = 0; column < parameter_.size(); ++column) {
+        if (parameter_[column] == 0) continue;
+        const int at = first + parameter_[column];
+        const HeldValue& held = held_[row * parameter_.size() + column];
+        int status = SQLITE_OK;
+        switch (held.type) {
+        case ValueType::null: status = sqlite3_bind_null(s, at); break;
+        case ValueType::integer:
+        case ValueType::logical: status = sqlite3_bind_int64(s, at, held.integer); break;
+        case ValueType::number: status = sqlite3_bind_double(s, at, held.real); break;
+        case ValueType::bytes:
+            // An empty blob is a blob of no bytes, never NULL.
+            status = held.text.empty() ? sqlite3_bind_zeroblob(s, at, 0)
+                                       : sqlite3_bind_blob64(s, at, held.text.data(), held.text.size(), SQLITE_STATIC);
+            break;
+        case ValueType::text:
+        case ValueType::date:
+        case ValueType::datetime:
+            status = sqlite3_bind_text64(s, at, held.text.data(), held.text.size(), SQLITE_STATIC, SQLITE_UTF8);
+            break;
+        }
+        if (status != SQLITE_OK) return false;
+    }
+    return true;
+}
+
+bool SqliteTableWriter::insert_held() {
+    if (held_rows_ == batch_rows_ && insert_batch_) {
+        sqlite3_stmt* s = insert_batch_.get();
+        for (size_t row = 0; row < held_rows_; ++row)
+            if (!bind_row(s, row, static_cast<int>(row) * parameters_)) return fail();
+        if (sqlite3_step(s) != SQLITE_DONE) return fail();
+        sqlite3_reset(s);
+    } else {
+        sqlite3_stmt* s = insert_.get();
+        for (size_t row = 0; row < held_rows_; ++row) {
+            if (!bind_row(s, row, 0) || sqlite3_step(s) != SQLITE_DONE) return fail();
+            sqlite3_reset(s);
+        }
+    }
+    held_rows_ = 0;
+    return true;
 }
 
 bool SqliteTableWriter::insert_row() {
     if (!insert_) return false;
-    if (sqlite3_step(insert_.get()) != SQLITE_DONE) return fail();
-    sqlite3_reset(insert_.get());
-    return true;
+    ++held_rows_;
+    return held_rows_ < batch_rows_ || insert_held();
 }
 
 bool SqliteTableWriter::commit() {
+    if (insert_ && held_rows_ > 0 && !insert_held()) return false;
     insert_.reset();
+    insert_batch_.reset();
     if (!in_transaction_) return false;
     if (!execute("COMMIT")) return fail();
     in_transaction_ = false;
@@ -181,6 +241,8 @@ bool SqliteTableWriter::commit() {
 
 void SqliteTableWriter::rollback() {
     insert_.reset();
+    insert_batch_.reset();
+    held_rows_ = 0;
     if (in_transaction_ && db_) execute("ROLLBACK");
     in_transaction_ = false;
     if (!hidden_name_.empty()) {

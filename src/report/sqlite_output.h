@@ -2,6 +2,7 @@
 // transaction for all of them, committed at the end or rolled back on failure.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,19 +44,35 @@ public:
     const std::string& error() const { return error_; }
 
 private:
+    // A value held until its row goes into the table.
+    struct HeldValue {
+        ValueType type = ValueType::null;
+        int64_t integer = 0;
+        double real = 0;
+        std::string text;  // text or bytes; the buffers are reused from row to row
+    };
+
     bool execute(const std::string& sql);
     bool fail();
+    // Binds the held values of row `row` to `statement`, its parameters from `first` on.
+    bool bind_row(sqlite3_stmt* statement, size_t row, int first);
+    // Inserts the rows held: a full batch by one statement, fewer one by one.
+    bool insert_held();
 
     struct Closer {
         void operator()(sqlite3* db) const;
         void operator()(sqlite3_stmt* statement) const;
     };
     std::unique_ptr<sqlite3, Closer> db_;
-    std::unique_ptr<sqlite3_stmt, Closer> insert_;
+    std::unique_ptr<sqlite3_stmt, Closer> insert_;  // one row
+    // Rows are inserted in batches by one statement of many rows, which spares the
+    // library the start and end of a statement for every row.
+    std::unique_ptr<sqlite3_stmt, Closer> insert_batch_;
+    size_t batch_rows_ = 1;       // rows a batch holds (1: no batch statement)
+    int parameters_ = 0;          // parameters of one row
     std::vector<int> parameter_;  // per column: its parameter number, 0 when left out
-    // Per column: the text or bytes bound, kept until the row is inserted (the
-    // buffers are reused from row to row).
-    std::vector<std::string> held_;
+    std::vector<HeldValue> held_;  // per held row and column
+    size_t held_rows_ = 0;        // rows complete and not yet inserted
     bool in_transaction_ = false;
     std::string file_name_;
     std::string hidden_name_;  // a new database while it is written; empty otherwise
