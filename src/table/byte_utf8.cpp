@@ -52,9 +52,12 @@ void ByteUtf8Table::append(std::string& out, std::string_view text) const {
         out.append(converted, static_cast<size_t>(convert(text.substr(i, kWord), converted) - converted));
         ascii_from = i + kWord;
     }
-    out.append(text.data() + ascii_from, i - ascii_from);
+    size_t end = i;
+    while (end < text.size() && static_cast<unsigned char>(text[end]) < 0x80) ++end;
+    out.append(text.data() + ascii_from, end - ascii_from);
+    if (end == text.size()) return;
     char converted[room_for(kWord)];
-    out.append(converted, static_cast<size_t>(convert(text.substr(i), converted) - converted));
+    out.append(converted, static_cast<size_t>(convert(text.substr(end), converted) - converted));
 }
 
 } // namespace rorarodi

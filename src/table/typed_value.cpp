@@ -287,7 +287,8 @@ const TypedValue& TypedReader::read(int field) {
     case ColumnKind::datetime: {
         if (plan.plain && plan.type == 'D' && stored.size() == 8 && is_compact_date(reinterpret_cast<const uint8_t*>(stored.data()))) {
             // Eight digits of a valid date: its ISO form is those digits.
-            v.text.append(stored.substr(0, 4)).append(1, '-').append(stored.substr(4, 2)).append(1, '-').append(stored.substr(6, 2));
+            const char iso[] = {stored[0], stored[1], stored[2], stored[3], '-', stored[4], stored[5], '-', stored[6], stored[7]};
+            v.text.assign(iso, sizeof iso);
             v.type = ValueType::date;
             break;
         }

@@ -249,6 +249,31 @@ TEST_F(DataOutputs, NullsVarcharsNamesAndDeletionsReachEveryConsumer) {
               "gone  |        |       0|              \n");
 }
 
+// Rows go into SQLite in batches: every row arrives once and in order, in a full
+// batch or in the rest; a row refused inside a batch rolls the whole export back.
+TEST_F(DataOutputs, SqliteBatchesKeepEveryRowInOrder) {
+    TableLayout layout;
+    layout.fields = {{"N", 'N', 5}, {"T", 'C', 4}, {"R", 'N', 7, 2}};
+    for (int i = 1; i <= 131; ++i)
+        layout.records.push_back(make_record(layout, {std::to_string(i), "t" + std::to_string(i), std::to_string(i) + ".25"}));
+    write_file(dir / "b.dbf", build_table(layout));
+    EXPECT_EQ(run_rorarodi(dir, {"b.dbf", "/OUT:b.db", "/S:*"}).status, 0);
+    EXPECT_EQ(shell(dir, "python3 -c \"import sqlite3; rows = sqlite3.connect('b.db').execute('SELECT * FROM b ORDER BY rowid')"
+                         ".fetchall(); print('ok' if rows == [(i, 't%d' % i, i + 0.25) for i in range(1, 132)] else rows)\"")
+                  .output,
+              "ok\n");
+    ASSERT_EQ(shell(dir, "python3 -c \"import sqlite3; c = sqlite3.connect('c.db'); "
+                         "c.execute('CREATE TABLE b (N INTEGER CHECK (N <> 100), T TEXT, R REAL)'); c.commit()\"")
+                  .status,
+              0);
+    const RunResult refused = shell(dir, "./rorarodi b.dbf /OUT:c.db /S:*");
+    EXPECT_EQ(refused.output, "Can't write c.db\n");
+    EXPECT_EQ(refused.errors, "rorarodi: c.db: CHECK constraint failed: N <> 100\n");
+    EXPECT_EQ(shell(dir, "python3 -c \"import sqlite3; print(sqlite3.connect('c.db').execute('SELECT COUNT(*) FROM b').fetchone()[0])\"")
+                  .output,
+              "0\n");
+}
+
 // Outputs that exist already: an empty JSON array, SQLite tables whose columns have
 // other letter cases or refuse a row (SQLite's reason on standard error).
 TEST_F(DataOutputs, ExistingArraysAndTables) {

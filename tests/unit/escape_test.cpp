@@ -3,6 +3,7 @@
 #include <string>
 
 #include "report/escape.h"
+#include "report/record_writer.h"
 
 using rorarodi::append_xml_element;
 using rorarodi::HtmlTextWriter;
@@ -199,3 +200,23 @@ TEST(Escape, Utf8TextsKeepTheirCharacters) {
 }
 
 } // namespace
+
+// The scans of the writers find a wanted character at every position of texts
+// around the eight-byte steps (the last word overlapping), and nothing else.
+TEST(WriterScans, FindCharactersAtEveryPosition) {
+    for (size_t length = 0; length <= 25; ++length) {
+        const std::string spaces(length, ' ');
+        EXPECT_FALSE(holds_any(spaces, ",\"\r\n")) << length;
+        EXPECT_TRUE(all_spaces(spaces)) << length;
+        for (size_t at = 0; at < length; ++at) {
+            for (char c : {'"', '\r', '\xA2', '!'}) {
+                std::string text(length, 'a');
+                text[at] = c;
+                EXPECT_EQ(holds_any(text, "\"\r"), c == '"' || c == '\r') << length << " " << at;
+                std::string padded = spaces;
+                padded[at] = c;
+                EXPECT_FALSE(all_spaces(padded)) << length << " " << at;
+            }
+        }
+    }
+}

@@ -517,3 +517,40 @@ TEST(FieldText, NarrowBinaryFieldsAreNotOverrun) {
 }
 
 } // namespace
+
+// The text read off the record where the stored bytes are it: it agrees with
+// field_text under every trim and date mode, and is taken for the usual values.
+TEST(FieldText, StoredTextViewsAgreeWithFieldText) {
+    DbfTable t;
+    setup(t, {{"C", 'C', 6}, {"N", 'N', 7, 2}, {"S", 'F', 3, 2}, {"D", 'D', 8}, {"L", 'L', 1}, {"I", 'I', 4}});
+    struct Case {
+        int field;
+        std::string bytes;
+        bool viewed;  // with the default modes
+    };
+    const Case cases[] = {
+        {0, " ab   ", true},        {0, std::string("a\0b c ", 6), true}, {0, "      ", true},
+        {1, "   1.50", true},       {1, "  -0.00", true},                 {1, "   1.5 ", false},
+        {1, "  01.50", false},      {1, "1,50   ", false},                {1, "       ", false},
+        {2, ".50", true},           {2, "0.5", false},                    {3, "19640528", true},
+        {3, "19640230", false},     {3, "        ", false},               {3, "1964052 ", false},
+        {4, "T", true},             {4, std::string(1, '\0'), true},      {5, "\x01\0\0\0", false},
+    };
+    for (int trim = 0; trim < 4; ++trim) {
+        for (int mode = 0; mode < 5; ++mode) {
+            t.options.trim_mode = static_cast<TrimMode>(trim);
+            for (const Case& c : cases) {
+                put(t, c.field, c.bytes);
+                const StoredTextPlan plan = stored_text_plan(t, c.field, static_cast<DateMode>(mode));
+                std::string_view view;
+                const bool viewed = stored_text_view(plan, t.record_buffer.data(), view);
+                if (viewed) EXPECT_EQ(std::string(view), text_of(t, c.field, mode)) << c.field << " " << c.bytes;
+                if (trim == 0 && mode == 0) EXPECT_EQ(viewed, c.viewed) << c.field << " " << c.bytes;
+            }
+        }
+    }
+    // Dates in the formatted modes, and nullable fields, always take field_text.
+    EXPECT_EQ(stored_text_plan(t, 3, DateMode::day_month_year).form, StoredForm::none);
+    t.field_table[0].null_bit = 0;
+    EXPECT_EQ(stored_text_plan(t, 0, DateMode::as_stored).form, StoredForm::none);
+}
