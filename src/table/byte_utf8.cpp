@@ -28,9 +28,13 @@ char* ByteUtf8Table::convert(std::string_view text, char* to) const {
             to += 8;
             continue;
         }
-        for (size_t k = i; k < i + 8; ++k) {
-            std::memcpy(to, &forms_[from[k]], 4);
-            to += lengths_[from[k]];
+        // The bytes are taken apart in a local copy: stores through `to` cannot
+        // change it, so nothing is read twice.
+        unsigned char bytes[8];
+        std::memcpy(bytes, &word, 8);
+        for (unsigned char byte : bytes) {
+            std::memcpy(to, &forms_[byte], 4);
+            to += lengths_[byte];
         }
     }
     for (; i < size; ++i) {
