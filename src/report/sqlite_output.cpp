@@ -17,8 +17,10 @@ namespace rorarodi {
 
 namespace {
 
-// Rows inserted by one statement.
+// Rows inserted by one statement, and the most text the rows held may take (long
+// memos): beyond it they go in one by one at once.
 constexpr size_t kBatchRows = 64;
+constexpr size_t kMostHeldBytes = 4 * 1024 * 1024;
 
 // The columns of an existing table, in its order; empty when there is none.
 std::vector<std::string> existing_columns(sqlite3* db, const std::string& table_name, bool& failed) {
@@ -160,7 +162,10 @@ bool SqliteTableWriter::bind(size_t column, const TypedValue& value) {
     case ValueType::bytes:
     case ValueType::text:
     case ValueType::date:
-    case ValueType::datetime: held.text = value.text; break;
+    case ValueType::datetime:
+        held.text = value.text;
+        held_bytes_ += held.text.size();
+        break;
     }
     return true;
 }
@@ -206,14 +211,19 @@ bool SqliteTableWriter::insert_held() {
             sqlite3_reset(s);
         }
     }
+    if (held_bytes_ > kMostHeldBytes)
+        // The room of long values is given back, so that it does not pile up in every slot.
+        for (size_t i = 0; i < held_rows_ * parameter_.size(); ++i)
+            if (held_[i].text.capacity() > kMostHeldBytes / kBatchRows) std::string().swap(held_[i].text);
     held_rows_ = 0;
+    held_bytes_ = 0;
     return true;
 }
 
 bool SqliteTableWriter::insert_row() {
     if (!insert_) return false;
     ++held_rows_;
-    return held_rows_ < batch_rows_ || insert_held();
+    return (held_rows_ < batch_rows_ && held_bytes_ <= kMostHeldBytes) || insert_held();
 }
 
 bool SqliteTableWriter::commit() {
@@ -243,6 +253,7 @@ void SqliteTableWriter::rollback() {
     insert_.reset();
     insert_batch_.reset();
     held_rows_ = 0;
+    held_bytes_ = 0;
     if (in_transaction_ && db_) execute("ROLLBACK");
     in_transaction_ = false;
     if (!hidden_name_.empty()) {

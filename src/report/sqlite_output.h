@@ -73,6 +73,7 @@ private:
     std::vector<int> parameter_;  // per column: its parameter number, 0 when left out
     std::vector<HeldValue> held_;  // per held row and column
     size_t held_rows_ = 0;        // rows complete and not yet inserted
+    size_t held_bytes_ = 0;       // the text and bytes they hold
     bool in_transaction_ = false;
     std::string file_name_;
     std::string hidden_name_;  // a new database while it is written; empty otherwise

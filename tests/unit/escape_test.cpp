@@ -8,6 +8,8 @@
 using rorarodi::append_xml_element;
 using rorarodi::HtmlTextWriter;
 using rorarodi::XmlContentWriter;
+using rorarodi::all_spaces;
+using rorarodi::holds_any;
 
 namespace {
 
