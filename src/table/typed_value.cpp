@@ -82,6 +82,19 @@ bool holds_zero(std::string_view text) {
     return false;
 }
 
+// True when every byte of the text is ASCII and none is zero.
+bool plain_ascii(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= text.size(); i += 8) {
+        std::memcpy(&word, text.data() + i, 8);
+        if ((word | ((word - kOnes) & ~word)) & kHighs) return false;
+    }
+    for (; i < text.size(); ++i)
+        if (text[i] == '\0' || static_cast<unsigned char>(text[i]) >= 0x80) return false;
+    return true;
+}
+
 } // namespace
 
 bool exact_number_text(std::string_view stored, std::string& out) {
@@ -198,13 +211,18 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
         stored = stored.substr(0, end);
     }
     std::string& out = value_.text;
+    value_.type = ValueType::text;
+    if (single_byte_ && plain_ascii(stored)) {
+        // The usual text: its UTF-8 form is itself, with no NUL to drop.
+        out.assign(stored);
+        return;
+    }
     out.clear();
     if (single_byte_)
         single_byte_->append(out, stored);
     else
         page_.append_utf8(out, stored);
     if (holds_zero(out)) out.erase(std::remove(out.begin(), out.end(), '\0'), out.end());
-    value_.type = ValueType::text;
 }
 
 void TypedReader::read_memo(int field, bool as_text) {
