@@ -54,9 +54,20 @@ void append_copy_date(std::string& out, const std::string& iso, bool with_time) 
 } // namespace
 
 void append_json_string(std::string& out, std::string_view text) {
+    size_t first = plain_run_end(text, 0, '"', '\\');
+    while (first < text.size() && static_cast<unsigned char>(text[first]) >= kFirstPrintable && text[first] != '"' &&
+           text[first] != '\\')
+        ++first;
+    if (first == text.size()) {
+        // Nothing to escape, as with most texts: the quoted text grows the output once.
+        const size_t at = out.size();
+        out.append(text.size() + 2, '"');
+        std::memcpy(out.data() + at + 1, text.data(), text.size());
+        return;
+    }
     out += '"';
     size_t run = 0;
-    for (size_t i = plain_run_end(text, 0, '"', '\\'); i < text.size(); ++i) {
+    for (size_t i = first; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         if (c >= kFirstPrintable && c != '"' && c != '\\') continue;
         out.append(text.data() + run, i - run);

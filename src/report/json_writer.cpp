@@ -55,7 +55,7 @@ public:
     bool open() override {
         if (!prepare_columns() || !open_text_output()) return false;
         for (const DataColumn& column : columns()) {
-            std::string key;
+            std::string key = keys_.empty() ? "" : ",";
             append_json_string(key, column.name);
             key += ':';
             keys_.push_back(std::move(key));
@@ -76,7 +76,6 @@ public:
     }
 
     void column_value(size_t column, const TypedValue& value) override {
-        if (column > 0) out_ += ',';
         out_ += keys_[column];
         append_json_value(out_, value);
     }
@@ -94,7 +93,7 @@ private:
     bool cut_failed_ = false;
     ArrayEnd end_;
     size_t rows_ = 0;
-    std::vector<std::string> keys_;  // per column: "name":
+    std::vector<std::string> keys_;  // per column: "name": (after a ',' but for the first)
 };
 
 } // namespace
