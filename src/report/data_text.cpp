@@ -37,7 +37,7 @@ void append_hex(std::string& out, std::string_view bytes) {
 
 // PostgreSQL counts years from 1 BC backwards: year 0 of the ISO calendar is 1 BC.
 void append_copy_date(std::string& out, const std::string& iso, bool with_time) {
-    const bool before_christ = iso.compare(0, 5, "0000-") == 0;
+    const bool before_christ = iso.size() >= 5 && iso[0] == '0' && iso[1] == '0' && iso[2] == '0' && iso[3] == '0' && iso[4] == '-';
     if (before_christ) {
         out += "0001";
         out.append(iso, 4, 6);
