@@ -32,6 +32,7 @@
 #include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/null_flags.h"
 #include "table/table.h"
 #include "table/view_reader.h"
 
@@ -385,6 +386,7 @@ struct CopyPlan {
     std::vector<int> target;        // per current field: the new field of its name, or -1
     std::vector<FieldCopy> copy;    // per current field
     std::vector<uint32_t> character_width;  // per current field: the width a character copy reads
+    std::vector<bool> flagged;      // per current field: null or length bits to compute for its value
     std::vector<bool> compact_date; // per current field: formatted as yyyymmddhhmmss
     std::vector<ComputedField> computed;
     // Expressions the calculator rejected: how many, and the first texts.
@@ -421,7 +423,10 @@ bool takes_text_prefix(const DbfTable& table, int field) {
 // A computed text replaces the field's contents whole, not only its first bytes.
 [[nodiscard]] bool store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
     if (takes_text_prefix(table, field)) blank_field(table, field);
-    return store_value(table, field, text.c_str(), text.size(), number);
+    const bool stored = store_value(table, field, text.c_str(), text.size(), number);
+    if (has_null_flag_bits(table, field) && !field_is_memo(table, field))
+        flag_copied_value(table, field, false, stored_text_length(table, field, text));
+    return stored;
 }
 
 // A counter's value: numbers without decimals are laid out here as "%*.0f" would
@@ -461,7 +466,8 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         const int si = static_cast<int>(s);
         FieldCopy copy = FieldCopy::value;
         uint32_t width = 0;
-        if (found < 0) {
+        if (found < 0 || found == target.null_flags_field) {
+            // The new table's null flags are computed for each value copied.
             copy = FieldCopy::none;
         } else if (field_is_memo(current, si)) {
             copy = FieldCopy::memo;
@@ -478,6 +484,8 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         }
         plan.copy.push_back(copy);
         plan.character_width.push_back(width);
+        plan.flagged.push_back(copy != FieldCopy::none &&
+                               (source.null_bit >= 0 || has_null_flag_bits(target, found)));
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
         plan.compact_date.push_back(current.options.date_mode == DateMode::as_stored &&
@@ -514,6 +522,9 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         case FieldCopy::memo: {
             std::optional<std::string> memo = read_memo_bytes(current, si);
             if (memo) stored &= store_value(target, t, memo->c_str(), memo->size(), static_cast<double>(memo->size()));
+            if (plan.flagged[s])
+                flag_copied_value(target, t, field_is_null(current, si),
+                                  memo ? stored_text_length(target, t, *memo) : 0);
             continue;
         }
         case FieldCopy::bytes: {
@@ -521,6 +532,8 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
             const FieldDescriptor& to = target.field(t);
             std::memcpy(target.record_buffer.data() + to.offset, current.record_buffer.data() + from.offset,
                         field_width(current, si));
+            if (plan.flagged[s])
+                flag_copied_value(target, t, field_is_null(current, si), field_value_bytes(current, si).size());
             continue;
         }
         case FieldCopy::character: {
@@ -546,6 +559,9 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         } else {
             store_copied_value(target, t, text, field_is_numeric(target, t) ? leading_number(text) : 0, false);
         }
+        if (plan.flagged[s])
+            flag_copied_value(target, t, field_is_null(current, si),
+                              stored_text_length(target, t, std::string_view(text, length)));
     }
     return stored;
 }
