@@ -17,6 +17,7 @@
 #include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/null_flags.h"
 #include "table/record_appender.h"
 #include "table/table_write.h"
 #include "table/view_reader.h"
@@ -58,12 +59,31 @@ void trim_spaces(std::string& text) {
     text.erase(0, text.find_first_not_of(' '));
 }
 
-// For each field of `target`, the first field of `source` with the same name
-// (letter case ignored), or -1.
-std::vector<int> match_fields(const DbfTable& target, const DbfTable& source) {
-    std::vector<int> matches(target.field_count(), -1);
-    for (size_t t = 0; t < target.field_count(); ++t) matches[t] = find_field(source, target.field_table[t].name);
-    return matches;
+// How each field of the target takes its value: the first field of the source
+// with the same name (letter case ignored, -1 for none), the transfer, and
+// whether null or length bits are to be computed for it. The target's null flags
+// field takes nothing: its bits are computed for each value copied.
+struct AppendPlan {
+    std::vector<int> matches;
+    std::vector<FieldTransfer> transfers;
+    std::vector<bool> flagged;
+};
+
+AppendPlan plan_append(const DbfTable& target, const DbfTable& source) {
+    AppendPlan plan;
+    const size_t count = target.field_count();
+    plan.matches.assign(count, -1);
+    plan.transfers.assign(count, FieldTransfer::text_and_number);
+    plan.flagged.assign(count, false);
+    for (size_t t = 0; t < count; ++t) {
+        const int field = static_cast<int>(t);
+        const int s = field == target.null_flags_field ? -1 : find_field(source, target.field_table[t].name);
+        plan.matches[t] = s;
+        if (s < 0) continue;
+        plan.transfers[t] = plan_field_transfer(source, s, target, field);
+        plan.flagged[t] = source.field(s).null_bit >= 0 || has_null_flag_bits(target, field);
+    }
+    return plan;
 }
 
 // The record layouts of a source and target whose records can be copied as they
@@ -79,12 +99,15 @@ struct RawLayout {
     std::vector<std::pair<uint32_t, uint32_t>> character_fields;  // offset, width
 };
 
-RawLayout raw_layout(const DbfTable& source, const DbfTable& target, const std::vector<int>& matches,
-                     const std::vector<FieldTransfer>& transfers, uint32_t count) {
+RawLayout raw_layout(const DbfTable& source, const DbfTable& target, const AppendPlan& plan, uint32_t count) {
     RawLayout layout;
+    const std::vector<int>& matches = plan.matches;
+    const std::vector<FieldTransfer>& transfers = plan.transfers;
     const uint32_t length = target.record_length();
     if (length == 0 || length != source.record_length() || source.after_record_read || target.before_record_write)
         return layout;
+    // Null and length bits are computed field by field.
+    if (source.null_flags_field >= 0 || target.null_flags_field >= 0) return layout;
     // A file cut short of its records is read record by record, as it always was.
     const long long size = source.table_handle.size();
     if (size < 0 || static_cast<uint64_t>(size) < record_file_offset(length, count, source.header_length()))
@@ -121,15 +144,19 @@ bool copies_raw(const RawLayout& layout, const uint8_t* record) {
 }
 
 // Appends the record in the source's record buffer to `target`, field by field.
-[[nodiscard]] bool append_converted(DbfTable& source, DbfTable& target, const std::vector<int>& matches,
-                                    const std::vector<FieldTransfer>& transfers, std::string& text,
+[[nodiscard]] bool append_converted(DbfTable& source, DbfTable& target, const AppendPlan& plan, std::string& text,
                                     RecordAppender& out) {
     blank_record_buffer(target);
     target.record_buffer[0] = source.record_buffer[0];
-    for (size_t t = 0; t < matches.size(); ++t) {
-        const int s = matches[t];
+    for (size_t t = 0; t < plan.matches.size(); ++t) {
+        const int s = plan.matches[t];
         const int field = static_cast<int>(t);
-        if (s < 0 || transfer_field_directly(transfers[t], source, s, target, field)) continue;
+        if (s < 0) continue;
+        if (transfer_field_directly(plan.transfers[t], source, s, target, field)) {
+            if (plan.flagged[t])
+                flag_copied_value(target, field, field_is_null(source, s), field_value_bytes(source, s).size());
+            continue;
+        }
         double number = 0;
         const bool memo_source = field_is_memo(source, s);
         const bool numeric_source = field_is_numeric(source, s);
@@ -153,6 +180,7 @@ bool copies_raw(const RawLayout& layout, const uint8_t* record) {
         } else {
             store_copied_value(target, field, text, number, numeric_source);
         }
+        if (plan.flagged[t]) flag_copied_value(target, field, field_is_null(source, s), stored_text_length(target, field, text));
     }
     return out.append();
 }
@@ -164,8 +192,8 @@ bool copies_raw(const RawLayout& layout, const uint8_t* record) {
 // cannot be read is left to the field by field copy (`done` tells how far this
 // one got).
 [[nodiscard]] bool append_raw_records(DbfTable& source, DbfTable& target, const RawLayout& layout,
-                                      const std::vector<int>& matches, const std::vector<FieldTransfer>& transfers,
-                                      uint32_t count, RecordAppender& out, ProgressMeter& progress, uint32_t& done) {
+                                      const AppendPlan& plan, uint32_t count, RecordAppender& out,
+                                      ProgressMeter& progress, uint32_t& done) {
     constexpr size_t kReadBytes = 1 << 20;
     const uint32_t length = source.record_length();
     const uint32_t per_block = std::max<uint32_t>(1, static_cast<uint32_t>(kReadBytes / length));
@@ -185,7 +213,7 @@ bool copies_raw(const RawLayout& layout, const uint8_t* record) {
             if (copies_raw(layout, record)) continue;
             if (!out.append_stored_run(block.data() + static_cast<size_t>(run) * length, i - run)) return false;
             std::memcpy(source.record_buffer.data(), record, length);
-            if (!append_converted(source, target, matches, transfers, text, out)) return false;
+            if (!append_converted(source, target, plan, text, out)) return false;
             run = i + 1;
         }
         if (!out.append_stored_run(block.data() + static_cast<size_t>(run) * length, n - run)) return false;
@@ -215,16 +243,13 @@ bool copies_raw(const RawLayout& layout, const uint8_t* record) {
     source.options = target.options;
     source.options.trim_mode = TrimMode::none;  // values travel whole
 
-    const std::vector<int> matches = match_fields(target, source);
-    std::vector<FieldTransfer> transfers(matches.size(), FieldTransfer::text_and_number);
-    for (size_t t = 0; t < matches.size(); ++t)
-        if (matches[t] >= 0) transfers[t] = plan_field_transfer(source, matches[t], target, static_cast<int>(t));
+    const AppendPlan plan = plan_append(target, source);
     const uint32_t count = view_record_count(source);
     RecordAppender out(target);
     ProgressMeter progress(count);
     uint32_t position = 0;
-    const RawLayout layout = raw_layout(source, target, matches, transfers, count);
-    if (layout.raw && !append_raw_records(source, target, layout, matches, transfers, count, out, progress, position)) {
+    const RawLayout layout = raw_layout(source, target, plan, count);
+    if (layout.raw && !append_raw_records(source, target, layout, plan, count, out, progress, position)) {
         close_table(source);
         return false;
     }
@@ -233,7 +258,7 @@ bool copies_raw(const RawLayout& layout, const uint8_t* record) {
     for (; position < count; ++position) {
         progress.step(position);
         (void)reader.read(position);  // an unreadable record is taken as the buffer holds it
-        if (!append_converted(source, target, matches, transfers, text, out)) break;
+        if (!append_converted(source, target, plan, text, out)) break;
     }
     close_table(source);
     return out.finish() && out.appended() == count;
