@@ -12,6 +12,7 @@
 #include "session/session.h"
 #include "table/field_store.h"
 #include "table/field_text.h"
+#include "table/fixed_number.h"
 #include "table/memo.h"
 #include "table/record_rewriter.h"
 #include "table/table_write.h"
@@ -164,7 +165,8 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
             if (compiled_value(*work.compiled[a], table, number)) {
                 // A number field takes the number alone, as below.
                 blank_field(table, assignment.field);
-                set_field(table, assignment.field, std::string_view(), number);
+                if (!store_fixed_number_quickly(table, assignment.field, number))
+                    set_field(table, assignment.field, std::string_view(), number);
                 continue;
             }
         }
