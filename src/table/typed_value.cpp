@@ -18,6 +18,7 @@ namespace rorarodi {
 
 namespace {
 
+constexpr uint64_t kEightSpaces = 0x2020202020202020u;
 // Longest run of digits that always fits a signed 64-bit integer.
 constexpr size_t kInt64Digits = 18;
 constexpr int64_t kCurrencyScale = 10000;
@@ -204,7 +205,6 @@ std::string TypedReader::name(int field) const {
 void TypedReader::read_text(std::string_view stored, bool trim) {
     if (trim) {
         // Padding runs are skipped eight spaces at a time.
-        constexpr uint64_t kEightSpaces = 0x2020202020202020u;
         size_t end = stored.size();
         for (uint64_t word; end >= 8 && (std::memcpy(&word, stored.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
         while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
@@ -270,11 +270,21 @@ const TypedValue& TypedReader::read(int field) {
         if (plan.plain && is_canonical_number(stored.data(), stored.size(), plan.decimals) &&
             !(plan.decimals > 0 && stored.size() == plan.decimals + 1u)) {
             // Spaces, an optional '-', digits without leading zeros and the decimals:
-            // the stored text without its spaces is the exact number's text.
-            v.text.assign(stored.substr(stored.find_first_not_of(' ')));
-        } else if (!exact_number_text(stored, v.text)) {
+            // the stored text without its spaces is the exact number's text, an
+            // integer's when there are no decimals (no point, no exponent).
+            size_t start = 0;
+            for (uint64_t word; start + 8 <= stored.size() && (std::memcpy(&word, stored.data() + start, 8), word == kEightSpaces);)
+                start += 8;
+            while (stored[start] == ' ') ++start;
+            v.text.assign(stored.substr(start));
+            v.type = ValueType::number;
+            if (plan.decimals == 0 && v.text.size() - (v.text[0] == '-') <= kInt64Digits) {
+                std::from_chars(v.text.data(), v.text.data() + v.text.size(), v.integer);
+                v.type = ValueType::integer;
+            }
             break;
         }
+        if (!exact_number_text(stored, v.text)) break;
         v.type = ValueType::number;
         if (is_integer_text(v.text) && v.text.size() - (v.text[0] == '-') <= kInt64Digits) {
             std::from_chars(v.text.data(), v.text.data() + v.text.size(), v.integer);
