@@ -1,5 +1,6 @@
 #include "commands/sort.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -10,7 +11,7 @@
 #include "commands/record_lists.h"
 #include "expr/field_list.h"
 #include "expr/filter.h"
-#include "expr/row_sort.h"
+#include "table/row_sort.h"
 #include "platform/change.h"
 #include "platform/file.h"
 #include "platform/paths.h"
@@ -76,7 +77,7 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
 // record count and the date of the header change. False, with the message printed
 // and no temporary file left, when that fails; a temporary table that cannot be
 // read back is fatal.
-[[nodiscard]] bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint32_t>& order,
+[[nodiscard]] bool write_sorted_copy(Session& session, DbfTable& table, const OrderList& order,
                        const std::string& temp_name) {
     if (!copy_header(table.table_handle, table.header_length(), temp_name)) {
         report_failure(session, kCantCreate, temp_name);
@@ -108,8 +109,10 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
         if (fstat(table.table_handle.fd(), &status) == 0) (void)fchmod(temp.table_handle.fd(), status.st_mode & 07777);
         // The sorted file is written enciphered when the table has a password.
         copy_password(table, temp);
-        // The records are read into memory at once within the sorting budget.
-        written = copy_records_in_order(table, temp, order, sort_memory_budget());
+        // The records are read into memory at once within what the sorting budget
+        // leaves beside the order.
+        const uint64_t budget = sort_memory_budget();
+        written = copy_records_in_order(table, temp, order, budget - std::min(budget, order.memory_bytes()));
     }
     close_table(temp);
     if (!written) {
@@ -180,7 +183,7 @@ void handle_sort(Session& session, const std::string& argument) {
     }
 
     table.order_fields = fields;
-    std::optional<std::vector<uint32_t>> order;
+    std::optional<OrderList> order;
     build_order(table, order);
     if (!write_sorted_copy(session, table, *order, temp_name)) return;
     order.reset();
