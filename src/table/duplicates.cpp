@@ -261,6 +261,7 @@ namespace {
 constexpr size_t kHashRowBytes = 16;
 // A found record's physical index, big-endian.
 constexpr size_t kIndexRowBytes = 4;
+static_assert(kIndexRowBytes == sizeof(uint32_t), "indexes are turned big-endian in place");
 
 // The bytes the hashed search holds for a view of `count` records besides the
 // records themselves: its slots, one representative a record at most, and the
@@ -330,6 +331,7 @@ public:
         : runs_(beside, kIndexRowBytes), limit_(static_cast<size_t>(std::max<uint64_t>(1, budget / sizeof(uint32_t)))) {}
 
     [[nodiscard]] bool add(uint32_t physical) {
+        if (held_.size() == held_.capacity()) held_.reserve(std::min(limit_, std::max<size_t>(64, held_.size() * 2)));
         held_.push_back(physical);
         ++count_;
         return held_.size() < limit_ || spill();
@@ -351,10 +353,12 @@ private:
     bool spill() {
         if (held_.empty()) return true;
         std::sort(held_.begin(), held_.end());
-        std::vector<uint8_t> rows(held_.size() * kIndexRowBytes);
-        for (size_t i = 0; i < held_.size(); ++i) write_be32(rows.data() + i * kIndexRowBytes, held_[i]);
+        // Each index turned big-endian where it lies.
+        auto* rows = reinterpret_cast<uint8_t*>(held_.data());
+        for (size_t i = 0; i < held_.size(); ++i) write_be32(rows + i * kIndexRowBytes, held_[i]);
+        const size_t count = held_.size();
         held_.clear();
-        return runs_.add_run(rows.data(), rows.size() / kIndexRowBytes);
+        return runs_.add_run(rows, count);
     }
 
     SpilledRuns runs_;
@@ -409,18 +413,20 @@ private:
     std::vector<uint8_t> current_;
 };
 
-// The sorted search through `runs`; nothing, and no mark, when a scratch file
-// cannot be written or read before the marks are written.
-std::optional<DuplicatesDeleted> delete_duplicates_sorted(DbfTable& table, uint32_t view_size, uint64_t budget,
-                                                          SpilledRuns& runs) {
-    if (!spill_hash_rows(table, view_size, budget, runs)) return std::nullopt;
+// The sorted search: the records found go into `found`. False when a scratch file
+// cannot be made, written or read.
+bool find_duplicates_sorted(DbfTable& table, uint32_t view_size, uint64_t budget, FoundRecords& found) {
+    SpilledRuns runs(table.table_file_name, kHashRowBytes);
+    if (!runs.ready() || !spill_hash_rows(table, view_size, budget, runs)) return false;
     // The merge and the records found share the budget.
-    FoundRecords found(table.table_file_name, budget / 2);
     GroupComparer comparer(table, found);
     bool kept = true;
-    if (!runs.merge(static_cast<size_t>(budget / 2), [&](const uint8_t* row) { kept = comparer.row(row) && kept; }) ||
-        !kept)
-        return std::nullopt;
+    return runs.merge(static_cast<size_t>(budget / 2), [&](const uint8_t* row) { kept = comparer.row(row) && kept; }) &&
+           kept;
+}
+
+// Marks the records found; nothing when the backup cannot be made.
+std::optional<DuplicatesDeleted> mark_found(DbfTable& table, FoundRecords& found, uint64_t budget) {
     DuplicatesDeleted result;
     result.found = found.count();
     if (result.found == 0) return result;
@@ -444,11 +450,11 @@ std::optional<DuplicatesDeleted> delete_duplicates(DbfTable& table, uint64_t bud
         return DuplicatesDeleted{};
     const uint64_t hashed = hashed_search_bytes(view_size);
     if (hashed > budget) {
-        SpilledRuns runs(table.table_file_name, kHashRowBytes);
-        if (runs.ready()) return delete_duplicates_sorted(table, view_size, budget, runs);
+        FoundRecords found(table.table_file_name, budget / 2);
+        if (find_duplicates_sorted(table, view_size, budget, found)) return mark_found(table, found, budget);
     }
-    // Within the budget, or where no scratch file can be had: the hash of the view,
-    // with the records in memory when they fit beside it.
+    // Within the budget, or where the scratch files cannot be made or written: the
+    // hash of the view, with the records in memory when they fit beside it.
     const std::vector<uint32_t> positions = find_duplicate_positions(table, budget - std::min(budget, hashed));
     DuplicatesDeleted result;
     result.found = positions.size();
