@@ -345,8 +345,10 @@ public:
             for (uint32_t physical : held_) emit(physical);
             return true;
         }
-        return spill() && runs_.merge(static_cast<size_t>(std::min<uint64_t>(buffer_bytes, SIZE_MAX)),
-                                      [&](const uint8_t* row) { emit(read_be32(row)); });
+        if (!spill()) return false;
+        held_ = std::vector<uint32_t>();  // the merge's buffers take its place
+        return runs_.merge(static_cast<size_t>(std::min<uint64_t>(buffer_bytes, SIZE_MAX)),
+                           [&](const uint8_t* row) { emit(read_be32(row)); });
     }
 
 private:
