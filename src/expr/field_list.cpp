@@ -10,10 +10,10 @@
 #include <optional>
 #include <string_view>
 
-#include "table/row_sort.h"
 #include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
+#include "table/row_sort.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
 

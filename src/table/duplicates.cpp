@@ -358,9 +358,9 @@ private:
         // Each index turned big-endian where it lies.
         auto* rows = reinterpret_cast<uint8_t*>(held_.data());
         for (size_t i = 0; i < held_.size(); ++i) write_be32(rows + i * kIndexRowBytes, held_[i]);
-        const size_t count = held_.size();
+        const bool added = runs_.add_run(rows, held_.size());
         held_.clear();
-        return runs_.add_run(rows, count);
+        return added;
     }
 
     SpilledRuns runs_;

@@ -1,8 +1,14 @@
 // Sorting of fixed-width byte rows in place, in the order of memcmp over the whole
-// row: the rows of order keys, built once into one contiguous block.
+// row (the rows of order keys, or of record hashes, built once into one contiguous
+// block), and sorted runs of them spilled beside a table and merged.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/scratch_file.h"
 
 namespace rorarodi {
 
@@ -12,15 +18,6 @@ namespace rorarodi {
 // needs only a spare row and a list of the buckets still to sort.
 void sort_rows(uint8_t* rows, size_t count, size_t row_size);
 
-} // namespace rorarodi
-
-#include <functional>
-#include <string>
-#include <vector>
-
-#include "platform/scratch_file.h"
-
-namespace rorarodi {
 
 // The memory an order or sort may take for its rows before it sorts them in runs
 // on disk: RORARODI_SORT_MEMORY (a number of MiB, or of KiB with a K after it),
