@@ -75,7 +75,7 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
     const uint32_t count = source.record_count();
     const bool hooks = source.after_record_read || target.before_record_write;
     // A window's records, and its entries as physical index and place.
-    const size_t window = static_cast<size_t>(std::clamp<uint64_t>(memory / (length + sizeof(uint64_t)), 1, order.size()));
+    const size_t window = static_cast<size_t>(std::clamp<uint64_t>(memory / (length + sizeof(uint64_t)), 1, std::max<size_t>(1, order.size())));
     std::vector<uint8_t> records(window * length);
     std::vector<uint64_t> entries;
     entries.reserve(window);
