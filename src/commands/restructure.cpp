@@ -32,6 +32,7 @@
 #include "table/field_store.h"
 #include "table/field_text.h"
 #include "table/memo.h"
+#include "table/null_flags.h"
 #include "table/table.h"
 #include "table/view_reader.h"
 
@@ -372,15 +373,39 @@ struct ComputedField {
     SubstitutionPlan plan;
 };
 
+// How a field of the current table reaches the new one.
+enum class FieldCopy : uint8_t {
+    none,       // no new field of its name
+    memo,       // the memo's bytes
+    bytes,      // same shape: the stored bytes
+    character,  // character into character: the text up to its first zero byte, cut to the new width
+    value,      // through the text form and the number
+};
+
 struct CopyPlan {
     std::vector<int> target;        // per current field: the new field of its name, or -1
-    std::vector<bool> byte_copy;    // per current field: copied byte for byte
+    std::vector<FieldCopy> copy;    // per current field
+    std::vector<uint32_t> character_width;  // per current field: the width a character copy reads
+    std::vector<bool> flagged;      // per current field: null or length bits to compute for its value
     std::vector<bool> compact_date; // per current field: formatted as yyyymmddhhmmss
     std::vector<ComputedField> computed;
     // Expressions the calculator rejected: how many, and the first texts.
     uint64_t errors = 0;
     std::vector<std::string> error_texts;
 };
+
+// The bytes of a field that lie in the record buffer.
+size_t buffer_width(const DbfTable& table, int field) {
+    const size_t offset = table.field(field).offset;
+    if (offset >= table.record_buffer.size()) return 0;
+    return std::min<size_t>(field_width(table, field), table.record_buffer.size() - offset);
+}
+
+// A character field without null or length bits, not a memo.
+bool plain_character_field(const DbfTable& table, int field) {
+    const FieldDescriptor& f = table.field(field);
+    return f.type == 'C' && f.null_bit < 0 && f.length_bit < 0 && !field_is_memo(table, field);
+}
 
 bool takes_text_prefix(const DbfTable& table, int field) {
     return std::strchr("CVQ", table.field(field).type) != nullptr;
@@ -398,7 +423,10 @@ bool takes_text_prefix(const DbfTable& table, int field) {
 // A computed text replaces the field's contents whole, not only its first bytes.
 [[nodiscard]] bool store_computed_text(DbfTable& table, int field, const std::string& text, double number) {
     if (takes_text_prefix(table, field)) blank_field(table, field);
-    return store_value(table, field, text.c_str(), text.size(), number);
+    const bool stored = store_value(table, field, text.c_str(), text.size(), number);
+    if (has_null_flag_bits(table, field) && !field_is_memo(table, field))
+        flag_copied_value(table, field, false, stored_text_length(table, field, text));
+    return stored;
 }
 
 // A counter's value: numbers without decimals are laid out here as "%*.0f" would
@@ -436,8 +464,28 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
             if (same_name(target.field(t).name, source_names[s])) found = t;
         plan.target.push_back(found);
         const int si = static_cast<int>(s);
-        // A field that keeps its type and width keeps its stored bytes.
-        plan.byte_copy.push_back(found >= 0 && same_field_shape(current, si, target, found));
+        FieldCopy copy = FieldCopy::value;
+        uint32_t width = 0;
+        if (found < 0 || found == target.null_flags_field) {
+            // The new table's null flags are computed for each value copied.
+            copy = FieldCopy::none;
+        } else if (field_is_memo(current, si)) {
+            copy = FieldCopy::memo;
+        } else if (same_field_shape(current, si, target, found)) {
+            // A field that keeps its type and width keeps its stored bytes.
+            copy = FieldCopy::bytes;
+        } else if (plain_character_field(current, si) && plain_character_field(target, found) &&
+                   !current.text_buffer.empty()) {
+            // The text form of a character field is its bytes up to the first zero
+            // byte (whole texts: no trimming while copying), which the new field
+            // takes up to its width.
+            copy = FieldCopy::character;
+            width = static_cast<uint32_t>(std::min(buffer_width(current, si), current.text_buffer.size() - 1));
+        }
+        plan.copy.push_back(copy);
+        plan.character_width.push_back(width);
+        plan.flagged.push_back(copy != FieldCopy::none &&
+                               (source.null_bit >= 0 || has_null_flag_bits(target, found)));
         // A binary date-time has no text form of its own as stored: it travels in
         // the compact form, which reads back in every layout that takes it as stored.
         plan.compact_date.push_back(current.options.date_mode == DateMode::as_stored &&
@@ -468,19 +516,36 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
     bool stored = true;
     for (size_t s = 0; s < plan.target.size(); ++s) {
         const int t = plan.target[s];
-        if (t < 0) continue;
         const int si = static_cast<int>(s);
-        if (field_is_memo(current, si)) {
+        switch (plan.copy[s]) {
+        case FieldCopy::none: continue;
+        case FieldCopy::memo: {
             std::optional<std::string> memo = read_memo_bytes(current, si);
             if (memo) stored &= store_value(target, t, memo->c_str(), memo->size(), static_cast<double>(memo->size()));
+            if (plan.flagged[s])
+                flag_copied_value(target, t, field_is_null(current, si),
+                                  memo ? stored_text_length(target, t, *memo) : 0);
             continue;
         }
-        if (plan.byte_copy[s]) {
+        case FieldCopy::bytes: {
             const FieldDescriptor& from = current.field_table[s];
             const FieldDescriptor& to = target.field(t);
             std::memcpy(target.record_buffer.data() + to.offset, current.record_buffer.data() + from.offset,
                         field_width(current, si));
+            if (plan.flagged[s])
+                flag_copied_value(target, t, field_is_null(current, si), field_value_bytes(current, si).size());
             continue;
+        }
+        case FieldCopy::character: {
+            const uint8_t* from = current.record_buffer.data() + current.field_table[s].offset;
+            const size_t width = plan.character_width[s];
+            const void* zero = std::memchr(from, 0, width);
+            const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - from) : width;
+            std::memcpy(target.record_buffer.data() + target.field(t).offset, from,
+                        std::min(length, buffer_width(target, t)));
+            continue;
+        }
+        case FieldCopy::value: break;
         }
         const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.options.date_mode);
         const size_t length = std::strlen(text);
@@ -494,6 +559,9 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         } else {
             store_copied_value(target, t, text, field_is_numeric(target, t) ? leading_number(text) : 0, false);
         }
+        if (plan.flagged[s])
+            flag_copied_value(target, t, field_is_null(current, si),
+                              stored_text_length(target, t, std::string_view(text, length)));
     }
     return stored;
 }
@@ -556,13 +624,17 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         return true;
     };
 
+    // Every record starts from the blank record (the copies write inside fields only).
+    blank_record_buffer(target);
+    const std::vector<uint8_t> blank(target.record_buffer.begin(), target.record_buffer.begin() + length);
+
     Progress progress(total);
     ViewReader reader(current, total);
     std::string output, scratch;
     for (uint32_t i = 0; i < total; ++i) {
         progress.record(uint64_t{i} + 1);
         if (!reader.read(i)) return false;
-        blank_record_buffer(target);
+        std::memcpy(target.record_buffer.data(), blank.data(), length);
         target.record_buffer[0] = current.record_buffer[0];
         if (!copy_values(current, target, plan) || !compute_values(target, plan, output, scratch)) return false;
         const size_t at = block.size();

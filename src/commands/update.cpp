@@ -1,7 +1,9 @@
 #include "commands/update.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <optional>
 #include <cstring>
 
 #include "expr/calculator.h"
@@ -10,6 +12,7 @@
 #include "session/session.h"
 #include "table/field_store.h"
 #include "table/field_text.h"
+#include "table/fixed_number.h"
 #include "table/memo.h"
 #include "table/record_rewriter.h"
 #include "table/table_write.h"
@@ -19,6 +22,98 @@ namespace rorarodi {
 
 namespace {
 
+// A numeric assignment whose value text is fixed text and number fields: each
+// record's numbers go straight into the compiled calculation, without the text
+// being written and scanned, when every number field holds the canonical text of
+// its value (the text substitution copies then). Compiled for each pattern of
+// signs of the fields, as the patterns occur.
+struct CompiledAssignment {
+    std::vector<CalculationPiece> pieces;
+    std::vector<int> fields;                                  // the number fields, in order
+    std::vector<std::optional<CompiledCalculation>> by_signs;  // indexed by the negative fields' bits
+    std::vector<bool> tried;
+    std::vector<double> numbers;
+};
+
+// Up to this many number fields in one value get a compiled form.
+constexpr size_t kMostCompiledFields = 6;
+
+bool is_decimal_type(const DbfTable& table, int field) {
+    const char type = table.field(field).type;
+    return (type == 'N' || type == 'F') && !field_is_memo(table, field);
+}
+
+std::optional<CompiledAssignment> compile_assignment(const DbfTable& table, const AssignmentList::Assignment& assignment) {
+    if (assignment.field < 0 || !is_decimal_type(table, assignment.field)) return std::nullopt;
+    CompiledAssignment compiled;
+    for (const SubstitutionPlan::Part& part : assignment.value.parts) {
+        CalculationPiece piece;
+        if (part.field >= 0) {
+            if (!is_decimal_type(table, part.field)) return std::nullopt;
+            piece.number = true;
+            compiled.fields.push_back(part.field);
+        } else {
+            piece.text = part.text;
+        }
+        compiled.pieces.push_back(std::move(piece));
+    }
+    if (compiled.fields.empty() || compiled.fields.size() > kMostCompiledFields) return std::nullopt;
+    const size_t patterns = size_t{1} << compiled.fields.size();
+    compiled.by_signs.resize(patterns);
+    compiled.tried.resize(patterns, false);
+    compiled.numbers.resize(compiled.fields.size());
+    return compiled;
+}
+
+constexpr double kPowersOfTen[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+
+// The value of a number field as its substituted text scans: false unless the
+// stored text is canonical (then the text substitution copies it as it is).
+bool canonical_number(const DbfTable& table, int field, double& value, bool& negative) {
+    if (field_is_null(table, field)) return false;
+    const FieldDescriptor& f = table.field(field);
+    const std::string_view stored = field_stored_bytes(table, field);
+    if (stored.size() != f.length || stored.empty() || !is_canonical_number(stored.data(), stored.size(), f.decimals))
+        return false;
+    size_t start = stored.find_first_not_of(' ');
+    negative = stored[start] == '-';
+    if (negative) ++start;
+    // A canonical text has at most 15 significant digits: as an integer they are
+    // exact in a double, and so is a power of ten up to 1e22, so their quotient is
+    // the correctly rounded value of the text, which the calculator reads too.
+    if (f.decimals <= 22) {
+        uint64_t digits = 0;
+        for (size_t i = start; i < stored.size(); ++i)
+            if (stored[i] != '.') digits = digits * 10 + static_cast<uint64_t>(stored[i] - '0');
+        value = static_cast<double>(digits) / kPowersOfTen[f.decimals];
+        return true;
+    }
+    const char* first = stored.data() + start;
+    const char* last = stored.data() + stored.size();
+    const std::from_chars_result read = std::from_chars(first, last, value);
+    return read.ec == std::errc() && read.ptr == last;
+}
+
+// The assignment's value for the record in the buffer through its compiled form;
+// false when it has to be computed from its text.
+bool compiled_value(CompiledAssignment& compiled, const DbfTable& table, double& value) {
+    size_t signs = 0;
+    for (size_t i = 0; i < compiled.fields.size(); ++i) {
+        bool negative = false;
+        if (!canonical_number(table, compiled.fields[i], compiled.numbers[i], negative)) return false;
+        if (negative) signs |= size_t{1} << i;
+    }
+    if (!compiled.tried[signs]) {
+        compiled.tried[signs] = true;
+        for (size_t i = 0, n = 0; i < compiled.pieces.size(); ++i)
+            if (compiled.pieces[i].number) compiled.pieces[i].negative = (signs >> n++) & 1;
+        compiled.by_signs[signs] = compile_calculation(compiled.pieces);
+    }
+    const std::optional<CompiledCalculation>& calculation = compiled.by_signs[signs];
+    return calculation && calculation->evaluate(compiled.numbers.data(), value);
+}
+
 // Work texts kept across assignments and records.
 struct AssignmentWork {
     std::string value;
@@ -26,7 +121,14 @@ struct AssignmentWork {
     std::string saved;         // the assigned field's bytes before it was blanked
     bool memo_failed = false;  // a memo could not be written; its field kept its reference
     uint64_t errors = 0;       // values the calculator rejected
+    // Compiled forms of the assignments, once compile_assignments has run.
+    std::vector<std::optional<CompiledAssignment>> compiled;
 };
+
+void compile_assignments(const DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
+    for (const AssignmentList::Assignment& assignment : list.assignments)
+        work.compiled.push_back(compile_assignment(table, assignment));
+}
 
 
 // Table text for a message.
@@ -51,11 +153,22 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
 
 [[nodiscard]] bool apply_with(Session& session, DbfTable& table, const AssignmentList& list, AssignmentWork& work) {
     bool all = true;
-    for (const AssignmentList::Assignment& assignment : list.assignments) {
+    for (size_t a = 0; a < list.assignments.size(); ++a) {
+        const AssignmentList::Assignment& assignment = list.assignments[a];
         if (assignment.field < 0) {
             report_failure(session, kInvalidField, shown(list, assignment.name));
             all = false;
             continue;
+        }
+        if (a < work.compiled.size() && work.compiled[a]) {
+            double number = 0;
+            if (compiled_value(*work.compiled[a], table, number)) {
+                // A number field takes the number alone, as below.
+                blank_field(table, assignment.field);
+                if (!store_fixed_number_quickly(table, assignment.field, number))
+                    set_field(table, assignment.field, std::string_view(), number);
+                continue;
+            }
         }
         bool numeric = false;
         substitute_planned(table, assignment.value, work.value, numeric);
@@ -144,6 +257,7 @@ void handle_update(Session& session, const std::string&) {
     if (table_writable(table) && !table.record_buffer.empty()) {
         const AssignmentList list = session_assignments(session, table);
         AssignmentWork work;
+        compile_assignments(table, list, work);
         RecordRewriter records(table);
         const uint32_t length = table.record_length();
         std::vector<uint8_t> before(length);

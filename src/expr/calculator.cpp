@@ -1,6 +1,7 @@
 #include "expr/calculator.h"
 #include "platform/text.h"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -302,7 +303,133 @@ struct Entry {
     }
 }
 
+enum StepKind : uint8_t { kFixedNumber, kChangingNumber, kFunctionName, kReduction };
+
+// A token of a compiled text: a fixed number, a changing one (its index), or any
+// other token.
+struct PlannedToken {
+    Scanned scanned;
+    int changing = -1;
+};
+
+bool is_letter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// Rules 3, 6, 8, 10, 11 and 13: rule_value gives the value of their one symbol.
+bool passes_value_on(int rule) {
+    return rule == 3 || rule == 6 || rule == 8 || rule == 10 || rule == 11 || rule == 13;
+}
+
+// The parser of evaluate() run over token kinds only, noting the steps it takes.
+[[nodiscard]] bool plan_steps(const std::vector<PlannedToken>& tokens, std::vector<CompiledCalculation::Step>& steps) {
+    std::array<uint8_t, kStackLimit> stack;
+    stack[0] = 0;
+    size_t size = 1;
+    size_t next = 0;
+    for (;;) {
+        const PlannedToken& token = tokens[next];
+        const Action action = kActions[stack[size - 1]][token.scanned.kind];
+        switch (action.step) {
+        case Step::error:
+            return false;
+        case Step::accept:
+            return true;
+        case Step::shift: {
+            if (size == kStackLimit) return false;
+            stack[size++] = action.target;
+            CompiledCalculation::Step step;
+            if (token.scanned.kind == kNumber) {
+                step.kind = token.changing >= 0 ? kChangingNumber : kFixedNumber;
+                step.index = static_cast<uint16_t>(std::max(token.changing, 0));
+                step.value = token.scanned.number;
+            } else {
+                // Operators and parentheses carry no value; a function carries its index.
+                step.kind = kFunctionName;
+                step.index = static_cast<uint16_t>(token.scanned.function);
+            }
+            steps.push_back(step);
+            ++next;
+            break;
+        }
+        case Step::reduce: {
+            const Rule& rule = kRules[action.target];
+            if (rule.length >= size) return false;
+            size -= rule.length;
+            const int8_t state = kGoto[rule.left][stack[size - 1]];
+            if (state < 0) return false;
+            stack[size++] = static_cast<uint8_t>(state);
+            // A rule of one symbol that passes its value on leaves the values as they are.
+            if (rule.length == 1 && passes_value_on(action.target)) break;
+            CompiledCalculation::Step step;
+            step.kind = kReduction;
+            step.rule = action.target;
+            steps.push_back(step);
+            break;
+        }
+        }
+    }
+}
+
 } // namespace
+
+std::optional<CompiledCalculation> compile_calculation(const std::vector<CalculationPiece>& pieces) {
+    std::vector<PlannedToken> tokens;
+    int changing = 0;
+    for (size_t k = 0; k < pieces.size(); ++k) {
+        const CalculationPiece& piece = pieces[k];
+        if (piece.number) {
+            // A number next to a number, or after text that a number would continue
+            // (digits, a point, a letter of a name or an exponent), is not a token
+            // of its own in the joined text.
+            if (k > 0) {
+                const CalculationPiece& before = pieces[k - 1];
+                if (before.number || before.text.empty()) return std::nullopt;
+                const char last = before.text.back();
+                if (is_digit(last) || last == '.' || is_letter(last)) return std::nullopt;
+            }
+            if (k + 1 < pieces.size()) {
+                const CalculationPiece& after = pieces[k + 1];
+                if (after.number || after.text.empty()) return std::nullopt;
+                const char first = after.text.front();
+                if (is_digit(first) || first == '.' || first == 'E' || first == 'e') return std::nullopt;
+            }
+            if (piece.negative) tokens.push_back({Scanned{kMinus}, -1});
+            tokens.push_back({Scanned{kNumber}, changing++});
+            continue;
+        }
+        if (piece.text.find('\0') != std::string::npos) return std::nullopt;
+        Scanner scanner(piece.text);
+        for (Scanned token = scanner.next(); token.kind != kEnd; token = scanner.next()) {
+            tokens.push_back({token, -1});
+            if (token.kind == kError) break;
+        }
+    }
+    tokens.push_back({Scanned{kEnd}, -1});
+    CompiledCalculation compiled;
+    if (!plan_steps(tokens, compiled.steps)) return std::nullopt;
+    return compiled;
+}
+
+bool CompiledCalculation::evaluate(const double* numbers, double& result) const {
+    std::array<Entry, kStackLimit> stack;
+    size_t size = 0;
+    for (const Step& step : steps) {
+        switch (step.kind) {
+        case kFixedNumber: stack[size++] = Entry{0, step.value, 0}; break;
+        case kChangingNumber: stack[size++] = Entry{0, numbers[step.index], 0}; break;
+        case kFunctionName: stack[size++] = Entry{0, 0, step.index}; break;
+        default: {
+            const Rule& rule = kRules[step.rule];
+            size -= rule.length;
+            double value = 0;
+            if (!rule_value(step.rule, &stack[size], value)) return false;
+            stack[size++] = Entry{0, value, 0};
+        }
+        }
+    }
+    // The parse accepted with the value of E on top.
+    result = stack[size - 1].value;
+    return true;
+}
 
 double calculate(std::string& text, bool& ok) {
     double value = 0;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/change.h"
+#include "platform/text.h"
 #include "report/record_writer.h"
 #include "report/writers.h"
 #include "session/messages.h"
@@ -14,6 +15,7 @@
 #include "table/field_copy.h"
 #include "table/field_store.h"
 #include "table/field_text.h"
+#include "table/null_flags.h"
 #include "table/record_appender.h"
 
 namespace rorarodi {
@@ -50,6 +52,13 @@ FieldDescriptor new_output_field(const DbfTable& table, int field, TableKind kin
         if (described.type == 'B') width = kDoubleAsText;
         if (described.type == 'Y') width = kCurrencyAsText;
         if (described.type == 'T') width = field_display_width(table, field);
+    }
+    if (kind == TableKind::visual_foxpro) {
+        // Nullable and binary fields stay so (their values keep their null bits);
+        // counters and other flags describe the source table.
+        described.standard_tail = {};
+        if (!(described.type == '0' && equals_ignoring_case(described.name, kNullFlagsFieldName)))
+            described.flags = field_flags(table, field) & (kNullableFieldFlag | kBinaryFieldFlag);
     }
     if (width > 0) {
         width = std::max<unsigned>(width, described.length);
@@ -89,7 +98,12 @@ std::unique_ptr<DbfTable> open_table_output(const RecordWriter& writer) {
         if (is_table_own_file(make_memo_file_name(name, kind), table)) return nullptr;
         std::vector<FieldDescriptor> described;
         for (int field : writer.fields) described.push_back(new_output_field(table, field, kind));
-        if (!create_table_file(name, described, kind, memo_block_size(table), true)) return nullptr;
+        // A Visual FoxPro output keeps the flags given above (and nothing else of
+        // the source's header).
+        const KeptHeader flags_only;
+        if (!create_table_file(name, described, kind, memo_block_size(table), true, 0,
+                               kind == TableKind::visual_foxpro ? &flags_only : nullptr))
+            return nullptr;
     }
     if (open_table(*output, name, false) != OpenResult::opened || !output->table_handle.is_writable() ||
         is_table_own_file(memo_file_path(*output), table))
@@ -127,11 +141,15 @@ public:
 
     void field(size_t index, int field, bool) override {
         const int target = target_[index];
-        if (target < 0) return;
+        // The output's null flags are computed for each field copied, never copied.
+        if (target < 0 || target == output_->null_flags_field) return;
         DbfTable& output = *output_;
+        const bool null = field_is_null(table, field);
+        const bool flagged = null || has_null_flag_bits(output, target);
         if (same_field_shape(table, field, output, target)) {
             // The same type and width: the value as stored, whatever its text form.
             (void)transfer_field_directly(FieldTransfer::bytes, table, field, output, target);
+            if (flagged) flag_copied_value(output, target, null, field_value_bytes(table, field).size());
             return;
         }
         const char* text = value_text().data();
@@ -155,6 +173,7 @@ public:
             else
                 (void)memos_->add(text);
             (void)memos_->finish();
+            if (null) flag_copied_value(output, target, null, 0);
             return;
         }
         if (from_memo()) {
@@ -167,8 +186,10 @@ public:
                     scratch_.append(piece.substr(0, std::min(piece.size(), kLongestFieldText - scratch_.size())));
             });
             set_field(output, target, scratch_.c_str(), static_cast<double>(length));
+            if (flagged) flag_copied_value(output, target, null, stored_text_length(output, target, scratch_));
         } else {
             store_copied_value(output, target, text, number, field_is_numeric(table, field));
+            if (flagged) flag_copied_value(output, target, null, stored_text_length(output, target, text));
         }
     }
 

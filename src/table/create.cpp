@@ -94,16 +94,22 @@ bool is_null_flags(const FieldDescriptor& field) {
     return field.type == '0' && equals_ignoring_case(field.name, kNullFlagsName);
 }
 
-// Variable-length fields need the null-flags field: each takes one of its bits (a
-// nullable field one more); the bits start clear, the values at full width.
+// Variable-length and nullable fields need the null-flags field: each takes one of
+// its bits (a nullable V or Q field two); the bits start clear, the values at full
+// width. A null-flags field given too narrow for them grows.
 void add_null_flags(std::vector<FieldDescriptor>& fields) {
     size_t bits = 0, variable = 0;
     for (const FieldDescriptor& field : fields) {
-        if (is_null_flags(field)) return;
         if (field.type == 'V' || field.type == 'Q') ++variable;
         if (field.flags & kNullableFieldFlag) ++bits;
     }
-    if (variable == 0) return;
+    const size_t needed = std::min<size_t>((bits + variable + 7) / 8, 0xFF);
+    for (FieldDescriptor& field : fields) {
+        if (!is_null_flags(field)) continue;
+        if (field.length < needed) field.length = static_cast<uint8_t>(needed);
+        return;
+    }
+    if (variable == 0 && bits == 0) return;
     FieldDescriptor null_flags;
     null_flags.name = kNullFlagsName;
     null_flags.type = '0';

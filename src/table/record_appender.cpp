@@ -74,6 +74,22 @@ bool RecordAppender::append_stored(const uint8_t* record) {
     return true;
 }
 
+bool RecordAppender::append_stored_run(const uint8_t* records, uint32_t count) {
+    const bool fits = writable_ && !failed_ && !finished_ && count <= kMaxRecordCount - first_index_ - appended_;
+    if (count < block_capacity_ || !fits || !flush()) {
+        // Short runs, and runs that meet the record limit, go record by record.
+        for (uint32_t i = 0; i < count; ++i)
+            if (!append_stored(records + static_cast<size_t>(i) * length_)) return false;
+        return true;
+    }
+    run_ = records;
+    pending_ = count;
+    appended_ += count;
+    const bool written = flush();
+    run_ = nullptr;
+    return written;
+}
+
 bool RecordAppender::flush() {
     if (pending_ == 0) return true;
     if (written_ == 0 && !backup_before_write(table_)) {
@@ -86,7 +102,8 @@ bool RecordAppender::flush() {
     FileHandle& file = table_.table_handle;
     const uint64_t start = record_offset(table_, first_index_);
     const uint64_t offset = start + static_cast<uint64_t>(written_) * length_;
-    if (file.seek(offset) && file.write(block_.data(), static_cast<size_t>(pending_) * length_)) {
+    const uint8_t* records = run_ ? run_ : block_.data();
+    if (file.seek(offset) && file.write(records, static_cast<size_t>(pending_) * length_)) {
         written_ += pending_;
         pending_ = 0;
         return true;

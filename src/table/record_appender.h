@@ -28,6 +28,9 @@ public:
     [[nodiscard]] bool append();
     // Appends record-length bytes that are already in stored form (no hook).
     [[nodiscard]] bool append_stored(const uint8_t* record);
+    // Appends `count` records in stored form lying one after another, as that many
+    // append_stored calls would; a long run is written straight from `records`.
+    [[nodiscard]] bool append_stored_run(const uint8_t* records, uint32_t count);
     // Writes what is pending and the header; false when any write failed.
     [[nodiscard]] bool finish();
     // Records appended so far (those of a failed block write not counted after finish).
@@ -44,6 +47,7 @@ private:
     uint32_t block_capacity_ = 1;
     std::vector<uint8_t> block_;
     std::vector<uint8_t> plain_;
+    const uint8_t* run_ = nullptr;  // records written in place of the block, when set
     uint32_t pending_ = 0;   // records in the block, not yet written
     uint32_t written_ = 0;   // records that reached the file
     uint32_t appended_ = 0;  // written plus pending

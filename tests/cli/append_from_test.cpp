@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <string>
 
 #include "cli_test_util.h"
 
@@ -53,6 +54,28 @@ TEST(AppendFrom, FieldsMatchedByNameChangeTypeOnTheWay) {
     std::string memo = build_foxpro_memo({zero_memo, "500 apples          ", "x                   "}, blocks, 64);
     memo.resize(blocks[2] * 64 + 8 + 20);
     EXPECT_EQ(read_file(dir / "t.fpt"), memo);
+}
+
+// A source laid out as the target is copied as stored, in large blocks, deleted
+// records included; a record whose character field holds a zero byte takes the
+// text before it, as a field by field copy does, wherever it lies in a block.
+TEST(AppendFrom, SameLayoutCopiesStoredRecords) {
+    TempDir dir;
+    TableLayout layout;
+    layout.fields = {{"N", 'N', 5}, {"C", 'C', 2}};
+    layout.records = {make_record(layout, {"1", "zz"})};
+    write_file(dir / "t.dbf", build_table(layout));
+    TableLayout source = layout;
+    source.records.clear();
+    for (int i = 0; i < 100000; ++i)
+        source.records.push_back(make_record(source, {std::to_string(i), i == 70000 ? std::string("a\0", 2) : "ab"},
+                                             i == 5));
+    write_file(dir / "s.dbf", build_table(source));
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "+s.dbf"}).status, 0);
+    source.records[70000] = make_record(source, {"70000", "a"});
+    layout.records.insert(layout.records.end(), source.records.begin(), source.records.end());
+    stamp_today(layout);
+    EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
 }
 
 TEST(AppendFrom, ItselfMissingAndDamagedSources) {

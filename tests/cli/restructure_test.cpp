@@ -175,7 +175,8 @@ TEST(Restructure, ModifyKeepsAVisualFoxProHeader) {
     EXPECT_EQ(result.substr(128, 4), std::string("NEW\0", 4));
     EXPECT_EQ(result[128 + 18], '\0');
     EXPECT_EQ(result.substr(area, backlink.size()), backlink);
-    EXPECT_EQ(result.substr(area + 263), std::string(" \x05\0\0\0ab      \0   \x1A", 18));
+    // NAME keeps its six characters in the wider field: its length bit and byte say so.
+    EXPECT_EQ(result.substr(area + 263), std::string(" \x05\0\0\0ab     \x06\x01   \x1A", 18));
 }
 
 TEST(Restructure, CreateEveryKind) {

@@ -62,6 +62,29 @@ TEST(Update, AssignmentsOverRangeViewAndOrder) {
     EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));
 }
 
+// Numbers computed from number fields: canonical texts (read directly), texts
+// with leading zeros and blank fields (read through their text form), negative
+// values after an operator, and a minus that cannot follow another.
+TEST(Update, NumbersFromNumberFields) {
+    TempDir dir;
+    TableLayout layout;
+    layout.fields = {{"A", 'N', 8, 2}, {"B", 'N', 6}, {"R", 'N', 12, 3}};
+    const std::vector<std::vector<std::string>> rows = {{"12.50", "-3", ""}, {"-0.75", "008", ""}, {"", "", ""}};
+    write_file(dir / "t.dbf", with_records(layout, rows));
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/FIELD:R=A*B-(B+A)/5", "/UPDATE"}).status, 0);
+    EXPECT_EQ(read_file(dir / "t.dbf"), with_records(layout, {{"12.50", "-3", "-39.400"},
+                                                             {"-0.75", "008", "-7.450"},
+                                                             {"", "", "0.000"}}));
+    // "- -0.75" does not parse: the whole parameter is rolled back.
+    RunResult minus = run_rorarodi(dir, {"t.dbf", "/FIELD:R=-A^2", "/UPDATE"});
+    EXPECT_EQ(minus.output, "Error in: -   -0.75^2\nt.dbf is unchanged\n");
+    EXPECT_EQ(minus.status, 2);
+    EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "/RANGE:1", "/FIELD:R=-A^2+B", "/UPDATE"}).status, 0);
+    EXPECT_EQ(read_file(dir / "t.dbf"), with_records(layout, {{"12.50", "-3", "153.250"},
+                                                             {"-0.75", "008", "-7.450"},
+                                                             {"", "", "0.000"}}));
+}
+
 TEST(Update, MemoFieldsAndBackup) {
     TempDir dir;
     TableLayout layout;

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "expr/calculator.h"
 
@@ -168,6 +172,76 @@ TEST(Calculator, RoundAndTruncOutsideTheIntegerRange) {
     text = "ROUND(2147483646.9)";
     EXPECT_EQ(calculate(text, ok), 2147483647.0);
     EXPECT_TRUE(ok);
+}
+
+// A compiled calculation gives what calculate() gives for the joined text, for
+// every sign of its numbers, and fails where it fails; texts whose numbers would
+// run on into the text beside them, or that do not parse, are not compiled
+// (`compiles` false: for no sign pattern).
+TEST(CompiledCalculation, AgreesWithTheJoinedText) {
+    struct Case {
+        std::vector<const char*> texts;  // nullptr marks a number
+        bool compiles;
+    } cases[] = {
+        {{nullptr, "+1"}, true},
+        {{nullptr, "*-1.5+", nullptr, "/3"}, true},
+        {{"-", nullptr, "^2"}, true},
+        {{"sqrt(", nullptr, ")+1E2-(", nullptr, ")"}, true},
+        {{nullptr, "/(", nullptr, "-5)"}, true},
+        {{"ROUND(", nullptr, "*100)/100^", nullptr}, true},
+        {{"(", nullptr}, false},          // does not parse
+        {{"1", nullptr}, false},          // digits run on
+        {{"LOG", nullptr}, false},        // "LOG10.5" would be another name
+        {{nullptr, "E2"}, false},         // an exponent
+        {{nullptr, ".5"}, false},
+        {{nullptr, nullptr}, false},
+    };
+    const char* numbers[] = {"12.50", "0.00", "5", ".75", "123456789012345"};
+    for (const Case& c : cases) {
+        size_t count = 0;
+        for (const char* text : c.texts) count += text == nullptr;
+        for (size_t signs = 0; signs < (size_t{1} << count); ++signs) {
+            for (const char* number : numbers) {
+                std::vector<CalculationPiece> pieces;
+                std::vector<double> values;
+                std::string joined;
+                size_t k = 0;
+                for (const char* text : c.texts) {
+                    CalculationPiece piece;
+                    if (text) {
+                        piece.text = text;
+                        joined += text;
+                    } else {
+                        piece.number = true;
+                        piece.negative = (signs >> k++) & 1;
+                        joined += std::string("  ") + (piece.negative ? "-" : "") + number;
+                        values.push_back(std::strtod(number, nullptr));
+                    }
+                    pieces.push_back(piece);
+                }
+                SCOPED_TRACE(joined);
+                const std::optional<CompiledCalculation> compiled = compile_calculation(pieces);
+                bool ok = true;
+                const double expected = calculate(joined, ok);
+                if (!c.compiles) {
+                    EXPECT_FALSE(compiled.has_value());
+                }
+                // A sign pattern that does not parse ("- -12.50") is not compiled either.
+                if (!compiled) {
+                    EXPECT_TRUE(!c.compiles || !ok);
+                    continue;
+                }
+                double got = 0;
+                ASSERT_EQ(compiled->evaluate(values.data(), got), ok);
+                if (!ok) continue;
+                if (std::isnan(expected)) {
+                    EXPECT_TRUE(std::isnan(got));
+                } else {
+                    EXPECT_EQ(std::memcmp(&got, &expected, sizeof got), 0);
+                }
+            }
+        }
+    }
 }
 
 } // namespace
