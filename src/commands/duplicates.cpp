@@ -2,11 +2,11 @@
 
 #include <cstdio>
 #include <new>
-#include <vector>
+#include <optional>
 
-#include "expr/row_sort.h"
 #include "session/session.h"
 #include "table/duplicates.h"
+#include "table/row_sort.h"
 #include "table/table_write.h"
 
 namespace rorarodi {
@@ -16,16 +16,16 @@ void handle_deldupes(Session& session, const std::string&) {
     // Like every other change, nothing happens to a table that cannot be written;
     // reporting records as deleted that are not would be wrong.
     if (view_record_count(table) < 2 || !table_writable(table)) return;
-    std::vector<uint32_t> duplicates;
+    std::optional<DuplicatesDeleted> deleted;
     try {
-        // The records are held in memory within the sorting budget, else read again.
-        duplicates = find_duplicate_positions(table, sort_memory_budget());
+        // The search keeps within the sorting budget.
+        deleted = delete_duplicates(table, sort_memory_budget());
     } catch (const std::bad_alloc&) {
         return;  // without the memory to compare, nothing is marked and nothing said
     }
     // A backup that cannot be made leaves the table unchanged, and nothing is said.
-    if (!duplicates.empty() && !backup_before_write(table)) return;
-    const uint32_t marked = mark_positions_deleted(table, duplicates);
+    if (!deleted) return;
+    const uint32_t marked = deleted->marked;
     if (session.settings.show_names) std::printf("%-18s : ", table.table_file_name.c_str());
     if (marked == 1)
         std::printf("%u record has been deleted.\n", marked);

@@ -1,6 +1,8 @@
 #include "commands/sort.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -10,10 +12,11 @@
 #include "commands/record_lists.h"
 #include "expr/field_list.h"
 #include "expr/filter.h"
-#include "expr/row_sort.h"
 #include "platform/change.h"
+#include "platform/disk.h"
 #include "platform/file.h"
 #include "platform/paths.h"
+#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -22,6 +25,7 @@
 #include "table/dbf_format.h"
 #include "table/field_text.h"
 #include "table/record_appender.h"
+#include "table/row_sort.h"
 #include "table/table_write.h"
 
 namespace rorarodi {
@@ -58,6 +62,67 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
     }
 }
 
+// Appends the records of `source` at the physical indexes of `order` to `target`
+// as copy_records_in_order does, for records that do not fit in `memory`: the order
+// is taken a window at a time, and the window's records are read in the order they
+// lie in the file (neighbours in one read) into their places, then appended. False
+// when an index lies outside the table, a record cannot be read or a write fails.
+[[nodiscard]] bool copy_records_in_windows(DbfTable& source, DbfTable& target, const OrderList& order,
+                                           uint64_t memory) {
+    const uint32_t length = source.record_length();
+    if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())
+        return false;
+    const uint32_t count = source.record_count();
+    const bool hooks = source.after_record_read || target.before_record_write;
+    // A window's records, and its entries as physical index and place.
+    const size_t window = static_cast<size_t>(std::clamp<uint64_t>(memory / (length + sizeof(uint64_t)), 1, std::max<size_t>(1, order.size())));
+    std::vector<uint8_t> records(window * length);
+    std::vector<uint64_t> entries;
+    entries.reserve(window);
+    const size_t run_limit = std::max<size_t>(1, kCopyBlockBytes / length);
+    std::vector<uint8_t> run(std::min(run_limit, window) * length);
+    RecordAppender out(target);
+    ProgressMeter progress(order.size());
+    for (size_t first = 0; first < order.size(); first += window) {
+        progress.step(first);
+        const size_t held = std::min(window, order.size() - first);
+        entries.clear();
+        for (size_t k = 0; k < held; ++k) {
+            const uint32_t index = order[first + k];
+            if (index >= count) return false;
+            entries.push_back(uint64_t{index} << 32 | k);
+        }
+        std::sort(entries.begin(), entries.end());
+        for (size_t i = 0; i < held;) {
+            // Records that lie one after another are read at once.
+            const uint32_t start = static_cast<uint32_t>(entries[i] >> 32);
+            size_t end = i + 1;
+            while (end < held && end - i < run_limit && (entries[end] >> 32) == uint64_t{start} + (end - i)) ++end;
+            const size_t bytes = (end - i) * length;
+            if (!disk::read_at(source.table_handle.fd(), run.data(), bytes,
+                               record_file_offset(length, start, source.header_length())))
+                return false;
+            for (size_t e = i; e < end; ++e)
+                std::memcpy(records.data() + (entries[e] & 0xFFFFFFFFu) * length, run.data() + (e - i) * length, length);
+            i = end;
+        }
+        for (size_t k = 0; k < held; ++k) {
+            const uint8_t* record = records.data() + k * length;
+            bool accepted = false;
+            if (hooks) {
+                std::memcpy(source.record_buffer.data(), record, length);
+                if (source.after_record_read) source.after_record_read(source);
+                std::memcpy(target.record_buffer.data(), source.record_buffer.data(), length);
+                accepted = out.append();
+            } else {
+                accepted = out.append_stored(record);
+            }
+            if (!accepted) return false;
+        }
+    }
+    return out.finish();
+}
+
 // Writes the table's own header (everything before the first record) into a new
 // file `name`: the sorted table keeps the version byte, the flags, every descriptor
 // and the area after them. False when a read or write fails.
@@ -76,7 +141,7 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
 // record count and the date of the header change. False, with the message printed
 // and no temporary file left, when that fails; a temporary table that cannot be
 // read back is fatal.
-[[nodiscard]] bool write_sorted_copy(Session& session, DbfTable& table, const std::vector<uint32_t>& order,
+[[nodiscard]] bool write_sorted_copy(Session& session, DbfTable& table, const OrderList& order,
                        const std::string& temp_name) {
     if (!copy_header(table.table_handle, table.header_length(), temp_name)) {
         report_failure(session, kCantCreate, temp_name);
@@ -108,8 +173,13 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
         if (fstat(table.table_handle.fd(), &status) == 0) (void)fchmod(temp.table_handle.fd(), status.st_mode & 07777);
         // The sorted file is written enciphered when the table has a password.
         copy_password(table, temp);
-        // The records are read into memory at once within the sorting budget.
-        written = copy_records_in_order(table, temp, order, sort_memory_budget());
+        // The records are read into memory at once within what the sorting budget
+        // leaves beside the order.
+        const uint64_t budget = sort_memory_budget();
+        const uint64_t memory = budget - std::min(budget, order.memory_bytes());
+        written = uint64_t{table.record_count()} * table.record_length() <= memory
+                      ? copy_records_in_order(table, temp, order, memory)
+                      : copy_records_in_windows(table, temp, order, memory);
     }
     close_table(temp);
     if (!written) {
@@ -180,7 +250,7 @@ void handle_sort(Session& session, const std::string& argument) {
     }
 
     table.order_fields = fields;
-    std::optional<std::vector<uint32_t>> order;
+    std::optional<OrderList> order;
     build_order(table, order);
     if (!write_sorted_copy(session, table, *order, temp_name)) return;
     order.reset();

@@ -32,14 +32,14 @@ void reload_current_table(Session& session) {
     fresh->backup_done = old.backup_done;
     // The view and order stay, without the records the undone change had added.
     fresh->filter = old.filter;
-    fresh->order_list = old.order_list;
+    fresh->order_list = std::move(old.order_list);
     // The view lists records; the order lists positions in the view.
     const uint32_t count = fresh->record_count();
     auto& view = fresh->filter.view_list;
     if (view) std::erase_if(*view, [count](uint32_t record) { return record >= count; });
     const size_t positions = view ? view->size() : count;
-    if (fresh->order_list)
-        std::erase_if(*fresh->order_list, [positions](uint32_t position) { return position >= positions; });
+    if (fresh->order_list && !fresh->order_list->erase_if([positions](uint32_t position) { return position >= positions; }))
+        fresh->order_list.reset();  // an order that cannot be read back is no order
     std::copy(old.record_buffer.begin(), old.record_buffer.end(), fresh->record_buffer.begin());
     session.current_table = std::move(fresh);
 }

@@ -10,10 +10,10 @@
 #include <optional>
 #include <string_view>
 
-#include "expr/row_sort.h"
 #include "platform/progress.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
+#include "table/row_sort.h"
 #include "table/text_convert.h"
 #include "table/view_reader.h"
 
@@ -320,9 +320,37 @@ bool spill_key_rows(DbfTable& table, const std::vector<size_t>& widths, std::vec
     return true;
 }
 
+// The merged rows' positions as an order of `count` entries: in memory when they
+// take at most half the budget, the merge then reading through the rest; in a
+// scratch file otherwise.
+std::optional<OrderList> merged_order(DbfTable& table, SpilledRuns& runs, size_t key_size, uint32_t count,
+                                      uint64_t budget) {
+    const bool descending = table.options.descending;
+    const uint64_t order_bytes = uint64_t{count} * sizeof(uint32_t);
+    if (order_bytes <= budget / 2) {
+        std::vector<uint32_t> order(count);
+        uint32_t k = 0;
+        const bool merged = runs.merge(static_cast<size_t>(std::min<uint64_t>(budget - order_bytes, SIZE_MAX)),
+                                       [&](const uint8_t* row) {
+                                           if (k < count) order[descending ? count - 1 - k : k] = read_be32(row + key_size);
+                                           ++k;
+                                       });
+        if (!merged || k != count) return std::nullopt;
+        return OrderList(std::move(order));
+    }
+    OrderListWriter writer(table.table_file_name, count, descending);
+    if (!writer.ready()) return std::nullopt;
+    bool written = true;
+    const bool merged = runs.merge(static_cast<size_t>(std::min<uint64_t>(budget, SIZE_MAX)), [&](const uint8_t* row) {
+        written = writer.add(read_be32(row + key_size)) && written;
+    });
+    if (!merged || !written) return std::nullopt;
+    return writer.finish();
+}
+
 // The order of a view too large for the budget: its rows sorted in runs on disk
 // and merged. Nothing when the runs cannot be written or read back.
-std::optional<std::vector<uint32_t>> spilled_order(DbfTable& table, std::vector<size_t> widths, uint64_t budget) {
+std::optional<OrderList> spilled_order(DbfTable& table, std::vector<size_t> widths, uint64_t budget) {
     std::vector<size_t> longest = widths;
     for (int pass = 0; pass < 2; ++pass) {
         size_t key_size = 0;
@@ -334,16 +362,7 @@ std::optional<std::vector<uint32_t>> spilled_order(DbfTable& table, std::vector<
             widths = longest;
             continue;
         }
-        const uint32_t count = view_record_count(table);
-        std::vector<uint32_t> order(count);
-        uint32_t k = 0;
-        const bool descending = table.options.descending;
-        const bool merged = runs.merge(static_cast<size_t>(std::min<uint64_t>(budget, SIZE_MAX)), [&](const uint8_t* row) {
-            if (k < count) order[descending ? count - 1 - k : k] = read_be32(row + key_size);
-            ++k;
-        });
-        if (!merged || k != count) return std::nullopt;
-        return order;
+        return merged_order(table, runs, key_size, view_record_count(table), budget);
     }
     return std::nullopt;
 }
@@ -364,7 +383,7 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
 
 std::string build_sort_key(DbfTable& table) { return build_sort_key(table, sort_key_widths(table)); }
 
-void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
+void build_order(DbfTable& table, std::optional<OrderList>& slot) {
     slot.reset();
     // Each record is read and its key built once, into one block of rows that is
     // sorted in place. A value too long for its part makes the keys be built again
@@ -373,10 +392,11 @@ void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
     // Past the memory budget the rows are sorted in runs on disk; where no run can
     // be written (a directory the program may not write), in memory after all.
     const uint64_t budget = sort_memory_budget();
-    size_t row_size = kPositionBytes;
+    // In memory the rows and the order are held together at the end.
+    size_t row_size = kPositionBytes + sizeof(uint32_t);
     for (size_t width : widths) row_size += width;
     if (uint64_t{view_record_count(table)} * row_size > budget) {
-        if (std::optional<std::vector<uint32_t>> order = spilled_order(table, widths, budget)) {
+        if (std::optional<OrderList> order = spilled_order(table, widths, budget)) {
             slot = std::move(order);
             return;
         }
@@ -400,7 +420,8 @@ void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot) {
         const uint32_t position = read_be32(rows.bytes.get() + size_t{k} * rows.row_size + rows.key_size);
         order[table.options.descending ? rows.count - 1 - k : k] = position;
     }
-    slot = std::move(order);
+    rows = KeyRows();
+    slot = OrderList(std::move(order));
 }
 
 bool order_table(DbfTable& table, const std::string& text) {

@@ -46,7 +46,10 @@ std::string build_sort_key(DbfTable& table, const std::vector<size_t>& widths, s
 std::string build_sort_key(DbfTable& table);
 
 // Orders the whole view by the table's key fields; the result goes into `slot`.
-void build_order(DbfTable& table, std::optional<std::vector<uint32_t>>& slot);
+// Keys and order together take at most the sorting budget (sort_memory_budget)
+// and some fixed buffers: past it the keys are sorted in runs on disk, and a long
+// order is kept in a scratch file.
+void build_order(DbfTable& table, std::optional<OrderList>& slot);
 
 // /ORDER's work on one table; false when the field list is not valid.
 [[nodiscard]] bool order_table(DbfTable& table, const std::string& text);

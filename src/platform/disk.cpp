@@ -199,6 +199,11 @@ int create(const std::string& path, bool exclusive, mode_t mode) {
     return ::open(path.c_str(), flags, mode);
 }
 
+int create_unnamed(const std::string& directory) {
+    if (!may_proceed()) return -1;
+    return ::open(directory.c_str(), O_RDWR | O_TMPFILE | O_EXCL | O_CLOEXEC, 0600);
+}
+
 bool try_lock(int fd) {
     if (!may_proceed()) return false;
     struct flock lock {};

@@ -41,6 +41,10 @@ namespace disk {
 [[nodiscard]] bool link(const std::string& existing, const std::string& new_name);
 // open(2) with O_CREAT (and O_EXCL when `exclusive`); -1 with errno set.
 [[nodiscard]] int create(const std::string& path, bool exclusive, mode_t mode);
+// open(2) of a file without a name in `directory` (O_TMPFILE, never to be linked):
+// it goes with its last descriptor, however the process ends. -1 with errno set
+// (EOPNOTSUPP or EISDIR where the file system has no such files).
+[[nodiscard]] int create_unnamed(const std::string& directory);
 // One attempt at an exclusive open-file-description lock of the whole file; false
 // with errno EAGAIN when another open file holds a lock on it.
 [[nodiscard]] bool try_lock(int fd);

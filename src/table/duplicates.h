@@ -2,6 +2,7 @@
 // marking many records deleted at once.
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "table/table.h"
@@ -23,5 +24,20 @@ std::vector<uint32_t> find_duplicate_positions(DbfTable& table, uint64_t in_memo
 // the view positions given, reading and writing the file in blocks of records, with
 // the backup made first when due. Returns how many marks reached the file.
 uint32_t mark_positions_deleted(DbfTable& table, const std::vector<uint32_t>& positions);
+
+// What deleting the duplicates of a view did: the records found to repeat an
+// earlier one, and the marks that reached the file.
+struct DuplicatesDeleted {
+    uint64_t found = 0;
+    uint32_t marked = 0;
+};
+
+// Marks deleted the records find_duplicate_positions lists, within `budget` bytes
+// of memory and some fixed buffers. When the hash of the whole view does not fit,
+// the records' hashes are sorted with their positions in runs on disk, which brings
+// equal records together in view order, and the records found are gathered in
+// sorted runs too. Nothing, and no change, when records were found and the backup
+// cannot be made. Throws std::bad_alloc when memory runs out before a mark is written.
+std::optional<DuplicatesDeleted> delete_duplicates(DbfTable& table, uint64_t budget);
 
 } // namespace rorarodi

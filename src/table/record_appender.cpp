@@ -153,7 +153,7 @@ bool RecordAppender::finish() {
     return header && !failed_;
 }
 
-bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<uint32_t>& order,
+bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& order,
                            uint64_t in_memory_bytes) {
     const uint32_t length = source.record_length();
     if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())

@@ -66,7 +66,7 @@ private:
 // one at a time. False when the lengths differ, an index lies outside the table, a
 // record cannot be read or a write fails.
 constexpr uint64_t kCopyInMemoryBytes = uint64_t{512} * 1024 * 1024;
-[[nodiscard]] bool copy_records_in_order(DbfTable& source, DbfTable& target, const std::vector<uint32_t>& order,
+[[nodiscard]] bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& order,
                            uint64_t in_memory_bytes = kCopyInMemoryBytes);
 
 } // namespace rorarodi

@@ -13,6 +13,7 @@
 #include "platform/code_pages.h"
 #include "platform/file.h"
 #include "table/dbf_format.h"
+#include "table/order_list.h"
 
 namespace rorarodi {
 
@@ -150,7 +151,7 @@ struct DbfTable {
 
     // Record view.
     RecordFilter filter;
-    std::optional<std::vector<uint32_t>> order_list;
+    std::optional<OrderList> order_list;
     bool view_enabled = true;
     std::vector<int> order_fields;  // key fields of the order being built
 

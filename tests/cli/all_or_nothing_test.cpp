@@ -241,4 +241,66 @@ TEST(AllOrNothing, ReadOnlyRefusalAndLocks) {
     EXPECT_EQ(snapshot(dir), before);
 }
 
+// Past a tiny sorting budget the keys, the order and the duplicates' hashes go
+// through scratch files. Ended or failed at any call, the directory holds what it
+// held before or after (no scratch file stays), the result is the in-memory one,
+// and an append under an order on disk that is rolled back leaves the order as it
+// was.
+TEST(AllOrNothing, SpilledWorkAtEveryCallPoint) {
+    TableLayout layout;
+    layout.fields = {{"NAME", 'C', 6}};
+    for (int i = 0; i < 300; ++i)
+        layout.records.push_back(make_record(layout, {std::string(1, static_cast<char>('a' + i % 7)) + std::to_string(i % 5)},
+                                             i % 11 == 0));
+    const std::string table = build_table(layout);
+    const auto prepare_table = [&](const TempDir& dir) {
+        write_file(dir / "t.dbf", table);
+        write_file(dir / "o.dbf", table);
+        (void)::symlink(RORARODI_BINARY, (dir / "rorarodi").c_str());
+    };
+    const std::string tiny = "RORARODI_SORT_MEMORY=1K";
+    TempDir listed;
+    prepare_table(listed);
+    const std::string listing = run_with(listed, {tiny}, {"/ORDER:NAME", "/S:*"}).output;
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>>{
+             {"/DELDUPES"}, {"/SORT:NAME"}, {"/ORDER:NAME", "+o.dbf", "/S:*"}}) {
+        SCOPED_TRACE(arguments.front());
+        TempDir counted, in_memory;
+        prepare_table(counted);
+        prepare_table(in_memory);
+        const Snapshot before = snapshot(counted);
+        const std::string count_file = counted / "../" + std::to_string(::getpid()) + ".calls";
+        const RunResult clean = run_with(counted, {tiny, "RORARODI_FAULT_COUNT=" + count_file}, arguments);
+        ASSERT_EQ(clean.status, 0) << clean.output;
+        const Snapshot after = snapshot(counted);
+        const int calls = std::stoi(read_file(count_file));
+        std::remove(count_file.c_str());
+        const RunResult unspilled = run_with(in_memory, {}, arguments);
+        EXPECT_EQ(unspilled.output, clean.output);
+        EXPECT_TRUE(snapshot(in_memory) == after);
+        for (int n = 1; n <= calls; ++n) {
+            SCOPED_TRACE("call " + std::to_string(n) + " of " + std::to_string(calls));
+            TempDir killed_dir, failed_dir;
+            prepare_table(killed_dir);
+            prepare_table(failed_dir);
+            EXPECT_EQ(run_with(killed_dir, {tiny, "RORARODI_FAULT=kill:" + std::to_string(n)}, arguments).status,
+                      128 + SIGKILL);
+            (void)run_with(killed_dir, {}, {"/COUNT"});
+            const Snapshot now = snapshot(killed_dir);
+            EXPECT_TRUE(now == before || now == after);
+            const RunResult failed = run_with(failed_dir, {tiny, "RORARODI_FAULT=fail:" + std::to_string(n)}, arguments);
+            const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
+            if (made) (void)run_with(failed_dir, {}, {"/COUNT"});
+            const Snapshot settled = snapshot(failed_dir);
+            // A failed scratch file only sends the work back into memory.
+            EXPECT_TRUE(settled == (made ? after : before) || (settled == after && failed.output == clean.output))
+                << failed.output;
+            if (arguments.size() == 3 && settled == before) {
+                EXPECT_EQ(failed.output.substr(failed.output.size() - std::min(failed.output.size(), listing.size())),
+                          listing);
+            }
+        }
+    }
+}
+
 } // namespace

@@ -308,7 +308,8 @@ TEST(Sort, SpilledRunsGiveTheInMemoryOrder) {
     };
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"/ORDER:NAME", "/S:*"}, {"/DELETED-", "/F:AGE}-3", "/ORDER:AGE,NAME", "/S:*"},
-          {"/CASE-", "/DESC", "/ORDER:NAME", "/S:*"}, {"/SORT:AGE"}, {"/DELETED-", "/SORT:NAME"}, {"/DELDUPES"}}) {
+          {"/CASE-", "/DESC", "/ORDER:NAME", "/S:*"}, {"/SORT:AGE"}, {"/DELETED-", "/SORT:NAME"}, {"/DELDUPES"},
+          {"/F:AGE}-3", "/DESC", "/ORDER:NAME", "/DELDUPES", "/S:*"}}) {
         const std::string in_memory = run("512", arguments);
         EXPECT_TRUE(run("1K", arguments) == in_memory) << arguments[0];
     }

@@ -77,4 +77,44 @@ TEST(Duplicates, HashedSearchAgreesWithPairwiseSearch) {
     }
 }
 
+// Deleting them within a budget too small for the hash of the view (the hashes
+// sorted in runs on disk, the records found spilled too) marks the same records
+// as the hashed search, under a view and an order as well.
+TEST(Duplicates, SortedSearchMarksWhatTheHashedSearchMarks) {
+    std::mt19937 random(21);
+    TableLayout layout;
+    layout.fields = {{"A", 'C', 3}};
+    for (int i = 0; i < 2000; ++i)
+        layout.records.push_back(make_record(layout, {std::to_string(random() % 300)}, random() % 6 == 0));
+    std::vector<uint32_t> view, order;
+    for (uint32_t i = 0; i < layout.records.size(); ++i)
+        if (random() % 4) view.push_back(i);
+    order.resize(view.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::shuffle(order.begin(), order.end(), random);
+    for (int setup = 0; setup < 3; ++setup) {
+        std::string marks[2];
+        for (const uint64_t budget : {kDuplicateSearchMemory, uint64_t{64}}) {
+            SCOPED_TRACE(setup * 10 + (budget == 64));
+            OpenedTable opened(layout);
+            DbfTable& table = opened.table;
+            if (setup >= 1) table.filter.view_list = view;
+            if (setup == 2) table.order_list = order;
+            const size_t expected = pairwise_duplicates(table).size();
+            const std::optional<DuplicatesDeleted> deleted = delete_duplicates(table, budget);
+            ASSERT_TRUE(deleted);
+            EXPECT_EQ(deleted->found, expected);
+            EXPECT_EQ(deleted->marked, expected);
+            EXPECT_TRUE(pairwise_duplicates(table).empty());
+            for (uint32_t i = 0; i < table.record_count(); ++i) {
+                ASSERT_TRUE(seek_physical_record(table, i));
+                char mark = 0;
+                ASSERT_EQ(table.table_handle.read(&mark, 1), 1);
+                marks[budget == 64] += mark;
+            }
+        }
+        EXPECT_EQ(marks[0], marks[1]);
+    }
+}
+
 } // namespace

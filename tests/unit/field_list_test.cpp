@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "expr/field_list.h"
-#include "expr/row_sort.h"
+#include "table/row_sort.h"
 #include "opened_table.h"
 #include "random_values.h"
 #include "table/text_convert.h"
@@ -108,7 +108,7 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
                 table.filter.view_list = view;
             }
             ASSERT_TRUE(order_table(table, fields));
-            const std::vector<uint32_t> built = *table.order_list;
+            const std::vector<uint32_t> built(table.order_list->begin(), table.order_list->end());
             table.order_list.reset();
             ASSERT_EQ(built, reference_order(table)) << fields << " desc " << table.options.descending << " case "
                                                      << table.options.case_insensitive << " trim " << static_cast<int>(table.options.trim_mode);

@@ -25,7 +25,7 @@ TEST(RecordAppender, CopyInOrderFromMemoryOrRecordByRecord) {
         ASSERT_EQ(open_table(source, dir / "s.dbf", true), OpenResult::opened);
         ASSERT_EQ(open_table(target, dir / "t.dbf", false), OpenResult::opened);
         EXPECT_TRUE(copy_records_in_order(source, target, order, memory));
-        EXPECT_FALSE(copy_records_in_order(source, target, {50}, memory));
+        EXPECT_FALSE(copy_records_in_order(source, target, std::vector<uint32_t>{50}, memory));
         EXPECT_EQ(target.record_count(), 5u);
         std::string records;
         for (int32_t k : order) records += layout.records[static_cast<size_t>(k)];

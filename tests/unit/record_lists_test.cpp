@@ -124,7 +124,8 @@ std::vector<uint32_t> order_of(const testing_support::FieldLayout& field, const 
     OpenedTable t(layout);
     t.table.options.descending = descending;
     EXPECT_TRUE(order_table(t.table, field.name));
-    return t.table.order_list.value_or(std::vector<uint32_t>{});
+    if (!t.table.order_list) return {};
+    return std::vector<uint32_t>(t.table.order_list->begin(), t.table.order_list->end());
 }
 
 std::vector<uint32_t> reversed(std::vector<uint32_t> order) {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "expr/row_sort.h"
+#include "table/row_sort.h"
 #include "cli_support.h"
 
 namespace rorarodi {

@@ -1,6 +1,4 @@
-#include "expr/row_sort.h"
-
-#include <unistd.h>
+#include "table/row_sort.h"
 
 #include <algorithm>
 #include <array>
@@ -9,8 +7,6 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/change.h"
-#include "platform/disk.h"
 
 namespace rorarodi {
 
@@ -141,30 +137,18 @@ uint64_t sort_memory_budget() {
     return kib ? value * 1024 : value * kMiB;
 }
 
-SpilledRuns::SpilledRuns(const std::string& beside, size_t row_size) : row_size_(row_size) {
-    // The name is new (temporary_name_for checks), and the exclusive create makes sure of it.
-    name_ = temporary_name_for(beside);
-    fd_ = disk::create(name_, true, 0600);
-    if (fd_ < 0) name_.clear();
-}
-
-SpilledRuns::~SpilledRuns() {
-    if (fd_ < 0) return;
-    ::close(fd_);
-    (void)::unlink(name_.c_str());
-}
+SpilledRuns::SpilledRuns(const std::string& beside, size_t row_size) : file_(beside), row_size_(row_size) {}
 
 bool SpilledRuns::add_run(const uint8_t* rows, size_t count) {
-    if (fd_ < 0) return false;
     const size_t bytes = count * row_size_;
-    if (!disk::write_at(fd_, rows, bytes, end_)) return false;
+    if (!file_.write_at(rows, bytes, end_)) return false;
     runs_.push_back({end_, count});
     end_ += bytes;
     return true;
 }
 
 bool SpilledRuns::merge(size_t buffer_bytes, const std::function<void(const uint8_t*)>& emit) {
-    if (fd_ < 0) return false;
+    if (!file_.ready()) return false;
     struct Reader {
         std::vector<uint8_t> buffer;
         uint64_t next = 0;    // next row of the run to read into the buffer
@@ -180,7 +164,7 @@ bool SpilledRuns::merge(size_t buffer_bytes, const std::function<void(const uint
         reader.at = 0;
         if (reader.held == 0) return true;
         reader.buffer.resize(reader.held * row_size_);
-        if (!disk::read_at(fd_, reader.buffer.data(), reader.buffer.size(), runs_[r].offset + reader.next * row_size_))
+        if (!file_.read_at(reader.buffer.data(), reader.buffer.size(), runs_[r].offset + reader.next * row_size_))
             return false;
         reader.next += reader.held;
         return true;

@@ -1,8 +1,14 @@
 // Sorting of fixed-width byte rows in place, in the order of memcmp over the whole
-// row: the rows of order keys, built once into one contiguous block.
+// row (the rows of order keys, or of record hashes, built once into one contiguous
+// block), and sorted runs of them spilled beside a table and merged.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/scratch_file.h"
 
 namespace rorarodi {
 
@@ -12,31 +18,23 @@ namespace rorarodi {
 // needs only a spare row and a list of the buckets still to sort.
 void sort_rows(uint8_t* rows, size_t count, size_t row_size);
 
-} // namespace rorarodi
-
-#include <functional>
-#include <string>
-#include <vector>
-
-namespace rorarodi {
 
 // The memory an order or sort may take for its rows before it sorts them in runs
 // on disk: RORARODI_SORT_MEMORY (a number of MiB, or of KiB with a K after it),
 // 512 MiB when unset or not a positive number.
 uint64_t sort_memory_budget();
 
-// Sorted runs of rows kept in one temporary file beside a table, merged back in
-// memcmp order. The file has a hidden name, is created exclusively and is removed
-// when the runs are destroyed, whatever way the work ends.
+// Sorted runs of rows kept in one scratch file beside a table (no name shows it,
+// and it goes with the runs, whatever way the work ends), merged back in memcmp
+// order.
 class SpilledRuns {
 public:
     SpilledRuns(const std::string& beside, size_t row_size);
-    ~SpilledRuns();
-    SpilledRuns(const SpilledRuns&) = delete;
-    SpilledRuns& operator=(const SpilledRuns&) = delete;
 
     // False when the file could not be created.
-    bool ready() const { return fd_ >= 0; }
+    bool ready() const { return file_.ready(); }
+    // Rows written so far.
+    uint64_t rows() const { return end_ / row_size_; }
     // Writes `count` rows, sorted already, as one run; false on a failed write.
     [[nodiscard]] bool add_run(const uint8_t* rows, size_t count);
     // Calls emit(row) for every row of every run in ascending memcmp order, reading
@@ -48,8 +46,7 @@ private:
         uint64_t offset;
         uint64_t count;
     };
-    std::string name_;
-    int fd_ = -1;
+    ScratchFile file_;
     size_t row_size_;
     uint64_t end_ = 0;
     std::vector<Run> runs_;
