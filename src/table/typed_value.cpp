@@ -96,6 +96,24 @@ bool plain_ascii(std::string_view text) {
     return true;
 }
 
+// True when every byte of the text is ASCII from the space on, and none is '"' or
+// '\\': plain ASCII that a quoted form writes as it is.
+bool quotable_ascii(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= text.size(); i += 8) {
+        std::memcpy(&word, text.data() + i, 8);
+        const uint64_t quote = word ^ (kOnes * '"'), backslash = word ^ (kOnes * '\\');
+        const uint64_t below_space = (word - kOnes * 0x20) & ~word;
+        if ((word | below_space | ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash)) & kHighs) return false;
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
+    }
+    return true;
+}
+
 } // namespace
 
 bool exact_number_text(std::string_view stored, std::string& out) {
@@ -212,6 +230,12 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
     }
     std::string& out = value_.text;
     value_.type = ValueType::text;
+    if (single_byte_ && quotable_ascii(stored)) {
+        // The usual text: its UTF-8 form is itself, quoted as it is.
+        out.assign(stored);
+        value_.plain = true;
+        return;
+    }
     if (single_byte_ && plain_ascii(stored)) {
         // The usual text: its UTF-8 form is itself, with no NUL to drop.
         out.assign(stored);
@@ -241,6 +265,7 @@ void TypedReader::read_memo(int field, bool as_text) {
 const TypedValue& TypedReader::read(int field) {
     TypedValue& v = value_;
     v.type = ValueType::null;
+    v.plain = false;
     v.text.clear();
     const FieldPlan& plan = plans_[static_cast<size_t>(field)];
     const ColumnKind kind = plan.kind;
@@ -318,6 +343,7 @@ const TypedValue& TypedReader::read(int field) {
             const char iso[] = {stored[0], stored[1], stored[2], stored[3], '-', stored[4], stored[5], '-', stored[6], stored[7]};
             v.text.assign(iso, sizeof iso);
             v.type = ValueType::date;
+            v.plain = true;
             break;
         }
         const bool binary_timestamp = plan.type == '@' && stored.size() == 8;
