@@ -1,6 +1,7 @@
 #include "table/typed_value.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -114,6 +115,19 @@ bool quotable_ascii(std::string_view text) {
     return true;
 }
 
+// How many of the eight bytes at `at` from the end on are spaces or NULs, on a
+// little-endian machine.
+size_t trailing_blanks(const char* at) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    const uint64_t spaceless = word ^ kEightSpaces;
+    // A byte's top bit set exactly when it is not zero (no carry crosses bytes).
+    const uint64_t not_nul = (((word & kLow7) + kLow7) | word) & ~kLow7;
+    const uint64_t not_space = (((spaceless & kLow7) + kLow7) | spaceless) & ~kLow7;
+    return static_cast<size_t>(std::countl_zero(not_nul & not_space)) / 8;
+}
+
 } // namespace
 
 bool exact_number_text(std::string_view stored, std::string& out) {
@@ -225,6 +239,11 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
         // Padding runs are skipped eight spaces at a time.
         size_t end = stored.size();
         for (uint64_t word; end >= 8 && (std::memcpy(&word, stored.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
+        if (std::endian::native == std::endian::little && end >= 8) {
+            // The last word's trailing spaces and NULs at once: its last byte in
+            // memory is its top byte.
+            end -= trailing_blanks(stored.data() + end - 8);
+        }
         while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
         stored = stored.substr(0, end);
     }
