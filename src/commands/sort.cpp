@@ -73,7 +73,6 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
     if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())
         return false;
     const uint32_t count = source.record_count();
-    const bool hooks = source.after_record_read || target.before_record_write;
     // A window's records, and its entries as physical index and place.
     const size_t window = static_cast<size_t>(std::clamp<uint64_t>(memory / (length + sizeof(uint64_t)), 1, std::max<size_t>(1, order.size())));
     std::vector<uint8_t> records(window * length);
@@ -107,17 +106,7 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
             i = end;
         }
         for (size_t k = 0; k < held; ++k) {
-            const uint8_t* record = records.data() + k * length;
-            bool accepted = false;
-            if (hooks) {
-                std::memcpy(source.record_buffer.data(), record, length);
-                if (source.after_record_read) source.after_record_read(source);
-                std::memcpy(target.record_buffer.data(), source.record_buffer.data(), length);
-                accepted = out.append();
-            } else {
-                accepted = out.append_stored(record);
-            }
-            if (!accepted) return false;
+            if (!append_copied_record(source, target, out, records.data() + k * length)) return false;
         }
     }
     return out.finish();

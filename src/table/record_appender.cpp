@@ -153,13 +153,21 @@ bool RecordAppender::finish() {
     return header && !failed_;
 }
 
+bool append_copied_record(DbfTable& source, DbfTable& target, RecordAppender& out, const uint8_t* record) {
+    if (!source.after_record_read && !target.before_record_write) return out.append_stored(record);
+    const size_t length = source.record_length();
+    if (record != source.record_buffer.data()) std::memcpy(source.record_buffer.data(), record, length);
+    if (source.after_record_read) source.after_record_read(source);
+    std::memcpy(target.record_buffer.data(), source.record_buffer.data(), length);
+    return out.append();
+}
+
 bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& order,
                            uint64_t in_memory_bytes) {
     const uint32_t length = source.record_length();
     if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())
         return false;
     const uint32_t count = source.record_count();
-    const bool hooks = source.after_record_read || target.before_record_write;
     const uint64_t total = static_cast<uint64_t>(count) * length;
 
     // The whole record area at once when it fits, read in large blocks.
@@ -197,16 +205,7 @@ bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& 
                 return false;
             record = source.record_buffer.data();
         }
-        bool accepted = false;
-        if (hooks) {
-            if (record != source.record_buffer.data()) std::memcpy(source.record_buffer.data(), record, length);
-            if (source.after_record_read) source.after_record_read(source);
-            std::memcpy(target.record_buffer.data(), source.record_buffer.data(), length);
-            accepted = out.append();
-        } else {
-            accepted = out.append_stored(record);
-        }
-        if (!accepted) return false;
+        if (!append_copied_record(source, target, out, record)) return false;
     }
     return out.finish();
 }

@@ -58,6 +58,12 @@ private:
     bool finished_ = false;
 };
 
+// Appends one record of `source`, `record` in its stored form, to `out` (a
+// RecordAppender of `target`, whose records have the same length): through the
+// source's read hook and the target's write hook when either table has one,
+// otherwise as it is stored. False when the record is refused.
+[[nodiscard]] bool append_copied_record(DbfTable& source, DbfTable& target, RecordAppender& out, const uint8_t* record);
+
 // Appends the records of `source` at the physical indexes of `order`, in that
 // order, to `target`, whose records have the same length: whole records with their
 // deletion marks, through the source's read hook and the target's write hook, in
