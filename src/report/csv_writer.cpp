@@ -30,9 +30,6 @@ public:
             kinds_.push_back(type_of(field) == 'C' || field_is_memo(table, field) ? Kind::text
                              : field_is_numeric(table, field)                      ? Kind::number
                                                                                    : Kind::other);
-        // Under /UTF8 a text is converted as it goes into the output.
-        for (size_t i = 0; i < this->fields.size(); ++i)
-            if (kinds_[i] == Kind::text && !field_is_memo(table, this->fields[i])) convert_on_write(this->fields[i]);
     }
 
     void header_line() override {
@@ -63,17 +60,12 @@ private:
         const std::string_view value = value_text();
         if (!from_memo() && all_spaces(value)) return;
         if (!from_memo() && !holds_any(value, "\"\r")) {
-            if (utf8_pending()) {
-                append_quoted_utf8(out_);
-                return;
-            }
             // One growth of the output for the quoted text.
             const size_t at = out_.size();
             out_.append(value.size() + 2, '"');
             std::memcpy(out_.data() + at + 1, value.data(), value.size());
             return;
         }
-        convert_pending();
         bool opened = false;
         size_t held_spaces = 0;
         each_piece([&](std::string_view piece) {

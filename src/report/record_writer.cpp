@@ -22,7 +22,6 @@ RecordWriter::RecordWriter(Session& session, std::vector<int> fields, ValueRules
     if (utf8_)
         for (const FieldDescriptor& f : table.field_table) names_.push_back(utf8_->to_utf8(f.name));
     if (utf8_ && !utf8_->double_byte()) single_byte_ = std::make_unique<ByteUtf8Table>(*utf8_);
-    ascii_kept_ = single_byte_ && !rules_.stored_bytes && single_byte_->keeps_ascii();
     // Values read off the record as views, unless a conversion changes them in place.
     const bool converts_in_place = !utf8_ && (settings.output_conversion != OutputConversion::none ||
                                               (table.options.ansi && output_name.empty()));
@@ -161,40 +160,16 @@ std::span<char> RecordWriter::single_byte_utf8(std::string_view text) {
     return std::span<char>(utf8_room_.data(), static_cast<size_t>(end - utf8_room_.data()));
 }
 
-void RecordWriter::convert_on_write(int field) {
-    if (!ascii_kept_ || plans_.empty()) return;
-    convert_on_write_.resize(table.field_count(), false);
-    convert_on_write_[static_cast<size_t>(field)] = true;
-}
-
-void RecordWriter::append_quoted_utf8(std::string& out) const {
-    const size_t at = out.size();
-    out.append(ByteUtf8Table::room_for(first_.size()) + 2, '"');
-    char* end = single_byte_->convert(std::string_view(first_.data(), first_.size()), out.data() + at + 1);
-    *end++ = '"';
-    out.resize(static_cast<size_t>(end - out.data()));
-}
-
-void RecordWriter::convert_pending() {
-    if (!utf8_pending_) return;
-    utf8_pending_ = false;
-    first_ = single_byte_utf8(std::string_view(first_.data(), first_.size()));
-}
-
 void RecordWriter::load_value(int field) {
     if (rules_.typed_values) return;
-    from_memo_ = present_ = utf8_pending_ = false;
+    from_memo_ = present_ = false;
     first_ = {};
     if (!plans_.empty()) {
         std::string_view text;
         if (stored_text_view(plans_[static_cast<size_t>(field)], table.record_buffer.data(), text)) {
             // No conversion changes a view in place: only a UTF-8 form is made apart.
             first_ = std::span<char>(const_cast<char*>(text.data()), text.size());
-            const StoredForm form = plans_[static_cast<size_t>(field)].form;
-            if (!convert_on_write_.empty() && convert_on_write_[static_cast<size_t>(field)])
-                utf8_pending_ = true;
-            else if (utf8_ && !(ascii_kept_ && (form == StoredForm::number || form == StoredForm::compact_date)))
-                first_ = convert(first_, false);  // a number's or a date's digits are their own UTF-8 form
+            if (utf8_) first_ = convert(first_, false);
             return;
         }
     }

@@ -109,18 +109,6 @@ protected:
 
     // The value's text form, or the first piece of its memo's contents.
     std::string_view value_text() const { return std::string_view(first_.data(), first_.size()); }
-    // Asks for the values of `field` to be left as the record's bytes where they are
-    // views, their UTF-8 form written by the writer itself through
-    // append_quoted_utf8: under /UTF8 with a single-byte page that keeps ASCII as it
-    // is (spaces, double quotes and control characters are then the same bytes in
-    // both forms). Nothing changes otherwise.
-    void convert_on_write(int field);
-    // True when value_text() gives the stored bytes of a value still to be converted.
-    bool utf8_pending() const { return utf8_pending_; }
-    // Appends the UTF-8 form of the pending value in double quotes.
-    void append_quoted_utf8(std::string& out) const;
-    // Converts the pending value: value_text() and each_piece give its UTF-8 form.
-    void convert_pending();
     bool from_memo() const { return from_memo_; }
     bool memo_present() const { return present_; }  // the memo's contents are not empty
     // Calls visit(piece) for every piece of the value, converted; `again` starts a
@@ -198,9 +186,6 @@ private:
     std::unique_ptr<ByteUtf8Table> single_byte_;
     std::string utf8_room_;
     std::unique_ptr<MemoReader> memos_;
-    bool ascii_kept_ = false;  // /UTF8 converts through a byte table that keeps ASCII
-    std::vector<bool> convert_on_write_;  // per field of the table, under convert_on_write
-    bool utf8_pending_ = false;
     bool from_memo_ = false;
     bool present_ = false;
     std::span<char> first_;

@@ -1,6 +1,5 @@
 #include "table/byte_utf8.h"
 
-#include <bit>
 #include <cstring>
 #include <string>
 
@@ -13,21 +12,6 @@ ByteUtf8Table::ByteUtf8Table(const Utf8Page& page) {
         const size_t length = form.size() < sizeof(uint32_t) ? form.size() : sizeof(uint32_t);
         std::memcpy(&forms_[byte], form.data(), length);
         lengths_[byte] = static_cast<uint8_t>(length);
-    }
-    keeps_ascii_ = true;
-    // The length is read as the word's top byte: the last in memory order only on
-    // a little-endian machine.
-    packs_ = std::endian::native == std::endian::little;
-    for (size_t byte = 0; byte < forms_.size(); ++byte) {
-        unsigned char bytes[sizeof(uint32_t)];
-        std::memcpy(bytes, &forms_[byte], sizeof bytes);
-        if (byte < 0x80)
-            keeps_ascii_ = keeps_ascii_ && lengths_[byte] == 1 && bytes[0] == byte;
-        else
-            keeps_ascii_ = keeps_ascii_ && lengths_[byte] > 0 && bytes[0] >= 0x80;
-        if (lengths_[byte] == sizeof bytes) packs_ = false;
-        bytes[sizeof bytes - 1] = lengths_[byte];
-        std::memcpy(&packed_[byte], bytes, sizeof bytes);
     }
 }
 
@@ -48,16 +32,6 @@ char* ByteUtf8Table::convert(std::string_view text, char* to) const {
         // change it, so nothing is read twice.
         unsigned char bytes[8];
         std::memcpy(bytes, &word, 8);
-        if (packs_) {
-            // The length byte written past the form is overwritten by what follows
-            // or lies past the end.
-            for (unsigned char byte : bytes) {
-                const uint32_t entry = packed_[byte];
-                std::memcpy(to, &entry, 4);
-                to += entry >> 24;
-            }
-            continue;
-        }
         for (unsigned char byte : bytes) {
             std::memcpy(to, &forms_[byte], 4);
             to += lengths_[byte];

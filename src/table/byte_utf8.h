@@ -23,20 +23,11 @@ public:
     char* convert(std::string_view text, char* to) const;
     // Appends the UTF-8 form of the text: ASCII text in one piece.
     void append(std::string& out, std::string_view text) const;
-    // True when ASCII bytes are their own forms and every other byte's form is
-    // neither empty nor starts with an ASCII byte: a space, a double quote or a
-    // control character of the UTF-8 form is then that very byte of the text.
-    bool keeps_ascii() const { return keeps_ascii_; }
 
 private:
     // Each byte's form in the first bytes of a word (in memory order), and its length.
     std::array<uint32_t, 256> forms_{};
     std::array<uint8_t, 256> lengths_{};
-    // With every form shorter than four bytes: the form with its length in the
-    // last byte, so that one look-up gives both (else empty).
-    std::array<uint32_t, 256> packed_{};
-    bool packs_ = false;
-    bool keeps_ascii_ = false;
 };
 
 } // namespace rorarodi
