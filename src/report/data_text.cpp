@@ -103,7 +103,15 @@ void append_json_value(std::string& out, const TypedValue& value) {
         break;
     case ValueType::text:
     case ValueType::date:
-    case ValueType::datetime: append_json_string(out, value.text); break;
+    case ValueType::datetime:
+        if (value.plain) {
+            const size_t at = out.size();
+            out.append(value.text.size() + 2, '"');
+            std::memcpy(out.data() + at + 1, value.text.data(), value.text.size());
+        } else {
+            append_json_string(out, value.text);
+        }
+        break;
     }
 }
 

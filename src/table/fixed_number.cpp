@@ -77,8 +77,8 @@ bool store_fixed_number_quickly(DbfTable& table, int field, double number) {
             ++start;
             --size;
         }
-        const char* point = static_cast<const char*>(std::memchr(start, '.', static_cast<size_t>(size)));
-        if (!point || point - start > integer_room) return true;
+        // The text ends in the point and the decimals.
+        if (size - f.decimals - 1 > integer_room) return true;
     }
     std::memcpy(table.record_buffer.data() + f.offset, start, static_cast<size_t>(std::min(size, length)));
     return true;

@@ -1,6 +1,7 @@
 #include "table/typed_value.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -94,6 +95,37 @@ bool plain_ascii(std::string_view text) {
     for (; i < text.size(); ++i)
         if (text[i] == '\0' || static_cast<unsigned char>(text[i]) >= 0x80) return false;
     return true;
+}
+
+// True when every byte of the text is ASCII from the space on, and none is '"' or
+// '\\': plain ASCII that a quoted form writes as it is.
+bool quotable_ascii(std::string_view text) {
+    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
+    size_t i = 0;
+    for (uint64_t word; i + 8 <= text.size(); i += 8) {
+        std::memcpy(&word, text.data() + i, 8);
+        const uint64_t quote = word ^ (kOnes * '"'), backslash = word ^ (kOnes * '\\');
+        const uint64_t below_space = (word - kOnes * 0x20) & ~word;
+        if ((word | below_space | ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash)) & kHighs) return false;
+    }
+    for (; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
+    }
+    return true;
+}
+
+// How many of the eight bytes at `at` from the end on are spaces or NULs, on a
+// little-endian machine.
+size_t trailing_blanks(const char* at) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
+    uint64_t word;
+    std::memcpy(&word, at, 8);
+    const uint64_t spaceless = word ^ kEightSpaces;
+    // A byte's top bit set exactly when it is not zero (no carry crosses bytes).
+    const uint64_t not_nul = (((word & kLow7) + kLow7) | word) & ~kLow7;
+    const uint64_t not_space = (((spaceless & kLow7) + kLow7) | spaceless) & ~kLow7;
+    return static_cast<size_t>(std::countl_zero(not_nul & not_space)) / 8;
 }
 
 } // namespace
@@ -207,11 +239,22 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
         // Padding runs are skipped eight spaces at a time.
         size_t end = stored.size();
         for (uint64_t word; end >= 8 && (std::memcpy(&word, stored.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
+        if (std::endian::native == std::endian::little && end >= 8) {
+            // The last word's trailing spaces and NULs at once: its last byte in
+            // memory is its top byte.
+            end -= trailing_blanks(stored.data() + end - 8);
+        }
         while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
         stored = stored.substr(0, end);
     }
     std::string& out = value_.text;
     value_.type = ValueType::text;
+    if (single_byte_ && quotable_ascii(stored)) {
+        // The usual text: its UTF-8 form is itself, quoted as it is.
+        out.assign(stored);
+        value_.plain = true;
+        return;
+    }
     if (single_byte_ && plain_ascii(stored)) {
         // The usual text: its UTF-8 form is itself, with no NUL to drop.
         out.assign(stored);
@@ -241,6 +284,7 @@ void TypedReader::read_memo(int field, bool as_text) {
 const TypedValue& TypedReader::read(int field) {
     TypedValue& v = value_;
     v.type = ValueType::null;
+    v.plain = false;
     v.text.clear();
     const FieldPlan& plan = plans_[static_cast<size_t>(field)];
     const ColumnKind kind = plan.kind;
@@ -318,6 +362,7 @@ const TypedValue& TypedReader::read(int field) {
             const char iso[] = {stored[0], stored[1], stored[2], stored[3], '-', stored[4], stored[5], '-', stored[6], stored[7]};
             v.text.assign(iso, sizeof iso);
             v.type = ValueType::date;
+            v.plain = true;
             break;
         }
         const bool binary_timestamp = plan.type == '@' && stored.size() == 8;

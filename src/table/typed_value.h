@@ -42,6 +42,9 @@ struct TypedValue {
     // text: UTF-8 without NUL bytes; bytes: the stored bytes; date: "YYYY-MM-DD";
     // datetime: "YYYY-MM-DDTHH:MM:SS".
     std::string text;
+    // text, date and datetime: the text is ASCII without control characters, '"'
+    // or '\\', so that a quoted form needs no escapes.
+    bool plain = false;
 };
 
 // Reads fields of the record buffer as typed values. Text is converted from the

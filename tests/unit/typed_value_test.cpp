@@ -85,4 +85,35 @@ TEST(TypedValue, EveryTypeReadsAsItsExactValue) {
     EXPECT_EQ(column_kind(opened.table, 2), ColumnKind::integer);
 }
 
+// Trailing spaces and NULs go in any mix, whatever their count; a text of plain
+// ASCII without quotes, backslashes or control characters is marked plain.
+TEST(TypedValue, TextsLoseTheirPaddingAndAreMarkedPlain) {
+    const std::pair<std::string, std::pair<const char*, bool>> cases[] = {
+        {"abc", {"abc", true}},
+        {std::string("ab\0 \0 \0\0\0 ", 10), {"ab", true}},
+        {std::string("abcdefghijk\0", 12), {"abcdefghijk", true}},
+        {"abcdefghijkl", {"abcdefghijkl", true}},
+        {std::string("  lead   \0", 10), {"  lead", true}},
+        {"", {"", true}},
+        {"a\"b", {"a\"b", false}},
+        {"back\\slash", {"back\\slash", false}},
+        {"x\ty", {"x\ty", false}},
+        {std::string("a\0b", 3), {"ab", false}},
+    };
+    TableLayout layout;
+    std::vector<std::string> values;
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        layout.fields.push_back({"T" + std::to_string(i), 'C', 12});
+        values.push_back(cases[i].first);
+    }
+    layout.records = {make_record(layout, values)};
+    OpenedTable opened(layout, true);
+    TypedReader reader(opened.table);
+    for (size_t i = 0; i < std::size(cases); ++i) {
+        const TypedValue& value = reader.read(static_cast<int>(i));
+        EXPECT_EQ(value.text, cases[i].second.first) << i;
+        EXPECT_EQ(value.plain, cases[i].second.second) << i;
+    }
+}
+
 } // namespace
