@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "expr/calculator.h"
+#include "platform/byte_words.h"
 #include "table/field_text.h"
 #include "table/text_convert.h"
 
@@ -245,13 +246,9 @@ bool operand_value(DbfTable& table, const PreparedOperand& operand, FetchedRecor
 // last eight overlapping the ones before; a word holding a zero byte or a
 // parenthesis is looked at byte by byte.
 bool scan_stored_characters(const uint8_t* bytes, size_t width, size_t& length) {
-    constexpr uint64_t kOnes = 0x0101010101010101ull;
-    constexpr uint64_t kHighs = 0x8080808080808080ull;
     auto suspect = [](const uint8_t* p) {
-        uint64_t v;
-        std::memcpy(&v, p, 8);
-        auto has_zero_byte = [](uint64_t x) { return (x - kOnes) & ~x & kHighs; };
-        return (has_zero_byte(v) | has_zero_byte(v ^ (kOnes * '(')) | has_zero_byte(v ^ (kOnes * ')'))) != 0;
+        const uint64_t v = load_word(p);
+        return (zero_bytes(v) | bytes_equal(v, '(') | bytes_equal(v, ')')) != 0;
     };
     size_t i = 0;
     if (width >= 8) {

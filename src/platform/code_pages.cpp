@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/byte_words.h"
+
 namespace rorarodi {
 
 namespace {
@@ -383,10 +385,8 @@ void Utf8Page::append_utf8(std::string& out, std::string_view text) const {
     while (i < size) {
         // ASCII runs are copied whole, found eight bytes at a time.
         size_t run = i;
-        for (uint64_t word; run + 8 <= size; run += 8) {
-            std::memcpy(&word, bytes + run, 8);
-            if (word & 0x8080808080808080u) break;
-        }
+        for (; run + 8 <= size; run += 8)
+            if (high_bytes(load_word(bytes + run))) break;
         while (run < size && bytes[run] < 0x80) ++run;
         std::memcpy(to, text.data() + i, run - i);
         to += run - i;

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "platform/byte_words.h"
+
 namespace rorarodi {
 
 namespace {
@@ -15,14 +17,11 @@ constexpr unsigned char kFirstPrintable = 0x20;
 // (below 0x20), no `a` and no `b`, checked eight bytes at a time: most texts
 // need no escape at all.
 size_t plain_run_end(std::string_view text, size_t from, unsigned char a, unsigned char b) {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
     size_t i = from;
-    for (uint64_t word; i + 8 <= text.size(); i += 8) {
-        std::memcpy(&word, text.data() + i, 8);
-        const uint64_t below_space = (word - kOnes * 0x20) & ~word;
-        const uint64_t xa = word ^ (kOnes * a), xb = word ^ (kOnes * b);
-        const uint64_t found = (below_space | ((xa - kOnes) & ~xa) | ((xb - kOnes) & ~xb)) & kHighs;
-        if (found) break;
+    for (; i + 8 <= text.size(); i += 8) {
+        const uint64_t word = load_word(text.data() + i);
+        if (bytes_below(word, kFirstPrintable) | bytes_equal(word, static_cast<char>(a)) | bytes_equal(word, static_cast<char>(b)))
+            break;
     }
     return i;
 }

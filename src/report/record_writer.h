@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/byte_words.h"
 #include "platform/file.h"
 #include "session/session.h"
 #include "table/byte_utf8.h"
@@ -199,32 +200,6 @@ bool is_table_own_file(const std::string& name, const DbfTable& table);
 
 // The scans below run over every value of every record: plain loops, since the
 // library's character-set searches look up each character with a call of its own.
-// Fields are mostly padded with spaces: runs of them are skipped eight at a time.
-inline std::string_view trim_spaces(std::string_view text) {
-    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
-    size_t start = 0, end = text.size();
-    for (uint64_t word; start + 8 <= end && (std::memcpy(&word, text.data() + start, 8), word == kEightSpaces);) start += 8;
-    while (start < end && text[start] == ' ') ++start;
-    for (uint64_t word; end >= start + 8 && (std::memcpy(&word, text.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
-    while (end > start && text[end - 1] == ' ') --end;
-    return text.substr(start, end - start);
-}
-// True when the text is empty or all spaces.
-inline bool all_spaces(std::string_view text) {
-    constexpr uint64_t kEightSpaces = 0x2020202020202020u;
-    size_t i = 0;
-    for (uint64_t word; i + 8 <= text.size() && (std::memcpy(&word, text.data() + i, 8), word == kEightSpaces);) i += 8;
-    for (; i < text.size(); ++i)
-        if (text[i] != ' ') return false;
-    return true;
-}
-// The bytes of `word` equal to `c`, each marked by its top bit (exactly those: the
-// carry of one byte never reaches the next).
-inline uint64_t bytes_equal(uint64_t word, char c) {
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
-    const uint64_t x = word ^ (0x0101010101010101u * static_cast<uint8_t>(c));
-    return ~(((x & kLow7) + kLow7) | x) & ~kLow7;
-}
 // True when the text holds one of the characters of `set` (a few of them), looked
 // for eight bytes at a time; the last word of a longer text overlaps the one before.
 inline bool holds_any(std::string_view text, std::string_view set) {

@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/byte_words.h"
+
 namespace rorarodi {
 
 ByteUtf8Table::ByteUtf8Table(const Utf8Page& page) {
@@ -23,7 +25,7 @@ char* ByteUtf8Table::convert(std::string_view text, char* to) const {
     // other eight each written as its four-byte form, the end moved by its length.
     for (uint64_t word; i + 8 <= size; i += 8) {
         std::memcpy(&word, from + i, 8);
-        if ((word & 0x8080808080808080u) == 0) {
+        if (high_bytes(word) == 0) {
             std::memcpy(to, from + i, 8);
             to += 8;
             continue;
@@ -49,7 +51,7 @@ void ByteUtf8Table::append(std::string& out, std::string_view text) const {
     size_t i = 0, ascii_from = 0;
     for (uint64_t word; i + kWord <= text.size(); i += kWord) {
         std::memcpy(&word, text.data() + i, kWord);
-        if ((word & 0x8080808080808080u) == 0) continue;
+        if (high_bytes(word) == 0) continue;
         // ASCII so far goes as it is; the word with other bytes through the table.
         out.append(text.data() + ascii_from, i - ascii_from);
         char converted[room_for(kWord)];

@@ -9,6 +9,7 @@
 #include <memory>
 #include <span>
 
+#include "platform/byte_words.h"
 #include "table/byte_utf8.h"
 #include "table/dbf_format.h"
 #include "table/field_text.h"
@@ -19,7 +20,6 @@ namespace rorarodi {
 
 namespace {
 
-constexpr uint64_t kEightSpaces = 0x2020202020202020u;
 // Longest run of digits that always fits a signed 64-bit integer.
 constexpr size_t kInt64Digits = 18;
 constexpr int64_t kCurrencyScale = 10000;
@@ -73,59 +73,32 @@ bool is_integer_text(const std::string& text) {
 // True when the text holds a zero byte, looked for eight bytes at a time (a short
 // text is not worth a call of memchr).
 bool holds_zero(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-    size_t i = 0;
-    for (uint64_t word; i + 8 <= text.size(); i += 8) {
-        std::memcpy(&word, text.data() + i, 8);
-        if ((word - kOnes) & ~word & kHighs) return true;
-    }
-    for (; i < text.size(); ++i)
-        if (text[i] == '\0') return true;
-    return false;
+    return !all_bytes(text, [](uint64_t word) { return zero_bytes(word) == 0; }, [](unsigned char c) { return c != 0; });
 }
 
 // True when every byte of the text is ASCII and none is zero.
 bool plain_ascii(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-    size_t i = 0;
-    for (uint64_t word; i + 8 <= text.size(); i += 8) {
-        std::memcpy(&word, text.data() + i, 8);
-        if ((word | ((word - kOnes) & ~word)) & kHighs) return false;
-    }
-    for (; i < text.size(); ++i)
-        if (text[i] == '\0' || static_cast<unsigned char>(text[i]) >= 0x80) return false;
-    return true;
+    return all_bytes(text, [](uint64_t word) { return (high_bytes(word) | zero_bytes(word)) == 0; },
+                     [](unsigned char c) { return c != 0 && c < 0x80; });
 }
 
 // True when every byte of the text is ASCII from the space on, and none is '"' or
 // '\\': plain ASCII that a quoted form writes as it is.
 bool quotable_ascii(std::string_view text) {
-    constexpr uint64_t kOnes = 0x0101010101010101u, kHighs = 0x8080808080808080u;
-    size_t i = 0;
-    for (uint64_t word; i + 8 <= text.size(); i += 8) {
-        std::memcpy(&word, text.data() + i, 8);
-        const uint64_t quote = word ^ (kOnes * '"'), backslash = word ^ (kOnes * '\\');
-        const uint64_t below_space = (word - kOnes * 0x20) & ~word;
-        if ((word | below_space | ((quote - kOnes) & ~quote) | ((backslash - kOnes) & ~backslash)) & kHighs) return false;
-    }
-    for (; i < text.size(); ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') return false;
-    }
-    return true;
+    return all_bytes(
+        text,
+        [](uint64_t word) {
+            return (high_bytes(word) | bytes_below(word, 0x20) | bytes_equal(word, '"') | bytes_equal(word, '\\')) == 0;
+        },
+        [](unsigned char c) { return c >= 0x20 && c < 0x80 && c != '"' && c != '\\'; });
 }
 
 // How many of the eight bytes at `at` from the end on are spaces or NULs, on a
 // little-endian machine.
 size_t trailing_blanks(const char* at) {
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Fu;
-    uint64_t word;
-    std::memcpy(&word, at, 8);
-    const uint64_t spaceless = word ^ kEightSpaces;
-    // A byte's top bit set exactly when it is not zero (no carry crosses bytes).
-    const uint64_t not_nul = (((word & kLow7) + kLow7) | word) & ~kLow7;
-    const uint64_t not_space = (((spaceless & kLow7) + kLow7) | spaceless) & ~kLow7;
-    return static_cast<size_t>(std::countl_zero(not_nul & not_space)) / 8;
+    const uint64_t word = load_word(at);
+    const uint64_t other = ~(zero_bytes(word) | bytes_equal(word, ' ')) & kHighBits;
+    return static_cast<size_t>(std::countl_zero(other)) / 8;
 }
 
 } // namespace
@@ -238,7 +211,7 @@ void TypedReader::read_text(std::string_view stored, bool trim) {
     if (trim) {
         // Padding runs are skipped eight spaces at a time.
         size_t end = stored.size();
-        for (uint64_t word; end >= 8 && (std::memcpy(&word, stored.data() + end - 8, 8), word == kEightSpaces);) end -= 8;
+        for (; end >= 8 && load_word(stored.data() + end - 8) == kEightSpaces;) end -= 8;
         if (std::endian::native == std::endian::little && end >= 8) {
             // The last word's trailing spaces and NULs at once: its last byte in
             // memory is its top byte.
@@ -316,11 +289,7 @@ const TypedValue& TypedReader::read(int field) {
             // Spaces, an optional '-', digits without leading zeros and the decimals:
             // the stored text without its spaces is the exact number's text, an
             // integer's when there are no decimals (no point, no exponent).
-            size_t start = 0;
-            for (uint64_t word; start + 8 <= stored.size() && (std::memcpy(&word, stored.data() + start, 8), word == kEightSpaces);)
-                start += 8;
-            while (stored[start] == ' ') ++start;
-            v.text.assign(stored.substr(start));
+            v.text.assign(trim_spaces(stored));
             v.type = ValueType::number;
             if (plan.decimals == 0 && v.text.size() - (v.text[0] == '-') <= kInt64Digits) {
                 std::from_chars(v.text.data(), v.text.data() + v.text.size(), v.integer);
