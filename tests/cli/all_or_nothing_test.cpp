@@ -24,7 +24,13 @@ Snapshot snapshot(const TempDir& dir) {
     DIR* listing = ::opendir(dir.path().c_str());
     while (dirent* entry = listing ? ::readdir(listing) : nullptr) {
         const std::string name = entry->d_name;
-        if (name != "." && name != ".." && name != "rorarodi") files[name] = read_file(dir / name);
+        if (name == "." || name == ".." || name == "rorarodi") continue;
+        std::string bytes = read_file(dir / name);
+        // A table's date of last change is today's: a run that crosses midnight
+        // must not tell the states apart by it.
+        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dbf") == 0 && bytes.size() >= 4)
+            bytes.replace(1, 3, 3, '\0');
+        files[name] = std::move(bytes);
     }
     if (listing) ::closedir(listing);
     return files;
