@@ -89,7 +89,6 @@ namespace {
 
 // The compact date form, which a date part of a key always takes.
 constexpr const char* kCompactDateFormat = "%04d%02d%02d";
-constexpr size_t kCompactDateLength = 8;
 constexpr size_t kPositionBytes = 4;
 
 // The width a part takes: at most what a text form can hold.

@@ -16,7 +16,6 @@ namespace {
 // The compact date form substitution uses ("%04d%02d%02d"): eight stored digits of
 // a valid date come out unchanged.
 constexpr const char* kCompactDateFormat = "%04d%02d%02d";
-constexpr size_t kCompactDateLength = 8;
 constexpr int kMaxExactDigits = 15;  // decimal digits that survive a round trip through a double
 constexpr int kMaxExactPowerOfTen = 22;
 constexpr double kCurrencyExactLimit = 1e11;  // 10^15 ten-thousandths

@@ -1,8 +1,10 @@
 // CSV: one line per record, values separated by ','.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "platform/byte_words.h"
 #include "report/record_writer.h"
 #include "report/writers.h"
 #include "table/field_text.h"
@@ -30,6 +32,7 @@ public:
             kinds_.push_back(type_of(field) == 'C' || field_is_memo(table, field) ? Kind::text
                              : field_is_numeric(table, field)                      ? Kind::number
                                                                                    : Kind::other);
+        plan_quick_values();
     }
 
     void header_line() override {
@@ -51,6 +54,34 @@ public:
     }
 
     void end_record() override { out_ += '\n'; }
+
+    // The record in one pass: room for all of it made once, the values read off the
+    // record and written straight into it. A value that needs more (quotes to
+    // double, a number or date to format, a memo) goes the general way.
+    bool write_record() override {
+        if (quick_.empty()) return false;
+        const uint8_t* record = table.record_buffer.data();
+        size_t used = out_.size();
+        out_.resize(used + room_from_[0]);
+        char* to = out_.data() + used;
+        const size_t last = quick_.size() - 1;
+        for (size_t i = 0; i <= last; ++i) {
+            if (char* end = quick_value(quick_[i], record, to)) {
+                to = end;
+                if (i < last) *to++ = ',';
+                continue;
+            }
+            out_.resize(static_cast<size_t>(to - out_.data()));
+            load_value(fields[i]);
+            field(i, fields[i], i == last);
+            used = out_.size();
+            out_.resize(used + room_from_[i + 1]);
+            to = out_.data() + used;
+        }
+        *to++ = '\n';
+        out_.resize(static_cast<size_t>(to - out_.data()));
+        return true;
+    }
 
 private:
     // CR removed; nothing for an empty or all-space text, else the text in double
@@ -109,6 +140,107 @@ private:
 
     enum class Kind : uint8_t { text, number, other };
     std::vector<Kind> kinds_;  // per selected field
+
+    // The values the record pass writes itself: characters to quote, a number whose
+    // stored text is its value, a valid compact date, a logical byte.
+    enum class Quick : uint8_t { none, text, number, date, logical };
+    struct QuickField {
+        Quick quick = Quick::none;
+        StoredTextPlan plan;
+    };
+
+    // Decides each selected field's way once. Under /UTF8 the checks look at the
+    // stored bytes, which needs a page that leaves ASCII as it is.
+    void plan_quick_values() {
+        if (utf8() && !(byte_utf8() && byte_utf8()->keeps_ascii())) return;
+        const ByteUtf8Table* const bytes = byte_utf8();
+        bool any = false;
+        room_from_.assign(fields.size() + 1, 1);  // the line break
+        for (size_t i = 0; i < fields.size(); ++i) {
+            const StoredTextPlan* plan = stored_plan(fields[i]);
+            if (!plan) return;
+            QuickField q{Quick::none, *plan};
+            size_t room = 0;
+            if (kinds_[i] == Kind::text && plan->form == StoredForm::characters) {
+                q.quick = Quick::text;
+                room = (bytes ? ByteUtf8Table::room_for(plan->width) : plan->width) + 2;
+            } else if (kinds_[i] == Kind::number && plan->form == StoredForm::number) {
+                q.quick = Quick::number;
+                room = plan->width;
+            } else if (kinds_[i] == Kind::other && plan->form == StoredForm::compact_date) {
+                q.quick = Quick::date;
+                room = kCompactDateLength;
+            } else if (kinds_[i] == Kind::other && plan->form == StoredForm::logical) {
+                q.quick = Quick::logical;
+                room = ByteUtf8Table::room_for(1);
+            }
+            any = any || q.quick != Quick::none;
+            quick_.push_back(q);
+            room_from_[i] = room + 1;  // and its separator
+        }
+        if (!any) {
+            quick_.clear();
+            return;
+        }
+        for (size_t i = fields.size(); i-- > 0;) room_from_[i] += room_from_[i + 1];
+    }
+
+    // Writes the value at `to` the way text_value or other_value would and returns
+    // the end of it; nothing when the value goes the general way.
+    char* quick_value(const QuickField& q, const uint8_t* record, char* to) const {
+        const char* bytes = reinterpret_cast<const char*>(record) + q.plan.offset;
+        const ByteUtf8Table* const utf8_bytes = byte_utf8();
+        switch (q.quick) {
+        case Quick::text: {
+            // A quote, a CR, a zero byte (the text ends there) or another control
+            // byte below CR sends the value the general way.
+            std::string_view value(bytes, q.plan.width);
+            if (!all_bytes(
+                    value, [](uint64_t word) { return (bytes_below(word, '\r' + 1) | bytes_equal(word, '"')) == 0; },
+                    [](unsigned char c) { return c > '\r' && c != '"'; }))
+                return nullptr;
+            if (q.plan.trim_right) value = value.substr(0, value.find_last_not_of(' ') + 1);
+            if (q.plan.trim_left) value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
+            if (all_spaces(value)) return to;
+            *to++ = '"';
+            if (utf8_bytes) {
+                to = utf8_bytes->convert(value, to);
+            } else {
+                std::memcpy(to, value.data(), value.size());
+                to += value.size();
+            }
+            *to++ = '"';
+            return to;
+        }
+        case Quick::number: {
+            if (!is_canonical_number(bytes, q.plan.width, q.plan.decimals)) return nullptr;
+            const std::string_view number = trim_spaces(std::string_view(bytes, q.plan.width));
+            // Such a number reads as 0 when no digit of it is other than 0.
+            if (std::none_of(number.begin(), number.end(), [](char c) { return c >= '1' && c <= '9'; })) return to;
+            std::memcpy(to, number.data(), number.size());
+            return to + number.size();
+        }
+        case Quick::date:
+            if (!is_compact_date(record + q.plan.offset)) return nullptr;
+            std::memcpy(to, bytes, kCompactDateLength);
+            return to + kCompactDateLength;
+        case Quick::logical: {
+            const char c = bytes[0];
+            if (c == 0 || c == ' ') return to;
+            if (c == ',' || c == '"' || c == '\r' || c == '\n') return nullptr;
+            if (utf8_bytes) return utf8_bytes->convert(std::string_view(&c, 1), to);
+            *to = c;
+            return to + 1;
+        }
+        case Quick::none: break;
+        }
+        return nullptr;
+    }
+
+    std::vector<QuickField> quick_;  // per selected field; empty when no value is quick
+    // The most bytes the record pass writes for the selected fields from the i-th
+    // on, their separators and the line break included.
+    std::vector<size_t> room_from_;
 };
 
 } // namespace

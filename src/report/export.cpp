@@ -44,12 +44,14 @@ bool write_records(RecordWriter& writer) {
     visit_range_positions(writer.session, table, [&](uint32_t position) {
         (void)reader.read(position);  // an unreadable record is written as the buffer holds it
         if (writer.live_records_only() && table.record_buffer[0] == kDeletedMark) return;
-        writer.begin_record(table.record_buffer[0], position);
-        for (size_t i = 0; i < fields.size(); ++i) {
-            writer.load_value(fields[i]);
-            writer.field(i, fields[i], i + 1 == fields.size());
+        if (!writer.write_record()) {
+            writer.begin_record(table.record_buffer[0], position);
+            for (size_t i = 0; i < fields.size(); ++i) {
+                writer.load_value(fields[i]);
+                writer.field(i, fields[i], i + 1 == fields.size());
+            }
+            writer.end_record();
         }
-        writer.end_record();
         writer.maybe_flush();
     }, writer.output_name.empty() ? ProgressOutput::prints_to_stdout : ProgressOutput::quiet);
     reader.finish();

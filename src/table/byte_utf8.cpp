@@ -1,5 +1,6 @@
 #include "table/byte_utf8.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -14,6 +15,11 @@ ByteUtf8Table::ByteUtf8Table(const Utf8Page& page) {
         const size_t length = form.size() < sizeof(uint32_t) ? form.size() : sizeof(uint32_t);
         std::memcpy(&forms_[byte], form.data(), length);
         lengths_[byte] = static_cast<uint8_t>(length);
+        const bool kept = byte < 0x80 ? form == std::string(1, c)
+                                      : !form.empty() && std::all_of(form.begin(), form.end(), [](char b) {
+                                            return static_cast<unsigned char>(b) >= 0x80;
+                                        });
+        if (!kept) keeps_ascii_ = false;
     }
 }
 

@@ -23,11 +23,16 @@ public:
     char* convert(std::string_view text, char* to) const;
     // Appends the UTF-8 form of the text: ASCII text in one piece.
     void append(std::string& out, std::string_view text) const;
+    // True when every ASCII byte is its own form and every other byte's form is
+    // non-empty and holds no ASCII byte: a test for ASCII characters (spaces,
+    // quotes, line breaks) gives the same answer on a text and on its UTF-8 form.
+    bool keeps_ascii() const { return keeps_ascii_; }
 
 private:
     // Each byte's form in the first bytes of a word (in memory order), and its length.
     std::array<uint32_t, 256> forms_{};
     std::array<uint8_t, 256> lengths_{};
+    bool keeps_ascii_ = true;
 };
 
 } // namespace rorarodi

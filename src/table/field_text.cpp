@@ -24,7 +24,6 @@ constexpr int kMonthLengths[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 3
 constexpr uint64_t kTopBit = 0x8000000000000000ull;
 constexpr size_t kSmtReferenceWidth = 10;
 constexpr size_t kDateWorkArea = 20;
-constexpr size_t kCompactDateLength = 8;
 constexpr size_t kNumberWorkArea = 256;
 constexpr size_t kFixedTextRoom = 640;
 constexpr size_t kCompactDateTimeWidth = 14;

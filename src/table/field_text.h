@@ -67,6 +67,8 @@ void set_non_memo_field(DbfTable& table, int field, std::string_view data, doubl
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
 
+// The stored bytes of a date, the digits of its compact form.
+inline constexpr size_t kCompactDateLength = 8;
 // True when eight stored bytes are the digits of a valid date: a date field holding
 // them shows them unchanged in the compact form ("%04d%02d%02d").
 bool is_compact_date(const uint8_t* digits);
