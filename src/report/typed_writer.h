@@ -28,6 +28,11 @@ protected:
     virtual void begin_row() {}
     virtual void column_value(size_t column, const TypedValue& value) = 0;
     virtual void end_row() {}
+    // Gives selected field number `index` of the record its column value the
+    // general way, for a writer that writes the other values itself.
+    void typed_field(size_t index) { field(index, fields[index], false); }
+    // The column of selected field number `index`, -1 for none.
+    int column_of(size_t index) const { return column_of_[index]; }
 
 private:
     void begin_record(uint8_t flag, uint32_t position) final;

@@ -204,22 +204,24 @@ std::string TypedReader::name(int field) const {
     return page_.to_utf8(std::string_view(stored.c_str()));
 }
 
+std::string_view without_padding(std::string_view stored) {
+    // Padding runs are skipped eight spaces at a time.
+    size_t end = stored.size();
+    for (; end >= 8 && load_word(stored.data() + end - 8) == kEightSpaces;) end -= 8;
+    if (std::endian::native == std::endian::little && end >= 8) {
+        // The last word's trailing spaces and NULs at once: its last byte in
+        // memory is its top byte.
+        end -= trailing_blanks(stored.data() + end - 8);
+    }
+    while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
+    return stored.substr(0, end);
+}
+
 // Text in UTF-8 with every NUL dropped (a NUL never occurs inside the UTF-8 form
 // of another character) and, for character fields, the padding spaces removed:
 // trailing spaces and NULs go before the conversion, since both are dropped.
 void TypedReader::read_text(std::string_view stored, bool trim) {
-    if (trim) {
-        // Padding runs are skipped eight spaces at a time.
-        size_t end = stored.size();
-        for (; end >= 8 && load_word(stored.data() + end - 8) == kEightSpaces;) end -= 8;
-        if (std::endian::native == std::endian::little && end >= 8) {
-            // The last word's trailing spaces and NULs at once: its last byte in
-            // memory is its top byte.
-            end -= trailing_blanks(stored.data() + end - 8);
-        }
-        while (end > 0 && (stored[end - 1] == ' ' || stored[end - 1] == '\0')) --end;
-        stored = stored.substr(0, end);
-    }
+    if (trim) stored = without_padding(stored);
     std::string& out = value_.text;
     value_.type = ValueType::text;
     if (single_byte_ && quotable_ascii(stored)) {

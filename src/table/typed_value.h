@@ -87,6 +87,10 @@ private:
     std::string raw_;
 };
 
+// The stored text of a character field without its padding: the spaces and NULs
+// at its end.
+std::string_view without_padding(std::string_view stored);
+
 // The exact number of a stored number text, as "number from text" reads it
 // (leading blanks skipped, the first ',' read as '.', reading stops at the first
 // character that cannot continue the number), written in JSON's number syntax:
