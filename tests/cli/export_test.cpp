@@ -235,6 +235,59 @@ TEST(Export, FullDiskReported) {
     EXPECT_FALSE(file_exists(dir / "c.dbf"));  // a new output table goes whole
 }
 
+// CSV and JSON write most values straight off the record and send the others the
+// general way: every value here sits on one side of that line or the other, and an
+// integer field (always the general way) sits between the quick ones.
+TEST(Export, QuickAndGeneralValuesAgree) {
+    TempDir dir;
+    TableLayout layout;
+    layout.version = 0x30;
+    layout.extra_header = 263;
+    layout.code_page_mark = 0x65;  // code page 866
+    layout.fields = {{"T", 'C', 8}, {"N", 'N', 6, 2}, {"K", 'I', 4}, {"D", 'D', 8},
+                     {"L", 'L', 1}, {"U", 'C', 6}, {"W", 'N', 3, 2}};
+    const std::string nul(1, '\0');
+    layout.records = {
+        // Canonical number, valid date, Cyrillic text (Ёж), the ".50" form.
+        make_record(layout, {"plain", "1.50", le32(5), "20240229", "T", "\xF0\xA6", ".50"}),
+        // A quote, a number with a leading zero, an invalid date, an unknown logical, a CR.
+        make_record(layout, {"a\"b", "001.50", le32(0), "20230230", "?", "x\ry", "0.5"}),
+        // All spaces, zero, a blank date, a blank logical, a NUL inside the text.
+        make_record(layout, {"", "0.00", le32(static_cast<uint32_t>(-1)), "", " ", "ab" + nul + "cd", ""}),
+        // Leading spaces, -0, a logical separator, a tab, NUL padding.
+        make_record(layout, {"  lead", "-0.00", le32(7), "19991231", ",", "t\tb", "1.00"}),
+        make_record(layout, {"x\ny", "-12.5", le32(8), "2024022", nul, "e" + nul + nul + nul + nul + nul, "-.5"}),
+    };
+    write_file(dir / "q.dbf", build_table(layout));
+    auto run = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), "q.dbf");
+        EXPECT_EQ(run_rorarodi(dir, arguments).status, 0);
+    };
+    run({"/OUT:a.csv", "/S:*"});
+    EXPECT_EQ(read_file(dir / "a.csv"),
+              "\"plain   \",1.50,5,20240229,T,\"\xF0\xA6    \",.50\n"
+              "\"a\"\"b     \",1.50,,,?,\"xy   \",.50\n"
+              ",,-1,,,\"ab\",\n"
+              "\"  lead  \",,7,19991231,\",\",\"t\tb   \",1.00\n"
+              "\"x\ny     \",-12.50,8,2024022,,\"e\",-0.50\n");
+    // Trimmed, converted, in another order with a field twice.
+    run({"/OUT:b.csv", "/TRIM:all", "/UTF8", "/S:U,T,K,T"});
+    EXPECT_EQ(read_file(dir / "b.csv"),
+              "\"Ёж\",\"plain\",5,\"plain\"\n"
+              "\"xy\",\"a\"\"b\",,\"a\"\"b\"\n"
+              "\"ab\",,-1,\n"
+              "\"t\tb\",\"lead\",7,\"lead\"\n"
+              "\"e\",\"x\ny\",8,\"x\ny\"\n");
+    // JSON takes a field listed twice once.
+    run({"/OUT:c.jsonl", "/S:U,T,N,K,D,L,W,T"});
+    EXPECT_EQ(read_file(dir / "c.jsonl"),
+              "{\"U\":\"Ёж\",\"T\":\"plain\",\"N\":1.50,\"K\":5,\"D\":\"2024-02-29\",\"L\":true,\"W\":0.50}\n"
+              "{\"U\":\"x\\ry\",\"T\":\"a\\\"b\",\"N\":1.50,\"K\":0,\"D\":null,\"L\":null,\"W\":0.5}\n"
+              "{\"U\":\"abcd\",\"T\":\"\",\"N\":0.00,\"K\":-1,\"D\":null,\"L\":null,\"W\":null}\n"
+              "{\"U\":\"t\\tb\",\"T\":\"  lead\",\"N\":-0.00,\"K\":7,\"D\":\"1999-12-31\",\"L\":null,\"W\":1.0}\n"
+              "{\"U\":\"e\",\"T\":\"x\\ny\",\"N\":-12.5,\"K\":8,\"D\":\"2024-02-02\",\"L\":null,\"W\":-0.5}\n");
+}
+
 TEST(Export, CodePagesOnOutput) {
     TempDir dir;
     TableLayout layout;
