@@ -324,4 +324,25 @@ TEST(Utf8, DoubleByteTablesKeepCharactersWholeAndTakeUtf8Input) {
               "    9.50|\n");
 }
 
+// The exports make room for a record's UTF-8 form before converting into it: values
+// whose every byte takes three bytes in UTF-8 (╬ is CE in 866), in a field wider
+// than 255 and in one of one byte, fill it exactly.
+TEST(Utf8, WidestFormsFitTheRoomOfTheRecord) {
+    TempDir dir;
+    TableLayout layout;
+    layout.code_page_mark = 0x65;
+    layout.fields = {{"WIDE", 'C', 300}, {"N", 'N', 3}, {"ONE", 'C', 1}, {"L", 'L', 1}};
+    layout.records = {make_record(layout, {std::string(300, '\xCE'), "7", "\xCE", "\xCE"}),
+                      make_record(layout, {std::string(299, '\xCE') + "\"", "", "", "T"})};
+    write_file(dir / "w.dbf", build_table(layout));
+    std::string cross;
+    for (int i = 0; i < 300; ++i) cross += "╬";
+    const std::string almost = cross.substr(0, cross.size() - 3);
+    run_rorarodi(dir, {"w.dbf", "/UTF8", "/OUT:w.csv", "/S:*"});
+    EXPECT_EQ(read_file(dir / "w.csv"), "\"" + cross + "\",7,\"╬\",╬\n\"" + almost + "\"\"\",,,T\n");
+    run_rorarodi(dir, {"w.dbf", "/OUT:w.jsonl", "/S:*"});
+    EXPECT_EQ(read_file(dir / "w.jsonl"), "{\"WIDE\":\"" + cross + "\",\"N\":7,\"ONE\":\"╬\",\"L\":null}\n{\"WIDE\":\"" +
+                                              almost + "\\\"\",\"N\":null,\"ONE\":\"\",\"L\":true}\n");
+}
+
 } // namespace
