@@ -163,6 +163,7 @@ private:
             const ColumnKind kind = column_kind(table, field);
             size_t room = 0;
             if (q.column < 0 || stored.width == 0) {
+                // Not written, or read through its null and length bits: the general way.
             } else if (type == 'C' && kind == ColumnKind::text && text_quick) {
                 q.quick = Quick::text;
                 room = ByteUtf8Table::room_for(stored.width) + 2;
