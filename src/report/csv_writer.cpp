@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/byte_words.h"
+#include "report/record_pass.h"
 #include "report/record_writer.h"
 #include "report/writers.h"
 #include "table/field_text.h"
@@ -61,25 +62,19 @@ public:
     bool write_record() override {
         if (quick_.empty()) return false;
         const uint8_t* record = table.record_buffer.data();
-        size_t used = out_.size();
-        out_.resize(used + room_from_[0]);
-        char* to = out_.data() + used;
         const size_t last = quick_.size() - 1;
-        for (size_t i = 0; i <= last; ++i) {
-            if (char* end = quick_value(quick_[i], record, to)) {
-                to = end;
-                if (i < last) *to++ = ',';
-                continue;
-            }
-            out_.resize(static_cast<size_t>(to - out_.data()));
-            load_value(fields[i]);
-            field(i, fields[i], i == last);
-            used = out_.size();
-            out_.resize(used + room_from_[i + 1]);
-            to = out_.data() + used;
-        }
-        *to++ = '\n';
-        out_.resize(static_cast<size_t>(to - out_.data()));
+        write_record_pass(
+            out_, room_from_, quick_.size(),
+            [&](size_t i, char* to) -> char* {
+                char* end = quick_value(quick_[i], record, to);
+                if (end) *end++ = i < last ? ',' : '\n';
+                return end;
+            },
+            [&](size_t i) {
+                load_value(fields[i]);
+                field(i, fields[i], i == last);
+                if (i == last) out_ += '\n';
+            });
         return true;
     }
 
@@ -155,7 +150,7 @@ private:
         if (utf8() && !(byte_utf8() && byte_utf8()->keeps_ascii())) return;
         const ByteUtf8Table* const bytes = byte_utf8();
         bool any = false;
-        room_from_.assign(fields.size() + 1, 1);  // the line break
+        room_from_.assign(fields.size() + 1, 0);
         for (size_t i = 0; i < fields.size(); ++i) {
             const StoredTextPlan* plan = stored_plan(fields[i]);
             if (!plan) return;
@@ -176,13 +171,13 @@ private:
             }
             any = any || q.quick != Quick::none;
             quick_.push_back(q);
-            room_from_[i] = room + 1;  // and its separator
+            room_from_[i] = room + 1;  // and the separator or line break after it
         }
         if (!any) {
             quick_.clear();
             return;
         }
-        for (size_t i = fields.size(); i-- > 0;) room_from_[i] += room_from_[i + 1];
+        add_up_rooms(room_from_);
     }
 
     // Writes the value at `to` the way text_value or other_value would and returns
@@ -239,7 +234,7 @@ private:
 
     std::vector<QuickField> quick_;  // per selected field; empty when no value is quick
     // The most bytes the record pass writes for the selected fields from the i-th
-    // on, their separators and the line break included.
+    // on, their separators and the line break included (add_up_rooms).
     std::vector<size_t> room_from_;
 };
 

@@ -1,8 +1,21 @@
 #include "report/typed_writer.h"
 
+#include <cstring>
+
+#include "platform/byte_words.h"
 #include "session/messages.h"
+#include "table/byte_utf8.h"
+#include "table/field_text.h"
+#include "table/text_convert.h"
 
 namespace rorarodi {
+
+namespace {
+
+constexpr size_t kQuotedIsoDate = 12;  // "YYYY-MM-DD" in quotes
+constexpr size_t kLongestLogical = 5;  // false
+
+} // namespace
 
 TypedWriter::TypedWriter(Session& session, std::vector<int> fields)
     : RecordWriter(session, std::move(fields), kTypedValues) {
@@ -21,6 +34,65 @@ bool TypedWriter::prepare_columns() {
     typed_ = std::make_unique<TypedReader>(table);
     table_name_ = data_table_name(table);
     return true;
+}
+
+void TypedWriter::plan_quick_fields(const std::vector<size_t>& prefix_room) {
+    const Utf8Page& page = text_utf8_page(table);
+    if (!page.double_byte()) quick_utf8_ = std::make_unique<ByteUtf8Table>(page);
+    const bool text_quick = quick_utf8_ && quick_utf8_->keeps_ascii();
+    bool any = false;
+    room_from_.assign(fields.size() + 1, 0);
+    for (size_t i = 0; i < fields.size(); ++i) {
+        const int field = fields[i];
+        // Fields with null or length bits, or not whole in the record, have no width here.
+        const StoredTextPlan stored = stored_text_plan(table, field, DateMode::as_stored);
+        QuickField q{QuickKind::none, column_of_[i], stored.decimals, stored.offset, stored.width};
+        const char type = table.field(field).type;
+        const ColumnKind kind = column_kind(table, field);
+        size_t room = 0;
+        if (q.column < 0 || stored.width == 0) {
+            // Not written, or read through its null and length bits: the general way.
+        } else if (type == 'C' && kind == ColumnKind::text && text_quick) {
+            q.kind = QuickKind::text;
+            room = ByteUtf8Table::room_for(stored.width) + 2;
+        } else if ((type == 'N' || type == 'F') && (kind == ColumnKind::integer || kind == ColumnKind::decimal)) {
+            q.kind = QuickKind::number;
+            room = stored.width;
+        } else if (type == 'D' && stored.width == kCompactDateLength) {
+            q.kind = QuickKind::date;
+            room = kQuotedIsoDate;
+        } else if (type == 'L') {
+            q.kind = QuickKind::logical;
+            room = kLongestLogical;
+        }
+        any = any || q.kind != QuickKind::none;
+        if (q.column >= 0) room += prefix_room[static_cast<size_t>(q.column)];
+        quick_.push_back(q);
+        room_from_[i] = room;
+    }
+    if (!any) {
+        quick_.clear();
+        return;
+    }
+    add_up_rooms(room_from_);
+}
+
+bool TypedWriter::quick_number(const QuickField& q, const uint8_t* record, std::string_view& text) {
+    const char* bytes = reinterpret_cast<const char*>(record) + q.offset;
+    // As the typed reader: a number without an integer digit (".50") is read the long way.
+    if (!is_canonical_number(bytes, q.width, q.decimals) || (q.decimals > 0 && q.width == q.decimals + 1u))
+        return false;
+    text = trim_spaces(std::string_view(bytes, q.width));
+    return true;
+}
+
+char* TypedWriter::quick_iso_date(const QuickField& q, const uint8_t* record, char* to) {
+    const uint8_t* digits = record + q.offset;
+    if (!is_compact_date(digits)) return nullptr;
+    const char iso[] = {char(digits[0]), char(digits[1]), char(digits[2]), char(digits[3]), '-',
+                        char(digits[4]), char(digits[5]), '-', char(digits[6]), char(digits[7])};
+    std::memcpy(to, iso, sizeof iso);
+    return to + sizeof iso;
 }
 
 void TypedWriter::begin_record(uint8_t flag, uint32_t) {

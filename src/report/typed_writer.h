@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "report/record_pass.h"
 #include "report/record_writer.h"
 #include "report/sql_dialect.h"
 #include "table/typed_value.h"
@@ -28,11 +29,51 @@ protected:
     virtual void begin_row() {}
     virtual void column_value(size_t column, const TypedValue& value) = 0;
     virtual void end_row() {}
-    // Gives selected field number `index` of the record its column value the
-    // general way, for a writer that writes the other values itself.
-    void typed_field(size_t index) { field(index, fields[index], false); }
-    // The column of selected field number `index`, -1 for none.
-    int column_of(size_t index) const { return column_of_[index]; }
+
+    // The values a writer may write straight off the record, as the typed reader
+    // would read them: text of a C field in a page that leaves ASCII as it is
+    // (padding not removed yet), a number whose stored text is its exact value, a
+    // date of eight digits (not checked yet), a logical.
+    enum class QuickKind : uint8_t { none, text, number, date, logical };
+    struct QuickField {
+        QuickKind kind = QuickKind::none;
+        int column = -1;
+        uint8_t decimals = 0;
+        uint32_t offset = 0;
+        uint32_t width = 0;
+    };
+    // Decides each selected field's way once, after prepare_columns. `prefix_room`
+    // is the most bytes the writer puts before a value, per column; a value takes
+    // at most its text's UTF-8 form and two quotes, its stored number, a quoted ISO
+    // date or "false".
+    void plan_quick_fields(const std::vector<size_t>& prefix_room);
+    // Writes the record through the record pass when some field has a quick way:
+    // quick(field, record, to) writes a value and what goes before it at `to` and
+    // returns its end, or nothing to have the typed reader give it.
+    template <typename Quick>
+    bool write_quick_record(Quick&& quick) {
+        if (quick_.empty()) return false;
+        const uint8_t* record = table.record_buffer.data();
+        flag_ = record[0];
+        begin_row();
+        write_record_pass(
+            out_, room_from_, quick_.size(),
+            [&](size_t i, char* to) -> char* {
+                const QuickField& q = quick_[i];
+                return q.column < 0 ? to : quick(q, record, to);
+            },
+            [&](size_t i) { field(i, fields[i], false); });
+        end_record();
+        return true;
+    }
+    // The byte table of the table's page when it is a single-byte one, else none.
+    const ByteUtf8Table* quick_utf8() const { return quick_utf8_.get(); }
+    // A quick number's text (its stored text without spaces) when the stored text
+    // is the exact number, else false.
+    static bool quick_number(const QuickField& q, const uint8_t* record, std::string_view& text);
+    // Writes a quick date's ISO form at `to` and returns its end, or nothing when
+    // it is not a valid date.
+    static char* quick_iso_date(const QuickField& q, const uint8_t* record, char* to);
 
 private:
     void begin_record(uint8_t flag, uint32_t position) final;
@@ -42,6 +83,9 @@ private:
     std::vector<DataColumn> columns_;
     std::vector<int> column_of_;  // per selected field: its column, -1 for none
     std::unique_ptr<TypedReader> typed_;
+    std::unique_ptr<ByteUtf8Table> quick_utf8_;
+    std::vector<QuickField> quick_;  // per selected field; empty when no value is quick
+    std::vector<size_t> room_from_;  // see add_up_rooms
     std::string table_name_;
     uint8_t flag_ = kLiveMark;
 };

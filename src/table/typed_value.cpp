@@ -204,6 +204,14 @@ std::string TypedReader::name(int field) const {
     return page_.to_utf8(std::string_view(stored.c_str()));
 }
 
+int stored_logical(char c) {
+    switch (c) {
+    case 'T': case 't': case 'Y': case 'y': case '1': return 1;
+    case 'F': case 'f': case 'N': case 'n': case '0': return 0;
+    default: return -1;
+    }
+}
+
 std::string_view without_padding(std::string_view stored) {
     // Padding runs are skipped eight spaces at a time.
     size_t end = stored.size();
@@ -344,19 +352,14 @@ const TypedValue& TypedReader::read(int field) {
         v.type = kind == ColumnKind::date ? ValueType::date : ValueType::datetime;
         break;
     }
-    case ColumnKind::logical:
-        switch (stored.empty() ? ' ' : stored[0]) {
-        case 'T': case 't': case 'Y': case 'y': case '1':
-            v.integer = 1;
+    case ColumnKind::logical: {
+        const int truth = stored_logical(stored.empty() ? ' ' : stored[0]);
+        if (truth >= 0) {
+            v.integer = truth;
             v.type = ValueType::logical;
-            break;
-        case 'F': case 'f': case 'N': case 'n': case '0':
-            v.integer = 0;
-            v.type = ValueType::logical;
-            break;
-        default: break;
         }
         break;
+    }
     }
     return v;
 }

@@ -87,6 +87,10 @@ private:
     std::string raw_;
 };
 
+// What a stored logical byte reads as: 1 for true, 0 for false, -1 for neither
+// (a blank or an unknown value, which is null).
+int stored_logical(char c);
+
 // The stored text of a character field without its padding: the spaces and NULs
 // at its end.
 std::string_view without_padding(std::string_view stored);
