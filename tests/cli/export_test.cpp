@@ -235,9 +235,10 @@ TEST(Export, FullDiskReported) {
     EXPECT_FALSE(file_exists(dir / "c.dbf"));  // a new output table goes whole
 }
 
-// CSV and JSON write most values straight off the record and send the others the
-// general way: every value here sits on one side of that line or the other, and an
-// integer field (always the general way) sits between the quick ones.
+// CSV, JSON, COPY and the SQL text write most values straight off the record and
+// send the others the general way: every value here sits on one side of that line
+// or the other, and an integer field (always the general way) sits between the
+// quick ones.
 TEST(Export, QuickAndGeneralValuesAgree) {
     TempDir dir;
     TableLayout layout;
@@ -257,6 +258,8 @@ TEST(Export, QuickAndGeneralValuesAgree) {
         // Leading spaces, -0, a logical separator, a tab, NUL padding.
         make_record(layout, {"  lead", "-0.00", le32(7), "19991231", ",", "t\tb", "1.00"}),
         make_record(layout, {"x\ny", "-12.5", le32(8), "2024022", nul, "e" + nul + nul + nul + nul + nul, "-.5"}),
+        // A backslash, the year 0, a quote of SQL.
+        make_record(layout, {"back\\sl", "2.00", le32(9), "00000101", "Y", "q'x", ".25"}),
     };
     write_file(dir / "q.dbf", build_table(layout));
     auto run = [&](std::vector<std::string> arguments) {
@@ -269,7 +272,8 @@ TEST(Export, QuickAndGeneralValuesAgree) {
               "\"a\"\"b     \",1.50,,,?,\"xy   \",.50\n"
               ",,-1,,,\"ab\",\n"
               "\"  lead  \",,7,19991231,\",\",\"t\tb   \",1.00\n"
-              "\"x\ny     \",-12.50,8,2024022,,\"e\",-0.50\n");
+              "\"x\ny     \",-12.50,8,2024022,,\"e\",-0.50\n"
+              "\"back\\sl \",2.00,9,00000101,Y,\"q'x   \",.25\n");
     // Trimmed, converted, in another order with a field twice.
     run({"/OUT:b.csv", "/TRIM:all", "/UTF8", "/S:U,T,K,T"});
     EXPECT_EQ(read_file(dir / "b.csv"),
@@ -277,7 +281,8 @@ TEST(Export, QuickAndGeneralValuesAgree) {
               "\"xy\",\"a\"\"b\",,\"a\"\"b\"\n"
               "\"ab\",,-1,\n"
               "\"t\tb\",\"lead\",7,\"lead\"\n"
-              "\"e\",\"x\ny\",8,\"x\ny\"\n");
+              "\"e\",\"x\ny\",8,\"x\ny\"\n"
+              "\"q'x\",\"back\\sl\",9,\"back\\sl\"\n");
     // JSON takes a field listed twice once.
     run({"/OUT:c.jsonl", "/S:U,T,N,K,D,L,W,T"});
     EXPECT_EQ(read_file(dir / "c.jsonl"),
@@ -285,7 +290,28 @@ TEST(Export, QuickAndGeneralValuesAgree) {
               "{\"U\":\"x\\ry\",\"T\":\"a\\\"b\",\"N\":1.50,\"K\":0,\"D\":null,\"L\":null,\"W\":0.5}\n"
               "{\"U\":\"abcd\",\"T\":\"\",\"N\":0.00,\"K\":-1,\"D\":null,\"L\":null,\"W\":null}\n"
               "{\"U\":\"t\\tb\",\"T\":\"  lead\",\"N\":-0.00,\"K\":7,\"D\":\"1999-12-31\",\"L\":null,\"W\":1.0}\n"
-              "{\"U\":\"e\",\"T\":\"x\\ny\",\"N\":-12.5,\"K\":8,\"D\":\"2024-02-02\",\"L\":null,\"W\":-0.5}\n");
+              "{\"U\":\"e\",\"T\":\"x\\ny\",\"N\":-12.5,\"K\":8,\"D\":\"2024-02-02\",\"L\":null,\"W\":-0.5}\n"
+              "{\"U\":\"q'x\",\"T\":\"back\\\\sl\",\"N\":2.00,\"K\":9,\"D\":\"0000-01-01\",\"L\":true,\"W\":0.25}\n");
+    // COPY with the deletion column; the plain SQL text with an escape character.
+    run({"/OUT:d.sql", "/SQL:postgres", "/DEL", "/S:T,D,L,U"});
+    const std::string copy = read_file(dir / "d.sql");
+    EXPECT_EQ(copy.substr(copy.find("COPY")),
+              "COPY \"q\" (\"T\", \"D\", \"L\", \"U\", \"_deleted\") FROM stdin;\n"
+              "plain\t2024-02-29\tt\tЁж\tf\n"
+              "a\"b\t\\N\t\\N\tx\\ry\tf\n"
+              "\t\\N\t\\N\tabcd\tf\n"
+              "  lead\t1999-12-31\t\\N\tt\\tb\tf\n"
+              "x\\ny\t2024-02-02\t\\N\te\tf\n"
+              "back\\\\sl\t0001-01-01 BC\tt\tq'x\tf\n"
+              "\\.\n\n");
+    run({"/OUT:e.sql", "/SQL2000", "/ESCAPE:\\", "/S:T,N,D,L,U"});
+    EXPECT_EQ(read_file(dir / "e.sql"),
+              "insert into \"q.dbf\"  values ('plain   ',   1.50, '20240229', 1, '\xF0\xA6    ');\n"
+              "insert into \"q.dbf\"  values ('a\"b     ',   1.50, '        ', 0, 'x\ry   ');\n"
+              "insert into \"q.dbf\"  values ('        ',   0.00, '        ', 0, 'ab');\n"
+              "insert into \"q.dbf\"  values ('  lead  ',  -0.00, '19991231', 0, 't\tb   ');\n"
+              "insert into \"q.dbf\"  values ('x\ny     ', -12.50, '2024022 ', 0, 'e');\n"
+              "insert into \"q.dbf\"  values ('back\\\\sl ',   2.00, '00000101', 1, 'q\\'x   ');\n");
 }
 
 TEST(Export, CodePagesOnOutput) {

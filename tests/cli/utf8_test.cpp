@@ -343,6 +343,9 @@ TEST(Utf8, WidestFormsFitTheRoomOfTheRecord) {
     run_rorarodi(dir, {"w.dbf", "/OUT:w.jsonl", "/S:*"});
     EXPECT_EQ(read_file(dir / "w.jsonl"), "{\"WIDE\":\"" + cross + "\",\"N\":7,\"ONE\":\"╬\",\"L\":null}\n{\"WIDE\":\"" +
                                               almost + "\\\"\",\"N\":null,\"ONE\":\"\",\"L\":true}\n");
+    run_rorarodi(dir, {"w.dbf", "/SQL:postgres", "/OUT:w.sql", "/S:*"});
+    const std::string copy = read_file(dir / "w.sql");
+    EXPECT_EQ(copy.substr(copy.find("stdin;\n")), "stdin;\n" + cross + "\t7\t╬\t\\N\n" + almost + "\"\t\\N\t\tt\n\\.\n\n");
 }
 
 } // namespace
