@@ -2,7 +2,6 @@
 // (numbers exact, dates ISO, logicals true/false, blanks and nulls null, binary
 // base64). ".jsonl" writes one object a line; ".json" one array holding an object
 // a line, which later exports into the same file continue.
-#include <cstring>
 #include <memory>
 
 #include "platform/byte_words.h"
@@ -90,9 +89,7 @@ public:
     // The usual values go straight from the record into the output.
     bool write_record() override {
         return write_quick_record([&](const QuickField& q, const uint8_t* record, char* to) {
-            const std::string& key = keys_[static_cast<size_t>(q.column)];
-            std::memcpy(to, key.data(), key.size());
-            return quick_value(q, record, to + key.size());
+            return quick_value(q, record, put_text(to, keys_[static_cast<size_t>(q.column)]));
         });
     }
 
@@ -112,38 +109,21 @@ private:
     // Writes the value at `to` and returns the end of it; nothing when the value
     // goes the general way.
     char* quick_value(const QuickField& q, const uint8_t* record, char* to) const {
-        const char* bytes = reinterpret_cast<const char*>(record) + q.offset;
         switch (q.kind) {
-        case QuickKind::text: {
-            const std::string_view text = without_padding(std::string_view(bytes, q.width));
+        case QuickKind::text:
             // A control character, a NUL, '"' or '\\' needs more than quotes.
-            if (!all_bytes(
-                    text, [](uint64_t word) { return (bytes_below(word, 0x20) | bytes_equal(word, '"') | bytes_equal(word, '\\')) == 0; },
-                    [](unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; }))
-                return nullptr;
-            *to++ = '"';
-            to = quick_utf8()->convert(text, to);
-            *to++ = '"';
-            return to;
-        }
-        case QuickKind::number: {
-            std::string_view number;
-            if (!quick_number(q, record, number)) return nullptr;
-            std::memcpy(to, number.data(), number.size());
-            return to + number.size();
-        }
+            return put_quick_text(
+                q, record, to, '"',
+                [](uint64_t word) { return (bytes_below(word, 0x20) | bytes_equal(word, '"') | bytes_equal(word, '\\')) == 0; },
+                [](unsigned char c) { return c >= 0x20 && c != '"' && c != '\\'; });
+        case QuickKind::number: return put_quick_number(q, record, to);
         case QuickKind::date: {
             *to = '"';
             char* end = quick_iso_date(q, record, to + 1);
             if (end) *end++ = '"';
             return end;
         }
-        case QuickKind::logical: {
-            const int truth = stored_logical(bytes[0]);
-            const std::string_view text = truth > 0 ? "true" : truth == 0 ? "false" : "null";
-            std::memcpy(to, text.data(), text.size());
-            return to + text.size();
-        }
+        case QuickKind::logical: return put_quick_logical(q, record, to, "true", "false", "null");
         case QuickKind::none: break;
         }
         return nullptr;

@@ -4,7 +4,9 @@
 // is appended the writer's general way, after which the room is made again.
 #pragma once
 #include <cstddef>
+#include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace rorarodi {
@@ -13,6 +15,12 @@ namespace rorarodi {
 // what follows the last) into the most bytes the values from each one on may take.
 inline void add_up_rooms(std::vector<size_t>& room_from) {
     for (size_t i = room_from.size() - 1; i-- > 0;) room_from[i] += room_from[i + 1];
+}
+
+// Copies the text to `to` and returns its end.
+inline char* put_text(char* to, std::string_view text) {
+    std::memcpy(to, text.data(), text.size());
+    return to + text.size();
 }
 
 // Writes `count` values at the end of `out`. `room_from` comes from add_up_rooms;

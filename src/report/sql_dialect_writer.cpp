@@ -85,34 +85,19 @@ private:
     // Writes the value at `to` as append_copy_value would and returns the end of
     // it; nothing when the value goes the general way.
     char* quick_value(const QuickField& q, const uint8_t* record, char* to) const {
-        const char* bytes = reinterpret_cast<const char*>(record) + q.offset;
         switch (q.kind) {
-        case QuickKind::text: {
-            const std::string_view text = without_padding(std::string_view(bytes, q.width));
+        case QuickKind::text:
             // A backslash, a tab, a line break or a NUL (dropped) needs more than the
             // text; so do the other control bytes below CR, which are rare.
-            if (!all_bytes(
-                    text, [](uint64_t word) { return (bytes_below(word, '\r' + 1) | bytes_equal(word, '\\')) == 0; },
-                    [](unsigned char c) { return c > '\r' && c != '\\'; }))
-                return nullptr;
-            return quick_utf8()->convert(text, to);
-        }
-        case QuickKind::number: {
-            std::string_view number;
-            if (!quick_number(q, record, number)) return nullptr;
-            std::memcpy(to, number.data(), number.size());
-            return to + number.size();
-        }
+            return put_quick_text(
+                q, record, to, 0, [](uint64_t word) { return (bytes_below(word, '\r' + 1) | bytes_equal(word, '\\')) == 0; },
+                [](unsigned char c) { return c > '\r' && c != '\\'; });
+        case QuickKind::number: return put_quick_number(q, record, to);
         case QuickKind::date:
             // A date of the year 0 is written as 1 BC the general way.
-            if (std::memcmp(bytes, "0000", 4) == 0) return nullptr;
+            if (std::memcmp(record + q.offset, "0000", 4) == 0) return nullptr;
             return quick_iso_date(q, record, to);
-        case QuickKind::logical: {
-            const int truth = stored_logical(bytes[0]);
-            const std::string_view text = truth > 0 ? "t" : truth == 0 ? "f" : "\\N";
-            std::memcpy(to, text.data(), text.size());
-            return to + text.size();
-        }
+        case QuickKind::logical: return put_quick_logical(q, record, to, "t", "f", "\\N");
         case QuickKind::none: break;
         }
         return nullptr;

@@ -1,6 +1,4 @@
 // SQL: one "insert into" statement per record.
-#include <cstring>
-
 #include "report/record_pass.h"
 #include "report/record_writer.h"
 #include "report/writers.h"
@@ -73,7 +71,7 @@ public:
             out_, room_from_, quick_.size(),
             [&](size_t i, char* to) -> char* {
                 char* end = quick_value(quick_[i], record, to);
-                if (end && i < last) end = put(end, ", ");
+                if (end && i < last) end = put_text(end, ", ");
                 return end;
             },
             [&](size_t i) {
@@ -134,21 +132,16 @@ private:
         add_up_rooms(room_from_);
     }
 
-    static char* put(char* to, std::string_view text) {
-        std::memcpy(to, text.data(), text.size());
-        return to + text.size();
-    }
-
     // Writes the value at `to` as field would and returns the end of it; nothing
     // when the value goes the general way.
     char* quick_value(const QuickField& q, const uint8_t* record, char* to) const {
         std::string_view value;
         if (q.quick == Quick::none || !stored_text_view(q.plan, record, value)) return nullptr;
         switch (q.quick) {
-        case Quick::number: return put(to, value);
+        case Quick::number: return put_text(to, value);
         case Quick::logical: {
             const bool truth = reads_true(value);
-            return put(to, settings.sql2000 ? (truth ? "1" : "0") : (truth ? "TRUE " : "FALSE"));
+            return put_text(to, settings.sql2000 ? (truth ? "1" : "0") : (truth ? "TRUE " : "FALSE"));
         }
         case Quick::quoted: {
             const char quote = settings.output_quote;
@@ -156,7 +149,7 @@ private:
             const char specials[2] = {quote, escape ? escape : quote};
             if (holds_any(value, std::string_view(specials, 2))) return nullptr;
             *to++ = quote;
-            to = byte_utf8() ? byte_utf8()->convert(value, to) : put(to, value);
+            to = byte_utf8() ? byte_utf8()->convert(value, to) : put_text(to, value);
             *to++ = quote;
             return to;
         }

@@ -1,7 +1,5 @@
 #include "report/typed_writer.h"
 
-#include <cstring>
-
 #include "platform/byte_words.h"
 #include "session/messages.h"
 #include "table/byte_utf8.h"
@@ -77,13 +75,18 @@ void TypedWriter::plan_quick_fields(const std::vector<size_t>& prefix_room) {
     add_up_rooms(room_from_);
 }
 
-bool TypedWriter::quick_number(const QuickField& q, const uint8_t* record, std::string_view& text) {
+char* TypedWriter::put_quick_number(const QuickField& q, const uint8_t* record, char* to) {
     const char* bytes = reinterpret_cast<const char*>(record) + q.offset;
     // As the typed reader: a number without an integer digit (".50") is read the long way.
     if (!is_canonical_number(bytes, q.width, q.decimals) || (q.decimals > 0 && q.width == q.decimals + 1u))
-        return false;
-    text = trim_spaces(std::string_view(bytes, q.width));
-    return true;
+        return nullptr;
+    return put_text(to, trim_spaces(std::string_view(bytes, q.width)));
+}
+
+char* TypedWriter::put_quick_logical(const QuickField& q, const uint8_t* record, char* to, std::string_view yes,
+                                     std::string_view no, std::string_view neither) {
+    const int truth = stored_logical(static_cast<char>(record[q.offset]));
+    return put_text(to, truth > 0 ? yes : truth == 0 ? no : neither);
 }
 
 char* TypedWriter::quick_iso_date(const QuickField& q, const uint8_t* record, char* to) {
@@ -91,8 +94,7 @@ char* TypedWriter::quick_iso_date(const QuickField& q, const uint8_t* record, ch
     if (!is_compact_date(digits)) return nullptr;
     const char iso[] = {char(digits[0]), char(digits[1]), char(digits[2]), char(digits[3]), '-',
                         char(digits[4]), char(digits[5]), '-', char(digits[6]), char(digits[7])};
-    std::memcpy(to, iso, sizeof iso);
-    return to + sizeof iso;
+    return put_text(to, std::string_view(iso, sizeof iso));
 }
 
 void TypedWriter::begin_record(uint8_t flag, uint32_t) {

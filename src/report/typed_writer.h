@@ -68,9 +68,27 @@ protected:
     }
     // The byte table of the table's page when it is a single-byte one, else none.
     const ByteUtf8Table* quick_utf8() const { return quick_utf8_.get(); }
-    // A quick number's text (its stored text without spaces) when the stored text
-    // is the exact number, else false.
-    static bool quick_number(const QuickField& q, const uint8_t* record, std::string_view& text);
+    // Writes the text of a quick text field at `to`, without its padding, in UTF-8
+    // and between `quote`s unless that is 0, and returns its end; nothing when a
+    // byte fails the writer's test (`word_passes` and `byte_passes`, as all_bytes
+    // takes them), since the text then needs more than that.
+    template <typename WordPasses, typename BytePasses>
+    char* put_quick_text(const QuickField& q, const uint8_t* record, char* to, char quote, WordPasses&& word_passes,
+                         BytePasses&& byte_passes) const {
+        const std::string_view text =
+            without_padding(std::string_view(reinterpret_cast<const char*>(record) + q.offset, q.width));
+        if (!all_bytes(text, word_passes, byte_passes)) return nullptr;
+        if (quote) *to++ = quote;
+        to = quick_utf8_->convert(text, to);
+        if (quote) *to++ = quote;
+        return to;
+    }
+    // Writes a quick number at `to` (its stored text without spaces) and returns
+    // its end, or nothing when the stored text is not the exact number.
+    static char* put_quick_number(const QuickField& q, const uint8_t* record, char* to);
+    // Writes the text of a quick logical, true, false or neither (null).
+    static char* put_quick_logical(const QuickField& q, const uint8_t* record, char* to, std::string_view yes,
+                                   std::string_view no, std::string_view neither);
     // Writes a quick date's ISO form at `to` and returns its end, or nothing when
     // it is not a valid date.
     static char* quick_iso_date(const QuickField& q, const uint8_t* record, char* to);
