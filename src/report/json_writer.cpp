@@ -119,7 +119,7 @@ private:
         case QuickKind::number: return put_quick_number(q, record, to);
         case QuickKind::date: {
             *to = '"';
-            char* end = quick_iso_date(q, record, to + 1);
+            char* end = put_quick_date(q, record, to + 1);
             if (end) *end++ = '"';
             return end;
         }

@@ -96,7 +96,7 @@ private:
         case QuickKind::date:
             // A date of the year 0 is written as 1 BC the general way.
             if (std::memcmp(record + q.offset, "0000", 4) == 0) return nullptr;
-            return quick_iso_date(q, record, to);
+            return put_quick_date(q, record, to);
         case QuickKind::logical: return put_quick_logical(q, record, to, "t", "f", "\\N");
         case QuickKind::none: break;
         }

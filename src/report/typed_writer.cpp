@@ -89,11 +89,10 @@ char* TypedWriter::put_quick_logical(const QuickField& q, const uint8_t* record,
     return put_text(to, truth > 0 ? yes : truth == 0 ? no : neither);
 }
 
-char* TypedWriter::quick_iso_date(const QuickField& q, const uint8_t* record, char* to) {
-    const uint8_t* digits = record + q.offset;
-    if (!is_compact_date(digits)) return nullptr;
-    const char iso[] = {char(digits[0]), char(digits[1]), char(digits[2]), char(digits[3]), '-',
-                        char(digits[4]), char(digits[5]), '-', char(digits[6]), char(digits[7])};
+char* TypedWriter::put_quick_date(const QuickField& q, const uint8_t* record, char* to) {
+    if (!is_compact_date(record + q.offset)) return nullptr;
+    const char* d = reinterpret_cast<const char*>(record) + q.offset;
+    const char iso[] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
     return put_text(to, std::string_view(iso, sizeof iso));
 }
 

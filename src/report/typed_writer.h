@@ -1,11 +1,15 @@
 // What the writers of typed data (JSON, COPY, INSERT, SQLite) share: the columns
-// of the selected fields, the typed reader that gives their values, and the
-// deletion flag column of /DEL. Without /DEL they take live records only.
+// of the selected fields, the typed reader that gives their values, the deletion
+// flag column of /DEL, and the record pass of the writers that write the usual
+// values straight off the record. Without /DEL they take live records only.
 #pragma once
+#include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "platform/byte_words.h"
 #include "report/record_pass.h"
 #include "report/record_writer.h"
 #include "report/sql_dialect.h"
@@ -91,7 +95,7 @@ protected:
                                    std::string_view no, std::string_view neither);
     // Writes a quick date's ISO form at `to` and returns its end, or nothing when
     // it is not a valid date.
-    static char* quick_iso_date(const QuickField& q, const uint8_t* record, char* to);
+    static char* put_quick_date(const QuickField& q, const uint8_t* record, char* to);
 
 private:
     void begin_record(uint8_t flag, uint32_t position) final;
