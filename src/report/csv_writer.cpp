@@ -1,10 +1,10 @@
 // CSV: one line per record, values separated by ','.
 #include <algorithm>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "platform/byte_words.h"
+#include "report/data_text.h"
 #include "report/record_pass.h"
 #include "report/record_writer.h"
 #include "report/writers.h"
@@ -86,10 +86,7 @@ private:
         const std::string_view value = value_text();
         if (!from_memo() && all_spaces(value)) return;
         if (!from_memo() && !holds_any(value, "\"\r")) {
-            // One growth of the output for the quoted text.
-            const size_t at = out_.size();
-            out_.append(value.size() + 2, '"');
-            std::memcpy(out_.data() + at + 1, value.data(), value.size());
+            append_quoted_plain(out_, value);
             return;
         }
         bool opened = false;
@@ -194,16 +191,10 @@ private:
                     value, [](uint64_t word) { return (bytes_below(word, '\r' + 1) | bytes_equal(word, '"')) == 0; },
                     [](unsigned char c) { return c > '\r' && c != '"'; }))
                 return nullptr;
-            if (q.plan.trim_right) value = value.substr(0, value.find_last_not_of(' ') + 1);
-            if (q.plan.trim_left) value.remove_prefix(std::min(value.find_first_not_of(' '), value.size()));
+            value = trimmed_by_plan(q.plan, value);
             if (all_spaces(value)) return to;
             *to++ = '"';
-            if (utf8_bytes) {
-                to = utf8_bytes->convert(value, to);
-            } else {
-                std::memcpy(to, value.data(), value.size());
-                to += value.size();
-            }
+            to = utf8_bytes ? utf8_bytes->convert(value, to) : put_text(to, value);
             *to++ = '"';
             return to;
         }
@@ -212,13 +203,11 @@ private:
             const std::string_view number = trim_spaces(std::string_view(bytes, q.plan.width));
             // Such a number reads as 0 when no digit of it is other than 0.
             if (std::none_of(number.begin(), number.end(), [](char c) { return c >= '1' && c <= '9'; })) return to;
-            std::memcpy(to, number.data(), number.size());
-            return to + number.size();
+            return put_text(to, number);
         }
         case Quick::date:
             if (!is_compact_date(record + q.plan.offset)) return nullptr;
-            std::memcpy(to, bytes, kCompactDateLength);
-            return to + kCompactDateLength;
+            return put_text(to, std::string_view(bytes, kCompactDateLength));
         case Quick::logical: {
             const char c = bytes[0];
             if (c == 0 || c == ' ') return to;

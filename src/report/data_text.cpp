@@ -52,16 +52,20 @@ void append_copy_date(std::string& out, const std::string& iso, bool with_time) 
 
 } // namespace
 
+void append_quoted_plain(std::string& out, std::string_view text) {
+    const size_t at = out.size();
+    out.append(text.size() + 2, '"');
+    std::memcpy(out.data() + at + 1, text.data(), text.size());
+}
+
 void append_json_string(std::string& out, std::string_view text) {
     size_t first = plain_run_end(text, 0, '"', '\\');
     while (first < text.size() && static_cast<unsigned char>(text[first]) >= kFirstPrintable && text[first] != '"' &&
            text[first] != '\\')
         ++first;
     if (first == text.size()) {
-        // Nothing to escape, as with most texts: the quoted text grows the output once.
-        const size_t at = out.size();
-        out.append(text.size() + 2, '"');
-        std::memcpy(out.data() + at + 1, text.data(), text.size());
+        // Nothing to escape, as with most texts.
+        append_quoted_plain(out, text);
         return;
     }
     out += '"';
@@ -103,13 +107,10 @@ void append_json_value(std::string& out, const TypedValue& value) {
     case ValueType::text:
     case ValueType::date:
     case ValueType::datetime:
-        if (value.plain) {
-            const size_t at = out.size();
-            out.append(value.text.size() + 2, '"');
-            std::memcpy(out.data() + at + 1, value.text.data(), value.text.size());
-        } else {
+        if (value.plain)
+            append_quoted_plain(out, value.text);
+        else
             append_json_string(out, value.text);
-        }
         break;
     }
 }

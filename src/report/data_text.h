@@ -8,6 +8,9 @@
 
 namespace rorarodi {
 
+// The text in double quotes as it is, for a text with nothing to escape: the
+// output grows once.
+void append_quoted_plain(std::string& out, std::string_view text);
 // A JSON string: quotes, '"' and '\' escaped, control characters as \n, \t, ...
 // or \u00XX. The text is UTF-8 already.
 void append_json_string(std::string& out, std::string_view text);

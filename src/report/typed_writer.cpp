@@ -4,7 +4,6 @@
 #include "session/messages.h"
 #include "table/byte_utf8.h"
 #include "table/field_text.h"
-#include "table/text_convert.h"
 
 namespace rorarodi {
 
@@ -35,31 +34,30 @@ bool TypedWriter::prepare_columns() {
 }
 
 void TypedWriter::plan_quick_fields(const std::vector<size_t>& prefix_room) {
-    const Utf8Page& page = text_utf8_page(table);
-    if (!page.double_byte()) quick_utf8_ = std::make_unique<ByteUtf8Table>(page);
-    const bool text_quick = quick_utf8_ && quick_utf8_->keeps_ascii();
+    const ByteUtf8Table* bytes = typed_->byte_table();
+    const bool text_quick = bytes && bytes->keeps_ascii();
     bool any = false;
     room_from_.assign(fields.size() + 1, 0);
     for (size_t i = 0; i < fields.size(); ++i) {
-        const int field = fields[i];
-        // Fields with null or length bits, or not whole in the record, have no width here.
-        const StoredTextPlan stored = stored_text_plan(table, field, DateMode::as_stored);
-        QuickField q{QuickKind::none, column_of_[i], stored.decimals, stored.offset, stored.width};
-        const char type = table.field(field).type;
-        const ColumnKind kind = column_kind(table, field);
+        // The typed reader's own plan of the field says how it reads the value.
+        const TypedReader::FieldPlan& plan = typed_->plan(fields[i]);
+        QuickField q{QuickKind::none, column_of_[i], plan.decimals, plan.offset, plan.width};
+        const ColumnKind kind = plan.kind;
         size_t room = 0;
-        if (q.column < 0 || stored.width == 0) {
-            // Not written, or read through its null and length bits: the general way.
-        } else if (type == 'C' && kind == ColumnKind::text && text_quick) {
+        if (q.column < 0 || !plan.plain || plan.memo || plan.width == 0) {
+            // Not written, read through its null and length bits or from the memo file:
+            // the general way.
+        } else if (plan.type == 'C' && kind == ColumnKind::text && text_quick) {
             q.kind = QuickKind::text;
-            room = ByteUtf8Table::room_for(stored.width) + 2;
-        } else if ((type == 'N' || type == 'F') && (kind == ColumnKind::integer || kind == ColumnKind::decimal)) {
+            room = ByteUtf8Table::room_for(plan.width) + 2;
+        } else if ((plan.type == 'N' || plan.type == 'F') &&
+                   (kind == ColumnKind::integer || kind == ColumnKind::decimal)) {
             q.kind = QuickKind::number;
-            room = stored.width;
-        } else if (type == 'D' && stored.width == kCompactDateLength) {
+            room = plan.width;
+        } else if (plan.type == 'D' && plan.width == kCompactDateLength) {
             q.kind = QuickKind::date;
             room = kQuotedIsoDate;
-        } else if (type == 'L') {
+        } else if (plan.type == 'L') {
             q.kind = QuickKind::logical;
             room = kLongestLogical;
         }
@@ -77,9 +75,7 @@ void TypedWriter::plan_quick_fields(const std::vector<size_t>& prefix_room) {
 
 char* TypedWriter::put_quick_number(const QuickField& q, const uint8_t* record, char* to) {
     const char* bytes = reinterpret_cast<const char*>(record) + q.offset;
-    // As the typed reader: a number without an integer digit (".50") is read the long way.
-    if (!is_canonical_number(bytes, q.width, q.decimals) || (q.decimals > 0 && q.width == q.decimals + 1u))
-        return nullptr;
+    if (!stored_number_is_exact(bytes, q.width, q.decimals)) return nullptr;
     return put_text(to, trim_spaces(std::string_view(bytes, q.width)));
 }
 
@@ -91,9 +87,7 @@ char* TypedWriter::put_quick_logical(const QuickField& q, const uint8_t* record,
 
 char* TypedWriter::put_quick_date(const QuickField& q, const uint8_t* record, char* to) {
     if (!is_compact_date(record + q.offset)) return nullptr;
-    const char* d = reinterpret_cast<const char*>(record) + q.offset;
-    const char iso[] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
-    return put_text(to, std::string_view(iso, sizeof iso));
+    return put_iso_date(reinterpret_cast<const char*>(record) + q.offset, to);
 }
 
 void TypedWriter::begin_record(uint8_t flag, uint32_t) {

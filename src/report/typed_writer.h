@@ -70,8 +70,6 @@ protected:
         end_record();
         return true;
     }
-    // The byte table of the table's page when it is a single-byte one, else none.
-    const ByteUtf8Table* quick_utf8() const { return quick_utf8_.get(); }
     // Writes the text of a quick text field at `to`, without its padding, in UTF-8
     // and between `quote`s unless that is 0, and returns its end; nothing when a
     // byte fails the writer's test (`word_passes` and `byte_passes`, as all_bytes
@@ -83,7 +81,7 @@ protected:
             without_padding(std::string_view(reinterpret_cast<const char*>(record) + q.offset, q.width));
         if (!all_bytes(text, word_passes, byte_passes)) return nullptr;
         if (quote) *to++ = quote;
-        to = quick_utf8_->convert(text, to);
+        to = typed_->byte_table()->convert(text, to);
         if (quote) *to++ = quote;
         return to;
     }
@@ -105,7 +103,6 @@ private:
     std::vector<DataColumn> columns_;
     std::vector<int> column_of_;  // per selected field: its column, -1 for none
     std::unique_ptr<TypedReader> typed_;
-    std::unique_ptr<ByteUtf8Table> quick_utf8_;
     std::vector<QuickField> quick_;  // per selected field; empty when no value is quick
     std::vector<size_t> room_from_;  // see add_up_rooms
     std::string table_name_;

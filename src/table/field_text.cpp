@@ -596,11 +596,7 @@ bool stored_text_view(const StoredTextPlan& plan, const uint8_t* record, std::st
     case StoredForm::characters: {
         size_t length = plan.width;
         if (const void* zero = std::memchr(bytes, 0, length)) length = static_cast<size_t>(static_cast<const char*>(zero) - bytes);
-        if (plan.trim_right)
-            while (length > 0 && bytes[length - 1] == ' ') --length;
-        if (plan.trim_left)
-            while (length > 0 && bytes[0] == ' ') ++bytes, --length;
-        text = std::string_view(bytes, length);
+        text = trimmed_by_plan(plan, std::string_view(bytes, length));
         return true;
     }
     case StoredForm::number:
@@ -617,6 +613,14 @@ bool stored_text_view(const StoredTextPlan& plan, const uint8_t* record, std::st
     case StoredForm::none: break;
     }
     return false;
+}
+
+std::string_view trimmed_by_plan(const StoredTextPlan& plan, std::string_view text) {
+    if (plan.trim_right)
+        while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    if (plan.trim_left)
+        while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    return text;
 }
 
 const char* field_text(DbfTable& table, int field) { return field_text(table, field, table.options.date_mode); }

@@ -39,6 +39,8 @@ StoredTextPlan stored_text_plan(const DbfTable& table, int field, DateMode mode)
 // value; a valid compact date; a logical byte. False when field_text has to make
 // the text; otherwise `text` is what field_text would give.
 bool stored_text_view(const StoredTextPlan& plan, const uint8_t* record, std::string_view& text);
+// Characters of a field trimmed as the plan's trim mode says.
+std::string_view trimmed_by_plan(const StoredTextPlan& plan, std::string_view text);
 // The field's stored bytes in `record_buffer`: its storage width, clipped to the buffer.
 std::string_view field_stored_bytes(const DbfTable& table, int field);
 // True when a nullable field of a Visual FoxPro table holds null (its bit in

@@ -212,6 +212,17 @@ int stored_logical(char c) {
     }
 }
 
+bool stored_number_is_exact(const char* stored, size_t width, unsigned decimals) {
+    // A number without an integer digit (".50") is not JSON's form of it.
+    return is_canonical_number(stored, width, decimals) && !(decimals > 0 && width == decimals + 1u);
+}
+
+char* put_iso_date(const char* d, char* to) {
+    const char iso[] = {d[0], d[1], d[2], d[3], '-', d[4], d[5], '-', d[6], d[7]};
+    std::memcpy(to, iso, sizeof iso);
+    return to + sizeof iso;
+}
+
 std::string_view without_padding(std::string_view stored) {
     // Padding runs are skipped eight spaces at a time.
     size_t end = stored.size();
@@ -294,8 +305,7 @@ const TypedValue& TypedReader::read(int field) {
             v.type = ValueType::integer;
             break;
         }
-        if (plan.plain && is_canonical_number(stored.data(), stored.size(), plan.decimals) &&
-            !(plan.decimals > 0 && stored.size() == plan.decimals + 1u)) {
+        if (plan.plain && stored_number_is_exact(stored.data(), stored.size(), plan.decimals)) {
             // Spaces, an optional '-', digits without leading zeros and the decimals:
             // the stored text without its spaces is the exact number's text, an
             // integer's when there are no decimals (no point, no exponent).
@@ -338,8 +348,8 @@ const TypedValue& TypedReader::read(int field) {
     case ColumnKind::datetime: {
         if (plan.plain && plan.type == 'D' && stored.size() == 8 && is_compact_date(reinterpret_cast<const uint8_t*>(stored.data()))) {
             // Eight digits of a valid date: its ISO form is those digits.
-            const char iso[] = {stored[0], stored[1], stored[2], stored[3], '-', stored[4], stored[5], '-', stored[6], stored[7]};
-            v.text.assign(iso, sizeof iso);
+            char iso[kCompactDateLength + 2];
+            v.text.assign(iso, static_cast<size_t>(put_iso_date(stored.data(), iso) - iso));
             v.type = ValueType::date;
             v.plain = true;
             break;

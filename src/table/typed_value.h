@@ -57,15 +57,6 @@ public:
     TypedReader(const TypedReader&) = delete;
     TypedReader& operator=(const TypedReader&) = delete;
 
-    // The value of a field of the current record.
-    const TypedValue& read(int field);
-    // The name of a field in UTF-8.
-    std::string name(int field) const;
-
-private:
-    void read_text(std::string_view stored, bool trim);
-    void read_memo(int field, bool as_text);
-
     // What read() needs of a field, decided once: a field without null or length
     // bit that lies whole in the record (`plain`) is read off the record directly.
     struct FieldPlan {
@@ -77,6 +68,18 @@ private:
         uint32_t offset = 0;
         uint32_t width = 0;
     };
+
+    // The value of a field of the current record.
+    const TypedValue& read(int field);
+    const FieldPlan& plan(int field) const { return plans_[static_cast<size_t>(field)]; }
+    // The byte table of the table's page when it is a single-byte one, else none.
+    const ByteUtf8Table* byte_table() const { return single_byte_.get(); }
+    // The name of a field in UTF-8.
+    std::string name(int field) const;
+
+private:
+    void read_text(std::string_view stored, bool trim);
+    void read_memo(int field, bool as_text);
 
     DbfTable& table_;
     const Utf8Page& page_;
@@ -90,6 +93,14 @@ private:
 // What a stored logical byte reads as: 1 for true, 0 for false, -1 for neither
 // (a blank or an unknown value, which is null).
 int stored_logical(char c);
+
+// True when the stored text of an N or F field of `width` characters with
+// `decimals` decimals is, without its spaces, the exact number's text (no point or
+// exponent when there are no decimals): canonical, with a digit before the point.
+bool stored_number_is_exact(const char* stored, size_t width, unsigned decimals);
+// Writes the ISO form ("YYYY-MM-DD") of the eight digits of a compact date at `to`
+// and returns its end.
+char* put_iso_date(const char* digits, char* to);
 
 // The stored text of a character field without its padding: the spaces and NULs
 // at its end.
