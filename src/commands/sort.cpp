@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <memory>
 #include <optional>
 #include <sys/stat.h>
@@ -13,10 +12,8 @@
 #include "expr/field_list.h"
 #include "expr/filter.h"
 #include "platform/change.h"
-#include "platform/disk.h"
 #include "platform/file.h"
 #include "platform/paths.h"
-#include "platform/progress.h"
 #include "session/console.h"
 #include "session/messages.h"
 #include "session/session.h"
@@ -60,56 +57,6 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
         if (got == 0) return true;
         if (!to.write(block.data(), static_cast<size_t>(got))) return false;
     }
-}
-
-// Appends the records of `source` at the physical indexes of `order` to `target`
-// as copy_records_in_order does, for records that do not fit in `memory`: the order
-// is taken a window at a time, and the window's records are read in the order they
-// lie in the file (neighbours in one read) into their places, then appended. False
-// when an index lies outside the table, a record cannot be read or a write fails.
-[[nodiscard]] bool copy_records_in_windows(DbfTable& source, DbfTable& target, const OrderList& order,
-                                           uint64_t memory) {
-    const uint32_t length = source.record_length();
-    if (length == 0 || length != target.record_length() || source.record_buffer.empty() || target.record_buffer.empty())
-        return false;
-    const uint32_t count = source.record_count();
-    // A window's records, and its entries as physical index and place.
-    const size_t window = static_cast<size_t>(std::clamp<uint64_t>(memory / (length + sizeof(uint64_t)), 1, std::max<size_t>(1, order.size())));
-    std::vector<uint8_t> records(window * length);
-    std::vector<uint64_t> entries;
-    entries.reserve(window);
-    const size_t run_limit = std::max<size_t>(1, kCopyBlockBytes / length);
-    std::vector<uint8_t> run(std::min(run_limit, window) * length);
-    RecordAppender out(target);
-    ProgressMeter progress(order.size());
-    for (size_t first = 0; first < order.size(); first += window) {
-        progress.step(first);
-        const size_t held = std::min(window, order.size() - first);
-        entries.clear();
-        for (size_t k = 0; k < held; ++k) {
-            const uint32_t index = order[first + k];
-            if (index >= count) return false;
-            entries.push_back(uint64_t{index} << 32 | k);
-        }
-        std::sort(entries.begin(), entries.end());
-        for (size_t i = 0; i < held;) {
-            // Records that lie one after another are read at once.
-            const uint32_t start = static_cast<uint32_t>(entries[i] >> 32);
-            size_t end = i + 1;
-            while (end < held && end - i < run_limit && (entries[end] >> 32) == uint64_t{start} + (end - i)) ++end;
-            const size_t bytes = (end - i) * length;
-            if (!disk::read_at(source.table_handle.fd(), run.data(), bytes,
-                               record_file_offset(length, start, source.header_length())))
-                return false;
-            for (size_t e = i; e < end; ++e)
-                std::memcpy(records.data() + (entries[e] & 0xFFFFFFFFu) * length, run.data() + (e - i) * length, length);
-            i = end;
-        }
-        for (size_t k = 0; k < held; ++k) {
-            if (!append_copied_record(source, target, out, records.data() + k * length)) return false;
-        }
-    }
-    return out.finish();
 }
 
 // Writes the table's own header (everything before the first record) into a new
@@ -162,13 +109,10 @@ bool same_record_layout(const DbfTable& a, const DbfTable& b) {
         if (fstat(table.table_handle.fd(), &status) == 0) (void)fchmod(temp.table_handle.fd(), status.st_mode & 07777);
         // The sorted file is written enciphered when the table has a password.
         copy_password(table, temp);
-        // The records are read into memory at once within what the sorting budget
-        // leaves beside the order.
+        // The records are held in memory within what the sorting budget leaves
+        // beside the order.
         const uint64_t budget = sort_memory_budget();
-        const uint64_t memory = budget - std::min(budget, order.memory_bytes());
-        written = uint64_t{table.record_count()} * table.record_length() <= memory
-                      ? copy_records_in_order(table, temp, order, memory)
-                      : copy_records_in_windows(table, temp, order, memory);
+        written = copy_records_in_order(table, temp, order, budget - std::min(budget, order.memory_bytes()));
     }
     close_table(temp);
     if (!written) {

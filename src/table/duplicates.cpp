@@ -284,13 +284,9 @@ uint64_t read_be64(const uint8_t* in) {
 
 // The record at a physical index as read_view_record leaves it, copied into
 // `bytes`; false when it cannot be read.
-bool read_physical_record(DbfTable& table, uint32_t physical, std::vector<uint8_t>& bytes) {
-    const uint32_t length = table.record_length();
-    if (physical >= table.record_count() || !seek_physical_record(table, physical) ||
-        table.table_handle.read(table.record_buffer.data(), length) != static_cast<long long>(length))
-        return false;
-    if (table.after_record_read) table.after_record_read(table);
-    bytes.assign(table.record_buffer.begin(), table.record_buffer.begin() + length);
+bool read_record_copy(DbfTable& table, uint32_t physical, std::vector<uint8_t>& bytes) {
+    if (physical >= table.record_count() || !read_physical_record(table, physical)) return false;
+    bytes.assign(table.record_buffer.begin(), table.record_buffer.begin() + table.record_length());
     return true;
 }
 
@@ -389,9 +385,9 @@ public:
         }
         if (!first_read_) {
             first_read_ = true;
-            if (read_physical_record(table_, first_, slot(0))) distinct_ = 1;
+            if (read_record_copy(table_, first_, slot(0))) distinct_ = 1;
         }
-        if (!read_physical_record(table_, physical, current_)) return true;
+        if (!read_record_copy(table_, physical, current_)) return true;
         for (size_t i = 0; i < distinct_; ++i)
             if (records_[i] == current_) return found_.add(physical);
         slot(distinct_++).swap(current_);

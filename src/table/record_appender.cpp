@@ -23,6 +23,51 @@ uint64_t record_offset(const DbfTable& table, uint64_t index) {
     return static_cast<uint64_t>(table.header_length()) + index * table.record_length();
 }
 
+// copy_records_in_order for records that do not fit in `memory`: the order is taken
+// a window at a time, and the window's records are read in the order they lie in
+// the file (neighbours in one read) into their places, then appended.
+[[nodiscard]] bool copy_in_windows(DbfTable& source, DbfTable& target, const OrderList& order, uint64_t memory) {
+    const uint32_t length = source.record_length();
+    const uint32_t count = source.record_count();
+    // A window's records, and its entries as physical index and place.
+    const size_t window = static_cast<size_t>(
+        std::clamp<uint64_t>(memory / (length + sizeof(uint64_t)), 1, std::max<size_t>(1, order.size())));
+    std::vector<uint8_t> records(window * length);
+    std::vector<uint64_t> entries;
+    entries.reserve(window);
+    const size_t run_limit = std::max<size_t>(1, kReadBytes / length);
+    std::vector<uint8_t> run(std::min(run_limit, window) * length);
+    RecordAppender out(target);
+    ProgressMeter progress(order.size());
+    for (size_t first = 0; first < order.size(); first += window) {
+        progress.step(first);
+        const size_t held = std::min(window, order.size() - first);
+        entries.clear();
+        for (size_t k = 0; k < held; ++k) {
+            const uint32_t index = order[first + k];
+            if (index >= count) return false;
+            entries.push_back(uint64_t{index} << 32 | k);
+        }
+        std::sort(entries.begin(), entries.end());
+        for (size_t i = 0; i < held;) {
+            // Records that lie one after another are read at once.
+            const uint32_t start = static_cast<uint32_t>(entries[i] >> 32);
+            size_t end = i + 1;
+            while (end < held && end - i < run_limit && (entries[end] >> 32) == uint64_t{start} + (end - i)) ++end;
+            const size_t bytes = (end - i) * length;
+            if (!source.table_handle.seek(record_offset(source, start)) ||
+                source.table_handle.read(run.data(), bytes) != static_cast<long long>(bytes))
+                return false;
+            for (size_t e = i; e < end; ++e)
+                std::memcpy(records.data() + (entries[e] & 0xFFFFFFFFu) * length, run.data() + (e - i) * length, length);
+            i = end;
+        }
+        for (size_t k = 0; k < held; ++k)
+            if (!append_copied_record(source, target, out, records.data() + k * length)) return false;
+    }
+    return out.finish();
+}
+
 } // namespace
 
 RecordAppender::RecordAppender(DbfTable& table)
@@ -170,24 +215,21 @@ bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& 
     const uint32_t count = source.record_count();
     const uint64_t total = static_cast<uint64_t>(count) * length;
 
-    // The whole record area at once when it fits, read in large blocks.
+    // The whole record area at once when it fits, read in large blocks; otherwise
+    // (or when that much memory cannot be had) a window at a time.
     std::vector<uint8_t> records;
-    bool in_memory = total <= in_memory_bytes;
-    if (in_memory) {
-        try {
-            records.resize(static_cast<size_t>(total));
-        } catch (const std::bad_alloc&) {
-            in_memory = false;  // one record at a time instead
-        }
+    if (total > in_memory_bytes) return copy_in_windows(source, target, order, in_memory_bytes);
+    try {
+        records.resize(static_cast<size_t>(total));
+    } catch (const std::bad_alloc&) {
+        return copy_in_windows(source, target, order, kReadBytes);
     }
-    if (in_memory) {
-        for (uint64_t done = 0; done < total;) {
-            const size_t bytes = static_cast<size_t>(std::min<uint64_t>(kReadBytes, total - done));
-            if (!source.table_handle.seek(record_offset(source, 0) + done) ||
-                source.table_handle.read(records.data() + done, bytes) != static_cast<long long>(bytes))
-                return false;
-            done += bytes;
-        }
+    for (uint64_t done = 0; done < total;) {
+        const size_t bytes = static_cast<size_t>(std::min<uint64_t>(kReadBytes, total - done));
+        if (!source.table_handle.seek(record_offset(source, 0) + done) ||
+            source.table_handle.read(records.data() + done, bytes) != static_cast<long long>(bytes))
+            return false;
+        done += bytes;
     }
 
     RecordAppender out(target);
@@ -196,16 +238,8 @@ bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& 
     for (uint32_t index : order) {
         progress.step(copied++);
         if (index >= count) return false;
-        const uint8_t* record = nullptr;
-        if (in_memory) {
-            record = records.data() + static_cast<size_t>(index) * length;
-        } else {
-            if (!seek_physical_record(source, index) ||
-                source.table_handle.read(source.record_buffer.data(), length) != static_cast<long long>(length))
-                return false;
-            record = source.record_buffer.data();
-        }
-        if (!append_copied_record(source, target, out, record)) return false;
+        if (!append_copied_record(source, target, out, records.data() + static_cast<size_t>(index) * length))
+            return false;
     }
     return out.finish();
 }

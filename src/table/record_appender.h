@@ -68,9 +68,10 @@ private:
 // order, to `target`, whose records have the same length: whole records with their
 // deletion marks, through the source's read hook and the target's write hook, in
 // large blocks with the target's header written once. The source's records are
-// read into memory at once when they take at most `in_memory_bytes`, otherwise
-// one at a time. False when the lengths differ, an index lies outside the table, a
-// record cannot be read or a write fails.
+// read into memory at once when they take at most `in_memory_bytes`, otherwise the
+// order is taken a window of about that many bytes at a time, whose records are
+// read in file order. False when the lengths differ, an index lies outside the
+// table, a record cannot be read or a write fails.
 constexpr uint64_t kCopyInMemoryBytes = uint64_t{512} * 1024 * 1024;
 [[nodiscard]] bool copy_records_in_order(DbfTable& source, DbfTable& target, const OrderList& order,
                            uint64_t in_memory_bytes = kCopyInMemoryBytes);

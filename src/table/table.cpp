@@ -307,7 +307,11 @@ bool seek_view_record(DbfTable& table, uint32_t position) {
 }
 
 bool read_view_record(DbfTable& table, uint32_t position) {
-    if (!seek_view_record(table, position)) return false;
+    return read_physical_record(table, physical_index(table, position));
+}
+
+bool read_physical_record(DbfTable& table, uint32_t index) {
+    if (!seek_physical_record(table, index)) return false;
     const long long got = table.table_handle.read(table.record_buffer.data(), table.record_length());
     // A short or empty read holds no record: the hook never sees such bytes.
     if (got != static_cast<long long>(table.record_length())) return false;

@@ -251,10 +251,12 @@ uint32_t physical_index(const DbfTable& table, uint32_t position);
 uint32_t view_record_count(const DbfTable& table);
 [[nodiscard]] bool seek_view_record(DbfTable& table, uint32_t position);
 [[nodiscard]] bool seek_physical_record(DbfTable& table, uint32_t index);
-// Reads the record at a view position into `record_buffer` and runs the read hook;
+// Reads the record at a view position or physical index into `record_buffer` and
+// runs the read hook;
 // false, without the hook, when the seek fails or fewer than record-length bytes
 // come back (the buffer then holds no valid record).
 [[nodiscard]] bool read_view_record(DbfTable& table, uint32_t position);
+[[nodiscard]] bool read_physical_record(DbfTable& table, uint32_t index);
 // Writes `record_buffer` at a view position or physical index, after the backup
 // copy and the write hook; false (nothing written) when the backup cannot be made,
 // false also when the seek or the write fails.

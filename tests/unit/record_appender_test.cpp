@@ -10,14 +10,15 @@ using namespace testing_support;
 
 namespace {
 
-TEST(RecordAppender, CopyInOrderFromMemoryOrRecordByRecord) {
+TEST(RecordAppender, CopyInOrderFromMemoryOrByWindows) {
     TempDir dir;
     TableLayout layout;
     layout.fields = {{"N", 'C', 3}};
     for (int i = 0; i < 50; ++i) layout.records.push_back(make_record(layout, {std::to_string(i)}, i % 7 == 0));
     write_file(dir / "s.dbf", build_table(layout));
-    const std::vector<uint32_t> order = {49, 0, 7, 7, 3};
-    for (uint64_t memory : {kCopyInMemoryBytes, uint64_t{0}}) {
+    const std::vector<uint32_t> order = {49, 0, 7, 7, 3, 4, 8, 9, 10};
+    // Whole, by windows of three records (neighbours read at once) and of one.
+    for (uint64_t memory : {kCopyInMemoryBytes, uint64_t{40}, uint64_t{0}}) {
         TableLayout empty = layout;
         empty.records.clear();
         write_file(dir / "t.dbf", build_table(empty));
@@ -26,7 +27,7 @@ TEST(RecordAppender, CopyInOrderFromMemoryOrRecordByRecord) {
         ASSERT_EQ(open_table(target, dir / "t.dbf", false), OpenResult::opened);
         EXPECT_TRUE(copy_records_in_order(source, target, order, memory));
         EXPECT_FALSE(copy_records_in_order(source, target, std::vector<uint32_t>{50}, memory));
-        EXPECT_EQ(target.record_count(), 5u);
+        EXPECT_EQ(target.record_count(), order.size());
         std::string records;
         for (int32_t k : order) records += layout.records[static_cast<size_t>(k)];
         const std::string bytes = read_file(dir / "t.dbf");
