@@ -379,13 +379,13 @@ enum class FieldCopy : uint8_t {
     memo,       // the memo's bytes
     bytes,      // same shape: the stored bytes
     character,  // character into character: the text up to its first zero byte, cut to the new width
+                // (FieldTransfer::character)
     value,      // through the text form and the number
 };
 
 struct CopyPlan {
     std::vector<int> target;        // per current field: the new field of its name, or -1
     std::vector<FieldCopy> copy;    // per current field
-    std::vector<uint32_t> character_width;  // per current field: the width a character copy reads
     std::vector<bool> flagged;      // per current field: null or length bits to compute for its value
     std::vector<bool> compact_date; // per current field: formatted as yyyymmddhhmmss
     std::vector<ComputedField> computed;
@@ -393,13 +393,6 @@ struct CopyPlan {
     uint64_t errors = 0;
     std::vector<std::string> error_texts;
 };
-
-// The bytes of a field that lie in the record buffer.
-size_t buffer_width(const DbfTable& table, int field) {
-    const size_t offset = table.field(field).offset;
-    if (offset >= table.record_buffer.size()) return 0;
-    return std::min<size_t>(field_width(table, field), table.record_buffer.size() - offset);
-}
 
 // A character field without null or length bits, not a memo.
 bool plain_character_field(const DbfTable& table, int field) {
@@ -465,7 +458,6 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         plan.target.push_back(found);
         const int si = static_cast<int>(s);
         FieldCopy copy = FieldCopy::value;
-        uint32_t width = 0;
         if (found < 0 || found == target.null_flags_field) {
             // The new table's null flags are computed for each value copied.
             copy = FieldCopy::none;
@@ -474,16 +466,13 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
         } else if (same_field_shape(current, si, target, found)) {
             // A field that keeps its type and width keeps its stored bytes.
             copy = FieldCopy::bytes;
-        } else if (plain_character_field(current, si) && plain_character_field(target, found) &&
-                   !current.text_buffer.empty()) {
+        } else if (plain_character_field(current, si) && plain_character_field(target, found)) {
             // The text form of a character field is its bytes up to the first zero
             // byte (whole texts: no trimming while copying), which the new field
             // takes up to its width.
             copy = FieldCopy::character;
-            width = static_cast<uint32_t>(std::min(buffer_width(current, si), current.text_buffer.size() - 1));
         }
         plan.copy.push_back(copy);
-        plan.character_width.push_back(width);
         plan.flagged.push_back(copy != FieldCopy::none &&
                                (source.null_bit >= 0 || has_null_flag_bits(target, found)));
         // A binary date-time has no text form of its own as stored: it travels in
@@ -527,24 +516,14 @@ CopyPlan plan_copy(DbfTable& current, DbfTable& target, const std::vector<std::s
                                   memo ? stored_text_length(target, t, *memo) : 0);
             continue;
         }
-        case FieldCopy::bytes: {
-            const FieldDescriptor& from = current.field_table[s];
-            const FieldDescriptor& to = target.field(t);
-            std::memcpy(target.record_buffer.data() + to.offset, current.record_buffer.data() + from.offset,
-                        field_width(current, si));
+        case FieldCopy::bytes:
+            (void)transfer_field_directly(FieldTransfer::bytes, current, si, target, t);
             if (plan.flagged[s])
                 flag_copied_value(target, t, field_is_null(current, si), field_value_bytes(current, si).size());
             continue;
-        }
-        case FieldCopy::character: {
-            const uint8_t* from = current.record_buffer.data() + current.field_table[s].offset;
-            const size_t width = plan.character_width[s];
-            const void* zero = std::memchr(from, 0, width);
-            const size_t length = zero ? static_cast<size_t>(static_cast<const uint8_t*>(zero) - from) : width;
-            std::memcpy(target.record_buffer.data() + target.field(t).offset, from,
-                        std::min(length, buffer_width(target, t)));
+        case FieldCopy::character:
+            (void)transfer_field_directly(FieldTransfer::character, current, si, target, t);
             continue;
-        }
         case FieldCopy::value: break;
         }
         const char* text = field_text(current, si, plan.compact_date[s] ? DateMode::compact : current.options.date_mode);

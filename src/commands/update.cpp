@@ -12,7 +12,6 @@
 #include "session/session.h"
 #include "table/field_store.h"
 #include "table/field_text.h"
-#include "table/fixed_number.h"
 #include "table/memo.h"
 #include "table/record_rewriter.h"
 #include "table/table_write.h"
@@ -65,9 +64,6 @@ std::optional<CompiledAssignment> compile_assignment(const DbfTable& table, cons
     return compiled;
 }
 
-constexpr double kPowersOfTen[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-                                     1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-
 // The value of a number field as its substituted text scans: false unless the
 // stored text is canonical (then the text substitution copies it as it is).
 bool canonical_number(const DbfTable& table, int field, double& value, bool& negative) {
@@ -86,7 +82,7 @@ bool canonical_number(const DbfTable& table, int field, double& value, bool& neg
         uint64_t digits = 0;
         for (size_t i = start; i < stored.size(); ++i)
             if (stored[i] != '.') digits = digits * 10 + static_cast<uint64_t>(stored[i] - '0');
-        value = static_cast<double>(digits) / kPowersOfTen[f.decimals];
+        value = static_cast<double>(digits) / kExactPowersOfTen[f.decimals];
         return true;
     }
     const char* first = stored.data() + start;
@@ -165,8 +161,7 @@ void store_text(DbfTable& table, int field, AssignmentWork& work) {
             if (compiled_value(*work.compiled[a], table, number)) {
                 // A number field takes the number alone, as below.
                 blank_field(table, assignment.field);
-                if (!store_fixed_number_quickly(table, assignment.field, number))
-                    set_field(table, assignment.field, std::string_view(), number);
+                set_field(table, assignment.field, std::string_view(), number);
                 continue;
             }
         }

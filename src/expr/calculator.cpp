@@ -396,6 +396,8 @@ std::optional<CompiledCalculation> compile_calculation(const std::vector<Calcula
             tokens.push_back({Scanned{kNumber}, changing++});
             continue;
         }
+        // Two texts side by side scan as one: "2E" and "+3" are the number 2E+3.
+        if (k > 0 && !pieces[k - 1].number) return std::nullopt;
         if (piece.text.find('\0') != std::string::npos) return std::nullopt;
         Scanner scanner(piece.text);
         for (Scanned token = scanner.next(); token.kind != kEnd; token = scanner.next()) {

@@ -41,7 +41,8 @@ public:
 
 // The compiled form of the joined pieces; nothing when the joined text would scan
 // differently from its pieces scanned apart (a number that would run on into the
-// text beside it), when a piece holds a zero byte, or when the text does not parse.
+// text beside it, two texts side by side), when a piece holds a zero byte, or when
+// the text does not parse.
 std::optional<CompiledCalculation> compile_calculation(const std::vector<CalculationPiece>& pieces);
 
 } // namespace rorarodi

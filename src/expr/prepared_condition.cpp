@@ -180,9 +180,6 @@ std::shared_ptr<const TextByteMaps> build_byte_maps(DbfTable& table) {
 // False when they are anything else, or a number whose formatted text would not
 // read back as the same double; the record then goes the general way.
 bool stored_number_value(const uint8_t* bytes, size_t length, unsigned decimals, double& value) {
-    static constexpr double kPowersOfTen[kMaxExactPowerOfTen + 1] = {
-        1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
-        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
     size_t i = 0;
     while (i < length && bytes[i] == ' ') ++i;
     bool negative = false;
@@ -215,7 +212,7 @@ bool stored_number_value(const uint8_t* bytes, size_t length, unsigned decimals,
     if (fraction > static_cast<int>(decimals) || fraction > kMaxExactPowerOfTen ||
         significant + (static_cast<int>(decimals) - fraction) > kMaxExactDigits)
         return false;
-    value = static_cast<double>(mantissa) / kPowersOfTen[fraction];
+    value = static_cast<double>(mantissa) / kExactPowersOfTen[fraction];
     if (negative) value = -value;
     return true;
 }

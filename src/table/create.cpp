@@ -113,7 +113,7 @@ void add_null_flags(std::vector<FieldDescriptor>& fields) {
     FieldDescriptor null_flags;
     null_flags.name = kNullFlagsName;
     null_flags.type = '0';
-    null_flags.length = static_cast<uint8_t>(std::min<size_t>((bits + variable + 7) / 8, 0xFF));
+    null_flags.length = static_cast<uint8_t>(needed);
     null_flags.flags = kNullFlagsFieldFlags;
     fields.push_back(null_flags);
 }

@@ -80,10 +80,15 @@ const char* put_text(DbfTable& table, const std::string& text) {
 }
 
 // "%*.*f" of a number into `out` (room for `room` bytes and the ending zero);
-// the length, or -1 when it does not fit. A finite number goes through to_chars,
+// the length, or -1 when it does not fit. Most numbers go through
+// print_fixed_quickly; another finite number goes through to_chars,
 // which gives the same digits (both round the exact binary value) many times
 // faster; anything else through snprintf.
 int print_fixed(char* out, size_t room, double number, int width, int decimals) {
+    if (room >= kQuickFixedRoom) {
+        const int length = print_fixed_quickly(out, number, width, decimals);
+        if (length >= 0) return length;
+    }
     if (std::isfinite(number) && decimals >= 0 && room > 0) {
         const std::to_chars_result r = std::to_chars(out, out + room - 1, number, std::chars_format::fixed, decimals);
         if (r.ec == std::errc()) {
@@ -532,13 +537,18 @@ uint32_t memo_block_number(const DbfTable& table, int field) {
 
 bool store_number_text(DbfTable& table, int field, double number, unsigned length, unsigned decimals) {
     if (!std::isfinite(number) || !field_holds(table, field, length)) return false;
-    std::string text = format_fixed(number, static_cast<int>(length), static_cast<int>(decimals));
+    // The text in a work area; a longer one (a huge number) in a string of its own.
+    char area[kFixedTextRoom];
+    std::string long_text;
+    const int printed = print_fixed(area, sizeof area, number, static_cast<int>(length), static_cast<int>(decimals));
+    if (printed < 0) long_text = format_fixed(number, static_cast<int>(length), static_cast<int>(decimals));
+    std::string_view text = printed >= 0 ? std::string_view(area, static_cast<size_t>(printed)) : long_text;
     if (decimals == 0) {
         if (text.size() > length) return false;
     } else {
         const long integer_room = static_cast<long>(length) - static_cast<long>(decimals) - 1;
         // No room for an integer digit: "0.5" is stored as ".5".
-        if (integer_room == 0 && text.size() >= 2 && text[0] == '0' && text[1] == '.') text.erase(0, 1);
+        if (integer_room == 0 && text.size() >= 2 && text[0] == '0' && text[1] == '.') text.remove_prefix(1);
         size_t point = text.find('.');
         if (point == std::string::npos || static_cast<long>(point) > integer_room) return false;
     }
@@ -551,6 +561,48 @@ bool store_fitted_number(DbfTable& table, int field, double number) {
     for (int decimals = f.decimals; decimals >= 0; --decimals)
         if (store_number_text(table, field, number, f.length, static_cast<unsigned>(decimals))) return true;
     return false;
+}
+
+// Below this a double's units in the last place are at most 0.5, so the rounding
+// of print_fixed_quickly can be decided exactly.
+constexpr double kExactFixedLimit = 2251799813685248.0;  // 2^51
+
+int print_fixed_quickly(char* out, double number, int width, int decimals) {
+    if (!std::isfinite(number) || decimals < 0 || decimals > 22 || width < 0 || width > 40) return -1;
+    const double scale = kExactPowersOfTen[decimals];
+    // number * scale exactly is product + error (both doubles).
+    const double product = number * scale;
+    if (!(std::fabs(product) < kExactFixedLimit)) return -1;
+    const double error = std::fma(number, scale, -product);
+    // The nearest integer, half to even, of the exact product: the product's own
+    // rounding decides unless the product is a half and the error tips it.
+    double integer = std::nearbyint(product);
+    const double fraction = product - integer;  // exact: both lie within 2^51
+    if (std::fabs(fraction) == 0.5 && error != 0) {
+        if ((fraction > 0) == (error > 0)) integer += fraction > 0 ? 1 : -1;
+    }
+    uint64_t digits_value = static_cast<uint64_t>(std::fabs(integer));
+    char digits[24];
+    int count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + digits_value % 10);
+        digits_value /= 10;
+    } while (digits_value > 0);
+    while (count < decimals + 1) digits[count++] = '0';
+    char text[64];
+    int length = 0;
+    // "%f" shows the sign of a negative number that rounds to zero, and of -0.
+    if (std::signbit(number)) text[length++] = '-';
+    for (int i = count - 1; i >= decimals; --i) text[length++] = digits[i];
+    if (decimals > 0) {
+        text[length++] = '.';
+        for (int i = decimals - 1; i >= 0; --i) text[length++] = digits[i];
+    }
+    const int pad = width > length ? width - length : 0;
+    std::memset(out, ' ', static_cast<size_t>(pad));
+    std::memcpy(out + pad, text, static_cast<size_t>(length));
+    out[pad + length] = 0;
+    return pad + length;
 }
 
 StoredTextPlan stored_text_plan(const DbfTable& table, int field, DateMode mode) {

@@ -69,6 +69,19 @@ void set_non_memo_field(DbfTable& table, int field, std::string_view data, doubl
 // Replaces the date separator of the formats of modes 1 to 3 ('.' for 0).
 void set_date_separator(DbfTable& table, char separator);
 
+// The powers of ten a double holds exactly, 10^0 to 10^22.
+inline constexpr double kExactPowersOfTen[23] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                 1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+// Writes "%*.*f" of `number` with `width` and `decimals` into `out` (room for at
+// least kQuickFixedRoom bytes) when its digits can be had from a 64-bit integer,
+// worked out without the general conversion (the exact binary value rounded half
+// to even), and returns its length; -1 when the number is not finite, when
+// `decimals` is above 22, `width` above 40, or the number times 10^decimals is not
+// below 2^51 (then only the general conversion gives the text).
+inline constexpr size_t kQuickFixedRoom = 64;
+int print_fixed_quickly(char* out, double number, int width, int decimals);
+
 // The stored bytes of a date, the digits of its compact form.
 inline constexpr size_t kCompactDateLength = 8;
 // True when eight stored bytes are the digits of a valid date: a date field holding

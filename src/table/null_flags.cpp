@@ -6,21 +6,10 @@
 
 namespace rorarodi {
 
-namespace {
-
-// The field's bytes that lie in the record buffer.
-size_t held_width(const DbfTable& table, int field) {
-    const size_t offset = table.field(field).offset;
-    if (offset >= table.record_buffer.size()) return 0;
-    return std::min<size_t>(field_width(table, field), table.record_buffer.size() - offset);
-}
-
-} // namespace
-
 void set_null_flag(DbfTable& table, int bit, bool set) {
     if (bit < 0 || table.null_flags_field < 0) return;
     const FieldDescriptor& flags = table.field(table.null_flags_field);
-    if (static_cast<size_t>(bit) / 8 >= held_width(table, table.null_flags_field)) return;
+    if (static_cast<size_t>(bit) / 8 >= field_stored_bytes(table, table.null_flags_field).size()) return;
     uint8_t& byte = table.record_buffer[flags.offset + static_cast<size_t>(bit) / 8];
     const uint8_t mask = static_cast<uint8_t>(1u << (bit % 8));
     byte = set ? static_cast<uint8_t>(byte | mask) : static_cast<uint8_t>(byte & ~mask);
@@ -37,7 +26,7 @@ void flag_copied_value(DbfTable& table, int field, bool null, size_t length) {
         length = 0;
     }
     if (f.length_bit < 0) return;
-    const size_t width = held_width(table, field);
+    const size_t width = field_stored_bytes(table, field).size();
     if (width == 0) return;
     const bool shorter = length < width;
     set_null_flag(table, f.length_bit, shorter);
@@ -46,7 +35,7 @@ void flag_copied_value(DbfTable& table, int field, bool null, size_t length) {
 }
 
 size_t stored_text_length(const DbfTable& table, int field, std::string_view text) {
-    return std::min(text.substr(0, text.find('\0')).size(), held_width(table, field));
+    return std::min(text.substr(0, text.find('\0')).size(), field_stored_bytes(table, field).size());
 }
 
 bool has_null_flag_bits(const DbfTable& table, int field) {

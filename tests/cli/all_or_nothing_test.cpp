@@ -25,15 +25,21 @@ Snapshot snapshot(const TempDir& dir) {
     while (dirent* entry = listing ? ::readdir(listing) : nullptr) {
         const std::string name = entry->d_name;
         if (name == "." || name == ".." || name == "rorarodi") continue;
-        std::string bytes = read_file(dir / name);
-        // A table's date of last change is today's: a run that crosses midnight
-        // must not tell the states apart by it.
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dbf") == 0 && bytes.size() >= 4)
-            bytes.replace(1, 3, 3, '\0');
-        files[name] = std::move(bytes);
+        files[name] = read_file(dir / name);
     }
     if (listing) ::closedir(listing);
     return files;
+}
+
+// True when `now` is the state `after` a change that another run made: a table's
+// date of last change is the day of its run, and runs on either side of midnight
+// must not be told apart by it. A state before the change is compared whole.
+bool is_after(Snapshot now, Snapshot after) {
+    for (Snapshot* files : {&now, &after})
+        for (auto& [name, bytes] : *files)
+            if (name.size() > 4 && name.compare(name.size() - 4, 4, ".dbf") == 0 && bytes.size() >= 4)
+                bytes.replace(1, 3, 3, '\0');
+    return now == after;
 }
 
 // A FoxPro table with memos, a deleted record, a duplicate, a set index flag and a
@@ -137,13 +143,13 @@ TEST_P(EveryCallPoint, EndsBeforeOrAfterAndFailsUnchanged) {
                 RunResult reopened = run_with(again, {}, {"/COUNT"});
                 EXPECT_EQ(reopened.status, 0) << reopened.output;
                 const Snapshot now = snapshot(again);
-                EXPECT_TRUE(now == before || now == after) << reopened.output;
+                EXPECT_TRUE(now == before || is_after(now, after)) << reopened.output;
             }
             // Opening for writing settles the interrupted change.
             RunResult reopened = run_with(dir, {}, {"/COUNT"});
             EXPECT_EQ(reopened.status, 0) << reopened.output;
             const Snapshot now = snapshot(dir);
-            EXPECT_TRUE(now == before || now == after) << reopened.output;
+            EXPECT_TRUE(now == before || is_after(now, after)) << reopened.output;
         }
         for (const char* error : {"ENOSPC", "EIO"}) {
             TempDir dir;
@@ -161,7 +167,7 @@ TEST_P(EveryCallPoint, EndsBeforeOrAfterAndFailsUnchanged) {
             // what it left to tidy is tidied at the next open.
             const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
             if (made) run_with(dir, {}, {"/COUNT"});
-            EXPECT_TRUE(snapshot(dir) == (made ? after : before)) << error << ": " << failed.output;
+            EXPECT_TRUE(made ? is_after(snapshot(dir), after) : snapshot(dir) == before) << error << ": " << failed.output;
         }
     }
 }
@@ -209,7 +215,7 @@ TEST(AllOrNothing, TextExportsFailWhole) {
                 // What it left to tidy is tidied at the next open.
                 const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
                 if (made) run_with(dir, {}, {"/COUNT"});
-                EXPECT_TRUE(snapshot(dir) == (made ? after : before)) << n << ": " << failed.output;
+                EXPECT_TRUE(made ? is_after(snapshot(dir), after) : snapshot(dir) == before) << n << ": " << failed.output;
             }
         }
     }
@@ -283,7 +289,7 @@ TEST(AllOrNothing, SpilledWorkAtEveryCallPoint) {
         std::remove(count_file.c_str());
         const RunResult unspilled = run_with(in_memory, {}, arguments);
         EXPECT_EQ(unspilled.output, clean.output);
-        EXPECT_TRUE(snapshot(in_memory) == after);
+        EXPECT_TRUE(is_after(snapshot(in_memory), after));
         for (int n = 1; n <= calls; ++n) {
             SCOPED_TRACE("call " + std::to_string(n) + " of " + std::to_string(calls));
             TempDir killed_dir, failed_dir;
@@ -293,13 +299,14 @@ TEST(AllOrNothing, SpilledWorkAtEveryCallPoint) {
                       128 + SIGKILL);
             (void)run_with(killed_dir, {}, {"/COUNT"});
             const Snapshot now = snapshot(killed_dir);
-            EXPECT_TRUE(now == before || now == after);
+            EXPECT_TRUE(now == before || is_after(now, after));
             const RunResult failed = run_with(failed_dir, {tiny, "RORARODI_FAULT=fail:" + std::to_string(n)}, arguments);
             const bool made = failed.output.find("the change of t.dbf is made") != std::string::npos;
             if (made) (void)run_with(failed_dir, {}, {"/COUNT"});
             const Snapshot settled = snapshot(failed_dir);
             // A failed scratch file only sends the work back into memory.
-            EXPECT_TRUE(settled == (made ? after : before) || (settled == after && failed.output == clean.output))
+            EXPECT_TRUE((made ? is_after(settled, after) : settled == before) ||
+                        (is_after(settled, after) && failed.output == clean.output))
                 << failed.output;
             if (arguments.size() == 3 && settled == before) {
                 EXPECT_EQ(failed.output.substr(failed.output.size() - std::min(failed.output.size(), listing.size())),

@@ -67,12 +67,16 @@ TEST(AppendFrom, SameLayoutCopiesStoredRecords) {
     write_file(dir / "t.dbf", build_table(layout));
     TableLayout source = layout;
     source.records.clear();
-    for (int i = 0; i < 100000; ++i)
-        source.records.push_back(make_record(source, {std::to_string(i), i == 70000 ? std::string("a\0", 2) : "ab"},
-                                             i == 5));
+    // Records of 8 bytes: the copy reads 131,072 of them at a time, so the second
+    // zero byte lies in the second block.
+    const int zero_at[] = {70000, 131075};
+    for (int i = 0; i < 140000; ++i) {
+        const bool zero = i == zero_at[0] || i == zero_at[1];
+        source.records.push_back(make_record(source, {std::to_string(i), zero ? std::string("a\0", 2) : "ab"}, i == 5));
+    }
     write_file(dir / "s.dbf", build_table(source));
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "+s.dbf"}).status, 0);
-    source.records[70000] = make_record(source, {"70000", "a"});
+    for (int i : zero_at) source.records[static_cast<size_t>(i)] = make_record(source, {std::to_string(i), "a"});
     layout.records.insert(layout.records.end(), source.records.begin(), source.records.end());
     stamp_today(layout);
     EXPECT_EQ(read_file(dir / "t.dbf"), build_table(layout));

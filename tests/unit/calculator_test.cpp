@@ -195,6 +195,7 @@ TEST(CompiledCalculation, AgreesWithTheJoinedText) {
         {{nullptr, "E2"}, false},         // an exponent
         {{nullptr, ".5"}, false},
         {{nullptr, nullptr}, false},
+        {{nullptr, "+2E", "+3"}, false},  // texts side by side scan as one
     };
     const char* numbers[] = {"12.50", "0.00", "5", ".75", "123456789012345"};
     for (const Case& c : cases) {

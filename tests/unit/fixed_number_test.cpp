@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "table/fixed_number.h"
+#include "table/field_text.h"
 
 using namespace rorarodi;
 
