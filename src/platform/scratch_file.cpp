@@ -5,22 +5,13 @@
 #include <cerrno>
 
 #include "platform/change.h"
+#include "platform/change_playback.h"
 #include "platform/disk.h"
 
 namespace rorarodi {
 
-namespace {
-
-std::string directory_of(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-} // namespace
-
 ScratchFile::ScratchFile(const std::string& beside) {
-    fd_ = disk::create_unnamed(directory_of(beside));
+    fd_ = disk::create_unnamed(directory_name(beside));
     if (fd_ >= 0 || (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)) return;
     // No unnamed files here: a hidden name (temporary_name_for makes sure it is new,
     // the exclusive create makes sure no other file is taken) that goes at once.

@@ -21,6 +21,14 @@ constexpr uint64_t kReadBytes = 4 * 1024 * 1024;
 constexpr size_t kBlockBytes = 512 * 1024;
 constexpr uint32_t kEmptySlot = std::numeric_limits<uint32_t>::max();
 
+// The slots of the hash of a view of `count` records: a power of two, at least
+// twice the records.
+size_t hash_slot_count(uint32_t count) {
+    size_t capacity = 16;
+    while (capacity < size_t{count} * 2) capacity <<= 1;
+    return capacity;
+}
+
 uint64_t rotate_left(uint64_t value, int bits) { return (value << bits) | (value >> (64 - bits)); }
 
 uint64_t final_mix(uint64_t h) {
@@ -142,8 +150,7 @@ std::vector<uint32_t> find_duplicate_positions(DbfTable& table, uint64_t in_memo
     // Open addressing over the representatives: a slot holds an index into
     // `representatives`; equal hashes of different records simply sit in
     // neighbouring slots.
-    size_t capacity = 16;
-    while (capacity < static_cast<size_t>(view_size) * 2) capacity <<= 1;
+    const size_t capacity = hash_slot_count(view_size);
     const size_t mask = capacity - 1;
     std::vector<uint32_t> slots(capacity, kEmptySlot);
     std::vector<Representative> representatives;
@@ -267,9 +274,7 @@ static_assert(kIndexRowBytes == sizeof(uint32_t), "indexes are turned big-endian
 // records themselves: its slots, one representative a record at most, and the
 // positions found and their physical indexes.
 uint64_t hashed_search_bytes(uint32_t count) {
-    uint64_t capacity = 16;
-    while (capacity < uint64_t{count} * 2) capacity <<= 1;
-    return capacity * sizeof(uint32_t) + uint64_t{count} * (sizeof(Representative) + 2 * sizeof(uint32_t));
+    return uint64_t{hash_slot_count(count)} * sizeof(uint32_t) + uint64_t{count} * (sizeof(Representative) + 2 * sizeof(uint32_t));
 }
 
 void write_be64(uint8_t* out, uint64_t value) {
@@ -426,6 +431,7 @@ bool find_duplicates_sorted(DbfTable& table, uint32_t view_size, uint64_t budget
 // Marks the records found; nothing when the backup cannot be made.
 std::optional<DuplicatesDeleted> mark_found(DbfTable& table, FoundRecords& found, uint64_t budget) {
     DuplicatesDeleted result;
+    result.sorted = true;
     result.found = found.count();
     if (result.found == 0) return result;
     // Without the backup no mark is written.

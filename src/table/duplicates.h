@@ -30,6 +30,7 @@ uint32_t mark_positions_deleted(DbfTable& table, const std::vector<uint32_t>& po
 struct DuplicatesDeleted {
     uint64_t found = 0;
     uint32_t marked = 0;
+    bool sorted = false;  // found through hashes sorted in runs on disk
 };
 
 // Marks deleted the records find_duplicate_positions lists, within `budget` bytes

@@ -23,8 +23,8 @@ struct OrderList::File {
     explicit File(const std::string& beside) : scratch(beside) {}
     ScratchFile scratch;
     uint64_t stored = 0;
-    mutable std::vector<uint32_t> cache;
-    mutable uint64_t cache_first = 0;
+    std::vector<uint32_t> cache;
+    uint64_t cache_first = 0;
 };
 
 OrderList::OrderList() = default;
@@ -110,7 +110,9 @@ OrderListWriter::~OrderListWriter() = default;
 bool OrderListWriter::ready() const { return list_.file_->scratch.ready(); }
 
 bool OrderListWriter::add(uint32_t position) {
-    if (failed_ || added_ == count_) return false;
+    // An entry past the number announced spoils the list.
+    if (added_ == count_) failed_ = true;
+    if (failed_) return false;
     block_.push_back(position);
     ++added_;
     return block_.size() < kBlockEntries || flush();
@@ -125,13 +127,13 @@ bool OrderListWriter::flush() {
         std::reverse(block_.begin(), block_.end());
         first = count_ - added_;
     }
-    failed_ = !list_.file_->scratch.write_at(block_.data(), block_.size() * kEntryBytes, first * kEntryBytes);
+    failed_ = failed_ || !list_.file_->scratch.write_at(block_.data(), block_.size() * kEntryBytes, first * kEntryBytes);
     block_.clear();
     return !failed_;
 }
 
 std::optional<OrderList> OrderListWriter::finish() {
-    if (!flush() || added_ != count_) return std::nullopt;
+    if (!flush() || failed_ || added_ != count_) return std::nullopt;
     list_.file_->stored = count_;
     block_ = std::vector<uint32_t>();
     return std::move(list_);

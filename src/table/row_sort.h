@@ -18,7 +18,6 @@ namespace rorarodi {
 // needs only a spare row and a list of the buckets still to sort.
 void sort_rows(uint8_t* rows, size_t count, size_t row_size);
 
-
 // The memory an order or sort may take for its rows before it sorts them in runs
 // on disk: RORARODI_SORT_MEMORY (a number of MiB, or of KiB with a K after it),
 // 512 MiB when unset or not a positive number.

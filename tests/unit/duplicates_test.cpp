@@ -103,6 +103,7 @@ TEST(Duplicates, SortedSearchMarksWhatTheHashedSearchMarks) {
             const size_t expected = pairwise_duplicates(table).size();
             const std::optional<DuplicatesDeleted> deleted = delete_duplicates(table, budget);
             ASSERT_TRUE(deleted);
+            EXPECT_EQ(deleted->sorted, budget == 64);  // the runs on disk were taken
             EXPECT_EQ(deleted->found, expected);
             EXPECT_EQ(deleted->marked, expected);
             EXPECT_TRUE(pairwise_duplicates(table).empty());

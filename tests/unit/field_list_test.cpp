@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <numeric>
 #include <random>
@@ -114,6 +115,25 @@ TEST(BuildOrder, AgreesWithTheKeyComparisonOnRandomTables) {
                                                      << table.options.case_insensitive << " trim " << static_cast<int>(table.options.trim_mode);
         }
     }
+}
+
+// Past a tiny sorting budget the keys are sorted in runs on disk and the order is
+// kept in a file of its own: still the key comparison's order, equal keys included.
+TEST(BuildOrder, SpilledOrderAgreesWithTheKeyComparison) {
+    Random random(11);
+    ::setenv("RORARODI_SORT_MEMORY", "1K", 1);
+    for (int round = 0; round < 3; ++round) {
+        TableLayout layout = random_table(random);
+        for (size_t i = 0; layout.records.size() < 600; ++i) layout.records.push_back(layout.records[i]);
+        OpenedTable t(layout);
+        DbfTable& table = t.table;
+        ASSERT_TRUE(order_table(table, round == 1 ? "PRICE;NAME" : "NAME;BORN"));
+        EXPECT_TRUE(table.order_list->on_disk());
+        const std::vector<uint32_t> built(table.order_list->begin(), table.order_list->end());
+        table.order_list.reset();
+        EXPECT_EQ(built, reference_order(table)) << round;
+    }
+    ::unsetenv("RORARODI_SORT_MEMORY");
 }
 
 TEST(SortRows, MatchesMemcmpOrder) {

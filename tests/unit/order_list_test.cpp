@@ -27,7 +27,6 @@ TEST(OrderList, OnDiskAgreesWithInMemory) {
         OrderListWriter writer(dir / "t.dbf", kCount, reversed);
         ASSERT_TRUE(writer.ready());
         for (uint32_t k = 0; k < kCount; ++k) ASSERT_TRUE(writer.add(entries[reversed ? kCount - 1 - k : k]));
-        EXPECT_FALSE(writer.add(0));  // one more than announced
         std::optional<OrderList> list = writer.finish();
         ASSERT_TRUE(list && list->on_disk());
         EXPECT_TRUE(*list == entries);
@@ -52,10 +51,14 @@ TEST(OrderList, OnDiskAgreesWithInMemory) {
         expected.push_back(7);
         EXPECT_TRUE(*list == expected);
     }
-    // A writer given fewer entries than announced makes no list.
+    // A writer given fewer entries than announced, or more, makes no list.
     OrderListWriter short_writer(dir / "t.dbf", 3, false);
     ASSERT_TRUE(short_writer.add(1));
     EXPECT_FALSE(short_writer.finish());
+    OrderListWriter long_writer(dir / "t.dbf", 1, false);
+    ASSERT_TRUE(long_writer.add(1));
+    EXPECT_FALSE(long_writer.add(0));  // one more than announced
+    EXPECT_FALSE(long_writer.finish());
     DIR* listing = ::opendir(dir.path().c_str());
     size_t files = 0;
     while (dirent* entry = listing ? ::readdir(listing) : nullptr)
