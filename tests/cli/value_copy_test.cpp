@@ -73,7 +73,8 @@ TEST(ValueCopies, AllThreeCarryTheSameBytes) {
         EXPECT_EQ(records_of(read_file(dir / "t.dbf")), c.records);
     }
 
-    // A table appended to itself holds its records twice, as they were.
+    // A table appended to itself holds its records twice, the copies with the bits
+    // of `_NullFlags` that belong to no field cleared.
     TempDir dir;
     write_file(dir / "t.dbf", original);
     EXPECT_EQ(run_rorarodi(dir, {"t.dbf", "+t.dbf"}).status, 0);
